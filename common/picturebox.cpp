@@ -1,0 +1,490 @@
+#include "common/picturebox.h"
+
+#include <QFontMetrics>
+#include <QMouseEvent>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QSaveFile>
+#include <QStringList>
+#include <QTransform>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+
+namespace {
+
+// The screen the twip scale assumes: 1440 twips per inch at 15 twips per
+// pixel is 96 dots per inch, so a point is 96/72 pixels.
+constexpr double kDotsPerInch = 96.0;
+constexpr int kDotsPerMetre = 3780; // 96 dpi, as written into the bitmap header
+
+// Drawings are flattened into a raster layer only while that layer stays
+// within this many pixels (64 MB at 4 bytes a pixel).
+constexpr qint64 kFlattenBudgetPixels = 16 * 1024 * 1024;
+
+const QString kDefaultFontName = QStringLiteral("ＭＳ Ｐゴシック");
+const QStringList kFallbackFonts = {QStringLiteral("IPAPGothic"), QStringLiteral("IPAGothic")};
+
+int roundToPixel(double v) {
+    return static_cast<int>(std::lround(v));
+}
+
+int mouseButtons(Qt::MouseButtons buttons) {
+    int b = 0;
+    if (buttons & Qt::LeftButton)
+        b |= 1;
+    if (buttons & Qt::RightButton)
+        b |= 2;
+    if (buttons & Qt::MiddleButton)
+        b |= 4;
+    return b;
+}
+
+int shiftState(Qt::KeyboardModifiers mods) {
+    int s = 0;
+    if (mods & Qt::ShiftModifier)
+        s |= 1;
+    if (mods & Qt::ControlModifier)
+        s |= 2;
+    if (mods & Qt::AltModifier)
+        s |= 4;
+    return s;
+}
+
+QPen strokePen(const QColor& color, int width) {
+    QPen pen(color);
+    pen.setWidth(width);
+    // A one-pixel line includes its last point; wider lines end rounded.
+    pen.setCapStyle(width <= 1 ? Qt::SquareCap : Qt::RoundCap);
+    pen.setJoinStyle(Qt::RoundJoin);
+    return pen;
+}
+
+void putLe16(char* p, uint16_t v) {
+    p[0] = static_cast<char>(v & 0xff);
+    p[1] = static_cast<char>(v >> 8);
+}
+
+void putLe32(char* p, uint32_t v) {
+    for (int i = 0; i < 4; ++i)
+        p[i] = static_cast<char>((v >> (8 * i)) & 0xff);
+}
+
+} // namespace
+
+struct PictureBox::Operation {
+    enum class Kind { Line, Dot, Circle, Text, Picture };
+    Kind kind = Kind::Line;
+    QRect bounds; // widget pixels touched, for skipping unexposed operations
+    QColor color;
+    QColor fill;
+    bool filled = false;
+    int width = 1;
+    QPointF p1, p2; // pixels
+    double radius = 0.0;
+    QString text;
+    QFont font;
+    QImage image;
+    QRectF dest, src; // dest in pixels, src in source pixels
+};
+
+PictureBox::PictureBox(QWidget* parent) : QWidget(parent), fontName_(kDefaultFontName) {
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setMouseTracking(true); // moves are reported with no button held too
+}
+
+PictureBox::~PictureBox() = default;
+
+std::size_t PictureBox::retainedOperationCount() const {
+    return ops_.size();
+}
+
+void PictureBox::setBackColor(const QColor& c) {
+    backColor_ = c;
+    // A new background colour erases the drawings, as it did on the original boxes.
+    Cls();
+}
+
+void PictureBox::setDrawWidth(int pixels) {
+    drawWidth_ = std::clamp(pixels, 1, 32767);
+}
+
+void PictureBox::setFontSize(float points) {
+    if (std::isfinite(points) && points > 0.0f)
+        fontSize_ = std::min(points, 2048.0f);
+}
+
+void PictureBox::setFontName(const QString& family) {
+    fontName_ = family.isEmpty() ? kDefaultFontName : family;
+}
+
+double PictureBox::unitsToPixels(double units) const {
+    return scaleMode_ == ScaleMode::Twips ? units / kTwipsPerPixel : units;
+}
+
+double PictureBox::pixelsToUnits(double pixels) const {
+    return scaleMode_ == ScaleMode::Twips ? pixels * kTwipsPerPixel : pixels;
+}
+
+QPointF PictureBox::toPixels(float x, float y) const {
+    return QPointF(unitsToPixels(x), unitsToPixels(y));
+}
+
+float PictureBox::ScaleWidth() const {
+    return static_cast<float>(pixelsToUnits(width()));
+}
+
+float PictureBox::ScaleHeight() const {
+    return static_cast<float>(pixelsToUnits(height()));
+}
+
+QFont PictureBox::currentFont() const {
+    QFont font;
+    QStringList families{fontName_};
+    for (const QString& f : kFallbackFonts)
+        if (f != fontName_)
+            families << f;
+    font.setFamilies(families);
+    font.setPixelSize(std::max(1, roundToPixel(fontSize_ * kDotsPerInch / 72.0)));
+    font.setBold(fontBold_);
+    // Plain pixels in the text colour, as the sketches are read as bitmaps.
+    font.setStyleStrategy(QFont::NoAntialias);
+    return font;
+}
+
+float PictureBox::TextWidth(const QString& text) const {
+    QFontMetricsF fm(currentFont());
+    return static_cast<float>(pixelsToUnits(fm.horizontalAdvance(text)));
+}
+
+float PictureBox::TextHeight(const QString&) const {
+    QFontMetricsF fm(currentFont());
+    return static_cast<float>(pixelsToUnits(fm.height()));
+}
+
+void PictureBox::Cls() {
+    ops_.clear();
+    ops_.shrink_to_fit();
+    flattened_ = QImage();
+    currentX_ = 0.0f;
+    currentY_ = 0.0f;
+    update();
+}
+
+void PictureBox::setPicture(const QImage& picture) {
+    picture_ = picture;
+    ops_.clear();
+    flattened_ = QImage();
+    update();
+}
+
+void PictureBox::clearPicture() {
+    setPicture(QImage());
+}
+
+void PictureBox::Line(float x1, float y1, float x2, float y2, const QColor& color) {
+    Operation op;
+    op.kind = Operation::Kind::Line;
+    op.color = color.isValid() ? color : foreColor_;
+    op.width = drawWidth_;
+    const QPointF a = toPixels(x1, y1);
+    const QPointF b = toPixels(x2, y2);
+    op.p1 = QPointF(roundToPixel(a.x()), roundToPixel(a.y()));
+    op.p2 = QPointF(roundToPixel(b.x()), roundToPixel(b.y()));
+    const int m = op.width + 1;
+    op.bounds = QRectF(op.p1, op.p2).normalized().toAlignedRect().adjusted(-m, -m, m, m);
+    currentX_ = x2;
+    currentY_ = y2;
+    addOperation(std::move(op));
+}
+
+void PictureBox::Circle(float x, float y, float radius, const QColor& color) {
+    Operation op;
+    op.color = color.isValid() ? color : foreColor_;
+    op.width = drawWidth_;
+    op.filled = fillStyle_ == FillStyle::Solid;
+    op.fill = fillColor_;
+    const QPointF c = toPixels(x, y);
+    op.p1 = QPointF(roundToPixel(c.x()), roundToPixel(c.y()));
+    op.radius = std::fabs(unitsToPixels(radius));
+    // A circle smaller than a pixel shows as a dot of the pen's size.
+    op.kind = op.radius < 1.0 ? Operation::Kind::Dot : Operation::Kind::Circle;
+    const int m = static_cast<int>(std::ceil(op.radius)) + op.width + 1;
+    op.bounds = QRect(op.p1.toPoint(), op.p1.toPoint()).adjusted(-m, -m, m, m);
+    currentX_ = x;
+    currentY_ = y;
+    addOperation(std::move(op));
+}
+
+void PictureBox::Print(const QString& text) {
+    Operation op;
+    op.kind = Operation::Kind::Text;
+    op.color = foreColor_;
+    op.font = currentFont();
+    op.text = text;
+    const QPointF p = toPixels(currentX_, currentY_);
+    op.p1 = QPointF(roundToPixel(p.x()), roundToPixel(p.y()));
+    QFontMetrics fm(op.font);
+    const int h = fm.height();
+    const int w = fm.horizontalAdvance(text);
+    // Generous margins: bold and italic glyphs may overhang their advance.
+    op.bounds = QRect(op.p1.toPoint(), QSize(w, h)).adjusted(-h, -h, h, h);
+    currentX_ = 0.0f;
+    currentY_ += static_cast<float>(pixelsToUnits(h));
+    addOperation(std::move(op));
+}
+
+void PictureBox::PaintPicture(const QImage& source, const QRectF& dest, const QRectF& src) {
+    if (source.isNull())
+        return;
+    Operation op;
+    op.kind = Operation::Kind::Picture;
+    op.image = source; // implicitly shared: no pixel copy
+    op.dest = QRectF(toPixels(dest.x(), dest.y()),
+                     QSizeF(unitsToPixels(dest.width()), unitsToPixels(dest.height())));
+    op.src = QRectF(toPixels(src.x(), src.y()),
+                    QSizeF(unitsToPixels(src.width()), unitsToPixels(src.height())));
+    // Mirrored or empty rectangles are not drawn.
+    if (!(op.dest.width() > 0 && op.dest.height() > 0 && op.src.width() > 0 && op.src.height() > 0))
+        return;
+    op.bounds = op.dest.toAlignedRect();
+    addOperation(std::move(op));
+}
+
+void PictureBox::PaintPicture(const QImage& source, const QRectF& dest) {
+    PaintPicture(source, dest,
+                 QRectF(0, 0, pixelsToUnits(source.width()), pixelsToUnits(source.height())));
+}
+
+void PictureBox::addOperation(Operation&& op) {
+    const QRect dirty = op.bounds;
+    ops_.push_back(std::move(op));
+    if (ops_.size() > kMaxOperations)
+        flattenOperations();
+    update(dirty);
+}
+
+// Keeps memory bounded when a box is drawn on for a long time without being
+// cleared: the operations so far are painted into a transparent layer that
+// sits under the newer ones. A box too large for such a layer forgets its
+// oldest half instead.
+void PictureBox::flattenOperations() {
+    const QSize want = size().expandedTo(flattened_.size());
+    if (want.isEmpty() || qint64(want.width()) * want.height() > kFlattenBudgetPixels) {
+        ops_.erase(ops_.begin(), ops_.begin() + static_cast<std::ptrdiff_t>(ops_.size() / 2));
+        return;
+    }
+    QImage layer(want, QImage::Format_ARGB32_Premultiplied);
+    layer.fill(Qt::transparent);
+    QPainter p(&layer);
+    if (!flattened_.isNull())
+        p.drawImage(0, 0, flattened_);
+    const QRect all(QPoint(0, 0), want);
+    for (const Operation& op : ops_)
+        if (op.bounds.intersects(all))
+            drawOperation(p, op, all);
+    p.end();
+    flattened_ = std::move(layer);
+    ops_.clear();
+}
+
+void PictureBox::drawOperation(QPainter& painter, const Operation& op, const QRect& area) {
+    switch (op.kind) {
+    case Operation::Kind::Line:
+        painter.setPen(strokePen(op.color, op.width));
+        painter.drawLine(op.p1, op.p2);
+        break;
+    case Operation::Kind::Dot:
+        painter.setPen(strokePen(op.color, op.width));
+        painter.drawPoint(op.p1);
+        break;
+    case Operation::Kind::Circle:
+        painter.setPen(strokePen(op.color, op.width));
+        painter.setBrush(op.filled ? QBrush(op.fill) : QBrush(Qt::NoBrush));
+        painter.drawEllipse(op.p1, op.radius, op.radius);
+        painter.setBrush(Qt::NoBrush);
+        break;
+    case Operation::Kind::Text: {
+        painter.setPen(op.color);
+        painter.setFont(op.font);
+        const QFontMetricsF fm(op.font);
+        painter.drawText(QPointF(op.p1.x(), op.p1.y() + fm.ascent()), op.text);
+        break;
+    }
+    case Operation::Kind::Picture: {
+        // Only the part of the source that lands in the exposed area is
+        // handed to the painter, so a zoomed drawing far larger than the
+        // screen costs what is visible.
+        const QRectF visible = op.dest & QRectF(area);
+        if (visible.isEmpty())
+            break;
+        const double sx = op.dest.width() / op.src.width();
+        const double sy = op.dest.height() / op.src.height();
+        const QTransform toDest(sx, 0, 0, sy, op.dest.x() - op.src.x() * sx,
+                                op.dest.y() - op.src.y() * sy);
+        const QRectF needed = toDest.inverted().mapRect(visible);
+        const QRect srcPart = QRect(QPoint(static_cast<int>(std::floor(needed.left())) - 1,
+                                           static_cast<int>(std::floor(needed.top())) - 1),
+                                    QPoint(static_cast<int>(std::ceil(needed.right())),
+                                           static_cast<int>(std::ceil(needed.bottom())))) &
+                              op.image.rect();
+        if (srcPart.isEmpty())
+            break;
+        painter.save();
+        painter.setClipRect(visible, Qt::IntersectClip);
+        painter.setTransform(toDest, true);
+        painter.drawImage(QRectF(srcPart), op.image, QRectF(srcPart));
+        painter.restore();
+        break;
+    }
+    }
+}
+
+void PictureBox::renderArea(QPainter& painter, const QRect& area) const {
+    painter.save();
+    painter.setClipRect(area);
+    painter.fillRect(area, backColor_);
+    const QRect pic = area & picture_.rect();
+    if (!pic.isEmpty())
+        painter.drawImage(pic.topLeft(), picture_, pic);
+    const QRect flat = area & flattened_.rect();
+    if (!flat.isEmpty())
+        painter.drawImage(flat.topLeft(), flattened_, flat);
+    for (const Operation& op : ops_)
+        if (op.bounds.intersects(area))
+            drawOperation(painter, op, area);
+    painter.restore();
+}
+
+QImage PictureBox::Image() const {
+    return Image(rect());
+}
+
+QImage PictureBox::Image(const QRect& pixelArea) const {
+    if (pixelArea.isEmpty())
+        return QImage();
+    QImage image(pixelArea.size(), QImage::Format_RGB32);
+    if (image.isNull()) // allocation refused
+        return image;
+    image.setDotsPerMeterX(kDotsPerMetre);
+    image.setDotsPerMeterY(kDotsPerMetre);
+    QPainter p(&image);
+    p.translate(-pixelArea.topLeft());
+    renderArea(p, pixelArea);
+    p.end();
+    return image;
+}
+
+bool PictureBox::SavePicture(const QString& path, QString* error) const {
+    const QImage image = Image();
+    if (image.isNull()) {
+        if (error)
+            *error = QStringLiteral("the picture box has no area to save");
+        return false;
+    }
+    return SaveImageAsBmp(image, path, error);
+}
+
+void PictureBox::paintEvent(QPaintEvent* event) {
+    QPainter p(this);
+    for (const QRect& r : event->region())
+        renderArea(p, r);
+}
+
+void PictureBox::mousePressEvent(QMouseEvent* event) {
+    const QPointF pos = event->position();
+    emit MouseDown(mouseButtons(event->button()), shiftState(event->modifiers()),
+                   static_cast<float>(pixelsToUnits(pos.x())),
+                   static_cast<float>(pixelsToUnits(pos.y())));
+}
+
+void PictureBox::mouseMoveEvent(QMouseEvent* event) {
+    const QPointF pos = event->position();
+    emit MouseMove(mouseButtons(event->buttons()), shiftState(event->modifiers()),
+                   static_cast<float>(pixelsToUnits(pos.x())),
+                   static_cast<float>(pixelsToUnits(pos.y())));
+}
+
+void PictureBox::mouseReleaseEvent(QMouseEvent* event) {
+    const QPointF pos = event->position();
+    emit MouseUp(mouseButtons(event->button()), shiftState(event->modifiers()),
+                 static_cast<float>(pixelsToUnits(pos.x())),
+                 static_cast<float>(pixelsToUnits(pos.y())));
+}
+
+QByteArray EncodeBmp24(const QImage& image) {
+    if (image.isNull())
+        return QByteArray();
+    const qint64 w = image.width();
+    const qint64 h = image.height();
+    const qint64 rowBytes = (w * 3 + 3) & ~qint64(3); // rows padded to 4 bytes
+    const qint64 dataSize = rowBytes * h;
+    constexpr qint64 kHeaderSize = 14 + 40;
+    if (w > std::numeric_limits<int32_t>::max() || h > std::numeric_limits<int32_t>::max() ||
+        kHeaderSize + dataSize > std::numeric_limits<uint32_t>::max())
+        return QByteArray();
+    const QImage rgb = image.convertToFormat(QImage::Format_RGB32);
+    if (rgb.isNull())
+        return QByteArray();
+
+    QByteArray out(static_cast<qsizetype>(kHeaderSize + dataSize), '\0');
+    char* d = out.data();
+    // BITMAPFILEHEADER
+    d[0] = 'B';
+    d[1] = 'M';
+    putLe32(d + 2, static_cast<uint32_t>(kHeaderSize + dataSize));
+    putLe32(d + 10, static_cast<uint32_t>(kHeaderSize));
+    // BITMAPINFOHEADER; a positive height means rows run bottom-up
+    putLe32(d + 14, 40);
+    putLe32(d + 18, static_cast<uint32_t>(w));
+    putLe32(d + 22, static_cast<uint32_t>(h));
+    putLe16(d + 26, 1);  // planes
+    putLe16(d + 28, 24); // bits per pixel
+    putLe32(d + 30, 0);  // BI_RGB
+    putLe32(d + 34, static_cast<uint32_t>(dataSize));
+    putLe32(d + 38, kDotsPerMetre);
+    putLe32(d + 42, kDotsPerMetre);
+    // colours used and important stay 0
+
+    for (qint64 y = 0; y < h; ++y) {
+        const auto* src =
+            reinterpret_cast<const QRgb*>(rgb.constScanLine(static_cast<int>(h - 1 - y)));
+        auto* row = reinterpret_cast<unsigned char*>(d + kHeaderSize + y * rowBytes);
+        for (qint64 x = 0; x < w; ++x) {
+            row[3 * x] = static_cast<unsigned char>(qBlue(src[x]));
+            row[3 * x + 1] = static_cast<unsigned char>(qGreen(src[x]));
+            row[3 * x + 2] = static_cast<unsigned char>(qRed(src[x]));
+        }
+    }
+    return out;
+}
+
+bool SaveImageAsBmp(const QImage& image, const QString& path, QString* error) {
+    const QByteArray bytes = EncodeBmp24(image);
+    if (bytes.isEmpty()) {
+        if (error)
+            *error = QStringLiteral("the image cannot be written as a bitmap");
+        return false;
+    }
+    QSaveFile file(path);
+    file.setDirectWriteFallback(false);
+    if (!file.open(QIODevice::WriteOnly)) {
+        if (error)
+            *error = file.errorString();
+        return false;
+    }
+    if (file.write(bytes) != bytes.size()) {
+        if (error)
+            *error = file.errorString();
+        file.cancelWriting();
+        return false;
+    }
+    if (!file.commit()) {
+        if (error)
+            *error = file.errorString();
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,115 @@
+#pragma once
+// The registry file: a text file in the format of a Windows registry export
+// standing in for HKEY_LOCAL_MACHINE, and GetRegistryValue over it.
+//
+// File location: $POINTRA_REGISTRY, else $XDG_CONFIG_HOME/pointra/registry.reg
+// (default ~/.config/pointra/registry.reg), else /etc/pointra/registry.reg.
+// UTF-8 (or UTF-16 with BOM), CR LF or LF.
+
+#include <QByteArray>
+#include <QMap>
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+
+#include <optional>
+#include <stdexcept>
+
+// The only root used by the system.
+inline constexpr const char* HKEY_LOCAL_MACHINE = "HKEY_LOCAL_MACHINE";
+
+// Main key of the system and its value names.
+inline constexpr const char* kPointraKey = "Software\\VarnelSystem\\Pointra";
+inline constexpr const char* kGhostscriptKey = "Software\\GPL Ghostscript\\8.64";
+
+// Value types as the registry numbers them.
+enum RegistryType : int {
+    REG_NONE = 0,
+    REG_SZ = 1,
+    REG_EXPAND_SZ = 2,
+    REG_BINARY = 3,
+    REG_DWORD = 4,
+    REG_MULTI_SZ = 7,
+    REG_QWORD = 11,
+};
+
+struct RegistryRawValue {
+    int type = REG_NONE;
+    QByteArray data; // the value's bytes as the registry stores them (strings: UTF-16LE with NUL)
+};
+
+// Raised for a value of a type GetRegistryValue does not support.
+class RegistryError : public std::runtime_error {
+public:
+    RegistryError(int number, const char* text) : std::runtime_error(text), number_(number) {}
+    int number() const { return number_; }
+
+private:
+    int number_;
+};
+
+class RegistryFile {
+public:
+    // Parses registry export text; malformed lines are skipped.
+    static RegistryFile parse(const QByteArray& fileBytes);
+    // Reads the file at path; an unreadable file gives an empty registry.
+    static RegistryFile load(const QString& path);
+    // The registry file in force (see the location rule above).
+    static QString defaultPath();
+    static const RegistryFile& current();
+    // Re-reads current() from defaultPath() (used after the environment changes, e.g. in tests).
+    static void reload();
+
+    bool hasKey(const QString& root, const QString& key) const;
+    std::optional<RegistryRawValue> value(const QString& root, const QString& key,
+                                          const QString& name) const;
+
+    // Lines that were skipped while reading, as "line N: text" (and a note
+    // when the file could not be read or has no export header), so a tool
+    // can tell the user what in the file was not understood.
+    const QStringList& problems() const { return problems_; }
+
+private:
+    void addProblem(int lineNo, const QString& text);
+    QStringList problems_;
+    // "ROOT\\key" folded to lower case (the registry's keys and names ignore case).
+    QMap<QString, QMap<QString, RegistryRawValue>> keys_;
+};
+
+// Reads one value: text for REG_SZ / REG_EXPAND_SZ (not expanded), text with
+// NUL separators for REG_MULTI_SZ (all but the last two NULs), qint32 for
+// REG_DWORD, QByteArray for REG_BINARY; defaultValue when the key cannot be
+// opened (and when the value is missing). Other types throw RegistryError(1001,
+// "Unsupported value type").
+// A missing value gives defaultValue, not error 1001: a failed query reports
+// no type, which the type switch would otherwise treat as unsupported and
+// raise at start-up for an optional value such as "GS_DLL".
+// Strings drop only a terminating NUL that is present (a hex(1) value without
+// one keeps all its characters); a multi-string drops at most its two final
+// NULs; a double word shorter than four bytes is read with zero high bytes.
+QVariant GetRegistryValue(const QString& root, const QString& keyName, const QString& valueName,
+                          const QVariant& defaultValue = QVariant(QString()));
+
+// The same lookup in a given registry (for tests and tools).
+QVariant GetRegistryValue(const RegistryFile& reg, const QString& root, const QString& keyName,
+                          const QString& valueName,
+                          const QVariant& defaultValue = QVariant(QString()));
+
+// Text of the value "InstPath" under kPointraKey in the registry file in
+// force, as stored; empty when the key or value is missing or not a text.
+// Never throws.
+QString ReadInstPath();
+
+// Text of a value under HKEY_LOCAL_MACHINE\\key in the registry file in force:
+// strings as they are, a double word as its decimal text; `def` when the key
+// or value is missing or of another type. Never throws.
+QString RegistryText(const QString& key, const QString& name, const QString& def = QString());
+
+// A double word under HKEY_LOCAL_MACHINE\\key in the registry file in force; a
+// string value holding a number (a hand-written file) is read as that
+// number; `def` when missing or of another type. Never throws.
+qint32 RegistryDword(const QString& key, const QString& name, qint32 def);
+
+// The Ghostscript location: the value "GS_DLL" of kGhostscriptKey when it is
+// a non-empty text, else the program gs found on PATH, else empty.
+QString GhostscriptPath();

@@ -1,0 +1,299 @@
+#include "common/serial_line.h"
+
+#include <QPointer>
+#include <QtDebug>
+
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <termios.h>
+
+#include <utility>
+
+namespace {
+
+QSerialPort::DataBits DataBitsOf(int bits) {
+    switch (bits) {
+    case 5:
+        return QSerialPort::Data5;
+    case 6:
+        return QSerialPort::Data6;
+    case 7:
+        return QSerialPort::Data7;
+    default:
+        return QSerialPort::Data8;
+    }
+}
+
+QSerialPort::Parity ParityOf(char parity) {
+    switch (parity) {
+    case 'e':
+    case 'E':
+        return QSerialPort::EvenParity;
+    case 'o':
+    case 'O':
+        return QSerialPort::OddParity;
+    case 'm':
+    case 'M':
+        return QSerialPort::MarkParity;
+    case 's':
+    case 'S':
+        return QSerialPort::SpaceParity;
+    default:
+        return QSerialPort::NoParity;
+    }
+}
+
+QSerialPort::StopBits StopBitsOf(int bits) {
+    if (bits == 2)
+        return QSerialPort::TwoStop;
+    if (bits == 3)
+        return QSerialPort::OneAndHalfStop;
+    return QSerialPort::OneStop;
+}
+
+// The port takes one flow control; RTS/CTS with XON/XOFF adds the software
+// flags by hand (see applyLine).
+QSerialPort::FlowControl FlowOf(int handshaking) {
+    switch (handshaking) {
+    case kHandshakeXonXoff:
+        return QSerialPort::SoftwareControl;
+    case kHandshakeRtsCts:
+    case kHandshakeRtsXonXoff:
+        return QSerialPort::HardwareControl;
+    default:
+        return QSerialPort::NoFlowControl;
+    }
+}
+
+} // namespace
+
+SerialLine::SerialLine(const QString& program, const QString& control, RecordFramer::Mode mode,
+                       QObject* parent)
+    : SerialLine(LoadSerialSettings(program, control), mode, parent) {}
+
+SerialLine::SerialLine(const SerialSettings& settings, RecordFramer::Mode mode, QObject* parent)
+    : QObject(parent), settings_(settings), framer_(mode, settings.inBufferSize) {
+    connect(&port_, &QSerialPort::readyRead, this, &SerialLine::onReadyRead);
+    connect(&port_, &QSerialPort::errorOccurred, this, &SerialLine::onError);
+}
+
+SerialLine::~SerialLine() {
+    if (port_.isOpen())
+        port_.close();
+}
+
+bool SerialLine::PortOpen() const { return port_.isOpen(); }
+
+bool SerialLine::fail(const QString& message, QString* error) {
+    errorText_ = message;
+    if (error)
+        *error = message;
+    return false;
+}
+
+bool SerialLine::isPseudoTerminal() const {
+    struct stat st {};
+    if (!port_.isOpen() || fstat(port_.handle(), &st) != 0 || !S_ISCHR(st.st_mode))
+        return false;
+    // Unix98 pseudo-terminal slaves have the major numbers 136 to 143.
+    const unsigned m = major(st.st_rdev);
+    return m >= 136 && m <= 143;
+}
+
+bool SerialLine::applyLine(QString* problem) {
+    const bool open = port_.isOpen();
+    QStringList refused;
+    if (!port_.setBaudRate(settings_.baud))
+        refused << QStringLiteral("%1 bps").arg(settings_.baud);
+    if (!port_.setDataBits(DataBitsOf(settings_.dataBits)))
+        refused << QStringLiteral("data bits %1").arg(settings_.dataBits);
+    if (!port_.setParity(ParityOf(settings_.parity)))
+        refused << QStringLiteral("parity %1").arg(QChar::fromLatin1(settings_.parity));
+    if (!port_.setStopBits(StopBitsOf(settings_.stopBits)))
+        refused << QStringLiteral("stop bits %1").arg(settings_.stopBits);
+    if (!port_.setFlowControl(FlowOf(settings_.handshaking)))
+        refused << QStringLiteral("handshaking %1").arg(settings_.handshaking);
+    if (open) {
+        // RTS/CTS and XON/XOFF together: add the software flags to the line.
+        termios tio {};
+        if (tcgetattr(port_.handle(), &tio) == 0) {
+            if (settings_.handshaking == kHandshakeRtsXonXoff)
+                tio.c_iflag |= IXON | IXOFF;
+            else if (settings_.handshaking != kHandshakeXonXoff)
+                tio.c_iflag &= ~(IXON | IXOFF | IXANY);
+            if (tcsetattr(port_.handle(), TCSANOW, &tio) != 0)
+                refused << QStringLiteral("handshaking %1").arg(settings_.handshaking);
+        }
+    }
+    port_.clearError();
+    if (refused.isEmpty() || !open)
+        return true;
+
+    const QString what = refused.join(QStringLiteral(", "));
+    if (isPseudoTerminal()) {
+        qWarning("serial line %s: a pseudo-terminal does not take %s; going on",
+                 qPrintable(settings_.portName), qPrintable(what));
+        return true;
+    }
+    if (problem)
+        *problem = what;
+    return false;
+}
+
+bool SerialLine::setPortOpen(bool open, QString* error) {
+    if (open == port_.isOpen())
+        return true;
+
+    if (!open) {
+        port_.close();
+        framer_.clear();
+        announced_ = 0;
+        return true;
+    }
+
+    const QString name = settings_.portName;
+    if (name.trimmed().isEmpty())
+        return fail(QStringLiteral("シリアルポートが設定されていません"), error);
+
+    port_.setPortName(name);
+    port_.setReadBufferSize(settings_.inBufferSize);
+    applyLine(nullptr);
+    if (!port_.open(QIODevice::ReadWrite)) {
+        const QSerialPort::SerialPortError e = port_.error();
+        const QString reason = port_.errorString();
+        port_.clearError();
+        if (e == QSerialPort::DeviceNotFoundError)
+            return fail(QStringLiteral("シリアルポート「%1」が見つかりません").arg(name), error);
+        if (e == QSerialPort::PermissionError || e == QSerialPort::OpenError)
+            return fail(QStringLiteral("シリアルポート「%1」を開けません"
+                                       "（他のプログラムが使用中か、使用が許可されていません）")
+                            .arg(name),
+                        error);
+        // The device may have refused the line settings while opening (a
+        // pseudo-terminal refuses 7 data bits or parity): open it on a plain
+        // line and set the line again below.
+        const SerialSettings wanted = settings_;
+        settings_ = SerialSettings();
+        settings_.portName = name;
+        applyLine(nullptr);
+        settings_ = wanted;
+        if (!port_.open(QIODevice::ReadWrite)) {
+            port_.clearError();
+            return fail(QStringLiteral("シリアルポート「%1」を開けません（%2）").arg(name, reason),
+                        error);
+        }
+    }
+
+    QString refused;
+    if (!applyLine(&refused)) {
+        port_.close();
+        return fail(QStringLiteral("シリアルポート「%1」は設定 %2 を受け付けません（%3）")
+                        .arg(name, SettingsText(settings_), refused),
+                    error);
+    }
+    port_.clear(QSerialPort::AllDirections);
+    framer_.clear();
+    framer_.setCapacity(settings_.inBufferSize);
+    announced_ = 0;
+    errorText_.clear();
+    return true;
+}
+
+QByteArray SerialLine::Input() {
+    std::optional<QByteArray> r = framer_.next();
+    if (!r)
+        return QByteArray();
+    if (announced_ > 0)
+        --announced_;
+    return std::move(*r);
+}
+
+void SerialLine::setSettings(const SerialSettings& settings) {
+    if (port_.isOpen() && settings.portName != settings_.portName)
+        qWarning("serial line %s: the port name changes at the next open",
+                 qPrintable(settings_.portName));
+    const QString openName = settings_.portName;
+    settings_ = settings;
+    framer_.setCapacity(settings_.inBufferSize);
+    if (port_.isOpen()) {
+        QString refused;
+        if (!applyLine(&refused)) {
+            errorText_ = QStringLiteral("シリアルポート「%1」は設定 %2 を受け付けません（%3）")
+                             .arg(openName, SettingsText(settings_), refused);
+            qWarning("serial line %s: %s refused", qPrintable(openName), qPrintable(refused));
+        }
+    }
+}
+
+bool SerialLine::setSettingsText(const QString& text) {
+    SerialSettings s = settings_;
+    if (!ApplySettingsText(s, text)) {
+        qWarning("serial line %s: \"%s\" is not a settings text", qPrintable(settings_.portName),
+                 qPrintable(text));
+        return false;
+    }
+    setSettings(s);
+    return true;
+}
+
+QString SerialLine::settingsText() const { return SettingsText(settings_); }
+
+void SerialLine::setHandshaking(int mode) {
+    if (mode < kHandshakeNone || mode > kHandshakeRtsXonXoff) {
+        qWarning("serial line %s: handshaking %d does not exist", qPrintable(settings_.portName),
+                 mode);
+        return;
+    }
+    SerialSettings s = settings_;
+    s.handshaking = mode;
+    setSettings(s);
+}
+
+void SerialLine::onReadyRead() {
+    framer_.feed(port_.readAll());
+    deliver();
+}
+
+void SerialLine::onError(QSerialPort::SerialPortError error) {
+    if (error != QSerialPort::ResourceError || !port_.isOpen())
+        return;
+    // The device went away (unplugged, or the far end of a pseudo-terminal
+    // closed). Hand on what had arrived, then close.
+    framer_.feed(port_.readAll());
+    deliver();
+    if (!port_.isOpen())
+        return;
+    qWarning("serial line %s: %s", qPrintable(settings_.portName), qPrintable(port_.errorString()));
+    setPortOpen(false);
+    errorText_ =
+        QStringLiteral("シリアルポート「%1」との接続が切れました").arg(settings_.portName);
+    commEvent_ = kComEvCD;
+    emit OnComm();
+}
+
+void SerialLine::deliver() {
+    if (delivering_)
+        return; // the running handler's loop below announces what arrived meanwhile
+    delivering_ = true;
+    const QPointer<SerialLine> alive(this); // a handler may delete the line
+    while (port_.isOpen()) {
+        if (const int dropped = framer_.takeOverflows()) {
+            errorText_ = QStringLiteral("受信データがあふれたため、一部の受信データを破棄しました");
+            qWarning("serial line %s: receive overflow (%d)", qPrintable(settings_.portName),
+                     dropped);
+            commEvent_ = kComEventRxOver;
+            emit OnComm();
+            if (!alive)
+                return;
+            continue;
+        }
+        if (settings_.rThreshold <= 0 || framer_.pendingRecords() <= announced_)
+            break;
+        ++announced_;
+        commEvent_ = kComEvReceive;
+        emit OnComm();
+        if (!alive)
+            return;
+    }
+    delivering_ = false;
+}

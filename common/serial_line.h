@@ -1,0 +1,93 @@
+#pragma once
+// A serial port with the behaviour of the serial control the programs were
+// written against: PortOpen, Settings, Handshaking, Input, CommEvent and the
+// OnComm event.
+//
+// Received bytes are cut into records (RecordFramer) and OnComm is raised once
+// per complete record with CommEvent() == kComEvReceive; Input() hands over
+// the oldest waiting record, terminator included, and consumes it. A handler
+// that reads Input() once per event therefore sees every record, however the
+// bytes were split or merged on the line. Events are never nested: records
+// that arrive while a handler runs (a message box, say) are announced after
+// it returns. Closing the port discards what is waiting, so a handler that
+// closes the port stops the delivery of records already received; opening
+// the port empties the buffers.
+//
+// Other events: kComEventRxOver when received bytes had to be dropped (a line
+// without a line end longer than the input buffer, or a full buffer), and
+// kComEvCD when the device went away (the port is closed then). errorText()
+// describes both for the user.
+
+#include "common/record_framer.h"
+#include "common/serial_settings.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QSerialPort>
+#include <QString>
+
+enum CommEventCode : int {
+    kComEvReceive = 2,
+    kComEvCD = 5,
+    kComEventRxOver = 1008,
+};
+
+class SerialLine : public QObject {
+    Q_OBJECT
+public:
+    // The stored configuration of a control (LoadSerialSettings).
+    SerialLine(const QString& program, const QString& control, RecordFramer::Mode mode,
+               QObject* parent = nullptr);
+    SerialLine(const SerialSettings& settings, RecordFramer::Mode mode, QObject* parent = nullptr);
+    ~SerialLine() override;
+
+    bool PortOpen() const;
+    // Opens or closes the port. Opening applies the settings before and after
+    // the open; a missing device, a refused access or a line setting the
+    // device refuses fails with a message in *error (and errorText()). On a
+    // pseudo-terminal, which cannot hold 7 data bits or parity, a refused line
+    // setting is only a warning. Opening an open port or closing a closed one
+    // succeeds and changes nothing.
+    bool setPortOpen(bool open, QString* error = nullptr);
+
+    int CommEvent() const { return commEvent_; }
+    // The oldest waiting record, removed; empty when none waits.
+    QByteArray Input();
+    // Complete records waiting to be read.
+    int pendingRecords() const { return framer_.pendingRecords(); }
+
+    SerialSettings settings() const { return settings_; }
+    // New settings; line settings and handshaking take effect at once on an
+    // open port, the port name at the next open.
+    void setSettings(const SerialSettings& settings);
+    // The Settings property: "9600,E,7,1". False (nothing changed) when malformed.
+    bool setSettingsText(const QString& text);
+    QString settingsText() const;
+    void setHandshaking(int mode);
+    int Handshaking() const { return settings_.handshaking; }
+
+    RecordFramer::Mode framing() const { return framer_.mode(); }
+    // The last failure or line event, for the user; empty when none.
+    QString errorText() const { return errorText_; }
+
+signals:
+    void OnComm();
+
+private:
+    void onReadyRead();
+    void onError(QSerialPort::SerialPortError error);
+    void deliver();
+    // Sets the line parameters on the port; on an open port, each refusal is a
+    // warning on a pseudo-terminal and a failure (with *problem) elsewhere.
+    bool applyLine(QString* problem);
+    bool isPseudoTerminal() const;
+    bool fail(const QString& message, QString* error);
+
+    SerialSettings settings_;
+    QSerialPort port_;
+    RecordFramer framer_;
+    int commEvent_ = 0;
+    int announced_ = 0; // waiting records whose OnComm has been raised
+    bool delivering_ = false;
+    QString errorText_;
+};

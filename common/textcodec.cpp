@@ -1,0 +1,184 @@
+#include "common/textcodec.h"
+
+#include "common/atomic_file.h"
+#include "common/registry.h"
+
+#include <QFile>
+
+#include <cerrno>
+#include <cstring>
+#include <iconv.h>
+
+namespace {
+
+QString canonicalName(const QString& name) {
+    const QString upper = name.trimmed().toUpper();
+    if (upper == u"CP932" || upper == u"SHIFT_JIS" || upper == u"SHIFT-JIS" || upper == u"SJIS" ||
+        upper == u"MS932" || upper == u"WINDOWS-31J" || upper == u"CSWINDOWS31J")
+        return QStringLiteral("CP932");
+    if (upper == u"UTF-8" || upper == u"UTF8")
+        return QStringLiteral("UTF-8");
+    return name.trimmed();
+}
+
+// An iconv descriptor closed when it goes out of scope.
+class Iconv {
+public:
+    Iconv(const QByteArray& to, const QByteArray& from)
+        : cd_(iconv_open(to.constData(), from.constData())) {}
+    ~Iconv() {
+        if (ok())
+            iconv_close(cd_);
+    }
+    Iconv(const Iconv&) = delete;
+    Iconv& operator=(const Iconv&) = delete;
+    bool ok() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
+    iconv_t get() const { return cd_; }
+
+private:
+    iconv_t cd_;
+};
+
+// Length of the UTF-8 sequence that starts with `lead` (1 for a stray byte).
+int utf8Length(unsigned char lead) {
+    if (lead >= 0xF0 && lead < 0xF8)
+        return 4;
+    if (lead >= 0xE0)
+        return 3;
+    if (lead >= 0xC0)
+        return 2;
+    return 1;
+}
+
+// Converts all of `input`; on a character that cannot be converted, `skip`
+// tells how many input bytes to drop and `replacement` is written instead.
+template <typename Skip>
+QByteArray convert(const Iconv& cd, const QByteArray& input, const QByteArray& replacement,
+                   Skip skip) {
+    QByteArray out;
+    out.resize(input.size() * 2 + 16);
+    char* in = const_cast<char*>(input.constData());
+    size_t inLeft = size_t(input.size());
+    qsizetype written = 0;
+    auto makeRoom = [&](qsizetype need) {
+        if (out.size() - written < need)
+            out.resize(qMax(out.size() * 2, written + need));
+    };
+    while (inLeft > 0) {
+        makeRoom(16);
+        char* outPtr = out.data() + written;
+        size_t outLeft = size_t(out.size() - written);
+        const size_t r = iconv(cd.get(), &in, &inLeft, &outPtr, &outLeft);
+        written = outPtr - out.data();
+        if (r != size_t(-1))
+            break;
+        if (errno == E2BIG) {
+            makeRoom(out.size());
+            continue;
+        }
+        // EILSEQ (not convertible) or EINVAL (cut short at the end).
+        const size_t drop = qMin(inLeft, size_t(skip(static_cast<unsigned char>(*in))));
+        in += drop;
+        inLeft -= drop;
+        makeRoom(replacement.size() + 16);
+        memcpy(out.data() + written, replacement.constData(), size_t(replacement.size()));
+        written += replacement.size();
+    }
+    // Return to the initial shift state (stateful code pages).
+    for (;;) {
+        makeRoom(16);
+        char* outPtr = out.data() + written;
+        size_t outLeft = size_t(out.size() - written);
+        const size_t r = iconv(cd.get(), nullptr, nullptr, &outPtr, &outLeft);
+        written = outPtr - out.data();
+        if (r == size_t(-1) && errno == E2BIG) {
+            makeRoom(out.size());
+            continue;
+        }
+        break;
+    }
+    out.resize(written);
+    return out;
+}
+
+} // namespace
+
+TextCodec TextCodec::fromRegistry() {
+    const QString name = RegistryText(QString::fromLatin1(kPointraKey), QStringLiteral("CodePage"),
+                                      QStringLiteral("CP932"));
+    TextCodec codec(name.trimmed().isEmpty() ? QStringLiteral("CP932") : name);
+    if (!codec.isValid())
+        return TextCodec(QStringLiteral("CP932"));
+    return codec;
+}
+
+TextCodec::TextCodec(const QString& name) : name_(canonicalName(name)) {
+    utf8_ = name_ == u"UTF-8";
+    if (!utf8_) {
+        const Iconv probe(name_.toLatin1(), "UTF-8");
+        if (!probe.ok()) {
+            valid_ = false;
+            utf8_ = true;
+        }
+    }
+}
+
+QByteArray TextCodec::encode(const QString& text) const {
+    const QByteArray utf8 = text.toUtf8();
+    if (utf8_)
+        return utf8;
+    const Iconv cd(name_.toLatin1(), "UTF-8");
+    if (!cd.ok())
+        return utf8;
+    return convert(cd, utf8, QByteArrayLiteral("?"), utf8Length);
+}
+
+QString TextCodec::decode(const QByteArray& bytes) const {
+    if (utf8_)
+        return QString::fromUtf8(bytes);
+    const Iconv cd("UTF-8", name_.toLatin1());
+    if (!cd.ok())
+        return QString::fromUtf8(bytes);
+    return QString::fromUtf8(
+        convert(cd, bytes, QByteArrayLiteral("\xEF\xBF\xBD"), [](unsigned char) { return 1; }));
+}
+
+QStringList ReadTextLines(const QString& path, const TextCodec& codec, bool* ok) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        if (ok)
+            *ok = false;
+        return {};
+    }
+    QByteArray bytes = file.readAll();
+    if (ok)
+        *ok = file.error() == QFileDevice::NoError;
+    if (codec.isUtf8() && bytes.startsWith("\xEF\xBB\xBF"))
+        bytes.remove(0, 3);
+    QStringList lines;
+    qsizetype start = 0;
+    while (start < bytes.size()) {
+        qsizetype end = bytes.indexOf('\n', start);
+        const qsizetype next = end < 0 ? bytes.size() : end + 1;
+        if (end < 0)
+            end = bytes.size();
+        qsizetype stop = end;
+        if (stop > start && bytes[stop - 1] == '\r')
+            --stop;
+        lines << codec.decode(bytes.mid(start, stop - start));
+        start = next;
+    }
+    return lines;
+}
+
+QByteArray CrLfLine(const QString& line, const TextCodec& codec) {
+    return codec.encode(line) + QByteArrayLiteral("\r\n");
+}
+
+bool WriteTextLines(const QString& path, const QStringList& lines, const TextCodec& codec,
+                    QString* error) {
+    QByteArray bytes;
+    for (const QString& line : lines)
+        bytes += CrLfLine(line, codec);
+    return WriteFileAtomically(path, bytes, error);
+}

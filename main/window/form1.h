@@ -1,0 +1,122 @@
+#pragma once
+// The main window of VarpadLumo: take-off name and serial number, the choice
+// of input device, serial reception of the two tablets, the outline sketch,
+// and the worksheet that receives one row per outline.
+
+#include "common/outline_store.h"
+#include "main/window/reception.h"
+#include "main/window/worksheet.h"
+
+#include <QWidget>
+
+#include <cstdint>
+
+class QCheckBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+class QRadioButton;
+class QTableView;
+class PictureBox;
+class SerialLine;
+
+// Program-wide values shared with the digitizer window.
+struct ProgramState {
+    QString instPath;     // installation folder, ends with "/"
+    QString GsDllPath;    // Ghostscript program, empty when none was found
+    QString takeoffName;  // the take-off name
+    int16_t serialNo = 1; // serial number of the next row
+    int16_t rowNo = 2;    // worksheet row the next "実行" writes
+    OutlineStore outline; // pointsM, pointsMm, pointCount, finishedCount, lastPointText
+    QString imagePath;    // drawing image (digitizer)
+    QString statePath;    // instPath & "curPass.txt" once the digitizer was loaded
+};
+
+class Form1 : public QWidget {
+    Q_OBJECT
+public:
+    explicit Form1(QWidget* parent = nullptr);
+    ~Form1() override;
+
+    // Start-up. Returns false when the installation is missing: the message
+    // has been shown and the program is to end.
+    bool Form_Load();
+
+    ProgramState& state() { return state_; }
+    const ProgramState& state() const { return state_; }
+    Worksheet& sheet() { return *sheet_; }
+    SerialLine& port1() { return *MSComm1; }
+    SerialLine& port2() { return *MSComm2; }
+
+    // The received-points log exactly as taken (lines ended by CR LF).
+    const QString& receivedText() const { return receivedText_; }
+
+    // The text the sketch prints as the outline's name.
+    QString sketchName() const;
+
+    // Controls, named as the window's layout names them.
+    QLabel* Label1;
+    QLineEdit* Text2;
+    QLabel* Label3;
+    QLineEdit* Text3;
+    QCheckBox* Check1;
+    QPushButton* Command5;
+    QLabel* Label4;
+    QLineEdit* Text4;
+    QPushButton* Command4;
+    QGroupBox* Frame1;
+    QRadioButton* Option4;
+    QRadioButton* Option3;
+    QRadioButton* Option1;
+    QRadioButton* Option2;
+    PictureBox* Picture1;
+    QTableView* OLE1;
+    QLabel* Label2;
+    QPlainTextEdit* Text1;
+    QLabel* Label5;
+    QLabel* Label6;
+    QLineEdit* Text5;
+    QPushButton* Command3;
+    QPushButton* Command1;
+    QPushButton* Command2;
+    SerialLine* MSComm1;
+    SerialLine* MSComm2;
+
+public slots:
+    void Option1_Click();
+    void Option2_Click();
+    void Option3_Click();
+    void Option4_Click();
+    void Check1_Click();
+    void Text2_Change();
+    void Text3_Change();
+    void Command1_Click();
+    void Command3_Click();
+    void MSComm1_OnComm();
+    void MSComm2_OnComm();
+    void Form_Unload();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void buildControls();
+    void selectOption(QRadioButton* chosen);
+    void closePorts();
+    // Opens the port when its mode is selected and it is closed (start-up,
+    // "設定", "キャンセル", after "実行").
+    void reopenChosenPort();
+    void openPort(SerialLine* port);
+    void showSerialNumber();
+    void writeHeadingRow();
+    void takeRecord(SerialLine* port, bool mt4500);
+    void appendLog(const QString& text);
+
+    ProgramState state_;
+    Worksheet* sheet_;
+    Reception reception_;
+    QString receivedText_;
+    bool unloaded_ = false;
+};
