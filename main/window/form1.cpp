@@ -8,6 +8,7 @@
 #include "common/serial_line.h"
 #include "common/tablet_records.h"
 #include "common/uifont.h"
+#include "main/window/takeoff.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -159,6 +160,7 @@ void Form1::buildControls() {
     connect(Text2, &QLineEdit::textChanged, this, &Form1::Text2_Change);
     connect(Text3, &QLineEdit::textChanged, this, &Form1::Text3_Change);
     connect(Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
+    connect(Command2, &QPushButton::clicked, this, &Form1::Command2_Click);
     connect(Command3, &QPushButton::clicked, this, &Form1::Command3_Click);
     connect(MSComm1, &SerialLine::OnComm, this, &Form1::MSComm1_OnComm);
     connect(MSComm2, &SerialLine::OnComm, this, &Form1::MSComm2_OnComm);
@@ -328,6 +330,48 @@ void Form1::Command1_Click() {
     state_.outline.pointCount = 0;
     state_.outline.finishedCount = 0;
     reception_.reset();
+}
+
+void Form1::Command2_Click() {
+    OutlineStore& outline = state_.outline;
+    // Lengths need a finished outline: while points are still arriving the
+    // end record has not come and there is nothing to compute yet.
+    if (outline.finishedCount < 1) {
+        MsgBox(this, QStringLiteral("図形が完了していません。\r\n"
+                                    "終点まで入力してから「実行」を押して下さい"));
+        return;
+    }
+    // 1.
+    Command1->setEnabled(false);
+    Command2->setEnabled(false);
+    // 2. - 5.
+    const TakeoffRow row = ComputeTakeoffRow(outline, Text4->text());
+    const int r = state_.rowNo;
+    sheet_->Cells(r, 1) = state_.takeoffName + QLatin1Char('-') + QString::number(state_.serialNo);
+    for (int c = 2; c <= 7; ++c)
+        sheet_->Cells(r, c) = row.cell(c);
+    // 6.
+    Picture1->clearPicture();
+    Picture1->Cls();
+    Text1->clear();
+    receivedText_.clear();
+    // 7.
+    state_.rowNo = static_cast<int16_t>(state_.rowNo + 1);
+    state_.serialNo = static_cast<int16_t>(state_.serialNo + 1);
+    // 8. The name is given again unchanged, so the new number stays.
+    Text2->setText(state_.takeoffName);
+    showSerialNumber();
+    // 9.
+    reopenChosenPort();
+    // 10.
+    outline.pointCount = 0;
+    outline.finishedCount = 0;
+    reception_.reset();
+    afterRowWritten();
+}
+
+void Form1::afterRowWritten() {
+    unsavedRows_ = true;
 }
 
 void Form1::Command3_Click() {

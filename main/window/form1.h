@@ -53,6 +53,8 @@ public:
     // The received-points log exactly as taken (lines ended by CR LF).
     const QString& receivedText() const { return receivedText_; }
 
+    bool hasUnsavedRows() const { return unsavedRows_; }
+
     // The text the sketch prints as the outline's name.
     QString sketchName() const;
 
@@ -93,6 +95,7 @@ public slots:
     void Text2_Change();
     void Text3_Change();
     void Command1_Click();
+    void Command2_Click();
     void Command3_Click();
     void MSComm1_OnComm();
     void MSComm2_OnComm();
@@ -113,10 +116,14 @@ private:
     void writeHeadingRow();
     void takeRecord(SerialLine* port, bool mt4500);
     void appendLog(const QString& text);
+    // After a row: the sheet has work not yet saved by the user, and the
+    // recovery workbook is brought up to date.
+    void afterRowWritten();
 
     ProgramState state_;
     Worksheet* sheet_;
     Reception reception_;
     QString receivedText_;
+    bool unsavedRows_ = false;
     bool unloaded_ = false;
 };

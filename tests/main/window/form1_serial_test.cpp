@@ -1,0 +1,204 @@
+// Form1's tablet reception through real pseudo-terminals played by tabletsim.
+#include "main/window/form1.h"
+
+#include "common/picturebox.h"
+#include "common/serial_line.h"
+#include "window_test_helpers.h"
+
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QThread>
+
+namespace {
+
+class Form1SerialTest : public InstallationFixture {
+protected:
+    // Starts the simulator with the given raw records and points the control at it.
+    void startTablet(const QString& mode, const QByteArray& rawRecords,
+                     const QStringList& extra = {}) {
+        const QString raw = dir_.path() + "/records.txt";
+        QFile f(raw);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(rawRecords);
+        f.close();
+        sim_ = std::make_unique<TabletSim>(
+            mode, QStringList{"--raw", raw, "--wait-open", "--settle", "100", "--repeat"} + extra);
+        ASSERT_FALSE(sim_->path().isEmpty());
+        const QString control = mode == "mt4500" ? "MSComm1" : "MSComm2";
+        writeRegistry(instPath(),
+                      QStringLiteral("[HKEY_LOCAL_MACHINE\\Software\\VarnelSystem\\Pointra\\"
+                                     "VarpadLumo\\%1]\r\n\"PortName\"=\"%2\"\r\n")
+                          .arg(control, sim_->path()));
+    }
+
+    static bool hasColour(const QImage& img, QRgb colour) {
+        for (int y = 0; y < img.height(); ++y)
+            for (int x = 0; x < img.width(); ++x)
+                if ((img.pixel(x, y) & 0xffffff) == (colour & 0xffffff))
+                    return true;
+        return false;
+    }
+
+    std::unique_ptr<TabletSim> sim_;
+};
+
+// Records as the MT4500 sends them: X and Y right-aligned in nine columns,
+// the button, CR (escaped for the simulator's raw file).
+const QByteArray kMtRecords = "   1.2345   2.5000"
+                              "2\\r\n"
+                              "   4.0000   2.5000"
+                              "1\\r\n"
+                              "   0.0000   0.0000"
+                              "9\\r\n";
+
+TEST_F(Form1SerialTest, Mt4500OutlineIsLoggedStoredAndSketched) {
+    startTablet("mt4500", kMtRecords);
+    Form1 form;
+    ASSERT_TRUE(form.Form_Load());
+    form.Option1_Click();
+    ASSERT_TRUE(form.port1().PortOpen()) << messages.join("|").toStdString();
+    ASSERT_TRUE(WaitFor([&] { return form.state().outline.pointCount == 3; }));
+
+    EXPECT_EQ(form.receivedText(), QStringLiteral("(    1.2345 ,    2.5000 )  Flg = 1\r\n"
+                                                  "(    4.0000 ,    2.5000 )  Flg = 2\r\n"
+                                                  "(    0.0000 ,    0.0000 )  Flg = 4\r\n"));
+    EXPECT_EQ(form.Text1->toPlainText(),
+              QStringLiteral("(    1.2345 ,    2.5000 )  Flg = 1\n(    4.0000 ,    2.5000 )  "
+                             "Flg = 2\n(    0.0000 ,    0.0000 )  Flg = 4"));
+    const OutlineStore& s = form.state().outline;
+    EXPECT_FLOAT_EQ(s.pointsM[1][1], 1.2345f);
+    EXPECT_FLOAT_EQ(s.pointsM[1][2], 2.5f);
+    EXPECT_EQ(s.pointsM[1][3], 1.0f);
+    EXPECT_EQ(s.pointsM[2][3], 2.0f);
+    EXPECT_EQ(s.pointsM[3][3], 4.0f);
+    EXPECT_EQ(s.finishedCount, 2);
+    EXPECT_EQ(s.lastPointText[2], "4");
+    // The end record closed the port and drew the sketch (the mm store is
+    // shifted in place by the sketch; the metre store is untouched).
+    EXPECT_FALSE(form.port1().PortOpen());
+    EXPECT_TRUE(form.Command1->isEnabled());
+    EXPECT_TRUE(form.Command2->isEnabled());
+    EXPECT_TRUE(hasColour(form.Picture1->Image(), qRgb(0, 0, 255)));
+    EXPECT_TRUE(messages.isEmpty()) << messages.join("|").toStdString();
+
+    // "キャンセル" empties everything and reopens the port.
+    form.Command1_Click();
+    EXPECT_EQ(form.state().outline.pointCount, 0);
+    EXPECT_TRUE(form.receivedText().isEmpty());
+    EXPECT_FALSE(form.Command2->isEnabled());
+    EXPECT_TRUE(form.port1().PortOpen());
+    EXPECT_FALSE(hasColour(form.Picture1->Image(), qRgb(0, 0, 255)));
+}
+
+TEST_F(Form1SerialTest, RecordAfterTheEndWaitsForTheReopenedPort) {
+    startTablet("mt4500", kMtRecords);
+    Form1 form;
+    ASSERT_TRUE(form.Form_Load());
+    form.Option1_Click();
+    ASSERT_TRUE(WaitFor([&] { return form.state().outline.pointCount == 3; }));
+    ASSERT_FALSE(form.port1().PortOpen());
+
+    sim_->write("raw    7.0000   7.0000"
+                "2\\r\n");
+    QThread::msleep(300);
+    WaitFor([] { return false; }, 300);
+    EXPECT_EQ(form.state().outline.pointCount, 3) << "the closed port takes nothing";
+
+    form.Command3_Click(); // "設定"
+    ASSERT_TRUE(form.port1().PortOpen());
+    WaitFor([] { return false; }, 200);
+    sim_->write("raw    8.0000   8.0000"
+                "2\\r\n");
+    ASSERT_TRUE(WaitFor([&] { return form.state().outline.pointCount == 4; }));
+    EXPECT_FLOAT_EQ(form.state().outline.pointsM[4][1], 8.0f)
+        << "what came while the port was closed is not delivered later";
+}
+
+TEST_F(Form1SerialTest, T5160CountsAreScaledToEightCharacterTexts) {
+    startTablet("t5160",
+                "12345,6789,2\\r\\n"
+                "0,6789,4\\r\\n"
+                "0,0,8\\r\\n",
+                {"--split"});
+    Form1 form;
+    ASSERT_TRUE(form.Form_Load());
+    form.Text5->setText("100");
+    form.Option2_Click();
+    ASSERT_TRUE(form.port2().PortOpen());
+    ASSERT_TRUE(WaitFor([&] { return form.state().outline.pointCount == 3; }));
+    EXPECT_EQ(form.receivedText(), QStringLiteral("( 123.4500 , 67.89000 )  Flg = 1\r\n"
+                                                  "( 0.000000 , 67.89000 )  Flg = 2\r\n"
+                                                  "( 0.000000 , 0.000000 )  Flg = 4\r\n"));
+    const OutlineStore& s = form.state().outline;
+    EXPECT_FLOAT_EQ(s.pointsM[1][1], 123.45f);
+    EXPECT_FLOAT_EQ(s.pointsM[1][2], 67.89f);
+    EXPECT_EQ(s.pointsM[2][3], 2.0f);
+    EXPECT_FALSE(form.port2().PortOpen());
+    EXPECT_EQ(messages, QStringList{QStringLiteral("最初に縮尺を設定して下さい")});
+    EXPECT_TRUE(hasColour(form.Picture1->Image(), qRgb(0, 0, 255)));
+}
+
+TEST_F(Form1SerialTest, MergedRecordsAreTakenOneByOne) {
+    startTablet("mt4500", kMtRecords, {"--merge"});
+    Form1 form;
+    ASSERT_TRUE(form.Form_Load());
+    form.Option1_Click();
+    ASSERT_TRUE(WaitFor([&] { return form.state().outline.pointCount == 3; }));
+    EXPECT_EQ(form.state().outline.finishedCount, 2);
+}
+
+TEST_F(Form1SerialTest, MalformedRecordsAreRefusedOnceAndTheOutlineStays) {
+    startTablet("mt4500", "   1.0000   1.0000"
+                          "2\\r\n"
+                          "  1.2\\r\n"
+                          "  abcdefg   1.0000"
+                          "2\\r\n"
+                          "   2.0000   1.0000"
+                          "2\\r\n");
+    Form1 form;
+    ASSERT_TRUE(form.Form_Load());
+    form.Option1_Click();
+    ASSERT_TRUE(WaitFor([&] { return form.state().outline.pointCount == 2; }));
+    WaitFor([] { return false; }, 300);
+    EXPECT_EQ(form.state().outline.pointCount, 2);
+    EXPECT_FLOAT_EQ(form.state().outline.pointsM[2][1], 2.0f);
+    EXPECT_EQ(messages.size(), 1) << "one message per outline, not per record";
+    EXPECT_EQ(form.receivedText().count("Flg"), 2);
+    EXPECT_TRUE(form.port1().PortOpen());
+}
+
+TEST_F(Form1SerialTest, T5160WithoutScaleOrWithCountsOutOfRangeIsRefused) {
+    startTablet("t5160", "100,100,2\\r\\n");
+    Form1 form;
+    ASSERT_TRUE(form.Form_Load());
+    form.Option2_Click(); // Text5 left empty
+    ASSERT_TRUE(WaitFor([&] { return messages.size() == 2; }));
+    EXPECT_EQ(form.state().outline.pointCount, 0);
+    EXPECT_TRUE(form.receivedText().isEmpty());
+
+    form.Text5->setText("50");
+    sim_->write("raw 40000,100,2\\r\\n\n");
+    sim_->write("raw 200,100,2\\r\\n\n");
+    ASSERT_TRUE(WaitFor([&] { return form.state().outline.pointCount == 1; }));
+    EXPECT_EQ(form.receivedText(), QStringLiteral("( 1.000000 , 0.500000 )  Flg = 1\r\n"));
+}
+
+TEST_F(Form1SerialTest, A101stRecordIsRefusedAndTheStoreKeepsItsRows) {
+    QByteArray records;
+    for (int i = 0; i < 101; ++i)
+        records += QByteArray("   ") + QByteArray::number(i % 10) +
+                   ".0000   1.0000"
+                   "2\\r\n";
+    startTablet("mt4500", records, {"--merge"});
+    Form1 form;
+    ASSERT_TRUE(form.Form_Load());
+    form.Option1_Click();
+    ASSERT_TRUE(WaitFor([&] { return messages.size() == 1; }));
+    WaitFor([] { return false; }, 200);
+    EXPECT_EQ(form.state().outline.pointCount, 100);
+    EXPECT_EQ(messages.size(), 1);
+    EXPECT_TRUE(messages[0].contains("100")) << messages[0].toStdString();
+}
+
+} // namespace
