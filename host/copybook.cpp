@@ -1,0 +1,997 @@
+// Record layouts from COBOL copybooks (<layout>.xfd): levels, PICTURE, USAGE,
+// SIGN, OCCURS, REDEFINES, FILLER, several records with "*> WHEN" conditions.
+// Offsets and sizes follow GnuCOBOL's own allocation (binary sizes 1-2-4-8 by
+// digits, no SYNCHRONIZED).
+#include "internal.h"
+
+#include <cctype>
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <sys/stat.h>
+#include <vector>
+
+#define HERE "host/copybook", __LINE__
+
+namespace {
+
+std::string g_last_error;
+
+constexpr int max_items = 32767; // item indices are 16-bit
+
+struct Token {
+    enum Kind { WORD, LITERAL, PERIOD } kind;
+    std::string text;
+    int line;
+};
+
+struct WhenClause {
+    std::string field;
+    std::string literal;
+    int kind; // 0 text, 1 numeric, 2 OTHER
+    int line;
+};
+
+enum class Usage { NONE, DISPLAY, BINARY, PACKED, NATIVE, FLOAT, DOUBLE };
+
+struct Node {
+    int level = 0;
+    int line = 0;
+    std::string name; // as written; empty for FILLER
+    bool has_picture = false;
+    std::string picture;
+    Usage usage = Usage::NONE;
+    int sign = 0; // 0 none given, 1 leading, 2 trailing
+    bool sign_separate = false;
+    int occurs = 0;
+    std::string redefines;
+    std::vector<std::unique_ptr<Node>> children;
+    Node* parent = nullptr;
+    bool has_when = false;
+    WhenClause when;
+    // computed
+    int32_t size = 0; // one occurrence
+    int32_t offset = 0;
+    int type = BRELRT_T_GROUP;
+    int digits = 0;
+    int scale = 0;
+};
+
+struct ParseError {
+    int line;
+    std::string what;
+};
+
+std::string upper(std::string s) {
+    for (char& c : s)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return s;
+}
+
+bool fixed_form(const std::vector<std::string>& lines) {
+    static const std::string indicators = " */-Dd";
+    bool any = false;
+    for (const std::string& l : lines) {
+        if (l.find_first_not_of(" \t\r") == std::string::npos)
+            continue;
+        any = true;
+        if (l.size() < 7) {
+            if (l.find_first_not_of("0123456789 \t\r") != std::string::npos)
+                return false;
+            continue;
+        }
+        if (indicators.find(l[6]) == std::string::npos)
+            return false;
+        if (l.substr(0, 6).find("*>") != std::string::npos)
+            return false;
+    }
+    return any;
+}
+
+// Splits the text into code tokens; WHEN comment lines are kept aside.
+struct Source {
+    std::vector<Token> tokens;
+    std::vector<std::pair<size_t, WhenClause>> whens; // token position it precedes
+};
+
+void parse_when(const std::string& comment, int line, Source& src) {
+    std::istringstream in(comment);
+    std::string word;
+    in >> word;
+    if (upper(word) != "WHEN")
+        return;
+    std::string rest;
+    std::getline(in, rest);
+    size_t eq = rest.find('=');
+    if (eq == std::string::npos)
+        throw ParseError{line, "WHEN without \"=\""};
+    auto trim = [](std::string s) {
+        size_t b = s.find_first_not_of(" \t\r");
+        size_t e = s.find_last_not_of(" \t\r");
+        return b == std::string::npos ? std::string() : s.substr(b, e - b + 1);
+    };
+    WhenClause w;
+    w.field = trim(rest.substr(0, eq));
+    std::string literal = trim(rest.substr(eq + 1));
+    if (!literal.empty() && literal.back() == '.')
+        literal.pop_back();
+    w.line = line;
+    if (w.field.empty() || w.field.find_first_of(" \t") != std::string::npos)
+        throw ParseError{line, "WHEN needs one field name"};
+    if (literal.size() >= 2 && (literal[0] == '"' || literal[0] == '\'') &&
+        literal.back() == literal[0]) {
+        w.literal = literal.substr(1, literal.size() - 2);
+        w.kind = 0;
+    } else if (upper(literal) == "OTHER") {
+        w.kind = 2;
+    } else {
+        bool numeric = !literal.empty();
+        bool point = false;
+        for (size_t i = 0; i < literal.size(); ++i) {
+            char c = literal[i];
+            if (std::isdigit(static_cast<unsigned char>(c)))
+                continue;
+            if ((c == '+' || c == '-') && i == 0 && literal.size() > 1)
+                continue;
+            if (c == '.' && !point) {
+                point = true;
+                continue;
+            }
+            numeric = false;
+        }
+        if (!numeric)
+            throw ParseError{line, "WHEN literal must be a number, a quoted text or OTHER"};
+        w.literal = literal;
+        w.kind = 1;
+    }
+    if (w.literal.size() >= sizeof(ConditionEntry::literal))
+        throw ParseError{line, "WHEN literal too long"};
+    src.whens.emplace_back(src.tokens.size(), w);
+}
+
+void tokenize_line(const std::string& code, int line, Source& src) {
+    size_t i = 0, n = code.size();
+    while (i < n) {
+        char c = code[i];
+        if (c == ' ' || c == '\t' || c == '\r' || c == ',' || c == ';') {
+            ++i;
+            continue;
+        }
+        if (c == '*' && i + 1 < n && code[i + 1] == '>') {
+            std::string comment = code.substr(i + 2);
+            parse_when(comment, line, src);
+            return;
+        }
+        if (c == '"' || c == '\'') {
+            size_t j = i + 1;
+            std::string text;
+            for (;; ++j) {
+                if (j >= n)
+                    throw ParseError{line, "literal not closed"};
+                if (code[j] == c) {
+                    if (j + 1 < n && code[j + 1] == c) {
+                        text += c;
+                        ++j;
+                        continue;
+                    }
+                    break;
+                }
+                text += code[j];
+            }
+            src.tokens.push_back({Token::LITERAL, text, line});
+            i = j + 1;
+            continue;
+        }
+        if (c == '.') {
+            src.tokens.push_back({Token::PERIOD, ".", line});
+            ++i;
+            continue;
+        }
+        size_t j = i;
+        while (j < n && code[j] != ' ' && code[j] != '\t' && code[j] != '\r' && code[j] != '"' &&
+               code[j] != '\'') {
+            // A period, comma or semicolon followed by a blank ends the word.
+            if ((code[j] == '.' || code[j] == ',' || code[j] == ';') &&
+                (j + 1 >= n || code[j + 1] == ' ' || code[j + 1] == '\t' || code[j + 1] == '\r'))
+                break;
+            ++j;
+        }
+        src.tokens.push_back({Token::WORD, code.substr(i, j - i), line});
+        i = j;
+    }
+}
+
+Source read_source(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    std::string l;
+    while (std::getline(in, l)) {
+        for (char& c : l)
+            if (c == '\t')
+                c = ' ';
+        lines.push_back(l);
+    }
+    bool fixed = fixed_form(lines);
+    Source src;
+    for (size_t k = 0; k < lines.size(); ++k) {
+        std::string code = lines[k];
+        int line = static_cast<int>(k + 1);
+        if (fixed) {
+            if (code.size() < 7)
+                continue;
+            char indicator = code[6];
+            if (code.size() > 72)
+                code.resize(72);
+            if (indicator == '*' || indicator == '/') {
+                std::string rest = code.substr(7);
+                if (!rest.empty() && rest[0] == '>')
+                    parse_when(rest.substr(1), line, src);
+                continue;
+            }
+            if (indicator == 'D' || indicator == 'd')
+                continue;
+            code = code.substr(7);
+        }
+        tokenize_line(code, line, src);
+    }
+    return src;
+}
+
+bool is_level(const Token& t, int& level) {
+    if (t.kind != Token::WORD || t.text.empty() || t.text.size() > 2)
+        return false;
+    for (char c : t.text)
+        if (!std::isdigit(static_cast<unsigned char>(c)))
+            return false;
+    level = std::stoi(t.text);
+    return true;
+}
+
+bool usage_word(const std::string& w, Usage& u) {
+    static const std::pair<const char*, Usage> words[] = {
+        {"DISPLAY", Usage::DISPLAY},        {"COMP", Usage::BINARY},
+        {"COMPUTATIONAL", Usage::BINARY},   {"BINARY", Usage::BINARY},
+        {"COMP-4", Usage::BINARY},          {"COMPUTATIONAL-4", Usage::BINARY},
+        {"COMP-3", Usage::PACKED},          {"COMPUTATIONAL-3", Usage::PACKED},
+        {"PACKED-DECIMAL", Usage::PACKED},  {"COMP-5", Usage::NATIVE},
+        {"COMPUTATIONAL-5", Usage::NATIVE}, {"COMP-1", Usage::FLOAT},
+        {"COMPUTATIONAL-1", Usage::FLOAT},  {"COMP-2", Usage::DOUBLE},
+        {"COMPUTATIONAL-2", Usage::DOUBLE},
+    };
+    for (const auto& [name, usage] : words)
+        if (w == name) {
+            u = usage;
+            return true;
+        }
+    return false;
+}
+
+bool is_number(const std::string& s) {
+    return !s.empty() && s.size() <= 9 && s.find_first_not_of("0123456789") == std::string::npos;
+}
+
+class Parser {
+public:
+    explicit Parser(Source& src) : src_(src) {}
+
+    std::vector<std::unique_ptr<Node>> records() {
+        std::vector<std::unique_ptr<Node>> result;
+        std::vector<Node*> stack;
+        size_t next_when = 0;
+        while (pos_ < src_.tokens.size()) {
+            const Token& t = src_.tokens[pos_];
+            int level;
+            if (!is_level(t, level))
+                throw ParseError{t.line, "expected a level number, found '" + t.text + "'"};
+            std::vector<WhenClause> whens;
+            while (next_when < src_.whens.size() && src_.whens[next_when].first <= pos_)
+                whens.push_back(src_.whens[next_when++].second);
+            ++pos_;
+            if (level == 66 || level == 77 || level == 88) {
+                skip_entry();
+                continue;
+            }
+            if (level < 1 || level > 49)
+                throw ParseError{t.line, "level number " + t.text + " not allowed"};
+            auto node = std::make_unique<Node>();
+            node->level = level;
+            node->line = t.line;
+            entry(*node);
+            if (whens.size() > 1)
+                throw ParseError{whens[1].line, "more than one WHEN for a record"};
+            if (!whens.empty()) {
+                if (level != 1)
+                    throw ParseError{whens[0].line, "WHEN must precede a level 01 record"};
+                node->has_when = true;
+                node->when = whens[0];
+            }
+            Node* raw = node.get();
+            if (level == 1) {
+                stack.clear();
+                result.push_back(std::move(node));
+            } else {
+                if (stack.empty())
+                    throw ParseError{t.line, "level " + t.text + " before any level 01"};
+                Node* popped = nullptr;
+                while (!stack.empty() && stack.back()->level >= level) {
+                    popped = stack.back();
+                    stack.pop_back();
+                }
+                if (stack.empty())
+                    throw ParseError{t.line, "level " + t.text + " before any level 01"};
+                if (popped && popped->level != level && popped->parent == stack.back())
+                    throw ParseError{t.line,
+                                     "level " + t.text + " does not match the levels above it"};
+                Node* parent = stack.back();
+                if (parent->has_picture)
+                    throw ParseError{t.line, "item under an elementary item with PICTURE"};
+                raw->parent = parent;
+                parent->children.push_back(std::move(node));
+            }
+            stack.push_back(raw);
+        }
+        if (next_when < src_.whens.size())
+            throw ParseError{src_.whens[next_when].second.line, "WHEN not followed by a record"};
+        return result;
+    }
+
+private:
+    const Token* peek() const { return pos_ < src_.tokens.size() ? &src_.tokens[pos_] : nullptr; }
+
+    const Token& take(int line, const char* what) {
+        if (pos_ >= src_.tokens.size())
+            throw ParseError{line, std::string("missing ") + what};
+        return src_.tokens[pos_++];
+    }
+
+    int last_line() const { return src_.tokens.empty() ? 0 : src_.tokens.back().line; }
+
+    void skip_entry() {
+        while (pos_ < src_.tokens.size() && src_.tokens[pos_].kind != Token::PERIOD)
+            ++pos_;
+        if (pos_ >= src_.tokens.size())
+            throw ParseError{last_line(), "entry not ended by a period"};
+        ++pos_;
+    }
+
+    bool next_is(const char* word) const {
+        const Token* t = peek();
+        return t && t->kind == Token::WORD && upper(t->text) == word;
+    }
+
+    bool clause_start(const std::string& w) const {
+        static const char* words[] = {"PIC",       "PICTURE",  "USAGE",     "SIGN",  "LEADING",
+                                      "TRAILING",  "OCCURS",   "REDEFINES", "VALUE", "VALUES",
+                                      "JUSTIFIED", "JUST",     "BLANK",     "SYNC",  "SYNCHRONIZED",
+                                      "GLOBAL",    "EXTERNAL", "IS"};
+        for (const char* k : words)
+            if (w == k)
+                return true;
+        Usage u;
+        return usage_word(w, u);
+    }
+
+    void entry(Node& node) {
+        const Token* t = peek();
+        if (!t)
+            throw ParseError{node.line, "entry not ended by a period"};
+        if (t->kind == Token::WORD) {
+            std::string w = upper(t->text);
+            if (w == "FILLER") {
+                ++pos_;
+            } else if (!clause_start(w)) {
+                for (char c : t->text)
+                    if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-' && c != '_')
+                        throw ParseError{t->line, "bad data name '" + t->text + "'"};
+                node.name = t->text;
+                ++pos_;
+            }
+        }
+        for (;;) {
+            const Token& tok = take(node.line, "period at the end of the entry");
+            if (tok.kind == Token::PERIOD)
+                return;
+            if (tok.kind == Token::LITERAL)
+                throw ParseError{tok.line, "unexpected literal \"" + tok.text + "\""};
+            std::string w = upper(tok.text);
+            Usage u;
+            if (w == "PIC" || w == "PICTURE") {
+                if (next_is("IS"))
+                    ++pos_;
+                const Token& p = take(tok.line, "picture string");
+                if (p.kind != Token::WORD)
+                    throw ParseError{p.line, "PICTURE without a picture string"};
+                if (node.has_picture)
+                    throw ParseError{p.line, "PICTURE given twice"};
+                node.has_picture = true;
+                node.picture = upper(p.text);
+            } else if (w == "USAGE") {
+                if (next_is("IS"))
+                    ++pos_;
+                const Token& p = take(tok.line, "usage");
+                if (!usage_word(upper(p.text), u))
+                    throw ParseError{p.line, "usage '" + p.text + "' not supported"};
+                node.usage = u;
+            } else if (usage_word(w, u)) {
+                node.usage = u;
+            } else if (w == "SIGN" || w == "LEADING" || w == "TRAILING") {
+                std::string which = w;
+                if (w == "SIGN") {
+                    if (next_is("IS"))
+                        ++pos_;
+                    which = upper(take(tok.line, "LEADING or TRAILING").text);
+                }
+                if (which != "LEADING" && which != "TRAILING")
+                    throw ParseError{tok.line, "SIGN needs LEADING or TRAILING"};
+                node.sign = which == "LEADING" ? 1 : 2;
+                if (next_is("SEPARATE")) {
+                    ++pos_;
+                    node.sign_separate = true;
+                    if (next_is("CHARACTER"))
+                        ++pos_;
+                }
+            } else if (w == "OCCURS") {
+                const Token& n = take(tok.line, "OCCURS count");
+                if (!is_number(n.text) || std::stol(n.text) < 1)
+                    throw ParseError{n.line, "OCCURS needs a positive count"};
+                node.occurs = std::stoi(n.text);
+                if (next_is("TO")) {
+                    ++pos_;
+                    const Token& m = take(tok.line, "OCCURS maximum");
+                    if (!is_number(m.text) || std::stol(m.text) < node.occurs)
+                        throw ParseError{m.line, "OCCURS TO needs a count not below the minimum"};
+                    node.occurs = std::stoi(m.text);
+                }
+                if (node.occurs > 32767)
+                    throw ParseError{n.line, "OCCURS count too large"};
+                if (next_is("TIMES"))
+                    ++pos_;
+                skip_table_phrases(tok.line);
+            } else if (w == "REDEFINES") {
+                const Token& r = take(tok.line, "redefined name");
+                if (r.kind != Token::WORD)
+                    throw ParseError{r.line, "REDEFINES needs a data name"};
+                node.redefines = r.text;
+            } else if (w == "VALUE" || w == "VALUES") {
+                skip_values();
+            } else if (w == "JUSTIFIED" || w == "JUST") {
+                if (next_is("RIGHT"))
+                    ++pos_;
+            } else if (w == "BLANK") {
+                if (next_is("WHEN"))
+                    ++pos_;
+                const Token& z = take(tok.line, "ZERO");
+                std::string zw = upper(z.text);
+                if (zw != "ZERO" && zw != "ZEROS" && zw != "ZEROES")
+                    throw ParseError{z.line, "BLANK needs ZERO"};
+            } else if (w == "GLOBAL" || w == "EXTERNAL") {
+            } else if (w == "SYNC" || w == "SYNCHRONIZED") {
+                throw ParseError{tok.line, "SYNCHRONIZED is not supported"};
+            } else {
+                throw ParseError{tok.line, "unexpected '" + tok.text + "'"};
+            }
+        }
+    }
+
+    void skip_table_phrases(int line) {
+        for (;;) {
+            if (next_is("DEPENDING")) {
+                ++pos_;
+                if (next_is("ON"))
+                    ++pos_;
+                take(line, "DEPENDING ON name");
+            } else if (next_is("ASCENDING") || next_is("DESCENDING") || next_is("INDEXED")) {
+                ++pos_;
+                if (next_is("KEY") || next_is("BY"))
+                    ++pos_;
+                if (next_is("IS"))
+                    ++pos_;
+                // Names up to the next clause or the period.
+                while (const Token* t = peek()) {
+                    if (t->kind != Token::WORD || clause_start(upper(t->text)) ||
+                        next_is("ASCENDING") || next_is("DESCENDING") || next_is("INDEXED"))
+                        break;
+                    ++pos_;
+                }
+            } else {
+                return;
+            }
+        }
+    }
+
+    void skip_values() {
+        if (next_is("IS") || next_is("ARE"))
+            ++pos_;
+        while (const Token* t = peek()) {
+            if (t->kind == Token::PERIOD)
+                return;
+            if (t->kind == Token::WORD && clause_start(upper(t->text)) && upper(t->text) != "IS")
+                return;
+            ++pos_;
+        }
+    }
+
+    Source& src_;
+    size_t pos_ = 0;
+};
+
+// PICTURE and USAGE of an elementary item give its type, digits, scale, size.
+void describe(Node& node, Usage usage, int sign, bool separate) {
+    const std::string& pic = node.picture;
+    int line = node.line;
+    if (!node.has_picture) {
+        if (usage == Usage::FLOAT || usage == Usage::DOUBLE) {
+            node.type = usage == Usage::FLOAT ? BRELRT_T_FLOAT : BRELRT_T_DOUBLE;
+            node.size = usage == Usage::FLOAT ? 4 : 8;
+            node.digits = usage == Usage::FLOAT ? 15 : 31;
+            node.scale = usage == Usage::FLOAT ? -7 : -15;
+            return;
+        }
+        throw ParseError{line, "elementary item without PICTURE"};
+    }
+    int x = 0, a = 0, nines = 0, decimals = 0, edits = 0, positions = 0;
+    bool s = false, v = false;
+    for (size_t i = 0; i < pic.size(); ++i) {
+        char c = pic[i];
+        long repeat = 1;
+        if (i + 1 < pic.size() && pic[i + 1] == '(') {
+            size_t close = pic.find(')', i + 2);
+            std::string count = close == std::string::npos ? "" : pic.substr(i + 2, close - i - 2);
+            if (!is_number(count) || std::stol(count) < 1)
+                throw ParseError{line, "bad repeat count in PICTURE " + pic};
+            repeat = std::stol(count);
+            if (repeat > 65535)
+                throw ParseError{line, "PICTURE " + pic + " too long"};
+        }
+        switch (c) {
+        case 'X':
+            x += static_cast<int>(repeat);
+            break;
+        case 'A':
+            a += static_cast<int>(repeat);
+            break;
+        case '9':
+            nines += static_cast<int>(repeat);
+            if (v)
+                decimals += static_cast<int>(repeat);
+            break;
+        case 'S':
+            if (i != 0 || repeat != 1)
+                throw ParseError{line, "S must come first in PICTURE " + pic};
+            s = true;
+            break;
+        case 'V':
+            if (v || repeat != 1)
+                throw ParseError{line, "more than one V in PICTURE " + pic};
+            v = true;
+            break;
+        case 'Z':
+        case '*':
+        case '+':
+        case '-':
+        case '.':
+        case ',':
+        case 'B':
+        case '0':
+        case '/':
+        case 'C':
+        case 'R':
+        case 'D':
+        case '$':
+            edits += static_cast<int>(repeat);
+            break;
+        case 'P':
+            throw ParseError{line, "P in PICTURE is not supported"};
+        default:
+            throw ParseError{line, "PICTURE " + pic + " is not supported"};
+        }
+        if (c != 'S' && c != 'V')
+            positions += static_cast<int>(repeat);
+        if (repeat > 1 || (i + 1 < pic.size() && pic[i + 1] == '('))
+            i = pic.find(')', i);
+    }
+    if (edits) {
+        // Numeric-edited: printed text of its length.
+        if (usage != Usage::NONE && usage != Usage::DISPLAY)
+            throw ParseError{line, "edited PICTURE " + pic + " must be DISPLAY"};
+        node.type = BRELRT_T_ALPHANUMERIC;
+        node.size = positions;
+        return;
+    }
+    if (x || a) {
+        if (s || v)
+            throw ParseError{line, "S or V in an alphanumeric PICTURE " + pic};
+        if (usage != Usage::NONE && usage != Usage::DISPLAY)
+            throw ParseError{line, "usage needs a numeric PICTURE, not " + pic};
+        if (sign)
+            throw ParseError{line, "SIGN on a non-numeric item"};
+        node.type = x || nines ? BRELRT_T_ALPHANUMERIC : BRELRT_T_ALPHABETIC;
+        node.size = positions;
+        return;
+    }
+    if (!nines)
+        throw ParseError{line, "PICTURE " + pic + " has no digits"};
+    if (nines > 38)
+        throw ParseError{line, "more than 38 digits in PICTURE " + pic};
+    if (sign && !s)
+        throw ParseError{line, "SIGN clause on an unsigned item"};
+    node.digits = nines;
+    node.scale = -decimals;
+    switch (usage) {
+    case Usage::NONE:
+    case Usage::DISPLAY:
+        node.size = nines + (s && separate ? 1 : 0);
+        if (!s)
+            node.type = BRELRT_T_UNSIGNED;
+        else if (sign == 1)
+            node.type = separate ? BRELRT_T_SIGN_LEADING_SEP : BRELRT_T_SIGN_LEADING;
+        else
+            node.type = separate ? BRELRT_T_SIGN_TRAILING_SEP : BRELRT_T_SIGN_TRAILING;
+        return;
+    case Usage::PACKED:
+        node.size = nines / 2 + 1;
+        node.type = s ? BRELRT_T_PACKED : BRELRT_T_PACKED_UNSIGNED;
+        break;
+    case Usage::BINARY:
+    case Usage::NATIVE:
+        if (nines > 18)
+            throw ParseError{line, "more than 18 digits in a binary item"};
+        node.size = nines <= 2 ? 1 : nines <= 4 ? 2 : nines <= 9 ? 4 : 8;
+        if (usage == Usage::BINARY)
+            node.type = s ? BRELRT_T_BINARY : BRELRT_T_BINARY_UNSIGNED;
+        else
+            node.type = s ? BRELRT_T_NATIVE : BRELRT_T_NATIVE_UNSIGNED;
+        break;
+    case Usage::FLOAT:
+    case Usage::DOUBLE:
+        throw ParseError{line, "COMP-1 and COMP-2 take no PICTURE"};
+    }
+    if (sign)
+        throw ParseError{line, "SIGN clause needs USAGE DISPLAY"};
+}
+
+bool same_name(const std::string& a, const std::string& b) {
+    return upper(a) == upper(b);
+}
+
+// Sizes and offsets (relative to the parent) of a subtree.
+void lay_out(Node& node, Usage usage, int sign, bool separate) {
+    if (node.usage != Usage::NONE)
+        usage = node.usage;
+    if (node.sign) {
+        sign = node.sign;
+        separate = node.sign_separate;
+    }
+    if (node.children.empty()) {
+        describe(node, usage, sign, separate);
+        return;
+    }
+    if (node.has_picture)
+        throw ParseError{node.line, "group item with PICTURE"};
+    int64_t position = 0, end = 0;
+    for (size_t i = 0; i < node.children.size(); ++i) {
+        Node& child = *node.children[i];
+        lay_out(child, usage, sign, separate);
+        int64_t total = static_cast<int64_t>(child.size) * (child.occurs ? child.occurs : 1);
+        if (!child.redefines.empty()) {
+            // The redefined item is the nearest earlier sibling that is not
+            // itself a redefinition.
+            Node* target = nullptr;
+            for (size_t j = i; j-- > 0;) {
+                if (node.children[j]->redefines.empty()) {
+                    target = node.children[j].get();
+                    break;
+                }
+            }
+            if (!target || !same_name(target->name, child.redefines))
+                throw ParseError{child.line, "REDEFINES " + child.redefines +
+                                                 " does not name the item before it"};
+            if (child.occurs)
+                throw ParseError{child.line, "REDEFINES with OCCURS is not supported"};
+            child.offset = target->offset;
+        } else {
+            child.offset = static_cast<int32_t>(end);
+        }
+        position = child.offset + total;
+        end = std::max(end, position);
+        if (end > 0x7FFFFFF)
+            throw ParseError{child.line, "record too large"};
+    }
+    node.size = static_cast<int32_t>(end);
+    node.type = BRELRT_T_GROUP;
+}
+
+struct Emitter {
+    std::vector<LayoutItem> items;
+    std::vector<const Node*> origin; // node of each item
+    int name_max;
+    int case_mode;
+
+    void emit(const Node& node, int32_t base, int condition, int depth, const int16_t* counts,
+              const int16_t* occ) {
+        int copies = node.occurs ? node.occurs : 1;
+        int d = depth + (node.occurs ? 1 : 0);
+        if (d > BRELRT_MAX_DEPTH)
+            throw ParseError{node.line, "OCCURS nested too deeply"};
+        for (int k = 1; k <= copies; ++k) {
+            int32_t offset = base + node.offset + (k - 1) * node.size;
+            int16_t c[BRELRT_MAX_DEPTH + 1] = {}, o[BRELRT_MAX_DEPTH + 1] = {};
+            std::memcpy(c, counts, sizeof c);
+            std::memcpy(o, occ, sizeof o);
+            if (node.occurs) {
+                c[d] = static_cast<int16_t>(node.occurs);
+                o[d] = static_cast<int16_t>(k);
+            }
+            bool group = !node.children.empty();
+            bool filler = node.name.empty() || same_name(node.name, "FILLER");
+            if (!(filler && !group)) {
+                if (items.size() >= static_cast<size_t>(max_items))
+                    throw ParseError{node.line, "layout has too many items"};
+                LayoutItem item{};
+                item.offset = offset;
+                item.field.size = node.size;
+                item.field.type = static_cast<int16_t>(node.type);
+                item.field.digits = static_cast<uint8_t>(node.digits);
+                item.field.scale = static_cast<int8_t>(node.scale);
+                item.user_type = 0;
+                item.condition = static_cast<int16_t>(group ? BRELRT_CONDITION_GROUP : condition);
+                item.level = static_cast<int16_t>(node.level);
+                std::memcpy(item.occurs_count, c, sizeof c);
+                std::memcpy(item.occurrence, o, sizeof o);
+                item.depth = d;
+                set_name(item, filler ? std::string("filler") : node.name);
+                items.push_back(item);
+                origin.push_back(&node);
+            }
+            for (const auto& child : node.children)
+                emit(*child, offset, condition, d, c, o);
+        }
+    }
+
+    void set_name(LayoutItem& item, const std::string& name) {
+        size_t limit = sizeof item.name - 1;
+        if (name_max > 0 && static_cast<size_t>(name_max) < limit)
+            limit = static_cast<size_t>(name_max);
+        size_t n = std::min(name.size(), limit);
+        std::memcpy(item.name, name.data(), n);
+        item.name[n] = '\0';
+        if (case_mode == 0)
+            brelrt_name_convert(item.name, BRELRT_NAME_ZERO_TERMINATED, BRELRT_NAME_LOWER);
+        if (case_mode != 2)
+            brelrt_name_convert(item.name, BRELRT_NAME_ZERO_TERMINATED, BRELRT_NAME_UNDERSCORE);
+    }
+};
+
+void set_error(const std::string& text) {
+    g_last_error = text;
+    brelrt::report(text);
+}
+
+RecordLayout* build(const std::string& text, const std::string& path, const char* layout_name,
+                    int name_max) {
+    std::vector<std::unique_ptr<Node>> records;
+    Emitter em;
+    em.name_max = name_max;
+    // Field names take the same case as the element names of the reader:
+    // 4GL_COLUMN_CASE 0 lower case, 1 as written, 2 as written with "-" kept.
+    long case_setting = brelrt_config_number("4GL_COLUMN_CASE");
+    em.case_mode = case_setting == 1 ? 1 : case_setting == 2 ? 2 : 0;
+    std::vector<int> record_item;
+    std::vector<const WhenClause*> whens;
+    try {
+        Source src = read_source(text);
+        Parser parser(src);
+        records = parser.records();
+        if (records.empty())
+            throw ParseError{1, "no level 01 record"};
+        int16_t zero[BRELRT_MAX_DEPTH + 1] = {};
+        int condition = 0;
+        for (auto& record : records) {
+            if (!record->redefines.empty() && records.size() == 1)
+                throw ParseError{record->line, "REDEFINES on the only record"};
+            if (record->occurs)
+                throw ParseError{record->line, "OCCURS on a level 01 record"};
+            lay_out(*record, Usage::NONE, 0, false);
+            record->offset = 0;
+            record_item.push_back(static_cast<int>(em.items.size()));
+            int k = 0;
+            if (record->has_when) {
+                k = ++condition;
+                whens.push_back(&record->when);
+            }
+            em.emit(*record, 0, k, 0, zero, zero);
+        }
+    } catch (const ParseError& e) {
+        set_error(brelrt::format("%s:%d: %s", path.c_str(), e.line, e.what.c_str()));
+        return nullptr;
+    } catch (const std::exception& e) {
+        set_error(brelrt::format("%s: %s", path.c_str(), e.what()));
+        return nullptr;
+    }
+    // Fields named by a WHEN are read before any condition is tested, so they
+    // belong to no condition themselves.
+    std::vector<int> tested(whens.size(), -1);
+    for (size_t w = 0; w < whens.size(); ++w) {
+        if (whens[w]->kind == 2)
+            continue;
+        std::string wanted = whens[w]->field;
+        for (size_t i = 0; i < em.items.size(); ++i) {
+            const Node* n = em.origin[i];
+            if (n->children.empty() && same_name(n->name, wanted)) {
+                tested[w] = static_cast<int>(i);
+                break;
+            }
+        }
+        if (tested[w] < 0) {
+            set_error(brelrt::format("%s:%d: WHEN names no field '%s'", path.c_str(),
+                                     whens[w]->line, wanted.c_str()));
+            return nullptr;
+        }
+    }
+    for (size_t w = 0; w < whens.size(); ++w) {
+        if (tested[w] < 0)
+            continue;
+        const Node* field = em.origin[static_cast<size_t>(tested[w])];
+        for (size_t i = 0; i < em.items.size(); ++i)
+            if (em.origin[i] == field)
+                em.items[i].condition = 0;
+    }
+
+    auto* layout =
+        static_cast<RecordLayout*>(brelrt_alloc(sizeof(RecordLayout), 1, HERE, "record layout"));
+    if (!layout)
+        return nullptr;
+    size_t n = std::min(std::strlen(layout_name), sizeof layout->name - 1);
+    std::memcpy(layout->name, layout_name, n);
+    layout->items = static_cast<LayoutItem*>(
+        brelrt_alloc(em.items.size() * sizeof(LayoutItem), 1, HERE, "record layout items"));
+    if (!layout->items) {
+        brelrt_free(layout, HERE);
+        return nullptr;
+    }
+    std::memcpy(layout->items, em.items.data(), em.items.size() * sizeof(LayoutItem));
+    layout->item_count = static_cast<int32_t>(em.items.size());
+    layout->field_count = layout->item_count;
+    layout->record_count = static_cast<int32_t>(records.size());
+    layout->flags = records.size() > 1 ? BRELRT_LAYOUT_MULTIPLE : 0;
+    for (const auto& r : records)
+        layout->record_size = std::max(layout->record_size, r->size);
+    if (!whens.empty()) {
+        layout->conditions = static_cast<ConditionEntry*>(brelrt_alloc(
+            whens.size() * sizeof(ConditionEntry), 1, HERE, "record layout conditions"));
+        if (!layout->conditions) {
+            brelrt_free(layout->items, HERE);
+            brelrt_free(layout, HERE);
+            return nullptr;
+        }
+        layout->condition_count = static_cast<int16_t>(whens.size());
+        size_t w = 0;
+        for (size_t r = 0; r < records.size(); ++r) {
+            if (!records[r]->has_when)
+                continue;
+            ConditionEntry& c = layout->conditions[w];
+            const WhenClause& when = *whens[w];
+            std::memcpy(c.literal, when.literal.data(), when.literal.size());
+            c.literal_length = static_cast<int32_t>(when.literal.size());
+            c.numeric = static_cast<int16_t>(when.kind);
+            c.record_item = static_cast<int16_t>(record_item[r]);
+            c.item = static_cast<int16_t>(tested[w] >= 0 ? tested[w] : record_item[r]);
+            ++w;
+        }
+    }
+    g_last_error.clear();
+    return layout;
+}
+
+bool evaluate(const RecordLayout* layout, int k, const unsigned char* record) {
+    const ConditionEntry& c = layout->conditions[k - 1];
+    if (c.numeric == 2) {
+        for (int j = 1; j <= layout->condition_count; ++j)
+            if (layout->conditions[j - 1].numeric != 2 && evaluate(layout, j, record))
+                return false;
+        return true;
+    }
+    if (c.item < 0 || c.item >= layout->item_count)
+        return false;
+    const LayoutItem& item = layout->items[c.item];
+    FieldDescriptor field = item.field;
+    field.address = const_cast<unsigned char*>(record) + item.offset;
+    std::string literal(c.literal, static_cast<size_t>(c.literal_length));
+    if (brelrt_type_is_numeric(field.type)) {
+        int r = brelrt::compare_numeric(field, literal.c_str());
+        if (r != -2)
+            return r == 0;
+        if (c.numeric == 1)
+            return false;
+    }
+    // Text comparison, the shorter side padded with blanks.
+    size_t size = static_cast<size_t>(field.size);
+    size_t n = std::max(size, literal.size());
+    for (size_t i = 0; i < n; ++i) {
+        unsigned char a = i < size ? field.address[i] : ' ';
+        unsigned char b = i < literal.size() ? static_cast<unsigned char>(literal[i]) : ' ';
+        if (a != b)
+            return false;
+    }
+    return true;
+}
+
+bool file_exists(const std::string& path) {
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+} // namespace
+
+const char* brelrt_xfd_last_error(void) {
+    return g_last_error.c_str();
+}
+
+RecordLayout* brelrt_parse_copybook(const char* path, const char* layout_name) {
+    if (!path)
+        return nullptr;
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        g_last_error = brelrt::format("%s: cannot be opened", path);
+        brelrt_trace(0, 1, g_last_error.c_str());
+        return nullptr;
+    }
+    std::ostringstream text;
+    text << in.rdbuf();
+    char name[BRELRT_NAME_SIZE];
+    if (!layout_name)
+        layout_name = brelrt_layout_name(path, name, sizeof name);
+    return build(text.str(), path, layout_name, 0);
+}
+
+RecordLayout* B4ParseXFD(const char* name, int /*version*/, int name_max) {
+    if (!name || !*name || std::strchr(name, '/') || std::strcmp(name, "..") == 0) {
+        brelrt_trace(0, 1, "B4ParseXFD: no usable layout name");
+        return nullptr;
+    }
+    std::string dir = brelrt::env("BRELRT_XFD_DIR");
+    if (dir.empty())
+        dir = ".";
+    if (dir.back() != '/')
+        dir += '/';
+    std::string path = dir + name + ".xfd";
+    if (!file_exists(path)) {
+        std::string lower = name;
+        brelrt_name_convert(lower.data(), static_cast<int>(lower.size()), BRELRT_NAME_LOWER);
+        std::string other = dir + lower + ".xfd";
+        if (!file_exists(other)) {
+            brelrt_trace(0, 1, brelrt::format("B4ParseXFD: no layout %s", path.c_str()).c_str());
+            return nullptr;
+        }
+        path = other;
+    }
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    if (!in && !in.eof()) {
+        g_last_error = brelrt::format("%s: cannot be read", path.c_str());
+        brelrt_trace(0, 1, g_last_error.c_str());
+        return nullptr;
+    }
+    return build(text.str(), path, name, name_max);
+}
+
+int B4XFDFree(RecordLayout* layout) {
+    if (!layout)
+        return 0;
+    brelrt_free(layout->conditions, HERE);
+    brelrt_free(layout->items, HERE);
+    brelrt_free(layout, HERE);
+    return 0;
+}
+
+int B4TestCOBOLCond(RecordLayout* layout, int cond_no, const unsigned char* record) {
+    if (!layout || !record || cond_no < 1 || cond_no > layout->condition_count ||
+        !layout->conditions)
+        return -1;
+    bool holds = evaluate(layout, cond_no, record);
+    ConditionEntry& c = layout->conditions[cond_no - 1];
+    c.result = static_cast<uint8_t>(holds ? (c.result | 1) : (c.result & ~1));
+    return holds ? 1 : 0;
+}

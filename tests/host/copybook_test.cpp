@@ -1,0 +1,291 @@
+// Record layouts from copybooks, with offsets and sizes checked against what
+// GnuCOBOL itself allocates for the same copybook.
+#include "host_fixture.h"
+
+#include <cstring>
+#include <map>
+#include <sstream>
+
+namespace {
+
+const std::string data_dir = std::string(POINTRA_TEST_DATA) + "/host";
+
+std::string cobol_name(const char* name) {
+    std::string s = name;
+    for (char& c : s)
+        if (c == '_')
+            c = '-';
+    return s;
+}
+
+std::string subscripts(const LayoutItem& item) {
+    if (item.depth == 0)
+        return "";
+    std::string s = " (";
+    for (int k = 1; k <= item.depth; ++k)
+        s += (k > 1 ? " " : "") + std::to_string(item.occurrence[k]);
+    return s + ")";
+}
+
+// Builds a program that has the copybook in WORKING-STORAGE and prints, for
+// every item of the layout, its offset from its level 01 record and its
+// length, as GnuCOBOL lays them out.
+std::string offsets_program(const RecordLayout* layout) {
+    std::ostringstream p;
+    p << "       IDENTIFICATION DIVISION.\n"
+         "       PROGRAM-ID. OFFSETS.\n"
+         "       DATA DIVISION.\n"
+         "       WORKING-STORAGE SECTION.\n"
+         "       COPY \"layout.cpy\".\n"
+         "       01 PTRS.\n"
+         "          05 P0 USAGE POINTER.\n"
+         "          05 P0N REDEFINES P0 PIC S9(18) COMP-5.\n"
+         "          05 P1 USAGE POINTER.\n"
+         "          05 P1N REDEFINES P1 PIC S9(18) COMP-5.\n"
+         "       01 OFS PIC 9(9).\n"
+         "       01 LEN PIC 9(9).\n"
+         "       PROCEDURE DIVISION.\n";
+    std::string record;
+    for (int i = 0; i < layout->item_count; ++i) {
+        const LayoutItem& item = layout->items[i];
+        std::string name = cobol_name(item.name);
+        if (name == "filler")
+            continue;
+        if (item.level == 1)
+            record = name;
+        std::string ref = name + subscripts(item);
+        p << "           SET P0 TO ADDRESS OF " << record << "\n"
+          << "           SET P1 TO ADDRESS OF " << ref << "\n"
+          << "           COMPUTE OFS = P1N - P0N\n"
+          << "           MOVE LENGTH OF " << ref << " TO LEN\n"
+          << "           DISPLAY \"" << i << " \" OFS \" \" LEN\n";
+    }
+    p << "           STOP RUN.\n";
+    return p.str();
+}
+
+void expect_gnucobol_layout(const std::string& copybook, bool free_format) {
+    RecordLayout* layout = brelrt_parse_copybook((data_dir + "/" + copybook).c_str(), "layout");
+    ASSERT_NE(layout, nullptr) << brelrt_xfd_last_error();
+    TempDir dir;
+    write_file(dir.file("layout.cpy"), read_file(data_dir + "/" + copybook));
+    std::string out = run_cobol(dir, offsets_program(layout), free_format);
+    std::istringstream lines(out);
+    int index;
+    long offset, length;
+    int checked = 0;
+    while (lines >> index >> offset >> length) {
+        ASSERT_GE(index, 0);
+        ASSERT_LT(index, layout->item_count);
+        const LayoutItem& item = layout->items[index];
+        EXPECT_EQ(item.offset, offset) << item.name << subscripts(item);
+        EXPECT_EQ(item.field.size, length) << item.name << subscripts(item);
+        if (item.level == 1) {
+            EXPECT_LE(length, layout->record_size);
+        }
+        ++checked;
+    }
+    EXPECT_GT(checked, 10) << out;
+    B4XFDFree(layout);
+}
+
+TEST_F(HostTest, FixedFormCopybookMatchesGnuCobolOffsets) {
+    expect_gnucobol_layout("orders.xfd", false);
+}
+
+TEST_F(HostTest, FreeFormRecordTypesMatchGnuCobolOffsets) {
+    expect_gnucobol_layout("sales.xfd", true);
+}
+
+const LayoutItem* find(const RecordLayout* l, const char* name, int o1 = 0, int o2 = 0) {
+    for (int i = 0; i < l->item_count; ++i) {
+        const LayoutItem& it = l->items[i];
+        if (std::strcmp(it.name, name) == 0 && (o1 == 0 || it.occurrence[1] == o1) &&
+            (o2 == 0 || it.occurrence[2] == o2))
+            return &it;
+    }
+    return nullptr;
+}
+
+TEST_F(HostTest, TablesGetAnItemPerOccurrenceWithNumbersAndCounts) {
+    RecordLayout* l = brelrt_parse_copybook((data_dir + "/orders.xfd").c_str(), "orders");
+    ASSERT_NE(l, nullptr) << brelrt_xfd_last_error();
+    EXPECT_STREQ(l->name, "orders");
+    EXPECT_EQ(l->flags & BRELRT_LAYOUT_MULTIPLE, 0);
+    EXPECT_EQ(l->field_count, l->item_count);
+    EXPECT_EQ(find(l, "filler"), nullptr); // elementary FILLER carries no field
+    const LayoutItem* rec = &l->items[0];
+    EXPECT_STREQ(rec->name, "order_rec");
+    EXPECT_EQ(rec->condition, BRELRT_CONDITION_GROUP);
+    EXPECT_EQ(rec->field.size, l->record_size);
+    // Item order follows the record: each occurrence, then its children.
+    int line2 = static_cast<int>(find(l, "ord_line", 2) - l->items);
+    EXPECT_STREQ(l->items[line2 + 1].name, "line_item");
+    EXPECT_EQ(l->items[line2 + 1].occurrence[1], 2);
+    const LayoutItem* tax = find(l, "tax_amt", 3, 2);
+    ASSERT_NE(tax, nullptr);
+    EXPECT_EQ(tax->depth, 2);
+    EXPECT_EQ(tax->occurs_count[1], 3);
+    EXPECT_EQ(tax->occurs_count[2], 2);
+    EXPECT_EQ(tax->field.type, BRELRT_T_PACKED);
+    EXPECT_EQ(tax->field.digits, 4);
+    EXPECT_EQ(tax->field.scale, -1);
+    EXPECT_EQ(tax->level, 15);
+    const LayoutItem* line = find(l, "ord_line", 3);
+    EXPECT_EQ(line->depth, 1);
+    EXPECT_EQ(line->condition, BRELRT_CONDITION_GROUP);
+    int lines = 0;
+    for (int i = 0; i < l->item_count; ++i)
+        lines += std::strcmp(l->items[i].name, "tax_code") == 0;
+    EXPECT_EQ(lines, 6);
+    EXPECT_EQ(find(l, "ord_date_n")->offset, find(l, "ord_date")->offset);
+    EXPECT_EQ(find(l, "cust_bal")->field.type, BRELRT_T_PACKED);
+    EXPECT_EQ(find(l, "ord_count")->field.type, BRELRT_T_BINARY);
+    EXPECT_EQ(find(l, "ord_weight")->field.type, BRELRT_T_NATIVE_UNSIGNED);
+    EXPECT_EQ(find(l, "line_qty")->field.type, BRELRT_T_SIGN_LEADING_SEP);
+    EXPECT_EQ(find(l, "line_price")->field.type, BRELRT_T_SIGN_TRAILING_SEP);
+    EXPECT_EQ(find(l, "ord_rate")->field.type, BRELRT_T_DOUBLE);
+    EXPECT_EQ(find(l, "ord_factor")->field.type, BRELRT_T_FLOAT);
+    EXPECT_EQ(find(l, "amt_net")->field.type, BRELRT_T_PACKED); // usage of the group
+    EXPECT_EQ(find(l, "ord_status")->field.type, BRELRT_T_ALPHABETIC);
+    EXPECT_EQ(find(l, "ord_short")->field.type, BRELRT_T_SIGN_LEADING);
+    EXPECT_EQ(find(l, "ord_flags")->field.size, 1);
+    EXPECT_EQ(find(l, "ord_note")->field.type, BRELRT_T_ALPHANUMERIC);
+    B4XFDFree(l);
+}
+
+class SalesLayout : public HostTest {
+protected:
+    void SetUp() override {
+        HostTest::SetUp();
+        xfd_dir_ = std::make_unique<EnvVar>("BRELRT_XFD_DIR", data_dir.c_str());
+        layout_ = B4ParseXFD("sales", 14, 30);
+        ASSERT_NE(layout_, nullptr) << brelrt_xfd_last_error();
+    }
+    void TearDown() override {
+        B4XFDFree(layout_);
+        xfd_dir_.reset();
+        HostTest::TearDown();
+    }
+    bool holds(int k) { return (layout_->conditions[k - 1].result & 1) != 0; }
+
+    std::unique_ptr<EnvVar> xfd_dir_;
+    RecordLayout* layout_ = nullptr;
+};
+
+TEST_F(SalesLayout, RecordTypesCarryTheirConditions) {
+    EXPECT_EQ(layout_->flags & BRELRT_LAYOUT_MULTIPLE, BRELRT_LAYOUT_MULTIPLE);
+    EXPECT_EQ(layout_->record_count, 3);
+    ASSERT_EQ(layout_->condition_count, 3);
+    EXPECT_EQ(layout_->record_size, 1 + 10 + 4 + 12);
+    // Fields named by a WHEN are read before the conditions are tested.
+    EXPECT_EQ(find(layout_, "rec_type")->condition, 0);
+    EXPECT_EQ(find(layout_, "dtl_type")->condition, 0);
+    EXPECT_EQ(find(layout_, "trl_type")->condition, 0);
+    EXPECT_EQ(find(layout_, "hdr_date")->condition, 1);
+    EXPECT_EQ(find(layout_, "dtl_size", 4)->condition, 2);
+    EXPECT_EQ(find(layout_, "trl_count")->condition, 3);
+    EXPECT_EQ(find(layout_, "dtl_rec")->condition, BRELRT_CONDITION_GROUP);
+    const ConditionEntry& c = layout_->conditions[1];
+    EXPECT_EQ(&layout_->items[c.item], find(layout_, "dtl_type"));
+    EXPECT_EQ(&layout_->items[c.record_item], find(layout_, "dtl_rec"));
+    // The fixed positions other runtimes read.
+    EXPECT_EQ(offsetof(ConditionEntry, item), 120u);
+    EXPECT_EQ(offsetof(ConditionEntry, result), 124u);
+    EXPECT_EQ(sizeof(ConditionEntry), 128u);
+}
+
+TEST_F(SalesLayout, ConditionsSetAndClearTheirBit) {
+    unsigned char record[27];
+    std::memset(record, ' ', sizeof record);
+    std::memcpy(record, "H20240131MAIN", 13);
+    EXPECT_EQ(B4TestCOBOLCond(layout_, 1, record), 1);
+    EXPECT_EQ(B4TestCOBOLCond(layout_, 2, record), 0);
+    EXPECT_EQ(B4TestCOBOLCond(layout_, 3, record), 0);
+    EXPECT_TRUE(holds(1));
+    EXPECT_FALSE(holds(2));
+    record[0] = 'D';
+    EXPECT_EQ(B4TestCOBOLCond(layout_, 1, record), 0);
+    EXPECT_EQ(B4TestCOBOLCond(layout_, 2, record), 1);
+    EXPECT_FALSE(holds(1));
+    EXPECT_TRUE(holds(2));
+    record[0] = '9'; // the trailer's type is numeric, compared by value
+    EXPECT_EQ(B4TestCOBOLCond(layout_, 3, record), 1);
+    record[0] = 'X'; // not a valid digit: the numeric condition fails
+    EXPECT_EQ(B4TestCOBOLCond(layout_, 3, record), 0);
+    EXPECT_FALSE(holds(3));
+    EXPECT_EQ(B4TestCOBOLCond(layout_, 0, record), -1);
+    EXPECT_EQ(B4TestCOBOLCond(layout_, 4, record), -1);
+    EXPECT_EQ(B4TestCOBOLCond(nullptr, 1, record), -1);
+}
+
+class CopybookErrors : public HostTest {
+protected:
+    // Parses `text`; expects null and a message naming line `line`.
+    void expect_error(const std::string& text, int line, const std::string& what) {
+        write_file(dir_.file("bad.xfd"), text);
+        EnvVar quiet("BRELRT_TRACE", "0");
+        RecordLayout* l = brelrt_parse_copybook(dir_.file("bad.xfd").c_str(), "bad");
+        EXPECT_EQ(l, nullptr) << text;
+        B4XFDFree(l);
+        std::string message = brelrt_xfd_last_error();
+        std::string where = dir_.file("bad.xfd") + ":" + std::to_string(line) + ":";
+        EXPECT_EQ(message.rfind(where, 0), 0u) << message;
+        EXPECT_NE(message.find(what), std::string::npos) << message;
+    }
+    TempDir dir_;
+};
+
+TEST_F(CopybookErrors, SyntaxErrorsNameTheLine) {
+    expect_error("01 r.\n   05 a pic x(3)\n   05 b pic x.\n", 3, "unexpected '05'");
+    expect_error("01 r.\n   05 a pic q(3).\n", 2, "not supported");
+    expect_error("01 r.\n   05 a pic x(0).\n", 2, "repeat count");
+    expect_error("01 r.\n   05 a pic x.\n   05 b redefines c pic x.\n", 3, "REDEFINES");
+    expect_error("01 r.\n   05 a.\n      10 b pic x.\n     07 c pic x.\n", 4, "does not match");
+    expect_error("*> WHEN nothing = 1\n01 r.\n   05 a pic x.\n", 1, "names no field");
+    expect_error("01 r.\n   05 a pic x value \"open.\n", 2, "literal not closed");
+    expect_error("01 r.\n   05 a pic x comp-3.\n", 2, "numeric");
+    expect_error("01 r.\n   05 a pic s9(19) comp.\n", 2, "18 digits");
+    expect_error("01 r.\n   05 a pic 9(4) sync.\n", 2, "SYNCHRONIZED");
+    expect_error("01 r.\n   05 a.\n", 2, "without PICTURE");
+    expect_error("01 r.\n   05 a pic x.\n   05 b pic x", 3, "period");
+    expect_error("   05 a pic x.\n", 1, "before any level 01");
+}
+
+TEST_F(HostTest, LayoutLookupByNameAndCase) {
+    TempDir dir;
+    write_file(dir.file("stock.xfd"), "01 Stock-Rec.\n   05 Item-No pic 9(4).\n");
+    EnvVar xfd("BRELRT_XFD_DIR", dir.path().c_str());
+    RecordLayout* l = B4ParseXFD("STOCK", 14, 30);
+    ASSERT_NE(l, nullptr); // found as stock.xfd
+    EXPECT_STREQ(l->name, "STOCK");
+    EXPECT_STREQ(l->items[1].name, "item_no");
+    B4XFDFree(l);
+    {
+        EnvVar keep_case("4GL_COLUMN_CASE", "1");
+        l = B4ParseXFD("stock", 14, 30);
+        ASSERT_NE(l, nullptr);
+        EXPECT_STREQ(l->items[1].name, "Item_No");
+        B4XFDFree(l);
+    }
+    EXPECT_EQ(B4ParseXFD("missing", 14, 30), nullptr);
+    EXPECT_EQ(B4ParseXFD("../stock", 14, 30), nullptr);
+    EXPECT_EQ(B4ParseXFD(nullptr, 14, 30), nullptr);
+    write_file(dir.file("long.xfd"), "01 r.\n   05 a-very-long-field-name-of-thirty-one pic x.\n");
+    l = B4ParseXFD("long", 14, 30);
+    ASSERT_NE(l, nullptr);
+    EXPECT_EQ(std::strlen(l->items[1].name), 30u);
+    B4XFDFree(l);
+}
+
+TEST_F(HostTest, LayoutSurvivesFailedAllocations) {
+    EnvVar xfd("BRELRT_XFD_DIR", data_dir.c_str());
+    for (long n = 1; n <= 4; ++n) {
+        brelrt_mem_fail_nth(n);
+        RecordLayout* l = B4ParseXFD("sales", 14, 30);
+        brelrt_mem_fail_nth(0);
+        B4XFDFree(l);
+    }
+}
+
+} // namespace

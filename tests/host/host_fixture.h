@@ -1,0 +1,55 @@
+// Shared by the host tests: a fixture that checks the tracked allocator has
+// nothing outstanding after each test, temporary folders, and building and
+// running small GnuCOBOL programs.
+#pragma once
+
+#include "host/brelrt.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+class HostTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+private:
+    size_t outstanding_at_start_ = 0;
+    size_t bad_frees_at_start_ = 0;
+};
+
+// A temporary folder removed with everything in it.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& path() const { return path_; }
+    std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+void write_file(const std::string& path, const std::string& text);
+std::string read_file(const std::string& path);
+
+// Sets an environment variable for the life of the object.
+class EnvVar {
+public:
+    EnvVar(const char* name, const char* value);
+    ~EnvVar();
+
+private:
+    std::string name_;
+    bool had_ = false;
+    std::string old_;
+};
+
+// Compiles `source` with cobc -x in `dir` (free format when asked; extra
+// files such as copybooks must already be there) and runs it there. Returns
+// its standard output; fails the test on a compile error.
+std::string run_cobol(const TempDir& dir, const std::string& source, bool free_format = false);

@@ -1,0 +1,98 @@
+#include "host_fixture.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+void HostTest::SetUp() {
+    brelrt_mem_fail_nth(0);
+    outstanding_at_start_ = brelrt_mem_outstanding();
+    bad_frees_at_start_ = brelrt_mem_bad_frees();
+}
+
+void HostTest::TearDown() {
+    brelrt_mem_fail_nth(0);
+    if (brelrt_mem_outstanding() != outstanding_at_start_)
+        brelrt_mem_report(stderr);
+    EXPECT_EQ(brelrt_mem_outstanding(), outstanding_at_start_) << "tracked blocks left allocated";
+    EXPECT_EQ(brelrt_mem_bad_frees(), bad_frees_at_start_)
+        << "unexpected frees of unknown pointers";
+}
+
+TempDir::TempDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "brelrt-test-XXXXXX").string();
+    char* made = mkdtemp(pattern.data());
+    if (!made)
+        throw std::runtime_error("mkdtemp failed");
+    path_ = made;
+}
+
+TempDir::~TempDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+}
+
+void write_file(const std::string& path, const std::string& text) {
+    std::ofstream out(path, std::ios::binary);
+    out << text;
+}
+
+std::string read_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+EnvVar::EnvVar(const char* name, const char* value) : name_(name) {
+    if (const char* v = std::getenv(name)) {
+        had_ = true;
+        old_ = v;
+    }
+    if (value)
+        setenv(name, value, 1);
+    else
+        unsetenv(name);
+}
+
+EnvVar::~EnvVar() {
+    if (had_)
+        setenv(name_.c_str(), old_.c_str(), 1);
+    else
+        unsetenv(name_.c_str());
+}
+
+namespace {
+
+std::string capture(const std::string& command) {
+    std::string out;
+    FILE* p = popen(command.c_str(), "r");
+    if (!p)
+        return out;
+    char buffer[4096];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, p)) > 0)
+        out.append(buffer, n);
+    int status = pclose(p);
+    if (status != 0)
+        out += "\n[exit status " + std::to_string(status) + "]";
+    return out;
+}
+
+} // namespace
+
+std::string run_cobol(const TempDir& dir, const std::string& source, bool free_format) {
+    write_file(dir.file("prog.cob"), source);
+    std::string compile = "cd '" + dir.path() + "' && cobc -x " + (free_format ? "-free " : "") +
+                          "-o prog prog.cob 2>&1";
+    std::string messages = capture(compile);
+    EXPECT_TRUE(std::filesystem::exists(dir.file("prog"))) << "cobc failed:\n"
+                                                           << messages << "\n"
+                                                           << source;
+    if (!std::filesystem::exists(dir.file("prog")))
+        return std::string();
+    // Run without the sanitizer runtime of the test binary leaking into it.
+    return capture("cd '" + dir.path() + "' && env -u LD_PRELOAD ./prog 2>&1");
+}
