@@ -50,9 +50,8 @@ bool WriteFileAtomically(const QString& path, const QByteArray& bytes, QString* 
         target = QFileInfo(info.symLinkTarget()).absoluteFilePath();
     const QFileInfo targetInfo(target);
     const QByteArray targetName = QFile::encodeName(target);
-    QByteArray tempName =
-        QFile::encodeName(targetInfo.absolutePath() + QStringLiteral("/.") + targetInfo.fileName() +
-                          QStringLiteral(".tmpXXXXXX"));
+    QByteArray tempName = QFile::encodeName(targetInfo.absolutePath() + QStringLiteral("/.") +
+                                            targetInfo.fileName() + QStringLiteral(".tmpXXXXXX"));
 
     // Permissions: those of the file replaced, else the usual ones for a new file.
     mode_t mode = 0;

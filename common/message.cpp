@@ -1,6 +1,7 @@
 #include "common/message.h"
 
 #include <QApplication>
+#include <QFileDialog>
 #include <QMessageBox>
 
 namespace {
@@ -10,6 +11,10 @@ QString& title() {
 }
 MessageHook& hook() {
     static MessageHook h;
+    return h;
+}
+FileDialogHook& fileHook() {
+    static FileDialogHook h;
     return h;
 }
 QString effectiveTitle() {
@@ -54,4 +59,22 @@ MsgAnswer MsgBoxYesNoCancel(QWidget* parent, const QString& text) {
     if (r == QMessageBox::No)
         return MsgAnswer::No;
     return MsgAnswer::Cancel;
+}
+
+void SetFileDialogHook(FileDialogHook h) {
+    fileHook() = std::move(h);
+}
+
+QString GetOpenFileName(QWidget* parent, const QString& caption, const QString& filter,
+                        const QString& folder) {
+    if (fileHook())
+        return fileHook()(false, filter);
+    return QFileDialog::getOpenFileName(parent, caption, folder, filter);
+}
+
+QString GetSaveFileName(QWidget* parent, const QString& caption, const QString& filter,
+                        const QString& suggestedPath) {
+    if (fileHook())
+        return fileHook()(true, filter);
+    return QFileDialog::getSaveFileName(parent, caption, suggestedPath, filter);
 }

@@ -28,3 +28,14 @@ MsgAnswer MsgBoxYesNoCancel(QWidget* parent, const QString& text);
 // function to restore the dialogs.
 using MessageHook = std::function<MsgAnswer(const QString& text)>;
 void SetMessageHook(MessageHook hook);
+
+// File dialogs (open and save). filter is in Qt's form
+// ("エクセルファイル (*.xlsx *.xls)"). An empty result means cancelled.
+QString GetOpenFileName(QWidget* parent, const QString& caption, const QString& filter,
+                        const QString& folder = QString());
+QString GetSaveFileName(QWidget* parent, const QString& caption, const QString& filter,
+                        const QString& suggestedPath = QString());
+
+// A hook that answers the file dialogs instead of the user (tests).
+using FileDialogHook = std::function<QString(bool save, const QString& filter)>;
+void SetFileDialogHook(FileDialogHook hook);

@@ -78,8 +78,8 @@ double toDouble(const std::string& ascii) {
     std::string body(first, last);
     if (!body.empty() && body[0] == '.')
         body.insert(body.begin(), '0');
-    const auto result = std::from_chars(body.data(), body.data() + body.size(), value,
-                                        std::chars_format::general);
+    const auto result =
+        std::from_chars(body.data(), body.data() + body.size(), value, std::chars_format::general);
     if (result.ec == std::errc::result_out_of_range) {
         // Too small is zero; too large is no usable number either.
         return 0.0;
@@ -323,7 +323,11 @@ QString SingleToRoundTripText(float v) {
         if (*p >= '0' && *p <= '9')
             digits += *p;
     }
-    const int exponent = (p != result.ptr) ? std::atoi(std::string(static_cast<const char*>(p + 1), static_cast<const char*>(result.ptr)).c_str()) : 0;
+    const int exponent = (p != result.ptr)
+                             ? std::atoi(std::string(static_cast<const char*>(p + 1),
+                                                     static_cast<const char*>(result.ptr))
+                                             .c_str())
+                             : 0;
     while (digits.size() > 1 && digits.back() == '0')
         digits.pop_back();
     return generalForm(v < 0, digits, exponent, 7);

@@ -7,6 +7,7 @@
 #include <QSaveFile>
 #include <QStringList>
 #include <QTransform>
+#include <QVector>
 
 #include <algorithm>
 #include <cmath>
@@ -27,8 +28,49 @@ constexpr qint64 kFlattenBudgetPixels = 16 * 1024 * 1024;
 const QString kDefaultFontName = QStringLiteral("ＭＳ Ｐゴシック");
 const QStringList kFallbackFonts = {QStringLiteral("IPAPGothic"), QStringLiteral("IPAGothic")};
 
+// Pixel coordinates are kept within this distance of the origin: far beyond
+// any box, yet small enough that no pixel arithmetic can overflow.
+constexpr double kCoordLimit = 1 << 22;
+
 int roundToPixel(double v) {
-    return static_cast<int>(std::lround(v));
+    return static_cast<int>(std::lround(std::clamp(v, -kCoordLimit, kCoordLimit)));
+}
+
+bool isFinite(const QPointF& p) {
+    return std::isfinite(p.x()) && std::isfinite(p.y());
+}
+
+// Cuts the segment a-b to the square of kCoordLimit (Liang-Barsky), so a line
+// to a point far outside keeps its direction where it can be seen. False
+// when nothing of it lies inside.
+bool clipToLimit(QPointF& a, QPointF& b) {
+    double t0 = 0.0, t1 = 1.0;
+    const double d[2] = {b.x() - a.x(), b.y() - a.y()};
+    const double o[2] = {a.x(), a.y()};
+    for (int k = 0; k < 2; ++k) {
+        for (const double edge : {-kCoordLimit, kCoordLimit}) {
+            // Inside means o + t d on the inner side of this edge.
+            const double p = edge < 0 ? -d[k] : d[k];
+            const double q = edge < 0 ? o[k] - edge : edge - o[k];
+            if (p == 0.0) {
+                if (q < 0.0)
+                    return false;
+                continue;
+            }
+            const double t = q / p;
+            if (p < 0.0)
+                t0 = std::max(t0, t);
+            else
+                t1 = std::min(t1, t);
+        }
+    }
+    if (t0 > t1)
+        return false;
+    const QPointF start(o[0] + t0 * d[0], o[1] + t0 * d[1]);
+    const QPointF end(o[0] + t1 * d[0], o[1] + t1 * d[1]);
+    a = start;
+    b = end;
+    return true;
 }
 
 int mouseButtons(Qt::MouseButtons buttons) {
@@ -60,6 +102,47 @@ QPen strokePen(const QColor& color, int width) {
     pen.setCapStyle(width <= 1 ? Qt::SquareCap : Qt::RoundCap);
     pen.setJoinStyle(Qt::RoundJoin);
     return pen;
+}
+
+// a / b rounded to the nearest integer, halves away from zero (b != 0).
+int64_t roundedQuotient(int64_t a, int64_t b) {
+    if (b < 0) {
+        a = -a;
+        b = -b;
+    }
+    return a >= 0 ? (2 * a + b) / (2 * b) : -((-2 * a + b) / (2 * b));
+}
+
+// The pixels of a one-pixel line inside an area. Each pixel follows from its
+// own column (or row) alone, so drawing a line in pieces, one exposed area at
+// a time, gives the same pixels as drawing it whole; a clipped painter line
+// does not promise that. Only the columns inside the area are visited.
+QVector<QPoint> thinLinePixels(QPoint a, QPoint b, const QRect& area) {
+    QVector<QPoint> pts;
+    const int64_t dx = int64_t(b.x()) - a.x();
+    const int64_t dy = int64_t(b.y()) - a.y();
+    if (dx == 0 && dy == 0) {
+        if (area.contains(a))
+            pts.push_back(a);
+        return pts;
+    }
+    const bool xMajor = std::llabs(dx) >= std::llabs(dy);
+    const int64_t from = xMajor ? std::min(a.x(), b.x()) : std::min(a.y(), b.y());
+    const int64_t to = xMajor ? std::max(a.x(), b.x()) : std::max(a.y(), b.y());
+    const int64_t lo = std::max<int64_t>(from, xMajor ? area.left() : area.top());
+    const int64_t hi = std::min<int64_t>(to, xMajor ? area.right() : area.bottom());
+    for (int64_t u = lo; u <= hi; ++u) {
+        if (xMajor) {
+            const int64_t y = a.y() + roundedQuotient((u - a.x()) * dy, dx);
+            if (y >= area.top() && y <= area.bottom())
+                pts.push_back(QPoint(int(u), int(y)));
+        } else {
+            const int64_t x = a.x() + roundedQuotient((u - a.y()) * dx, dy);
+            if (x >= area.left() && x <= area.right())
+                pts.push_back(QPoint(int(x), int(u)));
+        }
+    }
+    return pts;
 }
 
 void putLe16(char* p, uint16_t v) {
@@ -103,7 +186,7 @@ std::size_t PictureBox::retainedOperationCount() const {
 
 void PictureBox::setBackColor(const QColor& c) {
     backColor_ = c;
-    // A new background colour erases the drawings, as it did on the original boxes.
+    // A new background colour erases the drawings; the picture stays.
     Cls();
 }
 
@@ -155,12 +238,12 @@ QFont PictureBox::currentFont() const {
 }
 
 float PictureBox::TextWidth(const QString& text) const {
-    QFontMetricsF fm(currentFont());
+    QFontMetrics fm(currentFont());
     return static_cast<float>(pixelsToUnits(fm.horizontalAdvance(text)));
 }
 
 float PictureBox::TextHeight(const QString&) const {
-    QFontMetricsF fm(currentFont());
+    QFontMetrics fm(currentFont());
     return static_cast<float>(pixelsToUnits(fm.height()));
 }
 
@@ -189,14 +272,16 @@ void PictureBox::Line(float x1, float y1, float x2, float y2, const QColor& colo
     op.kind = Operation::Kind::Line;
     op.color = color.isValid() ? color : foreColor_;
     op.width = drawWidth_;
-    const QPointF a = toPixels(x1, y1);
-    const QPointF b = toPixels(x2, y2);
+    QPointF a = toPixels(x1, y1);
+    QPointF b = toPixels(x2, y2);
+    currentX_ = x2;
+    currentY_ = y2;
+    if (!isFinite(a) || !isFinite(b) || !clipToLimit(a, b))
+        return; // nothing of it can be seen
     op.p1 = QPointF(roundToPixel(a.x()), roundToPixel(a.y()));
     op.p2 = QPointF(roundToPixel(b.x()), roundToPixel(b.y()));
     const int m = op.width + 1;
     op.bounds = QRectF(op.p1, op.p2).normalized().toAlignedRect().adjusted(-m, -m, m, m);
-    currentX_ = x2;
-    currentY_ = y2;
     addOperation(std::move(op));
 }
 
@@ -207,14 +292,17 @@ void PictureBox::Circle(float x, float y, float radius, const QColor& color) {
     op.filled = fillStyle_ == FillStyle::Solid;
     op.fill = fillColor_;
     const QPointF c = toPixels(x, y);
+    currentX_ = x;
+    currentY_ = y;
+    const double r = std::fabs(unitsToPixels(radius));
+    if (!isFinite(c) || !std::isfinite(r))
+        return;
     op.p1 = QPointF(roundToPixel(c.x()), roundToPixel(c.y()));
-    op.radius = std::fabs(unitsToPixels(radius));
+    op.radius = std::min(r, kCoordLimit);
     // A circle smaller than a pixel shows as a dot of the pen's size.
     op.kind = op.radius < 1.0 ? Operation::Kind::Dot : Operation::Kind::Circle;
     const int m = static_cast<int>(std::ceil(op.radius)) + op.width + 1;
     op.bounds = QRect(op.p1.toPoint(), op.p1.toPoint()).adjusted(-m, -m, m, m);
-    currentX_ = x;
-    currentY_ = y;
     addOperation(std::move(op));
 }
 
@@ -225,14 +313,16 @@ void PictureBox::Print(const QString& text) {
     op.font = currentFont();
     op.text = text;
     const QPointF p = toPixels(currentX_, currentY_);
-    op.p1 = QPointF(roundToPixel(p.x()), roundToPixel(p.y()));
     QFontMetrics fm(op.font);
     const int h = fm.height();
-    const int w = fm.horizontalAdvance(text);
-    // Generous margins: bold and italic glyphs may overhang their advance.
-    op.bounds = QRect(op.p1.toPoint(), QSize(w, h)).adjusted(-h, -h, h, h);
+    const int w = std::min(fm.horizontalAdvance(text), int(kCoordLimit));
     currentX_ = 0.0f;
     currentY_ += static_cast<float>(pixelsToUnits(h));
+    if (!isFinite(p))
+        return;
+    op.p1 = QPointF(roundToPixel(p.x()), roundToPixel(p.y()));
+    // Generous margins: bold and italic glyphs may overhang their advance.
+    op.bounds = QRect(op.p1.toPoint(), QSize(w, h)).adjusted(-h, -h, h, h);
     addOperation(std::move(op));
 }
 
@@ -246,8 +336,11 @@ void PictureBox::PaintPicture(const QImage& source, const QRectF& dest, const QR
                      QSizeF(unitsToPixels(dest.width()), unitsToPixels(dest.height())));
     op.src = QRectF(toPixels(src.x(), src.y()),
                     QSizeF(unitsToPixels(src.width()), unitsToPixels(src.height())));
-    // Mirrored or empty rectangles are not drawn.
-    if (!(op.dest.width() > 0 && op.dest.height() > 0 && op.src.width() > 0 && op.src.height() > 0))
+    // Mirrored, empty or unreasonable rectangles are not drawn.
+    const QRectF limit(-kCoordLimit, -kCoordLimit, 2 * kCoordLimit, 2 * kCoordLimit);
+    if (!(op.dest.width() > 0 && op.dest.height() > 0 && op.src.width() > 0 &&
+          op.src.height() > 0) ||
+        !limit.contains(op.dest) || !limit.contains(op.src))
         return;
     op.bounds = op.dest.toAlignedRect();
     addOperation(std::move(op));
@@ -294,7 +387,13 @@ void PictureBox::drawOperation(QPainter& painter, const Operation& op, const QRe
     switch (op.kind) {
     case Operation::Kind::Line:
         painter.setPen(strokePen(op.color, op.width));
-        painter.drawLine(op.p1, op.p2);
+        if (op.width <= 1) {
+            const QVector<QPoint> pts = thinLinePixels(op.p1.toPoint(), op.p2.toPoint(), area);
+            if (!pts.isEmpty())
+                painter.drawPoints(pts.constData(), int(pts.size()));
+        } else {
+            painter.drawLine(op.p1, op.p2);
+        }
         break;
     case Operation::Kind::Dot:
         painter.setPen(strokePen(op.color, op.width));

@@ -13,6 +13,7 @@
 // source rectangle of a huge drawing costs the visible pixels, not the whole
 // image.
 
+#include <QByteArray>
 #include <QColor>
 #include <QFont>
 #include <QImage>
@@ -47,7 +48,7 @@ public:
     QColor ForeColor() const { return foreColor_; }
     void setForeColor(const QColor& c) { foreColor_ = c; }
     QColor BackColor() const { return backColor_; }
-    void setBackColor(const QColor& c);
+    void setBackColor(const QColor& c); // also clears the drawings (Cls)
     QColor FillColor() const { return fillColor_; }
     void setFillColor(const QColor& c) { fillColor_ = c; }
     FillStyle fillStyle() const { return fillStyle_; }

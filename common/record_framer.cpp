@@ -4,13 +4,17 @@
 #include <utility>
 
 namespace {
-bool IsLineEnd(char c) { return c == '\r' || c == '\n'; }
+bool IsLineEnd(char c) {
+    return c == '\r' || c == '\n';
+}
 } // namespace
 
 RecordFramer::RecordFramer(Mode mode, int capacity, int recordLength)
     : mode_(mode), capacity_(std::max(capacity, 1)), recordLength_(std::max(recordLength, 1)) {}
 
-void RecordFramer::setCapacity(int capacity) { capacity_ = std::max(capacity, 1); }
+void RecordFramer::setCapacity(int capacity) {
+    capacity_ = std::max(capacity, 1);
+}
 
 void RecordFramer::clear() {
     records_.clear();
@@ -21,7 +25,9 @@ void RecordFramer::clear() {
     overflows_ = 0;
 }
 
-int RecordFramer::takeOverflows() { return std::exchange(overflows_, 0); }
+int RecordFramer::takeOverflows() {
+    return std::exchange(overflows_, 0);
+}
 
 std::optional<QByteArray> RecordFramer::next() {
     if (records_.empty())

@@ -431,8 +431,8 @@ namespace {
 
 std::optional<QVariant> safeValue(const QString& key, const QString& name) {
     try {
-        const QVariant v = GetRegistryValue(QString::fromLatin1(HKEY_LOCAL_MACHINE), key, name,
-                                            QVariant());
+        const QVariant v =
+            GetRegistryValue(QString::fromLatin1(HKEY_LOCAL_MACHINE), key, name, QVariant());
         if (!v.isValid())
             return std::nullopt;
         return v;
@@ -481,4 +481,11 @@ QString GhostscriptPath() {
     if (!fromRegistry.isEmpty())
         return fromRegistry;
     return QStandardPaths::findExecutable(QStringLiteral("gs"));
+}
+
+QString GhostscriptProgram() {
+    const QString path = GhostscriptPath();
+    if (!path.isEmpty() && QFileInfo(path).isDir())
+        return QDir(path).filePath(QStringLiteral("gs"));
+    return path;
 }

@@ -110,6 +110,11 @@ QString RegistryText(const QString& key, const QString& name, const QString& def
 // number; `def` when missing or of another type. Never throws.
 qint32 RegistryDword(const QString& key, const QString& name, qint32 def);
 
-// The Ghostscript location: the value "GS_DLL" of kGhostscriptKey when it is
-// a non-empty text, else the program gs found on PATH, else empty.
+// The Ghostscript location (GsDllPath): the value "GS_DLL" of kGhostscriptKey
+// as stored when it is a non-empty text (the program or its folder), else the
+// program gs found on PATH, else empty.
 QString GhostscriptPath();
+
+// The Ghostscript program to run: GhostscriptPath(), with "/gs" appended when
+// it names a folder; empty when Ghostscript is not found.
+QString GhostscriptProgram();

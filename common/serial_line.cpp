@@ -3,6 +3,7 @@
 #include <QPointer>
 #include <QtDebug>
 
+#include <poll.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <termios.h>
@@ -82,7 +83,9 @@ SerialLine::~SerialLine() {
         port_.close();
 }
 
-bool SerialLine::PortOpen() const { return port_.isOpen(); }
+bool SerialLine::PortOpen() const {
+    return port_.isOpen();
+}
 
 bool SerialLine::fail(const QString& message, QString* error) {
     errorText_ = message;
@@ -115,7 +118,7 @@ bool SerialLine::applyLine(QString* problem) {
         refused << QStringLiteral("handshaking %1").arg(settings_.handshaking);
     if (open) {
         // RTS/CTS and XON/XOFF together: add the software flags to the line.
-        termios tio {};
+        termios tio{};
         if (tcgetattr(port_.handle(), &tio) == 0) {
             if (settings_.handshaking == kHandshakeRtsXonXoff)
                 tio.c_iflag |= IXON | IXOFF;
@@ -200,6 +203,8 @@ bool SerialLine::setPortOpen(bool open, QString* error) {
 }
 
 QByteArray SerialLine::Input() {
+    if (framer_.pendingRecords() == 0)
+        absorb();
     std::optional<QByteArray> r = framer_.next();
     if (!r)
         return QByteArray();
@@ -236,7 +241,9 @@ bool SerialLine::setSettingsText(const QString& text) {
     return true;
 }
 
-QString SerialLine::settingsText() const { return SettingsText(settings_); }
+QString SerialLine::settingsText() const {
+    return SettingsText(settings_);
+}
 
 void SerialLine::setHandshaking(int mode) {
     if (mode < kHandshakeNone || mode > kHandshakeRtsXonXoff) {
@@ -250,25 +257,35 @@ void SerialLine::setHandshaking(int mode) {
 }
 
 void SerialLine::onReadyRead() {
-    framer_.feed(port_.readAll());
+    absorb();
     deliver();
 }
 
 void SerialLine::onError(QSerialPort::SerialPortError error) {
-    if (error != QSerialPort::ResourceError || !port_.isOpen())
+    if ((error != QSerialPort::ResourceError && error != QSerialPort::ReadError) || !port_.isOpen())
         return;
-    // The device went away (unplugged, or the far end of a pseudo-terminal
-    // closed). Hand on what had arrived, then close.
-    framer_.feed(port_.readAll());
+    if (error == QSerialPort::ReadError) {
+        // A failed read is a lost device when the line has hung up (the far
+        // end of a pseudo-terminal closed); otherwise it passes.
+        pollfd p{port_.handle(), POLLIN, 0};
+        if (poll(&p, 1, 0) < 0 || !(p.revents & (POLLHUP | POLLERR | POLLNVAL)))
+            return;
+    }
+    // The device went away: hand on what had arrived, then close.
+    absorb();
     deliver();
     if (!port_.isOpen())
         return;
-    qWarning("serial line %s: %s", qPrintable(settings_.portName), qPrintable(port_.errorString()));
+    qWarning("serial line %s: the device went away", qPrintable(settings_.portName));
     setPortOpen(false);
-    errorText_ =
-        QStringLiteral("シリアルポート「%1」との接続が切れました").arg(settings_.portName);
+    errorText_ = QStringLiteral("シリアルポート「%1」との接続が切れました").arg(settings_.portName);
     commEvent_ = kComEvCD;
     emit OnComm();
+}
+
+void SerialLine::absorb() {
+    if (port_.isOpen() && port_.bytesAvailable() > 0)
+        framer_.feed(port_.readAll());
 }
 
 void SerialLine::deliver() {
@@ -277,6 +294,9 @@ void SerialLine::deliver() {
     delivering_ = true;
     const QPointer<SerialLine> alive(this); // a handler may delete the line
     while (port_.isOpen()) {
+        // The port raises no new readyRead for bytes that came in while a
+        // handler ran: take them here.
+        absorb();
         if (const int dropped = framer_.takeOverflows()) {
             errorText_ = QStringLiteral("受信データがあふれたため、一部の受信データを破棄しました");
             qWarning("serial line %s: receive overflow (%d)", qPrintable(settings_.portName),

@@ -53,7 +53,7 @@ public:
     int CommEvent() const { return commEvent_; }
     // The oldest waiting record, removed; empty when none waits.
     QByteArray Input();
-    // Complete records waiting to be read.
+    // Complete records waiting to be read (of the bytes taken from the port so far).
     int pendingRecords() const { return framer_.pendingRecords(); }
 
     SerialSettings settings() const { return settings_; }
@@ -77,6 +77,7 @@ private:
     void onReadyRead();
     void onError(QSerialPort::SerialPortError error);
     void deliver();
+    void absorb(); // moves what the port has read into the framer
     // Sets the line parameters on the port; on an open port, each refusal is a
     // warning on a pseudo-terminal and a failure (with *problem) elsewhere.
     bool applyLine(QString* problem);

@@ -12,9 +12,9 @@
 struct SerialSettings {
     QString portName = "/dev/ttyS0";
     int baud = 9600;
-    char parity = 'n'; // 'n' none, 'e' even, 'o' odd, 'm' mark, 's' space
-    int dataBits = 8;  // 5 to 8
-    int stopBits = 1;  // 1 or 2; 3 stands for 1.5
+    char parity = 'n';   // 'n' none, 'e' even, 'o' odd, 'm' mark, 's' space
+    int dataBits = 8;    // 5 to 8
+    int stopBits = 1;    // 1 or 2; 3 stands for 1.5
     int handshaking = 0; // 0 none, 1 XON/XOFF, 2 RTS/CTS, 3 RTS/CTS and XON/XOFF
     int rThreshold = 0;  // characters that raise a receive event; 0 raises none
     int inBufferSize = 1024;

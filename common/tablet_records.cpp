@@ -44,7 +44,9 @@ ParseResult Refuse(const QString& detail, const QByteArray& record) {
     return r;
 }
 
-bool IsDigit(QChar c) { return c >= '0' && c <= '9'; }
+bool IsDigit(QChar c) {
+    return c >= '0' && c <= '9';
+}
 
 } // namespace
 

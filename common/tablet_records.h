@@ -13,7 +13,7 @@
 #include <optional>
 
 struct TabletPoint {
-    QString xText;      // MT4500: the 9-character field as received; T5160: the 8-character text
+    QString xText; // MT4500: the 9-character field as received; T5160: the 8-character text
     QString yText;
     int code = 0;       // point code: 1 reference, 2 perimeter only, 4 end of outline
     double xM = 0;      // Val(xText)

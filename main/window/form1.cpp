@@ -1,14 +1,20 @@
 #include "main/window/form1.h"
 
+#include "common/exchange_files.h"
 #include "common/message.h"
 #include "common/numtext.h"
 #include "common/outline_sketch.h"
 #include "common/picturebox.h"
+#include "common/point_log.h"
 #include "common/registry.h"
 #include "common/serial_line.h"
 #include "common/tablet_records.h"
+#include "common/textcodec.h"
 #include "common/uifont.h"
+#include "main/digitizer/form3.h"
+#include "main/window/keypad.h"
 #include "main/window/takeoff.h"
+#include "main/window/workbook.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -23,6 +29,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
+#include <QShortcut>
 #include <QStyle>
 #include <QTableView>
 
@@ -80,6 +87,12 @@ void Form1::buildControls() {
     Command4 = Place(new QPushButton(this), "Command4", Twips(8640, 210, 480, 480));
     Command4->setToolTip(QStringLiteral("過去の積算を編集"));
     Command4->setIcon(style()->standardIcon(QStyle::SP_DialogOpenButton));
+
+    CommandSave = Place(new QPushButton(this), "CommandSave", Twips(9135, 210, 450, 480));
+    CommandSave->setToolTip(QStringLiteral("ワークシートを保存 (Ctrl+S)"));
+    CommandSave->setIcon(style()->standardIcon(QStyle::SP_DialogSaveButton));
+    auto* saveKey = new QShortcut(QKeySequence::Save, this);
+    connect(saveKey, &QShortcut::activated, this, &Form1::SaveSheet);
 
     Frame1 = Place(new QGroupBox(QStringLiteral("入力デバイス"), this), "Frame1",
                    Twips(9600, 60, 5415, 650));
@@ -162,6 +175,9 @@ void Form1::buildControls() {
     connect(Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
     connect(Command2, &QPushButton::clicked, this, &Form1::Command2_Click);
     connect(Command3, &QPushButton::clicked, this, &Form1::Command3_Click);
+    connect(Command4, &QPushButton::clicked, this, &Form1::Command4_Click);
+    connect(Command5, &QPushButton::clicked, this, &Form1::Command5_Click);
+    connect(CommandSave, &QPushButton::clicked, this, &Form1::SaveSheet);
     connect(MSComm1, &SerialLine::OnComm, this, &Form1::MSComm1_OnComm);
     connect(MSComm2, &SerialLine::OnComm, this, &Form1::MSComm2_OnComm);
 }
@@ -372,6 +388,130 @@ void Form1::Command2_Click() {
 
 void Form1::afterRowWritten() {
     unsavedRows_ = true;
+    writeRecovery();
+}
+
+void Form1::writeRecovery() {
+    QString error;
+    if (!WriteRecoveryWorkbook(*sheet_, state_.instPath, &error))
+        MsgBox(this, QStringLiteral("控えのワークブックを書けませんでした。\r\n") + error);
+}
+
+bool Form1::SaveSheet() {
+    const QString path =
+        GetSaveFileName(this, QStringLiteral("ワークシートの保存"),
+                        QStringLiteral("エクセルファイル (*.xlsx)"), lastSavePath_);
+    if (path.isEmpty())
+        return false;
+    QString target = path;
+    if (!target.endsWith(QStringLiteral(".xlsx"), Qt::CaseInsensitive))
+        target += QStringLiteral(".xlsx");
+    QString error;
+    if (!SaveWorkbook(*sheet_, target, &error)) {
+        MsgBox(this, error);
+        return false;
+    }
+    lastSavePath_ = target;
+    unsavedRows_ = false;
+    return true;
+}
+
+bool Form1::offerToSave(const QString& question) {
+    if (!unsavedRows_)
+        return true;
+    switch (MsgBoxYesNoCancel(this, question)) {
+    case MsgAnswer::Yes:
+        return SaveSheet();
+    case MsgAnswer::No:
+        return true;
+    case MsgAnswer::Cancel:
+        break;
+    }
+    return false;
+}
+
+void Form1::Command4_Click() {
+    // 1. The file dialog; a cancelled dialog changes nothing.
+    const QString path = GetOpenFileName(
+        this, QStringLiteral("過去の積算を編集"),
+        QStringLiteral("エクセルファイル(*.xlsx;*.xsl) (*.xlsx *.xls)"), state_.instPath);
+    if (path.isEmpty())
+        return;
+    // 2.-3. The workbook is read whole before the sheet is touched, so a file
+    // that cannot be read leaves the sheet as it was.
+    QString error;
+    const std::optional<WorkbookData> book = ReadWorkbook(path, &error);
+    if (!book) {
+        MsgBox(this, error);
+        return;
+    }
+    // Rows taken since the last save would be replaced: offer to save them.
+    if (!offerToSave(QStringLiteral("保存されていない行があります。\r\n"
+                                    "読み込む前にワークシートを保存しますか？")))
+        return;
+    // 4.-5.
+    CopyIntoSheet(*book, *sheet_);
+    // 7.
+    state_.rowNo = static_cast<int16_t>(std::min(book->usedRows + 1, 32767));
+    state_.outline.pointCount = 0;
+    unsavedRows_ = false;
+    writeRecovery();
+}
+
+void Form1::Command5_Click() {
+    if (Option3->isChecked()) {
+        Form3 digitizer(this);
+        digitizer.exec();
+        return;
+    }
+    if (!Option4->isChecked())
+        return;
+    const RuntimeCommand command = BuildRuntimeCommand(
+        state_.instPath,
+        RegistryText(QString::fromLatin1(kPointraKey), QStringLiteral("Runtime"),
+                     QStringLiteral("cobcrun")),
+        RegistryText(QString::fromLatin1(kPointraKey), QStringLiteral("Terminal"), QString()));
+    // The window takes no input while the size input runs; it still repaints.
+    setEnabled(false);
+    QString error;
+    const int rc = RunAndWait(command, &error);
+    setEnabled(true);
+    if (rc == kRunNotStarted || rc == kRunCrashed) {
+        MsgBox(this, error);
+        return;
+    }
+    if (rc != 0) {
+        // A size input that did not end normally delivers no outline: the
+        // file may still hold an earlier one.
+        MsgBox(this, QStringLiteral("サイズ入力が終了コード %1 で終わりました。\r\n"
+                                    "座標は読み込みません")
+                         .arg(rc));
+        return;
+    }
+    ReadCoordFile();
+}
+
+void Form1::ReadCoordFile() {
+    // The file is read and checked whole first: a file that cannot be taken
+    // leaves the outline store as it was.
+    const CoordFileContent content =
+        ReadCoordLines(CoordFilePath(state_.instPath), TextCodec::fromRegistry());
+    if (!content.ok) {
+        MsgBox(this, content.error);
+        return;
+    }
+    OutlineStore taken;
+    if (!FillOutlineStore(taken, content.lines)) {
+        MsgBox(this, Reception::storeFullMessage());
+        return;
+    }
+    for (const CoordLine& line : content.lines)
+        appendLog(PointLogLine(line.xText, line.yText, line.codeText));
+    state_.outline = taken;
+    reception_.reset();
+    DrawOutline(*Picture1, state_.outline, sketchName());
+    Command1->setEnabled(true);
+    Command2->setEnabled(true);
 }
 
 void Form1::Command3_Click() {
@@ -434,6 +574,11 @@ void Form1::Form_Unload() {
 }
 
 void Form1::closeEvent(QCloseEvent* event) {
+    if (!offerToSave(QStringLiteral("保存されていない行があります。\r\n"
+                                    "終了する前にワークシートを保存しますか？"))) {
+        event->ignore();
+        return;
+    }
     Form_Unload();
     event->accept();
 }

@@ -68,6 +68,7 @@ public:
     QLabel* Label4;
     QLineEdit* Text4;
     QPushButton* Command4;
+    QPushButton* CommandSave; // saves the sheet as a workbook (also Ctrl+S)
     QGroupBox* Frame1;
     QRadioButton* Option4;
     QRadioButton* Option3;
@@ -97,6 +98,11 @@ public slots:
     void Command1_Click();
     void Command2_Click();
     void Command3_Click();
+    void Command4_Click();
+    void Command5_Click();
+    void ReadCoordFile();
+    // Asks for a file name and saves the sheet there; false when cancelled or failed.
+    bool SaveSheet();
     void MSComm1_OnComm();
     void MSComm2_OnComm();
     void Form_Unload();
@@ -119,11 +125,15 @@ private:
     // After a row: the sheet has work not yet saved by the user, and the
     // recovery workbook is brought up to date.
     void afterRowWritten();
+    void writeRecovery();
+    // Offers to save unsaved rows; false when the user cancels (or the save fails).
+    bool offerToSave(const QString& question);
 
     ProgramState state_;
     Worksheet* sheet_;
     Reception reception_;
     QString receivedText_;
     bool unsavedRows_ = false;
+    QString lastSavePath_;
     bool unloaded_ = false;
 };

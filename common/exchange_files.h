@@ -1,0 +1,182 @@
+#pragma once
+// The exchange files of the installation folder, shared by the main program,
+// the device programs and the estimating program's side:
+//   座標.txt     the outline's points, one line of 20 characters per point
+//   縮尺.txt     the drawing's scale denominator (one line)
+//   roomName.txt the name of the room being taken off (one line)
+//   curGazo.bmp  the sketch of the last outline
+// Text files are in the configured code page (TextCodec) with CR LF.
+//
+// Coordinate line: column 1 blank (Numora's reader takes "4" there as the
+// last line), X in columns 2-10, Y in columns 11-19, point code in column 20.
+
+#include "common/textcodec.h"
+
+#include <QByteArray>
+#include <QFile>
+#include <QString>
+#include <QVector>
+
+#include <cstdint>
+
+class OutlineStore;
+
+// Numora appends a separator of its own after the installation folder
+// (folder + "/" + name); the other programs append the name directly. On
+// Linux the doubled "/" names the same file.
+enum class PathStyle { Plain, ExtraSeparator };
+
+QString CoordFilePath(const QString& instPath, PathStyle style = PathStyle::Plain);
+QString ScaleFilePath(const QString& instPath, PathStyle style = PathStyle::Plain);
+QString RoomNameFilePath(const QString& instPath, PathStyle style = PathStyle::Plain);
+QString SketchFilePath(const QString& instPath, PathStyle style = PathStyle::Plain);
+
+// The outline store takes at most this many lines of 座標.txt (plus the end
+// record the main program appends).
+inline constexpr int kMaxCoordLines = 99;
+// Characters a coordinate line must have (the code stands in column 20).
+inline constexpr int kCoordLineLength = 20;
+
+// ---------------------------------------------------------------------------
+// The main program's reader.
+
+struct CoordLine {
+    QString xText;    // columns 2-10 as they stand
+    QString yText;    // columns 11-19
+    QString codeText; // column 20
+    double x = 0.0;   // Val(xText): 0 when the field starts with no number
+    double y = 0.0;   // Val(yText)
+    int code = 0;     // the code digit
+};
+
+struct CoordFileContent {
+    bool ok = false;
+    QString error; // the message for the user when !ok
+    QVector<CoordLine> lines;
+};
+
+// Reads every line of 座標.txt. Refused whole (ok false, no lines, a
+// message naming the file and the line) when the file is missing or
+// unreadable, holds no line, holds more than kMaxCoordLines lines, has a
+// line shorter than 20 characters or a code (column 20) that is not a digit.
+// Blank lines at the end of the file (nothing or only blanks, as an editor
+// may leave them) are not lines of the outline and are dropped; a blank line
+// followed by coordinate lines is a short line and refuses the file.
+CoordFileContent ReadCoordLines(const QString& path, const TextCodec& codec);
+
+// What the main program does with the lines read: the store's rows from 1
+// on are the lines (their numbers taken as millimetres; the metre store gets
+// one thousandth), then the end record (0, 0, 4); lastPointText is the last
+// line's texts. finishedCount is left to the sketch. Refuses (false, store
+// unchanged) more than kMaxCoordLines lines.
+bool FillOutlineStore(OutlineStore& store, const QVector<CoordLine>& lines);
+
+// ---------------------------------------------------------------------------
+// The writers' line forms (without the line end).
+
+// T5160: two blanks, CoordText(x), one blank, CoordText(y), the code
+// (X in columns 3-10, Y in 12-19). (1.5, -0.75, 1) -> "  1.500000 -0.750001".
+QString T5160CoordLine(double xMetres, double yMetres, int code);
+
+// MT4500: one blank, the record's 9-character X field, its Y field, the code.
+// A field shorter than 9 characters is padded with blanks on the left (its
+// number reads the same); an empty result means a field longer than 9
+// characters, which cannot be written without moving the columns.
+QString Mt4500CoordLine(const QString& xField, const QString& yField, int code);
+
+// The abandon line of the MT4500 (a blank, 18 zeros and the code 8).
+inline constexpr const char* kMt4500AbandonLine = " 0000000000000000008";
+
+// 座標.txt written as points arrive: open() creates or empties the file,
+// appendLine() writes one line and CR LF and pushes it to the disk before it
+// returns, so the lines taken so far survive a crash or a power cut.
+class CoordFileWriter {
+public:
+    explicit CoordFileWriter(const TextCodec& codec = TextCodec());
+    ~CoordFileWriter();
+    CoordFileWriter(const CoordFileWriter&) = delete;
+    CoordFileWriter& operator=(const CoordFileWriter&) = delete;
+
+    bool open(const QString& path, QString* error = nullptr);
+    bool appendLine(const QString& line, QString* error = nullptr);
+    void close();
+
+    bool isOpen() const { return file_.isOpen(); }
+    int linesWritten() const { return lines_; }
+
+private:
+    TextCodec codec_;
+    QFile file_;
+    int lines_ = 0;
+};
+
+// Replaces 座標.txt whole with the given lines (temporary file renamed over
+// it), e.g. the MT4500's abandon line.
+bool WriteCoordFileWhole(const QString& path, const QStringList& lines, const TextCodec& codec,
+                         QString* error = nullptr);
+
+// ---------------------------------------------------------------------------
+// Numora's reader.
+
+struct NumoraPoint {
+    float x = 0.0f; // millimetres
+    float y = 0.0f;
+    int16_t code = 0;
+};
+
+struct NumoraOutline {
+    bool ok = false;
+    QString error;
+    QVector<NumoraPoint> points; // up to and including the line marked 4
+};
+
+// Reads 座標.txt as Numora does: column 1 "4" marks the last line, which is
+// itself a point; column 2 "-" negates X, columns 3-10 are X in metres;
+// column 11 and columns 12-19 the same for Y; column 20 the code. The
+// values are Singles, times 1000. At most kMaxCoordLines lines are read.
+// Refused with a message: a missing or unreadable file, an empty file, a
+// line shorter than 20 characters, a code that is not a digit, the end of
+// the file before a line marked 4, no line marked 4 within kMaxCoordLines.
+NumoraOutline ReadNumoraCoordFile(const QString& path, const TextCodec& codec);
+
+// ---------------------------------------------------------------------------
+// 縮尺.txt and roomName.txt.
+
+struct ScaleFileContent {
+    enum Status { Missing, Empty, Present };
+    Status status = Missing;
+    QString firstLine; // when Present (may be empty for a file of just a line end)
+    QString error;     // when Missing: the message for the user
+};
+
+// Present when the file has a length greater than 0; Empty for a file of
+// length 0 (the T5160 then asks for the scale); Missing (with a message)
+// when there is no file or it cannot be read.
+ScaleFileContent ReadScaleFile(const QString& path, const TextCodec& codec);
+
+// Rewrites 縮尺.txt whole with one line; the old file stays when this fails.
+bool WriteScaleFile(const QString& path, const QString& scaleText, const TextCodec& codec,
+                    QString* error = nullptr);
+
+struct RoomNameContent {
+    bool ok = false;
+    QString name; // first line; empty for an empty file
+    QString error;
+};
+
+// The first line of roomName.txt; a missing or unreadable file gives a message.
+RoomNameContent ReadRoomNameFile(const QString& path, const TextCodec& codec);
+
+// ---------------------------------------------------------------------------
+
+// Identity of a file at one moment, to tell whether a program that ran in
+// between replaced or rewrote it (the size-input module renames a new
+// 座標.txt over the old one; a cancelled run leaves it alone).
+struct FileStamp {
+    bool exists = false;
+    qint64 size = 0;
+    qint64 modifiedNs = 0;
+    quint64 inode = 0;
+    bool operator==(const FileStamp&) const = default;
+};
+FileStamp StampFile(const QString& path);

@@ -1,0 +1,77 @@
+#pragma once
+// Workbook files of the main window's worksheet: saving the sheet as .xlsx
+// (also as the recovery workbook after every row), and reading the first
+// worksheet of a past workbook (.xlsx or .xls) so it can be copied in.
+
+#include "main/window/worksheet.h"
+
+#include <QString>
+#include <QVariant>
+
+#include <map>
+#include <optional>
+#include <utility>
+
+// Limits of a worksheet as the .xlsx format has them, and the most cells
+// (with a value) a workbook may bring in before it is refused.
+inline constexpr int kWorkbookMaxRows = 1048576;
+inline constexpr int kWorkbookMaxColumns = 16384;
+inline constexpr int kWorkbookMaxCells = 2000000;
+
+// File name of the recovery workbook in the installation folder.
+inline constexpr const char* kRecoveryWorkbookName = "worksheet-recovery.xlsx";
+
+// Writes every cell of the sheet into an .xlsx file with one worksheet
+// "Sheet1": texts as strings, numbers (double, float, integers) as numbers,
+// bools as booleans. A double is written in its shortest decimal form (33.6
+// stays 33.6); a float as the decimal it stands for (33.6f is 33.6, not its
+// widened value 33.59999847...). The file is made in full first and then put
+// in place of `path` atomically: when anything fails the old file is left as
+// it was, false is returned and `error` holds a Japanese message.
+bool SaveWorkbook(const Worksheet& sheet, const QString& path, QString* error = nullptr);
+
+// instPath & "worksheet-recovery.xlsx" (a "/" is put between when instPath
+// does not end with one).
+QString RecoveryWorkbookPath(const QString& instPath);
+
+// SaveWorkbook to RecoveryWorkbookPath(instPath).
+bool WriteRecoveryWorkbook(const Worksheet& sheet, const QString& instPath,
+                           QString* error = nullptr);
+
+// The values of the first worksheet of a workbook.
+struct WorkbookData {
+    // Non-empty cells by their own (row, column), counted from 1: QString,
+    // double, int (a number written without fraction or exponent) or bool.
+    // Dates stay the serial numbers they are stored as.
+    std::map<std::pair<int, int>, QVariant> cells;
+    // The used range as a spreadsheet reports it: from its first used row and
+    // column to its last. usedRows/usedColumns are the counts (last - first
+    // + 1), as UsedRange.Rows.Count and Columns.Count give them. An empty
+    // sheet reports A1, a range of one row and one column.
+    int firstRow = 1;
+    int firstColumn = 1;
+    int usedRows = 1;
+    int usedColumns = 1;
+    // Name of the worksheet read.
+    QString sheetName;
+
+    int lastRow() const { return firstRow + usedRows - 1; }
+    int lastColumn() const { return firstColumn + usedColumns - 1; }
+    // Value of a cell, invalid when empty.
+    QVariant value(int row, int column) const;
+};
+
+// Reads the first worksheet (in the workbook's own sheet order) of an .xlsx
+// or .xls file; the format is told by the file's content, not its name. The
+// whole sheet is read before anything is returned: on failure nothing is
+// returned and `error` holds "ワークブックを読み込めません: <file>\r\n<reason>".
+std::optional<WorkbookData> ReadWorkbook(const QString& path, QString* error = nullptr);
+
+// The copy of "過去の積算を編集": clears the sheet, then for i = 1 to usedRows,
+// j = 1 to usedColumns sets sheet(i, j) to the source's cell (i, j), from A1
+// whatever cell the used range starts at. Only the cells that hold a value
+// are visited, so a wide, sparse range costs nothing. Returns how many
+// source cells with a value lay outside that block and were not copied (only
+// possible when the used range does not start at A1). The caller sets rowNo
+// to usedRows + 1.
+int CopyIntoSheet(const WorkbookData& data, Worksheet& sheet);

@@ -1,0 +1,38 @@
+#pragma once
+// Pieces shared by the .xlsx and .xls readers of workbook.cpp.
+
+#include "main/window/workbook.h"
+
+#include <QString>
+#include <QVariant>
+
+#include <optional>
+
+// Gathers the cells of the sheet being read, with its used range, and
+// refuses what lies beyond the format's limits.
+class SheetCollector {
+public:
+    // A cell present in the sheet. An invalid value or an empty text marks
+    // the cell as used (it counts into the used range) without storing it.
+    // Returns false with `reason` set when the cell is out of range or there
+    // are too many cells.
+    bool add(int row, int column, const QVariant& value, QString* reason);
+
+    WorkbookData finish(const QString& sheetName);
+
+private:
+    WorkbookData data_;
+    bool any_ = false;
+    int minRow_ = 0;
+    int minColumn_ = 0;
+    int maxRow_ = 0;
+    int maxColumn_ = 0;
+};
+
+// "セル XFD1048576" and the like, for messages.
+QString CellName(int row, int column);
+
+// The readers proper. On failure they return nothing and set `reason` (the
+// second line of the message ReadWorkbook shows).
+std::optional<WorkbookData> ReadXlsxWorkbook(const QString& path, QString* reason);
+std::optional<WorkbookData> ReadXlsWorkbook(const QString& path, QString* reason);

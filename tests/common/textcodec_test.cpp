@@ -1,0 +1,229 @@
+// The code-page codec, text lines in files, and replacing files whole.
+#include "common/atomic_file.h"
+#include "common/registry.h"
+#include "common/textcodec.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <sys/resource.h>
+
+namespace {
+
+QString q(const char* s) {
+    return QString::fromUtf8(s);
+}
+
+QByteArray readAll(const QString& path) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return QByteArray("<unreadable>");
+    return f.readAll();
+}
+
+void writeRaw(const QString& path, const QByteArray& bytes) {
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(bytes);
+}
+
+TEST(TextCodec, ShiftJisRoundTrip) {
+    const TextCodec sjis(q("CP932"));
+    ASSERT_TRUE(sjis.isValid());
+    EXPECT_EQ(sjis.name(), q("CP932"));
+    EXPECT_EQ(sjis.encode(q("拾い")), QByteArray("\x8f\x45\x82\xa2"));
+    for (const char* text : {"拾い", "縮尺.txt", "居間-2", "見積用画像/", "ｍ", "～",
+                             "天井高（mm）", "ASCII 1.500000 -0.75000 1"}) {
+        const QByteArray bytes = sjis.encode(q(text));
+        EXPECT_EQ(sjis.decode(bytes), q(text)) << text;
+    }
+    // ASCII stays byte for byte, backslash and tilde included.
+    EXPECT_EQ(sjis.encode(q("a\\b~c")), QByteArray("a\\b~c"));
+}
+
+TEST(TextCodec, NamesAndFallbacks) {
+    EXPECT_EQ(TextCodec(q("Shift_JIS")).name(), q("CP932"));
+    EXPECT_EQ(TextCodec(q("sjis")).name(), q("CP932"));
+    EXPECT_EQ(TextCodec(q("utf8")).name(), q("UTF-8"));
+    EXPECT_TRUE(TextCodec(q("UTF-8")).isUtf8());
+    EXPECT_EQ(TextCodec().name(), q("CP932"));
+    const TextCodec euc(q("EUC-JP"));
+    EXPECT_TRUE(euc.isValid());
+    EXPECT_EQ(euc.decode(euc.encode(q("縮尺"))), q("縮尺"));
+    // An unknown name works as UTF-8 and says it is not valid.
+    const TextCodec bogus(q("NO-SUCH-CODE-PAGE"));
+    EXPECT_FALSE(bogus.isValid());
+    EXPECT_EQ(bogus.encode(q("拾い")), q("拾い").toUtf8());
+}
+
+TEST(TextCodec, UnmappableCharactersBecomeQuestionMarks) {
+    const TextCodec sjis(q("CP932"));
+    EXPECT_EQ(sjis.encode(q("a😀b")), QByteArray("a?b"));
+    EXPECT_EQ(sjis.encode(q("한국")), QByteArray("??"));
+    EXPECT_EQ(sjis.encode(q("é拾")), QByteArray("?\x8f\x45"));
+}
+
+TEST(TextCodec, InvalidBytesDecodeAsReplacementCharacter) {
+    const TextCodec sjis(q("CP932"));
+    const QString bad = QString(QChar(0xFFFD));
+    EXPECT_EQ(sjis.decode(QByteArray("A\xff"
+                                     "B")),
+              q("A") + bad + q("B"));
+    // A lead byte cut off at the end.
+    EXPECT_EQ(sjis.decode(QByteArray("\x8f\x45\x82")), q("拾") + bad);
+    EXPECT_EQ(sjis.decode(QByteArray("x\x80")), q("x") + bad);
+    // Any bytes at all: no crash, every byte accounted for.
+    QByteArray all;
+    for (int i = 0; i < 256; ++i)
+        all.append(char(i));
+    EXPECT_FALSE(sjis.decode(all + all).isEmpty());
+    const TextCodec utf8(q("UTF-8"));
+    EXPECT_EQ(utf8.decode(QByteArray("a\xff")), q("a") + bad);
+}
+
+TEST(TextLines, ReadAcceptsCrLfLfAndLastLineWithoutEnd) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const TextCodec sjis(q("CP932"));
+    const QString path = dir.filePath(q("座標.txt"));
+    writeRaw(path, QByteArray("  1.500000 -0.750001\r\n  2.000000  0.000004\nlast"));
+    bool ok = false;
+    EXPECT_EQ(ReadTextLines(path, sjis, &ok),
+              QStringList({q("  1.500000 -0.750001"), q("  2.000000  0.000004"), q("last")}));
+    EXPECT_TRUE(ok);
+
+    writeRaw(path, QByteArray("one\r\n\r\ntwo\r\n"));
+    EXPECT_EQ(ReadTextLines(path, sjis), QStringList({q("one"), q(""), q("two")}));
+    writeRaw(path, QByteArray());
+    EXPECT_TRUE(ReadTextLines(path, sjis, &ok).isEmpty());
+    EXPECT_TRUE(ok);
+    writeRaw(path, QByteArray("\r\n"));
+    EXPECT_EQ(ReadTextLines(path, sjis), QStringList({q("")}));
+
+    // A Shift-JIS room name.
+    writeRaw(path, sjis.encode(q("居間")) + "\r\n");
+    EXPECT_EQ(ReadTextLines(path, sjis), QStringList({q("居間")}));
+
+    // The UTF-8 byte-order mark is not part of the first line.
+    writeRaw(path, QByteArray("\xEF\xBB\xBF") + q("拾い").toUtf8() + "\n");
+    EXPECT_EQ(ReadTextLines(path, TextCodec(q("UTF-8"))), QStringList({q("拾い")}));
+
+    EXPECT_TRUE(ReadTextLines(dir.filePath(q("missing.txt")), sjis, &ok).isEmpty());
+    EXPECT_FALSE(ok);
+}
+
+TEST(TextLines, WriteEndsEveryLineWithCrLfInTheCodePage) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const TextCodec sjis(q("CP932"));
+    const QString path = dir.filePath(q("縮尺.txt"));
+    QString error;
+    ASSERT_TRUE(WriteTextLines(path, {q("100"), q("拾い")}, sjis, &error)) << error.toStdString();
+    EXPECT_EQ(readAll(path), QByteArray("100\r\n\x8f\x45\x82\xa2\r\n"));
+    EXPECT_EQ(ReadTextLines(path, sjis), QStringList({q("100"), q("拾い")}));
+    EXPECT_EQ(CrLfLine(q("縮尺"), TextCodec(q("UTF-8"))), q("縮尺\r\n").toUtf8());
+
+    // Replacing it leaves no temporary file behind.
+    ASSERT_TRUE(WriteTextLines(path, {q("50")}, sjis));
+    EXPECT_EQ(readAll(path), QByteArray("50\r\n"));
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList({q("縮尺.txt")}));
+    ASSERT_TRUE(WriteTextLines(path, {}, sjis));
+    EXPECT_EQ(readAll(path), QByteArray());
+}
+
+TEST(TextLines, CodePageFromRegistry) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QByteArray saved = qgetenv("POINTRA_REGISTRY");
+    const bool wasSet = qEnvironmentVariableIsSet("POINTRA_REGISTRY");
+    const QString reg = dir.filePath(q("registry.reg"));
+    qputenv("POINTRA_REGISTRY", QFile::encodeName(reg));
+    auto withCodePage = [&](const char* line) {
+        writeRaw(reg, QByteArray("Windows Registry Editor Version 5.00\n"
+                                 "[HKEY_LOCAL_MACHINE\\Software\\VarnelSystem\\Pointra]\n") +
+                          line + "\n");
+        RegistryFile::reload();
+        return TextCodec::fromRegistry().name();
+    };
+    EXPECT_EQ(withCodePage(""), q("CP932"));
+    EXPECT_EQ(withCodePage("\"CodePage\"=\"UTF-8\""), q("UTF-8"));
+    EXPECT_EQ(withCodePage("\"CodePage\"=\"cp932\""), q("CP932"));
+    EXPECT_EQ(withCodePage("\"CodePage\"=\"\""), q("CP932"));
+    EXPECT_EQ(withCodePage("\"CodePage\"=\"KLINGON\""), q("CP932"));
+    if (wasSet)
+        qputenv("POINTRA_REGISTRY", saved);
+    else
+        qunsetenv("POINTRA_REGISTRY");
+    RegistryFile::reload();
+}
+
+TEST(AtomicFile, FailureLeavesTheOldFile) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    QString error;
+    // A folder that does not exist.
+    EXPECT_FALSE(WriteFileAtomically(dir.filePath(q("no/such/folder/curPass.txt")), "x", &error));
+    EXPECT_FALSE(error.isEmpty());
+    EXPECT_FALSE(QFile::exists(dir.filePath(q("no"))));
+
+    // A write that fails half-way (the file size limit is hit): the old file
+    // stays whole and no temporary file is left.
+    const QString path = dir.filePath(q("curPass.txt"));
+    writeRaw(path, "old contents\r\n");
+    struct rlimit saved {};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    auto* previous = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = saved;
+    small.rlim_cur = 1024;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    error.clear();
+    const bool written = WriteFileAtomically(path, QByteArray(8192, 'n'), &error);
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previous);
+    EXPECT_FALSE(written);
+    EXPECT_TRUE(error.contains(q("curPass.txt"))) << error.toStdString();
+    EXPECT_EQ(readAll(path), QByteArray("old contents\r\n"));
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden),
+              QStringList({q("curPass.txt")}));
+
+    // The target is a folder: refused, the folder untouched.
+    ASSERT_TRUE(QDir(dir.path()).mkdir(q("sub")));
+    EXPECT_FALSE(WriteFileAtomically(dir.filePath(q("sub")), "x", &error));
+    EXPECT_TRUE(QFileInfo(dir.filePath(q("sub"))).isDir());
+}
+
+TEST(AtomicFile, KeepsPermissionsAndFollowsLinks) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString path = dir.filePath(q("drawing.jpg.inf"));
+    writeRaw(path, "old");
+    const auto perms = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup;
+    ASSERT_TRUE(QFile::setPermissions(path, perms));
+    ASSERT_TRUE(WriteFileAtomically(path, "new"));
+    EXPECT_EQ(readAll(path), QByteArray("new"));
+    const auto mask = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
+                      QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ExeGroup |
+                      QFileDevice::ReadOther | QFileDevice::WriteOther | QFileDevice::ExeOther;
+    EXPECT_EQ(QFile::permissions(path) & mask, perms);
+
+    const QString link = dir.filePath(q("link.inf"));
+    ASSERT_TRUE(QFile::link(path, link));
+    ASSERT_TRUE(WriteFileAtomically(link, "through link"));
+    EXPECT_TRUE(QFileInfo(link).isSymLink());
+    EXPECT_EQ(readAll(path), QByteArray("through link"));
+
+    // A new file in a relative path.
+    const QString oldCwd = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(dir.path()));
+    const bool relative = WriteFileAtomically(q("relative.txt"), "r");
+    QDir::setCurrent(oldCwd);
+    EXPECT_TRUE(relative);
+    EXPECT_EQ(readAll(dir.filePath(q("relative.txt"))), QByteArray("r"));
+}
+
+} // namespace

@@ -1,0 +1,501 @@
+// Workbook files of the worksheet: saving as .xlsx (checked with openpyxl),
+// the recovery workbook, and reading past workbooks (.xlsx, .xls).
+#include "main/window/workbook.h"
+
+#include <QByteArray>
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+namespace {
+
+const QString kPython = QStringLiteral("/usr/bin/python3");
+
+QString Fixture(const char* name) {
+    return QStringLiteral(POINTRA_TEST_DATA "/workbooks/") + QString::fromUtf8(name);
+}
+
+QByteArray ReadAll(const QString& path) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    return f.readAll();
+}
+
+void WriteAll(const QString& path, const QByteArray& bytes) {
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    ASSERT_EQ(f.write(bytes), bytes.size());
+}
+
+// Reads a workbook with openpyxl in Debian's own python3: the sheet names,
+// every cell of the first sheet with its Python type, the dimensions, and
+// the raw XML of the first sheet's part.
+QJsonObject ReadWithOpenpyxl(const QString& path) {
+    static const char* script = R"(
+import json, sys, zipfile
+import openpyxl
+wb = openpyxl.load_workbook(sys.argv[1])
+ws = wb.worksheets[0]
+cells = []
+for row in ws.iter_rows():
+    for c in row:
+        if c.value is not None:
+            cells.append({"row": c.row, "column": c.column, "type": type(c.value).__name__,
+                          "value": c.value, "repr": repr(c.value)})
+with zipfile.ZipFile(sys.argv[1]) as z:
+    raw = z.read("xl/worksheets/sheet1.xml").decode("utf-8")
+json.dump({"sheets": wb.sheetnames, "cells": cells, "max_row": ws.max_row,
+           "max_column": ws.max_column, "raw": raw}, sys.stdout)
+)";
+    QProcess py;
+    py.start(kPython, {QStringLiteral("-c"), QString::fromUtf8(script), path});
+    const bool finished = py.waitForStarted() && py.waitForFinished(120000);
+    const QByteArray err = py.readAllStandardError();
+    EXPECT_TRUE(finished && py.exitStatus() == QProcess::NormalExit && py.exitCode() == 0)
+        << err.constData();
+    QJsonParseError parseError{};
+    const QJsonDocument doc = QJsonDocument::fromJson(py.readAllStandardOutput(), &parseError);
+    EXPECT_EQ(parseError.error, QJsonParseError::NoError) << err.constData();
+    return doc.object();
+}
+
+// Cell (row, column) of ReadWithOpenpyxl's answer, empty when absent.
+QJsonObject PyCell(const QJsonObject& book, int row, int column) {
+    for (const auto& v : book.value(QStringLiteral("cells")).toArray()) {
+        const QJsonObject c = v.toObject();
+        if (c.value(QStringLiteral("row")).toInt() == row &&
+            c.value(QStringLiteral("column")).toInt() == column)
+            return c;
+    }
+    return {};
+}
+
+QString PyType(const QJsonObject& book, int row, int column) {
+    return PyCell(book, row, column).value(QStringLiteral("type")).toString();
+}
+
+// The take-off sheet as the main window fills it: headings, a rectangle
+// with ceiling height 2400, the same with its short sides as perimeter only,
+// and an open outline with no height (plain integer zeros).
+void FillTakeoffSheet(Worksheet& sheet) {
+    for (int c = 0; c < 7; ++c)
+        sheet.Cells(1, c + 1) = QString::fromUtf8(Worksheet::kHeadings[size_t(c)]);
+    const QVariantList rows[] = {
+        {QStringLiteral("拾い-1"), 14.0, 14.0, 2400.0, 12.0, 33.6, 12.0},
+        {QStringLiteral("拾い-2"), 14.0, 8.0, 2400.0, 12.0, 19.2, 12.0},
+        {QStringLiteral("拾い-3"), 10.0, 10.0, 0, 0, 0, 0},
+    };
+    int r = 2;
+    for (const auto& row : rows) {
+        for (int c = 0; c < row.size(); ++c)
+            sheet.Cells(r, c + 1) = row[c];
+        ++r;
+    }
+}
+
+class WorkbookFiles : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(dir_.isValid()); }
+    QString file(const QString& name) const { return dir_.filePath(name); }
+    QStringList entries() const {
+        return QDir(dir_.path())
+            .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    }
+    QTemporaryDir dir_;
+};
+
+// ---- saving ----
+
+TEST_F(WorkbookFiles, WorkbookSaveIsReadByOpenpyxlWithTypesAndExactNumbers) {
+    Worksheet sheet;
+    FillTakeoffSheet(sheet);
+    sheet.Cells(6, 1) = true;
+    sheet.Cells(6, 2) = QVariant::fromValue(33.6f); // a single, as the row arithmetic has it
+    sheet.Cells(6, 3) = QVariant::fromValue(0.1 + 0.2);
+    const QString path = file(QStringLiteral("積算.xlsx"));
+    QString error;
+    ASSERT_TRUE(SaveWorkbook(sheet, path, &error)) << error.toStdString();
+
+    const QJsonObject book = ReadWithOpenpyxl(path);
+    EXPECT_EQ(book.value(QStringLiteral("sheets")).toArray(), QJsonArray{QStringLiteral("Sheet1")});
+    for (int c = 1; c <= 7; ++c) {
+        EXPECT_EQ(PyType(book, 1, c), QStringLiteral("str"));
+        EXPECT_EQ(PyCell(book, 1, c).value(QStringLiteral("value")).toString(),
+                  QString::fromUtf8(Worksheet::kHeadings[size_t(c - 1)]));
+    }
+    EXPECT_EQ(PyCell(book, 2, 1).value(QStringLiteral("value")).toString(),
+              QStringLiteral("拾い-1"));
+    // Whole numbers come out as int, others as float with their exact decimal.
+    EXPECT_EQ(PyType(book, 2, 2), QStringLiteral("int"));
+    EXPECT_EQ(PyCell(book, 2, 4).value(QStringLiteral("value")).toInt(), 2400);
+    EXPECT_EQ(PyType(book, 2, 6), QStringLiteral("float"));
+    EXPECT_EQ(PyCell(book, 2, 6).value(QStringLiteral("repr")).toString(), QStringLiteral("33.6"));
+    EXPECT_EQ(PyCell(book, 3, 6).value(QStringLiteral("repr")).toString(), QStringLiteral("19.2"));
+    EXPECT_EQ(PyType(book, 4, 4), QStringLiteral("int"));
+    EXPECT_EQ(PyCell(book, 4, 7).value(QStringLiteral("value")).toInt(), 0);
+    EXPECT_EQ(PyType(book, 6, 1), QStringLiteral("bool"));
+    EXPECT_EQ(PyCell(book, 6, 2).value(QStringLiteral("repr")).toString(), QStringLiteral("33.6"));
+    EXPECT_EQ(PyCell(book, 6, 3).value(QStringLiteral("repr")).toString(), QStringLiteral("0.3"));
+    EXPECT_EQ(book.value(QStringLiteral("max_row")).toInt(), 6);
+    EXPECT_EQ(book.value(QStringLiteral("max_column")).toInt(), 7);
+
+    const QString raw = book.value(QStringLiteral("raw")).toString();
+    EXPECT_TRUE(raw.contains(QStringLiteral("<v>33.6</v>"))) << raw.toStdString();
+    EXPECT_FALSE(raw.contains(QStringLiteral("33.59999"))) << raw.toStdString();
+}
+
+TEST_F(WorkbookFiles, WorkbookRoundTripKeepsEveryValue) {
+    Worksheet sheet;
+    FillTakeoffSheet(sheet);
+    const QString awkward[] = {
+        QStringLiteral("  前後に空白  "),    QStringLiteral("a & b < c > \"d\" 'e'"),
+        QStringLiteral("一行目\r\n二行目"),  QStringLiteral("タブ\tと\x01制御文字"),
+        QStringLiteral("絵文字 \U0001F4D0"), QString(5000, QChar(u'長')),
+    };
+    int r = 10;
+    for (const auto& text : awkward)
+        sheet.Cells(r++, 1) = text;
+    sheet.Cells(1000, 30) = -1.25e-7;
+    sheet.Cells(20, 2) = false;
+    sheet.Cells(20, 3) = 123456789012.5;
+
+    const QString path = file(QStringLiteral("round.xlsx"));
+    QString error;
+    ASSERT_TRUE(SaveWorkbook(sheet, path, &error)) << error.toStdString();
+    const auto data = ReadWorkbook(path, &error);
+    ASSERT_TRUE(data) << error.toStdString();
+
+    EXPECT_EQ(data->sheetName, QStringLiteral("Sheet1"));
+    EXPECT_EQ(data->cells.size(), sheet.cells().size());
+    for (const auto& [key, want] : sheet.cells()) {
+        const QVariant got = data->value(key.first, key.second);
+        SCOPED_TRACE(QStringLiteral("cell %1,%2").arg(key.first).arg(key.second).toStdString());
+        if (want.typeId() == QMetaType::QString || want.typeId() == QMetaType::Bool) {
+            EXPECT_EQ(got.typeId(), want.typeId());
+            EXPECT_EQ(got, want);
+        } else {
+            EXPECT_TRUE(got.typeId() == QMetaType::Double || got.typeId() == QMetaType::Int);
+            EXPECT_EQ(got.toDouble(), want.toDouble());
+        }
+    }
+    EXPECT_EQ(data->firstRow, 1);
+    EXPECT_EQ(data->firstColumn, 1);
+    EXPECT_EQ(data->usedRows, 1000);
+    EXPECT_EQ(data->usedColumns, 30);
+}
+
+TEST_F(WorkbookFiles, WorkbookSaveFailsCleanlyAndKeepsTheOldFile) {
+    Worksheet sheet;
+    FillTakeoffSheet(sheet);
+    QString error;
+
+    // A folder that does not exist, and a "folder" that is a file.
+    EXPECT_FALSE(SaveWorkbook(sheet, file(QStringLiteral("無い/積算.xlsx")), &error));
+    EXPECT_TRUE(error.startsWith(QStringLiteral("ワークブックを保存できません: ")))
+        << error.toStdString();
+    EXPECT_TRUE(error.contains(QStringLiteral("フォルダーがありません"))) << error.toStdString();
+    WriteAll(file(QStringLiteral("plain")), "x");
+    error.clear();
+    EXPECT_FALSE(SaveWorkbook(sheet, file(QStringLiteral("plain/積算.xlsx")), &error));
+    EXPECT_FALSE(error.isEmpty());
+
+    // A folder under the target's name stays as it is.
+    ASSERT_TRUE(QDir(dir_.path()).mkpath(QStringLiteral("taken.xlsx/inner")));
+    error.clear();
+    EXPECT_FALSE(SaveWorkbook(sheet, file(QStringLiteral("taken.xlsx")), &error));
+    EXPECT_FALSE(error.isEmpty());
+    EXPECT_TRUE(QDir(file(QStringLiteral("taken.xlsx/inner"))).exists());
+
+    // A sheet that cannot be written (a text beyond a cell's limit): the
+    // old workbook is left byte for byte, with no temporary file beside it.
+    const QString path = file(QStringLiteral("old.xlsx"));
+    ASSERT_TRUE(SaveWorkbook(sheet, path, &error)) << error.toStdString();
+    const QByteArray before = ReadAll(path);
+    const QStringList entriesBefore = entries();
+    Worksheet tooLong;
+    tooLong.Cells(3, 2) = QString(40000, QChar(u'a'));
+    error.clear();
+    EXPECT_FALSE(SaveWorkbook(tooLong, path, &error));
+    EXPECT_TRUE(error.contains(QStringLiteral("セル B3"))) << error.toStdString();
+    EXPECT_EQ(ReadAll(path), before);
+    EXPECT_EQ(entries(), entriesBefore);
+
+    // Replacing works and leaves nothing else behind.
+    sheet.Cells(5, 1) = QStringLiteral("追加");
+    ASSERT_TRUE(SaveWorkbook(sheet, path, &error)) << error.toStdString();
+    EXPECT_EQ(entries(), entriesBefore);
+    const auto back = ReadWorkbook(path, &error);
+    ASSERT_TRUE(back) << error.toStdString();
+    EXPECT_EQ(back->value(5, 1), QVariant(QStringLiteral("追加")));
+}
+
+TEST_F(WorkbookFiles, WorkbookSaveIntoReadOnlyFolderFails) {
+    if (::geteuid() == 0)
+        GTEST_SKIP() << "root writes into read-only folders";
+    Worksheet sheet;
+    FillTakeoffSheet(sheet);
+    const QString folder = file(QStringLiteral("ro"));
+    ASSERT_TRUE(QDir().mkpath(folder));
+    const QString path = folder + QStringLiteral("/old.xlsx");
+    QString error;
+    ASSERT_TRUE(SaveWorkbook(sheet, path, &error));
+    const QByteArray before = ReadAll(path);
+    QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner);
+    Worksheet other;
+    other.Cells(1, 1) = QStringLiteral("別");
+    EXPECT_FALSE(SaveWorkbook(other, path, &error));
+    QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    EXPECT_FALSE(error.isEmpty());
+    EXPECT_EQ(ReadAll(path), before);
+}
+
+TEST_F(WorkbookFiles, WorkbookRecoveryGoesIntoTheInstallationFolder) {
+    Worksheet sheet;
+    FillTakeoffSheet(sheet);
+    QString error;
+    const QString instPath = dir_.path() + QLatin1Char('/');
+    EXPECT_EQ(RecoveryWorkbookPath(instPath), instPath + QStringLiteral("worksheet-recovery.xlsx"));
+    EXPECT_EQ(RecoveryWorkbookPath(dir_.path()),
+              instPath + QStringLiteral("worksheet-recovery.xlsx"));
+    ASSERT_TRUE(WriteRecoveryWorkbook(sheet, instPath, &error)) << error.toStdString();
+    const QJsonObject book = ReadWithOpenpyxl(instPath + QStringLiteral("worksheet-recovery.xlsx"));
+    EXPECT_EQ(PyCell(book, 2, 1).value(QStringLiteral("value")).toString(),
+              QStringLiteral("拾い-1"));
+    EXPECT_EQ(PyCell(book, 2, 6).value(QStringLiteral("repr")).toString(), QStringLiteral("33.6"));
+
+    // Rewritten after the next row.
+    sheet.Cells(5, 1) = QStringLiteral("拾い-4");
+    ASSERT_TRUE(WriteRecoveryWorkbook(sheet, instPath, &error)) << error.toStdString();
+    const auto back = ReadWorkbook(RecoveryWorkbookPath(instPath), &error);
+    ASSERT_TRUE(back) << error.toStdString();
+    EXPECT_EQ(back->value(5, 1), QVariant(QStringLiteral("拾い-4")));
+
+    EXPECT_FALSE(WriteRecoveryWorkbook(sheet, dir_.path() + QStringLiteral("/無い/"), &error));
+    EXPECT_FALSE(error.isEmpty());
+}
+
+// ---- reading workbooks made by other programs ----
+
+TEST(WorkbookRead, OpenpyxlWorkbookFirstSheetOnly) {
+    QString error;
+    const auto data = ReadWorkbook(Fixture("openpyxl_takeoff.xlsx"), &error);
+    ASSERT_TRUE(data) << error.toStdString();
+    EXPECT_EQ(data->sheetName, QStringLiteral("積算"));
+    EXPECT_EQ(data->firstRow, 1);
+    EXPECT_EQ(data->firstColumn, 1);
+    EXPECT_EQ(data->usedRows, 10);
+    EXPECT_EQ(data->usedColumns, 7);
+    EXPECT_EQ(data->value(1, 1), QVariant(QStringLiteral("処理名称")));
+    EXPECT_EQ(data->value(1, 7), QVariant(QStringLiteral("天井面積")));
+    EXPECT_EQ(data->value(2, 1), QVariant(QStringLiteral("拾い-1")));
+    EXPECT_EQ(data->value(2, 2).typeId(), QMetaType::Int);
+    EXPECT_EQ(data->value(2, 2).toInt(), 14);
+    EXPECT_EQ(data->value(2, 6).typeId(), QMetaType::Double);
+    EXPECT_EQ(data->value(2, 6).toDouble(), 33.6);
+    EXPECT_EQ(data->value(3, 6).toDouble(), 19.2);
+    EXPECT_EQ(data->value(10, 4), QVariant(true));
+    // Nothing of the second sheet.
+    for (const auto& [key, v] : data->cells) {
+        EXPECT_LE(key.first, 10);
+        EXPECT_LE(key.second, 7);
+        EXPECT_NE(v, QVariant(QStringLiteral("二枚目のシートは読まない")));
+    }
+
+    // Copied in as "過去の積算を編集" does: the next row goes to row 11.
+    Worksheet sheet;
+    sheet.Cells(40, 12) = QStringLiteral("消える");
+    EXPECT_EQ(CopyIntoSheet(*data, sheet), 0);
+    EXPECT_EQ(data->usedRows + 1, 11);
+    EXPECT_EQ(sheet.usedRows(), 10);
+    EXPECT_EQ(sheet.usedColumns(), 7);
+    EXPECT_EQ(sheet.cellValue(2, 6).toDouble(), 33.6);
+    EXPECT_FALSE(sheet.cellValue(40, 12).isValid());
+}
+
+TEST(WorkbookRead, FirstSheetIsTakenInTheWorkbooksOrder) {
+    QString error;
+    const auto data = ReadWorkbook(Fixture("reordered_first_sheet.xlsx"), &error);
+    ASSERT_TRUE(data) << error.toStdString();
+    EXPECT_EQ(data->sheetName, QStringLiteral("最初"));
+    EXPECT_EQ(data->value(1, 1), QVariant(QStringLiteral("最初のシート")));
+    EXPECT_EQ(data->value(3, 2).toDouble(), 3.25);
+    EXPECT_FALSE(data->value(5, 3).isValid());
+}
+
+TEST(WorkbookRead, HandMadeWorkbookCellKinds) {
+    QString error;
+    const auto data = ReadWorkbook(Fixture("handmade.xlsx"), &error);
+    ASSERT_TRUE(data) << error.toStdString();
+    // A chart sheet first in order is not a worksheet.
+    EXPECT_EQ(data->sheetName, QStringLiteral("手作り"));
+    // Shared strings: plain, runs of rich text, with a reading that is not
+    // part of the value, blanks kept, an escaped CR.
+    EXPECT_EQ(data->value(1, 1), QVariant(QStringLiteral("処理名称")));
+    EXPECT_EQ(data->value(1, 2), QVariant(QStringLiteral("拾い-7")));
+    EXPECT_EQ(data->value(1, 3), QVariant(QStringLiteral("天井高")));
+    EXPECT_EQ(data->value(2, 1), QVariant(QStringLiteral("  前後に空白  ")));
+    EXPECT_EQ(data->value(2, 2), QVariant(QStringLiteral("一行目\r\n二行目")));
+    // Cells without a reference follow each other along the row.
+    EXPECT_EQ(data->value(3, 1), QVariant(QStringLiteral("インライン")));
+    EXPECT_EQ(data->value(3, 2), QVariant(true));
+    EXPECT_EQ(data->value(3, 3), QVariant(false));
+    EXPECT_EQ(data->value(3, 4).toDouble(), 33.6);
+    EXPECT_EQ(data->value(3, 5), QVariant(14));
+    EXPECT_EQ(data->value(3, 6).toDouble(), 0.0015);
+    // A row without a number follows the one before; formula results,
+    // error values, dates as their serial numbers.
+    EXPECT_EQ(data->value(4, 1), QVariant(QStringLiteral("処理名称!")));
+    EXPECT_EQ(data->value(4, 2), QVariant(QStringLiteral("#DIV/0!")));
+    EXPECT_EQ(data->value(4, 3).toDouble(), 45383.0);
+    EXPECT_EQ(data->value(4, 4), QVariant(QStringLiteral("リッチテキスト")));
+    // A formatted empty cell counts into the used range, as in a spreadsheet.
+    EXPECT_FALSE(data->value(6, 8).isValid());
+    EXPECT_EQ(data->usedRows, 6);
+    EXPECT_EQ(data->usedColumns, 8);
+    for (const auto& [key, v] : data->cells)
+        EXPECT_NE(v, QVariant(QStringLiteral("読まない")));
+}
+
+TEST(WorkbookRead, XlwtWorkbook) {
+    QString error;
+    const auto data = ReadWorkbook(Fixture("xlwt_takeoff.xls"), &error);
+    ASSERT_TRUE(data) << error.toStdString();
+    EXPECT_EQ(data->sheetName, QStringLiteral("積算"));
+    EXPECT_EQ(data->value(1, 1), QVariant(QStringLiteral("処理名称")));
+    EXPECT_EQ(data->value(1, 7), QVariant(QStringLiteral("天井面積")));
+    EXPECT_EQ(data->value(2, 1), QVariant(QStringLiteral("拾い-1")));
+    EXPECT_EQ(data->value(2, 2).toDouble(), 14.0);
+    EXPECT_EQ(data->value(2, 6).toDouble(), 33.6);
+    EXPECT_EQ(data->value(3, 6).toDouble(), 19.2);
+    EXPECT_EQ(data->value(6, 1), QVariant(QStringLiteral("日付")));
+    // 1 April 2024 stays the serial number the file holds.
+    EXPECT_EQ(data->value(6, 2).toDouble(), 45383.0);
+    EXPECT_EQ(data->value(6, 3).toDouble(), 2.5);
+    EXPECT_EQ(data->usedRows, 6);
+    EXPECT_EQ(data->usedColumns, 7);
+    EXPECT_FALSE(data->value(31, 21).isValid());
+}
+
+TEST(WorkbookRead, FormatIsToldByContentNotName) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString xlsxAsXls = dir.filePath(QStringLiteral("past.xls"));
+    const QString xlsAsXlsx = dir.filePath(QStringLiteral("past.xlsx"));
+    ASSERT_TRUE(QFile::copy(Fixture("openpyxl_takeoff.xlsx"), xlsxAsXls));
+    ASSERT_TRUE(QFile::copy(Fixture("xlwt_takeoff.xls"), xlsAsXlsx));
+    QString error;
+    const auto a = ReadWorkbook(xlsxAsXls, &error);
+    ASSERT_TRUE(a) << error.toStdString();
+    EXPECT_EQ(a->usedRows, 10);
+    const auto b = ReadWorkbook(xlsAsXlsx, &error);
+    ASSERT_TRUE(b) << error.toStdString();
+    EXPECT_EQ(b->value(2, 6).toDouble(), 33.6);
+}
+
+TEST(WorkbookRead, UsedRangeAwayFromA1IsCopiedFromA1) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    Worksheet source;
+    for (int r = 2; r <= 4; ++r) {
+        source.Cells(r, 2) = QStringLiteral("B%1").arg(r);
+        source.Cells(r, 3) = r * 10;
+    }
+    const QString path = dir.filePath(QStringLiteral("offset.xlsx"));
+    QString error;
+    ASSERT_TRUE(SaveWorkbook(source, path, &error)) << error.toStdString();
+    const auto data = ReadWorkbook(path, &error);
+    ASSERT_TRUE(data) << error.toStdString();
+    EXPECT_EQ(data->firstRow, 2);
+    EXPECT_EQ(data->firstColumn, 2);
+    EXPECT_EQ(data->usedRows, 3);
+    EXPECT_EQ(data->usedColumns, 2);
+    EXPECT_EQ(data->lastRow(), 4);
+    EXPECT_EQ(data->lastColumn(), 3);
+
+    // Values from A1 over 3 x 2 cells: B2, B3 come over, the rest does not.
+    Worksheet sheet;
+    EXPECT_EQ(CopyIntoSheet(*data, sheet), 4);
+    EXPECT_EQ(sheet.cells().size(), 2u);
+    EXPECT_EQ(sheet.cellValue(2, 2), QVariant(QStringLiteral("B2")));
+    EXPECT_EQ(sheet.cellValue(3, 2), QVariant(QStringLiteral("B3")));
+}
+
+TEST(WorkbookRead, EmptySheetReportsA1) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString path = dir.filePath(QStringLiteral("empty.xlsx"));
+    QString error;
+    ASSERT_TRUE(SaveWorkbook(Worksheet(), path, &error)) << error.toStdString();
+    const auto data = ReadWorkbook(path, &error);
+    ASSERT_TRUE(data) << error.toStdString();
+    EXPECT_TRUE(data->cells.empty());
+    EXPECT_EQ(data->usedRows, 1);
+    EXPECT_EQ(data->usedColumns, 1);
+}
+
+// ---- refusing what is not a sound workbook ----
+
+void ExpectRefused(const QString& path, const char* reasonPart) {
+    SCOPED_TRACE(path.toStdString());
+    QString error;
+    const auto data = ReadWorkbook(path, &error);
+    EXPECT_FALSE(data);
+    const QString head =
+        QStringLiteral("ワークブックを読み込めません: ") + path + QStringLiteral("\r\n");
+    EXPECT_TRUE(error.startsWith(head)) << error.toStdString();
+    EXPECT_GT(error.size(), head.size()) << "no reason given";
+    EXPECT_TRUE(error.contains(QString::fromUtf8(reasonPart))) << error.toStdString();
+}
+
+TEST(WorkbookRead, DamagedOrHostileFixturesAreRefused) {
+    ExpectRefused(Fixture("text_named.xlsx"), "ワークブック (.xlsx, .xls) ではありません");
+    ExpectRefused(Fixture("bad_ole2.xls"), "");
+    ExpectRefused(Fixture("broken_sheet_xml.xlsx"), "XML が壊れています");
+    ExpectRefused(Fixture("missing_sheet_part.xlsx"), "がありません");
+    ExpectRefused(Fixture("column_out_of_range.xlsx"), "範囲の外");
+    ExpectRefused(Fixture("row_out_of_range.xlsx"), "");
+    ExpectRefused(Fixture("bad_shared_string.xlsx"), "共有文字列 5 がありません");
+    ExpectRefused(Fixture("doctype_entities.xlsx"), "DOCTYPE");
+    ExpectRefused(Fixture("bad_number.xlsx"), "数値 \"33,6\"");
+}
+
+TEST(WorkbookRead, DamagedFilesAreRefused) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QByteArray good = ReadAll(Fixture("openpyxl_takeoff.xlsx"));
+    ASSERT_FALSE(good.isEmpty());
+
+    const QString truncated = dir.filePath(QStringLiteral("truncated.xlsx"));
+    WriteAll(truncated, good.left(good.size() / 2));
+    ExpectRefused(truncated, "ZIP");
+
+    // Rubbish in the middle of the compressed data of the parts.
+    QByteArray damaged = good;
+    for (qsizetype i = 200; i < damaged.size() / 2; i += 7)
+        damaged[i] = char(damaged[i] ^ 0x5A);
+    const QString scrambled = dir.filePath(QStringLiteral("scrambled.xlsx"));
+    WriteAll(scrambled, damaged);
+    ExpectRefused(scrambled, "");
+
+    const QString empty = dir.filePath(QStringLiteral("empty.xlsx"));
+    WriteAll(empty, QByteArray());
+    ExpectRefused(empty, "ではありません");
+
+    const QString zipOnly = dir.filePath(QStringLiteral("zip.xlsx"));
+    WriteAll(zipOnly, QByteArray("PK\x05\x06", 4) + QByteArray(18, '\0'));
+    ExpectRefused(zipOnly, "");
+
+    ExpectRefused(dir.filePath(QStringLiteral("無い.xlsx")), "ファイルがありません");
+    ExpectRefused(dir.path(), "フォルダー");
+}
+
+} // namespace
