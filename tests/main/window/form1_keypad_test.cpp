@@ -1,0 +1,115 @@
+// Form1's keypad road: the size-input module run under the real COBOL
+// runtime, and the coordinates file it leaves read into the outline store.
+#include "main/window/form1.h"
+
+#include "common/exchange_files.h"
+#include "common/picturebox.h"
+#include "window_test_helpers.h"
+
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+
+namespace {
+
+class Form1KeypadTest : public InstallationFixture {
+protected:
+    void writeCoordFile(const QByteArray& bytes) {
+        QFile f(CoordFilePath(instPath()));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(bytes);
+    }
+};
+
+TEST_F(Form1KeypadTest, ThreeLinesBecomeAnOutlineWithItsEndRecord) {
+    writeCoordFile(" 0.0000000 0.0000001\r\n 4000.0000 0.0000001\r\n 4000.0000 3000.0004\r\n");
+    Form1 form;
+    ASSERT_TRUE(form.Form_Load());
+    form.ReadCoordFile();
+    const OutlineStore& s = form.state().outline;
+    EXPECT_EQ(s.pointCount, 4);
+    EXPECT_EQ(s.finishedCount, 3);
+    // The file's numbers are millimetres; the metre store gets one thousandth.
+    EXPECT_FLOAT_EQ(s.pointsM[2][1], 4.0f);
+    EXPECT_FLOAT_EQ(s.pointsM[3][2], 3.0f);
+    EXPECT_EQ(s.pointsM[4][3], 4.0f);
+    EXPECT_EQ(form.receivedText(), QStringLiteral("( 0.0000000 ,  0.000000 )  Flg = 1\r\n"
+                                                  "( 4000.0000 ,  0.000000 )  Flg = 1\r\n"
+                                                  "( 4000.0000 ,  3000.000 )  Flg = 4\r\n"));
+    EXPECT_EQ(s.lastPointText[2], "4");
+    EXPECT_TRUE(form.Command1->isEnabled());
+    EXPECT_TRUE(form.Command2->isEnabled());
+    EXPECT_GT(form.Picture1->retainedOperationCount(), 0u);
+    EXPECT_TRUE(messages.isEmpty());
+}
+
+TEST_F(Form1KeypadTest, UnreadableFileLeavesTheStoreAsItWas) {
+    Form1 form;
+    ASSERT_TRUE(form.Form_Load());
+    form.state().outline.appendMetres(1, 2, 1);
+    const QByteArray bad[] = {QByteArray(), " 1.0 2.0 1\r\n", " 0.0000000 0.000000X\r\n"};
+    form.ReadCoordFile(); // no file at all
+    for (const QByteArray& b : bad) {
+        writeCoordFile(b);
+        form.ReadCoordFile();
+    }
+    QByteArray many;
+    for (int i = 0; i < 100; ++i)
+        many += " 0.0000000 0.0000001\r\n";
+    writeCoordFile(many);
+    form.ReadCoordFile();
+    EXPECT_EQ(messages.size(), 5);
+    EXPECT_EQ(form.state().outline.pointCount, 1);
+    EXPECT_FLOAT_EQ(form.state().outline.pointsM[1][2], 2.0f);
+    EXPECT_TRUE(form.receivedText().isEmpty());
+}
+
+TEST_F(Form1KeypadTest, MissingRuntimeIsReportedAndNothingIsRead) {
+    writeRegistry(instPath(), QString());
+    QFile reg(qEnvironmentVariable("POINTRA_REGISTRY"));
+    ASSERT_TRUE(reg.open(QIODevice::Append));
+    reg.write("[HKEY_LOCAL_MACHINE\\Software\\VarnelSystem\\Pointra]\r\n"
+              "\"Runtime\"=\"/nonexistent/cobcrun\"\r\n");
+    reg.close();
+    RegistryFile::reload();
+    writeCoordFile(" 0.0000000 0.0000001\r\n");
+    Form1 form;
+    ASSERT_TRUE(form.Form_Load());
+    form.Command5_Click();
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_TRUE(messages[0].contains("/nonexistent/cobcrun")) << messages[0].toStdString();
+    EXPECT_EQ(form.state().outline.pointCount, 0);
+    EXPECT_TRUE(form.isEnabled());
+}
+
+// The whole road: cobcrun runs the demo module, whose answers come from a
+// pipe set up by the terminal prefix; the outline becomes a worksheet row.
+TEST_F(Form1KeypadTest, DemoModuleUnderTheRealRuntimeGivesARow) {
+    const QString built =
+        QStringLiteral(POINTRA_BIN_DIR "/../demo-install/LUMO80/Object/LumoSizein.so");
+    ASSERT_TRUE(QFileInfo::exists(built)) << built.toStdString();
+    ASSERT_TRUE(QDir().mkpath(instPath() + "LUMO80/Object"));
+    ASSERT_TRUE(QFile::copy(built, instPath() + "LUMO80/Object/LumoSizein.so"));
+    ASSERT_TRUE(QFile::copy(QStringLiteral(POINTRA_SOURCE_DIR "/examples/demo/runtm.cfg"),
+                            instPath() + "runtm.cfg"));
+    // Terminal prefix: sh -c 'printf "1\n4000\n3000\n" | "$0" "$@"' (escaped for the file).
+    writeRegistry(instPath(), QStringLiteral("[HKEY_LOCAL_MACHINE\\Software\\VarnelSystem\\Pointra]"
+                                             "\r\n\"Terminal\"=\"sh -c 'printf \\\"1\\\\n4000\\\\n"
+                                             "3000\\\\n\\\" | \\\"$0\\\" \\\"$@\\\"'\"\r\n"));
+    Form1 form;
+    ASSERT_TRUE(form.Form_Load());
+    ASSERT_TRUE(form.Option4->isChecked());
+    form.Command5_Click();
+    ASSERT_TRUE(messages.isEmpty()) << messages.join("|").toStdString();
+    EXPECT_EQ(form.state().outline.finishedCount, 5);
+    EXPECT_EQ(form.receivedText().count("Flg"), 5);
+    form.Text4->setText("2400");
+    form.Command2_Click();
+    EXPECT_EQ(form.sheet().Cells(2, 1).value().toString(), QStringLiteral("拾い-1"));
+    EXPECT_EQ(form.sheet().Cells(2, 2).value().toDouble(), 14.0);
+    EXPECT_EQ(form.sheet().Cells(2, 5).value().toDouble(), 12.0);
+    EXPECT_EQ(form.sheet().Cells(2, 6).value().toDouble(), 33.6);
+}
+
+} // namespace
