@@ -117,7 +117,8 @@ void Form1::buildControls() {
     Text1 = Place(new QPlainTextEdit(this), "Text1", Twips(1440, 7035, 3015, 1695));
     Text1->setReadOnly(true);
     Text1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    Text1->setLineWrapMode(QPlainTextEdit::NoWrap);
+    // A multi-line box with only a vertical scroll bar wraps its lines.
+    Text1->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     Label5 =
         Place(new QLabel(QStringLiteral("縮尺設定"), this), "Label5", Twips(300, 7600, 975, 240));
     Label6 = Place(new QLabel(QStringLiteral("1/"), this), "Label6", Twips(340, 7950, 255, 240));
@@ -133,6 +134,16 @@ void Form1::buildControls() {
              Label1, Text2, Label3, Text3, Check1, Label4, Text4, Frame1, Option4, Option3, Option1,
              Option2, Label2, Text1, Label5, Label6, Text5})
         w->setFont(uiFont);
+
+    // Captions wider than their design width in the fallback font are
+    // narrowed a little, so that neighbouring options do not cut them.
+    for (QWidget* w : std::initializer_list<QWidget*>{Option1, Option2, Option3, Option4, Check1}) {
+        QFont f = w->font();
+        for (int stretch = 95; stretch >= 70 && w->sizeHint().width() > w->width(); stretch -= 5) {
+            f.setStretch(stretch);
+            w->setFont(f);
+        }
+    }
 
     // The name takes Japanese text; the number fields take digits only, with
     // the input method off.
@@ -445,17 +456,29 @@ void Form1::Command4_Click() {
         MsgBox(this, error);
         return;
     }
+    // The row after the copy must be one the sheet's row number can reach.
+    if (book->usedRows >= std::numeric_limits<int16_t>::max()) {
+        MsgBox(this, QStringLiteral("ワークブックの行が多すぎます（%1行）。\r\n"
+                                    "%2行までのワークブックを選んで下さい")
+                         .arg(book->usedRows)
+                         .arg(std::numeric_limits<int16_t>::max() - 1));
+        return;
+    }
     // Rows taken since the last save would be replaced: offer to save them.
     if (!offerToSave(QStringLiteral("保存されていない行があります。\r\n"
                                     "読み込む前にワークシートを保存しますか？")))
         return;
     // 4.-5.
-    CopyIntoSheet(*book, *sheet_);
+    const int left = CopyIntoSheet(*book, *sheet_);
     // 7.
     state_.rowNo = static_cast<int16_t>(std::min(book->usedRows + 1, 32767));
     state_.outline.pointCount = 0;
     unsavedRows_ = false;
     writeRecovery();
+    if (left > 0)
+        MsgBox(this, QStringLiteral("ワークブックの表がA1から始まっていないため、%1個のセルは"
+                                    "読み込まれませんでした")
+                         .arg(left));
 }
 
 void Form1::Command5_Click() {

@@ -8,6 +8,11 @@ QString Reception::storeFullMessage() {
         .arg(OutlineStore::kMaxRows);
 }
 
+QString Reception::outlineWaitingMessage() {
+    return QStringLiteral("前の図形がまだ「実行」されていません。\r\n"
+                          "「実行」か「キャンセル」を押してから次の図形を入力して下さい");
+}
+
 QString Reception::warnOnce(const QString& text) {
     if (warned_)
         return {};
@@ -22,6 +27,13 @@ ReceptionOutcome Reception::take(const ParseResult& parsed, OutlineStore& store)
         return out;
     }
     const TabletPoint& p = *parsed.point;
+    // A finished outline waits for "実行" or "キャンセル" (the port was
+    // reopened by "設定" or another mode): the new record must not be
+    // appended to it, its sketch has already rewritten the millimetre rows.
+    if (store.endReceived()) {
+        out.message = warnOnce(outlineWaitingMessage());
+        return out;
+    }
     if (store.isFull()) {
         out.message = warnOnce(storeFullMessage());
         return out;

@@ -26,6 +26,7 @@ public:
     void reset() { warned_ = false; }
 
     static QString storeFullMessage();
+    static QString outlineWaitingMessage();
 
 private:
     QString warnOnce(const QString& text);

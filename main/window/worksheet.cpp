@@ -16,10 +16,24 @@ void Worksheet::setCellValue(int row, int column, const QVariant& value) {
         return;
     const bool empty = !value.isValid() || value.isNull() ||
                        (value.typeId() == QMetaType::QString && value.toString().isEmpty());
-    if (empty)
-        cells_.erase({row, column});
-    else
-        cells_[{row, column}] = value;
+    auto it = cells_.find({row, column});
+    if (empty) {
+        if (it == cells_.end())
+            return;
+        cells_.erase(it);
+        auto drop = [](std::map<int, int>& use, int key) {
+            if (--use[key] == 0)
+                use.erase(key);
+        };
+        drop(rowUse_, row);
+        drop(columnUse_, column);
+    } else if (it != cells_.end()) {
+        it->second = value;
+    } else {
+        cells_.emplace(std::make_pair(row, column), value);
+        ++rowUse_[row];
+        ++columnUse_[column];
+    }
     refreshShape();
     if (row <= shownRows_ && column <= shownColumns_) {
         const QModelIndex i = index(row - 1, column - 1);
@@ -30,23 +44,19 @@ void Worksheet::setCellValue(int row, int column, const QVariant& value) {
 void Worksheet::Clear() {
     beginResetModel();
     cells_.clear();
+    rowUse_.clear();
+    columnUse_.clear();
     shownRows_ = kShownRows;
     shownColumns_ = kShownColumns;
     endResetModel();
 }
 
 int Worksheet::usedRows() const {
-    int rows = 0;
-    for (const auto& [key, v] : cells_)
-        rows = std::max(rows, key.first);
-    return rows;
+    return rowUse_.empty() ? 0 : rowUse_.rbegin()->first;
 }
 
 int Worksheet::usedColumns() const {
-    int cols = 0;
-    for (const auto& [key, v] : cells_)
-        cols = std::max(cols, key.second);
-    return cols;
+    return columnUse_.empty() ? 0 : columnUse_.rbegin()->first;
 }
 
 void Worksheet::refreshShape() {

@@ -77,6 +77,10 @@ private:
     void refreshShape();
 
     std::map<std::pair<int, int>, QVariant> cells_;
+    // Number of non-empty cells in each row and column, so the used extent
+    // is known without a scan of every cell.
+    std::map<int, int> rowUse_;
+    std::map<int, int> columnUse_;
     int shownRows_ = kShownRows;
     int shownColumns_ = kShownColumns;
 };

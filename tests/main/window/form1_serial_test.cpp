@@ -108,10 +108,19 @@ TEST_F(Form1SerialTest, RecordAfterTheEndWaitsForTheReopenedPort) {
     form.Command3_Click(); // "設定"
     ASSERT_TRUE(form.port1().PortOpen());
     WaitFor([] { return false; }, 200);
+    // The finished outline waits for "実行" or "キャンセル": a new point is
+    // not appended to it.
     sim_->write("raw    8.0000   8.0000"
                 "2\\r\n");
-    ASSERT_TRUE(WaitFor([&] { return form.state().outline.pointCount == 4; }));
-    EXPECT_FLOAT_EQ(form.state().outline.pointsM[4][1], 8.0f)
+    ASSERT_TRUE(WaitFor([&] { return messages.size() == 1; }));
+    EXPECT_EQ(form.state().outline.pointCount, 3);
+
+    form.Command1_Click(); // "キャンセル" empties the store and keeps the port open
+    WaitFor([] { return false; }, 200);
+    sim_->write("raw    9.0000   9.0000"
+                "2\\r\n");
+    ASSERT_TRUE(WaitFor([&] { return form.state().outline.pointCount == 1; }));
+    EXPECT_FLOAT_EQ(form.state().outline.pointsM[1][1], 9.0f)
         << "what came while the port was closed is not delivered later";
 }
 
