@@ -1,0 +1,40 @@
+#include "bxml/config.h"
+
+namespace bxml {
+
+namespace {
+
+const BrelrtKeyword kCreateStyleKeywords[] = {
+    {"DTD", kStyleDtd},
+    {"SCHEMA", kStyleSchema},
+    {"NONE", kStyleNone},
+};
+
+// Each entry is seven words: name, kind, integer default, pointer (text
+// default or keyword table), keyword count and two zero words. The original
+// words were all 32 bits wide; here the name and the pointer are
+// pointer-sized, the other five stay 32-bit, and the order is kept.
+const BrelrtConfigEntry kConfigTable[kConfigCount] = {
+    {kSchemaDoc, BRELRT_CFG_TEXT_LONG, 0, nullptr, 0, 0, 0},
+    {kSchemaName, BRELRT_CFG_TEXT_LONG, 0, nullptr, 0, 0, 0},
+    {kStylesheetHref, BRELRT_CFG_TEXT_LONG, 0, nullptr, 0, 0, 0},
+    {kSchemaNamespaceData, BRELRT_CFG_TEXT_LONG, 0, kDefaultNamespaceData, 0, 0, 0},
+    {kEncoding, BRELRT_CFG_TEXT, 0, nullptr, 0, 0, 0},
+    {kStylesheetType, BRELRT_CFG_TEXT, 0, nullptr, 0, 0, 0},
+    {kCreateStyle, BRELRT_CFG_KEYWORD, kStyleDtd, kCreateStyleKeywords, 3, 0, 0},
+    {kCreateSchema, BRELRT_CFG_YES_NO, 1, nullptr, 0, 0, 0},
+    {kExactTableMatch, BRELRT_CFG_YES_NO, 1, nullptr, 0, 0, 0},
+    {kIgnoreEmptyData, BRELRT_CFG_YES_NO, 0, nullptr, 0, 0, 0},
+};
+
+} // namespace
+
+const BrelrtConfigEntry* config_table() {
+    return kConfigTable;
+}
+
+int register_config() {
+    return brelrt_config_register(kConfigTable, kConfigCount, 0);
+}
+
+} // namespace bxml

@@ -1,0 +1,72 @@
+#include "bxml/trace.h"
+
+#include <brelrt.h>
+
+#include <cstdarg>
+#include <cstdio>
+
+namespace bxml {
+
+namespace {
+
+void emit(int indent, int level, const char* format, va_list args) {
+    char line[kTraceBufferSize];
+    std::vsnprintf(line, sizeof line, format, args);
+    brelrt_trace(indent, level, line);
+}
+
+} // namespace
+
+bool trace_on() {
+    return trace_level() != 0;
+}
+
+int trace_level() {
+    const int16_t* level = brelrt_trace_level();
+    return level ? *level : 0;
+}
+
+void trace_enter(int level, const char* format, ...) {
+    if (!trace_on())
+        return;
+    va_list args;
+    va_start(args, format);
+    emit(+1, level, format, args);
+    va_end(args);
+}
+
+void trace_line(int level, const char* format, ...) {
+    if (!trace_on())
+        return;
+    va_list args;
+    va_start(args, format);
+    emit(0, level, format, args);
+    va_end(args);
+}
+
+void trace_leave(int level, const char* format, ...) {
+    if (!trace_on())
+        return;
+    va_list args;
+    va_start(args, format);
+    emit(-1, level, format, args);
+    va_end(args);
+}
+
+void trace_hex(const void* data, size_t length) {
+    if (!trace_on() || !data)
+        return;
+    brelrt_trace_hex(data, length);
+}
+
+char* format_bounded(char* out, size_t size, const char* format, ...) {
+    if (!out || size == 0)
+        return out;
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(out, size, format, args);
+    va_end(args);
+    return out;
+}
+
+} // namespace bxml

@@ -1,0 +1,102 @@
+/*
+ * xml_element.h - the element tree built by the parser callbacks.
+ *
+ * An element is a typed handle of the host whose record is an XmlElement.
+ * Besides name, text, attributes and comments it carries the occurrence
+ * index vector: the numbers that tell which repetition of a same-named
+ * element it is at each enclosing level, outermost first. Under one parent a
+ * name that occurs once carries no number at that level; a name that occurs
+ * several times numbers its occurrences 1, 2, 3 in document order.
+ */
+#ifndef BXML_XML_ELEMENT_H
+#define BXML_XML_ELEMENT_H
+
+#include "bxml32.h"
+
+#include <brelrt.h>
+
+#include <stddef.h>
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Places of the occurrence index vector. Repetitions nested deeper than this
+ * are not numbered (the document still parses). */
+#define BXML_INDEX_PLACES 20
+
+/* An entry of a parser's element hash, one per element, keyed by the
+ * element's normalised name; entries of the same name are chained through
+ * `next` (the third word, as the host's hash tables expect). */
+typedef struct ElementHashEntry {
+    char* name;                    /* the normalised name ("Element hash") */
+    BrelrtHandle element;          /* null once the element was freed */
+    struct ElementHashEntry* next; /* next entry of the same name */
+    uintptr_t flags;               /* BXML_HASH_CONSUMED */
+} ElementHashEntry;
+
+#define BXML_HASH_CONSUMED 0x1 /* taken by a record read */
+
+/* The record behind an element handle: 29 words, pointer-sized where a
+ * pointer goes, 32-bit numbers otherwise. */
+typedef struct XmlElement {
+    BrelrtText* name;                 /* 0  "XML element name" */
+    BrelrtHandle parent;              /* 1  null for a top-level element */
+    BrelrtList* children;             /* 2  child handles, created with the first child */
+    BrelrtText* text;                 /* 3  "XML Character data"; null until text arrives */
+    BrelrtText* comments;             /* 4  "XML comments"; null while none */
+    BrelrtListNode* node;             /* 5  this element's node in the parent's list */
+    BrelrtPairArray* attributes;      /* 6  pairs of BrelrtText* name and value; null while none */
+    int32_t last_position;            /* 7  position of the last occurrence number; -1 when none */
+    int32_t index[BXML_INDEX_PLACES]; /* 8 to 27 */
+    ElementHashEntry* hash_entry;     /* 28 set once */
+} XmlElement;
+
+/* The element handle type (registered on first use); 0 when it cannot be. */
+BXML_EXPORT int xml_element_type(void);
+
+/* The record of an element handle, null when it is not a live element. */
+BXML_EXPORT XmlElement* xml_element_record(BrelrtHandle element);
+
+/* Creates an element named `name` (length bytes, or up to its zero when
+ * length is -1) under `parent` (null: top level), inserted before the sibling
+ * `before` (null: at the end), and numbers it among its same-named siblings.
+ * Null when out of memory (nothing is left behind). */
+BXML_EXPORT BrelrtHandle xml_create_element(const char* name, long length, BrelrtHandle parent,
+                                            BrelrtHandle before);
+
+/* Frees an element, unlinking it from its parent, with its whole subtree;
+ * 1, or 0 when it is not an element handle. */
+BXML_EXPORT int xml_free_element(BrelrtHandle element);
+
+/* Appends an attribute (copies of name and value); 1, or 0 when out of memory
+ * (nothing is added then). */
+BXML_EXPORT int xml_element_add_attribute(BrelrtHandle element, const char* name, const char* value,
+                                          size_t value_length);
+
+/* Appends character data: while the element has no text yet, leading white
+ * space is dropped and nothing is created when none is left. 1, or 0 when out
+ * of memory. */
+BXML_EXPORT int xml_element_append_text(BrelrtHandle element, const char* data, size_t length);
+
+/* Cuts the element's text after its last byte that is not white space. */
+BXML_EXPORT void xml_element_trim_text(BrelrtHandle element);
+
+/* Length of `data` once trailing white space is cut: a byte below 128 that
+ * isspace accepts and, while double-byte text is active, a lead and trail
+ * pair that the host calls a double-byte blank. */
+BXML_EXPORT size_t xml_trimmed_length(const char* data, size_t length);
+
+/* Appends comment text to the element's comments; 1, or 0 when out of memory. */
+BXML_EXPORT int xml_element_append_comments(BrelrtHandle element, const char* data, size_t length);
+
+/* The hash entry destructor of an element hash: frees every entry of the
+ * chain and its name, and unhooks the entries' elements. */
+BXML_EXPORT void xml_element_hash_destructor(void* head);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* BXML_XML_ELEMENT_H */

@@ -1,0 +1,435 @@
+// The expat callbacks: tags build the element tree, character data becomes
+// element text, comments are kept for the next element, declarations are
+// kept or traced.
+#include "handlers/callbacks.h"
+
+#include "bxml/module.h"
+#include "bxml/trace.h"
+
+#include <cctype>
+#include <cstring>
+
+using namespace bxml;
+
+namespace {
+
+#define HERE kModuleHandlers, __LINE__
+
+// Content models nested deeper than this are not dumped further.
+constexpr int kModelDumpDepth = 32;
+constexpr size_t kModelBuckets = 61;
+
+XmlParser* parser_of(void* arg) {
+    return static_cast<XmlParser*>(XML_GetUserData(static_cast<XML_Parser>(arg)));
+}
+
+// Moves the pending comments onto `element`; false when out of memory.
+bool attach_pending_comments(XmlParser* p, BrelrtHandle element) {
+    if (!p->pending_comments || brelrt_text_length(p->pending_comments) == 0)
+        return true;
+    if (!xml_element_append_comments(element, brelrt_text_data(p->pending_comments),
+                                     brelrt_text_length(p->pending_comments)))
+        return false;
+    brelrt_text_truncate(p->pending_comments, 0);
+    return true;
+}
+
+bool append_to(BrelrtText** text, const char* description, const char* data, size_t length) {
+    if (!*text) {
+        *text = brelrt_text_new(HERE, description);
+        if (!*text)
+            return false;
+    }
+    return brelrt_text_append(*text, data, length);
+}
+
+void normalise(char* name, uint32_t flags) {
+    switch (flags & BXML_CASE_MASK) {
+    case BXML_CASE_FOLD:
+        brelrt_name_convert(name, BRELRT_NAME_ZERO_TERMINATED, BRELRT_NAME_LOWER);
+        brelrt_name_convert(name, BRELRT_NAME_ZERO_TERMINATED, BRELRT_NAME_UNDERSCORE);
+        break;
+    case BXML_CASE_UNDERSCORE:
+        brelrt_name_convert(name, BRELRT_NAME_ZERO_TERMINATED, BRELRT_NAME_UNDERSCORE);
+        break;
+    default:
+        break;
+    }
+}
+
+// ---- tags
+
+// Adds the element's hash entry; false when out of memory (`name` is then
+// freed, the element keeps no entry).
+bool add_to_hash(XmlParser* p, BrelrtHandle element, char* name) {
+    auto* entry = static_cast<ElementHashEntry*>(
+        brelrt_alloc(sizeof(ElementHashEntry), 1, HERE, "Element hash"));
+    if (!entry) {
+        brelrt_free(name, HERE);
+        return false;
+    }
+    entry->name = name;
+    entry->element = element;
+    if (brelrt_hash_find(p->elements, name))
+        trace_line(kTraceTag, "Adding element %s to an existing hash", name);
+    else
+        trace_line(kTraceTag, "Adding element %s to the hash", name);
+    if (!brelrt_hash_add(p->elements, name, entry)) {
+        brelrt_free(name, HERE);
+        brelrt_free(entry, HERE);
+        return false;
+    }
+    if (XmlElement* e = xml_element_record(element))
+        e->hash_entry = entry;
+    return true;
+}
+
+void XMLCALL start_element(void* arg, const XML_Char* name, const XML_Char** attributes) {
+    XmlParser* p = parser_of(arg);
+    bool with = attributes && attributes[0];
+    trace_enter(kTraceTag, "start_element: '%s' %s attributes", name, with ? "with" : "without");
+    for (const XML_Char** a = attributes; a && a[0]; a += 2)
+        trace_line(kTraceTag, " '%s': '%s'", a[0], safe_text(a[1]));
+
+    char* copy = brelrt_strdup(name, HERE, "XML element name");
+    if (!copy) {
+        stop_out_of_memory(p);
+        trace_leave(kTraceTag, "Leaving, no memory for element info");
+        return;
+    }
+    normalise(copy, p->flags);
+    ++p->depth;
+    BrelrtHandle element = xml_create_element(copy, -1, p->current, nullptr);
+    if (!element) {
+        brelrt_free(copy, HERE);
+        stop_out_of_memory(p);
+        trace_leave(kTraceTag, "Leaving, no memory for element info");
+        return;
+    }
+    // Part of the tree from here on, so it is freed with it whatever follows.
+    if (!p->root)
+        p->root = element;
+    p->current = element;
+
+    for (const XML_Char** a = attributes; a && a[0]; a += 2) {
+        const char* value = a[1] ? a[1] : "";
+        if (!xml_element_add_attribute(element, a[0], value, std::strlen(value))) {
+            brelrt_free(copy, HERE);
+            stop_out_of_memory(p);
+            trace_leave(kTraceTag, "Leaving, no memory for element info");
+            return;
+        }
+    }
+    if (!attach_pending_comments(p, element)) {
+        brelrt_free(copy, HERE);
+        stop_out_of_memory(p);
+        trace_leave(kTraceTag, "Leaving, no memory for element info");
+        return;
+    }
+    if (p->elements) {
+        if (!add_to_hash(p, element, copy)) {
+            stop_out_of_memory(p);
+            trace_leave(kTraceTag, "Leaving, no memory for hash");
+            return;
+        }
+    } else {
+        brelrt_free(copy, HERE);
+    }
+    trace_leave(kTraceTag, "Leaving");
+}
+
+void XMLCALL end_element(void* arg, const XML_Char* name) {
+    XmlParser* p = parser_of(arg);
+    trace_enter(kTraceTag, "end_element: '%s'", name);
+    if (p->depth == 0) {
+        trace_leave(kTraceTag, "Leaving, element depth == 0");
+        return;
+    }
+    if (XmlElement* e = xml_element_record(p->current)) {
+        if (!attach_pending_comments(p, p->current)) {
+            stop_out_of_memory(p);
+            trace_leave(kTraceTag, "Leaving, out of memory");
+            return;
+        }
+        xml_element_trim_text(p->current);
+        if (e->text && trace_level() >= kTraceDump)
+            trace_line(kTraceDump, "text: '%s'", brelrt_text_data(e->text));
+        p->current = e->parent;
+    }
+    --p->depth;
+    trace_leave(kTraceTag, "Leaving");
+}
+
+// ---- character data, comments, processing instructions
+
+void XMLCALL character_data(void* arg, const XML_Char* data, int length) {
+    XmlParser* p = parser_of(arg);
+    trace_enter(kTraceData, "char data of length %d", length);
+    if (trace_level() > 8)
+        trace_hex(data, static_cast<size_t>(length));
+    if (p->current && length > 0 &&
+        !xml_element_append_text(p->current, data, static_cast<size_t>(length))) {
+        stop_out_of_memory(p);
+        trace_leave(kTraceData, "Leaving, out of memory");
+        return;
+    }
+    trace_leave(kTraceData, "Leaving");
+}
+
+void XMLCALL comment(void* arg, const XML_Char* data) {
+    XmlParser* p = parser_of(arg);
+    trace_enter(kTraceData, "comments:");
+    trace_line(kTraceData, "%s", safe_text(data));
+    size_t length = data ? std::strlen(data) : 0;
+    bool ok = p->current ? append_to(&p->pending_comments, "XML Comments for element", data, length)
+                         : append_to(&p->top_comments, "XML Comments at top level", data, length);
+    if (!ok) {
+        stop_out_of_memory(p);
+        trace_leave(kTraceData, "Leaving, out of memory");
+        return;
+    }
+    trace_leave(kTraceData, "Leaving");
+}
+
+void XMLCALL processing_instruction(void*, const XML_Char* target, const XML_Char* data) {
+    trace_enter(kTraceData, "processing instruction: '%s' '%s'", safe_text(target),
+                safe_text(data));
+    trace_leave(kTraceData, "Leaving");
+}
+
+void XMLCALL start_cdata(void*) {
+    trace_enter(kTraceData, "start CDATA section");
+    trace_leave(kTraceData, "Leaving");
+}
+
+void XMLCALL end_cdata(void*) {
+    trace_enter(kTraceData, "end CDATA section");
+    trace_leave(kTraceData, "Leaving");
+}
+
+void XMLCALL default_data(void*, const XML_Char* data, int length) {
+    trace_enter(kTraceData, "default data of length %d", length);
+    if (trace_level() > 8)
+        trace_hex(data, static_cast<size_t>(length));
+    trace_leave(kTraceData, "Leaving");
+}
+
+// ---- entities and encodings
+
+int XMLCALL external_entity(XML_Parser, const XML_Char* context, const XML_Char* base,
+                            const XML_Char* system_id, const XML_Char* public_id) {
+    trace_enter(kTraceTag, "external entity reference");
+    trace_line(kTraceTag, "context: %s", safe_text(context));
+    trace_line(kTraceTag, "base: %s", safe_text(base));
+    trace_line(kTraceTag, "sysId: %s", safe_text(system_id));
+    trace_line(kTraceTag, "pubId: %s", safe_text(public_id));
+    trace_leave(kTraceTag, "Leaving");
+    return XML_STATUS_OK;
+}
+
+int XMLCALL unknown_encoding(void*, const XML_Char* name, XML_Encoding*) {
+    trace_enter(kTraceData, "unknown encoding: %s", safe_text(name));
+    trace_leave(kTraceData, "Leaving, encoding refused");
+    return XML_STATUS_ERROR;
+}
+
+// ---- declarations
+
+void XMLCALL start_doctype(void* arg, const XML_Char* name, const XML_Char* system_id,
+                           const XML_Char* public_id, int has_internal_subset) {
+    XmlParser* p = parser_of(arg);
+    trace_enter(kTraceParse, "start doctype (%d)", has_internal_subset);
+    trace_line(kTraceParse, "doctype: %s", safe_text(name));
+    trace_line(kTraceParse, "sysId: %s", safe_text(system_id));
+    trace_line(kTraceParse, "pubId: %s", safe_text(public_id));
+    if (name) {
+        size_t length = std::strlen(name);
+        auto* copy = static_cast<char*>(expat_malloc(length + 1));
+        if (!copy) {
+            stop_out_of_memory(p);
+            trace_leave(kTraceParse, "Leaving, out of memory");
+            return;
+        }
+        std::memcpy(copy, name, length + 1);
+        expat_free(p->doctype_name);
+        p->doctype_name = copy;
+    }
+    trace_leave(kTraceParse, "Leaving");
+}
+
+void XMLCALL end_doctype(void*) {
+    trace_enter(kTraceParse, "end doctype");
+    trace_leave(kTraceParse, "Leaving");
+}
+
+void dump_model(const XML_Content* model, int depth) {
+    static const char* const kTypes[] = {nullptr,      "type: empty",  "type: any", "type: mixed",
+                                         "type: name", "type: choice", "type: seq"};
+    static const char* const kQuants[] = {"quant: none", "quant: opt", "quant: rep", "quant: plus"};
+    if (model->type >= XML_CTYPE_EMPTY && model->type <= XML_CTYPE_SEQ)
+        trace_line(kTraceDump, "%s", kTypes[model->type]);
+    if (model->quant >= XML_CQUANT_NONE && model->quant <= XML_CQUANT_PLUS)
+        trace_line(kTraceDump, "%s", kQuants[model->quant]);
+    if (model->name)
+        trace_line(kTraceDump, "name: %s", model->name);
+    else
+        trace_line(kTraceDump, "No name");
+    if (depth >= kModelDumpDepth) {
+        if (model->numchildren)
+            trace_line(kTraceDump, "(%u more levels not shown)", model->numchildren);
+        return;
+    }
+    for (unsigned k = 0; k < model->numchildren; ++k)
+        dump_model(&model->children[k], depth + 1);
+}
+
+void XMLCALL element_declaration(void* arg, const XML_Char* name, XML_Content* model) {
+    auto expat = static_cast<XML_Parser>(arg);
+    XmlParser* p = parser_of(arg);
+    trace_enter(kTraceParse, "element declaration %s", safe_text(name));
+    if (model && trace_level() >= kTraceDump) {
+        dump_model(model, 0);
+        trace_line(kTraceDump, "Done with model");
+    }
+    if (!p->models) {
+        p->models = brelrt_hash_new(kModelBuckets, models_table_destructor(), HERE, "XML Models");
+        if (!p->models) {
+            XML_FreeContentModel(expat, model);
+            stop_out_of_memory(p);
+            trace_leave(kTraceParse, "Leaving, out of memory");
+            return;
+        }
+    }
+    size_t length = name ? std::strlen(name) : 0;
+    if (length > BXML_DECL_NAME_MAX)
+        length = BXML_DECL_NAME_MAX;
+    auto* entry = static_cast<XmlModel*>(brelrt_alloc(sizeof(XmlModel), 1, HERE, "XML Models"));
+    char* copy = static_cast<char*>(brelrt_alloc(length + 1, 0, HERE, "XML Models"));
+    if (!entry || !copy) {
+        brelrt_free(entry, HERE);
+        brelrt_free(copy, HERE);
+        XML_FreeContentModel(expat, model);
+        stop_out_of_memory(p);
+        trace_leave(kTraceParse, "Leaving, out of memory");
+        return;
+    }
+    if (length)
+        std::memcpy(copy, name, length);
+    copy[length] = '\0';
+    brelrt_name_convert(copy, BRELRT_NAME_ZERO_TERMINATED, BRELRT_NAME_LOWER);
+    entry->name = copy;
+    entry->model = model;
+    if (!brelrt_hash_add(p->models, copy, entry)) {
+        brelrt_free(entry, HERE);
+        brelrt_free(copy, HERE);
+        XML_FreeContentModel(expat, model);
+        stop_out_of_memory(p);
+        trace_leave(kTraceParse, "Leaving, out of memory");
+        return;
+    }
+    trace_leave(kTraceParse, "Leaving");
+}
+
+void XMLCALL attlist_declaration(void*, const XML_Char* element, const XML_Char* attribute,
+                                 const XML_Char* type, const XML_Char* default_value,
+                                 int required) {
+    trace_enter(kTraceTag, "attribute list declaration: %s %s", safe_text(element),
+                safe_text(attribute));
+    trace_line(kTraceTag, "type: %s, default: %s, required: %d", safe_text(type),
+               safe_text(default_value), required);
+    trace_leave(kTraceTag, "Leaving");
+}
+
+void XMLCALL entity_declaration(void*, const XML_Char* name, int parameter, const XML_Char* value,
+                                int value_length, const XML_Char* base, const XML_Char* system_id,
+                                const XML_Char* public_id, const XML_Char* notation) {
+    trace_enter(kTraceDeclaration, "entity declaration %s (%d)", safe_text(name), parameter);
+    if (value)
+        trace_line(kTraceDeclaration, "value: %.*s", value_length, value);
+    trace_line(kTraceDeclaration, "base: %s", safe_text(base));
+    trace_line(kTraceDeclaration, "sysId: %s", safe_text(system_id));
+    trace_line(kTraceDeclaration, "pubId: %s", safe_text(public_id));
+    trace_line(kTraceDeclaration, "notation: %s", safe_text(notation));
+    trace_leave(kTraceDeclaration, "Leaving");
+}
+
+void XMLCALL unparsed_entity_declaration(void*, const XML_Char* name, const XML_Char* base,
+                                         const XML_Char* system_id, const XML_Char* public_id,
+                                         const XML_Char* notation) {
+    trace_enter(kTraceDeclaration, "unparsed entity declaration %s", safe_text(name));
+    trace_line(kTraceDeclaration, "base: %s", safe_text(base));
+    trace_line(kTraceDeclaration, "sysId: %s", safe_text(system_id));
+    trace_line(kTraceDeclaration, "pubId: %s", safe_text(public_id));
+    trace_line(kTraceDeclaration, "notation: %s", safe_text(notation));
+    trace_leave(kTraceDeclaration, "Leaving");
+}
+
+void XMLCALL notation_declaration(void*, const XML_Char* name, const XML_Char* base,
+                                  const XML_Char* system_id, const XML_Char* public_id) {
+    trace_enter(kTraceDeclaration, "notation declaration %s", safe_text(name));
+    trace_line(kTraceDeclaration, "base: %s", safe_text(base));
+    trace_line(kTraceDeclaration, "sysId: %s", safe_text(system_id));
+    trace_line(kTraceDeclaration, "pubId: %s", safe_text(public_id));
+    trace_leave(kTraceDeclaration, "Leaving");
+}
+
+} // namespace
+
+namespace bxml {
+
+void* expat_malloc(size_t size) {
+    return brelrt_alloc(size, 0, kModuleHandlers, __LINE__, "EXPAT library memory");
+}
+
+void* expat_realloc(void* block, size_t size) {
+    return brelrt_realloc(block, size, HERE);
+}
+
+void expat_free(void* block) {
+    brelrt_free(block, HERE);
+}
+
+void stop_out_of_memory(XmlParser* parser) {
+    set_file_error(kOutOfMemory);
+    if (!parser->stopped) {
+        parser->stopped = kOutOfMemory;
+        XML_StopParser(parser->expat, XML_FALSE);
+    }
+}
+
+void register_callbacks(XmlParser* p) {
+    XML_Parser x = p->expat;
+    uint32_t f = p->flags;
+    if (f & BXML_TAGS)
+        XML_SetElementHandler(x, start_element, end_element);
+    if (f & BXML_CHARACTER_DATA)
+        XML_SetCharacterDataHandler(x, character_data);
+    if (f & BXML_PROCESSING)
+        XML_SetProcessingInstructionHandler(x, processing_instruction);
+    if (f & BXML_COMMENTS)
+        XML_SetCommentHandler(x, comment);
+    if (f & BXML_CDATA)
+        XML_SetCdataSectionHandler(x, start_cdata, end_cdata);
+    if (f & BXML_DEFAULT)
+        // The expanding variant: a plain default handler would keep internal
+        // entities from being expanded, and their text would be lost.
+        XML_SetDefaultHandlerExpand(x, default_data);
+    if (f & BXML_EXTERNAL_ENTITY)
+        XML_SetExternalEntityRefHandler(x, external_entity);
+    if (f & BXML_UNKNOWN_ENCODING)
+        XML_SetUnknownEncodingHandler(x, unknown_encoding, p);
+    if (f & BXML_DOCTYPE)
+        XML_SetDoctypeDeclHandler(x, start_doctype, end_doctype);
+    if (f & BXML_ELEMENT_DECL)
+        XML_SetElementDeclHandler(x, element_declaration);
+    if (f & BXML_ATTLIST_DECL)
+        XML_SetAttlistDeclHandler(x, attlist_declaration);
+    if (f & BXML_ENTITY_DECL)
+        XML_SetEntityDeclHandler(x, entity_declaration);
+    if (f & BXML_UNPARSED_DECL)
+        XML_SetUnparsedEntityDeclHandler(x, unparsed_entity_declaration);
+    if (f & BXML_NOTATION_DECL)
+        XML_SetNotationDeclHandler(x, notation_declaration);
+}
+
+} // namespace bxml

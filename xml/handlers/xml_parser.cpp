@@ -1,0 +1,238 @@
+// Creating and freeing the parser, and driving expat one markup item at a
+// time from a fixed buffer.
+#include "handlers/xml_parser.h"
+
+#include "bxml/module.h"
+#include "bxml/trace.h"
+#include "handlers/callbacks.h"
+
+#include <cstring>
+
+using namespace bxml;
+
+namespace {
+
+#define HERE kModuleHandlers, __LINE__
+
+constexpr size_t kHashBuckets = 211;
+
+const XML_Memory_Handling_Suite kMemorySuite = {expat_malloc, expat_realloc, expat_free};
+
+void models_destructor(void* head) {
+    auto* model = static_cast<XmlModel*>(head);
+    while (model) {
+        XmlModel* next = model->next;
+        brelrt_free(model->name, HERE);
+        // The content model is one block from expat's allocator, which is ours.
+        brelrt_free(model->model, HERE);
+        brelrt_free(model, HERE);
+        model = next;
+    }
+}
+
+// Reads the next chunk of at most 32000 bytes into the buffer; returns its size.
+size_t refill(XmlParser* p, FILE* stream) {
+    size_t n = 0;
+    if (stream) {
+        n = brelrt_fread(stream, p->buffer, BXML_PARSE_READ_SIZE);
+    } else if (p->input && p->input_position < p->input_length) {
+        n = p->input_length - p->input_position;
+        if (n > BXML_PARSE_READ_SIZE)
+            n = BXML_PARSE_READ_SIZE;
+        std::memcpy(p->buffer, p->input + p->input_position, n);
+        p->input_position += n;
+    }
+    p->buffer[n] = '\0';
+    p->next = 0;
+    p->end = n;
+    return n;
+}
+
+// expat refused the bytes: a callback out of memory, expat itself out of
+// memory, or malformed XML. Returns the file error it set.
+int report_failure(XmlParser* p) {
+    XML_Error code = XML_GetErrorCode(p->expat);
+    if (!p->stopped && code == XML_ERROR_NO_MEMORY)
+        p->stopped = kOutOfMemory;
+    if (p->stopped) {
+        set_file_error(p->stopped);
+        trace_leave(kTraceParse, "Leaving, out of memory");
+        return p->stopped;
+    }
+    set_file_error(kParseError);
+    if (int32_t* secondary = brelrt_secondary_error())
+        *secondary = 5;
+    if (int32_t* parse_code = brelrt_parse_error_code())
+        *parse_code = static_cast<int32_t>(code);
+    const char* message = XML_ErrorString(code);
+    brelrt_set_error_text(message ? message : "");
+    trace_line(kTraceParse, "Parse error %d at line %lu: %s", static_cast<int>(code),
+               static_cast<unsigned long>(XML_GetCurrentLineNumber(p->expat)), safe_text(message));
+    trace_leave(kTraceParse, "Leaving, parse error");
+    return kParseError;
+}
+
+// The end of the data: the final call of expat, then end of file. A document
+// whose root element was started but that expat refuses at its end (cut off
+// inside a record, an unclosed element) is a parse error, not a clean end of
+// file: the caller would otherwise take a lost record for the last one. A
+// document without any element ends with end of file. Later calls repeat how
+// the data ended.
+int finish(XmlParser* p) {
+    if (p->ended == kParseError) {
+        set_file_error(kParseError);
+        trace_leave(kTraceParse, "Leaving, parse error");
+        return kParseError;
+    }
+    if (!p->ended) {
+        p->ended = kEndOfFile;
+        if (XML_Parse(p->expat, "", 0, XML_TRUE) == XML_STATUS_ERROR && p->root) {
+            int result = report_failure(p);
+            p->ended = result == kParseError ? kParseError : kEndOfFile;
+            return result;
+        }
+    }
+    set_file_error(kEndOfFile);
+    trace_leave(kTraceParse, "Leaving, EOF");
+    return kEndOfFile;
+}
+
+// A parser that a callback stopped for lack of memory stays stopped.
+bool still_stopped(XmlParser* p) {
+    if (!p->stopped)
+        return false;
+    set_file_error(p->stopped);
+    trace_leave(kTraceParse, "Leaving, out of memory");
+    return true;
+}
+
+} // namespace
+
+extern "C" {
+
+XmlParser* xml_create_parser(uint32_t flags) {
+    trace_enter(kTraceParse, "Create parser");
+    trace_line(kTraceParse, "flags 0x%X", static_cast<unsigned>(flags));
+    auto* p =
+        static_cast<XmlParser*>(brelrt_alloc(sizeof(XmlParser), 1, HERE, "XML Parser information"));
+    if (!p) {
+        set_file_error(kOutOfMemory);
+        trace_leave(kTraceParse, "Leaving, out of memory");
+        return nullptr;
+    }
+    p->flags = flags;
+    const char* failure = nullptr;
+    p->expat = XML_ParserCreate_MM(nullptr, &kMemorySuite, nullptr);
+    if (!p->expat) {
+        failure = "No memory for parser";
+    } else {
+        p->buffer =
+            static_cast<char*>(brelrt_alloc(BXML_PARSE_BUFFER_SIZE, 1, HERE, "XML parser buffer"));
+        if (!p->buffer) {
+            failure = "No memory for parse buffer";
+        } else if (flags & BXML_ELEMENT_HASH) {
+            p->elements = brelrt_hash_new(kHashBuckets, xml_element_hash_destructor, HERE,
+                                          "XML parser elements");
+            if (!p->elements)
+                failure = "No memory for hash";
+        }
+    }
+    if (failure) {
+        trace_line(kTraceParse, "%s", failure);
+        xml_free_parser(p);
+        set_file_error(kOutOfMemory);
+        trace_leave(kTraceParse, "Leaving, out of memory");
+        return nullptr;
+    }
+    XML_SetUserData(p->expat, p);
+    XML_UseParserAsHandlerArg(p->expat);
+#if XML_MAJOR_VERSION > 2 || (XML_MAJOR_VERSION == 2 && XML_MINOR_VERSION >= 6)
+    // Each step hands over a single tag and expects its callbacks to have run
+    // when the call returns: no deferred reparsing.
+    XML_SetReparseDeferralEnabled(p->expat, XML_FALSE);
+#endif
+    register_callbacks(p);
+    trace_leave(kTraceParse, "Leaving, parser created");
+    return p;
+}
+
+void xml_parser_set_input(XmlParser* parser, const char* data, size_t length) {
+    if (!parser)
+        return;
+    parser->input = data;
+    parser->input_length = data ? length : 0;
+    parser->input_position = 0;
+}
+
+int xml_parse_to_next(XmlParser* p, FILE* stream) {
+    if (!p || !p->expat)
+        return kEndOfFile;
+    trace_enter(kTraceParse, "Parsing to next >");
+    if (still_stopped(p))
+        return p->stopped;
+    for (;;) {
+        while (p->next < p->end) {
+            const char* start = p->buffer + p->next;
+            size_t available = p->end - p->next;
+            const void* gt = std::memchr(start, '>', available);
+            size_t length =
+                gt ? static_cast<size_t>(static_cast<const char*>(gt) - start) + 1 : available;
+            if (XML_Parse(p->expat, start, static_cast<int>(length), XML_FALSE) == XML_STATUS_ERROR)
+                return report_failure(p);
+            p->next += length;
+            if (gt) {
+                trace_leave(kTraceParse, "Leaving");
+                return kNoError;
+            }
+        }
+        if (!refill(p, stream))
+            return finish(p);
+    }
+}
+
+int xml_parse_to_end(XmlParser* p, FILE* stream) {
+    if (!p || !p->expat)
+        return kEndOfFile;
+    trace_enter(kTraceParse, "Parsing to end of file");
+    if (still_stopped(p))
+        return p->stopped;
+    for (;;) {
+        if (p->next < p->end) {
+            if (XML_Parse(p->expat, p->buffer + p->next, static_cast<int>(p->end - p->next),
+                          XML_FALSE) == XML_STATUS_ERROR)
+                return report_failure(p);
+            p->next = p->end;
+        }
+        if (!refill(p, stream))
+            return finish(p);
+    }
+}
+
+void xml_free_parser(XmlParser* p) {
+    if (!p)
+        return;
+    if (p->expat)
+        XML_ParserFree(p->expat);
+    brelrt_free(p->buffer, HERE);
+    if (p->elements)
+        brelrt_hash_free(p->elements, HERE);
+    if (p->models)
+        brelrt_hash_free(p->models, HERE);
+    brelrt_free(p->doctype_name, HERE);
+    if (p->root)
+        xml_free_element(p->root);
+    brelrt_text_free(p->top_comments, HERE);
+    brelrt_text_free(p->pending_comments, HERE);
+    brelrt_free(p, HERE);
+}
+
+} // extern "C"
+
+namespace bxml {
+
+// Exposed for the callbacks, which share the declaration-table destructor.
+BrelrtHashDestructor models_table_destructor() {
+    return models_destructor;
+}
+
+} // namespace bxml
