@@ -108,9 +108,13 @@ void Form1::buildControls() {
     Picture1 = Place(new PictureBox(this), "Picture1", Twips(0, 840, 6000, 6000));
     OLE1 = Place(new QTableView(this), "OLE1", Twips(6210, 810, 8775, 8295));
     OLE1->setModel(sheet_);
-    OLE1->horizontalHeader()->setDefaultSectionSize(72);
-    OLE1->verticalHeader()->setDefaultSectionSize(18);
-    OLE1->verticalHeader()->setMinimumWidth(28);
+    // The sheet opens on A1:H31, as the embedded worksheet did.
+    OLE1->horizontalHeader()->setMinimumSectionSize(20);
+    OLE1->verticalHeader()->setMinimumSectionSize(12);
+    OLE1->horizontalHeader()->setDefaultSectionSize(66);
+    OLE1->verticalHeader()->setDefaultSectionSize(16);
+    OLE1->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    OLE1->verticalHeader()->setFixedWidth(28);
 
     Label2 = Place(new QLabel(QStringLiteral("受信データ"), this), "Label2",
                    Twips(240, 7095, 1095, 255));
@@ -495,6 +499,8 @@ void Form1::Command5_Click() {
                      QStringLiteral("cobcrun")),
         RegistryText(QString::fromLatin1(kPointraKey), QStringLiteral("Terminal"), QString()));
     // The window takes no input while the size input runs; it still repaints.
+    const QString coordPath = CoordFilePath(state_.instPath);
+    const FileStamp before = StampFile(coordPath);
     setEnabled(false);
     QString error;
     const int rc = RunAndWait(command, &error);
@@ -509,6 +515,13 @@ void Form1::Command5_Click() {
         MsgBox(this, QStringLiteral("サイズ入力が終了コード %1 で終わりました。\r\n"
                                     "座標は読み込みません")
                          .arg(rc));
+        return;
+    }
+    // Behind a terminal the exit code is the terminal's: a file the run did
+    // not touch is an earlier outline, not this one.
+    if (StampFile(coordPath) == before && before.exists) {
+        MsgBox(this, QStringLiteral("座標ファイルは更新されませんでした。\r\n"
+                                    "サイズ入力が取り消されたため、座標は読み込みません"));
         return;
     }
     ReadCoordFile();

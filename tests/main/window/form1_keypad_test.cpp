@@ -113,3 +113,21 @@ TEST_F(Form1KeypadTest, DemoModuleUnderTheRealRuntimeGivesARow) {
 }
 
 } // namespace
+
+namespace {
+
+// A run that leaves 座標.txt as it was (the user cancelled behind a
+// terminal, whose own exit code is 0) does not take the earlier outline.
+TEST_F(Form1KeypadTest, UntouchedFileAfterTheRunIsNotTaken) {
+    writeCoordFile(" 0.0000000 0.0000001\r\n 4000.0000 0.0000001\r\n");
+    writeRegistry(instPath(), QStringLiteral("[HKEY_LOCAL_MACHINE\\Software\\VarnelSystem\\Pointra]"
+                                             "\r\n\"Runtime\"=\"true\"\r\n"));
+    Form1 form;
+    ASSERT_TRUE(form.Form_Load());
+    form.Command5_Click();
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_EQ(form.state().outline.pointCount, 0);
+    EXPECT_FALSE(form.Command2->isEnabled());
+}
+
+} // namespace

@@ -13,6 +13,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTableView>
 #include <QTest>
 
 namespace {
@@ -204,6 +205,21 @@ TEST_F(Form1Test, UnloadTruncatesTheDigitizerStateFile) {
     form.state().statePath = statePath;
     form.close();
     EXPECT_EQ(QFileInfo(statePath).size(), 0);
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(Form1Test, SheetOpensOnA1ToH31) {
+    Form1 form;
+    ASSERT_TRUE(form.Form_Load());
+    form.show();
+    QTableView* sheet = form.OLE1;
+    const QRect viewport = sheet->viewport()->rect();
+    EXPECT_EQ(sheet->indexAt(QPoint(1, 1)), form.sheet().index(0, 0));
+    const QModelIndex h31 = form.sheet().index(30, 7);
+    EXPECT_TRUE(viewport.contains(sheet->visualRect(h31))) << "H31 visible";
 }
 
 } // namespace
