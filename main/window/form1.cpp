@@ -10,6 +10,7 @@
 #include "common/serial_line.h"
 #include "common/tablet_records.h"
 #include "common/textcodec.h"
+#include "common/twips.h"
 #include "common/uifont.h"
 #include "main/digitizer/form3.h"
 #include "main/window/keypad.h"
@@ -37,18 +38,6 @@
 #include <limits>
 
 namespace {
-
-// Positions are given in twips as the window was laid out; 15 twips make a pixel.
-QRect Twips(int left, int top, int width, int height) {
-    auto px = [](int t) { return qRound(t / 15.0); };
-    return QRect(px(left), px(top), px(width), px(height));
-}
-
-template <class W> W* Place(W* w, const char* name, const QRect& r) {
-    w->setObjectName(QString::fromLatin1(name));
-    w->setGeometry(r);
-    return w;
-}
 
 int16_t ToInt16(double v) {
     v = std::clamp(v, double(std::numeric_limits<int16_t>::min()),

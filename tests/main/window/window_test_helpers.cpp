@@ -32,31 +32,3 @@ void InstallationFixture::writeRegistry(const QString& instPathValue, const QStr
     qputenv("POINTRA_REGISTRY", regPath.toUtf8());
     RegistryFile::reload();
 }
-
-TabletSim::TabletSim(const QString& mode, const QStringList& args)
-    : proc_(std::make_unique<QProcess>()) {
-    proc_->setProgram(QStringLiteral(POINTRA_BIN_DIR "/tabletsim"));
-    proc_->setArguments(QStringList{QStringLiteral("--mode"), mode} + args);
-    proc_->setProcessChannelMode(QProcess::SeparateChannels);
-    proc_->start();
-    if (!proc_->waitForStarted(10000))
-        return;
-    // The first line the simulator prints is the path of its terminal.
-    WaitFor([&] { return proc_->canReadLine() || proc_->state() != QProcess::Running; }, 10000);
-    path_ = QString::fromUtf8(proc_->readLine()).trimmed();
-}
-
-TabletSim::~TabletSim() {
-    if (proc_->state() != QProcess::NotRunning) {
-        proc_->terminate();
-        if (!proc_->waitForFinished(3000)) {
-            proc_->kill();
-            proc_->waitForFinished(3000);
-        }
-    }
-}
-
-void TabletSim::write(const QByteArray& bytes) {
-    proc_->write(bytes);
-    proc_->waitForBytesWritten(3000);
-}

@@ -1,0 +1,210 @@
+#include "devices/mt4500/form1.h"
+
+#include "common/message.h"
+#include "common/outline_sketch.h"
+#include "common/picturebox.h"
+#include "common/point_log.h"
+#include "common/serial_line.h"
+#include "common/tablet_records.h"
+#include "common/uifont.h"
+#include "devices/support/device_support.h"
+
+#include <QCloseEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QStringList>
+
+namespace mt4500 {
+
+namespace {
+
+// The tablet's line: 1200 baud, no parity, 7 data bits, 1 stop bit.
+QString LineSettingsText() {
+    return QStringList{QStringLiteral("1200"), QStringLiteral("n"), QStringLiteral("7"),
+                       QStringLiteral("1")}
+        .join(QLatin1Char(','));
+}
+
+} // namespace
+
+Form1::Form1(QWidget* parent) : QWidget(parent), codec_(TextCodec::fromRegistry()) {
+    buildControls();
+}
+
+Form1::~Form1() = default;
+
+void Form1::buildControls() {
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(QStringLiteral("シリアル転送 (MT4500)"));
+    setFixedSize(Twips(0, 0, 10080, 7320).size());
+    setFont(JapaneseUiFont(9));
+
+    Label1 = Place(new QLabel(QStringLiteral("作業部位名称"), this), "Label1",
+                   Twips(240, 360, 1335, 255));
+    Text2 = Place(new QLineEdit(this), "Text2", Twips(240, 600, 2055, 270));
+    Label2 = Place(new QLabel(QStringLiteral("受信テキストエリア"), this), "Label2",
+                   Twips(240, 1080, 1935, 255));
+    Text1 = Place(new QPlainTextEdit(this), "Text1", Twips(240, 1320, 3255, 4815));
+    Text1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    Command2 = Place(new QPushButton(QStringLiteral("設定"), this), "Command2",
+                     Twips(240, 6360, 1455, 495));
+    Command5 = Place(new QPushButton(QStringLiteral("処理中断"), this), "Command5",
+                     Twips(2040, 6360, 1455, 495));
+    Picture1 = Place(new PictureBox(this), "Picture1", Twips(3720, 840, 6000, 6000));
+
+    MSComm1 = new SerialLine(QStringLiteral("MT4500"), QStringLiteral("MSComm1"),
+                             RecordFramer::Mode::FixedLength, this);
+    MSComm1->setObjectName(QStringLiteral("MSComm1"));
+
+    connect(Command2, &QPushButton::clicked, this, &Form1::Command2_Click);
+    connect(Command5, &QPushButton::clicked, this, &Form1::Command5_Click);
+    connect(Text1, &QPlainTextEdit::textChanged, this, &Form1::Text1_Change);
+    connect(MSComm1, &SerialLine::OnComm, this, &Form1::MSComm1_OnComm);
+}
+
+bool Form1::Form_Load() {
+    instPath_ = devices::ReadInstallationFolder(this);
+    if (instPath_.isEmpty())
+        return false;
+    roomNamePath_ = RoomNameFilePath(instPath_);
+    coordPath_ = CoordFilePath(instPath_);
+
+    QString room;
+    if (!devices::ReadRoomName(this, roomNamePath_, codec_, &room))
+        return false;
+    Text2->setText(room);
+
+    // The port is opened before 座標.txt is emptied: a program that cannot
+    // reach its tablet leaves the last outline's points alone.
+    QString error;
+    if (!MSComm1->setPortOpen(true, &error)) {
+        MsgBox(this, error + QStringLiteral("。タブレットから受信できないため終了します。"));
+        return false;
+    }
+    applyLineSettings();
+    if (!coordFile_.open(coordPath_, &error)) {
+        MSComm1->setPortOpen(false);
+        MsgBox(this, error);
+        return false;
+    }
+    store_.clear();
+    return true;
+}
+
+void Form1::applyLineSettings() {
+    MSComm1->setHandshaking(kHandshakeRtsXonXoff);
+    MSComm1->setSettingsText(LineSettingsText());
+}
+
+void Form1::Command2_Click() {
+    // The settings again; the port stays as it is.
+    applyLineSettings();
+}
+
+void Form1::Command5_Click() {
+    // The outline is abandoned: 座標.txt holds only the abandon line, the
+    // last curGazo.bmp stays.
+    Text1->clear();
+    logText_.clear();
+    coordFile_.close();
+    MSComm1->setPortOpen(false);
+    QString error;
+    if (!WriteCoordFileWhole(coordPath_, {QString::fromLatin1(kMt4500AbandonLine)}, codec_,
+                             &error)) {
+        MsgBox(this, QStringLiteral("座標.txt に中断を書き込めません（%1）。").arg(error));
+        endProgram(1);
+        return;
+    }
+    endProgram(0);
+}
+
+void Form1::closeEvent(QCloseEvent* event) {
+    // Closing the window keeps what was taken so far (座標.txt as written).
+    if (!ended_) {
+        MSComm1->setPortOpen(false);
+        coordFile_.close();
+        endProgram(0);
+    }
+    event->accept();
+}
+
+void Form1::MSComm1_OnComm() {
+    if (ended_)
+        return;
+    const int event = MSComm1->CommEvent();
+    if (event == kComEvReceive) {
+        takeRecord(MSComm1->Input());
+    } else if (event == kComEvCD || event == kComEventRxOver) {
+        if (!MSComm1->errorText().isEmpty())
+            MsgBox(this, MSComm1->errorText());
+    }
+}
+
+void Form1::takeRecord(const QByteArray& record) {
+    const ParseResult parsed = ParseMt4500Record(record);
+    if (!parsed.point) {
+        MsgBox(this, parsed.error + QStringLiteral("\nこの点は取り込みません。"));
+        return;
+    }
+    const TabletPoint& p = *parsed.point;
+    const bool end = p.code == 4;
+    // At most 100 rows with the end record: the last row is kept for it.
+    if (!end && store_.pointCount >= OutlineStore::kMaxRows - 1) {
+        MsgBox(this, QStringLiteral("点は %1 点までです。この点は取り込みません。"
+                                    "終点のボタンで外形を閉じて下さい。")
+                         .arg(OutlineStore::kMaxRows - 1));
+        return;
+    }
+    if (end && store_.pointCount == 0) {
+        MsgBox(this, QStringLiteral("まだ点がありません。終点のボタンの前に点を取って下さい。"));
+        return;
+    }
+
+    const QString line = Mt4500CoordLine(p.xText, p.yText, p.code);
+    QString error;
+    if (line.isEmpty()) {
+        MsgBox(this, QStringLiteral("座標の桁が多すぎます。この点は取り込みません。"));
+        return;
+    }
+    if (!coordFile_.appendLine(line, &error)) {
+        MsgBox(
+            this,
+            QStringLiteral("座標.txt に書き込めません（%1）。この点は取り込みません。").arg(error));
+        return;
+    }
+    const QString code = QString::number(p.code);
+    appendLog(PointLogLine(p.xText, p.yText, code));
+    store_.appendMetres(p.xM, p.yM, static_cast<float>(p.code));
+    if (end)
+        finishOutline();
+}
+
+void Form1::finishOutline() {
+    MSComm1->setPortOpen(false);
+    coordFile_.close();
+    DrawOutline(*Picture1, store_, Text2->text());
+    const bool saved = devices::SaveSketch(this, *Picture1, SketchFilePath(instPath_));
+    endProgram(saved ? 0 : 1);
+}
+
+void Form1::appendLog(const QString& text) {
+    logText_ += text;
+    QString shown = text;
+    if (shown.endsWith(QStringLiteral("\r\n")))
+        shown.chop(2);
+    Text1->appendPlainText(shown);
+    Text1->verticalScrollBar()->setValue(Text1->verticalScrollBar()->maximum());
+}
+
+void Form1::endProgram(int code) {
+    if (ended_)
+        return;
+    ended_ = true;
+    exitCode_ = code;
+    emit programEnded(code);
+}
+
+} // namespace mt4500

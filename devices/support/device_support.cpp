@@ -1,0 +1,69 @@
+#include "devices/support/device_support.h"
+
+#include "common/exchange_files.h"
+#include "common/message.h"
+#include "common/picturebox.h"
+#include "common/registry.h"
+#include "common/textcodec.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QWidget>
+
+#include <cstdio>
+
+namespace devices {
+
+bool InstallMessageLogFromEnvironment() {
+    const QString path = qEnvironmentVariable(kMessageLogVariable);
+    if (path.isEmpty())
+        return false;
+    SetMessageHook([path](const QString& text) {
+        QString line = text;
+        line.replace(QStringLiteral("\r\n"), QStringLiteral(" "));
+        line.replace(QLatin1Char('\n'), QLatin1Char(' '));
+        line.replace(QLatin1Char('\r'), QLatin1Char(' '));
+        QFile f(path);
+        if (f.open(QIODevice::WriteOnly | QIODevice::Append)) {
+            f.write(line.toUtf8() + '\n');
+            f.close();
+        } else {
+            // The message must not vanish: the console is the last place left.
+            std::fprintf(stderr, "%s\n", line.toUtf8().constData());
+        }
+        return MsgAnswer::Yes;
+    });
+    return true;
+}
+
+QString ReadInstallationFolder(QWidget* parent) {
+    const QString instPath = ReadInstPath();
+    if (instPath.isEmpty()) {
+        MsgBox(parent, QStringLiteral("インストールフォルダが登録されていません。"
+                                      "レジストリファイル（%1）の HKEY_LOCAL_MACHINE\\%2 に "
+                                      "\"InstPath\" を設定して下さい。")
+                           .arg(RegistryFile::defaultPath(), QLatin1String(kPointraKey)));
+    }
+    return instPath;
+}
+
+bool ReadRoomName(QWidget* parent, const QString& path, const TextCodec& codec, QString* name) {
+    const RoomNameContent room = ReadRoomNameFile(path, codec);
+    if (!room.ok) {
+        MsgBox(parent, room.error + QStringLiteral("作業部位名が読めないため終了します。"));
+        return false;
+    }
+    *name = room.name;
+    return true;
+}
+
+bool SaveSketch(QWidget* parent, const PictureBox& picture, const QString& path) {
+    QString error;
+    if (picture.SavePicture(path, &error))
+        return true;
+    MsgBox(parent, QStringLiteral("%1 を保存できません（%2）。")
+                       .arg(QFileInfo(path).fileName(), error.isEmpty() ? path : error));
+    return false;
+}
+
+} // namespace devices
