@@ -1,5 +1,7 @@
 #include "common/picturebox.h"
 
+#include "common/uifont.h"
+
 #include <QFontMetrics>
 #include <QMouseEvent>
 #include <QPaintEvent>
@@ -24,9 +26,6 @@ constexpr int kDotsPerMetre = 3780; // 96 dpi, as written into the bitmap header
 // Drawings are flattened into a raster layer only while that layer stays
 // within this many pixels (64 MB at 4 bytes a pixel).
 constexpr qint64 kFlattenBudgetPixels = 16 * 1024 * 1024;
-
-const QString kDefaultFontName = QStringLiteral("ＭＳ Ｐゴシック");
-const QStringList kFallbackFonts = {QStringLiteral("IPAPGothic"), QStringLiteral("IPAGothic")};
 
 // Pixel coordinates are kept within this distance of the origin: far beyond
 // any box, yet small enough that no pixel arithmetic can overflow.
@@ -173,7 +172,7 @@ struct PictureBox::Operation {
     QRectF dest, src; // dest in pixels, src in source pixels
 };
 
-PictureBox::PictureBox(QWidget* parent) : QWidget(parent), fontName_(kDefaultFontName) {
+PictureBox::PictureBox(QWidget* parent) : QWidget(parent), fontName_(kJapaneseFontName) {
     setAttribute(Qt::WA_OpaquePaintEvent);
     setMouseTracking(true); // moves are reported with no button held too
 }
@@ -200,7 +199,7 @@ void PictureBox::setFontSize(float points) {
 }
 
 void PictureBox::setFontName(const QString& family) {
-    fontName_ = family.isEmpty() ? kDefaultFontName : family;
+    fontName_ = family.isEmpty() ? kJapaneseFontName : family;
 }
 
 double PictureBox::unitsToPixels(double units) const {
@@ -226,7 +225,7 @@ float PictureBox::ScaleHeight() const {
 QFont PictureBox::currentFont() const {
     QFont font;
     QStringList families{fontName_};
-    for (const QString& f : kFallbackFonts)
+    for (const QString& f : JapaneseFontFallbacks())
         if (f != fontName_)
             families << f;
     font.setFamilies(families);

@@ -1,11 +1,13 @@
 #include "common/uifont.h"
 
-#include <QStringList>
+QStringList JapaneseFontFallbacks() {
+    return {QStringLiteral("IPAPGothic"), QStringLiteral("IPAGothic"),
+            QStringLiteral("IPAexGothic")};
+}
 
 QFont JapaneseUiFont(double pointSize, bool bold) {
     QFont f;
-    f.setFamilies({QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("IPAPGothic"),
-                   QStringLiteral("IPAGothic"), QStringLiteral("IPAexGothic")});
+    f.setFamilies(QStringList{kJapaneseFontName} + JapaneseFontFallbacks());
     f.setPointSizeF(pointSize);
     f.setBold(bold);
     return f;
