@@ -46,8 +46,8 @@ void Worksheet::Clear() {
     cells_.clear();
     rowUse_.clear();
     columnUse_.clear();
-    shownRows_ = kShownRows;
-    shownColumns_ = kShownColumns;
+    shownRows_ = kShownRows + kSpareRows;
+    shownColumns_ = kShownColumns + kSpareColumns;
     endResetModel();
 }
 
@@ -60,8 +60,8 @@ int Worksheet::usedColumns() const {
 }
 
 void Worksheet::refreshShape() {
-    const int rows = std::max(kShownRows, usedRows() + kSpareRows);
-    const int cols = std::max(kShownColumns, usedColumns() + kSpareColumns);
+    const int rows = std::max(kShownRows, usedRows()) + kSpareRows;
+    const int cols = std::max(kShownColumns, usedColumns()) + kSpareColumns;
     if (rows > shownRows_) {
         beginInsertRows(QModelIndex(), shownRows_, rows - 1);
         shownRows_ = rows;

@@ -16,7 +16,8 @@ public:
     // The area the sheet shows at least (A1:H31); it grows with the data.
     static constexpr int kShownRows = 31;
     static constexpr int kShownColumns = 8;
-    // Rows and columns shown past the used area, so the user can scroll on.
+    // Rows and columns shown past the shown or used area, so the user can
+    // always scroll on.
     static constexpr int kSpareRows = 20;
     static constexpr int kSpareColumns = 4;
 
@@ -81,6 +82,6 @@ private:
     // is known without a scan of every cell.
     std::map<int, int> rowUse_;
     std::map<int, int> columnUse_;
-    int shownRows_ = kShownRows;
-    int shownColumns_ = kShownColumns;
+    int shownRows_ = kShownRows + kSpareRows;
+    int shownColumns_ = kShownColumns + kSpareColumns;
 };
