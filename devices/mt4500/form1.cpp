@@ -150,35 +150,19 @@ void Form1::takeRecord(const QByteArray& record) {
         return;
     }
     const TabletPoint& p = *parsed.point;
-    const bool end = p.code == 4;
-    // At most 100 rows with the end record: the last row is kept for it.
-    if (!end && store_.pointCount >= OutlineStore::kMaxRows - 1) {
-        MsgBox(this, QStringLiteral("点は %1 点までです。この点は取り込みません。"
-                                    "終点のボタンで外形を閉じて下さい。")
-                         .arg(OutlineStore::kMaxRows - 1));
+    if (!devices::AdmitTabletPoint(this, store_, p.code))
         return;
-    }
-    if (end && store_.pointCount == 0) {
-        MsgBox(this, QStringLiteral("まだ点がありません。終点のボタンの前に点を取って下さい。"));
-        return;
-    }
-
     const QString line = Mt4500CoordLine(p.xText, p.yText, p.code);
-    QString error;
     if (line.isEmpty()) {
         MsgBox(this, QStringLiteral("座標の桁が多すぎます。この点は取り込みません。"));
         return;
     }
-    if (!coordFile_.appendLine(line, &error)) {
-        MsgBox(
-            this,
-            QStringLiteral("座標.txt に書き込めません（%1）。この点は取り込みません。").arg(error));
+    if (!devices::AppendCoordLine(this, coordFile_, line))
         return;
-    }
     const QString code = QString::number(p.code);
     appendLog(PointLogLine(p.xText, p.yText, code));
     store_.appendMetres(p.xM, p.yM, static_cast<float>(p.code));
-    if (end)
+    if (p.code == 4)
         finishOutline();
 }
 

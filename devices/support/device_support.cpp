@@ -2,6 +2,7 @@
 
 #include "common/exchange_files.h"
 #include "common/message.h"
+#include "common/outline_store.h"
 #include "common/picturebox.h"
 #include "common/registry.h"
 #include "common/textcodec.h"
@@ -63,6 +64,30 @@ bool SaveSketch(QWidget* parent, const PictureBox& picture, const QString& path)
         return true;
     MsgBox(parent, QStringLiteral("%1 を保存できません（%2）。")
                        .arg(QFileInfo(path).fileName(), error.isEmpty() ? path : error));
+    return false;
+}
+
+bool AdmitTabletPoint(QWidget* parent, const OutlineStore& store, int code) {
+    const bool end = code == 4;
+    if (!end && store.pointCount >= OutlineStore::kMaxRows - 1) {
+        MsgBox(parent, QStringLiteral("点は %1 点までです。この点は取り込みません。"
+                                      "終点のボタンで外形を閉じて下さい。")
+                           .arg(OutlineStore::kMaxRows - 1));
+        return false;
+    }
+    if (end && store.pointCount == 0) {
+        MsgBox(parent, QStringLiteral("まだ点がありません。終点のボタンの前に点を取って下さい。"));
+        return false;
+    }
+    return true;
+}
+
+bool AppendCoordLine(QWidget* parent, CoordFileWriter& file, const QString& line) {
+    QString error;
+    if (file.appendLine(line, &error))
+        return true;
+    MsgBox(parent,
+           QStringLiteral("座標.txt に書き込めません（%1）。この点は取り込みません。").arg(error));
     return false;
 }
 

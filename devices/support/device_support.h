@@ -8,6 +8,8 @@
 #include <QRect>
 #include <QString>
 
+class CoordFileWriter;
+class OutlineStore;
 class PictureBox;
 class QWidget;
 class TextCodec;
@@ -35,5 +37,14 @@ bool ReadRoomName(QWidget* parent, const QString& path, const TextCodec& codec, 
 // Saves the picture's image as curGazo.bmp (replaced whole); false after a
 // message when it cannot be written.
 bool SaveSketch(QWidget* parent, const PictureBox& picture, const QString& path);
+
+// Whether a tablet point of the given code may join the outline; false after
+// a message. The store's 100 rows include the end record, so a point is
+// refused once 99 are held (the end button still closes the outline), and an
+// end button before any point is refused rather than saving an empty sketch.
+bool AdmitTabletPoint(QWidget* parent, const OutlineStore& store, int code);
+
+// Writes one line of 座標.txt; false after a message when it cannot.
+bool AppendCoordLine(QWidget* parent, CoordFileWriter& file, const QString& line);
 
 } // namespace devices

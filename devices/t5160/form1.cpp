@@ -158,31 +158,13 @@ void Form1::takeRecord(const QByteArray& record) {
         return;
     }
     const TabletPoint& p = *parsed.point;
-    const bool end = p.code == 4;
-    // The store holds at most 100 rows with the end record: the last row is
-    // kept for it, so a full outline can still be ended.
-    if (!end && store_.pointCount >= OutlineStore::kMaxRows - 1) {
-        MsgBox(this, QStringLiteral("点は %1 点までです。この点は取り込みません。"
-                                    "終点のボタンで外形を閉じて下さい。")
-                         .arg(OutlineStore::kMaxRows - 1));
+    if (!devices::AdmitTabletPoint(this, store_, p.code) ||
+        !devices::AppendCoordLine(this, coordFile_, T5160CoordLine(p.xM, p.yM, p.code)))
         return;
-    }
-    if (end && store_.pointCount == 0) {
-        MsgBox(this, QStringLiteral("まだ点がありません。終点のボタンの前に点を取って下さい。"));
-        return;
-    }
-
-    QString error;
-    if (!coordFile_.appendLine(T5160CoordLine(p.xM, p.yM, p.code), &error)) {
-        MsgBox(
-            this,
-            QStringLiteral("座標.txt に書き込めません（%1）。この点は取り込みません。").arg(error));
-        return;
-    }
     appendLog(QStringLiteral("(  ") + p.xText + QStringLiteral(" ,  ") + p.yText +
               QStringLiteral(" )  Flg = ") + p.thirdField);
     store_.appendMetres(p.xM, p.yM, static_cast<float>(p.code));
-    if (end)
+    if (p.code == 4)
         finishOutline();
 }
 
