@@ -13,9 +13,9 @@
 #include "common/twips.h"
 #include "common/uifont.h"
 #include "main/digitizer/form3.h"
-#include "main/window/keypad.h"
-#include "main/window/takeoff.h"
-#include "main/window/workbook.h"
+#include "main/takeoff/keypad.h"
+#include "main/takeoff/takeoff.h"
+#include "main/takeoff/workbook.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>

@@ -4,8 +4,8 @@
 // and the worksheet that receives one row per outline.
 
 #include "common/outline_store.h"
-#include "main/window/reception.h"
-#include "main/window/worksheet.h"
+#include "main/takeoff/reception.h"
+#include "main/takeoff/worksheet.h"
 
 #include <QWidget>
 

@@ -1,7 +1,7 @@
 // Reading the first worksheet of an .xlsx file: the package through libzip,
 // its parts streamed through expat.
 
-#include "main/window/workbook_reader.h"
+#include "main/takeoff/workbook_reader.h"
 
 #include <QFile>
 #include <QList>

@@ -1,4 +1,4 @@
-#include "main/window/worksheet.h"
+#include "main/takeoff/worksheet.h"
 
 #include "common/numtext.h"
 

@@ -1,7 +1,7 @@
 // The keypad road's process: the command line for cobcrun, and real runs of
 // cobcrun on the demo size-input module with the answers on its standard
 // input, in an installation folder whose path has blanks and Japanese.
-#include "main/window/keypad.h"
+#include "main/takeoff/keypad.h"
 
 #include "common/exchange_files.h"
 #include "common/outline_store.h"

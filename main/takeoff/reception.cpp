@@ -1,4 +1,4 @@
-#include "main/window/reception.h"
+#include "main/takeoff/reception.h"
 
 #include "common/point_log.h"
 

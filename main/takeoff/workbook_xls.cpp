@@ -1,7 +1,7 @@
 // Reading the first worksheet of an .xls file (BIFF in an OLE2 container)
 // through FreeXL.
 
-#include "main/window/workbook_reader.h"
+#include "main/takeoff/workbook_reader.h"
 
 #include <QDate>
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "main/window/keypad.h"
+#include "main/takeoff/keypad.h"
 
 #include <QEventLoop>
 #include <QFile>

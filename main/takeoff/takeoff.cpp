@@ -1,4 +1,4 @@
-#include "main/window/takeoff.h"
+#include "main/takeoff/takeoff.h"
 
 #include "common/numtext.h"
 

@@ -1,6 +1,6 @@
 // What one tablet record does to the outline store, and the worksheet model.
-#include "main/window/reception.h"
-#include "main/window/worksheet.h"
+#include "main/takeoff/reception.h"
+#include "main/takeoff/worksheet.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
-#include "main/window/workbook.h"
+#include "main/takeoff/workbook.h"
 
 #include "common/atomic_file.h"
 #include "common/numtext.h"
-#include "main/window/workbook_reader.h"
+#include "main/takeoff/workbook_reader.h"
 
 #include <QDir>
 #include <QFile>

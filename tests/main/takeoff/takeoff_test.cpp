@@ -1,5 +1,5 @@
 // Lengths and areas of one worksheet row.
-#include "main/window/takeoff.h"
+#include "main/takeoff/takeoff.h"
 
 #include <gtest/gtest.h>
 

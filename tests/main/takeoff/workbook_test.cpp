@@ -1,6 +1,6 @@
 // Workbook files of the worksheet: saving as .xlsx (checked with openpyxl),
 // the recovery workbook, and reading past workbooks (.xlsx, .xls).
-#include "main/window/workbook.h"
+#include "main/takeoff/workbook.h"
 
 #include <QByteArray>
 #include <QDir>

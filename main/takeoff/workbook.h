@@ -3,7 +3,7 @@
 // (also as the recovery workbook after every row), and reading the first
 // worksheet of a past workbook (.xlsx or .xls) so it can be copied in.
 
-#include "main/window/worksheet.h"
+#include "main/takeoff/worksheet.h"
 
 #include <QString>
 #include <QVariant>

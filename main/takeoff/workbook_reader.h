@@ -1,7 +1,7 @@
 #pragma once
 // Pieces shared by the .xlsx and .xls readers of workbook.cpp.
 
-#include "main/window/workbook.h"
+#include "main/takeoff/workbook.h"
 
 #include <QString>
 #include <QVariant>
