@@ -4,6 +4,7 @@
 #include "common/message.h"
 #include "common/outline_store.h"
 #include "common/picturebox.h"
+#include "common/refusals.h"
 #include "common/registry.h"
 #include "common/textcodec.h"
 
@@ -68,15 +69,8 @@ bool SaveSketch(QWidget* parent, const PictureBox& picture, const QString& path)
 }
 
 bool AdmitTabletPoint(QWidget* parent, const OutlineStore& store, int code) {
-    const bool end = code == 4;
-    if (!end && store.pointCount >= OutlineStore::kMaxRows - 1) {
-        MsgBox(parent, QStringLiteral("点は %1 点までです。この点は取り込みません。"
-                                      "終点のボタンで外形を閉じて下さい。")
-                           .arg(OutlineStore::kMaxRows - 1));
-        return false;
-    }
-    if (end && store.pointCount == 0) {
-        MsgBox(parent, QStringLiteral("まだ点がありません。終点のボタンの前に点を取って下さい。"));
+    if (const auto refusal = RefusePoint(store, code)) {
+        MsgBox(parent, *refusal);
         return false;
     }
     return true;
