@@ -2,7 +2,31 @@
 
 #include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
+#include <QStandardPaths>
+
+bool ProgramExists(const QString& program) {
+    if (program.isEmpty())
+        return false;
+    if (program.contains(QLatin1Char('/'))) {
+        const QFileInfo info(program);
+        return info.isFile() && info.isExecutable();
+    }
+    return !QStandardPaths::findExecutable(program).isEmpty();
+}
+
+std::optional<QString> ChooseTerminalPrefix(const QString& registered, bool stdinIsTerminal,
+                                            const std::function<bool(const QString&)>& exists) {
+    if (!registered.trimmed().isEmpty())
+        return registered.trimmed();
+    if (stdinIsTerminal)
+        return QString();
+    for (const char* terminal : {"x-terminal-emulator", "xterm"})
+        if (exists(QString::fromLatin1(terminal)))
+            return QString::fromLatin1(terminal) + QStringLiteral(" -e");
+    return std::nullopt;
+}
 
 QStringList SplitCommandWords(const QString& text) {
     QStringList words;

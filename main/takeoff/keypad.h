@@ -8,6 +8,9 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+#include <optional>
+
 // The module, relative to the installation folder, without ".so".
 inline constexpr const char* kSizeinModuleFolder = "LUMO80/Object/";
 inline constexpr const char* kSizeinModuleName = "LumoSizein";
@@ -34,6 +37,18 @@ struct RuntimeCommand {
 // character as it is. `x-terminal-emulator -e` -> {x-terminal-emulator, -e};
 // `"/opt/my term/bin/term" -e` -> {/opt/my term/bin/term, -e}.
 QStringList SplitCommandWords(const QString& text);
+
+// The program of a command word: a path is taken as it is, a bare name is
+// looked up on PATH. True when it names an executable file.
+bool ProgramExists(const QString& program);
+
+// The terminal prefix the runtime is started with: the registry value
+// "Terminal" when it is set; none when this program's standard input is a
+// terminal (the console size input shares it); else "x-terminal-emulator -e"
+// or "xterm -e", the first one `exists`. nullopt when none is found: a
+// console program started without a terminal could not be seen or answered.
+std::optional<QString> ChooseTerminalPrefix(const QString& registered, bool stdinIsTerminal,
+                                            const std::function<bool(const QString&)>& exists);
 
 // runtime (empty: "cobcrun"), "-c", instPath + "runtm.cfg", and the module
 // instPath + "LUMO80/Object/LumoSizein" as one argument; when that argument

@@ -15,11 +15,9 @@
 #include <clocale>
 #include <cmath>
 #include <locale.h>
+#include <vector>
 
 namespace {
-
-// Excel's own limit for the text of one cell.
-constexpr int kMaxCellText = 32767;
 
 QString saveMessage(const QString& path, const QString& reason) {
     return QStringLiteral("ワークブックを保存できません: %1\r\n%2")
@@ -67,7 +65,8 @@ QString LxwReason(lxw_error err) {
 
 // Writes the cells into a new .xlsx at `file` (a file of our own temporary
 // folder). Returns an empty text on success, else the reason.
-QString WriteXlsx(const Worksheet& sheet, const QByteArray& file, const QByteArray& tmpDir) {
+QString WriteXlsx(const Worksheet& sheet, const QByteArray& file, const QByteArray& tmpDir,
+                  const std::map<QString, bool>& flags) {
     // Check the cells before anything is written.
     for (const auto& [key, value] : sheet.cells()) {
         const auto [row, column] = key;
@@ -95,6 +94,18 @@ QString WriteXlsx(const Worksheet& sheet, const QByteArray& file, const QByteArr
     }
     // Room for the take-off names ("拾い-12") and the headings.
     worksheet_set_column(ws, 0, 0, 14, nullptr);
+    // The names stay alive until the workbook is closed and written.
+    std::vector<QByteArray> flagNames;
+    flagNames.reserve(flags.size());
+    for (const auto& [name, value] : flags) {
+        flagNames.push_back(name.toUtf8());
+        const lxw_error err = workbook_set_custom_property_boolean(
+            workbook, flagNames.back().constData(), value ? LXW_TRUE : LXW_FALSE);
+        if (err != LXW_NO_ERROR) {
+            workbook_close(workbook);
+            return LxwReason(err);
+        }
+    }
 
     QString failure;
     for (const auto& [key, value] : sheet.cells()) {
@@ -162,6 +173,11 @@ QString CellName(int row, int column) {
 }
 
 bool SaveWorkbook(const Worksheet& sheet, const QString& path, QString* error) {
+    return SaveWorkbook(sheet, path, {}, error);
+}
+
+bool SaveWorkbook(const Worksheet& sheet, const QString& path, const std::map<QString, bool>& flags,
+                  QString* error) {
     auto fail = [&](const QString& reason) {
         if (error)
             *error = saveMessage(path, reason);
@@ -185,7 +201,7 @@ bool SaveWorkbook(const Worksheet& sheet, const QString& path, QString* error) {
         return fail(QStringLiteral("一時フォルダーを作成できません: %1").arg(work.errorString()));
     const QString made = work.filePath(QStringLiteral("sheet.xlsx"));
     const QString reason =
-        WriteXlsx(sheet, QFile::encodeName(made), QFile::encodeName(work.path()));
+        WriteXlsx(sheet, QFile::encodeName(made), QFile::encodeName(work.path()), flags);
     if (!reason.isEmpty())
         return fail(reason);
 
@@ -203,17 +219,6 @@ bool SaveWorkbook(const Worksheet& sheet, const QString& path, QString* error) {
     return true;
 }
 
-QString RecoveryWorkbookPath(const QString& instPath) {
-    QString p = instPath;
-    if (!p.isEmpty() && !p.endsWith(QLatin1Char('/')))
-        p += QLatin1Char('/');
-    return p + QLatin1String(kRecoveryWorkbookName);
-}
-
-bool WriteRecoveryWorkbook(const Worksheet& sheet, const QString& instPath, QString* error) {
-    return SaveWorkbook(sheet, RecoveryWorkbookPath(instPath), error);
-}
-
 // ---- reading ----
 
 QVariant WorkbookData::value(int row, int column) const {
@@ -227,6 +232,14 @@ bool SheetCollector::add(int row, int column, const QVariant& value, QString* re
             *reason = QStringLiteral("セルの位置 (%1 行 %2 列) がワークシートの範囲の外にあります")
                           .arg(row)
                           .arg(column);
+        return false;
+    }
+    if (row > kWorkbookLastRow) {
+        if (reason)
+            *reason =
+                QStringLiteral("行が多すぎます (%1 行目にセルがあります。%2 行目まで読み込めます)")
+                    .arg(row)
+                    .arg(kWorkbookLastRow);
         return false;
     }
     if (!any_) {
@@ -300,14 +313,8 @@ std::optional<WorkbookData> ReadWorkbook(const QString& path, QString* error) {
     return data;
 }
 
-int CopyIntoSheet(const WorkbookData& data, Worksheet& sheet) {
+void CopyIntoSheet(const WorkbookData& data, Worksheet& sheet) {
     sheet.Clear();
-    int dropped = 0;
-    for (const auto& [key, value] : data.cells) {
-        if (key.first <= data.usedRows && key.second <= data.usedColumns)
-            sheet.setCellValue(key.first, key.second, value);
-        else
-            ++dropped;
-    }
-    return dropped;
+    for (const auto& [key, value] : data.cells)
+        sheet.setCellValue(key.first, key.second, value);
 }

@@ -12,14 +12,17 @@
 #include <optional>
 #include <utility>
 
-// Limits of a worksheet as the .xlsx format has them, and the most cells
-// (with a value) a workbook may bring in before it is refused.
+// Limits of a worksheet as the .xlsx format has them.
 inline constexpr int kWorkbookMaxRows = 1048576;
 inline constexpr int kWorkbookMaxColumns = 16384;
-inline constexpr int kWorkbookMaxCells = 2000000;
-
-// File name of the recovery workbook in the installation folder.
-inline constexpr const char* kRecoveryWorkbookName = "worksheet-recovery.xlsx";
+// The longest text a cell may hold (the format's own limit): longer texts
+// are neither written nor read.
+inline constexpr int kMaxCellText = 32767;
+// The last row a workbook read in may use: the last row of the sheet.
+inline constexpr int kWorkbookLastRow = Worksheet::kLastRow;
+// The most cells with a value a workbook may bring in: a full sheet of the
+// shown columns A to H.
+inline constexpr int kWorkbookMaxCells = 32767 * 8;
 
 // Writes every cell of the sheet into an .xlsx file with one worksheet
 // "Sheet1": texts as strings, numbers (double, float, integers) as numbers,
@@ -30,13 +33,10 @@ inline constexpr const char* kRecoveryWorkbookName = "worksheet-recovery.xlsx";
 // it was, false is returned and `error` holds a Japanese message.
 bool SaveWorkbook(const Worksheet& sheet, const QString& path, QString* error = nullptr);
 
-// instPath & "worksheet-recovery.xlsx" (a "/" is put between when instPath
-// does not end with one).
-QString RecoveryWorkbookPath(const QString& instPath);
-
-// SaveWorkbook to RecoveryWorkbookPath(instPath).
-bool WriteRecoveryWorkbook(const Worksheet& sheet, const QString& instPath,
-                           QString* error = nullptr);
+// The same, with custom document properties of yes/no type (name, value), as
+// the recovery workbook records whether its rows were saved.
+bool SaveWorkbook(const Worksheet& sheet, const QString& path, const std::map<QString, bool>& flags,
+                  QString* error);
 
 // The values of the first worksheet of a workbook.
 struct WorkbookData {
@@ -54,6 +54,8 @@ struct WorkbookData {
     int usedColumns = 1;
     // Name of the worksheet read.
     QString sheetName;
+    // Custom document properties (.xlsx): name -> value as written.
+    std::map<QString, QString> customProperties;
 
     int lastRow() const { return firstRow + usedRows - 1; }
     int lastColumn() const { return firstColumn + usedColumns - 1; }
@@ -65,13 +67,13 @@ struct WorkbookData {
 // or .xls file; the format is told by the file's content, not its name. The
 // whole sheet is read before anything is returned: on failure nothing is
 // returned and `error` holds "ワークブックを読み込めません: <file>\r\n<reason>".
+// Refused, besides damaged files: a cell past kWorkbookLastRow, a text longer
+// than kMaxCellText (the sheet could not be saved again), more than
+// kWorkbookMaxCells cells; and, so that a hostile file costs little time and
+// memory, a part that inflates past 64 MB and a tag longer than 64 KB.
 std::optional<WorkbookData> ReadWorkbook(const QString& path, QString* error = nullptr);
 
-// The copy of "過去の積算を編集": clears the sheet, then for i = 1 to usedRows,
-// j = 1 to usedColumns sets sheet(i, j) to the source's cell (i, j), from A1
-// whatever cell the used range starts at. Only the cells that hold a value
-// are visited, so a wide, sparse range costs nothing. Returns how many
-// source cells with a value lay outside that block and were not copied (only
-// possible when the used range does not start at A1). The caller sets rowNo
-// to usedRows + 1.
-int CopyIntoSheet(const WorkbookData& data, Worksheet& sheet);
+// The copy of "過去の積算を編集": clears the sheet, then puts every cell of
+// the source at its own address (a table starting at B2 stays at B2). The
+// caller sets rowNo to lastRow() + 1.
+void CopyIntoSheet(const WorkbookData& data, Worksheet& sheet);

@@ -3,6 +3,8 @@
 
 #include "main/takeoff/workbook_reader.h"
 
+#include "common/refusals.h"
+
 #include <QFile>
 #include <QList>
 
@@ -18,8 +20,21 @@
 
 namespace {
 
-// No part of a workbook we read may unpack to more than this.
-constexpr qint64 kMaxPartBytes = qint64(1) << 30;
+// What reading a workbook may cost. A part may unpack to what a full sheet
+// of kWorkbookLastRow rows of the take-off layout needs, with room to spare;
+// one tag (with its attributes), comment or instruction may take 64 KB (expat
+// rescans an unfinished token on every chunk it is given, so a long one would
+// cost time by its square); elements nest a few levels deep; a text is read
+// up to the longest a cell may hold, in its encoded form (a character may be
+// a 7-byte "_x0041_").
+constexpr qint64 kMaxPartBytes = qint64(64) << 20;
+constexpr qint64 kMaxTokenBytes = qint64(64) << 10;
+constexpr int kParseChunk = 1 << 20;
+constexpr int kMaxDepth = 256;
+constexpr size_t kMaxTextBytes = size_t(kMaxCellText) * 7;
+// Shared strings and list entries (sheets, relationships) a workbook may hold.
+constexpr qint64 kMaxSharedChars = qint64(16) << 20;
+constexpr size_t kMaxListEntries = 10000;
 // Expat gives names as "namespace-URI name"; a blank appears in neither.
 constexpr char kNsSeparator = ' ';
 
@@ -85,6 +100,35 @@ public:
             reason_ = reason;
         XML_StopParser(parser_, XML_FALSE);
     }
+
+    // Nesting of the elements, checked against kMaxDepth.
+    void enter() {
+        if (++depth_ > kMaxDepth)
+            fail(QStringLiteral("要素の入れ子が深すぎます (%1 段まで)").arg(kMaxDepth));
+    }
+    void leave() { --depth_; }
+    bool stopped() const { return failed(); }
+
+    // Appends text of a value, refusing one longer than a cell may hold.
+    void appendText(std::string& to, const char* s, int len) {
+        if (to.size() + size_t(len) > kMaxTextBytes) {
+            fail(tooLong());
+            return;
+        }
+        to.append(s, size_t(len));
+    }
+    // A value decoded, refused when longer than a cell may hold.
+    bool decoded(const std::string& utf8, QString* out) {
+        *out = DecodeXString(utf8);
+        if (out->size() > kMaxCellText) {
+            fail(tooLong());
+            return false;
+        }
+        return true;
+    }
+    static QString tooLong() {
+        return QStringLiteral("文字列が長すぎます (1 つのセルは %1 文字まで)").arg(kMaxCellText);
+    }
     const QString& reason() const { return reason_; }
     void setParser(XML_Parser p) { parser_ = p; }
     bool failed() const { return !reason_.isEmpty(); }
@@ -92,6 +136,7 @@ public:
 private:
     XML_Parser parser_ = nullptr;
     QString reason_;
+    int depth_ = 0;
 };
 
 struct ZipCloser {
@@ -122,14 +167,24 @@ private:
     ZipPtr zip_;
 };
 
+// Expat may still report events of the buffer being parsed after a handler
+// stopped it: they are ignored.
 void XMLCALL OnStart(void* user, const XML_Char* name, const XML_Char** atts) {
-    static_cast<PartHandler*>(user)->start(LocalName(name), atts);
+    auto* handler = static_cast<PartHandler*>(user);
+    handler->enter();
+    if (!handler->stopped())
+        handler->start(LocalName(name), atts);
 }
 void XMLCALL OnEnd(void* user, const XML_Char* name) {
-    static_cast<PartHandler*>(user)->end(LocalName(name));
+    auto* handler = static_cast<PartHandler*>(user);
+    handler->leave();
+    if (!handler->stopped())
+        handler->end(LocalName(name));
 }
 void XMLCALL OnText(void* user, const XML_Char* s, int len) {
-    static_cast<PartHandler*>(user)->text(s, len);
+    auto* handler = static_cast<PartHandler*>(user);
+    if (!handler->stopped())
+        handler->text(s, len);
 }
 // The parts of a workbook have no document type; one that declares it (and
 // with it perhaps entities) is not read.
@@ -138,7 +193,7 @@ void XMLCALL OnDoctype(void* user, const XML_Char*, const XML_Char*, const XML_C
 }
 
 bool Package::parse(const std::string& name, PartHandler& handler, QString* reason) const {
-    const QString partName = QString::fromStdString(name);
+    const QString partName = Brief(QString::fromStdString(name));
     const zip_int64_t index = locate(name);
     if (index < 0) {
         *reason = QStringLiteral("部品 %1 がありません").arg(partName);
@@ -172,10 +227,18 @@ bool Package::parse(const std::string& name, PartHandler& handler, QString* reas
             .arg(QString::fromUtf8(XML_ErrorString(XML_GetErrorCode(p))));
     };
 
-    std::vector<char> buf(64 * 1024);
+    // The part is inflated straight into expat's own buffer, a large chunk at
+    // a time. After each chunk, the bytes since the last complete token are
+    // the unfinished token expat holds: past kMaxTokenBytes the part is
+    // refused before expat rescans it again.
     qint64 total = 0;
     for (;;) {
-        const zip_int64_t n = zip_fread(file, buf.data(), buf.size());
+        void* buf = XML_GetBuffer(p, kParseChunk);
+        if (!buf) {
+            *reason = QStringLiteral("メモリが足りません");
+            return false;
+        }
+        const zip_int64_t n = zip_fread(file, buf, kParseChunk);
         if (n < 0) {
             *reason = QStringLiteral("部品 %1 が壊れています (%2)")
                           .arg(partName, QString::fromUtf8(zip_file_strerror(file)));
@@ -183,13 +246,21 @@ bool Package::parse(const std::string& name, PartHandler& handler, QString* reas
         }
         total += n;
         if (total > kMaxPartBytes) {
-            *reason = QStringLiteral("部品 %1 が大きすぎます").arg(partName);
+            *reason = QStringLiteral("部品 %1 が大きすぎます (展開して %2 MB まで)")
+                          .arg(partName)
+                          .arg(kMaxPartBytes >> 20);
             return false;
         }
         const bool last = n == 0;
-        if (XML_Parse(p, buf.data(), int(n), last ? XML_TRUE : XML_FALSE) != XML_STATUS_OK ||
+        if (XML_ParseBuffer(p, int(n), last ? XML_TRUE : XML_FALSE) != XML_STATUS_OK ||
             handler.failed()) {
             *reason = xmlError();
+            return false;
+        }
+        if (total - XML_GetCurrentByteIndex(p) > kMaxTokenBytes) {
+            *reason = QStringLiteral("%1 の XML のタグが長すぎます (%2 KB まで)")
+                          .arg(partName)
+                          .arg(kMaxTokenBytes >> 10);
             return false;
         }
         if (last)
@@ -261,6 +332,8 @@ public:
         const char* mode = Attr(atts, "TargetMode");
         if (!id || !type || !target || (mode && std::string_view(mode) == "External"))
             return;
+        if (rels.size() >= kMaxListEntries)
+            return fail(QStringLiteral("関係 (Relationship) が多すぎます"));
         rels.push_back({id, type, ResolveTarget(source_, target)});
     }
     void end(std::string_view) override {}
@@ -287,6 +360,8 @@ public:
             return;
         const char* id = NsAttr(atts, "id");
         const char* sheetName = Attr(atts, "name");
+        if (sheets.size() >= kMaxListEntries)
+            return fail(QStringLiteral("シートが多すぎます"));
         sheets.push_back({QString::fromUtf8(sheetName ? sheetName : ""), id ? id : ""});
     }
     void end(std::string_view name) override {
@@ -298,6 +373,46 @@ public:
 
 private:
     bool inSheets_ = false;
+};
+
+// ---- custom document properties ----
+
+class CustomPropertiesHandler : public PartHandler {
+public:
+    void start(std::string_view name, const char** atts) override {
+        if (name == "property") {
+            const char* n = Attr(atts, "name");
+            name_ = n ? n : "";
+            value_.clear();
+            inProperty_ = true;
+        } else if (inProperty_) {
+            inValue_ = true; // <vt:bool>, <vt:lpwstr>, ...
+        }
+    }
+    void end(std::string_view name) override {
+        if (name == "property") {
+            inProperty_ = false;
+            if (properties.size() >= kMaxListEntries)
+                return fail(QStringLiteral("文書のプロパティが多すぎます"));
+            QString value;
+            if (decoded(value_, &value))
+                properties[QString::fromUtf8(name_)] = value.trimmed();
+        } else if (inProperty_) {
+            inValue_ = false;
+        }
+    }
+    void text(const char* s, int len) override {
+        if (inValue_)
+            appendText(value_, s, len);
+    }
+
+    std::map<QString, QString> properties;
+
+private:
+    bool inProperty_ = false;
+    bool inValue_ = false;
+    std::string name_;
+    std::string value_;
 };
 
 // ---- shared strings ----
@@ -321,17 +436,18 @@ public:
             --phonetic_;
         } else if (name == "si") {
             inSi_ = false;
-            chars_ += qint64(current_.size());
-            if (strings.size() >= size_t(kWorkbookMaxCells) || chars_ > kMaxPartBytes) {
-                fail(QStringLiteral("共有文字列が多すぎます"));
+            QString text;
+            if (!decoded(current_, &text))
                 return;
-            }
-            strings.push_back(DecodeXString(current_));
+            chars_ += text.size();
+            if (strings.size() >= size_t(kWorkbookMaxCells) || chars_ > kMaxSharedChars)
+                return fail(QStringLiteral("共有文字列が多すぎます"));
+            strings.push_back(std::move(text));
         }
     }
     void text(const char* s, int len) override {
         if (inT_)
-            current_.append(s, size_t(len));
+            appendText(current_, s, len);
     }
 
     std::vector<QString> strings;
@@ -404,7 +520,7 @@ public:
             if (ra) {
                 if (!ParseIndex(ra, kWorkbookMaxRows, &r) || r < 1)
                     return fail(QStringLiteral("行番号 \"%1\" が正しくありません")
-                                    .arg(QString::fromUtf8(ra)));
+                                    .arg(Brief(QString::fromUtf8(ra))));
                 row_ = int(r);
             } else {
                 ++row_;
@@ -417,7 +533,7 @@ public:
                 int c = 0;
                 if (!ParseCellRef(ref, &r, &c))
                     return fail(QStringLiteral("セル番地 \"%1\" が正しくありません")
-                                    .arg(QString::fromUtf8(ref)));
+                                    .arg(Brief(QString::fromUtf8(ref))));
                 row_ = r;
                 column_ = c;
             } else {
@@ -462,8 +578,11 @@ public:
             inCell_ = false;
             QVariant v;
             QString reason;
-            if (!cellValue(&v, &reason))
-                return fail(QStringLiteral("%1: %2").arg(CellName(row_, column_), reason));
+            if (!cellValue(&v, &reason)) {
+                if (!failed())
+                    fail(QStringLiteral("%1: %2").arg(CellName(row_, column_), reason));
+                return;
+            }
             if (!cells_.add(row_, column_, v, &reason))
                 return fail(reason);
         }
@@ -471,15 +590,18 @@ public:
 
     void text(const char* s, int len) override {
         if (inV_)
-            value_.append(s, size_t(len));
+            appendText(value_, s, len);
         else if (inT_)
-            inline_.append(s, size_t(len));
+            appendText(inline_, s, len);
     }
 
 private:
-    bool cellValue(QVariant* out, QString* reason) const {
+    bool cellValue(QVariant* out, QString* reason) {
         if (type_ == "inlineStr") {
-            *out = hasInline_ ? QVariant(DecodeXString(inline_)) : QVariant();
+            QString text;
+            if (hasInline_ && !decoded(inline_, &text))
+                return false;
+            *out = hasInline_ ? QVariant(text) : QVariant();
             return true;
         }
         if (!hasValue_) { // a formatted cell without a value, or a formula not yet computed
@@ -495,7 +617,7 @@ private:
             if (!ParseIndex(trimmed.c_str(), qint64(strings_.size()), &index) ||
                 index >= qint64(strings_.size())) {
                 *reason = QStringLiteral("共有文字列 %1 がありません")
-                              .arg(QString::fromStdString(value_));
+                              .arg(Brief(QString::fromStdString(value_)));
                 return false;
             }
             *out = strings_[size_t(index)];
@@ -508,18 +630,22 @@ private:
             else if (b == "0" || b == "false")
                 *out = false;
             else {
-                *reason =
-                    QStringLiteral("真偽値 \"%1\" が正しくありません").arg(QString::fromUtf8(b));
+                *reason = QStringLiteral("真偽値 \"%1\" が正しくありません")
+                              .arg(Brief(QString::fromUtf8(b)));
                 return false;
             }
             return true;
         }
         if (type_ == "str" || type_ == "e" || type_ == "d") {
             // A formula's text result, an error value ("#DIV/0!"), an ISO date text.
-            *out = DecodeXString(value_);
+            QString text;
+            if (!decoded(value_, &text))
+                return false;
+            *out = text;
             return true;
         }
-        *reason = QStringLiteral("セルの型 \"%1\" は読めません").arg(QString::fromStdString(type_));
+        *reason = QStringLiteral("セルの型 \"%1\" は読めません")
+                      .arg(Brief(QString::fromStdString(type_)));
         return false;
     }
 
@@ -532,7 +658,8 @@ private:
         bool ok = false;
         const double d = text.toDouble(&ok);
         if (!ok || !std::isfinite(d)) {
-            *reason = QStringLiteral("数値 \"%1\" が正しくありません").arg(QString::fromUtf8(text));
+            *reason = QStringLiteral("数値 \"%1\" が正しくありません")
+                          .arg(Brief(QString::fromUtf8(text)));
             return false;
         }
         // A number written without fraction or exponent that fits an int is
@@ -588,19 +715,28 @@ std::optional<WorkbookData> ReadXlsxWorkbook(const QString& path, QString* reaso
 
     // The main part, named by the package's relationships.
     std::string workbookPart = "xl/workbook.xml";
+    CustomPropertiesHandler custom;
     if (package.has("_rels/.rels")) {
         RelsHandler root("");
         if (!package.parse("_rels/.rels", root, reason))
             return std::nullopt;
-        for (const auto& r : root.rels)
-            if (TypeIs(r.type, "officeDocument")) {
+        bool bookFound = false;
+        bool customFound = false;
+        for (const auto& r : root.rels) {
+            if (!bookFound && TypeIs(r.type, "officeDocument")) {
                 workbookPart = r.target;
-                break;
+                bookFound = true;
+            } else if (!customFound && TypeIs(r.type, "custom-properties") &&
+                       package.has(r.target)) {
+                if (!package.parse(r.target, custom, reason))
+                    return std::nullopt;
+                customFound = true;
             }
+        }
     }
     if (!package.has(workbookPart)) {
         *reason = QStringLiteral("Excel のワークブックではありません (%1 がありません)")
-                      .arg(QString::fromStdString(workbookPart));
+                      .arg(Brief(QString::fromStdString(workbookPart)));
         return std::nullopt;
     }
     WorkbookHandler book;
@@ -642,5 +778,7 @@ std::optional<WorkbookData> ReadXlsxWorkbook(const QString& path, QString* reaso
     SheetHandler sheet(strings.strings, cells);
     if (!package.parse(sheetPart, sheet, reason))
         return std::nullopt;
-    return cells.finish(first->name);
+    WorkbookData data = cells.finish(first->name);
+    data.customProperties = std::move(custom.properties);
+    return data;
 }

@@ -1,8 +1,12 @@
 #pragma once
 // The worksheet shown in the main window: cells holding text or numbers,
-// addressed by (row, column) counted from 1 as a spreadsheet does.
+// addressed by (row, column) counted from 1 as a spreadsheet does. The
+// program writes cells through Cells(); the user edits them in the view
+// (setData, clearCells, insertRows, removeRows), and every change the user
+// makes is announced by edited().
 
 #include <QAbstractTableModel>
+#include <QModelIndexList>
 #include <QString>
 #include <QVariant>
 
@@ -20,6 +24,9 @@ public:
     // always scroll on.
     static constexpr int kSpareRows = 20;
     static constexpr int kSpareColumns = 4;
+    // The last row the sheet holds: the row after it is the one the next
+    // "実行" writes, and that row number is a 16-bit integer.
+    static constexpr int kLastRow = 32766;
 
     // The heading row, columns 1 to 7.
     static constexpr std::array<const char*, 7> kHeadings = {
@@ -67,15 +74,43 @@ public:
     // Text of a cell as the sheet shows it (numbers in their general form).
     static QString DisplayText(const QVariant& value);
 
+    // What a text typed into a cell becomes: a number when the text is wholly
+    // one decimal number (blanks around it allowed, full-width digits taken
+    // as digits: " 2400 ", "-0.75", "1E-05", "２４００"), otherwise the text as
+    // typed ("3600mm", "1 2"); an empty text empties the cell.
+    static QVariant ValueOfTypedText(const QString& text);
+
+    // The longest text a cell takes from the user (the workbook format's limit).
+    static constexpr int kMaxTypedText = 32767;
+
+    // Empties the given cells (the Delete key). Returns whether any held a value.
+    bool clearCells(const QModelIndexList& indexes);
+
     // QAbstractTableModel
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     int columnCount(const QModelIndex& parent = QModelIndex()) const override;
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
     QVariant headerData(int section, Qt::Orientation orientation,
                         int role = Qt::DisplayRole) const override;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+    // The user's edit of one cell (see ValueOfTypedText); a text longer than
+    // kMaxTypedText or a row past kLastRow is refused. Giving a cell the value
+    // it holds is no change.
+    bool setData(const QModelIndex& index, const QVariant& value, int role = Qt::EditRole) override;
+    // Rows inserted or removed by the user: the cells below move down or up.
+    // An insertion that would push a used row past kLastRow is refused.
+    bool insertRows(int row, int count, const QModelIndex& parent = QModelIndex()) override;
+    bool removeRows(int row, int count, const QModelIndex& parent = QModelIndex()) override;
+
+signals:
+    // The user changed the sheet.
+    void edited();
 
 private:
     void refreshShape();
+    // Moves the cells of rows >= `from` by `delta` rows; a negative delta
+    // removes rows from .. from - delta - 1 first.
+    void shiftRows(int from, int delta);
 
     std::map<std::pair<int, int>, QVariant> cells_;
     // Number of non-empty cells in each row and column, so the used extent

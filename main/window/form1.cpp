@@ -6,6 +6,7 @@
 #include "common/outline_sketch.h"
 #include "common/picturebox.h"
 #include "common/point_log.h"
+#include "common/refusals.h"
 #include "common/registry.h"
 #include "common/serial_line.h"
 #include "common/tablet_records.h"
@@ -14,6 +15,7 @@
 #include "common/uifont.h"
 #include "main/digitizer/form3.h"
 #include "main/takeoff/keypad.h"
+#include "main/takeoff/recovery.h"
 #include "main/takeoff/takeoff.h"
 #include "main/takeoff/workbook.h"
 
@@ -26,6 +28,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -36,6 +39,9 @@
 
 #include <algorithm>
 #include <limits>
+#include <set>
+
+#include <unistd.h>
 
 namespace {
 
@@ -104,6 +110,19 @@ void Form1::buildControls() {
     OLE1->verticalHeader()->setDefaultSectionSize(16);
     OLE1->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     OLE1->verticalHeader()->setFixedWidth(28);
+    // Cells are edited in place, as in a spreadsheet: typing starts an edit,
+    // Delete empties the selected cells, the context menu inserts and deletes
+    // rows.
+    OLE1->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed |
+                          QAbstractItemView::AnyKeyPressed);
+    auto* clearKey = new QAction(OLE1);
+    clearKey->setShortcut(QKeySequence::Delete);
+    clearKey->setShortcutContext(Qt::WidgetShortcut);
+    OLE1->addAction(clearKey);
+    connect(clearKey, &QAction::triggered, this, &Form1::clearSelectedCells);
+    OLE1->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(OLE1, &QWidget::customContextMenuRequested, this, &Form1::showSheetMenu);
+    connect(sheet_, &Worksheet::edited, this, &Form1::sheetChanged);
 
     Label2 = Place(new QLabel(QStringLiteral("受信データ"), this), "Label2",
                    Twips(240, 7095, 1095, 255));
@@ -228,7 +247,50 @@ bool Form1::Form_Load() {
     state_.outline.pointCount = 0;
     // 10.
     writeHeadingRow();
+    offerRecovery();
     return true;
+}
+
+void Form1::offerRecovery() {
+    RecoveryFound found = FindRecoveryWorkbook(state_.instPath);
+    const QDateTime now = QDateTime::currentDateTime();
+    switch (found.state) {
+    case RecoveryFound::State::None:
+    case RecoveryFound::State::Saved:
+        return;
+    case RecoveryFound::State::Unreadable:
+        MsgBox(this, found.error + QStringLiteral("\r\n控えのワークブックを読み込めないため、"
+                                                  "日付を付けた名前で残します"));
+        keepRecoveryAside(now);
+        return;
+    case RecoveryFound::State::Unsaved:
+        break;
+    }
+    const QString kept = QFileInfo(RecoveryWorkbookPath(state_.instPath)).completeBaseName() +
+                         now.toString(QStringLiteral("-yyyyMMdd-HHmmss")) + QStringLiteral(".xlsx");
+    if (!MsgBoxOkCancel(this, QStringLiteral("前回保存されなかった行が控えのワークブックにあります"
+                                             "（%1 行目まで）。\r\n"
+                                             "OK: ワークシートに戻します。\r\n"
+                                             "キャンセル: 控えを %2 として残します。")
+                                  .arg(found.data.lastRow())
+                                  .arg(kept))) {
+        keepRecoveryAside(now);
+        return;
+    }
+    // As a past workbook is loaded, but the rows stay unsaved.
+    CopyIntoSheet(found.data, *sheet_);
+    followLastRow();
+    unsavedRows_ = true;
+}
+
+bool Form1::keepRecoveryAside(const QDateTime& when) {
+    QString error;
+    if (!KeepRecoveryWorkbook(state_.instPath, when, &error).isEmpty())
+        return true;
+    recoveryHeld_ = true;
+    MsgBox(this, error + QStringLiteral("\r\n控えのワークブックには前回の行が残っているため、"
+                                        "この作業の行は控えに書きません。こまめに保存して下さい"));
+    return false;
 }
 
 void Form1::writeHeadingRow() {
@@ -263,7 +325,8 @@ void Form1::openPort(SerialLine* port) {
     QString error;
     if (!port->setPortOpen(true, &error))
         MsgBox(this, error);
-    reception_.reset();
+    // The refusals so far stay counted in the log; the next one is told again.
+    appendLog(reception_.reset());
 }
 
 void Form1::reopenChosenPort() {
@@ -339,17 +402,21 @@ void Form1::Text3_Change() {
     state_.serialNo = ToInt16(RoundHalfEven(Val(Text3->text())));
 }
 
+void Form1::forgetRefusals() {
+    reception_.reset();
+}
+
 void Form1::Command1_Click() {
     Command1->setEnabled(false);
     Command2->setEnabled(false);
     Picture1->clearPicture();
     Picture1->Cls();
+    forgetRefusals();
     Text1->clear();
     receivedText_.clear();
     reopenChosenPort();
     state_.outline.pointCount = 0;
     state_.outline.finishedCount = 0;
-    reception_.reset();
 }
 
 void Form1::Command2_Click() {
@@ -359,6 +426,22 @@ void Form1::Command2_Click() {
     if (outline.finishedCount < 1) {
         MsgBox(this, QStringLiteral("図形が完了していません。\r\n"
                                     "終点まで入力してから「実行」を押して下さい"));
+        return;
+    }
+    // rowNo and serialNo are 16-bit integers: the row after this one must be
+    // one they reach, never a wrap-around.
+    constexpr int16_t kLimit = std::numeric_limits<int16_t>::max();
+    if (state_.rowNo >= kLimit || state_.rowNo > Worksheet::kLastRow) {
+        MsgBox(this, QStringLiteral("ワークシートは %1 行目までです。これ以上の行は書けません。\r\n"
+                                    "ワークシートを保存して、新しいワークシートで続けて下さい")
+                         .arg(Worksheet::kLastRow));
+        return;
+    }
+    if (state_.serialNo >= kLimit) {
+        MsgBox(this,
+               QStringLiteral("連番は %1 までです。\r\n"
+                              "処理名称を変えるか、連番を小さくしてから「実行」を押して下さい")
+                   .arg(kLimit));
         return;
     }
     // 1.
@@ -373,6 +456,7 @@ void Form1::Command2_Click() {
     // 6.
     Picture1->clearPicture();
     Picture1->Cls();
+    forgetRefusals();
     Text1->clear();
     receivedText_.clear();
     // 7.
@@ -386,18 +470,24 @@ void Form1::Command2_Click() {
     // 10.
     outline.pointCount = 0;
     outline.finishedCount = 0;
-    reception_.reset();
-    afterRowWritten();
+    sheetChanged();
 }
 
-void Form1::afterRowWritten() {
+void Form1::sheetChanged() {
     unsavedRows_ = true;
+    followLastRow();
     writeRecovery();
 }
 
+void Form1::followLastRow() {
+    state_.rowNo = static_cast<int16_t>(std::clamp(sheet_->usedRows() + 1, 2, 32767));
+}
+
 void Form1::writeRecovery() {
+    if (recoveryHeld_)
+        return;
     QString error;
-    if (!WriteRecoveryWorkbook(*sheet_, state_.instPath, &error))
+    if (!WriteRecoveryWorkbook(*sheet_, state_.instPath, !unsavedRows_, &error))
         MsgBox(this, QStringLiteral("控えのワークブックを書けませんでした。\r\n") + error);
 }
 
@@ -417,6 +507,8 @@ bool Form1::SaveSheet() {
     }
     lastSavePath_ = target;
     unsavedRows_ = false;
+    // The recovery workbook now holds rows that are saved: not offered again.
+    writeRecovery();
     return true;
 }
 
@@ -427,6 +519,9 @@ bool Form1::offerToSave(const QString& question) {
     case MsgAnswer::Yes:
         return SaveSheet();
     case MsgAnswer::No:
+        // Declined, but not destroyed: the rows stay in the dated recovery workbook.
+        if (!recoveryHeld_)
+            keepRecoveryAside(QDateTime::currentDateTime());
         return true;
     case MsgAnswer::Cancel:
         break;
@@ -449,29 +544,18 @@ void Form1::Command4_Click() {
         MsgBox(this, error);
         return;
     }
-    // The row after the copy must be one the sheet's row number can reach.
-    if (book->usedRows >= std::numeric_limits<int16_t>::max()) {
-        MsgBox(this, QStringLiteral("ワークブックの行が多すぎます（%1行）。\r\n"
-                                    "%2行までのワークブックを選んで下さい")
-                         .arg(book->usedRows)
-                         .arg(std::numeric_limits<int16_t>::max() - 1));
-        return;
-    }
     // Rows taken since the last save would be replaced: offer to save them.
     if (!offerToSave(QStringLiteral("保存されていない行があります。\r\n"
                                     "読み込む前にワークシートを保存しますか？")))
         return;
-    // 4.-5.
-    const int left = CopyIntoSheet(*book, *sheet_);
-    // 7.
-    state_.rowNo = static_cast<int16_t>(std::min(book->usedRows + 1, 32767));
-    state_.outline.pointCount = 0;
+    // 4.-5. Every cell at its own address.
+    CopyIntoSheet(*book, *sheet_);
+    // 7. The row after the last used one; the outline of before the load is
+    // discarded as "キャンセル" does, so "実行" cannot write it below the rows.
+    followLastRow();
+    Command1_Click();
     unsavedRows_ = false;
     writeRecovery();
-    if (left > 0)
-        MsgBox(this, QStringLiteral("ワークブックの表がA1から始まっていないため、%1個のセルは"
-                                    "読み込まれませんでした")
-                         .arg(left));
 }
 
 void Form1::Command5_Click() {
@@ -482,35 +566,56 @@ void Form1::Command5_Click() {
     }
     if (!Option4->isChecked())
         return;
-    const RuntimeCommand command = BuildRuntimeCommand(
-        state_.instPath,
-        RegistryText(QString::fromLatin1(kPointraKey), QStringLiteral("Runtime"),
-                     QStringLiteral("cobcrun")),
-        RegistryText(QString::fromLatin1(kPointraKey), QStringLiteral("Terminal"), QString()));
-    // The window takes no input while the size input runs; it still repaints.
+    const QString key = QString::fromLatin1(kPointraKey);
+    QString runtime =
+        RegistryText(key, QStringLiteral("Runtime"), QStringLiteral("cobcrun")).trimmed();
+    if (runtime.isEmpty())
+        runtime = QStringLiteral("cobcrun");
+    if (!ProgramExists(runtime)) {
+        MsgBox(this, QStringLiteral("COBOLランタイム（%1）が見つかりません。\r\n"
+                                    "レジストリファイル（%2）の HKEY_LOCAL_MACHINE\\%3 の "
+                                    "\"Runtime\" を確かめて下さい")
+                         .arg(Brief(runtime), RegistryFile::defaultPath(), key));
+        return;
+    }
+    // A console program started from a desktop has no console to be seen:
+    // without a "Terminal" value it gets a terminal window of its own.
+    const std::optional<QString> terminal =
+        ChooseTerminalPrefix(RegistryText(key, QStringLiteral("Terminal"), QString()),
+                             ::isatty(STDIN_FILENO) == 1, ProgramExists);
+    if (!terminal) {
+        MsgBox(this, QStringLiteral("サイズ入力を表示する端末が見つかりません。\r\n"
+                                    "レジストリファイル（%1）の HKEY_LOCAL_MACHINE\\%2 に "
+                                    "\"Terminal\" を設定して下さい（例: xterm -e）")
+                         .arg(RegistryFile::defaultPath(), key));
+        return;
+    }
+    const RuntimeCommand command = BuildRuntimeCommand(state_.instPath, runtime, *terminal);
+    // The window takes no input while the size input runs; it still repaints,
+    // and closing it is refused meanwhile (the keyed points would be lost).
     const QString coordPath = CoordFilePath(state_.instPath);
     const FileStamp before = StampFile(coordPath);
     setEnabled(false);
+    keypadRunning_ = true;
     QString error;
     const int rc = RunAndWait(command, &error);
+    keypadRunning_ = false;
     setEnabled(true);
     if (rc == kRunNotStarted || rc == kRunCrashed) {
         MsgBox(this, error);
         return;
     }
-    if (rc != 0) {
-        // A size input that did not end normally delivers no outline: the
-        // file may still hold an earlier one.
-        MsgBox(this, QStringLiteral("サイズ入力が終了コード %1 で終わりました。\r\n"
-                                    "座標は読み込みません")
-                         .arg(rc));
-        return;
-    }
-    // Behind a terminal the exit code is the terminal's: a file the run did
-    // not touch is an earlier outline, not this one.
-    if (StampFile(coordPath) == before && before.exists) {
-        MsgBox(this, QStringLiteral("座標ファイルは更新されませんでした。\r\n"
-                                    "サイズ入力が取り消されたため、座標は読み込みません"));
+    // The outline is taken whenever this run wrote the file, whatever its
+    // exit code; a file the run did not touch is an earlier outline (behind a
+    // terminal the exit code is the terminal's).
+    if (StampFile(coordPath) == before) {
+        if (rc == 0)
+            MsgBox(this, QStringLiteral("座標ファイルは更新されませんでした。\r\n"
+                                        "サイズ入力が取り消されたため、座標は読み込みません"));
+        else
+            MsgBox(this, QStringLiteral("サイズ入力が終了コード %1 で終わり、座標ファイルは"
+                                        "更新されませんでした。\r\n座標は読み込みません")
+                             .arg(rc));
         return;
     }
     ReadCoordFile();
@@ -527,13 +632,14 @@ void Form1::ReadCoordFile() {
     }
     OutlineStore taken;
     if (!FillOutlineStore(taken, content.lines)) {
-        MsgBox(this, Reception::storeFullMessage());
+        MsgBox(this,
+               QStringLiteral("座標ファイルの点が多すぎます（%1 点まで）").arg(kMaxCoordLines));
         return;
     }
     for (const CoordLine& line : content.lines)
         appendLog(PointLogLine(line.xText, line.yText, line.codeText));
     state_.outline = taken;
-    reception_.reset();
+    forgetRefusals();
     DrawOutline(*Picture1, state_.outline, sketchName());
     Command1->setEnabled(true);
     Command2->setEnabled(true);
@@ -546,34 +652,38 @@ void Form1::Command3_Click() {
 void Form1::appendLog(const QString& text) {
     // The log keeps the lines as received, CR LF included; the box shows them
     // one per line.
+    if (text.isEmpty())
+        return;
     receivedText_ += text;
     QString shown = text;
     if (shown.endsWith(QStringLiteral("\r\n")))
         shown.chop(2);
-    Text1->appendPlainText(shown);
+    for (const QString& line : shown.split(QStringLiteral("\r\n")))
+        Text1->appendPlainText(line);
     Text1->verticalScrollBar()->setValue(Text1->verticalScrollBar()->maximum());
 }
 
 void Form1::takeRecord(SerialLine* port, bool mt4500) {
-    if (port->CommEvent() == 2) {
+    ReceptionOutcome got;
+    if (port->CommEvent() == kComEvReceive) {
         const QByteArray r = port->Input();
         const ParseResult parsed =
             mt4500 ? ParseMt4500Record(r) : ParseT5160Record(r, Text5->text());
-        const ReceptionOutcome got = reception_.take(parsed, state_.outline);
-        if (!got.logLine.isEmpty())
-            appendLog(got.logLine);
-        if (got.endOfOutline) {
-            port->setPortOpen(false);
-            DrawOutline(*Picture1, state_.outline, sketchName());
-        }
-        if (!got.message.isEmpty())
-            MsgBox(this, got.message);
-    } else if (port->CommEvent() == kComEvCD || port->CommEvent() == kComEventRxOver) {
-        // The device went away or sent more than the line can hold: say so,
-        // the points taken so far stay.
-        if (!port->errorText().isEmpty())
-            MsgBox(this, port->errorText());
+        got = reception_.take(parsed, state_.outline);
+    } else if (port->CommEvent() == kComEventRxOver) {
+        // Bytes the line had to drop are refused records of the outline.
+        got = reception_.refuse(port->errorText());
+    } else if (port->CommEvent() == kComEvCD && !port->errorText().isEmpty()) {
+        // The device went away: say so, the points taken so far stay.
+        got.message = port->errorText();
     }
+    appendLog(got.logText);
+    if (got.endOfOutline) {
+        port->setPortOpen(false);
+        DrawOutline(*Picture1, state_.outline, sketchName());
+    }
+    if (!got.message.isEmpty())
+        MsgBox(this, got.message);
     Command1->setEnabled(true);
     Command2->setEnabled(true);
 }
@@ -599,6 +709,12 @@ void Form1::Form_Unload() {
 }
 
 void Form1::closeEvent(QCloseEvent* event) {
+    if (keypadRunning_) {
+        MsgBox(this, QStringLiteral("サイズ入力の実行中は終了できません。\r\n"
+                                    "サイズ入力を終えてから閉じて下さい"));
+        event->ignore();
+        return;
+    }
     if (!offerToSave(QStringLiteral("保存されていない行があります。\r\n"
                                     "終了する前にワークシートを保存しますか？"))) {
         event->ignore();
@@ -606,4 +722,53 @@ void Form1::closeEvent(QCloseEvent* event) {
     }
     Form_Unload();
     event->accept();
+}
+
+void Form1::clearSelectedCells() {
+    // Bound to the view itself: while a cell editor has the focus, Delete is the editor's.
+    sheet_->clearCells(OLE1->selectionModel()->selectedIndexes());
+}
+
+void Form1::insertSheetRow(int row) {
+    if (row < 1)
+        return;
+    if (!sheet_->insertRows(row - 1, 1))
+        MsgBox(this, QStringLiteral("ワークシートは %1 行目までです。これ以上行を挿入できません")
+                         .arg(Worksheet::kLastRow));
+}
+
+void Form1::deleteSheetRows(int firstRow, int count) {
+    if (firstRow >= 1 && count >= 1)
+        sheet_->removeRows(firstRow - 1, count);
+}
+
+void Form1::showSheetMenu(const QPoint& position) {
+    const int row = OLE1->rowAt(position.y()) + 1;
+    if (row < 1)
+        return;
+    // The rows the menu acts on: the selected ones when the click is on one
+    // of them, else the row clicked.
+    std::set<int> rows;
+    for (const QModelIndex& i : OLE1->selectionModel()->selectedIndexes())
+        rows.insert(i.row() + 1);
+    if (!rows.count(row))
+        rows = {row};
+    QMenu menu(this);
+    QAction* insert = menu.addAction(QStringLiteral("行を挿入"));
+    QAction* remove =
+        menu.addAction(rows.size() > 1 ? QStringLiteral("%1 行を削除").arg(rows.size())
+                                       : QStringLiteral("行を削除"));
+    QAction* chosen = menu.exec(OLE1->viewport()->mapToGlobal(position));
+    if (chosen == insert) {
+        insertSheetRow(*rows.begin());
+    } else if (chosen == remove) {
+        // From the bottom up, a run of neighbouring rows at a time.
+        for (auto it = rows.rbegin(); it != rows.rend();) {
+            const int last = *it;
+            int first = last;
+            for (++it; it != rows.rend() && *it == first - 1; ++it)
+                first = *it;
+            deleteSheetRows(first, last - first + 1);
+        }
+    }
 }

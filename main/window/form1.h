@@ -7,6 +7,7 @@
 #include "main/takeoff/reception.h"
 #include "main/takeoff/worksheet.h"
 
+#include <QDateTime>
 #include <QWidget>
 
 #include <cstdint>
@@ -53,7 +54,11 @@ public:
     // The received-points log exactly as taken (lines ended by CR LF).
     const QString& receivedText() const { return receivedText_; }
 
+    // The sheet holds changes ("実行" rows, edits, a restored recovery) the
+    // user has not saved.
     bool hasUnsavedRows() const { return unsavedRows_; }
+    // The size-input module runs (the keypad road waits for it).
+    bool keypadRunning() const { return keypadRunning_; }
 
     // The text the sketch prints as the outline's name.
     QString sketchName() const;
@@ -103,6 +108,10 @@ public slots:
     void ReadCoordFile();
     // Asks for a file name and saves the sheet there; false when cancelled or failed.
     bool SaveSheet();
+    // The sheet's row menu and the Delete key (rows counted from 1).
+    void insertSheetRow(int row);
+    void deleteSheetRows(int firstRow, int count);
+    void clearSelectedCells();
     void MSComm1_OnComm();
     void MSComm2_OnComm();
     void Form_Unload();
@@ -121,19 +130,38 @@ private:
     void showSerialNumber();
     void writeHeadingRow();
     void takeRecord(SerialLine* port, bool mt4500);
+    // Appends CR LF ended lines to the log.
     void appendLog(const QString& text);
-    // After a row: the sheet has work not yet saved by the user, and the
-    // recovery workbook is brought up to date.
-    void afterRowWritten();
+    // A new outline begins: the refusals of the one that ends are forgotten.
+    void forgetRefusals();
+    // After a change of the sheet: it holds work not yet saved by the user,
+    // rowNo follows its last used row, and the recovery workbook is brought
+    // up to date.
+    void sheetChanged();
+    // rowNo = the row after the last used one (at least 2, below the headings).
+    void followLastRow();
     void writeRecovery();
-    // Offers to save unsaved rows; false when the user cancels (or the save fails).
+    // At start-up: rows a run left unsaved in the recovery workbook are
+    // offered back; what is not taken back is kept under a dated name.
+    void offerRecovery();
+    // Renames the recovery workbook to its dated name; false (with a message)
+    // when it cannot be moved, and then it is no longer written.
+    bool keepRecoveryAside(const QDateTime& when);
+    // Offers to save unsaved rows; false when the user cancels (or the save
+    // fails). When the user declines, the recovery workbook that holds them
+    // is kept under a dated name.
     bool offerToSave(const QString& question);
+    void showSheetMenu(const QPoint& position);
 
     ProgramState state_;
     Worksheet* sheet_;
     Reception reception_;
     QString receivedText_;
     bool unsavedRows_ = false;
+    // The recovery workbook holds rows of an earlier run that could not be
+    // moved aside: it is not written over.
+    bool recoveryHeld_ = false;
+    bool keypadRunning_ = false;
     QString lastSavePath_;
     bool unloaded_ = false;
 };

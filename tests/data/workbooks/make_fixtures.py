@@ -79,6 +79,21 @@ def make_reordered_workbook():
     assert check.worksheets[0]["A1"].value == "最初のシート"
 
 
+def make_b2_workbook():
+    """A take-off table starting at B2, as a user may lay one out: every cell
+    must come back at its own address (used range B2:H6)."""
+    wb = openpyxl.Workbook()
+    ws = wb.active
+    ws.title = "B2から"
+    for c, h in enumerate(HEADINGS):
+        ws.cell(row=2, column=2 + c, value=h)
+    for r, row in enumerate(takeoff_rows()[:4], start=3):
+        for c, v in enumerate(row):
+            ws.cell(row=r, column=2 + c, value=v)
+    ws["H6"] = "最後の列"
+    wb.save(path("openpyxl_from_b2.xlsx"))
+
+
 CONTENT_TYPES = """<?xml version="1.0" encoding="UTF-8" standalone="yes"?>
 <Types xmlns="http://schemas.openxmlformats.org/package/2006/content-types">
 <Default Extension="rels" ContentType="application/vnd.openxmlformats-package.relationships+xml"/>
@@ -209,6 +224,7 @@ def make_not_workbooks():
 if __name__ == "__main__":
     make_openpyxl_workbook()
     make_reordered_workbook()
+    make_b2_workbook()
     make_handmade_workbooks()
     make_xls()
     make_not_workbooks()

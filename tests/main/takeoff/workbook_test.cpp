@@ -1,5 +1,6 @@
 // Workbook files of the worksheet: saving as .xlsx (checked with openpyxl),
 // the recovery workbook, and reading past workbooks (.xlsx, .xls).
+#include "main/takeoff/recovery.h"
 #include "main/takeoff/workbook.h"
 
 #include <QByteArray>
@@ -13,6 +14,10 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -258,7 +263,7 @@ TEST_F(WorkbookFiles, WorkbookSaveIntoReadOnlyFolderFails) {
     EXPECT_EQ(ReadAll(path), before);
 }
 
-TEST_F(WorkbookFiles, WorkbookRecoveryGoesIntoTheInstallationFolder) {
+TEST_F(WorkbookFiles, WorkbookRecoveryRecordsWhetherItsRowsWereSaved) {
     Worksheet sheet;
     FillTakeoffSheet(sheet);
     QString error;
@@ -266,21 +271,44 @@ TEST_F(WorkbookFiles, WorkbookRecoveryGoesIntoTheInstallationFolder) {
     EXPECT_EQ(RecoveryWorkbookPath(instPath), instPath + QStringLiteral("worksheet-recovery.xlsx"));
     EXPECT_EQ(RecoveryWorkbookPath(dir_.path()),
               instPath + QStringLiteral("worksheet-recovery.xlsx"));
-    ASSERT_TRUE(WriteRecoveryWorkbook(sheet, instPath, &error)) << error.toStdString();
-    const QJsonObject book = ReadWithOpenpyxl(instPath + QStringLiteral("worksheet-recovery.xlsx"));
-    EXPECT_EQ(PyCell(book, 2, 1).value(QStringLiteral("value")).toString(),
-              QStringLiteral("拾い-1"));
+    EXPECT_EQ(FindRecoveryWorkbook(instPath).state, RecoveryFound::State::None);
+
+    ASSERT_TRUE(WriteRecoveryWorkbook(sheet, instPath, false, &error)) << error.toStdString();
+    const QJsonObject book = ReadWithOpenpyxl(RecoveryWorkbookPath(instPath));
     EXPECT_EQ(PyCell(book, 2, 6).value(QStringLiteral("repr")).toString(), QStringLiteral("33.6"));
+    RecoveryFound found = FindRecoveryWorkbook(instPath);
+    ASSERT_EQ(found.state, RecoveryFound::State::Unsaved);
+    EXPECT_EQ(found.data.value(4, 1), QVariant(QStringLiteral("拾い-3")));
 
-    // Rewritten after the next row.
-    sheet.Cells(5, 1) = QStringLiteral("拾い-4");
-    ASSERT_TRUE(WriteRecoveryWorkbook(sheet, instPath, &error)) << error.toStdString();
-    const auto back = ReadWorkbook(RecoveryWorkbookPath(instPath), &error);
-    ASSERT_TRUE(back) << error.toStdString();
-    EXPECT_EQ(back->value(5, 1), QVariant(QStringLiteral("拾い-4")));
+    ASSERT_TRUE(WriteRecoveryWorkbook(sheet, instPath, true, &error)) << error.toStdString();
+    EXPECT_EQ(FindRecoveryWorkbook(instPath).state, RecoveryFound::State::Saved);
+    // Headings alone are nothing to offer; a workbook without the mark is.
+    Worksheet headings;
+    headings.Cells(1, 1) = QStringLiteral("処理名称");
+    ASSERT_TRUE(WriteRecoveryWorkbook(headings, instPath, false, &error));
+    EXPECT_EQ(FindRecoveryWorkbook(instPath).state, RecoveryFound::State::Saved);
+    ASSERT_TRUE(SaveWorkbook(sheet, RecoveryWorkbookPath(instPath), &error));
+    EXPECT_EQ(FindRecoveryWorkbook(instPath).state, RecoveryFound::State::Unsaved);
 
-    EXPECT_FALSE(WriteRecoveryWorkbook(sheet, dir_.path() + QStringLiteral("/無い/"), &error));
+    // Kept aside under a dated name, never over another file.
+    const QDateTime when(QDate(2026, 12, 8), QTime(11, 25, 30));
+    const QString first = KeepRecoveryWorkbook(instPath, when, &error);
+    EXPECT_EQ(first, instPath + QStringLiteral("worksheet-recovery-20261208-112530.xlsx"));
+    EXPECT_EQ(FindRecoveryWorkbook(instPath).state, RecoveryFound::State::None);
+    ASSERT_TRUE(WriteRecoveryWorkbook(headings, instPath, false, &error));
+    const QByteArray firstBytes = ReadAll(first);
+    EXPECT_EQ(KeepRecoveryWorkbook(instPath, when, &error),
+              instPath + QStringLiteral("worksheet-recovery-20261208-112530-2.xlsx"));
+    EXPECT_EQ(ReadAll(first), firstBytes);
+    EXPECT_TRUE(KeepRecoveryWorkbook(instPath, when, &error).isEmpty()) << "nothing left to keep";
     EXPECT_FALSE(error.isEmpty());
+
+    WriteAll(RecoveryWorkbookPath(instPath), "PK\x03\x04 broken");
+    found = FindRecoveryWorkbook(instPath);
+    EXPECT_EQ(found.state, RecoveryFound::State::Unreadable);
+    EXPECT_FALSE(found.error.isEmpty());
+    EXPECT_FALSE(
+        WriteRecoveryWorkbook(sheet, dir_.path() + QStringLiteral("/無い/"), false, &error));
 }
 
 // ---- reading workbooks made by other programs ----
@@ -313,8 +341,8 @@ TEST(WorkbookRead, OpenpyxlWorkbookFirstSheetOnly) {
     // Copied in as "過去の積算を編集" does: the next row goes to row 11.
     Worksheet sheet;
     sheet.Cells(40, 12) = QStringLiteral("消える");
-    EXPECT_EQ(CopyIntoSheet(*data, sheet), 0);
-    EXPECT_EQ(data->usedRows + 1, 11);
+    CopyIntoSheet(*data, sheet);
+    EXPECT_EQ(data->lastRow() + 1, 11);
     EXPECT_EQ(sheet.usedRows(), 10);
     EXPECT_EQ(sheet.usedColumns(), 7);
     EXPECT_EQ(sheet.cellValue(2, 6).toDouble(), 33.6);
@@ -401,32 +429,29 @@ TEST(WorkbookRead, FormatIsToldByContentNotName) {
     EXPECT_EQ(b->value(2, 6).toDouble(), 33.6);
 }
 
-TEST(WorkbookRead, UsedRangeAwayFromA1IsCopiedFromA1) {
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    Worksheet source;
-    for (int r = 2; r <= 4; ++r) {
-        source.Cells(r, 2) = QStringLiteral("B%1").arg(r);
-        source.Cells(r, 3) = r * 10;
-    }
-    const QString path = dir.filePath(QStringLiteral("offset.xlsx"));
+// A table laid out from B2 by another program: every cell at its own
+// address, the next row below its last.
+TEST(WorkbookRead, TableAwayFromA1KeepsEveryCellAtItsAddress) {
     QString error;
-    ASSERT_TRUE(SaveWorkbook(source, path, &error)) << error.toStdString();
-    const auto data = ReadWorkbook(path, &error);
+    const auto data = ReadWorkbook(Fixture("openpyxl_from_b2.xlsx"), &error);
     ASSERT_TRUE(data) << error.toStdString();
     EXPECT_EQ(data->firstRow, 2);
     EXPECT_EQ(data->firstColumn, 2);
-    EXPECT_EQ(data->usedRows, 3);
-    EXPECT_EQ(data->usedColumns, 2);
-    EXPECT_EQ(data->lastRow(), 4);
-    EXPECT_EQ(data->lastColumn(), 3);
-
-    // Values from A1 over 3 x 2 cells: B2, B3 come over, the rest does not.
+    EXPECT_EQ(data->lastRow(), 6);
+    EXPECT_EQ(data->lastColumn(), 8);
     Worksheet sheet;
-    EXPECT_EQ(CopyIntoSheet(*data, sheet), 4);
-    EXPECT_EQ(sheet.cells().size(), 2u);
-    EXPECT_EQ(sheet.cellValue(2, 2), QVariant(QStringLiteral("B2")));
-    EXPECT_EQ(sheet.cellValue(3, 2), QVariant(QStringLiteral("B3")));
+    sheet.Cells(1, 1) = QStringLiteral("消える");
+    CopyIntoSheet(*data, sheet);
+    EXPECT_EQ(sheet.cells().size(), data->cells.size());
+    EXPECT_EQ(sheet.cells().size(), 35u);
+    for (const auto& [key, value] : data->cells)
+        EXPECT_EQ(sheet.cellValue(key.first, key.second), value) << key.first << "," << key.second;
+    EXPECT_EQ(sheet.cellValue(2, 2), QVariant(QStringLiteral("処理名称")));
+    EXPECT_EQ(sheet.cellValue(3, 7).toDouble(), 33.6);
+    EXPECT_EQ(sheet.cellValue(6, 8), QVariant(QStringLiteral("最後の列")));
+    EXPECT_FALSE(sheet.cellValue(1, 1).isValid());
+    EXPECT_EQ(sheet.usedRows(), 6);
+    EXPECT_EQ(sheet.usedColumns(), 8);
 }
 
 TEST(WorkbookRead, EmptySheetReportsA1) {
@@ -496,6 +521,136 @@ TEST(WorkbookRead, DamagedFilesAreRefused) {
 
     ExpectRefused(dir.filePath(QStringLiteral("無い.xlsx")), "ファイルがありません");
     ExpectRefused(dir.path(), "フォルダー");
+}
+
+// ---- limits: what reading a workbook may cost ----
+
+// A hostile or over-limit workbook made by make_hostile.py.
+QString MakeHostile(const QTemporaryDir& dir, const char* kind) {
+    const QString path = dir.filePath(QString::fromLatin1(kind) + QStringLiteral(".xlsx"));
+    QProcess py;
+    py.start(kPython, {Fixture("make_hostile.py"), QString::fromLatin1(kind), path});
+    EXPECT_TRUE(py.waitForFinished(120000) && py.exitCode() == 0)
+        << py.readAllStandardError().constData();
+    return path;
+}
+
+struct ProbeRun {
+    int exitCode = -1;
+    QString output;
+    long maxRssKb = 0;
+};
+
+// Reads the workbook in a child process (workbook_probe) and takes its peak
+// resident memory from the kernel.
+ProbeRun Probe(const QString& path, const QTemporaryDir& dir) {
+    ProbeRun run;
+    const QByteArray program = POINTRA_BIN_DIR "/workbook_probe";
+    const QByteArray file = QFile::encodeName(path);
+    const QByteArray out = QFile::encodeName(dir.filePath(QStringLiteral("probe.out")));
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, out.constData(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0600);
+    char* argv[] = {const_cast<char*>(program.constData()), const_cast<char*>(file.constData()),
+                    nullptr};
+    pid_t pid = 0;
+    const int spawned = posix_spawn(&pid, program.constData(), &actions, nullptr, argv, environ);
+    posix_spawn_file_actions_destroy(&actions);
+    EXPECT_EQ(spawned, 0) << program.constData();
+    if (spawned != 0)
+        return run;
+    int status = 0;
+    rusage usage{};
+    EXPECT_EQ(wait4(pid, &status, 0, &usage), pid);
+    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.maxRssKb = usage.ru_maxrss;
+    run.output = QString::fromUtf8(ReadAll(QFile::decodeName(out)));
+    return run;
+}
+
+constexpr bool kSanitized =
+#if defined(__SANITIZE_ADDRESS__)
+    true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+    true;
+#else
+    false;
+#endif
+#else
+    false;
+#endif
+
+// Small files that inflate to tens of megabytes, with one huge value, tag,
+// comment or nesting: each is refused with a short message, costing a few MB
+// more than reading a normal workbook (measured in the plain build only).
+TEST(WorkbookLimits, HostileWorkbooksAreRefusedInBoundedMemory) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const ProbeRun normal = Probe(Fixture("openpyxl_takeoff.xlsx"), dir);
+    ASSERT_EQ(normal.exitCode, 0) << normal.output.toStdString();
+    EXPECT_EQ(normal.output, QStringLiteral("ok 10 70\n"));
+
+    const std::pair<const char*, const char*> cases[] = {
+        {"long_shared_string", "文字列が長すぎます"},
+        {"long_inline_string", "文字列が長すぎます"},
+        {"long_attribute", "タグが長すぎます"},
+        {"long_comment", "タグが長すぎます"},
+        {"huge_part", "大きすぎます"},
+        {"deep_nesting", "入れ子が深すぎます"},
+        {"long_number", "数値 \"1111"},
+    };
+    for (const auto& [kind, reason] : cases) {
+        SCOPED_TRACE(kind);
+        const QString path = MakeHostile(dir, kind);
+        const ProbeRun run = Probe(path, dir);
+        EXPECT_EQ(run.exitCode, 1);
+        EXPECT_TRUE(run.output.startsWith(QStringLiteral("ワークブックを読み込めません: ")))
+            << run.output.left(300).toStdString();
+        EXPECT_TRUE(run.output.contains(QString::fromUtf8(reason)))
+            << run.output.left(300).toStdString();
+        EXPECT_LT(run.output.size(), path.size() + 160) << "a short message";
+        if (!kSanitized) {
+            EXPECT_LT(run.maxRssKb, normal.maxRssKb + 16 * 1024)
+                << "peak " << run.maxRssKb << " KB";
+        }
+    }
+}
+
+// What the sheet could not hold or save again is refused at load; the last
+// row the row number reaches is taken.
+TEST(WorkbookLimits, WorkbooksTheSheetCannotHoldAreRefused) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    ExpectRefused(MakeHostile(dir, "text_over_cell_limit"),
+                  "文字列が長すぎます (1 つのセルは 32767 文字まで)");
+    ExpectRefused(MakeHostile(dir, "cell_past_last_row"), "32766 行目まで");
+    QString error;
+    const auto last = ReadWorkbook(MakeHostile(dir, "cell_on_last_row"), &error);
+    ASSERT_TRUE(last) << error.toStdString();
+    EXPECT_EQ(last->lastRow(), 32766);
+}
+
+// FreeXL reads memory it never filled when the OLE2 directory is said to
+// start in sector 0 or 1: the header is checked before FreeXL sees the file.
+TEST(WorkbookLimits, Ole2DirectoryStartIsCheckedFirst) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QByteArray good = ReadAll(Fixture("xlwt_takeoff.xls"));
+    ASSERT_GE(good.size(), 512);
+    for (const quint32 start : {0u, 1u, 0xFFFFFFFEu, 9u}) {
+        QByteArray bytes = good;
+        for (int i = 0; i < 4; ++i)
+            bytes[0x30 + i] = char((start >> (8 * i)) & 0xFF);
+        const QString path = dir.filePath(QStringLiteral("dir%1.xls").arg(start));
+        WriteAll(path, bytes);
+        if (start == 9u) {
+            EXPECT_TRUE(ReadWorkbook(path)) << "the file's own directory start";
+            continue;
+        }
+        ExpectRefused(path, "OLE2 のディレクトリの位置");
+    }
 }
 
 } // namespace

@@ -5,9 +5,12 @@
 #include "common/serial_line.h"
 #include "window_test_helpers.h"
 
+#include "common/sketch_geometry.h"
+
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTest>
 #include <QThread>
 
 namespace {
@@ -184,30 +187,149 @@ TEST_F(Form1SerialTest, T5160WithoutScaleOrWithCountsOutOfRangeIsRefused) {
     form.Option2_Click(); // Text5 left empty
     ASSERT_TRUE(WaitFor([&] { return messages.size() == 2; }));
     EXPECT_EQ(form.state().outline.pointCount, 0);
-    EXPECT_TRUE(form.receivedText().isEmpty());
+    EXPECT_TRUE(form.receivedText().startsWith(QStringLiteral("× 取り込みません: ")))
+        << form.receivedText().toStdString();
 
     form.Text5->setText("50");
     sim_->write("raw 40000,100,2\\r\\n\n");
     sim_->write("raw 200,100,2\\r\\n\n");
     ASSERT_TRUE(WaitFor([&] { return form.state().outline.pointCount == 1; }));
-    EXPECT_EQ(form.receivedText(), QStringLiteral("( 1.000000 , 0.500000 )  Flg = 1\r\n"));
+    // Each refused record left a line saying why; the message came once.
+    const QStringList lines = form.receivedText().split("\r\n", Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 3) << form.receivedText().toStdString();
+    EXPECT_TRUE(lines[1].startsWith(QStringLiteral("× 取り込みません: ")))
+        << lines[1].toStdString();
+    EXPECT_EQ(lines[2], QStringLiteral("( 1.000000 , 0.500000 )  Flg = 1"));
+    EXPECT_EQ(messages.size(), 2);
 }
 
-TEST_F(Form1SerialTest, A101stRecordIsRefusedAndTheStoreKeepsItsRows) {
-    QByteArray records;
-    for (int i = 0; i < 101; ++i)
+// The store's 100 rows hold 99 points and the end record: the outline can be
+// finished, the 100th point is refused with a message and a log line.
+TEST_F(Form1SerialTest, HundredRowOutlineIsFinishedAndRefusalsAreLogged) {
+    QByteArray records = "   0.0000   0.0000"
+                         "9\\r\n"; // an end record before any point
+    for (int i = 0; i < 100; ++i)
         records += QByteArray("   ") + QByteArray::number(i % 10) +
                    ".0000   1.0000"
                    "2\\r\n";
+    records += "   0.0000   0.0000"
+               "9\\r\n";
     startTablet("mt4500", records, {"--merge"});
     Form1 form;
     ASSERT_TRUE(form.Form_Load());
     form.Option1_Click();
-    ASSERT_TRUE(WaitFor([&] { return messages.size() == 1; }));
-    WaitFor([] { return false; }, 200);
+    ASSERT_TRUE(WaitFor([&] { return !form.port1().PortOpen(); }));
+    const OutlineStore& s = form.state().outline;
+    EXPECT_EQ(s.pointCount, 100);
+    EXPECT_EQ(s.finishedCount, 99);
+    EXPECT_EQ(s.pointsM[100][3], 4.0f);
+    ASSERT_EQ(messages.size(), 1) << messages.join("|").toStdString();
+    EXPECT_TRUE(messages[0].contains(QStringLiteral("まだ点がありません")))
+        << messages[0].toStdString();
+    const QStringList lines = form.receivedText().split("\r\n", Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 1 + 99 + 1 + 1);
+    EXPECT_TRUE(lines[0].startsWith(QStringLiteral("× 取り込みません: まだ点がありません")));
+    EXPECT_TRUE(lines[100].startsWith(QStringLiteral("× 取り込みません: 点は 99 点まで")))
+        << lines[100].toStdString();
+    EXPECT_EQ(lines[101], QStringLiteral("(    0.0000 ,    0.0000 )  Flg = 4"));
+    // "実行" writes the row of the 99 points.
+    form.Command2_Click();
+    EXPECT_EQ(form.sheet().Cells(2, 1).value().toString(), QStringLiteral("拾い-1"));
+}
+
+// 10,000 T5160 lines in one burst: one message box for the outline, at most
+// 20 refusal lines, and one line counting the rest before the end record.
+TEST_F(Form1SerialTest, BurstOfRecordsGivesOneMessageAndABoundedLog) {
+    QByteArray burst;
+    for (int i = 0; i < 10000; ++i)
+        burst += QByteArray::number(i % 500) + ",100,2\\r\\n";
+    startTablet("t5160", burst, {"--merge"});
+    Form1 form;
+    ASSERT_TRUE(form.Form_Load());
+    form.Text5->setText("100");
+    form.Option2_Click();
+    messages.clear(); // the scale reminder
+    ASSERT_TRUE(WaitFor([&] { return form.state().outline.pointCount == 99; }));
+    WaitFor([] { return false; }, 1500);
+    sim_->write("raw 0,0,8\\r\\n\n");
+    ASSERT_TRUE(WaitFor([&] { return !form.port2().PortOpen(); }, 20000));
+    EXPECT_EQ(messages.size(), 1) << messages.join("|").toStdString();
     EXPECT_EQ(form.state().outline.pointCount, 100);
-    EXPECT_EQ(messages.size(), 1);
-    EXPECT_TRUE(messages[0].contains("100")) << messages[0].toStdString();
+    const QString log = form.receivedText();
+    EXPECT_EQ(log.count(QStringLiteral("× 取り込みません: ")), 20);
+    EXPECT_EQ(log.count(QStringLiteral("× ほかに ")), 1);
+    EXPECT_TRUE(log.endsWith(QStringLiteral("( 0.000000 , 0.000000 )  Flg = 4\r\n")));
+    EXPECT_EQ(log.count(QStringLiteral("Flg")), 100);
+}
+
+// The whole road of a tablet outline: records through a real pty, the
+// sketch where the sketch geometry puts it, "実行", the row.
+TEST_F(Form1SerialTest, TabletOutlineBecomesSketchAndRow) {
+    startTablet("mt4500", "   0.0000   0.0000"
+                          "2\\r\n"
+                          "   4.0000   0.0000"
+                          "2\\r\n"
+                          "   4.0000   3.0000"
+                          "2\\r\n"
+                          "   0.0000   3.0000"
+                          "2\\r\n"
+                          "   0.0000   0.0000"
+                          "2\\r\n"
+                          "   0.0000   0.0000"
+                          "9\\r\n");
+    Form1 form;
+    ASSERT_TRUE(form.Form_Load());
+    form.Option1_Click();
+    ASSERT_TRUE(WaitFor([&] { return !form.port1().PortOpen(); }));
+    ASSERT_EQ(form.state().outline.finishedCount, 5);
+
+    // Where the sketch geometry puts the outline, from the metres received.
+    OutlineStore received;
+    for (int i = 1; i < form.state().outline.pointCount; ++i)
+        received.appendMetres(form.state().outline.pointsM[i][1],
+                              form.state().outline.pointsM[i][2],
+                              form.state().outline.pointsM[i][3]);
+    received.appendMetres(0, 0, 4);
+    const SketchGeometry g = ComputeSketch(received, form.Picture1->ScaleHeight());
+    ASSERT_EQ(g.n, 5);
+    for (int i = 1; i <= 5; ++i) { // the sketch left its positions in the millimetre rows
+        EXPECT_FLOAT_EQ(form.state().outline.pointsMm[i][1], g.points[size_t(i - 1)].x);
+        EXPECT_FLOAT_EQ(form.state().outline.pointsMm[i][2], g.points[size_t(i - 1)].y);
+    }
+    const QImage img = form.Picture1->Image();
+    auto red = [&](int x, int y) { return (img.pixel(x, y) & 0xffffff) == 0xff0000; };
+    auto redIn = [&](QRect box) {
+        int n = 0;
+        for (int y = box.top(); y <= box.bottom(); ++y)
+            for (int x = box.left(); x <= box.right(); ++x)
+                n += red(x, y) ? 1 : 0;
+        return n;
+    };
+    // Segment [1], from point 1 to point 2 (the bottom side), is a red line.
+    const QPointF a(g.points[0].x / 15.0, g.points[0].y / 15.0);
+    const QPointF b(g.points[1].x / 15.0, g.points[1].y / 15.0);
+    for (double t : {0.2, 0.4, 0.6, 0.8}) {
+        const QPoint p = (a + (b - a) * t).toPoint();
+        EXPECT_GT(redIn(QRect(p.x() - 1, p.y() - 1, 3, 3)), 0) << p.x() << "," << p.y();
+    }
+    // Its number "[1]" is printed from its label position down and right, and
+    // nowhere in the mirror box above the line.
+    const SketchLabel& label = g.segments[0];
+    EXPECT_EQ(label.text, QStringLiteral("[1]"));
+    const QPoint at(qRound(label.x / 15.0), qRound(label.y / 15.0));
+    EXPECT_GT(at.y(), qRound(a.y())) << "a horizontal segment has its number below it";
+    EXPECT_GT(redIn(QRect(at.x(), at.y() + 2, 30, 18)), 20);
+    EXPECT_EQ(redIn(QRect(at.x(), 2 * qRound(a.y()) - at.y() - 20, 30, 18)), 0);
+
+    form.Text4->setText("2400");
+    QTest::mouseClick(form.Command2, Qt::LeftButton);
+    const double expected[] = {14, 14, 2400, 12, 33.6, 12};
+    EXPECT_EQ(form.sheet().Cells(2, 1).value().toString(), QStringLiteral("拾い-1"));
+    for (int c = 2; c <= 7; ++c)
+        EXPECT_EQ(form.sheet().Cells(2, c).value().toDouble(), expected[c - 2]) << c;
+    EXPECT_EQ(form.state().rowNo, 3);
+    EXPECT_TRUE(form.port1().PortOpen()) << "ready for the next outline";
+    EXPECT_TRUE(messages.isEmpty()) << messages.join("|").toStdString();
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 // past workbook, and the question before unsaved rows would be lost.
 #include "main/window/form1.h"
 
+#include "main/takeoff/recovery.h"
 #include "main/takeoff/workbook.h"
 #include "window_test_helpers.h"
 
