@@ -42,6 +42,27 @@ TEST(RuntimeCommandLine, ShortFolderGivesTheModulePathAsOneArgument) {
               QStringLiteral("/opt/cob/bin/cobcrun"));
 }
 
+// Without a "Terminal" value a console program started from a desktop gets a
+// terminal window of its own; from a console it shares that console.
+TEST(RuntimeCommandLine, TerminalPrefixIsChosenWhenNoneIsSet) {
+    const auto none = [](const QString&) { return false; };
+    const auto onlyXterm = [](const QString& p) { return p == QStringLiteral("xterm"); };
+    const auto both = [](const QString&) { return true; };
+    EXPECT_EQ(ChooseTerminalPrefix(QStringLiteral(" urxvt -e "), false, none),
+              QStringLiteral("urxvt -e"));
+    EXPECT_EQ(ChooseTerminalPrefix(QString(), true, none), QString());
+    EXPECT_EQ(ChooseTerminalPrefix(QString(), false, both),
+              QStringLiteral("x-terminal-emulator -e"));
+    EXPECT_EQ(ChooseTerminalPrefix(QStringLiteral("  "), false, onlyXterm),
+              QStringLiteral("xterm -e"));
+    EXPECT_EQ(ChooseTerminalPrefix(QString(), false, none), std::nullopt);
+    EXPECT_TRUE(ProgramExists(QStringLiteral("sh")));
+    EXPECT_TRUE(ProgramExists(QStringLiteral("/bin/sh")));
+    EXPECT_FALSE(ProgramExists(QStringLiteral("/nonexistent/cobcrun")));
+    EXPECT_FALSE(ProgramExists(QStringLiteral("/etc/passwd"))) << "not executable";
+    EXPECT_FALSE(ProgramExists(QStringLiteral("no-such-program-here")));
+}
+
 TEST(RuntimeCommandLine, ModuleOverThirtyOneBytesGoesThroughMinusM) {
     // "/abcdefg/" + "LUMO80/Object/LumoSizein": 9 + 24 = 33 bytes.
     // "/abcdef/" gives 32, "/abcde/" 31: only 31 passes as it is.

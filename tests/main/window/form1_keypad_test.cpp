@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTimer>
 
 namespace {
 
@@ -70,7 +71,7 @@ TEST_F(Form1KeypadTest, MissingRuntimeIsReportedAndNothingIsRead) {
     QFile reg(qEnvironmentVariable("POINTRA_REGISTRY"));
     ASSERT_TRUE(reg.open(QIODevice::Append));
     reg.write("[HKEY_LOCAL_MACHINE\\Software\\VarnelSystem\\Pointra]\r\n"
-              "\"Runtime\"=\"/nonexistent/cobcrun\"\r\n");
+              "\"Runtime\"=\"/nonexistent/cobcrun\"\r\n\"Terminal\"=\"env\"\r\n");
     reg.close();
     RegistryFile::reload();
     writeCoordFile(" 0.0000000 0.0000001\r\n");
@@ -120,14 +121,75 @@ namespace {
 // terminal, whose own exit code is 0) does not take the earlier outline.
 TEST_F(Form1KeypadTest, UntouchedFileAfterTheRunIsNotTaken) {
     writeCoordFile(" 0.0000000 0.0000001\r\n 4000.0000 0.0000001\r\n");
-    writeRegistry(instPath(), QStringLiteral("[HKEY_LOCAL_MACHINE\\Software\\VarnelSystem\\Pointra]"
-                                             "\r\n\"Runtime\"=\"true\"\r\n"));
+    writeRegistry(instPath(),
+                  QStringLiteral("[HKEY_LOCAL_MACHINE\\Software\\VarnelSystem\\Pointra]"
+                                 "\r\n\"Runtime\"=\"true\"\r\n\"Terminal\"=\"env\"\r\n"));
     Form1 form;
     ASSERT_TRUE(form.Form_Load());
     form.Command5_Click();
     ASSERT_EQ(messages.size(), 1);
     EXPECT_EQ(form.state().outline.pointCount, 0);
     EXPECT_FALSE(form.Command2->isEnabled());
+}
+
+// A module that writes its outline and then ends with RETURN-CODE 1: the
+// file this run wrote is taken.
+TEST_F(Form1KeypadTest, OutlineWrittenBeforeANonZeroReturnCodeIsTaken) {
+    const QString built =
+        QStringLiteral(POINTRA_BIN_DIR "/../test-modules/return-code-1/LumoSizein.so");
+    ASSERT_TRUE(QFileInfo::exists(built)) << built.toStdString();
+    ASSERT_TRUE(QDir().mkpath(instPath() + "LUMO80/Object"));
+    ASSERT_TRUE(QFile::copy(built, instPath() + "LUMO80/Object/LumoSizein.so"));
+    writeCoordFile(" 9.0000000 9.0000001\r\n"); // an earlier room's outline
+    writeRegistry(instPath(), QStringLiteral("[HKEY_LOCAL_MACHINE\\Software\\VarnelSystem\\Pointra]"
+                                             "\r\n\"Terminal\"=\"env\"\r\n"));
+    QFile cfg(instPath() + "runtm.cfg");
+    ASSERT_TRUE(cfg.open(QIODevice::WriteOnly));
+    cfg.close();
+    Form1 form;
+    ASSERT_TRUE(form.Form_Load());
+    form.Command5_Click();
+    EXPECT_TRUE(messages.isEmpty()) << messages.join("|").toStdString();
+    const OutlineStore& s = form.state().outline;
+    EXPECT_EQ(s.finishedCount, 5);
+    EXPECT_FLOAT_EQ(s.pointsM[3][1], 4.0f);
+    EXPECT_FLOAT_EQ(s.pointsM[3][2], 3.0f);
+    form.Command2_Click();
+    EXPECT_EQ(form.sheet().Cells(2, 2).value().toDouble(), 14.0);
+    EXPECT_EQ(form.sheet().Cells(2, 5).value().toDouble(), 12.0);
+}
+
+// While the size input runs, closing the window is refused with a message
+// (the keyed points would be lost); after it, the window closes as usual.
+TEST_F(Form1KeypadTest, ClosingDuringTheSizeInputIsRefused) {
+    const QString script = dir_.path() + "/slow-runtime";
+    QFile f(script);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("#!/bin/sh\nsleep 1\nprintf ' 0.0000000 0.0000001\\r\\n 4000.0000 0.0000001\\r\\n'"
+            " > \"$PWD/座標.txt\"\n");
+    f.close();
+    f.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    writeRegistry(instPath(), QStringLiteral("[HKEY_LOCAL_MACHINE\\Software\\VarnelSystem\\Pointra]"
+                                             "\r\n\"Runtime\"=\"%1\"\r\n\"Terminal\"=\"env\"\r\n")
+                                  .arg(script));
+    Form1 form;
+    ASSERT_TRUE(form.Form_Load());
+    form.show();
+    bool closedDuringRun = true;
+    bool running = false;
+    QTimer::singleShot(300, &form, [&] {
+        running = form.keypadRunning();
+        closedDuringRun = form.close();
+    });
+    form.Command5_Click();
+    EXPECT_TRUE(running);
+    EXPECT_FALSE(closedDuringRun);
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_TRUE(messages[0].contains(QStringLiteral("サイズ入力の実行中は終了できません")));
+    EXPECT_TRUE(form.isVisible());
+    EXPECT_EQ(form.state().outline.finishedCount, 2) << "the outline of the run is taken";
+    answer = MsgAnswer::No;
+    EXPECT_TRUE(form.close());
 }
 
 } // namespace
