@@ -36,3 +36,7 @@ QString CellName(int row, int column);
 // second line of the message ReadWorkbook shows).
 std::optional<WorkbookData> ReadXlsxWorkbook(const QString& path, QString* reason);
 std::optional<WorkbookData> ReadXlsWorkbook(const QString& path, QString* reason);
+
+// Checks an .xls file before FreeXL opens it (workbook_ole2.cpp): the reason
+// to refuse it, or nothing.
+std::optional<QString> CheckXlsContainer(const QString& path);

@@ -32,33 +32,6 @@ QString FreexlReason(int code) {
     }
 }
 
-// The header of the OLE2 container, checked before FreeXL sees the file:
-// FreeXL reads memory it never filled when the directory is said to start in
-// sector 0 or 1 (where the allocation table and the workbook stream lie), so
-// such a file, and one whose directory lies outside the file, is refused.
-std::optional<QString> CheckOle2Header(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QStringLiteral("ファイルを開けません: %1").arg(file.errorString());
-    const QByteArray head = file.read(512);
-    const qint64 size = file.size();
-    if (head.size() < 512)
-        return QStringLiteral("OLE2 のヘッダーが短すぎます");
-    auto u16 = [&](int at) { return quint16(uchar(head[at]) | uchar(head[at + 1]) << 8); };
-    auto u32 = [&](int at) { return quint32(u16(at)) | quint32(u16(at + 2)) << 16; };
-    const quint16 byteOrder = u16(0x1C);
-    const quint16 sectorShift = u16(0x1E);
-    const quint32 directoryStart = u32(0x30);
-    if (byteOrder != 0xFFFE || (sectorShift != 9 && sectorShift != 12))
-        return QStringLiteral("OLE2 のヘッダーが正しくありません");
-    const qint64 sectorSize = qint64(1) << sectorShift;
-    const qint64 sectors = (size - 512 + sectorSize - 1) / sectorSize;
-    if (directoryStart < 2 || qint64(directoryStart) >= sectors)
-        return QStringLiteral("OLE2 のディレクトリの位置 (%1) が正しくありません")
-            .arg(directoryStart);
-    return std::nullopt;
-}
-
 struct XlsCloser {
     void operator()(const void* h) const { freexl_close(h); }
 };
@@ -98,7 +71,7 @@ std::optional<double> DateSerial(const QString& text, int type, bool mode1904) {
 } // namespace
 
 std::optional<WorkbookData> ReadXlsWorkbook(const QString& path, QString* reason) {
-    if (const auto bad = CheckOle2Header(path)) {
+    if (const auto bad = CheckXlsContainer(path)) {
         *reason = *bad;
         return std::nullopt;
     }

@@ -77,8 +77,57 @@ def sheet_and_strings(kind):
     return [SHEET_HEAD, *middle, SHEET_TAIL], strings
 
 
+def xls_many_cells(out):
+    """A 5 KB .xls whose four sheets each claim 65536 x 256 cells."""
+    import xlwt
+    wb = xlwt.Workbook()
+    for i in range(4):
+        ws = wb.add_sheet("s%d" % i)
+        ws.write(0, 0, "x")
+        ws.write(65535, 255, 1)
+    wb.save(out)
+
+
+def xls_many_cells_mini(out):
+    """An OLE2 file whose workbook stream is small enough to lie in the mini
+    stream: BOF, a DIMENSIONS record of 65536 x 256 cells, EOF."""
+    import struct
+    free, end, fatsect = 0xFFFFFFFF, 0xFFFFFFFE, 0xFFFFFFFD
+    stream = (struct.pack("<HHHHHHII", 0x0809, 16, 0x0600, 0x0005, 0, 0, 0, 0)
+              + struct.pack("<HHIIHHH", 0x0200, 14, 0, 65536, 0, 256, 0)
+              + struct.pack("<HH", 0x000A, 0))
+    header = bytearray(512)
+    header[0:8] = bytes.fromhex("D0CF11E0A1B11AE1")
+    struct.pack_into("<HHHHH", header, 0x18, 0x3E, 3, 0xFFFE, 9, 6)
+    struct.pack_into("<IIIIIIIII", header, 0x28, 0, 1, 2, 0, 4096, 1, 1, end, 0)
+    struct.pack_into("<I", header, 0x4C, 0)
+    for i in range(1, 109):
+        struct.pack_into("<I", header, 0x4C + 4 * i, free)
+    fat = struct.pack("<4I", fatsect, end, end, end) + struct.pack("<I", free) * 124
+    minifat = struct.pack("<I", end) + struct.pack("<I", free) * 127
+
+    def entry(name, kind, start, size, child=free):
+        e = bytearray(128)
+        raw = (name + "\0").encode("utf-16-le")
+        e[0:len(raw)] = raw
+        struct.pack_into("<HBB", e, 0x40, len(raw), kind, 1)
+        struct.pack_into("<III", e, 0x44, free, free, child)
+        struct.pack_into("<II", e, 0x74, start, size)
+        return bytes(e)
+
+    directory = (entry("Root Entry", 5, 3, 512, child=1) + entry("Workbook", 2, 0, len(stream))
+                 + bytes(128) * 2)
+    root = stream + bytes(512 - len(stream))
+    with open(out, "wb") as f:
+        f.write(bytes(header) + fat + minifat + directory + root)
+
+
 def main():
     kind, out = sys.argv[1], sys.argv[2]
+    if kind == "xls_many_cells":
+        return xls_many_cells(out)
+    if kind == "xls_many_cells_mini":
+        return xls_many_cells_mini(out)
     sheet, strings = sheet_and_strings(kind)
     with zipfile.ZipFile(out, "w", zipfile.ZIP_DEFLATED, compresslevel=1) as z:
         z.writestr("[Content_Types].xml", CONTENT_TYPES)

@@ -583,8 +583,8 @@ constexpr bool kSanitized =
 #endif
 
 // Small files that inflate to tens of megabytes, with one huge value, tag,
-// comment or nesting: each is refused with a short message, costing a few MB
-// more than reading a normal workbook (measured in the plain build only).
+// comment or nesting, or that claim huge sheets: each is refused with a short message, costing a
+// few MB more than reading a normal workbook (measured in the plain build only).
 TEST(WorkbookLimits, HostileWorkbooksAreRefusedInBoundedMemory) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
@@ -600,6 +600,9 @@ TEST(WorkbookLimits, HostileWorkbooksAreRefusedInBoundedMemory) {
         {"huge_part", "大きすぎます"},
         {"deep_nesting", "入れ子が深すぎます"},
         {"long_number", "数値 \"1111"},
+        // .xls files whose sheets claim more cells than FreeXL should allocate.
+        {"xls_many_cells", "シートの大きさが大きすぎます"},
+        {"xls_many_cells_mini", "シートの大きさが大きすぎます"},
     };
     for (const auto& [kind, reason] : cases) {
         SCOPED_TRACE(kind);
