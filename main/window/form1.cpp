@@ -40,6 +40,7 @@
 #include <algorithm>
 #include <limits>
 #include <set>
+#include <utility>
 
 #include <unistd.h>
 
@@ -247,12 +248,14 @@ bool Form1::Form_Load() {
     state_.outline.pointCount = 0;
     // 10.
     writeHeadingRow();
-    offerRecovery();
+    recoveryFound_ = FindRecoveryWorkbook(state_.instPath);
+    recoveryHeld_ = recoveryFound_.state == RecoveryFound::State::Unsaved ||
+                    recoveryFound_.state == RecoveryFound::State::Unreadable;
     return true;
 }
 
 void Form1::offerRecovery() {
-    RecoveryFound found = FindRecoveryWorkbook(state_.instPath);
+    RecoveryFound found = std::exchange(recoveryFound_, RecoveryFound{});
     const QDateTime now = QDateTime::currentDateTime();
     switch (found.state) {
     case RecoveryFound::State::None:
@@ -268,6 +271,7 @@ void Form1::offerRecovery() {
     }
     const QString kept = QFileInfo(RecoveryWorkbookPath(state_.instPath)).completeBaseName() +
                          now.toString(QStringLiteral("-yyyyMMdd-HHmmss")) + QStringLiteral(".xlsx");
+    recoveryHeld_ = false; // the file holds the rows the sheet now holds
     if (!MsgBoxOkCancel(this, QStringLiteral("前回保存されなかった行が控えのワークブックにあります"
                                              "（%1 行目まで）。\r\n"
                                              "OK: ワークシートに戻します。\r\n"
@@ -285,8 +289,10 @@ void Form1::offerRecovery() {
 
 bool Form1::keepRecoveryAside(const QDateTime& when) {
     QString error;
-    if (!KeepRecoveryWorkbook(state_.instPath, when, &error).isEmpty())
+    if (!KeepRecoveryWorkbook(state_.instPath, when, &error).isEmpty()) {
+        recoveryHeld_ = false;
         return true;
+    }
     recoveryHeld_ = true;
     MsgBox(this, error + QStringLiteral("\r\n控えのワークブックには前回の行が残っているため、"
                                         "この作業の行は控えに書きません。こまめに保存して下さい"));
@@ -640,6 +646,9 @@ void Form1::ReadCoordFile() {
         appendLog(PointLogLine(line.xText, line.yText, line.codeText));
     state_.outline = taken;
     forgetRefusals();
+    // The outline taken replaces whatever the store held: so does its sketch.
+    Picture1->clearPicture();
+    Picture1->Cls();
     DrawOutline(*Picture1, state_.outline, sketchName());
     Command1->setEnabled(true);
     Command2->setEnabled(true);

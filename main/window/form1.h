@@ -5,6 +5,7 @@
 
 #include "common/outline_store.h"
 #include "main/takeoff/reception.h"
+#include "main/takeoff/recovery.h"
 #include "main/takeoff/worksheet.h"
 
 #include <QDateTime>
@@ -42,8 +43,13 @@ public:
     ~Form1() override;
 
     // Start-up. Returns false when the installation is missing: the message
-    // has been shown and the program is to end.
+    // has been shown and the program is to end. A recovery workbook holding
+    // rows nobody saved is found here and held (not written over) until
+    // offerRecovery() settles it.
     bool Form_Load();
+    // Once the window shows: rows a run left unsaved in the recovery workbook
+    // are offered back; what is not taken back is kept under a dated name.
+    void offerRecovery();
 
     ProgramState& state() { return state_; }
     const ProgramState& state() const { return state_; }
@@ -141,9 +147,6 @@ private:
     // rowNo = the row after the last used one (at least 2, below the headings).
     void followLastRow();
     void writeRecovery();
-    // At start-up: rows a run left unsaved in the recovery workbook are
-    // offered back; what is not taken back is kept under a dated name.
-    void offerRecovery();
     // Renames the recovery workbook to its dated name; false (with a message)
     // when it cannot be moved, and then it is no longer written.
     bool keepRecoveryAside(const QDateTime& when);
@@ -161,6 +164,7 @@ private:
     // The recovery workbook holds rows of an earlier run that could not be
     // moved aside: it is not written over.
     bool recoveryHeld_ = false;
+    RecoveryFound recoveryFound_; // what Form_Load found, until offerRecovery()
     bool keypadRunning_ = false;
     QString lastSavePath_;
     bool unloaded_ = false;

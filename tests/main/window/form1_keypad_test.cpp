@@ -43,6 +43,11 @@ TEST_F(Form1KeypadTest, ThreeLinesBecomeAnOutlineWithItsEndRecord) {
     EXPECT_TRUE(form.Command2->isEnabled());
     EXPECT_GT(form.Picture1->retainedOperationCount(), 0u);
     EXPECT_TRUE(messages.isEmpty());
+    // Read again (a second keypad run over a waiting outline): the new sketch
+    // replaces the old one instead of being drawn over it.
+    const auto drawn = form.Picture1->retainedOperationCount();
+    form.ReadCoordFile();
+    EXPECT_EQ(form.Picture1->retainedOperationCount(), drawn);
 }
 
 TEST_F(Form1KeypadTest, UnreadableFileLeavesTheStoreAsItWas) {

@@ -157,6 +157,11 @@ TEST_F(Form1WorkbookTest, ClosingWithUnsavedRowsAsks) {
     EXPECT_TRUE(form.close());
 }
 
+QByteArray ReadAll(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
 QStringList DatedRecoveries(const QString& folder) {
     return QDir(folder).entryList({QStringLiteral("worksheet-recovery-*.xlsx")}, QDir::Files);
 }
@@ -173,6 +178,8 @@ TEST_F(Form1WorkbookTest, RowsOfAKilledRunAreOfferedAndRestored) {
     }
     Form1 form;
     ASSERT_TRUE(form.Form_Load());
+    EXPECT_TRUE(messages.isEmpty()) << "asked once the window shows";
+    form.offerRecovery();
     ASSERT_EQ(messages.size(), 1);
     EXPECT_TRUE(messages[0].contains(QStringLiteral("前回保存されなかった行")))
         << messages[0].toStdString();
@@ -201,6 +208,7 @@ TEST_F(Form1WorkbookTest, DeclinedRowsAreKeptUnderADatedNameAndSavedOnesNotOffer
     {
         Form1 form;
         ASSERT_TRUE(form.Form_Load());
+        form.offerRecovery();
         ASSERT_EQ(messages.size(), 1);
         EXPECT_FALSE(form.sheet().Cells(2, 1).value().isValid());
         EXPECT_EQ(form.state().rowNo, 2);
@@ -222,6 +230,7 @@ TEST_F(Form1WorkbookTest, DeclinedRowsAreKeptUnderADatedNameAndSavedOnesNotOffer
     {
         Form1 form;
         ASSERT_TRUE(form.Form_Load());
+        form.offerRecovery();
         EXPECT_TRUE(messages.isEmpty()) << messages.join("|").toStdString();
         EXPECT_FALSE(form.sheet().Cells(2, 1).value().isValid());
         // Closing with "No" keeps the unsaved row aside as well.
@@ -234,6 +243,7 @@ TEST_F(Form1WorkbookTest, DeclinedRowsAreKeptUnderADatedNameAndSavedOnesNotOffer
     messages.clear();
     Form1 last;
     ASSERT_TRUE(last.Form_Load());
+    last.offerRecovery();
     EXPECT_TRUE(messages.isEmpty());
 }
 
@@ -244,6 +254,9 @@ TEST_F(Form1WorkbookTest, UnreadableRecoveryIsKeptAsideWithAMessage) {
     f.close();
     Form1 form;
     ASSERT_TRUE(form.Form_Load());
+    TakeRectangle(form); // held until settled: the damaged file is not written over
+    EXPECT_EQ(ReadAll(RecoveryWorkbookPath(instPath())), QByteArray("PK\x03\x04 damaged"));
+    form.offerRecovery();
     ASSERT_EQ(messages.size(), 1);
     EXPECT_EQ(DatedRecoveries(dir_.path()).size(), 1);
     TakeRectangle(form);
