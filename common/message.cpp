@@ -2,6 +2,8 @@
 
 #include <QApplication>
 #include <QFileDialog>
+#include <QInputDialog>
+#include <QLineEdit>
 #include <QMessageBox>
 
 namespace {
@@ -13,8 +15,16 @@ MessageHook& hook() {
     static MessageHook h;
     return h;
 }
+TitledMessageHook& titledHook() {
+    static TitledMessageHook h;
+    return h;
+}
 FileDialogHook& fileHook() {
     static FileDialogHook h;
+    return h;
+}
+InputBoxHook& inputHook() {
+    static InputBoxHook h;
     return h;
 }
 QString effectiveTitle() {
@@ -32,25 +42,40 @@ void SetMessageHook(MessageHook h) {
     hook() = std::move(h);
 }
 
+void SetTitledMessageHook(TitledMessageHook h) {
+    titledHook() = std::move(h);
+}
+
+// The answer of a hook when one is set.
+static std::optional<MsgAnswer> hooked(const QString& title, const QString& text) {
+    if (titledHook())
+        return titledHook()(title, text);
+    if (hook())
+        return hook()(text);
+    return std::nullopt;
+}
+
 void MsgBox(QWidget* parent, const QString& text) {
-    if (hook()) {
-        hook()(text);
+    MsgBox(parent, text, effectiveTitle());
+}
+
+void MsgBox(QWidget* parent, const QString& text, const QString& title) {
+    if (hooked(title, text))
         return;
-    }
-    QMessageBox::information(parent, effectiveTitle(), text, QMessageBox::Ok);
+    QMessageBox::information(parent, title, text, QMessageBox::Ok);
 }
 
 bool MsgBoxOkCancel(QWidget* parent, const QString& text) {
-    if (hook())
-        return hook()(text) != MsgAnswer::Cancel;
+    if (const auto answer = hooked(effectiveTitle(), text))
+        return *answer != MsgAnswer::Cancel;
     return QMessageBox::question(parent, effectiveTitle(), text,
                                  QMessageBox::Ok | QMessageBox::Cancel,
                                  QMessageBox::Ok) == QMessageBox::Ok;
 }
 
 MsgAnswer MsgBoxYesNoCancel(QWidget* parent, const QString& text) {
-    if (hook())
-        return hook()(text);
+    if (const auto answer = hooked(effectiveTitle(), text))
+        return *answer;
     auto r = QMessageBox::question(parent, effectiveTitle(), text,
                                    QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel,
                                    QMessageBox::Yes);
@@ -77,4 +102,20 @@ QString GetSaveFileName(QWidget* parent, const QString& caption, const QString& 
     if (fileHook())
         return fileHook()(true, filter);
     return QFileDialog::getSaveFileName(parent, caption, suggestedPath, filter);
+}
+
+void SetInputBoxHook(InputBoxHook h) {
+    inputHook() = std::move(h);
+}
+
+std::optional<QString> InputBox(QWidget* parent, const QString& prompt, const QString& title,
+                                const QString& defaultText) {
+    if (inputHook())
+        return inputHook()(prompt, title);
+    bool ok = false;
+    const QString text =
+        QInputDialog::getText(parent, title, prompt, QLineEdit::Normal, defaultText, &ok);
+    if (!ok)
+        return std::nullopt;
+    return text;
 }

@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <functional>
+#include <optional>
 
 class QWidget;
 
@@ -15,6 +16,8 @@ QString MessageTitle();
 
 // Shows text in a modal box with an OK button.
 void MsgBox(QWidget* parent, const QString& text);
+// The same under a title of its own instead of the program's.
+void MsgBox(QWidget* parent, const QString& text, const QString& title);
 
 // Asks a question with OK and Cancel; true for OK.
 bool MsgBoxOkCancel(QWidget* parent, const QString& text);
@@ -28,6 +31,19 @@ MsgAnswer MsgBoxYesNoCancel(QWidget* parent, const QString& text);
 // function to restore the dialogs.
 using MessageHook = std::function<MsgAnswer(const QString& text)>;
 void SetMessageHook(MessageHook hook);
+// The same with the box's title as well; when set it is asked instead of the
+// plain hook.
+using TitledMessageHook = std::function<MsgAnswer(const QString& title, const QString& text)>;
+void SetTitledMessageHook(TitledMessageHook hook);
+
+// A modal input box with a prompt and a title: the text typed, or nothing
+// when the user cancelled (an empty text when OK was pressed on an empty box).
+std::optional<QString> InputBox(QWidget* parent, const QString& prompt, const QString& title,
+                                const QString& defaultText = QString());
+// A hook that answers the input boxes instead of the user (tests).
+using InputBoxHook =
+    std::function<std::optional<QString>(const QString& prompt, const QString& title)>;
+void SetInputBoxHook(InputBoxHook hook);
 
 // File dialogs (open and save). filter is in Qt's form
 // ("エクセルファイル (*.xlsx *.xls)"). An empty result means cancelled.

@@ -56,6 +56,28 @@ public:
     // Empties the store (rows stay as garbage-free zeros).
     void clear() { *this = OutlineStore{}; }
 
-    // The outline is complete once its end record (code 4) is the last row.
-    bool endReceived() const { return pointCount > 0 && pointsM[pointCount][3] == 4.0f; }
+    // A new outline starts in the store: no row held, nothing finished. The
+    // rows of the previous outline stay until they are overwritten.
+    void beginOutline() {
+        pointCount = 0;
+        finishedCount = 0;
+        finished_ = false;
+    }
+
+    // Marks the outline finished. The on-screen digitizer finishes without
+    // leaving an end record as the last row ("中ボタン" stores none, and its
+    // finish sets pointCount back to 0), so it says so explicitly. The mark
+    // holds while finishedCount counts the finished points: "実行" and
+    // "キャンセル" set finishedCount to 0 and so end it.
+    void markFinished() { finished_ = true; }
+
+    // The outline is complete: its end record (code 4) is the last row, or
+    // a finish marked it. No further record may be appended to it.
+    bool endReceived() const {
+        return (pointCount > 0 && pointsM[pointCount][3] == 4.0f) ||
+               (finished_ && finishedCount > 0);
+    }
+
+private:
+    bool finished_ = false;
 };

@@ -15,6 +15,9 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <map>
+#include <memory>
+#include <utility>
 
 namespace {
 
@@ -23,9 +26,9 @@ namespace {
 constexpr double kDotsPerInch = 96.0;
 constexpr int kDotsPerMetre = 3780; // 96 dpi, as written into the bitmap header
 
-// Drawings are flattened into a raster layer only while that layer stays
-// within this many pixels (64 MB at 4 bytes a pixel).
-constexpr qint64 kFlattenBudgetPixels = 16 * 1024 * 1024;
+// Flattened tiles of one box stay within this many bytes (64 MB); past it
+// the oldest drawings of a run are forgotten instead.
+constexpr qint64 kTileBudgetBytes = qint64(64) * 1024 * 1024;
 
 // Pixel coordinates are kept within this distance of the origin: far beyond
 // any box, yet small enough that no pixel arithmetic can overflow.
@@ -112,11 +115,65 @@ int64_t roundedQuotient(int64_t a, int64_t b) {
     return a >= 0 ? (2 * a + b) / (2 * b) : -((-2 * a + b) / (2 * b));
 }
 
+// On and off runs (pixels) of the broken line styles, counted from the
+// line's first point; empty for a solid line.
+std::vector<int> stylePattern(PictureBox::DrawStyle style) {
+    using S = PictureBox::DrawStyle;
+    switch (style) {
+    case S::Dash:
+        return {8, 4};
+    case S::Dot:
+        return {2, 2};
+    case S::DashDot:
+        return {8, 3, 2, 3};
+    case S::DashDotDot:
+        return {8, 3, 2, 3, 2, 3};
+    default:
+        return {};
+    }
+}
+
+// Whether the pixel at distance t from the line's start is drawn.
+bool patternOn(const std::vector<int>& pattern, int64_t t) {
+    if (pattern.empty())
+        return true;
+    int64_t period = 0;
+    for (int n : pattern)
+        period += n;
+    t %= period;
+    for (std::size_t i = 0; i < pattern.size(); ++i) {
+        if (t < pattern[i])
+            return i % 2 == 0;
+        t -= pattern[i];
+    }
+    return true;
+}
+
+Qt::PenStyle penStyle(PictureBox::DrawStyle style) {
+    using S = PictureBox::DrawStyle;
+    switch (style) {
+    case S::Dash:
+        return Qt::DashLine;
+    case S::Dot:
+        return Qt::DotLine;
+    case S::DashDot:
+        return Qt::DashDotLine;
+    case S::DashDotDot:
+        return Qt::DashDotDotLine;
+    case S::Transparent:
+        return Qt::NoPen;
+    default:
+        return Qt::SolidLine;
+    }
+}
+
 // The pixels of a one-pixel line inside an area. Each pixel follows from its
 // own column (or row) alone, so drawing a line in pieces, one exposed area at
 // a time, gives the same pixels as drawing it whole; a clipped painter line
-// does not promise that. Only the columns inside the area are visited.
-QVector<QPoint> thinLinePixels(QPoint a, QPoint b, const QRect& area) {
+// does not promise that. Only the columns inside the area are visited. A
+// broken style keeps the pixels of its on runs, counted from a.
+QVector<QPoint> thinLinePixels(QPoint a, QPoint b, const QRect& area,
+                               const std::vector<int>& pattern = {}) {
     QVector<QPoint> pts;
     const int64_t dx = int64_t(b.x()) - a.x();
     const int64_t dy = int64_t(b.y()) - a.y();
@@ -130,7 +187,10 @@ QVector<QPoint> thinLinePixels(QPoint a, QPoint b, const QRect& area) {
     const int64_t to = xMajor ? std::max(a.x(), b.x()) : std::max(a.y(), b.y());
     const int64_t lo = std::max<int64_t>(from, xMajor ? area.left() : area.top());
     const int64_t hi = std::min<int64_t>(to, xMajor ? area.right() : area.bottom());
+    const int64_t start = xMajor ? a.x() : a.y();
     for (int64_t u = lo; u <= hi; ++u) {
+        if (!patternOn(pattern, std::llabs(u - start)))
+            continue;
         if (xMajor) {
             const int64_t y = a.y() + roundedQuotient((u - a.x()) * dy, dx);
             if (y >= area.top() && y <= area.bottom())
@@ -156,9 +216,17 @@ void putLe32(char* p, uint32_t v) {
 
 } // namespace
 
+// Flattened drawings: transparent tiles of kTileSize pixels, only where
+// something was drawn, keyed by (tile row, tile column).
+struct PictureBox::Tiles {
+    std::map<std::pair<int, int>, QImage> tiles;
+    qint64 bytes() const { return qint64(tiles.size()) * kTileSize * kTileSize * 4; }
+};
+
 struct PictureBox::Operation {
-    enum class Kind { Line, Dot, Circle, Text, Picture };
+    enum class Kind { Line, Dot, Circle, Text, Picture, Layer };
     Kind kind = Kind::Line;
+    DrawStyle style = DrawStyle::Solid;
     QRect bounds; // widget pixels touched, for skipping unexposed operations
     QColor color;
     QColor fill;
@@ -169,7 +237,8 @@ struct PictureBox::Operation {
     QString text;
     QFont font;
     QImage image;
-    QRectF dest, src; // dest in pixels, src in source pixels
+    QRectF dest, src;             // dest in pixels, src in source pixels
+    std::shared_ptr<Tiles> tiles; // Layer
 };
 
 PictureBox::PictureBox(QWidget* parent) : QWidget(parent), fontName_(kJapaneseFontName) {
@@ -181,6 +250,14 @@ PictureBox::~PictureBox() = default;
 
 std::size_t PictureBox::retainedOperationCount() const {
     return ops_.size();
+}
+
+qint64 PictureBox::flattenedBytes() const {
+    qint64 n = 0;
+    for (const Operation& op : ops_)
+        if (op.tiles)
+            n += op.tiles->bytes();
+    return n;
 }
 
 void PictureBox::setBackColor(const QColor& c) {
@@ -249,7 +326,6 @@ float PictureBox::TextHeight(const QString&) const {
 void PictureBox::Cls() {
     ops_.clear();
     ops_.shrink_to_fit();
-    flattened_ = QImage();
     currentX_ = 0.0f;
     currentY_ = 0.0f;
     update();
@@ -258,7 +334,6 @@ void PictureBox::Cls() {
 void PictureBox::setPicture(const QImage& picture) {
     picture_ = picture;
     ops_.clear();
-    flattened_ = QImage();
     update();
 }
 
@@ -271,10 +346,14 @@ void PictureBox::Line(float x1, float y1, float x2, float y2, const QColor& colo
     op.kind = Operation::Kind::Line;
     op.color = color.isValid() ? color : foreColor_;
     op.width = drawWidth_;
+    // Only one-pixel lines are broken; wider lines are solid.
+    op.style = drawWidth_ <= 1 ? drawStyle_ : DrawStyle::Solid;
     QPointF a = toPixels(x1, y1);
     QPointF b = toPixels(x2, y2);
     currentX_ = x2;
     currentY_ = y2;
+    if (op.style == DrawStyle::Transparent)
+        return;
     if (!isFinite(a) || !isFinite(b) || !clipToLimit(a, b))
         return; // nothing of it can be seen
     op.p1 = QPointF(roundToPixel(a.x()), roundToPixel(a.y()));
@@ -288,6 +367,7 @@ void PictureBox::Circle(float x, float y, float radius, const QColor& color) {
     Operation op;
     op.color = color.isValid() ? color : foreColor_;
     op.width = drawWidth_;
+    op.style = drawWidth_ <= 1 ? drawStyle_ : DrawStyle::Solid;
     op.filled = fillStyle_ == FillStyle::Solid;
     op.fill = fillColor_;
     const QPointF c = toPixels(x, y);
@@ -303,6 +383,33 @@ void PictureBox::Circle(float x, float y, float radius, const QColor& color) {
     const int m = static_cast<int>(std::ceil(op.radius)) + op.width + 1;
     op.bounds = QRect(op.p1.toPoint(), op.p1.toPoint()).adjusted(-m, -m, m, m);
     addOperation(std::move(op));
+}
+
+void PictureBox::PSet(float x, float y, const QColor& color) {
+    Operation op;
+    op.kind = Operation::Kind::Dot;
+    op.color = color.isValid() ? color : foreColor_;
+    op.width = drawWidth_;
+    const QPointF c = toPixels(x, y);
+    currentX_ = x;
+    currentY_ = y;
+    if (!isFinite(c))
+        return;
+    op.p1 = QPointF(roundToPixel(c.x()), roundToPixel(c.y()));
+    const int m = op.width + 1;
+    op.bounds = QRect(op.p1.toPoint(), op.p1.toPoint()).adjusted(-m, -m, m, m);
+    addOperation(std::move(op));
+}
+
+qint64 PictureBox::Point(float x, float y) const {
+    const QPointF p = toPixels(x, y);
+    if (!isFinite(p))
+        return -1;
+    const QPoint px(static_cast<int>(std::floor(std::clamp(p.x(), -kCoordLimit, kCoordLimit))),
+                    static_cast<int>(std::floor(std::clamp(p.y(), -kCoordLimit, kCoordLimit))));
+    if (!rect().contains(px))
+        return -1;
+    return Image(QRect(px, QSize(1, 1))).pixel(0, 0) & 0xffffff;
 }
 
 void PictureBox::Print(const QString& text) {
@@ -359,27 +466,98 @@ void PictureBox::addOperation(Operation&& op) {
 }
 
 // Keeps memory bounded when a box is drawn on for a long time without being
-// cleared: the operations so far are painted into a transparent layer that
-// sits under the newer ones. A box too large for such a layer forgets its
-// oldest half instead.
+// cleared. Pictures stay as they are; each run of other drawings between
+// them is painted into transparent tiles that sit at its place in the list,
+// covering only what the box shows of them. A run whose tiles would pass the
+// budget forgets its oldest half instead.
 void PictureBox::flattenOperations() {
-    const QSize want = size().expandedTo(flattened_.size());
-    if (want.isEmpty() || qint64(want.width()) * want.height() > kFlattenBudgetPixels) {
-        ops_.erase(ops_.begin(), ops_.begin() + static_cast<std::ptrdiff_t>(ops_.size() / 2));
-        return;
+    std::vector<Operation> out;
+    std::vector<Operation> run;
+    auto endRun = [&]() {
+        if (run.empty())
+            return;
+        if (!flattenRun(run, out)) {
+            // Keep the newer half as it is.
+            run.erase(run.begin(), run.begin() + static_cast<std::ptrdiff_t>(run.size() / 2));
+            for (Operation& op : run)
+                out.push_back(std::move(op));
+        }
+        run.clear();
+    };
+    for (Operation& op : ops_) {
+        if (op.kind == Operation::Kind::Picture) {
+            endRun();
+            out.push_back(std::move(op));
+        } else {
+            run.push_back(std::move(op));
+        }
     }
-    QImage layer(want, QImage::Format_ARGB32_Premultiplied);
-    layer.fill(Qt::transparent);
-    QPainter p(&layer);
-    if (!flattened_.isNull())
-        p.drawImage(0, 0, flattened_);
-    const QRect all(QPoint(0, 0), want);
-    for (const Operation& op : ops_)
-        if (op.bounds.intersects(all))
-            drawOperation(p, op, all);
-    p.end();
-    flattened_ = std::move(layer);
-    ops_.clear();
+    endRun();
+    // Pictures wholly covered by a later opaque picture cannot be seen.
+    std::vector<Operation> kept;
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        bool hidden = false;
+        if (out[i].kind == Operation::Kind::Picture && out.size() > kMaxOperations)
+            for (std::size_t j = i + 1; j < out.size() && !hidden; ++j)
+                hidden = out[j].kind == Operation::Kind::Picture &&
+                         !out[j].image.hasAlphaChannel() && out[j].dest.contains(out[i].dest);
+        if (!hidden)
+            kept.push_back(std::move(out[i]));
+    }
+    ops_ = std::move(kept);
+}
+
+bool PictureBox::flattenRun(std::vector<Operation>& run, std::vector<Operation>& out) const {
+    const QRect box = rect();
+    if (box.isEmpty())
+        return false;
+    // The run's first operation may be the tiles of an earlier flattening.
+    auto tiles = std::make_shared<Tiles>();
+    std::size_t first = 0;
+    if (run.front().kind == Operation::Kind::Layer) {
+        *tiles = *run.front().tiles;
+        first = 1;
+    }
+    // Which operations touch which tile.
+    std::map<std::pair<int, int>, std::vector<const Operation*>> touched;
+    for (std::size_t i = first; i < run.size(); ++i) {
+        const QRect b = run[i].bounds & box;
+        if (b.isEmpty())
+            continue;
+        for (int ty = b.top() / kTileSize; ty <= b.bottom() / kTileSize; ++ty)
+            for (int tx = b.left() / kTileSize; tx <= b.right() / kTileSize; ++tx)
+                touched[{ty, tx}].push_back(&run[i]);
+    }
+    qint64 newTiles = 0;
+    for (const auto& entry : touched)
+        if (!tiles->tiles.count(entry.first))
+            ++newTiles;
+    if (tiles->bytes() + newTiles * kTileSize * kTileSize * 4 > kTileBudgetBytes)
+        return false;
+    for (const auto& [key, list] : touched) {
+        QImage& tile = tiles->tiles[key];
+        if (tile.isNull()) {
+            tile = QImage(kTileSize, kTileSize, QImage::Format_ARGB32_Premultiplied);
+            if (tile.isNull())
+                return false;
+            tile.fill(Qt::transparent);
+        }
+        const QRect area(key.second * kTileSize, key.first * kTileSize, kTileSize, kTileSize);
+        QPainter p(&tile);
+        p.translate(-area.topLeft());
+        p.setClipRect(area);
+        for (const Operation* op : list)
+            drawOperation(p, *op, area);
+    }
+    Operation layer;
+    layer.kind = Operation::Kind::Layer;
+    layer.tiles = std::move(tiles);
+    for (const auto& entry : layer.tiles->tiles)
+        layer.bounds |= QRect(entry.first.second * kTileSize, entry.first.first * kTileSize,
+                              kTileSize, kTileSize);
+    if (!layer.tiles->tiles.empty())
+        out.push_back(std::move(layer));
+    return true;
 }
 
 void PictureBox::drawOperation(QPainter& painter, const Operation& op, const QRect& area) {
@@ -387,7 +565,8 @@ void PictureBox::drawOperation(QPainter& painter, const Operation& op, const QRe
     case Operation::Kind::Line:
         painter.setPen(strokePen(op.color, op.width));
         if (op.width <= 1) {
-            const QVector<QPoint> pts = thinLinePixels(op.p1.toPoint(), op.p2.toPoint(), area);
+            const QVector<QPoint> pts =
+                thinLinePixels(op.p1.toPoint(), op.p2.toPoint(), area, stylePattern(op.style));
             if (!pts.isEmpty())
                 painter.drawPoints(pts.constData(), int(pts.size()));
         } else {
@@ -398,12 +577,30 @@ void PictureBox::drawOperation(QPainter& painter, const Operation& op, const QRe
         painter.setPen(strokePen(op.color, op.width));
         painter.drawPoint(op.p1);
         break;
-    case Operation::Kind::Circle:
-        painter.setPen(strokePen(op.color, op.width));
+    case Operation::Kind::Circle: {
+        QPen pen = strokePen(op.color, op.width);
+        pen.setStyle(penStyle(op.style));
+        painter.setPen(pen);
         painter.setBrush(op.filled ? QBrush(op.fill) : QBrush(Qt::NoBrush));
         painter.drawEllipse(op.p1, op.radius, op.radius);
         painter.setBrush(Qt::NoBrush);
         break;
+    }
+    case Operation::Kind::Layer: {
+        const QRect want = area & op.bounds;
+        if (want.isEmpty())
+            break;
+        for (int ty = want.top() / kTileSize; ty <= want.bottom() / kTileSize; ++ty)
+            for (int tx = want.left() / kTileSize; tx <= want.right() / kTileSize; ++tx) {
+                const auto it = op.tiles->tiles.find({ty, tx});
+                if (it == op.tiles->tiles.end())
+                    continue;
+                const QRect tileArea(tx * kTileSize, ty * kTileSize, kTileSize, kTileSize);
+                const QRect part = tileArea & want;
+                painter.drawImage(part.topLeft(), it->second, part.translated(-tileArea.topLeft()));
+            }
+        break;
+    }
     case Operation::Kind::Text: {
         painter.setPen(op.color);
         painter.setFont(op.font);
@@ -447,9 +644,6 @@ void PictureBox::renderArea(QPainter& painter, const QRect& area) const {
     const QRect pic = area & picture_.rect();
     if (!pic.isEmpty())
         painter.drawImage(pic.topLeft(), picture_, pic);
-    const QRect flat = area & flattened_.rect();
-    if (!flat.isEmpty())
-        painter.drawImage(flat.topLeft(), flattened_, flat);
     for (const Operation& op : ops_)
         if (op.bounds.intersects(area))
             drawOperation(painter, op, area);
@@ -471,6 +665,26 @@ QImage PictureBox::Image(const QRect& pixelArea) const {
     QPainter p(&image);
     p.translate(-pixelArea.topLeft());
     renderArea(p, pixelArea);
+    p.end();
+    return image;
+}
+
+QImage PictureBox::Image(const QRectF& pixelArea, double scale) const {
+    if (pixelArea.isEmpty() || !(scale > 0) || !std::isfinite(scale))
+        return QImage();
+    const QSize size(std::max(1, int(std::ceil(pixelArea.width() * scale - 1e-9))),
+                     std::max(1, int(std::ceil(pixelArea.height() * scale - 1e-9))));
+    if (qint64(size.width()) * size.height() > qint64(1) << 28)
+        return QImage();
+    QImage image(size, QImage::Format_RGB32);
+    if (image.isNull())
+        return image;
+    image.setDotsPerMeterX(kDotsPerMetre);
+    image.setDotsPerMeterY(kDotsPerMetre);
+    QPainter p(&image);
+    p.scale(scale, scale);
+    p.translate(-pixelArea.topLeft());
+    renderArea(p, pixelArea.toAlignedRect());
     p.end();
     return image;
 }

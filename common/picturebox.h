@@ -11,7 +11,10 @@
 //
 // Painting renders only the exposed area: a background picture or a stretched
 // source rectangle of a huge drawing costs the visible pixels, not the whole
-// image.
+// image. Pictures painted into the box (PaintPicture) are kept as they are,
+// never dropped or rasterised; a long run of other drawings is flattened
+// into tiles covering only where something was drawn, so a big box costs
+// no more than a small one.
 
 #include <QByteArray>
 #include <QColor>
@@ -34,10 +37,22 @@ public:
     enum class ScaleMode { Twips = 1, Pixels = 3 };
     // Solid fills circles with FillColor; Transparent leaves them hollow.
     enum class FillStyle { Solid = 0, Transparent = 1 };
+    // Line pattern of one-pixel lines and outlines; wider lines are solid.
+    enum class DrawStyle {
+        Solid = 0,
+        Dash = 1,
+        Dot = 2,
+        DashDot = 3,
+        DashDotDot = 4,
+        Transparent = 5,
+        InsideSolid = 6
+    };
 
     static constexpr double kTwipsPerPixel = 15.0;
-    // Operations kept before older ones are flattened into a raster layer.
+    // Operations kept before a run of drawings is flattened into tiles.
     static constexpr std::size_t kMaxOperations = 10000;
+    // Side of a flattening tile, pixels.
+    static constexpr int kTileSize = 256;
 
     explicit PictureBox(QWidget* parent = nullptr);
     ~PictureBox() override;
@@ -55,6 +70,8 @@ public:
     void setFillStyle(FillStyle s) { fillStyle_ = s; }
     int DrawWidth() const { return drawWidth_; }
     void setDrawWidth(int pixels); // at least 1
+    DrawStyle drawStyle() const { return drawStyle_; }
+    void setDrawStyle(DrawStyle s) { drawStyle_ = s; }
     bool FontBold() const { return fontBold_; }
     void setFontBold(bool bold) { fontBold_ = bold; }
     float FontSize() const { return fontSize_; } // points
@@ -88,6 +105,11 @@ public:
     // with FillColor when FillStyle is Solid. A radius below one pixel draws
     // a dot of DrawWidth pixels. Leaves CurrentX/CurrentY at the centre.
     void Circle(float x, float y, float radius, const QColor& color = QColor());
+    // One point in the given colour (ForeColor when invalid), DrawWidth
+    // pixels across. Leaves CurrentX/CurrentY at (x, y).
+    void PSet(float x, float y, const QColor& color = QColor());
+    // The colour shown at (x, y) as 0xRRGGBB, or -1 outside the box.
+    qint64 Point(float x, float y) const;
     // Text in ForeColor, FontName/FontSize/FontBold, its top-left corner at
     // CurrentX/CurrentY; then CurrentX = 0 and CurrentY moves one line down.
     void Print(const QString& text);
@@ -106,6 +128,9 @@ public:
     // The same for one area (in widget pixels) only; the image has the size
     // of that area.
     QImage Image(const QRect& pixelArea) const;
+    // One area (widget pixels) rendered at a scale: an image of the area's
+    // size times scale, costing that size, not the area's.
+    QImage Image(const QRectF& pixelArea, double scale) const;
     // Saves Image() as a 24-bit Windows bitmap, replacing the file atomically.
     bool SavePicture(const QString& path, QString* error = nullptr) const;
 
@@ -115,6 +140,8 @@ public:
 
     // Number of drawing operations currently retained (for diagnostics).
     std::size_t retainedOperationCount() const;
+    // Bytes held by flattened tiles (for diagnostics).
+    qint64 flattenedBytes() const;
 
 signals:
     // Button: 1 left, 2 right, 4 middle (the buttons held, for a move);
@@ -131,9 +158,11 @@ protected:
 
 private:
     struct Operation;
+    struct Tiles;
 
     void addOperation(Operation&& op);
     void flattenOperations();
+    bool flattenRun(std::vector<Operation>& run, std::vector<Operation>& out) const;
     void renderArea(QPainter& painter, const QRect& area) const;
     static void drawOperation(QPainter& painter, const Operation& op, const QRect& area);
     QFont currentFont() const;
@@ -145,6 +174,7 @@ private:
     QColor fillColor_ = Qt::black;
     FillStyle fillStyle_ = FillStyle::Transparent;
     int drawWidth_ = 1;
+    DrawStyle drawStyle_ = DrawStyle::Solid;
     bool fontBold_ = false;
     float fontSize_ = 9.0f;
     QString fontName_;
@@ -152,7 +182,6 @@ private:
     float currentY_ = 0.0f;
 
     QImage picture_;
-    QImage flattened_; // older drawings, transparent where nothing was drawn
     std::vector<Operation> ops_;
 };
 

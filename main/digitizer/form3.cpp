@@ -1,20 +1,489 @@
 #include "main/digitizer/form3.h"
 
+#include "common/message.h"
+#include "common/numtext.h"
+#include "common/picturebox.h"
+#include "common/textcodec.h"
+#include "common/uifont.h"
+#include "main/digitizer/view_state.h"
+#include "main/image/form2.h"
+#include "main/window/form1.h"
+
+#include <QCheckBox>
+#include <QEvent>
+#include <QGuiApplication>
 #include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollBar>
+#include <QStatusBar>
 #include <QVBoxLayout>
 
-Form3::Form3(QWidget* parent) : QDialog(parent) {
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+const QString kErrorTitle = QStringLiteral("エラー");
+constexpr int kScrollBarSize = 20; // the scroll bars' width, pixels
+constexpr int kBottomRow = 24;     // comment and button row below the scroll bar
+constexpr QSize kDefaultClient(1000, 680);
+constexpr QSize kMinClient(400, 260);
+constexpr int kThumbnailSide = 400; // curGazo.bmp: the 6000 x 6000 twips of the sketches
+
+// The window frame's extra size over its inner size, as last seen: the
+// view-state file keeps the outer size.
+QSize& lastFrameExtra() {
+    static QSize extra(0, 0);
+    return extra;
+}
+
+} // namespace
+
+Form3::Form3(Form1& main)
+    : QDialog(&main), form1_(main), form2_(main.form2()), state_(main.state()) {
+    buildControls();
+}
+
+Form3::~Form3() = default;
+
+void Form3::buildControls() {
     setObjectName(QStringLiteral("Form3"));
-    setWindowTitle(QStringLiteral("デジタイザ"));
+    setWindowTitle(QStringLiteral("Varpadizer"));
     setModal(true);
+    setFont(JapaneseUiFont(9));
+
     auto* layout = new QVBoxLayout(this);
-    auto* text = new QLabel(QStringLiteral("画面デジタイザはこの版ではまだ使えません。\n"
-                                           "タブレットまたはKeyINで入力して下さい。"),
-                            this);
-    layout->addWidget(text);
-    auto* close = new QPushButton(QStringLiteral("閉じる"), this);
-    close->setObjectName(QStringLiteral("Command1"));
-    connect(close, &QPushButton::clicked, this, &QDialog::accept);
-    layout->addWidget(close);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+
+    menuBar = new QMenuBar(this);
+    menuBar->setObjectName(QStringLiteral("menuBar"));
+    layout->setMenuBar(menuBar);
+    auto item = [this](QMenu* menu, const char* name, const QString& caption) {
+        QAction* a = menu->addAction(caption);
+        a->setObjectName(QString::fromLatin1(name));
+        return a;
+    };
+    A1 = menuBar->addMenu(QStringLiteral("ファイル"));
+    A1->setObjectName(QStringLiteral("A1"));
+    A11 = item(A1, "A11", QStringLiteral("画像の選択"));
+    A12 = item(A1, "A12", QStringLiteral("中断-->再開"));
+    A13 = item(A1, "A13", QStringLiteral("終了"));
+    D1 = menuBar->addMenu(QStringLiteral("画像編集"));
+    D1->setObjectName(QStringLiteral("D1"));
+    D11 = item(D1, "D11", QStringLiteral("元のスケール"));
+    D12 = item(D1, "D12", QStringLiteral("拡大"));
+    D13 = item(D1, "D13", QStringLiteral("拡大（２段階）"));
+    D14 = item(D1, "D14", QStringLiteral("縮小"));
+    D15 = item(D1, "D15", QStringLiteral("縮小（２段階）"));
+    D16 = item(D1, "D16", QStringLiteral("右に回転"));
+    D17 = item(D1, "D17", QStringLiteral("左に回転"));
+    E1 = menuBar->addMenu(QStringLiteral("基準値"));
+    E1->setObjectName(QStringLiteral("E1"));
+    E11 = item(E1, "E11", QStringLiteral("原点設定"));
+    E12 = item(E1, "E12", QStringLiteral("スケール"));
+    E13 = item(E1, "E13", QStringLiteral("基準値表示"));
+    // Choosing a drawing, zoom, rotation and the calibration commands come
+    // with the next version of the digitizer.
+    for (QAction* a : {A11, D11, D12, D13, D14, D15, D16, D17, E11, E12})
+        a->setEnabled(false);
+
+    client_ = new QWidget(this);
+    client_->setObjectName(QStringLiteral("client"));
+    client_->installEventFilter(this);
+    layout->addWidget(client_, 1);
+
+    view = new QWidget(client_);
+    view->setObjectName(QStringLiteral("view"));
+    view->setAutoFillBackground(true);
+    QPalette pal = view->palette();
+    pal.setColor(QPalette::Window, QColor(128, 128, 128));
+    view->setPalette(pal);
+    Picture1 = new PictureBox(view);
+    Picture1->setObjectName(QStringLiteral("Picture1"));
+    Picture1->setScaleMode(PictureBox::ScaleMode::Pixels);
+    Picture1->setGeometry(0, 0, 0, 0);
+    Picture1->setCursor(Qt::CrossCursor);
+
+    HScroll1 = new QScrollBar(Qt::Horizontal, client_);
+    HScroll1->setObjectName(QStringLiteral("HScroll1"));
+    VScroll1 = new QScrollBar(Qt::Vertical, client_);
+    VScroll1->setObjectName(QStringLiteral("VScroll1"));
+    for (QScrollBar* s : {HScroll1, VScroll1})
+        s->setRange(0, 0);
+
+    コメント = new QLineEdit(client_);
+    コメント->setObjectName(QStringLiteral("コメント"));
+    Command1 = new QPushButton(QStringLiteral("中ボタン"), client_);
+    Command1->setObjectName(QStringLiteral("Command1"));
+
+    StatusBar1 = new QStatusBar(this);
+    StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
+    StatusBar1->setSizeGripEnabled(false);
+    const char* fixed[9] = {"X軸",   nullptr,  nullptr, "Y軸",   nullptr,
+                            nullptr, "軸係数", nullptr, "部屋名"};
+    for (int i = 0; i < 9; ++i) {
+        auto* l = new QLabel(fixed[i] ? QString::fromUtf8(fixed[i]) : QString(), StatusBar1);
+        l->setObjectName(QStringLiteral("Panel%1").arg(i + 1));
+        l->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+        l->setMinimumWidth(fixed[i] ? 50 : 80);
+        StatusBar1->addWidget(l, fixed[i] ? 0 : 1);
+        panels[i] = l;
+    }
+    layout->addWidget(StatusBar1);
+
+    // Canvases of the finish and of the rotations; never shown.
+    Picture2 = new PictureBox(this);
+    Picture2->setObjectName(QStringLiteral("Picture2"));
+    Picture2->setScaleMode(PictureBox::ScaleMode::Pixels);
+    Picture2->setGeometry(0, 0, kThumbnailSide, kThumbnailSide);
+    Picture2->hide();
+    Picture3 = new PictureBox(this);
+    Picture3->setObjectName(QStringLiteral("Picture3"));
+    Picture3->setScaleMode(PictureBox::ScaleMode::Pixels);
+    Picture3->hide();
+
+    connect(HScroll1, &QScrollBar::valueChanged, this, &Form3::HScroll1_Change);
+    connect(VScroll1, &QScrollBar::valueChanged, this, &Form3::VScroll1_Change);
+    connect(Picture1, &PictureBox::MouseDown, this, &Form3::Picture1_MouseDown);
+    connect(Picture1, &PictureBox::MouseMove, this, &Form3::Picture1_MouseMove);
+    connect(Picture1, &PictureBox::MouseUp, this, &Form3::Picture1_MouseUp);
+    connect(Command1, &QPushButton::clicked, this, &Form3::Command1_Click);
+    connect(A12, &QAction::triggered, this, &Form3::A12_Click);
+    connect(A13, &QAction::triggered, this, &Form3::A13_Click);
+    connect(E13, &QAction::triggered, this, &Form3::E13_Click);
+
+    resize(kDefaultClient.width(), kDefaultClient.height() + menuBar->sizeHint().height() +
+                                       StatusBar1->sizeHint().height());
+}
+
+QString Form3::panelText(int i) const {
+    return panels[std::clamp(i, 1, 9) - 1]->text();
+}
+
+bool Form3::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == client_ && event->type() == QEvent::Resize)
+        Form_Resize();
+    return QDialog::eventFilter(watched, event);
+}
+
+DrawingPoint Form3::toDrawing(float x, float y) const {
+    return PositionToDrawing(
+        x, y, DrawingFrame::from(form2_.texts(), zoomFactor, metresPerUnitX, metresPerUnitY));
+}
+
+void Form3::Form_Load() {
+    // 1.
+    trace.reset();
+    state_.statePath = state_.instPath + QStringLiteral("curPass.txt");
+    // 2.
+    コメント->setText(
+        CommentText(form1_.Text2->text(), form1_.Text3->text(), form1_.Check1->isChecked()));
+    // 3.-4. A missing file is handled like an empty one: no drawing yet.
+    const ViewStateRead read = ReadViewState(state_.statePath, TextCodec::fromRegistry());
+    if (read.empty || !read.state) {
+        if (!read.error.isEmpty())
+            MsgBox(this, read.error);
+        MsgBox(this, QStringLiteral("画像ファイルを設定して下さい"));
+        zoomFactor = 1;
+        clearDrawing();
+        return;
+    }
+    const ViewState& vs = *read.state;
+    state_.imagePath = vs.imagePath;
+    savedTop = vs.savedTop;
+    savedLeft = vs.savedLeft;
+    // The window's outer size, within what the screen can show.
+    QSize outer(int(std::lround(vs.formWidth / 15.0)), int(std::lround(vs.formHeight / 15.0)));
+    outer -= lastFrameExtra();
+    QSize most(4096, 4096);
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        most = screen->availableGeometry().size();
+    const QSize least(kMinClient.width(), kMinClient.height() + menuBar->sizeHint().height() +
+                                              StatusBar1->sizeHint().height());
+    resize(outer.expandedTo(least).boundedTo(most.expandedTo(least)));
+    zoomFactor = vs.zoomFactor;
+    LoadDrawing();
+}
+
+void Form3::clearDrawing() {
+    Image1 = QImage();
+    shown_ = QImage();
+    pixels.clear();
+    imageWidth = imageHeight = 0;
+    Picture1->clearPicture();
+    Picture1->Cls();
+    Picture1->setGeometry(0, 0, 0, 0);
+    scaleIsSet = 0;
+    trace.lastX = trace.lastY = TakeoffTrace::kIdle;
+    applyScrollRanges();
+}
+
+void Form3::LoadDrawing() {
+    // 1.
+    Image1 = QImage();
+    if (state_.imagePath.isEmpty()) {
+        clearDrawing();
+        MsgBox(this, QStringLiteral("ファイル未選択"));
+        return;
+    }
+    QString description;
+    QImage loaded = LoadPicture(state_.imagePath, &description);
+    if (loaded.isNull()) {
+        // 11.
+        clearDrawing();
+        MsgBox(this, description, kErrorTitle);
+        return;
+    }
+    try {
+        // 2.-3.
+        GetBitmapPixels(loaded, pixels, colourDepth);
+    } catch (const BitmapError& e) {
+        clearDrawing();
+        MsgBox(this, e.description(), kErrorTitle);
+        return;
+    }
+    Image1 = loaded;
+    imageWidth = pixels.width();
+    imageHeight = pixels.height();
+    // The box paints from a 32-bit picture (a scan in black and white or
+    // greyscale is held as 8 bits).
+    shown_ = Image1.format() == QImage::Format_RGB32 ? Image1
+                                                     : Image1.convertToFormat(QImage::Format_RGB32);
+    if (shown_.isNull()) {
+        clearDrawing();
+        MsgBox(this, QStringLiteral("メモリが不足しています: ") + state_.imagePath, kErrorTitle);
+        return;
+    }
+    // 4.
+    Picture1->resize(int(std::lround(zoomFactor * imageWidth)),
+                     int(std::lround(zoomFactor * imageHeight)));
+    // 5.
+    Redraw();
+    // 6.-7. The bars' ranges follow the zoomed drawing; the saved position
+    // comes back through them.
+    applyScrollRanges();
+    HScroll1->setValue(int(std::lround(-savedLeft)));
+    VScroll1->setValue(int(std::lround(-savedTop)));
+    HScroll1_Change();
+    VScroll1_Change();
+    // 9.-10.
+    CalibrationTexts texts = form2_.texts();
+    const CalibrationRead read = ReadCalibrationFile(CalibrationFilePath(state_.imagePath),
+                                                     TextCodec::fromRegistry(), texts);
+    form2_.setTexts(texts);
+    const double coefX = Val(texts.X(CalRow::Coefficient));
+    const double coefY = Val(texts.Y(CalRow::Coefficient));
+    // A coefficient that is no positive number is no calibration: every
+    // length and the finish would divide by it.
+    if (!read.ok || !(coefX > 0) || !(coefY > 0)) {
+        scaleIsSet = 0;
+        MsgBox(this, QStringLiteral("画像のスケールを設定をして下さい\r\n基準値--->スケール"));
+        return;
+    }
+    metresPerUnitX = float(coefX / zoomFactor);
+    metresPerUnitY = float(coefY / zoomFactor);
+    trace.lastX = trace.lastY = TakeoffTrace::kIdle;
+    scaleIsSet = 1;
+}
+
+void Form3::Redraw() {
+    Picture1->clearPicture();
+    Picture1->Cls();
+    if (shown_.isNull())
+        return;
+    // At the box's own origin: the scroll bars move the box, not the picture.
+    Picture1->PaintPicture(
+        shown_, QRectF(0, 0, double(zoomFactor) * imageWidth, double(zoomFactor) * imageHeight),
+        QRectF(0, 0, imageWidth, imageHeight));
+}
+
+void Form3::applyScrollRanges() {
+    const ScrollRange h = ScrollRangeFor(Picture1->width(), view->width());
+    const ScrollRange v = ScrollRangeFor(Picture1->height(), view->height());
+    HScroll1->setRange(0, h.max);
+    HScroll1->setPageStep(h.largeChange);
+    HScroll1->setSingleStep(h.smallChange);
+    VScroll1->setRange(0, v.max);
+    VScroll1->setPageStep(v.largeChange);
+    VScroll1->setSingleStep(v.smallChange);
+}
+
+void Form3::HScroll1_Change() {
+    Picture1->move(-HScroll1->value(), Picture1->y());
+}
+
+void Form3::VScroll1_Change() {
+    Picture1->move(Picture1->x(), -VScroll1->value());
+}
+
+void Form3::Form_Resize() {
+    const int sw = client_->width();
+    const int sh = client_->height();
+    view->setGeometry(0, 0, std::max(0, sw - kScrollBarSize), std::max(0, sh - 44));
+    HScroll1->setGeometry(0, sh - 44, std::max(0, sw - kScrollBarSize), kScrollBarSize);
+    VScroll1->setGeometry(sw - kScrollBarSize, 0, kScrollBarSize, std::max(0, sh - 44));
+    コメント->setGeometry(4, sh - kBottomRow + 1, 260, kBottomRow - 2);
+    Command1->setGeometry(272, sh - kBottomRow + 1, 100, kBottomRow - 2);
+    // What can be scrolled depends on what is seen.
+    applyScrollRanges();
+    HScroll1_Change();
+    VScroll1_Change();
+}
+
+void Form3::Picture1_MouseDown(int button, int, float x, float y) {
+    // 1. Always, also before any calibration: the press position for the
+    // calibration commands.
+    const DrawingPoint d = toDrawing(x, y);
+    form2_.down座標x->setText(SingleToText(x));
+    form2_.down座標y->setText(SingleToText(y));
+    form2_.変換down座標x->setText(Format(d.x, QStringLiteral("0.00")));
+    form2_.変換down座標y->setText(Format(d.y, QStringLiteral("0.00")));
+    // 2.
+    if (!scaleIsSet)
+        return;
+    // 3.
+    Picture1->setDrawWidth(2);
+    Picture1->setDrawStyle(PictureBox::DrawStyle::Solid);
+    Picture1->setFillStyle(PictureBox::FillStyle::Solid);
+    Picture1->setFillColor(kQBColor12);
+    // 4.-7. The position as the labels hold it.
+    const float xr = float(Val(form2_.down座標x->text()));
+    const float yr = float(Val(form2_.down座標y->text()));
+    const PressOutcome out =
+        trace.press(button, xr, yr, form2_.変換down座標x->text(), form2_.変換down座標y->text(),
+                    metresPerUnitX, metresPerUnitY, state_.outline);
+    if (out.refusal) {
+        MsgBox(this, *out.refusal);
+        return;
+    }
+    drawMarks(out.marks);
+    form1_.AppendLogLine(out.logLine);
+    if (out.finish)
+        finish();
+}
+
+void Form3::drawMarks(const PressMarks& m) {
+    if (m.line)
+        Picture1->Line(float(m.from.x()), float(m.from.y()), float(m.at.x()), float(m.at.y()),
+                       m.lineColour);
+    if (m.dot)
+        Picture1->Circle(float(m.at.x()), float(m.at.y()), 0.3f, m.lineColour);
+    if (m.number) {
+        Picture1->setCurrentX(float(m.numberPos.x()));
+        Picture1->setCurrentY(float(m.numberPos.y()));
+        Picture1->setForeColor(kQBColor12);
+        Picture1->setFontBold(true);
+        Picture1->setFontSize(14);
+        Picture1->Print(m.numberText);
+    }
+}
+
+void Form3::Picture1_MouseMove(int, int, float x, float y) {
+    const DrawingPoint d = toDrawing(x, y);
+    panels[1]->setText(Format(d.x, QStringLiteral("0.00")));
+    panels[2]->setText(QStringLiteral("ｍ"));
+    panels[4]->setText(Format(d.y, QStringLiteral("0.00")));
+    panels[5]->setText(QStringLiteral("ｍ"));
+    panels[7]->setText(FormatSingle(zoomFactor, QStringLiteral("0.0")));
+}
+
+void Form3::Picture1_MouseUp(int, int, float x, float y) {
+    const DrawingPoint d = toDrawing(x, y);
+    form2_.up座標x->setText(SingleToText(x));
+    form2_.up座標y->setText(SingleToText(y));
+    form2_.変換up座標x->setText(Format(d.x, QStringLiteral("0.00")));
+    form2_.変換up座標y->setText(Format(d.y, QStringLiteral("0.00")));
+}
+
+void Form3::Command1_Click() {
+    // A finish divides by the segment count and the coefficients.
+    if (!scaleIsSet || !(metresPerUnitX > 0) || !(metresPerUnitY > 0)) {
+        MsgBox(this, NoCalibrationMessage());
+        return;
+    }
+    if (const auto why = trace.refuseFinish()) {
+        MsgBox(this, *why);
+        return;
+    }
+    OutlineStore& store = state_.outline;
+    // 1.-3. As a middle-button press, without adding a point.
+    trace.lastX = float(Val(form2_.down座標x->text()));
+    trace.lastY = float(Val(form2_.down座標y->text()));
+    store.lastPointText = {PointFieldText(form2_.変換down座標x->text()),
+                           PointFieldText(form2_.変換down座標y->text()), QStringLiteral("4")};
+    form1_.AppendLogLine(QStringLiteral("( ") + store.lastPointText[0] + QStringLiteral(" , ") +
+                         store.lastPointText[1] + QStringLiteral(" )  Flg = 4\r\n"));
+    // 4. Every stored point counts; no closing point is stored.
+    store.finishedCount = store.pointCount;
+    // 5.
+    finish();
+}
+
+void Form3::finish() {
+    OutlineStore& store = state_.outline;
+    // 1. The comment at the mean of the vertices.
+    Picture1->setCurrentX(float(trace.sumX / trace.segmentCount - 0.4 / metresPerUnitX));
+    Picture1->setCurrentY(float(trace.sumY / trace.segmentCount - 0.15 / metresPerUnitY));
+    Picture1->setForeColor(kQBColor12);
+    Picture1->setFontBold(true);
+    Picture1->setFontSize(14);
+    Picture1->Print(コメント->text());
+    // 2.-3. The figure with a metre of margin, cut from the drawing box at
+    // the thumbnail's scale: only the figure's area is rendered.
+    const Thumbnail t = ThumbnailFor(trace.minX, trace.maxX, trace.minY, trace.maxY, metresPerUnitX,
+                                     Picture2->ScaleHeight());
+    Picture2->clearPicture();
+    Picture2->Cls();
+    const QImage figure = Picture1->Image(QRectF(t.x0, t.y0, t.w, t.h), t.k);
+    Picture2->PaintPicture(figure, QRectF(0, 0, t.k * t.w, t.k * t.h));
+    // 4.
+    thumbPath = state_.instPath + QStringLiteral("curGazo.bmp");
+    QString error;
+    if (!Picture2->SavePicture(thumbPath, &error))
+        MsgBox(this, QStringLiteral("図形の画像を保存できませんでした: ") + thumbPath +
+                         QStringLiteral("\r\n") + error);
+    // 5.-6.
+    savedTop = float(Picture1->y());
+    savedLeft = float(Picture1->x());
+    const QSize outer = frameGeometry().size();
+    lastFrameExtra() = outer - size();
+    ViewState vs;
+    vs.imagePath = state_.imagePath;
+    vs.savedTop = savedTop;
+    vs.savedLeft = savedLeft;
+    vs.formHeight = float(outer.height() * 15);
+    vs.formWidth = float(outer.width() * 15);
+    vs.pictureHeight = float(Picture1->height());
+    vs.pictureWidth = float(Picture1->width());
+    vs.zoomFactor = zoomFactor;
+    if (!WriteViewState(state_.statePath, vs, TextCodec::fromRegistry(), &error))
+        MsgBox(this, QStringLiteral("表示状態を保存できませんでした: ") + state_.statePath +
+                         QStringLiteral("\r\n") + error);
+    // 7. The outline is finished: no record may join it before "実行".
+    store.markFinished();
+    accept();
+    form1_.ShowTakeoffThumbnail(thumbPath);
+    // 8.
+    store.pointCount = 0;
+}
+
+void Form3::A12_Click() {
+    state_.outline.pointCount = 0;
+    // The abandoned take-off's sums and bounding box go with it, so the next
+    // one's label and thumbnail stand on its own points.
+    trace.reset();
+    MsgBox(this, QStringLiteral("最初から拾い直して下さい"));
+    LoadDrawing();
+}
+
+void Form3::A13_Click() {
+    reject();
+}
+
+void Form3::E13_Click() {
+    form2_.exec();
 }

@@ -14,6 +14,7 @@
 #include "common/twips.h"
 #include "common/uifont.h"
 #include "main/digitizer/form3.h"
+#include "main/image/form2.h"
 #include "main/takeoff/keypad.h"
 #include "main/takeoff/recovery.h"
 #include "main/takeoff/takeoff.h"
@@ -566,7 +567,8 @@ void Form1::Command4_Click() {
 
 void Form1::Command5_Click() {
     if (Option3->isChecked()) {
-        Form3 digitizer(this);
+        Form3 digitizer(*this);
+        digitizer.Form_Load();
         digitizer.exec();
         return;
     }
@@ -652,6 +654,28 @@ void Form1::ReadCoordFile() {
     DrawOutline(*Picture1, state_.outline, sketchName());
     Command1->setEnabled(true);
     Command2->setEnabled(true);
+}
+
+void Form1::AppendLogLine(const QString& line) {
+    appendLog(line);
+}
+
+void Form1::ShowTakeoffThumbnail(const QString& path) {
+    const QImage thumbnail(path);
+    if (thumbnail.isNull())
+        Picture1->clearPicture();
+    else
+        Picture1->setPicture(thumbnail);
+    Command1->setEnabled(true);
+    Command2->setEnabled(true);
+}
+
+Form2& Form1::form2() {
+    if (!form2_) {
+        form2_ = new Form2(this);
+        form2_->hide();
+    }
+    return *form2_;
 }
 
 void Form1::Command3_Click() {

@@ -21,6 +21,7 @@ class QPlainTextEdit;
 class QPushButton;
 class QRadioButton;
 class QTableView;
+class Form2;
 class PictureBox;
 class SerialLine;
 
@@ -68,6 +69,14 @@ public:
 
     // The text the sketch prints as the outline's name.
     QString sketchName() const;
+
+    // For the digitizer: appends one line (CR LF ended) to the log of
+    // received points; shows the thumbnail of a finished take-off and
+    // enables "キャンセル" and "実行"; the calibration dialog, created hidden
+    // on first use and kept as long as this window.
+    void AppendLogLine(const QString& line);
+    void ShowTakeoffThumbnail(const QString& path);
+    Form2& form2();
 
     // Controls, named as the window's layout names them.
     QLabel* Label1;
@@ -168,4 +177,5 @@ private:
     bool keypadRunning_ = false;
     QString lastSavePath_;
     bool unloaded_ = false;
+    Form2* form2_ = nullptr;
 };

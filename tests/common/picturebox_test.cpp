@@ -416,3 +416,58 @@ TEST(BitmapFile, FailedSaveReportsAndKeepsTheOldFile) {
     EXPECT_FALSE(empty.SavePicture(dir.filePath("y.bmp"), &error));
     EXPECT_FALSE(QFile::exists(dir.filePath("y.bmp")));
 }
+
+TEST(PictureBoxBig, DrawingSurvivesLongRunsAndMarksCostWhatTheyCover) {
+    // A zoomed drawing larger than any raster layer would be allowed.
+    PictureBox big;
+    big.setScaleMode(PictureBox::ScaleMode::Pixels);
+    big.resize(13000, 9000);
+    const QImage drawing = solid(6500, 4500, kGreen);
+    big.PaintPicture(drawing, QRectF(0, 0, 13000, 9000), QRectF(0, 0, 6500, 4500));
+    big.Line(12000, 8000, 12900, 8000, QColor(kRed));
+    for (std::size_t i = 0; i < PictureBox::kMaxOperations + 10; ++i)
+        big.PSet(float(100 + i % 50), 100, QColor(kBlue));
+    EXPECT_LT(big.retainedOperationCount(), 20u);
+    // The drawing and every mark are still there; tiles only where marks are.
+    EXPECT_EQ(big.Point(5000, 5000), qint64(kGreen));
+    EXPECT_EQ(big.Point(12500, 8000), qint64(kRed));
+    EXPECT_EQ(big.Point(120, 100), qint64(kBlue));
+    EXPECT_LE(big.flattenedBytes(), 8 * PictureBox::kTileSize * PictureBox::kTileSize * 4);
+    // A picture painted after the marks covers them; later marks lie on top.
+    big.PaintPicture(solid(10, 10, kWhite), QRectF(0, 0, 200, 200));
+    big.PSet(150, 150, QColor(kRed));
+    for (std::size_t i = 0; i < PictureBox::kMaxOperations; ++i)
+        big.PSet(3000, 3000, QColor(kBlue));
+    EXPECT_EQ(big.Point(120, 100), qint64(kWhite));
+    EXPECT_EQ(big.Point(150, 150), qint64(kRed));
+    EXPECT_EQ(big.Point(3000, 3000), qint64(kBlue));
+    EXPECT_EQ(big.Point(5000, 5000), qint64(kGreen));
+    EXPECT_EQ(big.Point(-1, 5), -1);
+    EXPECT_EQ(big.Point(13000, 5), -1);
+    // An area rendered at a scale costs the scaled size.
+    const QImage part = big.Image(QRectF(11900, 7900, 1100, 200), 0.5);
+    EXPECT_EQ(part.size(), QSize(550, 100));
+    EXPECT_EQ(at(part, 300, 50), kRed);
+    EXPECT_EQ(at(part, 20, 20), kGreen);
+}
+
+TEST_F(PictureBoxTest, DrawStylesBreakThinLinesOnly) {
+    box.setScaleMode(PictureBox::ScaleMode::Pixels);
+    box.setDrawStyle(PictureBox::DrawStyle::Dash);
+    box.Line(0, 10, 119, 10, QColor(kRed));
+    box.setDrawStyle(PictureBox::DrawStyle::Dot);
+    box.Line(0, 20, 119, 20, QColor(kRed));
+    box.setDrawStyle(PictureBox::DrawStyle::Transparent);
+    box.Line(0, 30, 119, 30, QColor(kRed));
+    EXPECT_EQ(box.CurrentX(), 119);
+    box.setDrawStyle(PictureBox::DrawStyle::Dash);
+    box.setDrawWidth(3);
+    box.Line(0, 40, 119, 40, QColor(kRed));
+    const QImage img = box.Image();
+    EXPECT_EQ(countColour(img, QRect(0, 10, 120, 1), kRed), 80); // 8 on, 4 off
+    EXPECT_EQ(countColour(img, QRect(0, 20, 120, 1), kRed), 60); // 2 on, 2 off
+    EXPECT_EQ(countColour(img, QRect(0, 30, 120, 1), kRed), 0);
+    EXPECT_EQ(countOther(img, QRect(2, 40, 116, 1), kRed), 0); // wide lines stay solid
+    // The same pixels when only a part is rendered.
+    EXPECT_EQ(box.Image(QRect(50, 10, 30, 1)), img.copy(50, 10, 30, 1));
+}

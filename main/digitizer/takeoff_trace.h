@@ -1,0 +1,77 @@
+#pragma once
+// A take-off on the drawing without its window: what a mouse press adds to
+// the outline store and what it draws, and the values the finish needs
+// (segment count, sums and bounding box of the vertices). Positions are in
+// drawing-box units (pixels of the drawing at the current zoom).
+
+#include "common/outline_store.h"
+
+#include <QColor>
+#include <QPointF>
+#include <QString>
+
+#include <cstdint>
+#include <optional>
+
+// QBColor(11) light cyan and QBColor(12) light red.
+inline const QColor kQBColor11 = QColor(0, 255, 255);
+inline const QColor kQBColor12 = QColor(255, 0, 0);
+
+// What one press draws on the drawing box.
+struct PressMarks {
+    bool line = false; // from `from` to `at` in lineColour
+    QPointF from;
+    QPointF at; // the dot (circle of radius 0.3) at the new point
+    bool dot = false;
+    QColor lineColour;   // also the dot's outline; its fill is QBColor(12)
+    bool number = false; // "[n]" at numberPos in QBColor(12), bold, 14 pt
+    QPointF numberPos;
+    QString numberText;
+};
+
+// What became of one press.
+struct PressOutcome {
+    std::optional<QString> refusal; // the press is not taken: tell the user, nothing changed
+    PressMarks marks;
+    QString logLine;     // for the main window's log
+    bool finish = false; // the middle button: run the finish
+};
+
+class TakeoffTrace {
+public:
+    // lastX holds this while no take-off is under way.
+    static constexpr float kIdle = 99999.99f;
+
+    // A take-off is under way (its first point was taken).
+    bool underway() const { return lastX != kIdle; }
+
+    // A press of `button` (1 left, 2 right, 4 middle, other values when
+    // several are held) at (x, y), the position as read back from the press
+    // labels. xText and yText are the drawing coordinates with "0.00".
+    // metresPerUnit* scale the segment numbers' offsets. Refused, with
+    // nothing changed: a point when 99 rows are held (the last row is kept
+    // for the end), a middle press before the first segment.
+    PressOutcome press(int button, float x, float y, const QString& xText, const QString& yText,
+                       float metresPerUnitX, float metresPerUnitY, OutlineStore& store);
+
+    // The button "中ボタン" finishes without a point: the refusal, if the
+    // take-off has no segment to finish.
+    std::optional<QString> refuseFinish() const;
+
+    // Starts afresh: no take-off under way, no segment, sums and bounding
+    // box at their initial values.
+    void reset() { *this = TakeoffTrace{}; }
+
+    float lastX = kIdle;
+    float lastY = kIdle;
+    int16_t segmentCount = 0;
+    float sumX = 0, sumY = 0;
+    float minX = 1e8f, maxX = -1e8f, minY = 1e8f, maxY = -1e8f;
+
+private:
+    void extend(float x, float y);
+};
+
+// The refusal of a finish without a segment or without a calibration.
+QString NoSegmentMessage();
+QString NoCalibrationMessage();

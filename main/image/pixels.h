@@ -1,0 +1,157 @@
+#pragma once
+// The pixels of a drawing as a plain array of colour records, and the
+// routines that move them between a picture and the array: reading
+// (GetBitmapPixels), writing (SetBitmapPixels) and the palette preparation
+// before an 8-bit picture is read (MatchColorPalette).
+//
+// A picture is held in one of five formats, named by its colour depth:
+// 8 (Indexed8, a palette of up to 256 colours), 15 (RGB555), 16 (RGB16, the
+// 5-6-5 layout), 24 (BGR888, the byte order of the pixel record) and 32
+// (RGB32). Loaded pictures are converted to one of them first (ToPixelFormat):
+// scans in black and white, greyscale or with a palette become 8-bit, all
+// others 32-bit.
+//
+// The conversions between raw rows and records are pure functions, so every
+// rule (the 5-5-5 / 5-6-5 split, channels limited on write, even row
+// lengths) can be checked on a few bytes.
+
+#include <QByteArray>
+#include <QImage>
+#include <QList>
+#include <QString>
+
+#include <cstddef>
+#include <cstdint>
+#include <stdexcept>
+#include <vector>
+
+// One pixel: blue, green, red, each in the precision of the depth (0-255 at
+// 8, 24 and 32 bits; 0-31 at 15 bits; 0-31 / 0-63 / 0-31 at 16 bits).
+struct PixelRecord {
+    uint8_t blue = 0;
+    uint8_t green = 0;
+    uint8_t red = 0;
+    bool operator==(const PixelRecord&) const = default;
+};
+static_assert(sizeof(PixelRecord) == 3, "a pixel record is three bytes");
+
+// The pixel array, indexed (x, y): x from 0 to width - 1, y from 0 to
+// height - 1, y = 0 the top row. Sides are at most 32767 pixels.
+class PixelArray {
+public:
+    static constexpr int kMaxSide = 32767;
+
+    PixelArray() = default;
+    PixelArray(int width, int height) { resize(width, height); }
+
+    // New size, every record zero.
+    void resize(int width, int height);
+    void clear() { resize(0, 0); }
+
+    int width() const { return width_; }
+    int height() const { return height_; }
+    bool empty() const { return data_.empty(); }
+
+    PixelRecord& operator()(int x, int y) { return data_[index(x, y)]; }
+    const PixelRecord& operator()(int x, int y) const { return data_[index(x, y)]; }
+    PixelRecord* row(int y) { return data_.data() + index(0, y); }
+    const PixelRecord* row(int y) const { return data_.data() + index(0, y); }
+
+private:
+    std::size_t index(int x, int y) const { return std::size_t(y) * std::size_t(width_) + x; }
+    int width_ = 0;
+    int height_ = 0;
+    std::vector<PixelRecord> data_;
+};
+
+// A numbered error of the pixel routines, with the routine that raised it
+// (its source) and a description for the user.
+class BitmapError : public std::runtime_error {
+public:
+    BitmapError(int32_t number, const QString& source, const QString& description);
+    int32_t number() const { return number_; }
+    const QString& source() const { return source_; }
+    const QString& description() const { return description_; }
+
+private:
+    int32_t number_;
+    QString source_;
+    QString description_;
+};
+
+// 0x800403E9: a colour depth other than 8, 15, 16, 24 or 32.
+inline constexpr int32_t kInvalidDepthError = static_cast<int32_t>(0x800403E9u);
+// 0x800403EA: the palette of an 8-bit picture could not be prepared.
+inline constexpr int32_t kPaletteMatchError = static_cast<int32_t>(0x800403EAu);
+// 7: no memory for a picture.
+inline constexpr int32_t kOutOfMemoryError = 7;
+
+// Raises the depth error (source "DDBHelper.GetBitmapPixels") unless depth is
+// 8, 15, 16, 24 or 32.
+void CheckDepth(int depth);
+
+// The depth of a 16-bit picture from its top-left pixel set to white and read
+// back as a little-endian 16-bit value: 15 (5-5-5) when the top bit is clear,
+// else 16 (5-6-5).
+int DepthFromWhite16(uint16_t whiteValue);
+
+// Bytes of one row as SetBitmapPixels writes it: width x 1, 2, 3 or 4 for
+// depth 8, 15/16, 24, 32, rounded up to an even number. Raises the depth
+// error for other depths.
+qsizetype WrittenRowLength(int width, int depth);
+
+// Raw rows (top row first, bytesPerLine bytes each) into records: pixels must
+// already have the picture's size. For depth 8 the palette has 256 entries.
+void RowsToPixels(const uint8_t* bits, qsizetype bytesPerLine, int depth,
+                  const QList<QRgb>& palette, PixelArray& pixels);
+
+// Records into raw rows of WrittenRowLength bytes, zero-filled first. At 15
+// and 16 bits the channels above the depth's range are limited in the array
+// itself (red 40 becomes 31 in the record too). At 8 bits each pixel is the
+// index of the nearest palette entry (lowest index on a tie).
+QByteArray PixelsToRows(PixelArray& pixels, int depth, const QList<QRgb>& palette = {});
+
+// The index of the palette entry nearest in colour (squared distance in RGB),
+// the lowest index on a tie; 0 for an empty palette.
+int NearestPaletteIndex(const QList<QRgb>& palette, QRgb colour);
+
+// True when the image is held in one of the five formats.
+bool IsPixelFormat(QImage::Format format);
+// The image format of a depth (Indexed8, RGB555, RGB16, BGR888, RGB32).
+QImage::Format FormatOfDepth(int depth);
+// The depth of an image in one of the five formats (0 for another format).
+int DepthOfImage(const QImage& image);
+
+// A loaded picture in one of the five formats: black and white, greyscale
+// and palette images become Indexed8 with their own colours, all others
+// RGB32 (transparent areas shown on white).
+QImage ToPixelFormat(const QImage& loaded);
+
+// Reads the picture's pixels into the array and its depth into colourDepth.
+// A picture in another format is first converted (ToPixelFormat). A 16-bit
+// picture is told apart by writing white into its top-left pixel and reading
+// it back; the pixel gets its colour back afterwards.
+void GetBitmapPixels(QImage& picture, PixelArray& pixels, int16_t& colourDepth);
+
+// Writes the array into the picture, which takes the array's size and the
+// format of colourDepth (an 8-bit picture keeps its palette, one without a
+// palette gets the picture's old colours or, failing those, a grey ramp).
+// Channels may be limited in the array (see PixelsToRows).
+void SetBitmapPixels(QImage& picture, int16_t colourDepth, PixelArray& pixels);
+
+// Prepares the palette of an 8-bit picture before its pixels are read. There
+// is no system palette to share on a true-colour display, so the picture
+// keeps its own colours; the palette is made 256 entries long (unused
+// entries black) so that every index byte names an entry. A picture without
+// a palette raises kPaletteMatchError (source "DDBHelper.MatchColorPalette").
+void MatchColorPalette(QImage& picture);
+
+// The largest picture held in memory, in bytes at 4 bytes a pixel (an A0
+// sheet scanned at 300 dpi fits).
+inline constexpr qint64 kMaxPictureBytes = qint64(1024) * 1024 * 1024;
+
+// Loads a picture file (BMP, JPEG or another format Qt reads) in one of the
+// five formats. A missing or unreadable file, or a picture over 32767 pixels
+// a side or kMaxPictureBytes, gives a null image and a description for the
+// user (quoting the path).
+QImage LoadPicture(const QString& path, QString* description = nullptr);

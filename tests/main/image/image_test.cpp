@@ -1,0 +1,292 @@
+// The drawing's pixel routines and its calibration file.
+#include "main/image/calibration.h"
+#include "main/image/pixels.h"
+
+#include <QFile>
+#include <QPainter>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace {
+
+std::vector<uint8_t> Bytes(const QByteArray& b) {
+    return std::vector<uint8_t>(b.begin(), b.end());
+}
+
+// A small picture with a distinct colour in every pixel, as the depth holds it.
+QImage Sample(QImage::Format format) {
+    QImage img(5, 3, QImage::Format_RGB32);
+    for (int y = 0; y < 3; ++y)
+        for (int x = 0; x < 5; ++x)
+            img.setPixel(x, y, qRgb(40 * x + 8, 96 * y + 16, 200 - 24 * x));
+    if (format == QImage::Format_Indexed8) {
+        QImage ix(5, 3, QImage::Format_Indexed8);
+        ix.setColorCount(15);
+        for (int i = 0; i < 15; ++i) {
+            ix.setColor(i, img.pixel(i % 5, i / 5));
+            ix.setPixel(i % 5, i / 5, uint(i));
+        }
+        return ix;
+    }
+    return img.convertToFormat(format);
+}
+
+} // namespace
+
+TEST(PixelRows, ConversionsOfEachDepth) {
+    // 15 bits: 0x7C00 is pure red; 16 bits splits 5-6-5.
+    PixelArray p(2, 1);
+    const uint8_t row15[] = {0x00, 0x7C, 0xFF, 0x7F};
+    RowsToPixels(row15, 4, 15, {}, p);
+    EXPECT_EQ(p(0, 0), (PixelRecord{0, 0, 31}));
+    EXPECT_EQ(p(1, 0), (PixelRecord{31, 31, 31}));
+    const uint8_t row16[] = {0xE0, 0x07, 0xFF, 0xFF};
+    RowsToPixels(row16, 4, 16, {}, p);
+    EXPECT_EQ(p(0, 0), (PixelRecord{0, 63, 0}));
+    EXPECT_EQ(p(1, 0), (PixelRecord{31, 63, 31}));
+
+    // Writing red 40 at 15 bits stores 31 and changes the record.
+    PixelArray w(1, 1);
+    w(0, 0) = PixelRecord{0, 0, 40};
+    EXPECT_EQ(Bytes(PixelsToRows(w, 15)), (std::vector<uint8_t>{0x00, 0x7C}));
+    EXPECT_EQ(w(0, 0).red, 31);
+    w(0, 0) = PixelRecord{200, 200, 200};
+    EXPECT_EQ(Bytes(PixelsToRows(w, 16)), (std::vector<uint8_t>{0xFF, 0xFF}));
+    EXPECT_EQ(w(0, 0), (PixelRecord{31, 63, 31}));
+
+    // Row lengths are even: 3 pixels at 24 bits are 10 bytes, a zero pad last.
+    PixelArray three(3, 2);
+    three(2, 1) = PixelRecord{1, 2, 3};
+    EXPECT_EQ(WrittenRowLength(3, 24), 10);
+    EXPECT_EQ(WrittenRowLength(3, 8), 4);
+    EXPECT_EQ(WrittenRowLength(3, 16), 6);
+    EXPECT_EQ(WrittenRowLength(3, 32), 12);
+    const QByteArray rows = PixelsToRows(three, 24);
+    ASSERT_EQ(rows.size(), 20);
+    EXPECT_EQ(Bytes(rows.mid(16, 4)), (std::vector<uint8_t>{1, 2, 3, 0}));
+
+    // 32 bits: the fourth byte is not read and written as 0.
+    const uint8_t row32[] = {10, 20, 30, 99};
+    PixelArray one(1, 1);
+    RowsToPixels(row32, 4, 32, {}, one);
+    EXPECT_EQ(one(0, 0), (PixelRecord{10, 20, 30}));
+    EXPECT_EQ(Bytes(PixelsToRows(one, 32)), (std::vector<uint8_t>{10, 20, 30, 0}));
+
+    // 8 bits: the index of the nearest palette entry, the lowest on a tie.
+    const QList<QRgb> pal = {qRgb(0, 0, 0), qRgb(255, 255, 255), qRgb(250, 0, 0), qRgb(250, 0, 0)};
+    PixelArray c(3, 1);
+    c(0, 0) = PixelRecord{10, 10, 10};
+    c(1, 0) = PixelRecord{0, 0, 255};
+    c(2, 0) = PixelRecord{240, 230, 220};
+    EXPECT_EQ(Bytes(PixelsToRows(c, 8, pal)), (std::vector<uint8_t>{0, 2, 1, 0}));
+
+    EXPECT_EQ(DepthFromWhite16(0x7FFF), 15);
+    EXPECT_EQ(DepthFromWhite16(0xFFFF), 16);
+}
+
+TEST(PixelRows, UnsupportedDepthRaisesTheNumberedError) {
+    for (int depth : {4, 1, 0, 48}) {
+        try {
+            WrittenRowLength(3, depth);
+            FAIL() << depth;
+        } catch (const BitmapError& e) {
+            EXPECT_EQ(e.number(), int32_t(0x800403E9u));
+            EXPECT_EQ(e.number(), -2147220503);
+            EXPECT_EQ(e.source(), QStringLiteral("DDBHelper.GetBitmapPixels"));
+            EXPECT_EQ(e.description(), QStringLiteral("Invalid number of bits per pixel: ") +
+                                           QString::number(depth));
+        }
+    }
+    QImage rgb(2, 2, QImage::Format_RGB32);
+    try {
+        MatchColorPalette(rgb);
+        FAIL();
+    } catch (const BitmapError& e) {
+        EXPECT_EQ(e.number(), -2147220502);
+        EXPECT_EQ(e.source(), QStringLiteral("DDBHelper.MatchColorPalette"));
+        EXPECT_EQ(e.description(), QStringLiteral("Error matching bitmap palette"));
+    }
+}
+
+TEST(BitmapPixels, RoundTripAtEveryDepth) {
+    const std::pair<QImage::Format, int> cases[] = {{QImage::Format_Indexed8, 8},
+                                                    {QImage::Format_RGB555, 15},
+                                                    {QImage::Format_RGB16, 16},
+                                                    {QImage::Format_BGR888, 24},
+                                                    {QImage::Format_RGB32, 32}};
+    for (const auto& [format, depth] : cases) {
+        QImage picture = Sample(format);
+        const QImage before = picture.copy();
+        PixelArray px;
+        int16_t got = 0;
+        GetBitmapPixels(picture, px, got);
+        EXPECT_EQ(got, depth);
+        ASSERT_EQ(px.width(), 5);
+        ASSERT_EQ(px.height(), 3);
+        // The 16-bit test leaves the top-left pixel as it was.
+        EXPECT_EQ(picture.pixel(0, 0), before.pixel(0, 0)) << depth;
+        // Records in the depth's own precision.
+        const PixelRecord r = px(4, 2);
+        if (depth == 15 || depth == 16) {
+            const auto* raw = reinterpret_cast<const uint16_t*>(before.constScanLine(2));
+            const unsigned v = raw[4];
+            EXPECT_EQ(
+                r, depth == 15
+                       ? (PixelRecord{uint8_t(v & 31), uint8_t((v >> 5) & 31), uint8_t(v >> 10)})
+                       : (PixelRecord{uint8_t(v & 31), uint8_t((v >> 5) & 63), uint8_t(v >> 11)}));
+        } else {
+            const QRgb c = before.pixel(4, 2);
+            EXPECT_EQ(r, (PixelRecord{uint8_t(qBlue(c)), uint8_t(qGreen(c)), uint8_t(qRed(c))}));
+        }
+
+        QImage canvas = picture;
+        SetBitmapPixels(canvas, got, px);
+        EXPECT_EQ(canvas.format(), format);
+        for (int y = 0; y < 3; ++y)
+            for (int x = 0; x < 5; ++x)
+                EXPECT_EQ(canvas.pixel(x, y), before.pixel(x, y)) << depth << " " << x << "," << y;
+    }
+}
+
+TEST(BitmapPixels, ScansAndOtherFormatsTakeOneOfTheFive) {
+    QImage mono(16, 4, QImage::Format_Mono);
+    mono.fill(0);
+    mono.setColorTable({qRgb(255, 255, 255), qRgb(0, 0, 0)});
+    mono.setPixel(3, 1, 1);
+    QImage grey(4, 4, QImage::Format_Grayscale8);
+    grey.fill(200);
+    grey.setPixel(1, 2, qRgb(7, 7, 7));
+    QImage argb(4, 4, QImage::Format_ARGB32);
+    argb.fill(Qt::transparent);
+    argb.setPixel(0, 0, qRgb(1, 2, 3));
+    QImage rgb888(4, 4, QImage::Format_RGB888);
+    rgb888.fill(qRgb(10, 20, 30));
+
+    QImage m = ToPixelFormat(mono);
+    EXPECT_EQ(m.format(), QImage::Format_Indexed8);
+    QImage g = ToPixelFormat(grey);
+    EXPECT_EQ(g.format(), QImage::Format_Indexed8);
+    QImage a = ToPixelFormat(argb);
+    EXPECT_EQ(a.format(), QImage::Format_RGB32);
+    EXPECT_EQ(a.pixel(1, 1), qRgb(255, 255, 255)); // transparent shown on white
+    // GetBitmapPixels converts on its own too: no scan fails with the depth error.
+    PixelArray px;
+    int16_t depth = 0;
+    GetBitmapPixels(mono, px, depth);
+    EXPECT_EQ(depth, 8);
+    EXPECT_EQ(px(3, 1), (PixelRecord{0, 0, 0}));
+    EXPECT_EQ(px(4, 1), (PixelRecord{255, 255, 255}));
+    GetBitmapPixels(g, px, depth);
+    EXPECT_EQ(px(1, 2), (PixelRecord{7, 7, 7}));
+    EXPECT_EQ(px(0, 0), (PixelRecord{200, 200, 200}));
+    GetBitmapPixels(rgb888, px, depth);
+    EXPECT_EQ(depth, 32);
+    EXPECT_EQ(px(2, 2), (PixelRecord{30, 20, 10}));
+}
+
+TEST(BitmapPixels, LoadPictureRefusesWhatItCannotHold) {
+    QTemporaryDir dir;
+    QString why;
+    EXPECT_TRUE(LoadPicture(dir.filePath("none.bmp"), &why).isNull());
+    EXPECT_TRUE(why.contains(QStringLiteral("ファイルが見つかりません"))) << why.toStdString();
+    QFile junk(dir.filePath("junk.jpg"));
+    ASSERT_TRUE(junk.open(QIODevice::WriteOnly));
+    junk.write("not a picture at all");
+    junk.close();
+    EXPECT_TRUE(LoadPicture(junk.fileName(), &why).isNull());
+    EXPECT_TRUE(why.contains(QStringLiteral("画像を読み込めません"))) << why.toStdString();
+    // A bitmap header claiming 40000 x 10 pixels is refused before decoding.
+    QImage wide(40000, 1, QImage::Format_Mono);
+    wide.fill(0);
+    ASSERT_TRUE(wide.save(dir.filePath("wide.png")));
+    EXPECT_TRUE(LoadPicture(dir.filePath("wide.png"), &why).isNull());
+    EXPECT_TRUE(why.contains(QStringLiteral("大きすぎます"))) << why.toStdString();
+    // A greyscale JPEG comes back as 8 bits.
+    QImage grey(30, 20, QImage::Format_Grayscale8);
+    grey.fill(128);
+    ASSERT_TRUE(grey.save(dir.filePath("grey.jpg")));
+    EXPECT_EQ(LoadPicture(dir.filePath("grey.jpg"), &why).format(), QImage::Format_Indexed8);
+}
+
+TEST(CalibrationFile, WrittenAndReadBackWithEveryText) {
+    QTemporaryDir dir;
+    const QString path = CalibrationFilePath(dir.filePath("plan.bmp"));
+    EXPECT_TRUE(path.endsWith("plan.bmp.inf"));
+    CalibrationTexts t = CalibrationTexts::defaults();
+    EXPECT_EQ(t.X(CalRow::Unit), QStringLiteral("ｍ"));
+    EXPECT_EQ(t.Y(CalRow::Difference), QStringLiteral("1"));
+    const char* xs[] = {"100", "340", "0.00", "3.60", "100",     "0",
+                        "100", "340", "240",  "3.6",  "0.02250", "ｍ"};
+    const char* ys[] = {"200", "380", "0.00", "-2.70", "200",     "0",
+                        "200", "380", "180",  "2.7",   "0.02250", "ｍｍ"};
+    for (int i = 0; i < kCalRows; ++i) {
+        t.x[i] = QString::fromUtf8(xs[i]);
+        t.y[i] = QString::fromUtf8(ys[i]);
+    }
+    for (const char* cp : {"CP932", "UTF-8"}) {
+        const TextCodec codec{QString::fromLatin1(cp)};
+        ASSERT_TRUE(WriteCalibrationFile(path, t, codec));
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        EXPECT_EQ(codec.decode(f.readAll()),
+                  QStringLiteral("100,340,0.00,3.60,100,0,100,340,240,3.6,0.02250,ｍ\r\n"
+                                 "200,380,0.00,-2.70,200,0,200,380,180,2.7,0.02250,ｍｍ\r\n"));
+        CalibrationTexts back = CalibrationTexts::defaults();
+        const CalibrationRead read = ReadCalibrationFile(path, codec, back);
+        EXPECT_TRUE(read.ok);
+        EXPECT_EQ(read.items, 24);
+        EXPECT_EQ(back, t);
+    }
+}
+
+TEST(CalibrationFile, ShortMissingOrHugeFilesAreNoCalibration) {
+    QTemporaryDir dir;
+    const TextCodec codec;
+    const QString path = dir.filePath("a.bmp.inf");
+    // Items separated by lines as well as commas; a short file keeps what it had.
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("7\r\n8,9\r\n");
+    f.close();
+    CalibrationTexts t = CalibrationTexts::defaults();
+    CalibrationRead read = ReadCalibrationFile(path, codec, t);
+    EXPECT_FALSE(read.ok);
+    EXPECT_EQ(read.items, 3);
+    EXPECT_EQ(t.X(CalRow::MouseDown), "7");
+    EXPECT_EQ(t.X(CalRow::ConvertedDown), "9");
+    EXPECT_EQ(t.X(CalRow::Unit), QStringLiteral("ｍ"));
+
+    read = ReadCalibrationFile(dir.filePath("none.inf"), codec, t);
+    EXPECT_FALSE(read.ok);
+    EXPECT_EQ(read.items, 0);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(QByteArray(200 * 1024, ','));
+    f.close();
+    read = ReadCalibrationFile(path, codec, t);
+    EXPECT_FALSE(read.ok);
+    EXPECT_EQ(read.items, 0);
+}
+
+TEST(CalibrationFile, PositionsConvertTheSameAtEveryZoom) {
+    CalibrationTexts t = CalibrationTexts::defaults();
+    t.X(CalRow::Origin) = "100";
+    t.Y(CalRow::Origin) = "200";
+    t.X(CalRow::OriginCoordinate) = "0";
+    t.Y(CalRow::OriginCoordinate) = "0";
+    // Zoom 1, 0.02250 m per pixel: (300, 100) is (4.50, 2.25).
+    DrawingPoint p = PositionToDrawing(300, 100, DrawingFrame::from(t, 1.0f, 0.0225f, 0.0225f));
+    EXPECT_NEAR(p.x, 4.5, 1e-6);
+    EXPECT_NEAR(p.y, 2.25, 1e-6);
+    // Zoom 2: the same drawing point is at (600, 200), the coefficient per unit halved.
+    p = PositionToDrawing(600, 200, DrawingFrame::from(t, 2.0f, 0.0225f / 2, 0.0225f / 2));
+    EXPECT_NEAR(p.x, 4.5, 1e-6);
+    EXPECT_NEAR(p.y, 2.25, 1e-6);
+    // Left of and above the origin, with an origin coordinate of its own.
+    t.X(CalRow::OriginCoordinate) = "10";
+    t.Y(CalRow::OriginCoordinate) = "-1";
+    p = PositionToDrawing(90, 150, DrawingFrame::from(t, 1.5f, 0.0225f / 1.5f, 0.0225f / 1.5f));
+    EXPECT_NEAR(p.x, 10 + (90 - 150) * 0.015, 1e-6);
+    EXPECT_NEAR(p.y, -1 + (300 - 150) * 0.015, 1e-6);
+}
