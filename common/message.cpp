@@ -73,6 +73,13 @@ bool MsgBoxOkCancel(QWidget* parent, const QString& text) {
                                  QMessageBox::Ok) == QMessageBox::Ok;
 }
 
+bool MsgBoxYesNo(QWidget* parent, const QString& text) {
+    if (const auto answer = hooked(effectiveTitle(), text))
+        return *answer == MsgAnswer::Yes;
+    return QMessageBox::question(parent, effectiveTitle(), text, QMessageBox::Yes | QMessageBox::No,
+                                 QMessageBox::Yes) == QMessageBox::Yes;
+}
+
 MsgAnswer MsgBoxYesNoCancel(QWidget* parent, const QString& text) {
     if (const auto answer = hooked(effectiveTitle(), text))
         return *answer;

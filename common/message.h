@@ -22,6 +22,9 @@ void MsgBox(QWidget* parent, const QString& text, const QString& title);
 // Asks a question with OK and Cancel; true for OK.
 bool MsgBoxOkCancel(QWidget* parent, const QString& text);
 
+// Asks a yes/no question; true for Yes (a hook's Yes).
+bool MsgBoxYesNo(QWidget* parent, const QString& text);
+
 // Asks a yes/no/cancel question (used before unsaved work would be replaced).
 enum class MsgAnswer { Yes, No, Cancel };
 MsgAnswer MsgBoxYesNoCancel(QWidget* parent, const QString& text);

@@ -273,12 +273,12 @@ void Form1::offerRecovery() {
     const QString kept = QFileInfo(RecoveryWorkbookPath(state_.instPath)).completeBaseName() +
                          now.toString(QStringLiteral("-yyyyMMdd-HHmmss")) + QStringLiteral(".xlsx");
     recoveryHeld_ = false; // the file holds the rows the sheet now holds
-    if (!MsgBoxOkCancel(this, QStringLiteral("前回保存されなかった行が控えのワークブックにあります"
-                                             "（%1 行目まで）。\r\n"
-                                             "OK: ワークシートに戻します。\r\n"
-                                             "キャンセル: 控えを %2 として残します。")
-                                  .arg(found.data.lastRow())
-                                  .arg(kept))) {
+    if (!MsgBoxYesNo(this, QStringLiteral("前回保存されなかった行が控えのワークブックにあります"
+                                          "（%1 行目まで）。\r\n"
+                                          "ワークシートに戻しますか？\r\n"
+                                          "（いいえ: 控えを %2 として残します）")
+                               .arg(found.data.lastRow())
+                               .arg(kept))) {
         keepRecoveryAside(now);
         return;
     }

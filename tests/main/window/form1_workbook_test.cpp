@@ -168,7 +168,7 @@ QStringList DatedRecoveries(const QString& folder) {
 
 // A run killed after two rows (nothing runs at a kill: the object is only
 // destroyed) leaves them in the recovery workbook; the next start offers
-// them, OK restores them unsaved, and rows go on below them.
+// them, Yes restores them unsaved, and rows go on below them.
 TEST_F(Form1WorkbookTest, RowsOfAKilledRunAreOfferedAndRestored) {
     {
         Form1 killed;
@@ -195,7 +195,7 @@ TEST_F(Form1WorkbookTest, RowsOfAKilledRunAreOfferedAndRestored) {
     EXPECT_TRUE(DatedRecoveries(dir_.path()).isEmpty());
 }
 
-// Declined at start (Cancel), at a load or at closing (No): the rows stay in
+// Declined at start (anything but Yes), at a load or at closing (No): the rows stay in
 // a dated workbook beside it and are not offered again; a save leaves
 // nothing to offer.
 TEST_F(Form1WorkbookTest, DeclinedRowsAreKeptUnderADatedNameAndSavedOnesNotOffered) {
