@@ -93,7 +93,7 @@ int xml_unsupported(void) {
 
 int xml_remove(const char* name) {
     set_file_error(kNoError);
-    auto fn = host_function<decltype(&f_remove)>(kEntryFRemove);
+    auto fn = host_function<decltype(&f_remove)>(kEntryf_remove);
     if (!fn)
         return missing_entry("xml_remove");
     return fn(name);
@@ -101,7 +101,7 @@ int xml_remove(const char* name) {
 
 int xml_rename(const char* from, const char* to) {
     set_file_error(kNoError);
-    auto fn = host_function<decltype(&f_rename)>(kEntryFRename);
+    auto fn = host_function<decltype(&f_rename)>(kEntryf_rename);
     if (!fn)
         return missing_entry("xml_rename");
     return fn(from, to);
@@ -109,7 +109,7 @@ int xml_rename(const char* from, const char* to) {
 
 int xml_copy(const char* from, const char* to) {
     set_file_error(kNoError);
-    auto fn = host_function<decltype(&f_copy)>(kEntryFCopy);
+    auto fn = host_function<decltype(&f_copy)>(kEntryf_copy);
     if (!fn)
         return missing_entry("xml_copy");
     return fn(from, to);
