@@ -981,6 +981,13 @@ int tested_field(const Emitter& em, const Selection& s, int record_first, int re
     return found;
 }
 
+// No memory for the layout: error 14, and the reason as the last error.
+RecordLayout* out_of_memory(const std::string& path) {
+    g_last_error = path + ": out of memory";
+    brelrt::shortage();
+    return nullptr;
+}
+
 RecordLayout* build(const std::string& text, const std::string& path, const char* layout_name) {
     std::vector<std::unique_ptr<Node>> records;
     Emitter em;
@@ -1058,14 +1065,14 @@ RecordLayout* build(const std::string& text, const std::string& path, const char
     auto* layout =
         static_cast<RecordLayout*>(brelrt_alloc(sizeof(RecordLayout), 1, HERE, "record layout"));
     if (!layout)
-        return nullptr;
+        return out_of_memory(path);
     size_t n = std::min(std::strlen(layout_name), sizeof layout->name - 1);
     std::memcpy(layout->name, layout_name, n);
     layout->items = static_cast<LayoutItem*>(
         brelrt_alloc(em.items.size() * sizeof(LayoutItem), 1, HERE, "record layout items"));
     if (!layout->items) {
         brelrt_free(layout, HERE);
-        return nullptr;
+        return out_of_memory(path);
     }
     std::memcpy(layout->items, em.items.data(), em.items.size() * sizeof(LayoutItem));
     layout->item_count = static_cast<int32_t>(em.items.size());
@@ -1080,7 +1087,7 @@ RecordLayout* build(const std::string& text, const std::string& path, const char
         if (!layout->conditions) {
             brelrt_free(layout->items, HERE);
             brelrt_free(layout, HERE);
-            return nullptr;
+            return out_of_memory(path);
         }
         layout->condition_count = static_cast<int16_t>(em.conditions.size());
         for (size_t k = 0; k < em.conditions.size(); ++k) {

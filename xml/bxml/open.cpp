@@ -58,7 +58,7 @@ RecordLayout* find_layout(const char* name) {
     char layout_name[256];
     brelrt_layout_name(name, layout_name, sizeof layout_name);
     RecordLayout* layout = parse(layout_name, 14, 30);
-    if (!layout && ends_in_xml(name)) {
+    if (!layout && ends_in_xml(name) && file_error() != kOutOfMemory) {
         char* shorter = brelrt_strdup(name, HERE, "temp .xml filename");
         if (shorter) {
             shorter[std::strlen(shorter) - 4] = '\0';
@@ -277,7 +277,9 @@ bool start_input(XmlFile* file) {
         set_file_error(kOutOfMemory);
         return false;
     }
-    while (file->parser->depth == 0 && file_error() == kNoError)
+    // Until the root start tag was parsed (an empty root, "<root/>", ends in
+    // the same step).
+    while (!file->parser->root && file_error() == kNoError)
         xml_parse_to_next(file->parser, file->stream);
     return file_error() == kNoError;
 }
@@ -361,7 +363,7 @@ XmlFile* xml_sopen(const char* name, int mode, int a3, int a4, int a5, int a6, c
     // does not exist.
     RecordLayout* layout = find_layout(name);
     if (!layout) {
-        set_file_error(kCannotOpen);
+        set_file_error(file_error() == kOutOfMemory ? kOutOfMemory : kCannotOpen);
         trace_leave(kTraceFile, "Leaving, failed to parse XFD file: %s", brelrt_xfd_last_error());
         return nullptr;
     }

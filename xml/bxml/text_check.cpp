@@ -75,10 +75,14 @@ bool text_check_open(TextCheck& check, const char* encoding) {
     iconv_t cd = iconv_open("UTF-8", encoding);
     if (cd == reinterpret_cast<iconv_t>(-1))
         return false;
-    // Every printable ASCII byte must stand for itself.
-    char ascii_bytes[95], converted[400];
-    for (int i = 0; i < 95; ++i)
-        ascii_bytes[i] = static_cast<char>(0x20 + i);
+    // The markup is ASCII: every printable ASCII byte but "\\" and "~" (which
+    // Shift_JIS reads as yen sign and overline, and markup never uses) must
+    // stand for itself.
+    char ascii_bytes[93], converted[400];
+    int count = 0;
+    for (int c = 0x20; c < 0x7F; ++c)
+        if (c != '\\' && c != '~')
+            ascii_bytes[count++] = static_cast<char>(c);
     char* in = ascii_bytes;
     size_t in_left = sizeof ascii_bytes;
     char* out = converted;
