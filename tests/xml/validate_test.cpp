@@ -22,7 +22,7 @@ protected:
         std::string built = run_command("cd '" + dir_ + "' && cobc -x ledger.cob && " +
                                         "env -u LD_PRELOAD ./ledger");
         ASSERT_EQ(built, "");
-        std::string bytes = read_all(path("records.dat"));
+        std::string bytes = read_file(path("records.dat"));
         ASSERT_EQ(bytes.size(), 1500u);
         for (size_t i = 0; i < bytes.size(); i += 300)
             records_.push_back(bytes.substr(i, 300));
@@ -90,7 +90,7 @@ TEST_F(LedgerTest, DtdDocumentValidates) {
               "     <!ELEMENT trl_total (#PCDATA)>\n"
               "     <!ELEMENT trl_last (line_no)>\n"
               "]>\n");
-    write_all(path("ledger.xml"), doc);
+    write_file(path("ledger.xml"), doc);
     EXPECT_EQ(run_command("xmllint --noout --valid '" + path("ledger.xml") + "'"), "");
     // The variant whose WHEN holds stands in the place of the storage it
     // redefines; with none holding, the first description; the REDEFINES
@@ -138,14 +138,14 @@ TEST_F(LedgerTest, DtdDocumentValidates) {
 }
 
 TEST_F(LedgerTest, SchemaDocumentValidates) {
-    ScopedEnv style("BXML_CREATE_STYLE", "SCHEMA");
-    ScopedEnv name("BXML_SCHEMA_NAME", path("ledger.xsd").c_str());
-    ScopedEnv doc("BXML_SCHEMA_DOC", "Ledger <test> & schema");
+    EnvVar style("BXML_CREATE_STYLE", "SCHEMA");
+    EnvVar name("BXML_SCHEMA_NAME", path("ledger.xsd").c_str());
+    EnvVar doc("BXML_SCHEMA_DOC", "Ledger <test> & schema");
     document("ledger", records_);
     EXPECT_EQ(run_command("xmllint --noout --schema '" + path("ledger.xsd") + "' '" +
                           path("ledger.xml") + "'"),
               path("ledger.xml") + " validates\n");
-    std::string schema = read_all(path("ledger.xsd"));
+    std::string schema = read_file(path("ledger.xsd"));
     EXPECT_NE(schema.find("      Ledger &lt;test&gt; &amp; schema\n      Created by"),
               std::string::npos);
     EXPECT_NE(schema.find("      <xs:choice minOccurs=\"0\" maxOccurs=\"unbounded\">\n"
@@ -177,6 +177,12 @@ TEST_F(LedgerTest, SchemaDocumentValidates) {
                           "    <xs:simpleType>\n"
                           "      <xs:restriction base=\"xs:decimal\">\n"
                           "        <xs:totalDigits value=\"9\"/>\n"
+                          "        <xs:fractionDigits value=\"2\"/>\n"),
+              std::string::npos);
+    EXPECT_NE(schema.find("<xs:element name=\"line_amt\">\n"
+                          "    <xs:simpleType>\n"
+                          "      <xs:restriction base=\"xs:decimal\">\n"
+                          "        <xs:totalDigits value=\"7\"/>\n"
                           "        <xs:fractionDigits value=\"2\"/>\n"),
               std::string::npos);
     // line_no of two groups is declared once.
