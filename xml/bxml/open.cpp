@@ -62,9 +62,13 @@ RecordLayout* find_layout(const char* name) {
         char* shorter = brelrt_strdup(name, HERE, "temp .xml filename");
         if (shorter) {
             shorter[std::strlen(shorter) - 4] = '\0';
-            brelrt_layout_name(shorter, layout_name, sizeof layout_name);
+            char second[sizeof layout_name];
+            brelrt_layout_name(shorter, second, sizeof second);
             brelrt_free(shorter, HERE);
-            layout = parse(layout_name, 14, 30);
+            // The host's layout name drops the extension already: the same
+            // name is not looked up twice.
+            if (std::strcmp(second, layout_name) != 0)
+                layout = parse(second, 14, 30);
         }
     }
     return layout;
