@@ -38,12 +38,10 @@ Handle* live_handle(BrelrtHandle handle) {
 
 int brelrt_handle_register(size_t record_size, BrelrtHandleDestructor destructor,
                            const char* name) {
-    try {
+    return brelrt::guarded(0, [&] {
         state().types.push_back(HandleType{record_size, destructor, name ? name : ""});
-    } catch (...) {
-        return 0;
-    }
-    return static_cast<int>(state().types.size());
+        return static_cast<int>(state().types.size());
+    });
 }
 
 BrelrtHandle brelrt_handle_new(int type, const char* path, int line, const char* description) {

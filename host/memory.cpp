@@ -39,8 +39,10 @@ const char* safe(const char* text) {
 }
 
 void complain(const char* what, void* ptr, const char* path, int line) {
-    brelrt::report(
-        brelrt::format("%s of unknown pointer %p at %s:%d", what, ptr, safe(path), line));
+    brelrt::guarded_void([&] {
+        brelrt::report(
+            brelrt::format("%s of unknown pointer %p at %s:%d", what, ptr, safe(path), line));
+    });
 }
 
 } // namespace
@@ -120,12 +122,13 @@ size_t brelrt_mem_outstanding(void) {
 size_t brelrt_mem_report(FILE* out) {
     MemoryState& s = state();
     for (const auto& [ptr, block] : s.blocks) {
-        std::string line = brelrt::format("%s:%d %s (%zu bytes)", safe(block.path), block.line,
-                                          safe(block.description), block.size);
+        char line[600];
+        std::snprintf(line, sizeof line, "%s:%d %s (%zu bytes)", safe(block.path), block.line,
+                      safe(block.description), block.size);
         if (out)
-            std::fprintf(out, "%s\n", line.c_str());
+            std::fprintf(out, "%s\n", line);
         else
-            brelrt_trace(0, 1, line.c_str());
+            brelrt_trace(0, 1, line);
     }
     return s.blocks.size();
 }

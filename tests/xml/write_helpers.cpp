@@ -1,0 +1,89 @@
+#include "write_helpers.h"
+
+#include <cstdio>
+
+namespace xmltest {
+
+const char kOrdersCopybook[] = "       01 ORD-REC.\n"
+                               "          05 ORD-NO        PIC X(5).\n"
+                               "          05 LINES OCCURS 2.\n"
+                               "             10 ITEM       PIC X(8).\n";
+
+std::string run_command(const std::string& command) {
+    std::string out;
+    FILE* p = popen((command + " 2>&1").c_str(), "r");
+    if (!p)
+        return "[popen failed]";
+    char buffer[4096];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, p)) > 0)
+        out.append(buffer, n);
+    int status = pclose(p);
+    if (status != 0)
+        out += "[exit " + std::to_string(WEXITSTATUS(status)) + "]";
+    return out;
+}
+
+std::string today_text() {
+    int32_t today = brelrt_today();
+    char text[16];
+    std::snprintf(text, sizeof text, "%04d/%02d/%02d", today / 10000, today / 100 % 100,
+                  today % 100);
+    return text;
+}
+
+void WriteTest::SetUp() {
+    XmlTest::SetUp();
+    temp_ = std::make_unique<TempDir>();
+    dir_ = temp_->path();
+    env_.push_back(std::make_unique<EnvVar>("BRELRT_XFD_DIR", dir_.c_str()));
+    for (const char* name :
+         {"BXML_SCHEMA_DOC", "BXML_SCHEMA_NAME", "BXML_STYLESHEET_HREF",
+          "BXML_SCHEMA_NAMESPACE_DATA", "BXML_ENCODING", "BXML_STYLESHEET_TYPE",
+          "BXML_CREATE_STYLE", "BXML_CREATE_SCHEMA", "BXML_EXACT_TABLE_MATCH",
+          "BXML_IGNORE_EMPTY_DATA", "4GL_COLUMN_CASE", "BRELRT_CONFIG", "BRELRT_DECIMAL_POINT"})
+        env_.push_back(std::make_unique<EnvVar>(name, nullptr));
+}
+
+void WriteTest::TearDown() {
+    while (!env_.empty())
+        env_.pop_back(); // restored in reverse order
+    temp_.reset();
+    XmlTest::TearDown();
+}
+
+void WriteTest::copybook(const std::string& layout, const std::string& text) const {
+    write_file(path(layout + ".xfd"), text);
+}
+
+XmlFile* WriteTest::open(const std::string& name, int mode) const {
+    return runtime().slot<BxmlSopenFn>(BXML_SLOT_SOPEN)(name.c_str(), mode, 0, 0, 0, 0, nullptr, 0);
+}
+
+int WriteTest::write(XmlFile* file, const std::string& record) const {
+    return runtime().slot<BxmlSwriteFn>(BXML_SLOT_SWRITE)(
+        file, reinterpret_cast<const unsigned char*>(record.data()),
+        static_cast<int>(record.size()));
+}
+
+int WriteTest::close(XmlFile* file) const {
+    return runtime().slot<BxmlScloseFn>(BXML_SLOT_SCLOSE)(file);
+}
+
+std::string WriteTest::document(const std::string& layout,
+                                const std::vector<std::string>& records) {
+    std::string name = path(layout + ".xml");
+    XmlFile* file = open(name);
+    EXPECT_NE(file, nullptr) << "open " << name << ": " << *brelrt_file_error();
+    if (!file)
+        return std::string();
+    for (const std::string& r : records) {
+        EXPECT_EQ(write(file, r), 1);
+        EXPECT_EQ(*brelrt_file_error(), 0);
+    }
+    EXPECT_EQ(close(file), 0);
+    EXPECT_EQ(*brelrt_file_error(), 0);
+    return read_file(name);
+}
+
+} // namespace xmltest
