@@ -5,6 +5,7 @@
 #include "common/picturebox.h"
 #include "common/refusals.h"
 #include "common/registry.h"
+#include "common/serial_line.h"
 #include "common/textcodec.h"
 
 #include <QFile>
@@ -78,9 +79,20 @@ QString RefuseRecord(QWidget* parent, OutlineRefusals& refusals, const QString& 
     return out.logLine;
 }
 
-QString LostTabletMessage(const QString& lineText) {
-    return lineText + QStringLiteral("。\n外形の終わりを受信する前にタブレットとの接続が切れたため"
-                                     "終了します。受信した点は 座標.txt に残っています。");
+QString TakeLineEvent(QWidget* parent, const SerialLine& line, OutlineRefusals& refusals,
+                      CoordFileWriter& coordFile, bool* lost) {
+    *lost = false;
+    if (line.CommEvent() == kComEventRxOver)
+        return RefuseRecord(parent, refusals, line.errorText());
+    if (line.CommEvent() != kComEvCD)
+        return QString();
+    coordFile.close();
+    const QString counted = refusals.flush();
+    MsgBox(parent, line.errorText() +
+                       QStringLiteral("。\n外形の終わりを受信する前にタブレットとの接続が切れたため"
+                                      "終了します。受信した点は 座標.txt に残っています。"));
+    *lost = true;
+    return counted;
 }
 
 } // namespace devices

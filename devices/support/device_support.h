@@ -8,8 +8,10 @@
 #include <QRect>
 #include <QString>
 
+class CoordFileWriter;
 class OutlineRefusals;
 class PictureBox;
+class SerialLine;
 class QWidget;
 class TextCodec;
 
@@ -51,8 +53,11 @@ bool SaveSketch(QWidget* parent, const PictureBox& picture, const QString& path)
 // (empty once the lines are used up: they are only counted then).
 QString RefuseRecord(QWidget* parent, OutlineRefusals& refusals, const QString& reason);
 
-// The message after the tablet went away mid-outline (the line's own text
-// first).
-QString LostTabletMessage(const QString& lineText);
+// A tablet program's line event other than a record. An overflow is refused
+// as a record would be; a lost tablet closes 座標.txt (the points taken
+// stay, without an end line) and is told, and *lost is set: the program then
+// ends with kExitLostTablet. Returns the text to append to the log.
+QString TakeLineEvent(QWidget* parent, const SerialLine& line, OutlineRefusals& refusals,
+                      CoordFileWriter& coordFile, bool* lost);
 
 } // namespace devices

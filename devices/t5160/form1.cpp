@@ -148,19 +148,12 @@ void Form1::closeEvent(QCloseEvent* event) {
 void Form1::MSComm1_OnComm() {
     if (ended_)
         return;
-    const int event = MSComm1->CommEvent();
-    if (event == kComEvReceive) {
-        takeRecord(MSComm1->Input());
-    } else if (event == kComEventRxOver) {
-        refuse(MSComm1->errorText());
-    } else if (event == kComEvCD) {
-        // The tablet went away: the points taken stay in 座標.txt without an
-        // end line, so the caller can tell the outline was not finished.
-        coordFile_.close();
-        appendLog(refusals_.flush());
-        MsgBox(this, devices::LostTabletMessage(MSComm1->errorText()));
+    if (MSComm1->CommEvent() == kComEvReceive)
+        return takeRecord(MSComm1->Input());
+    bool lost = false;
+    appendLog(devices::TakeLineEvent(this, *MSComm1, refusals_, coordFile_, &lost));
+    if (lost)
         endProgram(devices::kExitLostTablet);
-    }
 }
 
 void Form1::refuse(const QString& reason) {
