@@ -1,13 +1,17 @@
 #include "common/exchange_files.h"
 
 #include "common/atomic_file.h"
+#include "common/file_read.h"
 #include "common/numtext.h"
 #include "common/outline_store.h"
+#include "common/refusals.h"
 
 #include <QFileInfo>
 
 #include <cerrno>
+#include <cmath>
 #include <cstring>
+#include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -40,24 +44,79 @@ bool isDigit(QChar c) {
     return c >= u'0' && c <= u'9';
 }
 
-// The lines of a file, or a message: missing, unreadable.
-bool readLines(const QString& path, const TextCodec& codec, QStringList* lines, QString* error) {
-    const QFileInfo info(path);
-    if (!info.exists()) {
-        *error = QStringLiteral("%1 がありません（%2）。").arg(fileName(path), path);
+// The lines of a file of at most maxBytes bytes, or a message.
+bool readLines(const QString& path, const TextCodec& codec, qint64 maxBytes, QStringList* lines,
+               QString* error) {
+    TextFileContent file = ReadTextFile(path, codec, maxBytes);
+    if (!file.ok) {
+        *error = file.error;
         return false;
     }
-    bool ok = false;
-    *lines = ReadTextLines(path, codec, &ok);
-    if (!ok) {
-        *error = QStringLiteral("%1 を読めません（%2）。").arg(fileName(path), path);
-        return false;
-    }
+    *lines = std::move(file.lines);
     return true;
 }
 
 QString lineError(const QString& path, int lineNo, const QString& what) {
     return QStringLiteral("%1 の %2 行目%3").arg(fileName(path)).arg(lineNo).arg(what);
+}
+
+// A coordinate field of line lineNo: a plain decimal below the bound once
+// multiplied by toMetres. The number, or nothing and the message.
+std::optional<double> coordField(const QString& path, int lineNo, const char* axis,
+                                 const QString& field, double toMetres, QString* error) {
+    if (!IsDecimalField(field)) {
+        *error = lineError(path, lineNo,
+                           QStringLiteral("の %1 座標「%2」が数値ではありません。")
+                               .arg(QLatin1String(axis), Brief(field)));
+        return std::nullopt;
+    }
+    const double v = Val(field);
+    if (std::fabs(v * toMetres) >= kMaxCoordinateMetres) {
+        *error = lineError(path, lineNo,
+                           QStringLiteral("の %1 座標「%2」が大きすぎます"
+                                          "（%3 m 以上の座標は取り込めません）。")
+                               .arg(QLatin1String(axis), Brief(field))
+                               .arg(kMaxCoordinateMetres, 0, 'f', 0));
+        return std::nullopt;
+    }
+    return v;
+}
+
+QString shortLineError(const QString& path, int lineNo, const QString& line) {
+    return lineError(path, lineNo,
+                     QStringLiteral("が短すぎます（%1 文字。%2 文字必要です）。")
+                         .arg(line.size())
+                         .arg(kCoordLineLength));
+}
+
+QString codeError(const QString& path, int lineNo, QChar code) {
+    return lineError(path, lineNo,
+                     QStringLiteral("の点コード「%1」が数字ではありません。").arg(Brief(code)));
+}
+
+// The first line of a single-line file, read up to its end (at most
+// kMaxLineFileBytes). `empty` tells a file of length 0.
+enum class FirstLine { Read, Failed, TooLong };
+FirstLine readFirstLine(const QString& path, const TextCodec& codec, QString* line, bool* empty,
+                        QString* error) {
+    const FileStart file = ReadFileStart(path, kMaxLineFileBytes);
+    if (!file.ok) {
+        *error = file.error;
+        return FirstLine::Failed;
+    }
+    *empty = file.bytes.isEmpty();
+    qsizetype end = 0;
+    while (end < file.bytes.size() && file.bytes[end] != '\r' && file.bytes[end] != '\n')
+        ++end;
+    if (end == file.bytes.size() && file.more) {
+        *error = QStringLiteral("%1 の 1 行目が長すぎます（%2 バイトまでです）:「%3」")
+                     .arg(fileName(path))
+                     .arg(kMaxLineFileBytes)
+                     .arg(Brief(codec.decode(file.bytes.left(kBriefLength * 2))));
+        return FirstLine::TooLong;
+    }
+    *line = SplitTextLines(file.bytes.left(end), codec).value(0);
+    return FirstLine::Read;
 }
 
 } // namespace
@@ -81,7 +140,7 @@ QString SketchFilePath(const QString& instPath, PathStyle style) {
 CoordFileContent ReadCoordLines(const QString& path, const TextCodec& codec) {
     CoordFileContent result;
     QStringList lines;
-    if (!readLines(path, codec, &lines, &result.error))
+    if (!readLines(path, codec, kMaxCoordFileBytes, &lines, &result.error))
         return result;
     while (!lines.isEmpty() && isBlankLine(lines.last()))
         lines.removeLast();
@@ -102,24 +161,26 @@ CoordFileContent ReadCoordLines(const QString& path, const TextCodec& codec) {
     for (int i = 0; i < lines.size(); ++i) {
         const QString& line = lines[i];
         if (line.size() < kCoordLineLength) {
-            result.error = lineError(path, i + 1,
-                                     QStringLiteral("が短すぎます（%1 文字。%2 文字必要です）。")
-                                         .arg(line.size())
-                                         .arg(kCoordLineLength));
+            result.error = shortLineError(path, i + 1, line);
             return result;
         }
         CoordLine row;
         row.xText = line.mid(1, 9);
         row.yText = line.mid(10, 9);
         row.codeText = line.mid(19, 1);
+        // The main program takes the file's numbers as millimetres.
+        const auto x = coordField(path, i + 1, "X", row.xText, 0.001, &result.error);
+        if (!x)
+            return result;
+        const auto y = coordField(path, i + 1, "Y", row.yText, 0.001, &result.error);
+        if (!y)
+            return result;
         if (!isDigit(row.codeText[0])) {
-            result.error = lineError(
-                path, i + 1,
-                QStringLiteral("の点コード「%1」が数字ではありません。").arg(row.codeText));
+            result.error = codeError(path, i + 1, row.codeText[0]);
             return result;
         }
-        row.x = Val(row.xText);
-        row.y = Val(row.yText);
+        row.x = *x;
+        row.y = *y;
         row.code = row.codeText[0].unicode() - u'0';
         taken.push_back(row);
     }
@@ -213,7 +274,7 @@ bool WriteCoordFileWhole(const QString& path, const QStringList& lines, const Te
 NumoraOutline ReadNumoraCoordFile(const QString& path, const TextCodec& codec) {
     NumoraOutline result;
     QStringList lines;
-    if (!readLines(path, codec, &lines, &result.error))
+    if (!readLines(path, codec, kMaxCoordFileBytes, &lines, &result.error))
         return result;
     if (lines.isEmpty()) {
         result.error = QStringLiteral("%1 に座標がありません（%2）。").arg(fileName(path), path);
@@ -231,21 +292,22 @@ NumoraOutline ReadNumoraCoordFile(const QString& path, const TextCodec& codec) {
         }
         const QString& line = lines[i];
         if (line.size() < kCoordLineLength) {
-            result.error = lineError(path, i + 1,
-                                     QStringLiteral("が短すぎます（%1 文字。%2 文字必要です）。")
-                                         .arg(line.size())
-                                         .arg(kCoordLineLength));
+            result.error = shortLineError(path, i + 1, line);
             return result;
         }
+        const auto x = coordField(path, i + 1, "X", line.mid(2, 8), 1.0, &result.error);
+        if (!x)
+            return result;
+        const auto y = coordField(path, i + 1, "Y", line.mid(11, 8), 1.0, &result.error);
+        if (!y)
+            return result;
         if (!isDigit(line[19])) {
-            result.error =
-                lineError(path, i + 1,
-                          QStringLiteral("の点コード「%1」が数字ではありません。").arg(line[19]));
+            result.error = codeError(path, i + 1, line[19]);
             return result;
         }
         NumoraPoint p;
-        p.x = static_cast<float>(Val(line.mid(2, 8)));
-        p.y = static_cast<float>(Val(line.mid(11, 8)));
+        p.x = static_cast<float>(*x);
+        p.y = static_cast<float>(*y);
         if (line[1] == u'-')
             p.x = -p.x;
         if (line[10] == u'-')
@@ -268,15 +330,18 @@ NumoraOutline ReadNumoraCoordFile(const QString& path, const TextCodec& codec) {
 
 ScaleFileContent ReadScaleFile(const QString& path, const TextCodec& codec) {
     ScaleFileContent result;
-    QStringList lines;
-    if (!readLines(path, codec, &lines, &result.error))
-        return result;
-    if (QFileInfo(path).size() == 0) {
-        result.status = ScaleFileContent::Empty;
-        return result;
+    bool empty = false;
+    switch (readFirstLine(path, codec, &result.firstLine, &empty, &result.error)) {
+    case FirstLine::Failed:
+        result.status = ScaleFileContent::Missing;
+        break;
+    case FirstLine::TooLong:
+        result.status = ScaleFileContent::TooLong;
+        break;
+    case FirstLine::Read:
+        result.status = empty ? ScaleFileContent::Empty : ScaleFileContent::Present;
+        break;
     }
-    result.status = ScaleFileContent::Present;
-    result.firstLine = lines.isEmpty() ? QString() : lines.first();
     return result;
 }
 
@@ -287,11 +352,8 @@ bool WriteScaleFile(const QString& path, const QString& scaleText, const TextCod
 
 RoomNameContent ReadRoomNameFile(const QString& path, const TextCodec& codec) {
     RoomNameContent result;
-    QStringList lines;
-    if (!readLines(path, codec, &lines, &result.error))
-        return result;
-    result.ok = true;
-    result.name = lines.isEmpty() ? QString() : lines.first();
+    bool empty = false;
+    result.ok = readFirstLine(path, codec, &result.name, &empty, &result.error) == FirstLine::Read;
     return result;
 }
 

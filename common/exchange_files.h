@@ -9,6 +9,12 @@
 //
 // Coordinate line: column 1 blank (Numora's reader takes "4" there as the
 // last line), X in columns 2-10, Y in columns 11-19, point code in column 20.
+//
+// Every reader reads regular files only and within a size bound (file_read.h),
+// takes CR LF, LF and a lone CR as line ends and drops a UTF-8 byte-order
+// mark. A number field must be a plain decimal (IsDecimalField) below
+// kMaxCoordinateMetres: anything else refuses the whole file, so no outline
+// is ever read half or wrong.
 
 #include "common/textcodec.h"
 
@@ -36,6 +42,11 @@ QString SketchFilePath(const QString& instPath, PathStyle style = PathStyle::Pla
 inline constexpr int kMaxCoordLines = 99;
 // Characters a coordinate line must have (the code stands in column 20).
 inline constexpr int kCoordLineLength = 20;
+// Bytes 座標.txt may hold: far more than its 99 lines of 20 characters need,
+// with room for longer lines and blank lines left at the end.
+inline constexpr qint64 kMaxCoordFileBytes = 64 * 1024;
+// Bytes the one line of roomName.txt or 縮尺.txt may hold.
+inline constexpr qint64 kMaxLineFileBytes = 1024;
 
 // ---------------------------------------------------------------------------
 // The main program's reader.
@@ -44,8 +55,8 @@ struct CoordLine {
     QString xText;    // columns 2-10 as they stand
     QString yText;    // columns 11-19
     QString codeText; // column 20
-    double x = 0.0;   // Val(xText): 0 when the field starts with no number
-    double y = 0.0;   // Val(yText)
+    double x = 0.0;   // the number of xText
+    double y = 0.0;   // the number of yText
     int code = 0;     // the code digit
 };
 
@@ -56,9 +67,12 @@ struct CoordFileContent {
 };
 
 // Reads every line of 座標.txt. Refused whole (ok false, no lines, a
-// message naming the file and the line) when the file is missing or
-// unreadable, holds no line, holds more than kMaxCoordLines lines, has a
-// line shorter than 20 characters or a code (column 20) that is not a digit.
+// message naming the file and the line) when the file is missing, no
+// regular file, unreadable or larger than kMaxCoordFileBytes, holds no
+// line, holds more than kMaxCoordLines lines, has a line shorter than 20
+// characters, a field that is no plain decimal or a coordinate of
+// kMaxCoordinateMetres or more (the numbers are millimetres), or a code
+// (column 20) that is not a digit.
 // Blank lines at the end of the file (nothing or only blanks, as an editor
 // may leave them) are not lines of the outline and are dropped; a blank line
 // followed by coordinate lines is a short line and refuses the file.
@@ -134,24 +148,31 @@ struct NumoraOutline {
 // itself a point; column 2 "-" negates X, columns 3-10 are X in metres;
 // column 11 and columns 12-19 the same for Y; column 20 the code. The
 // values are Singles, times 1000. At most kMaxCoordLines lines are read.
-// Refused with a message: a missing or unreadable file, an empty file, a
-// line shorter than 20 characters, a code that is not a digit, the end of
-// the file before a line marked 4, no line marked 4 within kMaxCoordLines.
+// Refused with a message: a missing, unreadable or oversized file (as for
+// ReadCoordLines), an empty file, a line shorter than 20 characters, a field
+// that is no plain decimal or of kMaxCoordinateMetres or more, a code that
+// is not a digit, the end of the file before a line marked 4, no line marked
+// 4 within kMaxCoordLines.
 NumoraOutline ReadNumoraCoordFile(const QString& path, const TextCodec& codec);
 
 // ---------------------------------------------------------------------------
 // 縮尺.txt and roomName.txt.
 
+// The single-line files are read up to the end of their first line, which
+// must end within kMaxLineFileBytes; what follows it is not read.
+
 struct ScaleFileContent {
-    enum Status { Missing, Empty, Present };
+    enum Status { Missing, Empty, TooLong, Present };
     Status status = Missing;
     QString firstLine; // when Present (may be empty for a file of just a line end)
-    QString error;     // when Missing: the message for the user
+    QString error;     // when Missing or TooLong: the message for the user
 };
 
 // Present when the file has a length greater than 0; Empty for a file of
-// length 0 (the T5160 then asks for the scale); Missing (with a message)
-// when there is no file or it cannot be read.
+// length 0 (the T5160 then asks for the scale); TooLong (with a message
+// quoting its start) when the first line does not end within
+// kMaxLineFileBytes; Missing (with a message) when there is no file, it is
+// no regular file or it cannot be read.
 ScaleFileContent ReadScaleFile(const QString& path, const TextCodec& codec);
 
 // Rewrites 縮尺.txt whole with one line; the old file stays when this fails.
@@ -164,7 +185,9 @@ struct RoomNameContent {
     QString error;
 };
 
-// The first line of roomName.txt; a missing or unreadable file gives a message.
+// The first line of roomName.txt; a missing or unreadable file, one that is
+// no regular file or whose first line does not end within
+// kMaxLineFileBytes gives a message.
 RoomNameContent ReadRoomNameFile(const QString& path, const TextCodec& codec);
 
 // ---------------------------------------------------------------------------

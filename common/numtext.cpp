@@ -276,6 +276,29 @@ bool IsNumericText(const QString& text) {
     return end == text.size();
 }
 
+bool IsDecimalField(const QString& text) {
+    const auto blank = [](QChar c) { return c == u' ' || c == u'\t'; };
+    qsizetype i = 0;
+    const qsizetype n = text.size();
+    while (i < n && blank(text[i]))
+        ++i;
+    if (i < n && text[i] == u'-')
+        ++i;
+    bool digit = false;
+    bool point = false;
+    for (; i < n && !blank(text[i]); ++i) {
+        if (isDigit(text[i]))
+            digit = true;
+        else if (text[i] == u'.' && !point)
+            point = true;
+        else
+            return false;
+    }
+    while (i < n && blank(text[i]))
+        ++i;
+    return digit && i == n;
+}
+
 double VbInt(double v) {
     return std::floor(v);
 }
@@ -333,8 +356,12 @@ QString SingleToRoundTripText(float v) {
     return generalForm(v < 0, digits, exponent, 7);
 }
 
-QString CoordText(double v) {
+QString CoordText(double v, bool* fits) {
     QString text = numberText(v, 15, 15, /*allowExponent=*/false);
+    if (fits) {
+        const qsizetype point = text.indexOf(u'.');
+        *fits = (point < 0 ? text.size() : point) <= 8;
+    }
     if (!text.contains(u'.'))
         text += u'.';
     text += QStringLiteral("000000");

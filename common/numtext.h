@@ -18,6 +18,17 @@ double Val(const QString& text);
 // "1 2", "1E", "-" are not.
 bool IsNumericText(const QString& text);
 
+// A number field of an exchange file: after blanks, an optional "-" and
+// digits with at most one ".", then blanks only (" -0.75", "12.", ".5 ").
+// No "+", no exponent, nothing else: "1.5E+300", "3600mm", "", "-", "1 2"
+// and a field holding a NUL are not. Blanks are space and tab.
+bool IsDecimalField(const QString& text);
+
+// Coordinates of this magnitude or more (1,000 km) are refused wherever they
+// are read: no drawing is that large, and neither the sketch nor the row
+// computation may meet such values.
+inline constexpr double kMaxCoordinateMetres = 1000000.0;
+
 // Int(v): the largest integer not above v.
 double VbInt(double v);
 
@@ -59,7 +70,10 @@ QString SingleToRoundTripText(float v);
 // The decimal text is never in exponent form here: a value below 0.0001 in
 // magnitude gives its plain digits (0.00000015 -> "0.000000"), because a cut
 // exponent text ("1.5E-070") would read back as a different number.
-QString CoordText(double v);
+// *fits (when given) is false when the decimal text has more than 8
+// characters before its "." (sign included): the cut text would then read as
+// another number (123456789.5 -> "12345678").
+QString CoordText(double v, bool* fits = nullptr);
 
 // Point field of 9 characters made from a coordinate's "0.00" text t (the
 // digitizer's point texts): t & "000000"; without a "-" a blank followed by

@@ -23,6 +23,41 @@ void RecordFramer::clear() {
     skippingLine_ = false;
     afterCr_ = false;
     overflows_ = 0;
+    markBytes_ = 0;
+}
+
+void RecordFramer::setParityMarks(bool on) {
+    parityMarks_ = on;
+    markBytes_ = 0;
+}
+
+QByteArray RecordFramer::unmark(const QByteArray& bytes) {
+    QByteArray out;
+    out.reserve(bytes.size());
+    for (const char c : bytes) {
+        const auto b = static_cast<unsigned char>(c);
+        if (markBytes_ == 0) {
+            if (b == 0xFF)
+                markBytes_ = 1;
+            else
+                out.append(c);
+        } else if (markBytes_ == 1) {
+            if (b == 0x00) {
+                markBytes_ = 2;
+            } else {
+                // 0xFF 0xFF is one 0xFF; anything else after 0xFF (which a
+                // marking driver never sends) is kept as it came.
+                out.append(char(0xFF));
+                if (b != 0xFF)
+                    out.append(c);
+                markBytes_ = 0;
+            }
+        } else {
+            out.append('?'); // the byte received with an error
+            markBytes_ = 0;
+        }
+    }
+    return out;
 }
 
 int RecordFramer::takeOverflows() {
@@ -48,7 +83,8 @@ void RecordFramer::complete() {
     partial_.clear();
 }
 
-void RecordFramer::feed(const QByteArray& bytes) {
+void RecordFramer::feed(const QByteArray& received) {
+    const QByteArray bytes = parityMarks_ ? unmark(received) : received;
     const char* data = bytes.constData();
     const qsizetype size = bytes.size();
     for (qsizetype i = 0; i < size; ++i) {

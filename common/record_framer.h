@@ -13,6 +13,13 @@
 // as its CR arrives; an LF that then arrives on its own is dropped as the rest
 // of the pair.
 //
+// Parity marks (setParityMarks): a line whose driver marks the bytes
+// received with a parity or framing error (PARMRK) sends each as the three
+// bytes 0xFF 0x00 x and a real 0xFF as 0xFF 0xFF. The framer then turns each
+// marked byte into "?", so that the record holding it is refused instead of
+// read as a wrong coordinate, and 0xFF 0xFF into one 0xFF. A mark split
+// across reads is decoded all the same.
+//
 // Records are kept byte for byte, terminator included. The framer holds at
 // most `capacity` bytes: a line that grows beyond it without a line end is
 // dropped up to its next line end, and a complete record that finds the queue
@@ -37,6 +44,10 @@ public:
     int capacity() const { return capacity_; }
     void setCapacity(int capacity);
 
+    // Whether the stream carries parity marks (off at first).
+    void setParityMarks(bool on);
+    bool parityMarks() const { return parityMarks_; }
+
     // Takes the next bytes of the stream.
     void feed(const QByteArray& bytes);
     // The oldest complete record, removed from the queue.
@@ -53,6 +64,7 @@ public:
 
 private:
     void complete();
+    QByteArray unmark(const QByteArray& bytes);
     void consumeFixed(char c);
     void consumeLine(const char* data, qsizetype size, qsizetype& i);
 
@@ -65,4 +77,6 @@ private:
     bool skippingLine_ = false; // dropping an overlong line up to its line end
     bool afterCr_ = false;      // the last byte taken was a CR ending a record
     int overflows_ = 0;
+    bool parityMarks_ = false;
+    int markBytes_ = 0; // bytes of a mark seen so far: 1 after 0xFF, 2 after 0xFF 0x00
 };

@@ -1,6 +1,9 @@
 #include "common/registry.h"
 
+#include "common/file_read.h"
 #include "common/numtext.h"
+#include "common/refusals.h"
+#include "common/textcodec.h"
 
 #include <QDir>
 #include <QFile>
@@ -231,6 +234,34 @@ bool isHeader(const QString& line, bool& regedit4) {
     return false;
 }
 
+// A key exists when it is written or some written key lies below it.
+// The keys below it are contiguous from folded + "\\" on.
+template <class Keys> bool hasKeyFolded(const Keys& keys, const QString& folded) {
+    if (keys.contains(folded))
+        return true;
+    const QString prefix = folded + QLatin1Char('\\');
+    const auto it = keys.lowerBound(prefix);
+    return it != keys.end() && it.key().startsWith(prefix);
+}
+
+// The lines of the file's text: CR LF, LF and a lone CR end a line.
+QStringList splitLines(const QString& text) {
+    QStringList lines;
+    qsizetype start = 0;
+    while (start <= text.size()) {
+        qsizetype end = start;
+        while (end < text.size() && text[end] != u'\r' && text[end] != u'\n')
+            ++end;
+        lines << text.mid(start, end - start);
+        if (end >= text.size())
+            break;
+        if (text[end] == u'\r' && end + 1 < text.size() && text[end + 1] == u'\n')
+            ++end;
+        start = end + 1;
+    }
+    return lines;
+}
+
 std::optional<RegistryFile>& currentSlot() {
     static std::optional<RegistryFile> slot;
     return slot;
@@ -239,32 +270,55 @@ std::optional<RegistryFile>& currentSlot() {
 } // namespace
 
 void RegistryFile::addProblem(int lineNo, const QString& text) {
-    problems_ << QStringLiteral("line %1: %2").arg(lineNo).arg(text);
+    problems_ << QStringLiteral("line %1: %2").arg(lineNo).arg(Brief(text, 80));
+}
+
+void RegistryFile::fail(const QString& why) {
+    keys_.clear();
+    failure_ = why;
+}
+
+void RegistryFile::removeKey(const QString& folded) {
+    if (!hasKeyFolded(keys_, folded))
+        return;
+    keys_.remove(folded);
+    const QString prefix = folded + u'\\';
+    for (auto it = keys_.lowerBound(prefix); it != keys_.end() && it.key().startsWith(prefix);)
+        it = keys_.erase(it);
+    // The key above stays, even when only the removed key made it exist.
+    const qsizetype slash = folded.lastIndexOf(u'\\');
+    if (slash > 0 && !hasKeyFolded(keys_, folded.left(slash)))
+        keys_.insert(folded.left(slash), {});
 }
 
 RegistryFile RegistryFile::parse(const QByteArray& fileBytes) {
     RegistryFile reg;
-    const QString text = decodeFile(fileBytes);
-    QStringList lines = text.split(u'\n');
+    const QStringList lines = splitLines(decodeFile(fileBytes));
     bool regedit4 = false;
     bool headerSeen = false;
-    bool anyContent = false;
     std::optional<QString> currentKey;
 
     for (qsizetype idx = 0; idx < lines.size(); ++idx) {
         const int lineNo = int(idx) + 1;
-        QString line = lines[idx];
-        if (line.endsWith(u'\r'))
-            line.chop(1);
-        line = line.trimmed();
+        if (lines[idx].size() > kMaxRegistryLineLength) {
+            reg.fail(QStringLiteral("%1 行目が長すぎます（1 行 %2 文字までです）。")
+                         .arg(lineNo)
+                         .arg(kMaxRegistryLineLength));
+            return reg;
+        }
+        const QString line = lines[idx].trimmed();
         if (line.isEmpty() || line.startsWith(u';'))
             continue;
-        if (!anyContent) {
-            anyContent = true;
-            if (isHeader(line, regedit4)) {
-                headerSeen = true;
-                continue;
+        if (!headerSeen) {
+            if (!isHeader(line, regedit4)) {
+                reg.fail(QStringLiteral("先頭に \"Windows Registry Editor Version 5.00\" の行が"
+                                        "ありません（%1 行目:「%2」）。")
+                             .arg(lineNo)
+                             .arg(Brief(line)));
+                return reg;
             }
+            headerSeen = true;
+            continue;
         }
         if (line.startsWith(u'[')) {
             if (!line.endsWith(u']')) {
@@ -277,24 +331,18 @@ RegistryFile RegistryFile::parse(const QByteArray& fileBytes) {
             if (remove)
                 path = path.mid(1).trimmed();
             const QString folded = foldedFullPath(path);
+            if (folded.count(u'\\') > kMaxRegistryKeyDepth) {
+                reg.fail(QStringLiteral("%1 行目のキーの階層が深すぎます（%2 階層までです）。")
+                             .arg(lineNo)
+                             .arg(kMaxRegistryKeyDepth));
+                return reg;
+            }
             if (remove) {
-                const QString prefix = folded + u'\\';
-                for (auto it = reg.keys_.begin(); it != reg.keys_.end();) {
-                    if (it.key() == folded || it.key().startsWith(prefix))
-                        it = reg.keys_.erase(it);
-                    else
-                        ++it;
-                }
+                reg.removeKey(folded);
                 currentKey.reset();
                 continue;
             }
-            // The key and every key above it exist.
-            QStringList parts = folded.split(u'\\');
-            for (qsizetype n = 1; n <= parts.size(); ++n) {
-                const QString partial = parts.mid(0, n).join(u'\\');
-                if (!reg.keys_.contains(partial))
-                    reg.keys_.insert(partial, {});
-            }
+            reg.keys_[folded]; // the key exists, with or without values
             currentKey = folded;
             continue;
         }
@@ -309,9 +357,13 @@ RegistryFile RegistryFile::parse(const QByteArray& fileBytes) {
         if (data.startsWith(u"hex", Qt::CaseInsensitive)) {
             while (data.endsWith(u'\\') && idx + 1 < lines.size()) {
                 data.chop(1);
-                QString next = lines[++idx];
-                if (next.endsWith(u'\r'))
-                    next.chop(1);
+                const QString& next = lines[++idx];
+                if (next.size() > kMaxRegistryLineLength) {
+                    reg.fail(QStringLiteral("%1 行目が長すぎます（1 行 %2 文字までです）。")
+                                 .arg(idx + 1)
+                                 .arg(kMaxRegistryLineLength));
+                    return reg;
+                }
                 data += next.trimmed();
             }
         }
@@ -327,19 +379,24 @@ RegistryFile RegistryFile::parse(const QByteArray& fileBytes) {
         else
             values.insert(name->toCaseFolded(), value);
     }
-    if (anyContent && !headerSeen)
-        reg.problems_.prepend(QStringLiteral("no \"Windows Registry Editor Version 5.00\" header"));
     return reg;
 }
 
 RegistryFile RegistryFile::load(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        RegistryFile reg;
-        reg.problems_ << QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
+    RegistryFile reg;
+    const FileStart file = ReadWholeFile(path, kMaxRegistryFileBytes);
+    if (!file.ok) {
+        reg.problems_ << QStringLiteral("cannot read %1").arg(path);
+        // A missing file is a registry with nothing in it: nothing is installed.
+        if (QFileInfo::exists(path) || QFileInfo(path).isSymLink())
+            reg.failure_ = QStringLiteral("レジストリファイルを読み込めません。") + file.error;
         return reg;
     }
-    return parse(file.readAll());
+    reg = parse(file.bytes);
+    if (!reg.failure_.isEmpty())
+        reg.failure_ =
+            QStringLiteral("レジストリファイル（%1）を読み込めません。%2").arg(path, reg.failure_);
+    return reg;
 }
 
 QString RegistryFile::defaultPath() {
@@ -370,7 +427,7 @@ void RegistryFile::reload() {
 }
 
 bool RegistryFile::hasKey(const QString& root, const QString& key) const {
-    return keys_.contains(foldedPath(root, key));
+    return hasKeyFolded(keys_, foldedPath(root, key));
 }
 
 std::optional<RegistryRawValue> RegistryFile::value(const QString& root, const QString& key,
@@ -466,6 +523,15 @@ qint32 RegistryDword(const QString& key, const QString& name, qint32 def) {
             return qint32(d);
     }
     return def;
+}
+
+QString RegistryStartProblem() {
+    const RegistryFile& reg = RegistryFile::current();
+    if (!reg.failure().isEmpty())
+        return reg.failure();
+    QString refusal;
+    TextCodec::fromRegistry(&refusal);
+    return refusal;
 }
 
 QString ReadInstPath() {

@@ -4,7 +4,13 @@
 //
 // File location: $POINTRA_REGISTRY, else $XDG_CONFIG_HOME/pointra/registry.reg
 // (default ~/.config/pointra/registry.reg), else /etc/pointra/registry.reg.
-// UTF-8 (or UTF-16 with BOM), CR LF or LF.
+// UTF-8 (or UTF-16 with BOM), CR LF, LF or CR.
+//
+// The file is read within bounds, since every program reads it at start: at
+// most kMaxRegistryFileBytes, lines of at most kMaxRegistryLineLength
+// characters, keys at most kMaxRegistryKeyDepth levels deep (the limit of the
+// Windows registry). A file past a bound, or without the export header, is
+// not read at all (failure()).
 
 #include <QByteArray>
 #include <QMap>
@@ -21,6 +27,10 @@ inline constexpr const char* HKEY_LOCAL_MACHINE = "HKEY_LOCAL_MACHINE";
 // Main key of the system and its value names.
 inline constexpr const char* kPointraKey = "Software\\VarnelSystem\\Pointra";
 inline constexpr const char* kGhostscriptKey = "Software\\GPL Ghostscript\\8.64";
+
+inline constexpr qint64 kMaxRegistryFileBytes = 1024 * 1024;
+inline constexpr int kMaxRegistryLineLength = 8192;
+inline constexpr int kMaxRegistryKeyDepth = 512;
 
 // Value types as the registry numbers them.
 enum RegistryType : int {
@@ -50,9 +60,13 @@ private:
 
 class RegistryFile {
 public:
-    // Parses registry export text; malformed lines are skipped.
+    // Parses registry export text; malformed lines are skipped (problems()).
+    // Text without the export header, or past a bound, gives an empty
+    // registry and failure().
     static RegistryFile parse(const QByteArray& fileBytes);
-    // Reads the file at path; an unreadable file gives an empty registry.
+    // Reads the file at path. A missing file is an empty registry (nothing
+    // is installed); one that cannot be read or parsed is an empty registry
+    // with failure().
     static RegistryFile load(const QString& path);
     // The registry file in force (see the location rule above).
     static QString defaultPath();
@@ -65,14 +79,23 @@ public:
                                           const QString& name) const;
 
     // Lines that were skipped while reading, as "line N: text" (and a note
-    // when the file could not be read or has no export header), so a tool
-    // can tell the user what in the file was not understood.
+    // when the file could not be read), so a tool can tell the user what in
+    // the file was not understood.
     const QStringList& problems() const { return problems_; }
+
+    // Why nothing of the file was taken, for the user; empty when it was
+    // read. After load() the message names the file and where it is.
+    const QString& failure() const { return failure_; }
 
 private:
     void addProblem(int lineNo, const QString& text);
+    void fail(const QString& why);
+    void removeKey(const QString& folded);
     QStringList problems_;
-    // "ROOT\\key" folded to lower case (the registry's keys and names ignore case).
+    QString failure_;
+    // The keys written in the file, each once, as "ROOT\\key" folded to lower
+    // case (the registry's keys and names ignore case). The keys above a
+    // written key exist without being stored: hasKey() finds them by prefix.
     QMap<QString, QMap<QString, RegistryRawValue>> keys_;
 };
 
@@ -94,6 +117,11 @@ QVariant GetRegistryValue(const QString& root, const QString& keyName, const QSt
 QVariant GetRegistryValue(const RegistryFile& reg, const QString& root, const QString& keyName,
                           const QString& valueName,
                           const QVariant& defaultValue = QVariant(QString()));
+
+// What keeps a program from starting on the registry file in force, as the
+// message to show: the file could not be read (why, and where it is), or its
+// "CodePage" names a code page other than CP932 and UTF-8. Empty when neither.
+QString RegistryStartProblem();
 
 // Text of the value "InstPath" under kPointraKey in the registry file in
 // force, as stored; empty when the key or value is missing or not a text.

@@ -117,16 +117,27 @@ bool SerialLine::applyLine(QString* problem) {
     if (!port_.setFlowControl(FlowOf(settings_.handshaking)))
         refused << QStringLiteral("handshaking %1").arg(settings_.handshaking);
     if (open) {
-        // RTS/CTS and XON/XOFF together: add the software flags to the line.
         termios tio{};
         if (tcgetattr(port_.handle(), &tio) == 0) {
+            // RTS/CTS and XON/XOFF together: add the software flags to the line.
             if (settings_.handshaking == kHandshakeRtsXonXoff)
                 tio.c_iflag |= IXON | IXOFF;
             else if (settings_.handshaking != kHandshakeXonXoff)
                 tio.c_iflag &= ~(IXON | IXOFF | IXANY);
+            // The port's parity setting ignores bytes with a parity error
+            // (IGNPAR, no INPCK). Have the driver check and mark them
+            // instead, with all 8 bits kept so a real 0xFF stays apart from
+            // a mark; the framer turns each marked byte into "?".
+            tio.c_iflag &= ~(IGNPAR | ISTRIP);
+            tio.c_iflag |= INPCK | PARMRK;
             if (tcsetattr(port_.handle(), TCSANOW, &tio) != 0)
-                refused << QStringLiteral("handshaking %1").arg(settings_.handshaking);
+                refused
+                    << QStringLiteral("handshaking %1, parity marks").arg(settings_.handshaking);
         }
+        termios now{};
+        const bool marked = tcgetattr(port_.handle(), &now) == 0 && (now.c_iflag & PARMRK) &&
+                            !(now.c_iflag & (ISTRIP | IGNPAR));
+        framer_.setParityMarks(marked);
     }
     port_.clearError();
     if (refused.isEmpty() || !open)

@@ -13,6 +13,11 @@
 // closes the port stops the delivery of records already received; opening
 // the port empties the buffers.
 //
+// Bytes received with a parity error become "?" (as the serial control's
+// parity replacement character did): after every change of the line the
+// driver is asked to mark them (PARMRK) and the framer replaces them. A
+// pseudo-terminal has no parity to check; its line works the same.
+//
 // Other events: kComEventRxOver when received bytes had to be dropped (a line
 // without a line end longer than the input buffer, or a full buffer), and
 // kComEvCD when the device went away (the port is closed then). errorText()

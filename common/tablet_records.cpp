@@ -1,6 +1,7 @@
 #include "common/tablet_records.h"
 
 #include "common/numtext.h"
+#include "common/refusals.h"
 
 #include <QList>
 #include <QRegularExpression>
@@ -90,14 +91,16 @@ ParseResult ParseMt4500Record(const QByteArray& record) {
         return Refuse(QStringLiteral("ボタンが数字ではありません"), record);
     p.buttonText = button;
     p.code = Mt4500ButtonCode(button);
-    if (p.code != 4) {
-        if (!IsDecimalText(p.xText))
-            return Refuse(QStringLiteral("X座標が数値ではありません"), record);
-        if (!IsDecimalText(p.yText))
-            return Refuse(QStringLiteral("Y座標が数値ではありません"), record);
-    }
+    // The end record is checked as any other: line noise that happens to
+    // carry an end digit must not close the outline.
+    if (!IsDecimalText(p.xText))
+        return Refuse(QStringLiteral("X座標が数値ではありません"), record);
+    if (!IsDecimalText(p.yText))
+        return Refuse(QStringLiteral("Y座標が数値ではありません"), record);
     p.xM = Val(p.xText);
     p.yM = Val(p.yText);
+    if (std::fabs(p.xM) >= kMaxCoordinateMetres || std::fabs(p.yM) >= kMaxCoordinateMetres)
+        return Refuse(QStringLiteral("座標が大きすぎます"), record);
     ParseResult r;
     r.point = p;
     return r;
@@ -113,7 +116,8 @@ std::optional<long> ParseScaleDenominator(const QString& scaleText, QString* err
     long d = 0;
     if (WholeNumber(t, 1, std::numeric_limits<int32_t>::max(), &d) != WholeStatus::Ok) {
         if (error)
-            *error = QStringLiteral("縮尺が正しくありません（%1）。縮尺を入力して下さい").arg(t);
+            *error =
+                QStringLiteral("縮尺が正しくありません（%1）。縮尺を入力して下さい").arg(Brief(t));
         return std::nullopt;
     }
     return d;
@@ -155,10 +159,21 @@ ParseResult ParseT5160Record(const QByteArray& record, const QString& scaleText)
 
     const double x = counts[0] / 10000.0 * static_cast<double>(*d);
     const double y = counts[1] / 10000.0 * static_cast<double>(*d);
-    p.xText = CoordText(x);
-    p.yText = CoordText(y);
+    // The coordinate texts keep 8 characters: more before the "." would be
+    // cut into a number 10 or more times too small.
+    bool xFits = false;
+    bool yFits = false;
+    p.xText = CoordText(x, &xFits);
+    p.yText = CoordText(y, &yFits);
+    if (!xFits || !yFits) {
+        r.error = QStringLiteral("座標の桁が多すぎます（%1 m）\n受信データ：「%2」")
+                      .arg(Brief(DoubleToText(xFits ? y : x)), PrintableRecord(record));
+        return r;
+    }
     p.xM = Val(p.xText);
     p.yM = Val(p.yText);
+    if (std::fabs(p.xM) >= kMaxCoordinateMetres || std::fabs(p.yM) >= kMaxCoordinateMetres)
+        return Refuse(QStringLiteral("座標が大きすぎます"), record);
     r.point = p;
     return r;
 }

@@ -32,8 +32,10 @@ int Mt4500ButtonCode(QChar button); // "1" -> 2, "2" -> 1, other digit -> 4
 int T5160ButtonCode(QChar button);  // "2" -> 1, "4" -> 2, other digit -> 4
 
 // Refused: fewer than 19 characters, a button that is not a digit, an X or Y
-// field that is not a decimal number (blanks around it allowed) in a point
-// record. The end record's coordinates are never used and are not checked.
+// field that is not a decimal number (blanks around it allowed) or of
+// kMaxCoordinateMetres or more, in a point record and in the end record
+// alike (its coordinates are not used, but garbage with an end digit in
+// column 19 is no end of the outline).
 ParseResult ParseMt4500Record(const QByteArray& record);
 
 // The scale denominator typed by the user, as a whole number (rounded, halves
@@ -43,7 +45,10 @@ std::optional<long> ParseScaleDenominator(const QString& scaleText, QString* err
 
 // Refused: no usable scale, fewer than three fields, a count that is not a
 // whole number or lies outside -32768..32767, an empty field 3 or a button
-// that is not a digit.
+// that is not a digit, and a point whose metres have more than 8 characters
+// before the "." ("座標の桁が多すぎます"): its 8-character text would read as
+// another number. Decimals past the 8 characters are cut (123.45678 ->
+// 123.4567).
 ParseResult ParseT5160Record(const QByteArray& record, const QString& scaleText);
 
 // A record made readable for a message: line ends and other control

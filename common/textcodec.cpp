@@ -1,6 +1,8 @@
 #include "common/textcodec.h"
 
 #include "common/atomic_file.h"
+#include "common/file_read.h"
+#include "common/refusals.h"
 #include "common/registry.h"
 
 #include <QFile>
@@ -18,7 +20,7 @@ QString canonicalName(const QString& name) {
         return QStringLiteral("CP932");
     if (upper == u"UTF-8" || upper == u"UTF8")
         return QStringLiteral("UTF-8");
-    return name.trimmed();
+    return QString();
 }
 
 // An iconv descriptor closed when it goes out of scope.
@@ -103,24 +105,25 @@ QByteArray convert(const Iconv& cd, const QByteArray& input, const QByteArray& r
 
 } // namespace
 
-TextCodec TextCodec::fromRegistry() {
-    const QString name = RegistryText(QString::fromLatin1(kPointraKey), QStringLiteral("CodePage"),
-                                      QStringLiteral("CP932"));
-    TextCodec codec(name.trimmed().isEmpty() ? QStringLiteral("CP932") : name);
-    if (!codec.isValid())
-        return TextCodec(QStringLiteral("CP932"));
+TextCodec TextCodec::fromRegistry(QString* refusal) {
+    const QString name = RegistryText(QString::fromLatin1(kPointraKey), QStringLiteral("CodePage"));
+    if (name.trimmed().isEmpty())
+        return TextCodec();
+    TextCodec codec(name);
+    if (!codec.isValid() && refusal)
+        *refusal =
+            QStringLiteral("レジストリファイル（%1）の \"CodePage\"「%2」には対応していません。"
+                           "\"CP932\"（Shift_JIS）か \"UTF-8\" を設定して下さい。")
+                .arg(RegistryFile::defaultPath(), Brief(name));
     return codec;
 }
 
 TextCodec::TextCodec(const QString& name) : name_(canonicalName(name)) {
-    utf8_ = name_ == u"UTF-8";
-    if (!utf8_) {
-        const Iconv probe(name_.toLatin1(), "UTF-8");
-        if (!probe.ok()) {
-            valid_ = false;
-            utf8_ = true;
-        }
+    if (name_.isEmpty()) {
+        valid_ = false;
+        name_ = QStringLiteral("CP932");
     }
+    utf8_ = name_ == u"UTF-8";
 }
 
 QByteArray TextCodec::encode(const QString& text) const {
@@ -143,32 +146,31 @@ QString TextCodec::decode(const QByteArray& bytes) const {
         convert(cd, bytes, QByteArrayLiteral("\xEF\xBF\xBD"), [](unsigned char) { return 1; }));
 }
 
-QStringList ReadTextLines(const QString& path, const TextCodec& codec, bool* ok) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        if (ok)
-            *ok = false;
-        return {};
-    }
-    QByteArray bytes = file.readAll();
-    if (ok)
-        *ok = file.error() == QFileDevice::NoError;
-    if (codec.isUtf8() && bytes.startsWith("\xEF\xBB\xBF"))
-        bytes.remove(0, 3);
+QStringList SplitTextLines(const QByteArray& bytes, const TextCodec& codec) {
+    qsizetype start = bytes.startsWith("\xEF\xBB\xBF") ? 3 : 0;
     QStringList lines;
-    qsizetype start = 0;
     while (start < bytes.size()) {
-        qsizetype end = bytes.indexOf('\n', start);
-        const qsizetype next = end < 0 ? bytes.size() : end + 1;
-        if (end < 0)
-            end = bytes.size();
-        qsizetype stop = end;
-        if (stop > start && bytes[stop - 1] == '\r')
-            --stop;
-        lines << codec.decode(bytes.mid(start, stop - start));
-        start = next;
+        qsizetype end = start;
+        while (end < bytes.size() && bytes[end] != '\r' && bytes[end] != '\n')
+            ++end;
+        lines << codec.decode(bytes.mid(start, end - start));
+        if (end + 1 < bytes.size() && bytes[end] == '\r' && bytes[end + 1] == '\n')
+            ++end;
+        start = end + 1;
     }
     return lines;
+}
+
+TextFileContent ReadTextFile(const QString& path, const TextCodec& codec, qint64 maxBytes) {
+    TextFileContent result;
+    const FileStart file = ReadWholeFile(path, maxBytes);
+    if (!file.ok) {
+        result.error = file.error;
+        return result;
+    }
+    result.ok = true;
+    result.lines = SplitTextLines(file.bytes, codec);
+    return result;
 }
 
 QByteArray CrLfLine(const QString& line, const TextCodec& codec) {

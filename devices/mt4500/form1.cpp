@@ -4,6 +4,7 @@
 #include "common/outline_sketch.h"
 #include "common/picturebox.h"
 #include "common/point_log.h"
+#include "common/refusals.h"
 #include "common/serial_line.h"
 #include "common/tablet_records.h"
 #include "common/uifont.h"
@@ -77,20 +78,22 @@ bool Form1::Form_Load() {
         return false;
     Text2->setText(room);
 
-    // The port is opened before 座標.txt is emptied: a program that cannot
-    // reach its tablet leaves the last outline's points alone.
+    // 座標.txt is emptied before the port is opened: whatever happens next,
+    // the last room's outline is never taken for this one.
     QString error;
+    if (!coordFile_.open(coordPath_, &error)) {
+        MsgBox(this, error);
+        return false;
+    }
     if (!MSComm1->setPortOpen(true, &error)) {
+        // The run ends as an abandoned one: 座標.txt holds the abandon line.
+        abandonCoordFile();
         MsgBox(this, error + QStringLiteral("。タブレットから受信できないため終了します。"));
         return false;
     }
     applyLineSettings();
-    if (!coordFile_.open(coordPath_, &error)) {
-        MSComm1->setPortOpen(false);
-        MsgBox(this, error);
-        return false;
-    }
     store_.clear();
+    refusals_.reset();
     return true;
 }
 
@@ -109,16 +112,17 @@ void Form1::Command5_Click() {
     // last curGazo.bmp stays.
     Text1->clear();
     logText_.clear();
-    coordFile_.close();
     MSComm1->setPortOpen(false);
+    endProgram(abandonCoordFile() ? 0 : devices::kExitFailed);
+}
+
+bool Form1::abandonCoordFile() {
+    coordFile_.close();
     QString error;
-    if (!WriteCoordFileWhole(coordPath_, {QString::fromLatin1(kMt4500AbandonLine)}, codec_,
-                             &error)) {
-        MsgBox(this, QStringLiteral("座標.txt に中断を書き込めません（%1）。").arg(error));
-        endProgram(1);
-        return;
-    }
-    endProgram(0);
+    if (WriteCoordFileWhole(coordPath_, {QString::fromLatin1(kMt4500AbandonLine)}, codec_, &error))
+        return true;
+    MsgBox(this, QStringLiteral("座標.txt に中断を書き込めません（%1）。").arg(error));
+    return false;
 }
 
 void Form1::closeEvent(QCloseEvent* event) {
@@ -134,31 +138,32 @@ void Form1::closeEvent(QCloseEvent* event) {
 void Form1::MSComm1_OnComm() {
     if (ended_)
         return;
-    const int event = MSComm1->CommEvent();
-    if (event == kComEvReceive) {
-        takeRecord(MSComm1->Input());
-    } else if (event == kComEvCD || event == kComEventRxOver) {
-        if (!MSComm1->errorText().isEmpty())
-            MsgBox(this, MSComm1->errorText());
-    }
+    if (MSComm1->CommEvent() == kComEvReceive)
+        return takeRecord(MSComm1->Input());
+    bool lost = false;
+    appendLog(devices::TakeLineEvent(this, *MSComm1, refusals_, coordFile_, &lost));
+    if (lost)
+        endProgram(devices::kExitLostTablet);
+}
+
+void Form1::refuse(const QString& reason) {
+    appendLog(devices::RefuseRecord(this, refusals_, reason));
 }
 
 void Form1::takeRecord(const QByteArray& record) {
     const ParseResult parsed = ParseMt4500Record(record);
-    if (!parsed.point) {
-        MsgBox(this, parsed.error + QStringLiteral("\nこの点は取り込みません。"));
-        return;
-    }
+    if (!parsed.point)
+        return refuse(parsed.error);
     const TabletPoint& p = *parsed.point;
-    if (!devices::AdmitTabletPoint(this, store_, p.code))
-        return;
+    if (const auto refusal = RefusePoint(store_, p.code))
+        return refuse(*refusal);
     const QString line = Mt4500CoordLine(p.xText, p.yText, p.code);
-    if (line.isEmpty()) {
-        MsgBox(this, QStringLiteral("座標の桁が多すぎます。この点は取り込みません。"));
-        return;
-    }
-    if (!devices::AppendCoordLine(this, coordFile_, line))
-        return;
+    if (line.isEmpty())
+        return refuse(QStringLiteral("座標の桁が多すぎます"));
+    QString error;
+    if (!coordFile_.appendLine(line, &error))
+        return refuse(QStringLiteral("座標.txt に書き込めません（%1）").arg(error));
+    appendLog(refusals_.flush());
     const QString code = QString::number(p.code);
     appendLog(PointLogLine(p.xText, p.yText, code));
     store_.appendMetres(p.xM, p.yM, static_cast<float>(p.code));
@@ -171,10 +176,12 @@ void Form1::finishOutline() {
     coordFile_.close();
     DrawOutline(*Picture1, store_, Text2->text());
     const bool saved = devices::SaveSketch(this, *Picture1, SketchFilePath(instPath_));
-    endProgram(saved ? 0 : 1);
+    endProgram(saved ? 0 : devices::kExitFailed);
 }
 
 void Form1::appendLog(const QString& text) {
+    if (text.isEmpty())
+        return;
     logText_ += text;
     QString shown = text;
     if (shown.endsWith(QStringLiteral("\r\n")))

@@ -5,6 +5,7 @@
 
 #include "common/exchange_files.h"
 #include "common/outline_store.h"
+#include "common/refusals.h"
 #include "common/textcodec.h"
 
 #include <QString>
@@ -26,7 +27,9 @@ public:
     ~Form1() override;
 
     // Start-up. False when the program cannot take an outline (the reason has
-    // been shown); nothing in the installation folder has been changed then.
+    // been shown). 座標.txt is emptied before the port is opened, so when the
+    // tablet cannot be reached it is left holding the abandon line; a failure before that (the
+    // registry file, the room name) changes nothing.
     bool Form_Load();
 
     const QString& logText() const { return logText_; }
@@ -44,8 +47,9 @@ public:
     SerialLine* MSComm1 = nullptr;
 
 signals:
-    // 0 after the sketch was saved or the outline was abandoned, non-zero
-    // after a failure that was reported.
+    // 0 after the sketch was saved or the outline was abandoned,
+    // devices::kExitLostTablet when the tablet went away mid-outline, another
+    // non-zero status after a failure that was reported.
     void programEnded(int exitCode);
 
 public slots:
@@ -61,6 +65,8 @@ private:
     void buildControls();
     void applyLineSettings();
     void takeRecord(const QByteArray& record);
+    void refuse(const QString& reason);
+    bool abandonCoordFile();
     void finishOutline();
     void appendLog(const QString& text);
     void endProgram(int code);
@@ -71,6 +77,7 @@ private:
     QString coordPath_;
     CoordFileWriter coordFile_;
     OutlineStore store_; // only the millimetre rows are drawn from
+    OutlineRefusals refusals_;
     QString logText_;
     bool ended_ = false;
     int exitCode_ = 0;

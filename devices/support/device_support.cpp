@@ -2,10 +2,10 @@
 
 #include "common/exchange_files.h"
 #include "common/message.h"
-#include "common/outline_store.h"
 #include "common/picturebox.h"
 #include "common/refusals.h"
 #include "common/registry.h"
+#include "common/serial_line.h"
 #include "common/textcodec.h"
 
 #include <QFile>
@@ -39,6 +39,10 @@ bool InstallMessageLogFromEnvironment() {
 }
 
 QString ReadInstallationFolder(QWidget* parent) {
+    if (const QString problem = RegistryStartProblem(); !problem.isEmpty()) {
+        MsgBox(parent, problem);
+        return QString();
+    }
     const QString instPath = ReadInstPath();
     if (instPath.isEmpty()) {
         MsgBox(parent, QStringLiteral("インストールフォルダが登録されていません。"
@@ -68,21 +72,27 @@ bool SaveSketch(QWidget* parent, const PictureBox& picture, const QString& path)
     return false;
 }
 
-bool AdmitTabletPoint(QWidget* parent, const OutlineStore& store, int code) {
-    if (const auto refusal = RefusePoint(store, code)) {
-        MsgBox(parent, *refusal);
-        return false;
-    }
-    return true;
+QString RefuseRecord(QWidget* parent, OutlineRefusals& refusals, const QString& reason) {
+    const OutlineRefusals::Outcome out = refusals.refuse(reason);
+    if (!out.message.isEmpty())
+        MsgBox(parent, out.message + QStringLiteral("\nこの点は取り込みません。"));
+    return out.logLine;
 }
 
-bool AppendCoordLine(QWidget* parent, CoordFileWriter& file, const QString& line) {
-    QString error;
-    if (file.appendLine(line, &error))
-        return true;
-    MsgBox(parent,
-           QStringLiteral("座標.txt に書き込めません（%1）。この点は取り込みません。").arg(error));
-    return false;
+QString TakeLineEvent(QWidget* parent, const SerialLine& line, OutlineRefusals& refusals,
+                      CoordFileWriter& coordFile, bool* lost) {
+    *lost = false;
+    if (line.CommEvent() == kComEventRxOver)
+        return RefuseRecord(parent, refusals, line.errorText());
+    if (line.CommEvent() != kComEvCD)
+        return QString();
+    coordFile.close();
+    const QString counted = refusals.flush();
+    MsgBox(parent, line.errorText() +
+                       QStringLiteral("。\n外形の終わりを受信する前にタブレットとの接続が切れたため"
+                                      "終了します。受信した点は 座標.txt に残っています。"));
+    *lost = true;
+    return counted;
 }
 
 } // namespace devices

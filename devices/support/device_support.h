@@ -9,8 +9,9 @@
 #include <QString>
 
 class CoordFileWriter;
-class OutlineStore;
+class OutlineRefusals;
 class PictureBox;
+class SerialLine;
 class QWidget;
 class TextCodec;
 
@@ -26,8 +27,16 @@ inline constexpr const char* kMessageLogVariable = "POINTRA_MESSAGE_LOG";
 // and in batch use. Returns true when the log is in force.
 bool InstallMessageLogFromEnvironment();
 
+// Exit statuses of the device programs: 0 after the sketch was saved or the
+// user ended the run, kExitLostTablet when the tablet went away before the
+// end of the outline (座標.txt then holds the points taken, without an end
+// line), kExitFailed after any other failure the program reported.
+inline constexpr int kExitFailed = 1;
+inline constexpr int kExitLostTablet = 2;
+
 // The installation folder registered as "InstPath"; empty (after a message)
-// when the registry file holds none.
+// when the registry file cannot be read, names a code page the programs do
+// not write, or holds no installation folder.
 QString ReadInstallationFolder(QWidget* parent);
 
 // The first line of roomName.txt; false (after a message) when the file is
@@ -38,13 +47,17 @@ bool ReadRoomName(QWidget* parent, const QString& path, const TextCodec& codec, 
 // message when it cannot be written.
 bool SaveSketch(QWidget* parent, const PictureBox& picture, const QString& path);
 
-// Whether a tablet point of the given code may join the outline; false after
-// a message. The store's 100 rows include the end record, so a point is
-// refused once 99 are held (the end button still closes the outline), and an
-// end button before any point is refused rather than saving an empty sketch.
-bool AdmitTabletPoint(QWidget* parent, const OutlineStore& store, int code);
+// Refuses a tablet record: the first refusal of the outline in a message box
+// (the reason and "この点は取り込みません。"), every refusal a line for the log
+// up to OutlineRefusals::kMaxLines. Returns the text to append to the log
+// (empty once the lines are used up: they are only counted then).
+QString RefuseRecord(QWidget* parent, OutlineRefusals& refusals, const QString& reason);
 
-// Writes one line of 座標.txt; false after a message when it cannot.
-bool AppendCoordLine(QWidget* parent, CoordFileWriter& file, const QString& line);
+// A tablet program's line event other than a record. An overflow is refused
+// as a record would be; a lost tablet closes 座標.txt (the points taken
+// stay, without an end line) and is told, and *lost is set: the program then
+// ends with kExitLostTablet. Returns the text to append to the log.
+QString TakeLineEvent(QWidget* parent, const SerialLine& line, OutlineRefusals& refusals,
+                      CoordFileWriter& coordFile, bool* lost);
 
 } // namespace devices

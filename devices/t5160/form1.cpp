@@ -3,6 +3,7 @@
 #include "common/message.h"
 #include "common/outline_sketch.h"
 #include "common/picturebox.h"
+#include "common/refusals.h"
 #include "common/serial_line.h"
 #include "common/tablet_records.h"
 #include "common/uifont.h"
@@ -44,6 +45,9 @@ void Form1::buildControls() {
     Label3 =
         Place(new QLabel(QStringLiteral("縮尺　1 / "), this), "Label3", Twips(240, 430, 735, 180));
     Text3 = Place(new QLineEdit(this), "Text3", Twips(1080, 360, 615, 270));
+    // A scale denominator is a whole number of a few digits; 縮尺.txt may not
+    // grow past its one line through the field either.
+    Text3->setMaxLength(int(kMaxLineFileBytes));
     Label1 =
         Place(new QLabel(QStringLiteral("作業部位名"), this), "Label1", Twips(240, 840, 1095, 255));
     Text2 = Place(new QLineEdit(this), "Text2", Twips(240, 1080, 2055, 270));
@@ -91,23 +95,27 @@ bool Form1::Form_Load() {
     loaded_ = true;
     if (scale.status == ScaleFileContent::Present)
         Text3->setText(scale.firstLine);
+    else if (scale.status == ScaleFileContent::TooLong)
+        MsgBox(this, scale.error + QStringLiteral("\n最初に縮尺を設定して下さい"));
     else
         MsgBox(this, QStringLiteral("最初に縮尺を設定して下さい"));
 
-    // 4. and 5. The port is opened before 座標.txt is emptied: a program that
-    // cannot reach its tablet leaves the last outline's points alone.
+    // 4. 座標.txt is emptied before the port is opened: whatever happens
+    // next, the last room's outline is never taken for this one.
     QString error;
+    if (!coordFile_.open(coordPath_, &error)) {
+        MsgBox(this, error);
+        return false;
+    }
+    // 5. The port.
     if (!MSComm1->setPortOpen(true, &error)) {
+        coordFile_.close();
         MsgBox(this, error + QStringLiteral("。タブレットから受信できないため終了します。"));
         return false;
     }
     MSComm1->setHandshaking(kHandshakeRtsCts);
     MSComm1->setSettingsText(LineSettingsText());
-    if (!coordFile_.open(coordPath_, &error)) {
-        MSComm1->setPortOpen(false);
-        MsgBox(this, error);
-        return false;
-    }
+    refusals_.reset();
     return true;
 }
 
@@ -140,27 +148,29 @@ void Form1::closeEvent(QCloseEvent* event) {
 void Form1::MSComm1_OnComm() {
     if (ended_)
         return;
-    const int event = MSComm1->CommEvent();
-    if (event == kComEvReceive) {
-        takeRecord(MSComm1->Input());
-    } else if (event == kComEvCD || event == kComEventRxOver) {
-        // The tablet went away or sent more than the line holds: the points
-        // taken so far stay in 座標.txt.
-        if (!MSComm1->errorText().isEmpty())
-            MsgBox(this, MSComm1->errorText());
-    }
+    if (MSComm1->CommEvent() == kComEvReceive)
+        return takeRecord(MSComm1->Input());
+    bool lost = false;
+    appendLog(devices::TakeLineEvent(this, *MSComm1, refusals_, coordFile_, &lost));
+    if (lost)
+        endProgram(devices::kExitLostTablet);
+}
+
+void Form1::refuse(const QString& reason) {
+    appendLog(devices::RefuseRecord(this, refusals_, reason));
 }
 
 void Form1::takeRecord(const QByteArray& record) {
     const ParseResult parsed = ParseT5160Record(record, Text3->text());
-    if (!parsed.point) {
-        MsgBox(this, parsed.error + QStringLiteral("\nこの点は取り込みません。"));
-        return;
-    }
+    if (!parsed.point)
+        return refuse(parsed.error);
     const TabletPoint& p = *parsed.point;
-    if (!devices::AdmitTabletPoint(this, store_, p.code) ||
-        !devices::AppendCoordLine(this, coordFile_, T5160CoordLine(p.xM, p.yM, p.code)))
-        return;
+    if (const auto refusal = RefusePoint(store_, p.code))
+        return refuse(*refusal);
+    QString error;
+    if (!coordFile_.appendLine(T5160CoordLine(p.xM, p.yM, p.code), &error))
+        return refuse(QStringLiteral("座標.txt に書き込めません（%1）").arg(error));
+    appendLog(refusals_.flush());
     appendLog(QStringLiteral("(  ") + p.xText + QStringLiteral(" ,  ") + p.yText +
               QStringLiteral(" )  Flg = ") + p.thirdField);
     store_.appendMetres(p.xM, p.yM, static_cast<float>(p.code));
@@ -173,11 +183,13 @@ void Form1::finishOutline() {
     coordFile_.close();
     DrawOutline(*Picture1, store_, Text2->text());
     const bool saved = devices::SaveSketch(this, *Picture1, SketchFilePath(instPath_));
-    endProgram(saved ? 0 : 1);
+    endProgram(saved ? 0 : devices::kExitFailed);
 }
 
 void Form1::appendLog(const QString& text) {
     // The log keeps the records' own line ends; the box shows them as lines.
+    if (text.isEmpty())
+        return;
     logText_ += text;
     QString shown = text;
     shown.remove(QLatin1Char('\r'));

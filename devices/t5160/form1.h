@@ -5,6 +5,7 @@
 
 #include "common/exchange_files.h"
 #include "common/outline_store.h"
+#include "common/refusals.h"
 #include "common/textcodec.h"
 
 #include <QString>
@@ -26,7 +27,9 @@ public:
     ~Form1() override;
 
     // Start-up. False when the program cannot take an outline (the reason has
-    // been shown); nothing in the installation folder has been changed then.
+    // been shown). 座標.txt is emptied before the port is opened, so when the
+    // tablet cannot be reached it is left empty; a failure before that (the
+    // registry file, the room name, the scale file) changes nothing.
     bool Form_Load();
 
     // The log as the tablet's records made it (line ends as received).
@@ -50,7 +53,8 @@ public:
 
 signals:
     // The program is over: 0 after the sketch was saved or the user ended it,
-    // non-zero after a failure that was reported.
+    // devices::kExitLostTablet when the tablet went away mid-outline, another
+    // non-zero status after a failure that was reported.
     void programEnded(int exitCode);
 
 public slots:
@@ -65,6 +69,7 @@ protected:
 private:
     void buildControls();
     void takeRecord(const QByteArray& record);
+    void refuse(const QString& reason);
     void finishOutline();
     void appendLog(const QString& text);
     void endProgram(int code);
@@ -76,6 +81,7 @@ private:
     QString scalePath_;
     CoordFileWriter coordFile_;
     OutlineStore store_;
+    OutlineRefusals refusals_;
     QString logText_;
     bool loaded_ = false; // 縮尺.txt is rewritten only once the start has read it
     bool ended_ = false;

@@ -227,6 +227,10 @@ bool Form1::Form_Load() {
     state_.GsDllPath = GhostscriptPath();
     // 5. The installation folder. A folder that does not exist is no
     // installation either: every file of the system lives in it.
+    if (const QString problem = RegistryStartProblem(); !problem.isEmpty()) {
+        MsgBox(this, problem);
+        return false;
+    }
     QString inst = ReadInstPath();
     if (!inst.isEmpty() && !inst.endsWith(QLatin1Char('/')))
         inst += QLatin1Char('/');

@@ -107,18 +107,23 @@ TEST(CoordReader, FillingReplacesAnEarlierOutline) {
     EXPECT_EQ(store.pointCount, 4);
 }
 
-TEST_F(ExchangeFiles, FieldsReadAsNumbersLfAndTrailingBlankLinesAccepted) {
-    // X field with a trailing unit, Y field with no number, LF line ends,
-    // then blank lines an editor left at the end.
-    writeBytes(coord(), " 3600mm   abcdefghi2\n     -0.75     1.251\n\n   \r\n");
+TEST_F(ExchangeFiles, AnyLineEndAByteOrderMarkAndTrailingBlankLinesAreAccepted) {
+    // A UTF-8 byte-order mark in a CP932 file, LF and lone CR line ends, then
+    // blank lines an editor left at the end.
+    writeBytes(coord(), "\xEF\xBB\xBF"
+                        "    3600.0       -22\n"
+                        "     -0.75     1.251\r"
+                        "        .5       7.1\r\n\n   \r\n");
     const CoordFileContent c = ReadCoordLines(coord(), kCp932);
     ASSERT_TRUE(c.ok) << c.error.toStdString();
-    ASSERT_EQ(c.lines.size(), 2);
+    ASSERT_EQ(c.lines.size(), 3);
     EXPECT_DOUBLE_EQ(c.lines[0].x, 3600.0);
-    EXPECT_DOUBLE_EQ(c.lines[0].y, 0.0);
+    EXPECT_DOUBLE_EQ(c.lines[0].y, -2.0);
     EXPECT_EQ(c.lines[0].code, 2);
     EXPECT_DOUBLE_EQ(c.lines[1].x, -0.75);
     EXPECT_DOUBLE_EQ(c.lines[1].y, 1.25);
+    EXPECT_DOUBLE_EQ(c.lines[2].x, 0.5);
+    EXPECT_EQ(c.lines[2].code, 1);
 }
 
 TEST_F(ExchangeFiles, NinetyNineLinesAreTakenAHundredRefused) {
@@ -151,6 +156,23 @@ TEST_F(ExchangeFiles, BadFilesAreRefusedWholeWithTheLineNamed) {
         {"blank line inside", coordLines(1) + "\r\n" + coordLines(1), "2 行目が短すぎます"},
         {"code not a digit", coordLines(2) + "   1.00000  2.00000x\r\n", "3 行目の点コード「x」"},
         {"code blank", "   1.00000  2.00000 \r\n", "1 行目の点コード「 」"},
+        // A field is a plain decimal: no unit, no exponent, no "+", no stray
+        // byte, not blank (each would once have been read as some number).
+        {"unit", " 3600mm     2.000001\r\n", "1 行目の X 座標「3600mm   」が数値ではありません"},
+        {"blank field", "   1.00000         1\r\n", "1 行目の Y 座標"},
+        {"exponent", coordLines(1) + " 1.5E+300   2.000001\r\n", "2 行目の X 座標「1.5E+300 」"},
+        {"plus", "   +1.0000  2.000001\r\n", "1 行目の X 座標"},
+        {"two points", "   1.0.000  2.000001\r\n", "1 行目の X 座標"},
+        {"NUL",
+         QByteArray("   1.0\0"
+                    "000  2.000001\r\n",
+                    22),
+         "1 行目の X 座標「  1.0?000」"},
+        {"invalid byte",
+         "   1.\xff"
+         "0000  2.000001\r\n",
+         "1 行目の X 座標"},
+        {"only a sign", "         -  2.000001\r\n", "1 行目の X 座標"},
     };
     for (const Case& c : cases) {
         writeBytes(coord(), c.bytes);
@@ -273,6 +295,19 @@ TEST_F(ExchangeFiles, NumoraSignsInTheirColumnOrInsideTheNumber) {
     EXPECT_EQ(o.points[1].code, 2);
 }
 
+TEST_F(ExchangeFiles, NumoraTakesAByteOrderMarkAndTheLargestMagnitude) {
+    // The mark would shift every column by two characters in CP932.
+    writeBytes(coord(), "\xEF\xBB\xBF  0001.500 0002.0001\r4 999999.9-0004.0002\r");
+    const NumoraOutline o = ReadNumoraCoordFile(coord(), kCp932);
+    ASSERT_TRUE(o.ok) << o.error.toStdString();
+    ASSERT_EQ(o.points.size(), 2);
+    EXPECT_FLOAT_EQ(o.points[0].x, 1500.0f);
+    EXPECT_FLOAT_EQ(o.points[0].y, 2000.0f);
+    EXPECT_EQ(o.points[0].code, 1);
+    EXPECT_FLOAT_EQ(o.points[1].x, 999999900.0f);
+    EXPECT_FLOAT_EQ(o.points[1].y, -4000.0f);
+}
+
 TEST_F(ExchangeFiles, NumoraMarkOnTheNinetyNinthLineIsStillRead) {
     writeBytes(coord(), coordLines(98) + "4  1.00000  2.000001\r\n");
     const NumoraOutline o = ReadNumoraCoordFile(coord(), kCp932);
@@ -292,6 +327,16 @@ TEST_F(ExchangeFiles, NumoraRefusesWhatItCannotSketch) {
         {"short line", coordLines(1) + "4  1.0  2.0 1\r\n", "2 行目が短すぎます"},
         {"code not a digit", "4  1.00000  2.00000-\r\n", "1 行目の点コード「-」"},
         {"no mark within 99 lines", coordLines(120), "最初の 99 行に最後の行"},
+        {"exponent", "4 1.5E+300 2.0000001\r\n", "1 行目の X 座標「1.5E+300」"},
+        {"NUL",
+         QByteArray("4  1.0\0"
+                    "000 2.0000001\r\n",
+                    22),
+         "1 行目の X 座標"},
+        {"unit in Y", "  1.000000 2.00m0001\r\n", "1 行目の Y 座標"},
+        // 1,000 km and more: no drawing is that large.
+        {"a thousand kilometres", "4 1000000. 2.0000001\r\n", "X 座標「1000000.」が大きすぎます"},
+        {"too large", coordLines(3000), "座標.txt が大きすぎます"},
     };
     for (const Case& c : cases) {
         writeBytes(coord(), c.bytes);
@@ -329,6 +374,20 @@ TEST_F(ExchangeFiles, ScaleFileMissingEmptyPresentAndRewritten) {
     s = ReadScaleFile(path, kCp932);
     EXPECT_EQ(s.status, ScaleFileContent::Present);
     EXPECT_EQ(s.firstLine, QStringLiteral("200"));
+
+    // Only the first line is read; it must end within its bound.
+    writeBytes(path, "150\r" + QByteArray(5000, 'x'));
+    s = ReadScaleFile(path, kCp932);
+    EXPECT_EQ(s.status, ScaleFileContent::Present);
+    EXPECT_EQ(s.firstLine, QStringLiteral("150"));
+    writeBytes(path, QByteArray(1024 * 1024, '9') + "\r\n");
+    s = ReadScaleFile(path, kCp932);
+    EXPECT_EQ(s.status, ScaleFileContent::TooLong);
+    EXPECT_TRUE(s.firstLine.isEmpty());
+    EXPECT_TRUE(s.error.contains(QStringLiteral("縮尺.txt の 1 行目が長すぎます")))
+        << s.error.toStdString();
+    EXPECT_LT(s.error.size(), 120) << "quotes only the start of the line";
+    ASSERT_TRUE(WriteScaleFile(path, QStringLiteral("200"), kCp932));
 
     // A rewrite that cannot be done leaves the old file.
     QString error;

@@ -197,6 +197,65 @@ TEST(RegistryFile, MalformedDataIsSkipped) {
     EXPECT_EQ(GetRegistryValue(reg, kRoot, k, QStringLiteral("Good"), QVariant(-5)), QVariant(-5));
 }
 
+TEST(RegistryFile, KeysAreStoredOnceAndTheKeysAboveThemStillExist) {
+    // CR-only line ends as well; a key 512 levels deep is still taken.
+    QByteArray deep = "[HKEY_LOCAL_MACHINE";
+    for (int i = 0; i < kMaxRegistryKeyDepth; ++i)
+        deep += "\\k" + QByteArray::number(i);
+    const RegistryFile reg = RegistryFile::parse("Windows Registry Editor Version 5.00\r" + deep +
+                                                 "]\r\"V\"=dword:2\r"
+                                                 "[HKEY_LOCAL_MACHINE\\A\\B\\C]\r"
+                                                 "[HKEY_LOCAL_MACHINE\\A\\B0]\r"
+                                                 "[-HKEY_LOCAL_MACHINE\\A\\B\\C]\r"
+                                                 "[-HKEY_LOCAL_MACHINE\\X\\Y]\r");
+    EXPECT_TRUE(reg.failure().isEmpty()) << reg.failure().toStdString();
+    QString path;
+    for (int i = 0; i < kMaxRegistryKeyDepth; ++i) {
+        path += (i ? "\\k" : "k") + QString::number(i);
+        ASSERT_TRUE(reg.hasKey(kRoot, path)) << i;
+    }
+    EXPECT_EQ(GetRegistryValue(reg, kRoot, path, QStringLiteral("V")).toInt(), 2);
+    EXPECT_FALSE(reg.hasKey(kRoot, path + QStringLiteral("\\more")));
+    // Deleting a key leaves the key above it (B had only C below it, and a
+    // sibling B0 sorts between B and B\C); deleting a missing key makes none.
+    EXPECT_FALSE(reg.hasKey(kRoot, QStringLiteral("A\\B\\C")));
+    EXPECT_TRUE(reg.hasKey(kRoot, QStringLiteral("A\\B")));
+    EXPECT_TRUE(reg.hasKey(kRoot, QStringLiteral("A\\B0")));
+    EXPECT_FALSE(reg.hasKey(kRoot, QStringLiteral("X")));
+}
+
+TEST(RegistryFile, FilesPastABoundOrWithoutHeaderAreNotReadAtAll) {
+    const QByteArray header = "Windows Registry Editor Version 5.00\n";
+    const QByteArray key = "[HKEY_LOCAL_MACHINE\\Software\\VarnelSystem\\Pointra]\n"
+                           "\"InstPath\"=\"/opt/pointra/\"\n";
+    QByteArray tooDeep = "[HKEY_LOCAL_MACHINE";
+    for (int i = 0; i <= kMaxRegistryKeyDepth; ++i)
+        tooDeep += "\\k";
+    struct Case {
+        const char* what;
+        QByteArray bytes;
+        const char* inFailure;
+    };
+    const Case cases[] = {
+        {"no header", key, "Windows Registry Editor Version 5.00"},
+        {"long line", header + key + "\"X\"=\"" + QByteArray(kMaxRegistryLineLength, 'x') + "\"\n",
+         "4 行目が長すぎます"},
+        // The 40,000-level key that once took gigabytes at every start.
+        {"huge key line", header + key + "[HKEY_LOCAL_MACHINE" + QByteArray(80000, '\\') + "]\n",
+         "4 行目が長すぎます"},
+        {"deep key", header + key + tooDeep + "]\n", "4 行目のキーの階層が深すぎます"},
+    };
+    for (const Case& c : cases) {
+        const RegistryFile reg = RegistryFile::parse(c.bytes);
+        EXPECT_TRUE(reg.failure().contains(QString::fromUtf8(c.inFailure)))
+            << c.what << ": " << reg.failure().toStdString();
+        EXPECT_FALSE(reg.hasKey(kRoot, kKey)) << c.what;
+        EXPECT_LT(reg.failure().size(), 200) << c.what;
+    }
+    EXPECT_TRUE(RegistryFile::parse("").failure().isEmpty());
+    EXPECT_TRUE(RegistryFile::parse("\n; only a comment\n").failure().isEmpty());
+}
+
 // Environment of the location rule, restored after each test.
 class RegistryLocation : public ::testing::Test {
 protected:
@@ -262,6 +321,32 @@ TEST_F(RegistryLocation, ConfigFolderThenSystemFile) {
     EXPECT_EQ(RegistryFile::defaultPath(), userFile);
     RegistryFile::reload();
     EXPECT_EQ(ReadInstPath(), QStringLiteral("/user/"));
+}
+
+TEST_F(RegistryLocation, AFileThatCannotBeReadIsNamedAtStart) {
+    const QString file = path(QStringLiteral("bad.reg"));
+    qputenv("POINTRA_REGISTRY", QFile::encodeName(file));
+    // Missing: nothing is installed, which is no reading problem.
+    RegistryFile::reload();
+    EXPECT_TRUE(RegistryStartProblem().isEmpty());
+    EXPECT_EQ(ReadInstPath(), QString());
+
+    writeFile(file, "[HKEY_LOCAL_MACHINE\\Software\\VarnelSystem\\Pointra]\n"
+                    "\"InstPath\"=\"/opt/pointra/\"\n");
+    RegistryFile::reload();
+    EXPECT_EQ(ReadInstPath(), QString());
+    QString problem = RegistryStartProblem();
+    EXPECT_TRUE(
+        problem.startsWith(QStringLiteral("レジストリファイル（%1）を読み込めません").arg(file)))
+        << problem.toStdString();
+
+    // Larger than any registry file of the system: refused unread.
+    writeFile(file, QByteArray("Windows Registry Editor Version 5.00\n") +
+                        QByteArray(kMaxRegistryFileBytes, ';'));
+    RegistryFile::reload();
+    problem = RegistryStartProblem();
+    EXPECT_TRUE(problem.contains(QStringLiteral("大きすぎます"))) << problem.toStdString();
+    EXPECT_TRUE(problem.contains(file));
 }
 
 TEST_F(RegistryLocation, HelpersNeverThrow) {

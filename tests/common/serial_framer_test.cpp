@@ -123,6 +123,40 @@ TEST(FramerBounds, FullQueueDropsNewRecordsAndKeepsThoseAlreadyHeld) {
     EXPECT_EQ(Drain(f), (std::vector<QByteArray>{kMtEnd}));
 }
 
+TEST(ParityMarks, MarkedBytesBecomeQuestionMarksAndDoubledFfOneFf) {
+    // The driver's marks (0xFF 0x00 x for a byte received with an error,
+    // 0xFF 0xFF for a real 0xFF), split across reads at every point.
+    const QByteArray marked = QByteArray("12", 2) + QByteArray("\xff\x00\x33", 3) + "45,6" +
+                              QByteArray("\xff\xff", 2) + ",2\r\n" + "7," +
+                              QByteArray("\xff\x00\x00", 3) + ",4\r\n";
+    // (A record is handed on at its CR, so a cut between CR and LF leaves
+    // the LF out of it: the line ends are not compared.)
+    const std::vector<QByteArray> want{QByteArray("12?45,6\xff,2\r"), "7,?,4\r"};
+    for (qsizetype cut = 0; cut <= marked.size(); ++cut) {
+        RecordFramer f(Mode::Line);
+        f.setParityMarks(true);
+        f.feed(marked.left(cut));
+        f.feed(marked.mid(cut));
+        std::vector<QByteArray> got = Drain(f);
+        for (QByteArray& r : got)
+            r.replace("\n", "");
+        EXPECT_EQ(got, want) << "cut at " << cut;
+    }
+    // Fixed-length records count the decoded bytes.
+    RecordFramer mt(Mode::FixedLength);
+    mt.setParityMarks(true);
+    QByteArray garbled = kMtA;
+    garbled.replace(4, 1, QByteArray("\xff\x00\x32", 3));
+    mt.feed(garbled + kMtB);
+    QByteArray expected = kMtA;
+    expected[4] = '?';
+    EXPECT_EQ(Drain(mt), (std::vector<QByteArray>{expected, kMtB}));
+    // Without marks the bytes pass as they are.
+    RecordFramer plain(Mode::Line);
+    plain.feed(QByteArray("1\xff\xff,2,2\r\n"));
+    EXPECT_EQ(plain.next(), QByteArray("1\xff\xff,2,2\r\n"));
+}
+
 TEST(FramerBounds, ClearForgetsQueuePartialAndOverflow) {
     RecordFramer f(Mode::Line, 16);
     f.feed("1,2,2\r\n" + QByteArray(40, 'z'));

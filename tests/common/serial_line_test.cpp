@@ -255,6 +255,16 @@ TEST_F(SerialLineOnPty, OverlongGarbageIsReportedAndLaterRecordsStillArrive) {
     EXPECT_FALSE(line_->errorText().isEmpty());
 }
 
+TEST_F(SerialLineOnPty, ParityMarkingKeepsARealFfByteAsOneByte) {
+    // The line asks the driver to mark bytes with parity errors, which then
+    // doubles a real 0xFF; the framer takes the pair back as one byte.
+    startLine({"--mode", "t5160", "--repeat"}, "T5160", "MSComm1", RecordFramer::Mode::Line);
+    sim_.command("raw 1\\xff,2,2\\r\\n");
+    sim_.command("raw 3,\\xff\\xff,2\\r\\n");
+    ASSERT_TRUE(waitForRecords(2));
+    EXPECT_EQ(received_, (std::vector<QByteArray>{"1\xff,2,2\r\n", "3,\xff\xff,2\r\n"}));
+}
+
 TEST_F(SerialLineOnPty, TabletGoneClosesThePortWithAnEvent) {
     startLine({"--mode", "t5160", "--repeat"}, "T5160", "MSComm1", RecordFramer::Mode::Line);
     sim_.stop();

@@ -66,10 +66,22 @@ TEST(Mt4500Record, MalformedRecordsAreRefusedWithAMessage) {
     EXPECT_TRUE(ParseMt4500Record(QByteArray("   1.2345   2.5") + "\r").error.contains("16"));
 }
 
-TEST(Mt4500Record, EndRecordIsTakenWhateverItsCoordinatesHold) {
-    const ParseResult r = ParseMt4500Record(Mt("*********", "         ", '3'));
+TEST(Mt4500Record, EndRecordIsCheckedAsAnyOther) {
+    const ParseResult r = ParseMt4500Record(Mt("   0.0000", "   0.0000", '3'));
     ASSERT_TRUE(r.point);
     EXPECT_EQ(r.point->code, 4);
+    // Line noise with an end digit in column 19 does not end the outline.
+    for (const QByteArray& noise : {Mt("*********", "         ", '3'), QByteArray(18, '\0') + "3\r",
+                                    QByteArray(9, '\x1a') + QByteArray(9, '\x1b') + "9\r"}) {
+        const ParseResult bad = ParseMt4500Record(noise);
+        EXPECT_FALSE(bad.point);
+        EXPECT_TRUE(bad.error.contains("座標が数値ではありません")) << bad.error.toStdString();
+        EXPECT_LE(bad.error.size(), 80);
+    }
+    // A thousand kilometres and more is no drawing.
+    EXPECT_TRUE(
+        ParseMt4500Record(Mt("1000000.0", "   0.0000", '1')).error.contains("大きすぎます"));
+    EXPECT_TRUE(ParseMt4500Record(Mt("999999.99", "  -0.0000", '1')).point);
 }
 
 TEST(T5160Record, CountsBecomeMetresAtTheDrawingScale) {
@@ -107,6 +119,26 @@ TEST(T5160Record, NegativeAndRangeEdgeCounts) {
     EXPECT_TRUE(ParseT5160Record("40000,500,2\r\n", "100").error.contains("範囲外"));
 }
 
+TEST(T5160Record, MetresWithMoreThanEightCharactersBeforeThePointAreRefused) {
+    // 32767 counts at 1:2147483647 are about 7 million kilometres: cut to
+    // 8 characters they would read 100 times too small.
+    const ParseResult huge = ParseT5160Record("32767,0,2\r\n", "2147483647");
+    EXPECT_FALSE(huge.point);
+    EXPECT_TRUE(huge.error.startsWith("座標の桁が多すぎます")) << huge.error.toStdString();
+    EXPECT_FALSE(ParseT5160Record("0,-32768,2\r\n", "400000000").point); // "-1310720000"
+    // Eight characters still fit; past the bound of a drawing they are refused.
+    const ParseResult eight = ParseT5160Record("-10000,1,2\r\n", "1000000");
+    EXPECT_FALSE(eight.point);
+    EXPECT_TRUE(eight.error.contains("大きすぎます")) << eight.error.toStdString();
+    const ParseResult fits = ParseT5160Record("-10000,1,2\r\n", "99999");
+    ASSERT_TRUE(fits.point) << fits.error.toStdString();
+    EXPECT_EQ(fits.point->xText, "-99999.0");
+    // Decimals are cut, not refused.
+    const ParseResult cut = ParseT5160Record("12345,6,2\r\n", "1001"); // 1235.7345 m
+    ASSERT_TRUE(cut.point);
+    EXPECT_EQ(cut.point->xText, "1235.734");
+}
+
 TEST(T5160Record, MalformedRecordsAreRefusedWithAMessage) {
     for (const char* rec :
          {"12345,6789\r\n", "12345\r\n", "", "12a45,6789,2\r\n", ",6789,2\r\n", "12345,,2\r\n",
@@ -123,10 +155,12 @@ TEST(T5160Scale, EmptyNonNumericOrNonPositiveScaleRefusesTheRecord) {
     EXPECT_FALSE(empty.point);
     EXPECT_EQ(empty.error, "縮尺が設定されていません。縮尺を入力して下さい");
     EXPECT_FALSE(ParseT5160Record("12345,6789,2\r\n", "   ").point);
-    for (const char* scale : {"abc", "100x", "0", "-50", "0.4"}) {
+    for (const QString& scale : {QString("abc"), QString("100x"), QString("0"), QString("-50"),
+                                 QString("0.4"), QString(32767, '9')}) {
         const ParseResult r = ParseT5160Record("12345,6789,2\r\n", scale);
-        EXPECT_FALSE(r.point) << scale;
-        EXPECT_TRUE(r.error.startsWith("縮尺が正しくありません")) << scale;
+        EXPECT_FALSE(r.point) << scale.toStdString();
+        EXPECT_TRUE(r.error.startsWith("縮尺が正しくありません")) << scale.toStdString();
+        EXPECT_LT(r.error.size(), 80) << "a long scale text is quoted briefly";
     }
 }
 

@@ -12,6 +12,7 @@
 
 #include <csignal>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -52,13 +53,14 @@ TEST(TextCodec, NamesAndFallbacks) {
     EXPECT_EQ(TextCodec(q("utf8")).name(), q("UTF-8"));
     EXPECT_TRUE(TextCodec(q("UTF-8")).isUtf8());
     EXPECT_EQ(TextCodec().name(), q("CP932"));
-    const TextCodec euc(q("EUC-JP"));
-    EXPECT_TRUE(euc.isValid());
-    EXPECT_EQ(euc.decode(euc.encode(q("縮尺"))), q("縮尺"));
-    // An unknown name works as UTF-8 and says it is not valid.
-    const TextCodec bogus(q("NO-SUCH-CODE-PAGE"));
-    EXPECT_FALSE(bogus.isValid());
-    EXPECT_EQ(bogus.encode(q("拾い")), q("拾い").toUtf8());
+    // Only the two code pages the exchange files are read in: another name,
+    // known to iconv or not, is invalid and works as CP932.
+    for (const char* other : {"EUC-JP", "UCS-4", "UTF-16", "NO-SUCH-CODE-PAGE", ""}) {
+        const TextCodec codec(q(other));
+        EXPECT_FALSE(codec.isValid()) << other;
+        EXPECT_EQ(codec.name(), q("CP932")) << other;
+        EXPECT_EQ(codec.encode(q("拾い")), QByteArray("\x8f\x45\x82\xa2")) << other;
+    }
 }
 
 TEST(TextCodec, UnmappableCharactersBecomeQuestionMarks) {
@@ -86,35 +88,63 @@ TEST(TextCodec, InvalidBytesDecodeAsReplacementCharacter) {
     EXPECT_EQ(utf8.decode(QByteArray("a\xff")), q("a") + bad);
 }
 
-TEST(TextLines, ReadAcceptsCrLfLfAndLastLineWithoutEnd) {
+TEST(TextLines, EveryLineEndAndALastLineWithoutEnd) {
+    const TextCodec sjis(q("CP932"));
+    const TextCodec utf8(q("UTF-8"));
+    struct Case {
+        QByteArray bytes;
+        QStringList lines;
+    };
+    const Case cases[] = {
+        {"  1.500000 -0.750001\r\n  2.000000  0.000004\nlast",
+         {q("  1.500000 -0.750001"), q("  2.000000  0.000004"), q("last")}},
+        {"one\r\n\r\ntwo\r\n", {q("one"), q(""), q("two")}},
+        // Lone CRs, as an old editor leaves them; CR CR is an empty line.
+        {"one\rtwo\r\rthree\r", {q("one"), q("two"), q(""), q("three")}},
+        {"a\n\rb", {q("a"), q(""), q("b")}},
+        {"", {}},
+        {"\r\n", {q("")}},
+        {sjis.encode(q("居間")) + "\r\n", {q("居間")}},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(SplitTextLines(c.bytes, sjis), c.lines) << c.bytes.toStdString();
+    // The UTF-8 byte-order mark is not part of the first line, whatever the
+    // code page: read as CP932 it would shift every column.
+    EXPECT_EQ(SplitTextLines(QByteArray("\xEF\xBB\xBF") + q("拾い").toUtf8() + "\n", utf8),
+              QStringList({q("拾い")}));
+    EXPECT_EQ(SplitTextLines("\xEF\xBB\xBF  1.500000 -0.750001\r\n", sjis),
+              QStringList({q("  1.500000 -0.750001")}));
+}
+
+TEST(TextLines, FilesAreReadOnlyWhenRegularAndSmallEnough) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const TextCodec sjis(q("CP932"));
     const QString path = dir.filePath(q("座標.txt"));
-    writeRaw(path, QByteArray("  1.500000 -0.750001\r\n  2.000000  0.000004\nlast"));
-    bool ok = false;
-    EXPECT_EQ(ReadTextLines(path, sjis, &ok),
-              QStringList({q("  1.500000 -0.750001"), q("  2.000000  0.000004"), q("last")}));
-    EXPECT_TRUE(ok);
+    writeRaw(path, "one\rtwo\r\n");
+    TextFileContent c = ReadTextFile(path, sjis, 9);
+    ASSERT_TRUE(c.ok) << c.error.toStdString();
+    EXPECT_EQ(c.lines, QStringList({q("one"), q("two")}));
 
-    writeRaw(path, QByteArray("one\r\n\r\ntwo\r\n"));
-    EXPECT_EQ(ReadTextLines(path, sjis), QStringList({q("one"), q(""), q("two")}));
-    writeRaw(path, QByteArray());
-    EXPECT_TRUE(ReadTextLines(path, sjis, &ok).isEmpty());
-    EXPECT_TRUE(ok);
-    writeRaw(path, QByteArray("\r\n"));
-    EXPECT_EQ(ReadTextLines(path, sjis), QStringList({q("")}));
-
-    // A Shift-JIS room name.
-    writeRaw(path, sjis.encode(q("居間")) + "\r\n");
-    EXPECT_EQ(ReadTextLines(path, sjis), QStringList({q("居間")}));
-
-    // The UTF-8 byte-order mark is not part of the first line.
-    writeRaw(path, QByteArray("\xEF\xBB\xBF") + q("拾い").toUtf8() + "\n");
-    EXPECT_EQ(ReadTextLines(path, TextCodec(q("UTF-8"))), QStringList({q("拾い")}));
-
-    EXPECT_TRUE(ReadTextLines(dir.filePath(q("missing.txt")), sjis, &ok).isEmpty());
-    EXPECT_FALSE(ok);
+    // One byte more than allowed; a missing file; a folder; a FIFO (which
+    // would block a plain open); a link to an endless device.
+    c = ReadTextFile(path, sjis, 8);
+    EXPECT_FALSE(c.ok);
+    EXPECT_TRUE(c.error.contains(q("座標.txt が大きすぎます"))) << c.error.toStdString();
+    EXPECT_TRUE(c.error.contains(q("8 バイトまで"))) << c.error.toStdString();
+    EXPECT_TRUE(c.lines.isEmpty());
+    c = ReadTextFile(dir.filePath(q("missing.txt")), sjis, 100);
+    EXPECT_FALSE(c.ok);
+    EXPECT_TRUE(c.error.contains(q("missing.txt がありません"))) << c.error.toStdString();
+    const QString fifo = dir.filePath(q("fifo.txt"));
+    ASSERT_EQ(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    const QString zero = dir.filePath(q("zero.txt"));
+    ASSERT_TRUE(QFile::link(q("/dev/zero"), zero));
+    for (const QString& odd : {dir.path(), fifo, zero}) {
+        c = ReadTextFile(odd, sjis, 100);
+        EXPECT_FALSE(c.ok) << odd.toStdString();
+        EXPECT_TRUE(c.error.contains(q("通常のファイルではありません"))) << c.error.toStdString();
+    }
 }
 
 TEST(TextLines, WriteEndsEveryLineWithCrLfInTheCodePage) {
@@ -125,7 +155,7 @@ TEST(TextLines, WriteEndsEveryLineWithCrLfInTheCodePage) {
     QString error;
     ASSERT_TRUE(WriteTextLines(path, {q("100"), q("拾い")}, sjis, &error)) << error.toStdString();
     EXPECT_EQ(readAll(path), QByteArray("100\r\n\x8f\x45\x82\xa2\r\n"));
-    EXPECT_EQ(ReadTextLines(path, sjis), QStringList({q("100"), q("拾い")}));
+    EXPECT_EQ(ReadTextFile(path, sjis, 100).lines, QStringList({q("100"), q("拾い")}));
     EXPECT_EQ(CrLfLine(q("縮尺"), TextCodec(q("UTF-8"))), q("縮尺\r\n").toUtf8());
 
     // Replacing it leaves no temporary file behind.
@@ -143,18 +173,32 @@ TEST(TextLines, CodePageFromRegistry) {
     const bool wasSet = qEnvironmentVariableIsSet("POINTRA_REGISTRY");
     const QString reg = dir.filePath(q("registry.reg"));
     qputenv("POINTRA_REGISTRY", QFile::encodeName(reg));
-    auto withCodePage = [&](const char* line) {
+    auto withCodePage = [&](const char* line, QString* refusal = nullptr) {
         writeRaw(reg, QByteArray("Windows Registry Editor Version 5.00\n"
                                  "[HKEY_LOCAL_MACHINE\\Software\\VarnelSystem\\Pointra]\n") +
                           line + "\n");
         RegistryFile::reload();
-        return TextCodec::fromRegistry().name();
+        QString why;
+        const QString name = TextCodec::fromRegistry(&why).name();
+        EXPECT_EQ(RegistryStartProblem(), why) << line;
+        if (refusal)
+            *refusal = why;
+        else
+            EXPECT_TRUE(why.isEmpty()) << line << ": " << why.toStdString();
+        return name;
     };
     EXPECT_EQ(withCodePage(""), q("CP932"));
     EXPECT_EQ(withCodePage("\"CodePage\"=\"UTF-8\""), q("UTF-8"));
     EXPECT_EQ(withCodePage("\"CodePage\"=\"cp932\""), q("CP932"));
+    EXPECT_EQ(withCodePage("\"CodePage\"=\"Shift_JIS\""), q("CP932"));
     EXPECT_EQ(withCodePage("\"CodePage\"=\"\""), q("CP932"));
-    EXPECT_EQ(withCodePage("\"CodePage\"=\"KLINGON\""), q("CP932"));
+    // Other code pages are refused, with the file and the value named.
+    QString refusal;
+    EXPECT_EQ(withCodePage("\"CodePage\"=\"UCS-4\"", &refusal), q("CP932"));
+    EXPECT_TRUE(refusal.contains(reg)) << refusal.toStdString();
+    EXPECT_TRUE(refusal.contains(q("「UCS-4」には対応していません"))) << refusal.toStdString();
+    EXPECT_EQ(withCodePage("\"CodePage\"=\"KLINGON\"", &refusal), q("CP932"));
+    EXPECT_FALSE(refusal.isEmpty());
     if (wasSet)
         qputenv("POINTRA_REGISTRY", saved);
     else

@@ -7,7 +7,16 @@
 #include <QFile>
 #include <QProcessEnvironment>
 
+#include <QElapsedTimer>
+#include <QThread>
+
+#include <csignal>
 #include <cstdlib>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
 
 QByteArray Sjis(const QString& text) {
     return TextCodec(QStringLiteral("CP932")).encode(text);
@@ -68,32 +77,89 @@ QString WriteScript(const Installation& inst, const QString& name, const QByteAr
     return inst.path(name);
 }
 
-ProgramRun RunProgram(const QString& program, const Installation& inst, int guardMs) {
-    ProgramRun run;
-    QProcess proc;
+ChildProgram::ChildProgram(const QString& program, const Installation& inst)
+    : program_(program), stderrPath_(inst.path(QStringLiteral("stderr-") + program + ".txt")) {
+    // Everything the child needs is made before fork(): after it, in a
+    // threaded parent, the child may only call async-signal-safe functions.
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("POINTRA_REGISTRY"), inst.registryPath());
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     env.insert(QStringLiteral("POINTRA_MESSAGE_LOG"), inst.messageLogPath());
-    proc.setProcessEnvironment(env);
-    proc.setProgram(QStringLiteral(POINTRA_BIN_DIR "/") + program);
-    proc.start();
-    if (!proc.waitForStarted(10000))
-        return run;
-    run.finished = proc.waitForFinished(guardMs);
-    if (!run.finished) {
-        proc.kill();
-        proc.waitForFinished(5000);
-    } else if (proc.exitStatus() == QProcess::NormalExit) {
-        run.exitCode = proc.exitCode();
+    std::vector<QByteArray> envBytes;
+    for (const QString& kv : env.toStringList())
+        envBytes.push_back(kv.toLocal8Bit());
+    std::vector<char*> envp;
+    for (QByteArray& b : envBytes)
+        envp.push_back(b.data());
+    envp.push_back(nullptr);
+    QByteArray exe = QFile::encodeName(QStringLiteral(POINTRA_BIN_DIR "/") + program);
+    char* argv[] = {exe.data(), nullptr};
+    const int err = ::open(QFile::encodeName(stderrPath_).constData(),
+                           O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    pid_ = ::fork();
+    if (pid_ == 0) {
+        if (err >= 0)
+            ::dup2(err, STDERR_FILENO);
+        ::execve(exe.constData(), argv, envp.data());
+        ::_exit(127);
     }
-    run.stderrText = QString::fromUtf8(proc.readAllStandardError());
+    if (err >= 0)
+        ::close(err);
+}
+
+ChildProgram::~ChildProgram() {
+    if (pid_ > 0) {
+        ::kill(pid_, SIGKILL);
+        ::waitpid(pid_, nullptr, 0);
+    }
+}
+
+ProgramRun ChildProgram::wait(int guardMs) {
+    ProgramRun run;
+    if (pid_ <= 0)
+        return run;
+    QElapsedTimer t;
+    t.start();
+    int status = 0;
+    struct rusage usage {};
+    pid_t got = 0;
+    while ((got = ::wait4(pid_, &status, WNOHANG, &usage)) == 0 && t.elapsed() < guardMs)
+        QThread::msleep(10);
+    if (got == 0) {
+        ::kill(pid_, SIGKILL);
+        got = ::wait4(pid_, &status, 0, &usage);
+    } else {
+        run.finished = got == pid_;
+    }
+    pid_ = -1;
+    if (run.finished && WIFEXITED(status))
+        run.exitCode = WEXITSTATUS(status);
+    run.maxRssKb = usage.ru_maxrss;
+    QFile f(stderrPath_);
+    if (f.open(QIODevice::ReadOnly))
+        run.stderrText = QString::fromUtf8(f.readAll());
     // Under the sanitizer build a leak or undefined behaviour in the child
     // shows only on its console.
     for (const char* mark : {"Sanitizer", "runtime error:"})
         if (run.stderrText.contains(QLatin1String(mark)))
-            ADD_FAILURE() << qPrintable(program) << ": " << qPrintable(run.stderrText);
+            ADD_FAILURE() << qPrintable(program_) << ": " << qPrintable(run.stderrText);
     return run;
+}
+
+ProgramRun RunProgram(const QString& program, const Installation& inst, int guardMs) {
+    return ChildProgram(program, inst).wait(guardMs);
+}
+
+::testing::AssertionResult WithinMemoryBound(const ProgramRun& run) {
+#if defined(__SANITIZE_ADDRESS__)
+    (void)run;
+    return ::testing::AssertionSuccess() << "not measured under AddressSanitizer";
+#else
+    if (run.maxRssKb <= 0 || run.maxRssKb > kHostileRunMaxRssKb)
+        return ::testing::AssertionFailure()
+               << "peak memory " << run.maxRssKb << " KB (bound " << kHostileRunMaxRssKb << " KB)";
+    return ::testing::AssertionSuccess();
+#endif
 }
 
 void InProcessFixture::SetUp() {

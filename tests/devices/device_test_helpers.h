@@ -57,11 +57,37 @@ struct ProgramRun {
     bool finished = false; // ended by itself within the guard time
     int exitCode = -1;
     QString stderrText;
+    long maxRssKb = 0; // the child's peak resident memory
 };
 
-// Runs POINTRA_BIN_DIR/program with the installation's registry file,
-// QT_QPA_PLATFORM=offscreen and the message log; killed after guardMs.
+// POINTRA_BIN_DIR/program run as a child process with the installation's
+// registry file, QT_QPA_PLATFORM=offscreen and the message log. Started at
+// once; wait() reaps it and takes its own resource use (wait4), so a test
+// can bound the memory one run took.
+class ChildProgram {
+public:
+    ChildProgram(const QString& program, const Installation& inst);
+    ~ChildProgram(); // kills a child still running
+    ChildProgram(const ChildProgram&) = delete;
+    ChildProgram& operator=(const ChildProgram&) = delete;
+    // Waits for the end, killing the child after guardMs (a guard against a
+    // hang, not a timing assertion).
+    ProgramRun wait(int guardMs = 30000);
+
+private:
+    QString program_;
+    QString stderrPath_;
+    int pid_ = -1;
+};
+
+// Starts the program and waits for it.
 ProgramRun RunProgram(const QString& program, const Installation& inst, int guardMs = 30000);
+
+// The peak memory a hostile input may cost a device program: about twice
+// what a plain run takes (some 30 MB, most of it Qt). Not checked under
+// AddressSanitizer, whose shadow memory says nothing about the program's own.
+inline constexpr long kHostileRunMaxRssKb = 64 * 1024;
+::testing::AssertionResult WithinMemoryBound(const ProgramRun& run);
 
 // In-process tests of the Form1 classes: the registry file in force and the
 // messages collected.

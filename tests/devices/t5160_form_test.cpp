@@ -109,9 +109,32 @@ TEST_F(T5160Form, EmptyScaleFileAsksAndRecordsWaitForTheScale) {
 
     form->Text3->setText(QStringLiteral("abc"));
     send("3000,500,2\\r\\n");
-    EXPECT_EQ(messages.size(), 3);
+    // The outline's first refusal had its box; this one leaves a log line.
+    EXPECT_EQ(messages.size(), 2);
+    EXPECT_TRUE(form->logText().endsWith(QStringLiteral(
+        "× 取り込みません: 縮尺が正しくありません（abc）。縮尺を入力して下さい\r\n")))
+        << qPrintable(form->logText());
     EXPECT_EQ(coords(), QByteArray("  20.00000 10.000001\r\n"));
     EXPECT_EQ(form->store().pointCount, 1);
+}
+
+TEST_F(T5160Form, RefusalsOfAnOutlineGiveOneBoxAndTwentyLogLines) {
+    load();
+    QByteArray burst;
+    for (int i = 0; i < 25; ++i)
+        burst += "1,1,x\\r\\n";
+    sim->command("raw " + burst);
+    ASSERT_TRUE(WaitFor([&] { return form->logText().count(u'\n') >= 20; }));
+    send("1000,500,2\\r\\n");
+    ASSERT_TRUE(WaitFor([&] { return form->store().pointCount == 1; }));
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_TRUE(messages[0].contains(QStringLiteral("ボタンが数字ではありません")));
+    const QStringList lines = form->logText().split(QStringLiteral("\r\n"));
+    ASSERT_EQ(lines.size(), 23); // 20 refusals, the count, the point, nothing after the last
+    EXPECT_TRUE(
+        lines[19].startsWith(QStringLiteral("× 取り込みません: 受信データが正しくありません")));
+    EXPECT_EQ(lines[20], QStringLiteral("× ほかに 5 件の記録を取り込みませんでした"));
+    EXPECT_EQ(lines[21], QStringLiteral("(  20.00000 ,  10.00000 )  Flg = 2"));
 }
 
 TEST_F(T5160Form, EndButtonOfTheWindowKeepsTheLinesAndMakesNoSketch) {

@@ -51,7 +51,7 @@ TEST(SimScript, LinesBecomeRecordsSkippingCommentsAndBlanks) {
     EXPECT_EQ(s.records[0], QByteArray("   1.5000   2.0000") + "1\r");
     EXPECT_EQ(s.records[2], QByteArray("   0.0000   0.0000") + "3\r");
 
-    const Script t = ParseScript("12345 6789 2\n1000 500 8\n", Mode::T5160);
+    const Script t = ParseScript("12345 6789 2\r1000 500 8\r", Mode::T5160); // CR-only lines
     ASSERT_EQ(t.records.size(), 2u);
     EXPECT_EQ(t.records[1], "1000,500,8\r\n");
 }

@@ -30,14 +30,19 @@ QString LineError(int line, const QString& what) {
     return QStringLiteral("line %1: %2").arg(line).arg(what);
 }
 
-// The lines of a script file without their line ends.
+// The lines of a script file without their line ends (CR LF, LF or CR).
 QList<QByteArray> Lines(const QByteArray& text) {
-    QList<QByteArray> lines = text.split('\n');
-    for (QByteArray& l : lines)
-        if (l.endsWith('\r'))
-            l.chop(1);
-    if (!lines.isEmpty() && lines.last().isEmpty())
-        lines.removeLast();
+    QList<QByteArray> lines;
+    qsizetype start = 0;
+    while (start < text.size()) {
+        qsizetype end = start;
+        while (end < text.size() && text[end] != '\r' && text[end] != '\n')
+            ++end;
+        lines << text.mid(start, end - start);
+        if (end + 1 < text.size() && text[end] == '\r' && text[end + 1] == '\n')
+            ++end;
+        start = end + 1;
+    }
     return lines;
 }
 

@@ -1,0 +1,97 @@
+#include "common/file_read.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+QString systemMessage(int err) {
+    return QString::fromLocal8Bit(std::strerror(err));
+}
+
+// Closes a descriptor when it goes out of scope.
+class Descriptor {
+public:
+    explicit Descriptor(int fd) : fd_(fd) {}
+    ~Descriptor() {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    int get() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+} // namespace
+
+FileStart ReadFileStart(const QString& path, qint64 limit) {
+    FileStart result;
+    const QString name = QFileInfo(path).fileName();
+    // O_NONBLOCK: opening a FIFO without a writer must not wait for one.
+    const Descriptor fd(
+        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (fd.get() < 0) {
+        const int err = errno;
+        result.error =
+            err == ENOENT
+                ? QStringLiteral("%1 がありません（%2）。").arg(name, path)
+                : QStringLiteral("%1 を読めません（%2）: %3").arg(name, path, systemMessage(err));
+        return result;
+    }
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        result.error = QStringLiteral("%1 は通常のファイルではありません（%2）。").arg(name, path);
+        return result;
+    }
+    // One byte past the limit tells whether the file goes on.
+    const qint64 wanted = std::max<qint64>(limit, 0) + 1;
+    QByteArray bytes(std::min<qint64>(wanted, std::max<qint64>(st.st_size, 0) + 1),
+                     Qt::Uninitialized);
+    qint64 got = 0;
+    for (;;) {
+        if (got == bytes.size()) {
+            if (bytes.size() >= wanted)
+                break;
+            // The file grew since fstat: read on, still within the bound.
+            bytes.resize(std::min<qint64>(wanted, bytes.size() * 2 + 4096));
+        }
+        const ssize_t n = ::read(fd.get(), bytes.data() + got, size_t(bytes.size() - got));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            result.error =
+                QStringLiteral("%1 を読めません（%2）: %3").arg(name, path, systemMessage(errno));
+            return result;
+        }
+        if (n == 0)
+            break;
+        got += n;
+    }
+    result.more = got > limit;
+    bytes.truncate(std::min(got, std::max<qint64>(limit, 0)));
+    result.bytes = std::move(bytes);
+    result.ok = true;
+    return result;
+}
+
+FileStart ReadWholeFile(const QString& path, qint64 limit) {
+    FileStart result = ReadFileStart(path, limit);
+    if (result.ok && result.more) {
+        result.ok = false;
+        result.bytes.clear();
+        result.error = QStringLiteral("%1 が大きすぎます（%2）。読み込めるのは %3 バイトまでです。")
+                           .arg(QFileInfo(path).fileName(), path)
+                           .arg(limit);
+    }
+    return result;
+}
