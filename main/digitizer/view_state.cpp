@@ -61,9 +61,9 @@ ViewStateRead ReadViewState(const QString& path, const TextCodec& codec) {
         read.error = QStringLiteral("表示状態のファイルを読めません: ") + path;
         return read;
     }
-    bool ok = false;
-    const QStringList lines = ReadTextLines(path, codec, &ok);
-    if (!ok) {
+    const TextFileContent file = ReadTextFile(path, codec, kMaxViewStateBytes);
+    const QStringList& lines = file.lines;
+    if (!file.ok) {
         read.empty = false;
         read.error = QStringLiteral("表示状態のファイルを読めません: ") + path;
         return read;

@@ -48,9 +48,9 @@ CalibrationRead ReadCalibrationFile(const QString& path, const TextCodec& codec,
         read.error = QStringLiteral("校正ファイルが大きすぎます: ") + path;
         return read;
     }
-    bool ok = false;
-    const QStringList lines = ReadTextLines(path, codec, &ok);
-    if (!ok) {
+    const TextFileContent file = ReadTextFile(path, codec, kMaxCalibrationFileBytes);
+    const QStringList& lines = file.lines;
+    if (!file.ok) {
         read.error = QStringLiteral("校正ファイルを読めません: ") + path;
         return read;
     }
