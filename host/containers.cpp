@@ -23,11 +23,19 @@ struct BrelrtPairArray {
 
 namespace {
 
+// One name of a hash table: the chain of entries under it runs from `head`
+// through each entry's third word to `tail`, so appending never walks it.
 struct HashNode {
     char* key;
     void* head;
+    void* tail;
+    size_t hash;
     HashNode* next;
 };
+
+void*& chain_link(void* entry) {
+    return static_cast<void**>(entry)[2];
+}
 
 size_t hash_of(const char* key) {
     size_t h = 2166136261u;
@@ -260,6 +268,38 @@ int brelrt_pairs_remove(BrelrtPairArray* pairs, size_t k) {
 
 // ---- hash tables
 
+namespace {
+
+// Chains of names stay short: the bucket array doubles once there are twice
+// as many names as buckets.
+void grow(BrelrtHash* hash) {
+    size_t count = hash->bucket_count * 2 + 1;
+    auto* buckets = static_cast<HashNode**>(
+        brelrt_alloc(count * sizeof(HashNode*), 1, HERE, hash->description));
+    if (!buckets)
+        return; // still correct, only slower
+    for (size_t b = 0; b < hash->bucket_count; ++b)
+        for (HashNode* n = hash->buckets[b]; n;) {
+            HashNode* next = n->next;
+            HashNode*& slot = buckets[n->hash % count];
+            n->next = slot;
+            slot = n;
+            n = next;
+        }
+    brelrt_free(hash->buckets, HERE);
+    hash->buckets = buckets;
+    hash->bucket_count = count;
+}
+
+HashNode* find_node(const BrelrtHash* hash, const char* key, size_t h) {
+    for (HashNode* n = hash->buckets[h % hash->bucket_count]; n; n = n->next)
+        if (n->hash == h && std::strcmp(n->key, key) == 0)
+            return n;
+    return nullptr;
+}
+
+} // namespace
+
 BrelrtHash* brelrt_hash_new(size_t buckets, BrelrtHashDestructor destructor, const char* path,
                             int line, const char* description) {
     auto* h =
@@ -307,25 +347,25 @@ void brelrt_hash_free(BrelrtHash* hash, const char* path, int line) {
 void* brelrt_hash_find(const BrelrtHash* hash, const char* key) {
     if (!hash || !key)
         return nullptr;
-    for (HashNode* n = hash->buckets[hash_of(key) % hash->bucket_count]; n; n = n->next)
-        if (std::strcmp(n->key, key) == 0)
-            return n->head;
-    return nullptr;
+    HashNode* n = find_node(hash, key, hash_of(key));
+    return n ? n->head : nullptr;
 }
 
 int brelrt_hash_add(BrelrtHash* hash, const char* key, void* entry) {
     if (!hash || !key || !entry)
         return 0;
-    size_t b = hash_of(key) % hash->bucket_count;
-    for (HashNode* n = hash->buckets[b]; n; n = n->next)
-        if (std::strcmp(n->key, key) == 0) {
-            void** link = static_cast<void**>(n->head);
-            while (link[2])
-                link = static_cast<void**>(link[2]);
-            link[2] = entry;
-            static_cast<void**>(entry)[2] = nullptr;
-            return 2;
-        }
+    // An entry already chained (its third word set) or already the head or
+    // tail of this name's chain would tie the chain into a loop or cut it.
+    if (chain_link(entry))
+        return 0;
+    size_t h = hash_of(key);
+    if (HashNode* n = find_node(hash, key, h)) {
+        if (entry == n->head || entry == n->tail)
+            return 0;
+        chain_link(n->tail) = entry;
+        n->tail = entry;
+        return 2;
+    }
     auto* n = static_cast<HashNode*>(brelrt_alloc(sizeof(HashNode), 1, HERE, hash->description));
     if (!n)
         return 0;
@@ -335,9 +375,13 @@ int brelrt_hash_add(BrelrtHash* hash, const char* key, void* entry) {
         return 0;
     }
     n->head = entry;
-    n->next = hash->buckets[b];
-    hash->buckets[b] = n;
-    ++hash->count;
+    n->tail = entry;
+    n->hash = h;
+    HashNode*& bucket = hash->buckets[h % hash->bucket_count];
+    n->next = bucket;
+    bucket = n;
+    if (++hash->count > 2 * hash->bucket_count)
+        grow(hash);
     return 1;
 }
 
