@@ -23,12 +23,12 @@ XmlParser* parser_of(void* arg) {
     return static_cast<XmlParser*>(XML_GetUserData(static_cast<XML_Parser>(arg)));
 }
 
-// Moves the pending comments onto `element`; false when out of memory.
-bool attach_pending_comments(XmlParser* p, BrelrtHandle element) {
+// Moves the pending comments onto `e`; false when out of memory.
+bool attach_pending_comments(XmlParser* p, XmlElement* e) {
     if (!p->pending_comments || brelrt_text_length(p->pending_comments) == 0)
         return true;
-    if (!xml_element_append_comments(element, brelrt_text_data(p->pending_comments),
-                                     brelrt_text_length(p->pending_comments)))
+    if (!append_comments(e, brelrt_text_data(p->pending_comments),
+                         brelrt_text_length(p->pending_comments)))
         return false;
     brelrt_text_truncate(p->pending_comments, 0);
     return true;
@@ -43,14 +43,27 @@ bool append_to(BrelrtText** text, const char* description, const char* data, siz
     return brelrt_text_append(*text, data, length);
 }
 
+// The host conversions change only upper-case letters and "-": names
+// without them (what this library writes) are left as they are without a
+// call.
+bool needs_conversion(const char* name, bool letters) {
+    for (const char* c = name; *c; ++c)
+        if (*c == '-' || (letters && *c >= 'A' && *c <= 'Z'))
+            return true;
+    return false;
+}
+
 void normalise(char* name, uint32_t flags) {
     switch (flags & BXML_CASE_MASK) {
     case BXML_CASE_FOLD:
+        if (!needs_conversion(name, true))
+            break;
         brelrt_name_convert(name, BRELRT_NAME_ZERO_TERMINATED, BRELRT_NAME_LOWER);
         brelrt_name_convert(name, BRELRT_NAME_ZERO_TERMINATED, BRELRT_NAME_UNDERSCORE);
         break;
     case BXML_CASE_UNDERSCORE:
-        brelrt_name_convert(name, BRELRT_NAME_ZERO_TERMINATED, BRELRT_NAME_UNDERSCORE);
+        if (needs_conversion(name, false))
+            brelrt_name_convert(name, BRELRT_NAME_ZERO_TERMINATED, BRELRT_NAME_UNDERSCORE);
         break;
     default:
         break;
@@ -61,7 +74,7 @@ void normalise(char* name, uint32_t flags) {
 
 // Adds the element's hash entry; false when out of memory (`name` is then
 // freed, the element keeps no entry).
-bool add_to_hash(XmlParser* p, BrelrtHandle element, char* name) {
+bool add_to_hash(XmlParser* p, XmlElement* e, char* name) {
     auto* entry = static_cast<ElementHashEntry*>(
         brelrt_alloc(sizeof(ElementHashEntry), 1, HERE, "Element hash"));
     if (!entry) {
@@ -69,65 +82,73 @@ bool add_to_hash(XmlParser* p, BrelrtHandle element, char* name) {
         return false;
     }
     entry->name = name;
-    entry->element = element;
-    if (brelrt_hash_find(p->elements, name))
-        trace_line(kTraceTag, "Adding element %s to an existing hash", name);
-    else
-        trace_line(kTraceTag, "Adding element %s to the hash", name);
+    entry->element = e->self;
+    if (trace_on()) {
+        if (brelrt_hash_find(p->elements, name))
+            trace_line(kTraceTag, "Adding element %s to an existing hash", name);
+        else
+            trace_line(kTraceTag, "Adding element %s to the hash", name);
+    }
     if (!brelrt_hash_add(p->elements, name, entry)) {
         brelrt_free(name, HERE);
         brelrt_free(entry, HERE);
         return false;
     }
-    if (XmlElement* e = xml_element_record(element))
-        e->hash_entry = entry;
+    e->hash_entry = entry;
     return true;
+}
+
+void no_memory_for_element(XmlParser* p, char* copy) {
+    brelrt_free(copy, HERE);
+    stop_out_of_memory(p);
+    trace_leave(kTraceTag, "Leaving, no memory for element info");
 }
 
 void XMLCALL start_element(void* arg, const XML_Char* name, const XML_Char** attributes) {
     XmlParser* p = parser_of(arg);
-    bool with = attributes && attributes[0];
-    trace_enter(kTraceTag, "start_element: '%s' %s attributes", name, with ? "with" : "without");
-    for (const XML_Char** a = attributes; a && a[0]; a += 2)
-        trace_line(kTraceTag, " '%s': '%s'", a[0], safe_text(a[1]));
-
+    if (trace_on()) {
+        bool with = attributes && attributes[0];
+        trace_enter(kTraceTag, "start_element: '%s' %s attributes", name,
+                    with ? "with" : "without");
+        for (const XML_Char** a = attributes; a && a[0]; a += 2)
+            trace_line(kTraceTag, " '%s': '%s'", a[0], safe_text(a[1]));
+    }
+    if (p->depth >= BXML_DEPTH_MAX) {
+        stop_refused(p, "element nesting deeper than 1024 levels");
+        trace_leave(kTraceTag, "Leaving, nested too deeply");
+        return;
+    }
     char* copy = brelrt_strdup(name, HERE, "XML element name");
     if (!copy) {
-        stop_out_of_memory(p);
-        trace_leave(kTraceTag, "Leaving, no memory for element info");
+        no_memory_for_element(p, nullptr);
         return;
     }
     normalise(copy, p->flags);
     ++p->depth;
-    BrelrtHandle element = xml_create_element(copy, -1, p->current, nullptr);
-    if (!element) {
-        brelrt_free(copy, HERE);
-        stop_out_of_memory(p);
-        trace_leave(kTraceTag, "Leaving, no memory for element info");
+    XmlElement* parent = xml_element_record(p->current);
+    XmlElement* e = create_element(copy, std::strlen(copy), parent, nullptr);
+    if (!e) {
+        no_memory_for_element(p, copy);
         return;
     }
     // Part of the tree from here on, so it is freed with it whatever follows.
     if (!p->root)
-        p->root = element;
-    p->current = element;
+        p->root = e->self;
+    p->current = e->self;
 
     for (const XML_Char** a = attributes; a && a[0]; a += 2) {
         const char* value = a[1] ? a[1] : "";
-        if (!xml_element_add_attribute(element, a[0], value, std::strlen(value))) {
-            brelrt_free(copy, HERE);
-            stop_out_of_memory(p);
-            trace_leave(kTraceTag, "Leaving, no memory for element info");
+        if (!add_attribute(e, a[0], value, std::strlen(value))) {
+            no_memory_for_element(p, copy);
             return;
         }
     }
-    if (!attach_pending_comments(p, element)) {
-        brelrt_free(copy, HERE);
-        stop_out_of_memory(p);
-        trace_leave(kTraceTag, "Leaving, no memory for element info");
+    if (!attach_pending_comments(p, e)) {
+        no_memory_for_element(p, copy);
         return;
     }
     if (p->elements) {
-        if (!add_to_hash(p, element, copy)) {
+        if (!add_to_hash(p, e, copy)) {
             stop_out_of_memory(p);
             trace_leave(kTraceTag, "Leaving, no memory for hash");
             return;
@@ -146,12 +167,15 @@ void XMLCALL end_element(void* arg, const XML_Char* name) {
         return;
     }
     if (XmlElement* e = xml_element_record(p->current)) {
-        if (!attach_pending_comments(p, p->current)) {
+        if (!attach_pending_comments(p, e)) {
             stop_out_of_memory(p);
             trace_leave(kTraceTag, "Leaving, out of memory");
             return;
         }
-        xml_element_trim_text(p->current);
+        if (e->text && !finish_text(p, e)) {
+            trace_leave(kTraceTag, "Leaving, text refused");
+            return;
+        }
         if (e->text && trace_level() >= kTraceDump)
             trace_line(kTraceDump, "text: '%s'", brelrt_text_data(e->text));
         p->current = e->parent;
@@ -167,8 +191,8 @@ void XMLCALL character_data(void* arg, const XML_Char* data, int length) {
     trace_enter(kTraceData, "char data of length %d", length);
     if (trace_level() > 8)
         trace_hex(data, static_cast<size_t>(length));
-    if (p->current && length > 0 &&
-        !xml_element_append_text(p->current, data, static_cast<size_t>(length))) {
+    XmlElement* e = length > 0 ? xml_element_record(p->current) : nullptr;
+    if (e && !append_text(e, data, static_cast<size_t>(length))) {
         stop_out_of_memory(p);
         trace_leave(kTraceData, "Leaving, out of memory");
         return;
@@ -287,6 +311,11 @@ void XMLCALL element_declaration(void* arg, const XML_Char* name, XML_Content* m
     auto expat = static_cast<XML_Parser>(arg);
     XmlParser* p = parser_of(arg);
     trace_enter(kTraceParse, "element declaration %s", safe_text(name));
+    if (!count_declaration(p)) {
+        XML_FreeContentModel(expat, model);
+        trace_leave(kTraceParse, "Leaving, too many declarations");
+        return;
+    }
     if (model && trace_level() >= kTraceDump) {
         dump_model(model, 0);
         trace_line(kTraceDump, "Done with model");
@@ -330,20 +359,29 @@ void XMLCALL element_declaration(void* arg, const XML_Char* name, XML_Content* m
     trace_leave(kTraceParse, "Leaving");
 }
 
-void XMLCALL attlist_declaration(void*, const XML_Char* element, const XML_Char* attribute,
+void XMLCALL attlist_declaration(void* arg, const XML_Char* element, const XML_Char* attribute,
                                  const XML_Char* type, const XML_Char* default_value,
                                  int required) {
     trace_enter(kTraceTag, "attribute list declaration: %s %s", safe_text(element),
                 safe_text(attribute));
+    if (!count_declaration(parser_of(arg))) {
+        trace_leave(kTraceTag, "Leaving, too many declarations");
+        return;
+    }
     trace_line(kTraceTag, "type: %s, default: %s, required: %d", safe_text(type),
                safe_text(default_value), required);
     trace_leave(kTraceTag, "Leaving");
 }
 
-void XMLCALL entity_declaration(void*, const XML_Char* name, int parameter, const XML_Char* value,
-                                int value_length, const XML_Char* base, const XML_Char* system_id,
-                                const XML_Char* public_id, const XML_Char* notation) {
+void XMLCALL entity_declaration(void* arg, const XML_Char* name, int parameter,
+                                const XML_Char* value, int value_length, const XML_Char* base,
+                                const XML_Char* system_id, const XML_Char* public_id,
+                                const XML_Char* notation) {
     trace_enter(kTraceDeclaration, "entity declaration %s (%d)", safe_text(name), parameter);
+    if (!count_declaration(parser_of(arg))) {
+        trace_leave(kTraceDeclaration, "Leaving, too many declarations");
+        return;
+    }
     if (value)
         trace_line(kTraceDeclaration, "value: %.*s", value_length, value);
     trace_line(kTraceDeclaration, "base: %s", safe_text(base));
@@ -353,10 +391,14 @@ void XMLCALL entity_declaration(void*, const XML_Char* name, int parameter, cons
     trace_leave(kTraceDeclaration, "Leaving");
 }
 
-void XMLCALL unparsed_entity_declaration(void*, const XML_Char* name, const XML_Char* base,
+void XMLCALL unparsed_entity_declaration(void* arg, const XML_Char* name, const XML_Char* base,
                                          const XML_Char* system_id, const XML_Char* public_id,
                                          const XML_Char* notation) {
     trace_enter(kTraceDeclaration, "unparsed entity declaration %s", safe_text(name));
+    if (!count_declaration(parser_of(arg))) {
+        trace_leave(kTraceDeclaration, "Leaving, too many declarations");
+        return;
+    }
     trace_line(kTraceDeclaration, "base: %s", safe_text(base));
     trace_line(kTraceDeclaration, "sysId: %s", safe_text(system_id));
     trace_line(kTraceDeclaration, "pubId: %s", safe_text(public_id));
@@ -364,9 +406,13 @@ void XMLCALL unparsed_entity_declaration(void*, const XML_Char* name, const XML_
     trace_leave(kTraceDeclaration, "Leaving");
 }
 
-void XMLCALL notation_declaration(void*, const XML_Char* name, const XML_Char* base,
+void XMLCALL notation_declaration(void* arg, const XML_Char* name, const XML_Char* base,
                                   const XML_Char* system_id, const XML_Char* public_id) {
     trace_enter(kTraceDeclaration, "notation declaration %s", safe_text(name));
+    if (!count_declaration(parser_of(arg))) {
+        trace_leave(kTraceDeclaration, "Leaving, too many declarations");
+        return;
+    }
     trace_line(kTraceDeclaration, "base: %s", safe_text(base));
     trace_line(kTraceDeclaration, "sysId: %s", safe_text(system_id));
     trace_line(kTraceDeclaration, "pubId: %s", safe_text(public_id));
@@ -395,6 +441,30 @@ void stop_out_of_memory(XmlParser* parser) {
         parser->stopped = kOutOfMemory;
         XML_StopParser(parser->expat, XML_FALSE);
     }
+}
+
+void stop_refused(XmlParser* parser, const char* reason) {
+    set_file_error(kParseError);
+    trace_line(kTraceFile, "Document refused: %s", reason);
+    if (!parser->stopped) {
+        parser->stopped = kParseError;
+        parser->refusal = reason;
+        XML_StopParser(parser->expat, XML_FALSE);
+    }
+}
+
+bool count_declaration(XmlParser* parser) {
+    if (++parser->declarations <= BXML_DECLARATIONS_MAX)
+        return true;
+    stop_refused(parser, "more than 10000 declarations");
+    return false;
+}
+
+bool finish_text(XmlParser* p, XmlElement* e) {
+    brelrt_text_truncate(e->text,
+                         trimmed_length(brelrt_text_data(e->text), brelrt_text_length(e->text),
+                                        static_cast<Blanks>(p->blanks)));
+    return true;
 }
 
 void register_callbacks(XmlParser* p) {

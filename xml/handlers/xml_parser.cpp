@@ -48,24 +48,46 @@ size_t refill(XmlParser* p, FILE* stream) {
     return n;
 }
 
-// expat refused the bytes: a callback out of memory, expat itself out of
-// memory, or malformed XML. Returns the file error it set.
-int report_failure(XmlParser* p) {
-    XML_Error code = XML_GetErrorCode(p->expat);
-    if (!p->stopped && code == XML_ERROR_NO_MEMORY)
-        p->stopped = kOutOfMemory;
-    if (p->stopped) {
-        set_file_error(p->stopped);
-        trace_leave(kTraceParse, "Leaving, out of memory");
-        return p->stopped;
-    }
+void set_parse_error(XML_Error code, const char* message) {
     set_file_error(kParseError);
     if (int32_t* secondary = brelrt_secondary_error())
         *secondary = 5;
     if (int32_t* parse_code = brelrt_parse_error_code())
         *parse_code = static_cast<int32_t>(code);
-    const char* message = XML_ErrorString(code);
     brelrt_set_error_text(message ? message : "");
+}
+
+// A parser stopped by a callback (out of memory, or a limit of the
+// document) reports why, now and at every later step.
+int report_stopped(XmlParser* p) {
+    if (p->stopped == kParseError) {
+        set_parse_error(XML_ERROR_ABORTED, p->refusal);
+        trace_line(kTraceParse, "Parse error: %s", safe_text(p->refusal));
+        trace_leave(kTraceParse, "Leaving, parse error");
+        return kParseError;
+    }
+    set_file_error(p->stopped);
+    trace_leave(kTraceParse, "Leaving, out of memory");
+    return p->stopped;
+}
+
+// A limit met between two calls of expat.
+int refuse(XmlParser* p, const char* reason) {
+    stop_refused(p, reason);
+    return report_stopped(p);
+}
+
+// expat refused the bytes: a callback out of memory or refusing the
+// document, expat itself out of memory, or malformed XML. Returns the file
+// error it set.
+int report_failure(XmlParser* p) {
+    XML_Error code = XML_GetErrorCode(p->expat);
+    if (!p->stopped && code == XML_ERROR_NO_MEMORY)
+        p->stopped = kOutOfMemory;
+    if (p->stopped)
+        return report_stopped(p);
+    const char* message = XML_ErrorString(code);
+    set_parse_error(code, message);
     trace_line(kTraceParse, "Parse error %d at line %lu: %s", static_cast<int>(code),
                static_cast<unsigned long>(XML_GetCurrentLineNumber(p->expat)), safe_text(message));
     trace_leave(kTraceParse, "Leaving, parse error");
@@ -97,14 +119,22 @@ int finish(XmlParser* p) {
     return kEndOfFile;
 }
 
-// A parser that a callback stopped for lack of memory stays stopped.
+// A parser that a callback stopped stays stopped.
 bool still_stopped(XmlParser* p) {
     if (!p->stopped)
         return false;
-    set_file_error(p->stopped);
-    trace_leave(kTraceParse, "Leaving, out of memory");
+    report_stopped(p);
     return true;
 }
+
+// A parser record without expat (a document built through the API) has
+// nothing to parse.
+int nothing_to_parse() {
+    set_file_error(kEndOfFile);
+    return kEndOfFile;
+}
+
+constexpr const char* kLongRun = "more than 1 MB without a \">\"";
 
 } // namespace
 
@@ -121,6 +151,7 @@ XmlParser* xml_create_parser(uint32_t flags) {
         return nullptr;
     }
     p->flags = flags;
+    p->blanks = static_cast<uint8_t>(brelrt_dbcs_active() ? Blanks::kShiftJis : Blanks::kAscii);
     const char* failure = nullptr;
     p->expat = XML_ParserCreate_MM(nullptr, &kMemorySuite, nullptr);
     if (!p->expat) {
@@ -166,7 +197,7 @@ void xml_parser_set_input(XmlParser* parser, const char* data, size_t length) {
 
 int xml_parse_to_next(XmlParser* p, FILE* stream) {
     if (!p || !p->expat)
-        return kEndOfFile;
+        return nothing_to_parse();
     trace_enter(kTraceParse, "Parsing to next >");
     if (still_stopped(p))
         return p->stopped;
@@ -177,9 +208,14 @@ int xml_parse_to_next(XmlParser* p, FILE* stream) {
             const void* gt = std::memchr(start, '>', available);
             size_t length =
                 gt ? static_cast<size_t>(static_cast<const char*>(gt) - start) + 1 : available;
+            // expat goes over an unfinished token again with every piece
+            // handed to it: an endless one is refused before it costs.
+            if (p->run + (gt ? length - 1 : length) > BXML_RUN_MAX)
+                return refuse(p, kLongRun);
             if (XML_Parse(p->expat, start, static_cast<int>(length), XML_FALSE) == XML_STATUS_ERROR)
                 return report_failure(p);
             p->next += length;
+            p->run = gt ? 0 : p->run + length;
             if (gt) {
                 trace_leave(kTraceParse, "Leaving");
                 return kNoError;
@@ -192,15 +228,26 @@ int xml_parse_to_next(XmlParser* p, FILE* stream) {
 
 int xml_parse_to_end(XmlParser* p, FILE* stream) {
     if (!p || !p->expat)
-        return kEndOfFile;
+        return nothing_to_parse();
     trace_enter(kTraceParse, "Parsing to end of file");
     if (still_stopped(p))
         return p->stopped;
     for (;;) {
         if (p->next < p->end) {
-            if (XML_Parse(p->expat, p->buffer + p->next, static_cast<int>(p->end - p->next),
-                          XML_FALSE) == XML_STATUS_ERROR)
+            const char* start = p->buffer + p->next;
+            size_t length = p->end - p->next;
+            const char* first = static_cast<const char*>(std::memchr(start, '>', length));
+            size_t before = first ? static_cast<size_t>(first - start) : length;
+            if (p->run + before > BXML_RUN_MAX)
+                return refuse(p, kLongRun);
+            if (XML_Parse(p->expat, start, static_cast<int>(length), XML_FALSE) == XML_STATUS_ERROR)
                 return report_failure(p);
+            if (first) {
+                const char* last = static_cast<const char*>(memrchr(start, '>', length));
+                p->run = length - static_cast<size_t>(last - start) - 1;
+            } else {
+                p->run += length;
+            }
             p->next = p->end;
         }
         if (!refill(p, stream))

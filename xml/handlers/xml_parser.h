@@ -56,6 +56,13 @@ extern "C" {
 #define BXML_PARSE_READ_SIZE 32000
 #define BXML_DECL_NAME_MAX 255
 
+/* What a record file never needs, refused with a parse error so that a
+ * hostile document costs little: deeper nesting, more than 1 MB without a
+ * ">" (one tag, comment, declaration or text), more declarations. */
+#define BXML_DEPTH_MAX 1024
+#define BXML_RUN_MAX (1024 * 1024)
+#define BXML_DECLARATIONS_MAX 10000
+
 /* An element declaration kept in a parser's declaration table, keyed by the
  * declared name; several declarations of one name are chained through `next`. */
 typedef struct XmlModel {
@@ -84,9 +91,16 @@ typedef struct XmlParser {
     const char* input;
     size_t input_length;
     size_t input_position;
-    /* Set when a callback ran out of memory: expat was stopped, and every
-       further step reports this file error again. */
+    /* Set when a callback ran out of memory (14) or refused the document
+       (19, `refusal` says why): expat was stopped, and every further step
+       reports this file error again. */
     int16_t stopped;
+    const char* refusal;
+    /* Declarations seen so far, and bytes handed to expat since the last ">". */
+    uint32_t declarations;
+    size_t run;
+    /* How trailing blanks of element texts are recognised (bxml::Blanks). */
+    uint8_t blanks;
     /* How the data ended once the final call was made: 8, or 19 for a
        document cut off after its root element started; 0 before. */
     int16_t ended;
