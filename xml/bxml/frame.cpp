@@ -10,6 +10,7 @@
 #include <brelrt.h>
 #include <expat.h>
 
+#include <cstdio>
 #include <cstring>
 
 using namespace bxml;
@@ -71,7 +72,7 @@ int xml_identify(char* name, char* buffer, char* version) {
         std::memcpy(name, "XML", 4);
     if (buffer) {
         const char* expat = XML_ExpatVersion();
-        std::strcpy(buffer, expat ? expat : "");
+        std::snprintf(buffer, BXML_IDENTIFY_BUFFER_SIZE, "%s", expat ? expat : "");
     }
     if (version)
         std::memcpy(version, BXML_VERSION_TEXT, sizeof BXML_VERSION_TEXT);

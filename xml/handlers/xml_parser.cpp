@@ -255,6 +255,21 @@ int xml_parse_to_end(XmlParser* p, FILE* stream) {
     }
 }
 
+int xml_parse_record(XmlParser* p, FILE* stream) {
+    int result = 0;
+    while (result == 0 && p->depth == 1)
+        result = xml_parse_to_next(p, stream);
+    if (result)
+        return result;
+    if (p->depth == 0) {
+        set_file_error(kEndOfFile);
+        return kEndOfFile;
+    }
+    while (result == 0 && p->depth > 1)
+        result = xml_parse_to_next(p, stream);
+    return result;
+}
+
 void xml_free_parser(XmlParser* p) {
     if (!p)
         return;

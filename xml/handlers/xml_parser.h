@@ -123,6 +123,13 @@ BXML_EXPORT int xml_parse_to_next(XmlParser* parser, FILE* stream);
 /* Parses all that is left; returns 8 at the end, else 14 or 19 as above. */
 BXML_EXPORT int xml_parse_to_end(XmlParser* parser, FILE* stream);
 
+/* Parses on until the next child of the root element is complete: past
+ * whatever lies between records, then through the record. 0 when it is
+ * complete; 8 when the root element has ended (file-error word 8); else the
+ * error of the step (14, or 19, which includes a document cut off after its
+ * last complete record). */
+BXML_EXPORT int xml_parse_record(XmlParser* parser, FILE* stream);
+
 /* Frees the parser with its buffer, hash, declaration table, document type
  * name, comments and the whole tree from its root. Null is ignored. */
 BXML_EXPORT void xml_free_parser(XmlParser* parser);
