@@ -355,30 +355,80 @@ typedef struct FieldDescriptor {
 #define BRELRT_USER_TYPE_BINARY 2  /* LayoutItem.user_type: binary data */
 #define BRELRT_CONDITION_GROUP 999 /* LayoutItem.condition of a group item */
 #define BRELRT_MAX_DEPTH 15        /* nesting of OCCURS tables */
+#define BRELRT_NAME_MAX 63         /* longest data name, as GnuCOBOL */
 #define BRELRT_NAME_SIZE 72
 
+/* LayoutItem.flags. */
+#define BRELRT_ITEM_REDEFINES                                                                      \
+    0x1                         /* the entry has REDEFINES: `redefined` is the item it redefines */
+#define BRELRT_ITEM_VARIANT 0x2 /* a redefining item that a *> WHEN selects */
+#define BRELRT_ITEM_SHADOW 0x4  /* a REDEFINES without WHEN, or an item inside one */
+#define BRELRT_ITEM_REDEFINED 0x8 /* later entries redefine this item */
+
+/*
+ * How a layout describes storage, and what the plug-in does with it.
+ *
+ * Items. One item per field and per group, in the order of the copybook;
+ * every occurrence of an OCCURS table is an item of its own, followed by its
+ * children. An elementary FILLER has no item; a level-01 FILLER, and the
+ * level-01 record that encloses a copybook written without one, are named
+ * after the layout ("<layout>-rec", converted like every name), because the
+ * root element already carries the layout's own name.
+ *
+ * Conditions. A comment line "*> WHEN field = literal" (literal: a number, a
+ * quoted text or OTHER) stands before a level-01 record or before a
+ * redefining item below level 01 (a record variant inside a record). The
+ * condition's `item` names the item it selects: that record or that
+ * redefining item, never the tested field (that is `tested`). The items
+ * inside what it selects carry its number in `condition`; group items carry
+ * 999. A field that some WHEN tests has condition 0: it is read before any
+ * condition is evaluated.
+ *
+ * Redefinitions. An entry with REDEFINES is flagged BRELRT_ITEM_REDEFINES
+ * and `redefined` names the item whose storage it describes again (its first
+ * description, flagged BRELRT_ITEM_REDEFINED).
+ *   - With a WHEN (BRELRT_ITEM_VARIANT) it is a variant of that storage: the
+ *     writer puts, in the first description's place, the first variant whose
+ *     condition holds, or the first description itself when none holds; the
+ *     DTD and the schema offer the first description and its variants as a
+ *     choice.
+ *   - Without a WHEN it is one storage seen twice: the item and everything
+ *     inside it are flagged BRELRT_ITEM_SHADOW, and the writer, the reader
+ *     and the DTD and schema generators skip them; only the first
+ *     description is written and read.
+ * Walking a group's children, the writer and the generators skip every
+ * entry flagged BRELRT_ITEM_REDEFINES: variants come in through their first
+ * description, shadows never.
+ *
+ * Binary data. A comment line "*> BINARY" before an elementary item gives it
+ * user type 2: its bytes are written as hexadecimal text.
+ */
 typedef struct LayoutItem {
     int32_t offset;        /* in the record */
     FieldDescriptor field; /* the field (for a group: its whole size, type 18) */
-    int16_t user_type;     /* 2: binary data (COMP/COMP-5/COMP-1/COMP-2 are not) */
-    int16_t condition;     /* 0 none, k: belongs to the record of condition k, 999 group */
+    int16_t user_type;     /* 2: binary data, from a "*> BINARY" comment */
+    int16_t condition;     /* 0 none, k: inside what condition k selects, 999 group */
     int16_t level;         /* 1 to 49 */
     /* Entries 1 to depth (entry 0 is unused and 0), outermost table first. */
     int16_t occurs_count[BRELRT_MAX_DEPTH + 1]; /* OCCURS count of each enclosing table */
     int16_t occurrence[BRELRT_MAX_DEPTH + 1];   /* this item's occurrence in it, from 1 */
+    uint16_t flags;                             /* BRELRT_ITEM_* */
     int32_t depth;                              /* number of enclosing tables */
     char name[BRELRT_NAME_SIZE];                /* lower case, "-" as "_" */
     void* scratch;                              /* free for the caller */
+    int16_t redefined;                          /* with BRELRT_ITEM_REDEFINES: the item redefined */
+    int16_t spare;
 } LayoutItem;
 
-/* 128 bytes; the item index at byte 120, the result at byte 124. */
+/* 128 bytes; the selected item's index at byte 120, the result at byte 124. */
 typedef struct ConditionEntry {
     char literal[100];      /* the literal as written, without quotes */
     int32_t literal_length; /* bytes of literal */
-    int16_t record_item;    /* index of the level-01 item the condition selects */
+    int16_t tested;         /* index of the field the condition tests (-1 for OTHER) */
     int16_t numeric;        /* 0 text literal, 1 numeric literal, 2 OTHER */
     int32_t reserved[3];
-    int16_t item; /* index of the item the condition tests */
+    int16_t
+        item; /* index of the item the condition selects: a level-01 record or a redefining item */
     int16_t spare;
     uint8_t result; /* bit 0: held at the last B4TestCOBOLCond */
     uint8_t pad[3];
@@ -406,8 +456,9 @@ RecordLayout* brelrt_parse_copybook(const char* path, const char* layout_name);
 /* ------------------------------------------------------- host entries */
 
 /* Reads <BRELRT_XFD_DIR>/<name>.xfd (also tried with the name in lower case).
- * `version` (14) is the layout version the caller understands and
- * `name_max` (30) the longest field name it keeps (0: no limit). Null when
+ * `version` (14) is the layout version the caller understands; `name_max`
+ * (30) is not applied: names are kept whole, up to BRELRT_NAME_MAX
+ * characters, so two fields never share a name by truncation. Null when
  * there is no such file or it has an error (see brelrt_xfd_last_error). */
 RecordLayout* B4ParseXFD(const char* name, int version, int name_max);
 int B4XFDFree(RecordLayout* layout);
@@ -458,6 +509,48 @@ long i_start(void);
 long i_next(void);
 long i_read(void);
 long i_delete(void);
+
+/* The 38 host entries in the order of a plug-in's host entry table: the one
+ * list of their names. X(name) is applied to each. */
+#define BRELRT_HOST_ENTRY_LIST(X)                                                                  \
+    X(BTrace)                                                                                      \
+    X(B4XFDFree)                                                                                   \
+    X(B4ParseXFD)                                                                                  \
+    X(B4MatchFDInfotoXFD)                                                                          \
+    X(B4FreeTable)                                                                                 \
+    X(B4MatchDBColstoXFD)                                                                          \
+    X(B4TestCOBOLCond)                                                                             \
+    X(B4ConvertDateTime)                                                                           \
+    X(B4TestData)                                                                                  \
+    X(B4TestDatap)                                                                                 \
+    X(B4PgmPeriod)                                                                                 \
+    X(B4CheckExtraWhere)                                                                           \
+    X(B4ParseErrorFile)                                                                            \
+    X(B4DefineSuffixes)                                                                            \
+    X(B4RemoveSuffix)                                                                              \
+    X(B4FillWhereMagic)                                                                            \
+    X(B4MatchDBKeystoXFD)                                                                          \
+    X(B4FindColumn)                                                                                \
+    X(B4make_sql_name)                                                                             \
+    X(B4fill_nines)                                                                                \
+    X(B4build_key)                                                                                 \
+    X(B4free_string)                                                                               \
+    X(B4TransactionTrace)                                                                          \
+    X(B4CurTrace)                                                                                  \
+    X(Bconvert)                                                                                    \
+    X(cvt_8_decimal)                                                                               \
+    X(f_rename)                                                                                    \
+    X(f_remove)                                                                                    \
+    X(f_copy)                                                                                      \
+    X(w_message_box)                                                                               \
+    X(i_open)                                                                                      \
+    X(i_close)                                                                                     \
+    X(i_info)                                                                                      \
+    X(i_write)                                                                                     \
+    X(i_start)                                                                                     \
+    X(i_next)                                                                                      \
+    X(i_read)                                                                                      \
+    X(i_delete)
 
 /* The 38 host entries in table order, for a runtime that hands them to a
  * plug-in (dlsym on each name works as well). */

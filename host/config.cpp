@@ -1,6 +1,6 @@
 // Configuration variables: registered tables, values from the environment,
-// the optional BRELRT_CONFIG file, or the registered default, read at the
-// moment of each lookup.
+// the optional BRELRT_CONFIG file, or the registered default. Each lookup
+// looks again; the file is read again only when it has changed.
 #include "internal.h"
 
 #include <cctype>
@@ -8,8 +8,9 @@
 #include <cstring>
 #include <fstream>
 #include <map>
-#include <optional>
+#include <string_view>
 #include <strings.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -18,9 +19,22 @@ const BrelrtConfigEntry host_variables[] = {
     {"4GL_COLUMN_CASE", BRELRT_CFG_NUMBER, 0, nullptr, 0, 0, 0},
 };
 
+// The BRELRT_CONFIG file as last read, kept until the file changes.
+struct FileCache {
+    std::string path;
+    bool present = false;
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = 0;
+    struct timespec modified {};
+    struct timespec changed {};
+    std::map<std::string, std::string> values; // upper-case names
+};
+
 struct ConfigState {
-    std::map<std::string, BrelrtConfigEntry> entries;
+    std::map<std::string, BrelrtConfigEntry, std::less<>> entries;
     std::map<std::string, std::string> values; // storage behind returned texts
+    FileCache file;
 };
 
 ConfigState& state() {
@@ -42,16 +56,22 @@ std::string trim(const std::string& s) {
     return s.substr(b, e - b);
 }
 
-// The value from the environment, else from the BRELRT_CONFIG file.
-std::optional<std::string> raw_value(const char* name) {
-    if (const char* v = std::getenv(name))
-        return std::string(v);
-    std::string file = brelrt::env("BRELRT_CONFIG");
-    if (file.empty())
-        return std::nullopt;
-    std::ifstream in(file);
+std::string upper(std::string s) {
+    for (char& c : s)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return s;
+}
+
+bool same_time(const struct timespec& a, const struct timespec& b) {
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+// "NAME value" or "NAME = value" lines; "#" and ";" begin comment lines; the
+// last line for a name wins.
+void read_file(FileCache& cache) {
+    cache.values.clear();
+    std::ifstream in(cache.path);
     std::string line;
-    std::optional<std::string> found;
     while (std::getline(in, line)) {
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
@@ -61,21 +81,60 @@ std::optional<std::string> raw_value(const char* name) {
         size_t sep = 0;
         while (sep < t.size() && !std::isspace(static_cast<unsigned char>(t[sep])) && t[sep] != '=')
             ++sep;
-        std::string key = t.substr(0, sep);
-        if (strcasecmp(key.c_str(), name) != 0)
-            continue;
-        std::string rest = t.substr(sep);
-        rest = trim(rest);
+        std::string rest = trim(t.substr(sep));
         if (!rest.empty() && rest[0] == '=')
             rest = trim(rest.substr(1));
-        found = rest; // the last line for a name wins
+        cache.values[upper(t.substr(0, sep))] = rest;
     }
-    return found;
+}
+
+// The file's values, read again only when the file is another one or has
+// changed since (its identity, size or times), so a lookup costs a stat.
+const std::map<std::string, std::string>* file_values() {
+    const char* path = std::getenv("BRELRT_CONFIG");
+    FileCache& cache = state().file;
+    if (!path || !*path) {
+        cache.present = false;
+        cache.path.clear();
+        return nullptr;
+    }
+    struct stat st {};
+    if (::stat(path, &st) != 0) {
+        cache.present = false;
+        return nullptr;
+    }
+    if (!cache.present || cache.path != path || cache.device != st.st_dev ||
+        cache.inode != st.st_ino || cache.size != st.st_size ||
+        !same_time(cache.modified, st.st_mtim) || !same_time(cache.changed, st.st_ctim)) {
+        cache.path = path;
+        read_file(cache);
+        cache.present = true;
+        cache.device = st.st_dev;
+        cache.inode = st.st_ino;
+        cache.size = st.st_size;
+        cache.modified = st.st_mtim;
+        cache.changed = st.st_ctim;
+    }
+    return &cache.values;
+}
+
+// The value from the environment, else from the BRELRT_CONFIG file; null
+// when neither has one. Valid until the next lookup.
+const std::string* raw_value(const char* name, std::string& scratch) {
+    if (const char* v = std::getenv(name)) {
+        scratch.assign(v);
+        return &scratch;
+    }
+    const auto* values = file_values();
+    if (!values)
+        return nullptr;
+    auto it = values->find(upper(name));
+    return it == values->end() ? nullptr : &it->second;
 }
 
 const BrelrtConfigEntry* entry_of(const char* name) {
     auto& e = state().entries;
-    auto it = e.find(name);
+    auto it = e.find(std::string_view(name));
     return it == e.end() ? nullptr : &it->second;
 }
 
@@ -101,75 +160,96 @@ int parse_yes_no(const std::string& text) {
 int brelrt_config_register(const BrelrtConfigEntry* table, int count, int /*flags*/) {
     if (!table || count < 0)
         return 0;
-    auto& entries = state().entries;
-    for (int i = 0; i < count; ++i)
-        if (table[i].name)
-            entries[table[i].name] = table[i];
-    return 1;
+    return brelrt::guarded(0, [&] {
+        auto& entries = state().entries;
+        for (int i = 0; i < count; ++i)
+            if (table[i].name)
+                entries[table[i].name] = table[i];
+        return 1;
+    });
 }
 
 void brelrt_config_clear(void) {
-    ConfigState& s = state();
-    s.entries.clear();
-    for (const auto& e : host_variables)
-        s.entries[e.name] = e;
+    brelrt::guarded_void([] {
+        ConfigState& s = state();
+        s.entries.clear();
+        for (const auto& e : host_variables)
+            s.entries[e.name] = e;
+    });
 }
 
 const char* brelrt_config_text(const char* name) {
     if (!name)
         return nullptr;
-    std::optional<std::string> v = raw_value(name);
-    if (!v) {
-        const BrelrtConfigEntry* e = entry_of(name);
-        if (!e || !e->pointer || (e->kind != BRELRT_CFG_TEXT && e->kind != BRELRT_CFG_TEXT_LONG))
-            return nullptr;
-        return static_cast<const char*>(e->pointer);
-    }
-    std::string& slot = state().values[name];
-    slot = *v;
-    return slot.c_str();
+    return brelrt::guarded<const char*>(nullptr, [&]() -> const char* {
+        if (const char* v = std::getenv(name))
+            return v;
+        std::string scratch;
+        const std::string* v = raw_value(name, scratch);
+        if (!v) {
+            const BrelrtConfigEntry* e = entry_of(name);
+            if (!e || !e->pointer ||
+                (e->kind != BRELRT_CFG_TEXT && e->kind != BRELRT_CFG_TEXT_LONG))
+                return nullptr;
+            return static_cast<const char*>(e->pointer);
+        }
+        std::string& slot = state().values[name];
+        slot = *v;
+        return slot.c_str();
+    });
 }
 
 int brelrt_config_yes_no(const char* name) {
-    const BrelrtConfigEntry* e = name ? entry_of(name) : nullptr;
-    int fallback = e ? (e->default_value != 0) : 0;
     if (!name)
         return 0;
-    std::optional<std::string> v = raw_value(name);
-    if (!v)
-        return fallback;
-    int r = brelrt::parse_yes_no(*v);
-    return r < 0 ? fallback : r;
+    return brelrt::guarded(0, [&] {
+        const BrelrtConfigEntry* e = entry_of(name);
+        int fallback = e ? (e->default_value != 0) : 0;
+        std::string scratch;
+        const std::string* v = raw_value(name, scratch);
+        if (!v)
+            return fallback;
+        int r = brelrt::parse_yes_no(*v);
+        return r < 0 ? fallback : r;
+    });
 }
 
 long brelrt_config_number(const char* name) {
-    const BrelrtConfigEntry* e = name ? entry_of(name) : nullptr;
-    long fallback = e ? e->default_value : 0;
     if (!name)
         return 0;
-    std::optional<std::string> v = raw_value(name);
-    if (!v)
-        return fallback;
-    std::string t = trim(*v);
-    char* end = nullptr;
-    long n = std::strtol(t.c_str(), &end, 10);
-    if (end == t.c_str())
-        return fallback;
-    return n;
+    return brelrt::guarded(0L, [&] {
+        const BrelrtConfigEntry* e = entry_of(name);
+        long fallback = e ? e->default_value : 0;
+        std::string scratch;
+        const std::string* v = raw_value(name, scratch);
+        if (!v)
+            return fallback;
+        std::string t = trim(*v);
+        char* end = nullptr;
+        long n = std::strtol(t.c_str(), &end, 10);
+        if (end == t.c_str())
+            return fallback;
+        return n;
+    });
 }
 
 int brelrt_config_keyword(const char* name) {
-    const BrelrtConfigEntry* e = name ? entry_of(name) : nullptr;
-    int fallback = e ? e->default_value : 0;
-    if (!name || !e)
+    if (!name)
+        return 0;
+    return brelrt::guarded(0, [&] {
+        const BrelrtConfigEntry* e = entry_of(name);
+        int fallback = e ? e->default_value : 0;
+        if (!e)
+            return fallback;
+        std::string scratch;
+        const std::string* v = raw_value(name, scratch);
+        if (!v)
+            return fallback;
+        std::string t = trim(*v);
+        const auto* keywords = static_cast<const BrelrtKeyword*>(e->pointer);
+        for (int i = 0; keywords && i < e->keyword_count; ++i)
+            if (keywords[i].name && strcasecmp(keywords[i].name, t.c_str()) == 0)
+                return keywords[i].value;
         return fallback;
-    std::optional<std::string> v = raw_value(name);
-    if (!v)
-        return fallback;
-    std::string t = trim(*v);
-    const auto* keywords = static_cast<const BrelrtKeyword*>(e->pointer);
-    for (int i = 0; keywords && i < e->keyword_count; ++i)
-        if (keywords[i].name && strcasecmp(keywords[i].name, t.c_str()) == 0)
-            return keywords[i].value;
-    return fallback;
+    });
 }

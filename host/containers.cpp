@@ -107,9 +107,12 @@ int brelrt_text_printf(BrelrtText* text, const char* format, ...) {
         return 0;
     va_list args;
     va_start(args, format);
-    std::string s = brelrt::vformat(format, args);
+    int result = brelrt::guarded(0, [&] {
+        std::string s = brelrt::vformat(format, args);
+        return brelrt_text_append(text, s.data(), s.size());
+    });
     va_end(args);
-    return brelrt_text_append(text, s.data(), s.size());
+    return result;
 }
 
 int brelrt_text_insert(BrelrtText* text, size_t position, const char* data, size_t length) {

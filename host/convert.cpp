@@ -300,13 +300,18 @@ Result read_binary(const FieldDescriptor& f, Decimal& out) {
     return OK;
 }
 
+// COMP and BINARY keep the digits of their picture (GnuCOBOL's binary
+// truncation); COMP-5 keeps what its bytes hold: the value modulo 2^bits, as
+// GnuCOBOL's MOVE stores it (70000 into S9(4) COMP-5 gives 4464).
 Result write_binary(const FieldDescriptor& f, const Decimal& d) {
     size_t n = static_cast<size_t>(f.size);
     if (n != 1 && n != 2 && n != 4 && n != 8)
         return UNSUPPORTED;
-    int count = std::min(field_digits(f), 18);
-    std::string digits = aligned(d, count, f.scale);
-    uint64_t u = std::strtoull(digits.c_str(), nullptr, 10);
+    bool native = f.type == BRELRT_T_NATIVE || f.type == BRELRT_T_NATIVE_UNSIGNED;
+    std::string digits = aligned(d, native ? 0 : std::min(field_digits(f), 18), f.scale);
+    uint64_t u = 0;
+    for (char c : digits)
+        u = u * 10 + static_cast<uint64_t>(c - '0'); // modulo 2^64
     bool negative = d.negative && u != 0 && signed_type(f.type);
     if (negative)
         u = ~u + 1;
@@ -374,7 +379,8 @@ Result write_float(const FieldDescriptor& f, const Decimal& d) {
 }
 
 // Numeric text left-justified in the destination, padded with blanks:
-// "-123.45", "0.05", "7"; the program's decimal point.
+// "-123.45", "0.05", "7"; the program's decimal point; decimals beyond the
+// destination's scale are cut.
 Result write_text(const FieldDescriptor& f, const Decimal& d, int float_precision) {
     size_t n = static_cast<size_t>(f.size);
     std::string text;
@@ -399,7 +405,10 @@ Result write_text(const FieldDescriptor& f, const Decimal& d, int float_precisio
         }
     } else {
         int scale = f.scale < 0 ? f.scale : 0;
-        std::string digits = aligned(d, f.digits ? f.digits : 0, scale);
+        // Every integer digit of the value: a text that cannot hold them all
+        // fails rather than losing the high-order ones (a COMP-5 field holds
+        // more than its picture's digits).
+        std::string digits = aligned(d, 0, scale);
         size_t decimals = static_cast<size_t>(-scale);
         if (digits.size() < decimals)
             digits = std::string(decimals - digits.size(), '0') + digits;
@@ -460,17 +469,17 @@ int compare_numeric(const FieldDescriptor& field, const char* literal) {
 } // namespace brelrt
 
 int B4PgmPeriod(void) {
-    std::string v = brelrt::env("BRELRT_DECIMAL_POINT");
-    return !v.empty() && v[0] == ',' ? ',' : '.';
+    const char* v = std::getenv("BRELRT_DECIMAL_POINT");
+    return v && v[0] == ',' ? ',' : '.';
 }
 
 int brelrt_type_is_numeric(int type) {
     return (type >= 1 && type <= 14) || type == 23 || (type >= 30 && type <= 33);
 }
 
-int Bconvert(FieldDescriptor* dst, const FieldDescriptor* src, int /*mode*/) {
-    if (!dst || !src || !dst->address || !src->address || dst->size < 0 || src->size < 0)
-        return UNSUPPORTED;
+namespace {
+
+int convert(FieldDescriptor* dst, const FieldDescriptor* src) {
     Decimal value;
     Result r;
     switch (src->type) {
@@ -527,4 +536,12 @@ int Bconvert(FieldDescriptor* dst, const FieldDescriptor* src, int /*mode*/) {
     default:
         return UNSUPPORTED;
     }
+}
+
+} // namespace
+
+int Bconvert(FieldDescriptor* dst, const FieldDescriptor* src, int /*mode*/) {
+    if (!dst || !src || !dst->address || !src->address || dst->size < 0 || src->size < 0)
+        return UNSUPPORTED;
+    return brelrt::guarded(static_cast<int>(UNSUPPORTED), [&] { return convert(dst, src); });
 }

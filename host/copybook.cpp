@@ -33,6 +33,13 @@ struct WhenClause {
     int line;
 };
 
+// A comment that says something about the entry after it.
+struct Directive {
+    enum Kind { WHEN, BINARY } kind = WHEN;
+    WhenClause when;
+    int line = 0;
+};
+
 enum class Usage { NONE, DISPLAY, BINARY, PACKED, NATIVE, FLOAT, DOUBLE };
 
 struct Node {
@@ -46,10 +53,12 @@ struct Node {
     bool sign_separate = false;
     int occurs = 0;
     std::string redefines;
+    Node* redefined = nullptr; // the sibling REDEFINES names
     std::vector<std::unique_ptr<Node>> children;
     Node* parent = nullptr;
     bool has_when = false;
     WhenClause when;
+    bool binary = false; // "*> BINARY": user type 2
     // computed
     int32_t size = 0; // one occurrence
     int32_t offset = 0;
@@ -69,51 +78,63 @@ std::string upper(std::string s) {
     return s;
 }
 
+// Fixed form (sequence area, indicator in column 7, code in 8 to 72) unless
+// most lines say otherwise: one odd line does not switch a fixed-form
+// copybook to free form.
 bool fixed_form(const std::vector<std::string>& lines) {
     static const std::string indicators = " */-Dd";
-    bool any = false;
+    int fixed = 0, free = 0;
     for (const std::string& l : lines) {
-        if (l.find_first_not_of(" \t\r") == std::string::npos)
+        if (l.find_first_not_of(" \r") == std::string::npos)
             continue;
-        any = true;
-        if (l.size() < 7) {
-            if (l.find_first_not_of("0123456789 \t\r") != std::string::npos)
-                return false;
-            continue;
-        }
-        if (indicators.find(l[6]) == std::string::npos)
-            return false;
-        if (l.substr(0, 6).find("*>") != std::string::npos)
-            return false;
+        if (l.size() < 7)
+            continue; // a sequence number only, or nothing either form would read
+        bool looks_fixed = l.size() <= 81 && indicators.find(l[6]) != std::string::npos &&
+                           l.substr(0, 6).find("*>") == std::string::npos;
+        ++(looks_fixed ? fixed : free);
     }
-    return any;
+    return fixed > 0 && fixed >= free;
 }
 
-// Splits the text into code tokens; WHEN comment lines are kept aside.
+// Splits the text into code tokens; directive comments are kept aside.
 struct Source {
     std::vector<Token> tokens;
-    std::vector<std::pair<size_t, WhenClause>> whens; // token position it precedes
+    std::vector<std::pair<size_t, Directive>> directives; // token position it precedes
 };
 
-void parse_when(const std::string& comment, int line, Source& src) {
+std::string trimmed(const std::string& s) {
+    size_t b = s.find_first_not_of(" \t\r");
+    size_t e = s.find_last_not_of(" \t\r");
+    return b == std::string::npos ? std::string() : s.substr(b, e - b + 1);
+}
+
+// A comment "*> WHEN field = literal" or "*> BINARY"; any other comment is
+// ignored.
+void parse_comment(const std::string& comment, int line, Source& src) {
     std::istringstream in(comment);
     std::string word;
     in >> word;
-    if (upper(word) != "WHEN")
-        return;
+    word = upper(word);
     std::string rest;
     std::getline(in, rest);
+    Directive d;
+    d.line = line;
+    if (word == "BINARY") {
+        if (!trimmed(rest).empty())
+            return; // a comment that merely begins with the word
+        d.kind = Directive::BINARY;
+        src.directives.emplace_back(src.tokens.size(), d);
+        return;
+    }
+    if (word != "WHEN")
+        return;
     size_t eq = rest.find('=');
     if (eq == std::string::npos)
         throw ParseError{line, "WHEN without \"=\""};
-    auto trim = [](std::string s) {
-        size_t b = s.find_first_not_of(" \t\r");
-        size_t e = s.find_last_not_of(" \t\r");
-        return b == std::string::npos ? std::string() : s.substr(b, e - b + 1);
-    };
-    WhenClause w;
-    w.field = trim(rest.substr(0, eq));
-    std::string literal = trim(rest.substr(eq + 1));
+    d.kind = Directive::WHEN;
+    WhenClause& w = d.when;
+    w.field = trimmed(rest.substr(0, eq));
+    std::string literal = trimmed(rest.substr(eq + 1));
     if (!literal.empty() && literal.back() == '.')
         literal.pop_back();
     w.line = line;
@@ -147,7 +168,7 @@ void parse_when(const std::string& comment, int line, Source& src) {
     }
     if (w.literal.size() >= sizeof(ConditionEntry::literal))
         throw ParseError{line, "WHEN literal too long"};
-    src.whens.emplace_back(src.tokens.size(), w);
+    src.directives.emplace_back(src.tokens.size(), d);
 }
 
 void tokenize_line(const std::string& code, int line, Source& src) {
@@ -159,8 +180,7 @@ void tokenize_line(const std::string& code, int line, Source& src) {
             continue;
         }
         if (c == '*' && i + 1 < n && code[i + 1] == '>') {
-            std::string comment = code.substr(i + 2);
-            parse_when(comment, line, src);
+            parse_comment(code.substr(i + 2), line, src);
             return;
         }
         if (c == '"' || c == '\'') {
@@ -202,39 +222,121 @@ void tokenize_line(const std::string& code, int line, Source& src) {
     }
 }
 
-Source read_source(const std::string& text) {
+// The quote that a line leaves open at its end (0 when none): a literal to be
+// continued on the next line.
+char open_quote(const std::string& code) {
+    char quote = 0;
+    for (size_t i = 0; i < code.size(); ++i) {
+        char c = code[i];
+        if (quote) {
+            if (c == quote) {
+                if (i + 1 < code.size() && code[i + 1] == quote)
+                    ++i;
+                else
+                    quote = 0;
+            }
+        } else if (c == '"' || c == '\'') {
+            quote = c;
+        } else if (c == '*' && i + 1 < code.size() && code[i + 1] == '>') {
+            return 0;
+        }
+    }
+    return quote;
+}
+
+// Tabs become blanks up to the next tab stop of 8, as cobc reads them.
+std::string expand_tabs(const std::string& line) {
+    if (line.find('\t') == std::string::npos)
+        return line;
+    std::string out;
+    for (char c : line) {
+        if (c == '\t')
+            out.append(8 - out.size() % 8, ' ');
+        else
+            out += c;
+    }
+    return out;
+}
+
+Source read_source(std::string text) {
+    // A trailing end-of-file byte (0x1A) of DOS editors is not part of the text.
+    while (!text.empty() && (text.back() == '\x1A' || text.back() == '\n' || text.back() == '\r'))
+        text.pop_back();
     std::vector<std::string> lines;
     std::istringstream in(text);
     std::string l;
     while (std::getline(in, l)) {
-        for (char& c : l)
-            if (c == '\t')
-                c = ' ';
-        lines.push_back(l);
+        if (!l.empty() && l.back() == '\r')
+            l.pop_back();
+        lines.push_back(expand_tabs(l));
     }
     bool fixed = fixed_form(lines);
     Source src;
+    // A code line waits until it is known whether the next line continues it.
+    std::string pending;
+    int pending_line = 0;
+    size_t piece_length = 0; // length of the last physical line in pending
+    auto flush = [&] {
+        if (pending_line)
+            tokenize_line(pending, pending_line, src);
+        pending.clear();
+        pending_line = 0;
+    };
+    constexpr size_t area = 65; // columns 8 to 72
     for (size_t k = 0; k < lines.size(); ++k) {
         std::string code = lines[k];
         int line = static_cast<int>(k + 1);
-        if (fixed) {
-            if (code.size() < 7)
-                continue;
-            char indicator = code[6];
-            if (code.size() > 72)
-                code.resize(72);
-            if (indicator == '*' || indicator == '/') {
-                std::string rest = code.substr(7);
-                if (!rest.empty() && rest[0] == '>')
-                    parse_when(rest.substr(1), line, src);
-                continue;
-            }
-            if (indicator == 'D' || indicator == 'd')
-                continue;
-            code = code.substr(7);
+        if (!fixed) {
+            flush();
+            pending = code;
+            pending_line = line;
+            continue;
         }
-        tokenize_line(code, line, src);
+        if (code.size() < 7)
+            continue;
+        char indicator = code[6];
+        if (code.size() > 72)
+            code.resize(72);
+        if (indicator == '*' || indicator == '/') {
+            std::string rest = code.substr(7);
+            if (!rest.empty() && rest[0] == '>') {
+                flush();
+                parse_comment(rest.substr(1), line, src);
+            }
+            continue;
+        }
+        if (indicator == 'D' || indicator == 'd')
+            continue;
+        code = code.substr(7);
+        if (indicator != '-') {
+            flush();
+            pending = code;
+            pending_line = line;
+            piece_length = code.size();
+            continue;
+        }
+        // Continuation: a literal goes on from column 72 of the line before,
+        // after the quote that opens the continued part; a word goes on from
+        // the first character.
+        if (!pending_line)
+            throw ParseError{line, "continuation line with no line before it"};
+        size_t first = code.find_first_not_of(' ');
+        if (first == std::string::npos)
+            continue;
+        if (char quote = open_quote(pending)) {
+            if (code[first] != quote)
+                throw ParseError{line, "continued literal must go on after a quote"};
+            if (piece_length < area)
+                pending.append(area - piece_length, ' ');
+            pending += code.substr(first + 1);
+        } else {
+            size_t end = pending.find_last_not_of(' ');
+            pending.resize(end == std::string::npos ? 0 : end + 1);
+            pending += code.substr(first);
+        }
+        piece_length = code.size();
     }
+    flush();
     return src;
 }
 
@@ -267,26 +369,35 @@ bool usage_word(const std::string& w, Usage& u) {
     return false;
 }
 
+// Usages whose storage is an address or an index, not data to exchange.
+bool refused_usage(const std::string& w) {
+    return w == "INDEX" || w == "POINTER" || w == "PROGRAM-POINTER" || w == "FUNCTION-POINTER";
+}
+
 bool is_number(const std::string& s) {
     return !s.empty() && s.size() <= 9 && s.find_first_not_of("0123456789") == std::string::npos;
 }
 
 class Parser {
 public:
-    explicit Parser(Source& src) : src_(src) {}
+    // `record_name` names the level-01 record that encloses a copybook
+    // written without one.
+    Parser(Source& src, std::string record_name)
+        : src_(src), record_name_(std::move(record_name)) {}
 
     std::vector<std::unique_ptr<Node>> records() {
         std::vector<std::unique_ptr<Node>> result;
         std::vector<Node*> stack;
-        size_t next_when = 0;
+        size_t next_directive = 0;
         while (pos_ < src_.tokens.size()) {
             const Token& t = src_.tokens[pos_];
             int level;
             if (!is_level(t, level))
                 throw ParseError{t.line, "expected a level number, found '" + t.text + "'"};
-            std::vector<WhenClause> whens;
-            while (next_when < src_.whens.size() && src_.whens[next_when].first <= pos_)
-                whens.push_back(src_.whens[next_when++].second);
+            std::vector<Directive> directives;
+            while (next_directive < src_.directives.size() &&
+                   src_.directives[next_directive].first <= pos_)
+                directives.push_back(src_.directives[next_directive++].second);
             ++pos_;
             if (level == 66 || level == 77 || level == 88) {
                 skip_entry();
@@ -298,19 +409,21 @@ public:
             node->level = level;
             node->line = t.line;
             entry(*node);
-            if (whens.size() > 1)
-                throw ParseError{whens[1].line, "more than one WHEN for a record"};
-            if (!whens.empty()) {
-                if (level != 1)
-                    throw ParseError{whens[0].line, "WHEN must precede a level 01 record"};
-                node->has_when = true;
-                node->when = whens[0];
-            }
+            apply(directives, *node);
             Node* raw = node.get();
             if (level == 1) {
                 stack.clear();
                 result.push_back(std::move(node));
             } else {
+                if (result.empty()) {
+                    // Most published copybooks begin below level 01.
+                    auto record = std::make_unique<Node>();
+                    record->level = 1;
+                    record->line = t.line;
+                    record->name = record_name_;
+                    stack.push_back(record.get());
+                    result.push_back(std::move(record));
+                }
                 if (stack.empty())
                     throw ParseError{t.line, "level " + t.text + " before any level 01"};
                 Node* popped = nullptr;
@@ -331,12 +444,34 @@ public:
             }
             stack.push_back(raw);
         }
-        if (next_when < src_.whens.size())
-            throw ParseError{src_.whens[next_when].second.line, "WHEN not followed by a record"};
+        if (next_directive < src_.directives.size()) {
+            const Directive& d = src_.directives[next_directive].second;
+            throw ParseError{d.line, d.kind == Directive::WHEN ? "WHEN not followed by a record"
+                                                               : "BINARY not followed by a field"};
+        }
         return result;
     }
 
 private:
+    // The WHEN and BINARY comments before an entry.
+    static void apply(const std::vector<Directive>& directives, Node& node) {
+        for (const Directive& d : directives) {
+            if (d.kind == Directive::BINARY) {
+                if (!node.has_picture)
+                    throw ParseError{d.line, "BINARY must precede an elementary item with PICTURE"};
+                node.binary = true;
+                continue;
+            }
+            if (node.has_when)
+                throw ParseError{d.line, "more than one WHEN for an entry"};
+            if (node.level != 1 && node.redefines.empty())
+                throw ParseError{d.line,
+                                 "WHEN must precede a level 01 record or an entry with REDEFINES"};
+            node.has_when = true;
+            node.when = d.when;
+        }
+    }
+
     const Token* peek() const { return pos_ < src_.tokens.size() ? &src_.tokens[pos_] : nullptr; }
 
     const Token& take(int line, const char* what) {
@@ -384,6 +519,8 @@ private:
                 for (char c : t->text)
                     if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-' && c != '_')
                         throw ParseError{t->line, "bad data name '" + t->text + "'"};
+                if (t->text.size() > BRELRT_NAME_MAX)
+                    throw ParseError{t->line, "data name longer than 63 characters"};
                 node.name = t->text;
                 ++pos_;
             }
@@ -410,6 +547,8 @@ private:
                 if (next_is("IS"))
                     ++pos_;
                 const Token& p = take(tok.line, "usage");
+                if (refused_usage(upper(p.text)))
+                    throw ParseError{p.line, "USAGE " + upper(p.text) + " is not supported"};
                 if (!usage_word(upper(p.text), u))
                     throw ParseError{p.line, "usage '" + p.text + "' not supported"};
                 node.usage = u;
@@ -468,6 +607,8 @@ private:
             } else if (w == "GLOBAL" || w == "EXTERNAL") {
             } else if (w == "SYNC" || w == "SYNCHRONIZED") {
                 throw ParseError{tok.line, "SYNCHRONIZED is not supported"};
+            } else if (refused_usage(w)) {
+                throw ParseError{tok.line, "USAGE " + w + " is not supported"};
             } else {
                 throw ParseError{tok.line, "unexpected '" + tok.text + "'"};
             }
@@ -513,6 +654,7 @@ private:
     }
 
     Source& src_;
+    std::string record_name_;
     size_t pos_ = 0;
 };
 
@@ -687,9 +829,8 @@ void lay_out(Node& node, Usage usage, int sign, bool separate) {
             if (!target || !same_name(target->name, child.redefines))
                 throw ParseError{child.line, "REDEFINES " + child.redefines +
                                                  " does not name the item before it"};
-            if (child.occurs)
-                throw ParseError{child.line, "REDEFINES with OCCURS is not supported"};
             child.offset = target->offset;
+            child.redefined = target;
         } else {
             child.offset = static_cast<int32_t>(end);
         }
@@ -702,18 +843,46 @@ void lay_out(Node& node, Usage usage, int sign, bool separate) {
     node.type = BRELRT_T_GROUP;
 }
 
+// A condition: the WHEN and the item it selects.
+struct Selection {
+    const WhenClause* when;
+    int item;
+};
+
 struct Emitter {
     std::vector<LayoutItem> items;
     std::vector<const Node*> origin; // node of each item
-    int name_max;
-    int case_mode;
+    std::vector<Selection> conditions;
+    int case_mode = 0;
+    std::string record_name; // the name of a level-01 FILLER
 
-    void emit(const Node& node, int32_t base, int condition, int depth, const int16_t* counts,
-              const int16_t* occ) {
+    // Emits every occurrence of `node` (offsets from `base`) with its
+    // subtree. `condition` is the one of what encloses it, `shadow` whether
+    // it lies inside a REDEFINES without WHEN, `redefined` the item its
+    // REDEFINES names (-1 none). Returns the node's first item, -1 for an
+    // elementary FILLER.
+    int emit(const Node& node, int32_t base, int condition, bool shadow, int redefined, int depth,
+             const int16_t* counts, const int16_t* occ) {
         int copies = node.occurs ? node.occurs : 1;
         int d = depth + (node.occurs ? 1 : 0);
         if (d > BRELRT_MAX_DEPTH)
             throw ParseError{node.line, "OCCURS nested too deeply"};
+        bool variant = redefined >= 0 && node.has_when;
+        if (redefined >= 0 && !node.has_when)
+            shadow = true;
+        if (variant) {
+            if (d > 0)
+                throw ParseError{node.when.line, "WHEN inside an OCCURS table is not supported"};
+            if (conditions.size() >= 32767)
+                throw ParseError{node.when.line, "too many WHEN conditions"};
+            conditions.push_back({&node.when, static_cast<int>(items.size())});
+            condition = static_cast<int>(conditions.size());
+        }
+        bool group = !node.children.empty();
+        bool filler = node.name.empty() || same_name(node.name, "FILLER");
+        if (variant && filler && !group)
+            throw ParseError{node.when.line, "WHEN before an elementary FILLER"};
+        int first = -1;
         for (int k = 1; k <= copies; ++k) {
             int32_t offset = base + node.offset + (k - 1) * node.size;
             int16_t c[BRELRT_MAX_DEPTH + 1] = {}, o[BRELRT_MAX_DEPTH + 1] = {};
@@ -723,9 +892,7 @@ struct Emitter {
                 c[d] = static_cast<int16_t>(node.occurs);
                 o[d] = static_cast<int16_t>(k);
             }
-            bool group = !node.children.empty();
-            bool filler = node.name.empty() || same_name(node.name, "FILLER");
-            if (!(filler && !group)) {
+            if (!(filler && !group) || node.level == 1) {
                 if (items.size() >= static_cast<size_t>(max_items))
                     throw ParseError{node.line, "layout has too many items"};
                 LayoutItem item{};
@@ -734,26 +901,49 @@ struct Emitter {
                 item.field.type = static_cast<int16_t>(node.type);
                 item.field.digits = static_cast<uint8_t>(node.digits);
                 item.field.scale = static_cast<int8_t>(node.scale);
-                item.user_type = 0;
+                item.user_type = node.binary ? BRELRT_USER_TYPE_BINARY : 0;
                 item.condition = static_cast<int16_t>(group ? BRELRT_CONDITION_GROUP : condition);
                 item.level = static_cast<int16_t>(node.level);
                 std::memcpy(item.occurs_count, c, sizeof c);
                 std::memcpy(item.occurrence, o, sizeof o);
                 item.depth = d;
-                set_name(item, filler ? std::string("filler") : node.name);
+                if (redefined >= 0) {
+                    item.flags |= BRELRT_ITEM_REDEFINES;
+                    item.redefined = static_cast<int16_t>(redefined);
+                    items[static_cast<size_t>(redefined)].flags |= BRELRT_ITEM_REDEFINED;
+                }
+                if (variant)
+                    item.flags |= BRELRT_ITEM_VARIANT;
+                if (shadow)
+                    item.flags |= BRELRT_ITEM_SHADOW;
+                set_name(item, node.level == 1 && filler ? record_name
+                               : filler                  ? std::string("filler")
+                                                         : node.name);
+                if (first < 0)
+                    first = static_cast<int>(items.size());
                 items.push_back(item);
                 origin.push_back(&node);
             }
-            for (const auto& child : node.children)
-                emit(*child, offset, condition, d, c, o);
+            // A REDEFINES names a sibling of this same occurrence.
+            std::vector<std::pair<const Node*, int>> firsts;
+            for (const auto& child : node.children) {
+                int target = -1;
+                if (child->redefined) {
+                    for (const auto& [sibling, index] : firsts)
+                        if (sibling == child->redefined)
+                            target = index;
+                    if (target < 0)
+                        throw ParseError{child->line, "REDEFINES of an elementary FILLER"};
+                }
+                int index = emit(*child, offset, condition, shadow, target, d, c, o);
+                firsts.emplace_back(child.get(), index);
+            }
         }
+        return first;
     }
 
     void set_name(LayoutItem& item, const std::string& name) {
-        size_t limit = sizeof item.name - 1;
-        if (name_max > 0 && static_cast<size_t>(name_max) < limit)
-            limit = static_cast<size_t>(name_max);
-        size_t n = std::min(name.size(), limit);
+        size_t n = std::min(name.size(), sizeof item.name - 1);
         std::memcpy(item.name, name.data(), n);
         item.name[n] = '\0';
         if (case_mode == 0)
@@ -763,76 +953,110 @@ struct Emitter {
     }
 };
 
+// A copybook that cannot be used: reported as the host's own problem.
 void set_error(const std::string& text) {
     g_last_error = text;
     brelrt::report(text);
 }
 
-RecordLayout* build(const std::string& text, const std::string& path, const char* layout_name,
-                    int name_max) {
+// No layout of that name: the caller decides whether that is a problem.
+void set_missing(const std::string& text) {
+    g_last_error = text;
+    brelrt_trace(0, 1, text.c_str());
+}
+
+// The elementary item a WHEN tests: by name, within the record of the item
+// it selects when there is one there, else the first in the layout.
+int tested_field(const Emitter& em, const Selection& s, int record_first, int record_end) {
+    int found = -1;
+    for (size_t i = 0; i < em.items.size(); ++i) {
+        const Node* n = em.origin[i];
+        if (!n->children.empty() || !same_name(n->name, s.when->field))
+            continue;
+        if (static_cast<int>(i) >= record_first && static_cast<int>(i) < record_end)
+            return static_cast<int>(i);
+        if (found < 0)
+            found = static_cast<int>(i);
+    }
+    return found;
+}
+
+// No memory for the layout: error 14, and the reason as the last error.
+RecordLayout* out_of_memory(const std::string& path) {
+    g_last_error = path + ": out of memory";
+    brelrt::shortage();
+    return nullptr;
+}
+
+RecordLayout* build(const std::string& text, const std::string& path, const char* layout_name) {
     std::vector<std::unique_ptr<Node>> records;
     Emitter em;
-    em.name_max = name_max;
     // Field names take the same case as the element names of the reader:
     // 4GL_COLUMN_CASE 0 lower case, 1 as written, 2 as written with "-" kept.
     long case_setting = brelrt_config_number("4GL_COLUMN_CASE");
     em.case_mode = case_setting == 1 ? 1 : case_setting == 2 ? 2 : 0;
-    std::vector<int> record_item;
-    std::vector<const WhenClause*> whens;
+    em.record_name = std::string(layout_name) + "-rec";
+    std::vector<int> record_first; // first item of each record
+    std::vector<int> tested;
     try {
         Source src = read_source(text);
-        Parser parser(src);
+        Parser parser(src, em.record_name);
         records = parser.records();
         if (records.empty())
             throw ParseError{1, "no level 01 record"};
         int16_t zero[BRELRT_MAX_DEPTH + 1] = {};
-        int condition = 0;
-        for (auto& record : records) {
-            if (!record->redefines.empty() && records.size() == 1)
-                throw ParseError{record->line, "REDEFINES on the only record"};
-            if (record->occurs)
-                throw ParseError{record->line, "OCCURS on a level 01 record"};
-            lay_out(*record, Usage::NONE, 0, false);
-            record->offset = 0;
-            record_item.push_back(static_cast<int>(em.items.size()));
-            int k = 0;
-            if (record->has_when) {
-                k = ++condition;
-                whens.push_back(&record->when);
+        for (size_t r = 0; r < records.size(); ++r) {
+            Node& record = *records[r];
+            if (record.occurs)
+                throw ParseError{record.line, "OCCURS on a level 01 record"};
+            int redefined = -1;
+            if (!record.redefines.empty()) {
+                if (records.size() == 1)
+                    throw ParseError{record.line, "REDEFINES on the only record"};
+                for (size_t e = 0; e < r; ++e)
+                    if (same_name(records[e]->name, record.redefines))
+                        redefined = record_first[e];
+                if (redefined < 0)
+                    throw ParseError{record.line,
+                                     "REDEFINES " + record.redefines + " names no earlier record"};
             }
-            em.emit(*record, 0, k, 0, zero, zero);
+            lay_out(record, Usage::NONE, 0, false);
+            record.offset = 0;
+            int first = static_cast<int>(em.items.size());
+            record_first.push_back(first);
+            int condition = 0;
+            if (record.has_when) {
+                em.conditions.push_back({&record.when, first});
+                condition = static_cast<int>(em.conditions.size());
+            }
+            // Several level-01 records share the record area anyway: only a
+            // REDEFINES without WHEN makes one a second view of another.
+            bool shadow = redefined >= 0 && !record.has_when;
+            em.emit(record, 0, condition, shadow, shadow ? redefined : -1, 0, zero, zero);
+        }
+        record_first.push_back(static_cast<int>(em.items.size()));
+        for (const Selection& s : em.conditions) {
+            int t = -1;
+            if (s.when->kind != 2) {
+                size_t r = 0;
+                while (r + 1 < record_first.size() && record_first[r + 1] <= s.item)
+                    ++r;
+                t = tested_field(em, s, record_first[r], record_first[r + 1]);
+                if (t < 0)
+                    throw ParseError{s.when->line, "WHEN names no field '" + s.when->field + "'"};
+            }
+            tested.push_back(t);
         }
     } catch (const ParseError& e) {
         set_error(brelrt::format("%s:%d: %s", path.c_str(), e.line, e.what.c_str()));
         return nullptr;
-    } catch (const std::exception& e) {
-        set_error(brelrt::format("%s: %s", path.c_str(), e.what()));
-        return nullptr;
     }
     // Fields named by a WHEN are read before any condition is tested, so they
     // belong to no condition themselves.
-    std::vector<int> tested(whens.size(), -1);
-    for (size_t w = 0; w < whens.size(); ++w) {
-        if (whens[w]->kind == 2)
+    for (int t : tested) {
+        if (t < 0)
             continue;
-        std::string wanted = whens[w]->field;
-        for (size_t i = 0; i < em.items.size(); ++i) {
-            const Node* n = em.origin[i];
-            if (n->children.empty() && same_name(n->name, wanted)) {
-                tested[w] = static_cast<int>(i);
-                break;
-            }
-        }
-        if (tested[w] < 0) {
-            set_error(brelrt::format("%s:%d: WHEN names no field '%s'", path.c_str(),
-                                     whens[w]->line, wanted.c_str()));
-            return nullptr;
-        }
-    }
-    for (size_t w = 0; w < whens.size(); ++w) {
-        if (tested[w] < 0)
-            continue;
-        const Node* field = em.origin[static_cast<size_t>(tested[w])];
+        const Node* field = em.origin[static_cast<size_t>(t)];
         for (size_t i = 0; i < em.items.size(); ++i)
             if (em.origin[i] == field)
                 em.items[i].condition = 0;
@@ -841,14 +1065,14 @@ RecordLayout* build(const std::string& text, const std::string& path, const char
     auto* layout =
         static_cast<RecordLayout*>(brelrt_alloc(sizeof(RecordLayout), 1, HERE, "record layout"));
     if (!layout)
-        return nullptr;
+        return out_of_memory(path);
     size_t n = std::min(std::strlen(layout_name), sizeof layout->name - 1);
     std::memcpy(layout->name, layout_name, n);
     layout->items = static_cast<LayoutItem*>(
         brelrt_alloc(em.items.size() * sizeof(LayoutItem), 1, HERE, "record layout items"));
     if (!layout->items) {
         brelrt_free(layout, HERE);
-        return nullptr;
+        return out_of_memory(path);
     }
     std::memcpy(layout->items, em.items.data(), em.items.size() * sizeof(LayoutItem));
     layout->item_count = static_cast<int32_t>(em.items.size());
@@ -857,49 +1081,61 @@ RecordLayout* build(const std::string& text, const std::string& path, const char
     layout->flags = records.size() > 1 ? BRELRT_LAYOUT_MULTIPLE : 0;
     for (const auto& r : records)
         layout->record_size = std::max(layout->record_size, r->size);
-    if (!whens.empty()) {
+    if (!em.conditions.empty()) {
         layout->conditions = static_cast<ConditionEntry*>(brelrt_alloc(
-            whens.size() * sizeof(ConditionEntry), 1, HERE, "record layout conditions"));
+            em.conditions.size() * sizeof(ConditionEntry), 1, HERE, "record layout conditions"));
         if (!layout->conditions) {
             brelrt_free(layout->items, HERE);
             brelrt_free(layout, HERE);
-            return nullptr;
+            return out_of_memory(path);
         }
-        layout->condition_count = static_cast<int16_t>(whens.size());
-        size_t w = 0;
-        for (size_t r = 0; r < records.size(); ++r) {
-            if (!records[r]->has_when)
-                continue;
-            ConditionEntry& c = layout->conditions[w];
-            const WhenClause& when = *whens[w];
+        layout->condition_count = static_cast<int16_t>(em.conditions.size());
+        for (size_t k = 0; k < em.conditions.size(); ++k) {
+            ConditionEntry& c = layout->conditions[k];
+            const WhenClause& when = *em.conditions[k].when;
             std::memcpy(c.literal, when.literal.data(), when.literal.size());
             c.literal_length = static_cast<int32_t>(when.literal.size());
             c.numeric = static_cast<int16_t>(when.kind);
-            c.record_item = static_cast<int16_t>(record_item[r]);
-            c.item = static_cast<int16_t>(tested[w] >= 0 ? tested[w] : record_item[r]);
-            ++w;
+            c.item = static_cast<int16_t>(em.conditions[k].item);
+            c.tested = static_cast<int16_t>(tested[k]);
         }
     }
     g_last_error.clear();
     return layout;
 }
 
+// What an OTHER condition is the alternative to: the other record conditions,
+// or the other variants of the same storage.
+int alternative_group(const RecordLayout* layout, const ConditionEntry& c) {
+    if (c.item < 0 || c.item >= layout->item_count)
+        return -2;
+    const LayoutItem& selected = layout->items[c.item];
+    return selected.level == 1 ? -1 : selected.redefined;
+}
+
 bool evaluate(const RecordLayout* layout, int k, const unsigned char* record) {
     const ConditionEntry& c = layout->conditions[k - 1];
     if (c.numeric == 2) {
-        for (int j = 1; j <= layout->condition_count; ++j)
-            if (layout->conditions[j - 1].numeric != 2 && evaluate(layout, j, record))
+        int group = alternative_group(layout, c);
+        for (int j = 1; j <= layout->condition_count; ++j) {
+            const ConditionEntry& other = layout->conditions[j - 1];
+            if (other.numeric != 2 && alternative_group(layout, other) == group &&
+                evaluate(layout, j, record))
                 return false;
+        }
         return true;
     }
-    if (c.item < 0 || c.item >= layout->item_count)
+    if (c.tested < 0 || c.tested >= layout->item_count)
         return false;
-    const LayoutItem& item = layout->items[c.item];
+    const LayoutItem& item = layout->items[c.tested];
     FieldDescriptor field = item.field;
     field.address = const_cast<unsigned char*>(record) + item.offset;
-    std::string literal(c.literal, static_cast<size_t>(c.literal_length));
+    // The literal is zero-terminated: it is shorter than its 100 bytes.
+    const char* literal = c.literal;
+    size_t literal_length =
+        std::min<size_t>(static_cast<size_t>(c.literal_length), sizeof c.literal - 1);
     if (brelrt_type_is_numeric(field.type)) {
-        int r = brelrt::compare_numeric(field, literal.c_str());
+        int r = brelrt::compare_numeric(field, literal);
         if (r != -2)
             return r == 0;
         if (c.numeric == 1)
@@ -907,10 +1143,10 @@ bool evaluate(const RecordLayout* layout, int k, const unsigned char* record) {
     }
     // Text comparison, the shorter side padded with blanks.
     size_t size = static_cast<size_t>(field.size);
-    size_t n = std::max(size, literal.size());
+    size_t n = std::max(size, literal_length);
     for (size_t i = 0; i < n; ++i) {
         unsigned char a = i < size ? field.address[i] : ' ';
-        unsigned char b = i < literal.size() ? static_cast<unsigned char>(literal[i]) : ' ';
+        unsigned char b = i < literal_length ? static_cast<unsigned char>(literal[i]) : ' ';
         if (a != b)
             return false;
     }
@@ -922,6 +1158,23 @@ bool file_exists(const std::string& path) {
     return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
+// The whole file, or false (with the reason as the last error).
+bool read_copybook(const std::string& path, std::string& text) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        set_error(brelrt::format("%s: cannot be opened", path.c_str()));
+        return false;
+    }
+    std::ostringstream s;
+    s << in.rdbuf();
+    if (in.bad()) {
+        set_error(brelrt::format("%s: cannot be read", path.c_str()));
+        return false;
+    }
+    text = s.str();
+    return true;
+}
+
 } // namespace
 
 const char* brelrt_xfd_last_error(void) {
@@ -929,52 +1182,45 @@ const char* brelrt_xfd_last_error(void) {
 }
 
 RecordLayout* brelrt_parse_copybook(const char* path, const char* layout_name) {
-    if (!path)
-        return nullptr;
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        g_last_error = brelrt::format("%s: cannot be opened", path);
-        brelrt_trace(0, 1, g_last_error.c_str());
-        return nullptr;
-    }
-    std::ostringstream text;
-    text << in.rdbuf();
-    char name[BRELRT_NAME_SIZE];
-    if (!layout_name)
-        layout_name = brelrt_layout_name(path, name, sizeof name);
-    return build(text.str(), path, layout_name, 0);
+    return brelrt::guarded<RecordLayout*>(nullptr, [&]() -> RecordLayout* {
+        if (!path)
+            return nullptr;
+        std::string text;
+        if (!read_copybook(path, text))
+            return nullptr;
+        char name[BRELRT_NAME_SIZE];
+        return build(text, path,
+                     layout_name ? layout_name : brelrt_layout_name(path, name, sizeof name));
+    });
 }
 
-RecordLayout* B4ParseXFD(const char* name, int /*version*/, int name_max) {
-    if (!name || !*name || std::strchr(name, '/') || std::strcmp(name, "..") == 0) {
-        brelrt_trace(0, 1, "B4ParseXFD: no usable layout name");
-        return nullptr;
-    }
-    std::string dir = brelrt::env("BRELRT_XFD_DIR");
-    if (dir.empty())
-        dir = ".";
-    if (dir.back() != '/')
-        dir += '/';
-    std::string path = dir + name + ".xfd";
-    if (!file_exists(path)) {
-        std::string lower = name;
-        brelrt_name_convert(lower.data(), static_cast<int>(lower.size()), BRELRT_NAME_LOWER);
-        std::string other = dir + lower + ".xfd";
-        if (!file_exists(other)) {
-            brelrt_trace(0, 1, brelrt::format("B4ParseXFD: no layout %s", path.c_str()).c_str());
+RecordLayout* B4ParseXFD(const char* name, int /*version*/, int /*name_max*/) {
+    return brelrt::guarded<RecordLayout*>(nullptr, [&]() -> RecordLayout* {
+        if (!name || !*name || std::strchr(name, '/') || std::strcmp(name, "..") == 0) {
+            set_missing("B4ParseXFD: no usable layout name");
             return nullptr;
         }
-        path = other;
-    }
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    if (!in && !in.eof()) {
-        g_last_error = brelrt::format("%s: cannot be read", path.c_str());
-        brelrt_trace(0, 1, g_last_error.c_str());
-        return nullptr;
-    }
-    return build(text.str(), path, name, name_max);
+        std::string dir = brelrt::env("BRELRT_XFD_DIR");
+        if (dir.empty())
+            dir = ".";
+        if (dir.back() != '/')
+            dir += '/';
+        std::string path = dir + name + ".xfd";
+        if (!file_exists(path)) {
+            std::string lower = name;
+            brelrt_name_convert(lower.data(), static_cast<int>(lower.size()), BRELRT_NAME_LOWER);
+            std::string other = dir + lower + ".xfd";
+            if (!file_exists(other)) {
+                set_missing(brelrt::format("%s: no such layout", path.c_str()));
+                return nullptr;
+            }
+            path = other;
+        }
+        std::string text;
+        if (!read_copybook(path, text))
+            return nullptr;
+        return build(text, path, name);
+    });
 }
 
 int B4XFDFree(RecordLayout* layout) {
@@ -990,8 +1236,10 @@ int B4TestCOBOLCond(RecordLayout* layout, int cond_no, const unsigned char* reco
     if (!layout || !record || cond_no < 1 || cond_no > layout->condition_count ||
         !layout->conditions)
         return -1;
-    bool holds = evaluate(layout, cond_no, record);
-    ConditionEntry& c = layout->conditions[cond_no - 1];
-    c.result = static_cast<uint8_t>(holds ? (c.result | 1) : (c.result & ~1));
-    return holds ? 1 : 0;
+    return brelrt::guarded(-1, [&] {
+        bool holds = evaluate(layout, cond_no, record);
+        ConditionEntry& c = layout->conditions[cond_no - 1];
+        c.result = static_cast<uint8_t>(holds ? (c.result | 1) : (c.result & ~1));
+        return holds ? 1 : 0;
+    });
 }

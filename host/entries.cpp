@@ -38,46 +38,10 @@ BRELRT_NOTHING(i_next)
 BRELRT_NOTHING(i_read)
 BRELRT_NOTHING(i_delete)
 
-#define ENTRY(name)                                                                                \
-    { #name, reinterpret_cast < void (*)(void)>(&name) }
+#define BRELRT_ENTRY(name) {#name, reinterpret_cast<void (*)(void)>(&name)},
 
 const BrelrtHostEntry brelrt_host_entries[BRELRT_HOST_ENTRY_COUNT] = {
-    ENTRY(BTrace),
-    ENTRY(B4XFDFree),
-    ENTRY(B4ParseXFD),
-    ENTRY(B4MatchFDInfotoXFD),
-    ENTRY(B4FreeTable),
-    ENTRY(B4MatchDBColstoXFD),
-    ENTRY(B4TestCOBOLCond),
-    ENTRY(B4ConvertDateTime),
-    ENTRY(B4TestData),
-    ENTRY(B4TestDatap),
-    ENTRY(B4PgmPeriod),
-    ENTRY(B4CheckExtraWhere),
-    ENTRY(B4ParseErrorFile),
-    ENTRY(B4DefineSuffixes),
-    ENTRY(B4RemoveSuffix),
-    ENTRY(B4FillWhereMagic),
-    ENTRY(B4MatchDBKeystoXFD),
-    ENTRY(B4FindColumn),
-    ENTRY(B4make_sql_name),
-    ENTRY(B4fill_nines),
-    ENTRY(B4build_key),
-    ENTRY(B4free_string),
-    ENTRY(B4TransactionTrace),
-    ENTRY(B4CurTrace),
-    ENTRY(Bconvert),
-    ENTRY(cvt_8_decimal),
-    ENTRY(f_rename),
-    ENTRY(f_remove),
-    ENTRY(f_copy),
-    ENTRY(w_message_box),
-    ENTRY(i_open),
-    ENTRY(i_close),
-    ENTRY(i_info),
-    ENTRY(i_write),
-    ENTRY(i_start),
-    ENTRY(i_next),
-    ENTRY(i_read),
-    ENTRY(i_delete),
-};
+    BRELRT_HOST_ENTRY_LIST(BRELRT_ENTRY)};
+
+#define BRELRT_COUNT(name) +1
+static_assert(0 BRELRT_HOST_ENTRY_LIST(BRELRT_COUNT) == BRELRT_HOST_ENTRY_COUNT);

@@ -152,15 +152,27 @@ bool receive(int fd, int out) {
 
 } // namespace
 
-char* brelrt_url_fetch(const char* url_text) {
+namespace {
+
+// Closes a descriptor when it goes out of scope, so that an exception
+// cannot leave one open.
+struct Descriptor {
+    int fd = -1;
+    ~Descriptor() {
+        if (fd >= 0)
+            close(fd);
+    }
+    int release() {
+        int f = fd;
+        fd = -1;
+        return f;
+    }
+};
+
+char* fetch(const char* url_text) {
     Url url;
     if (!url_text || !parse_url(url_text, url)) {
         brelrt_trace(0, 1, "URL fetch: not an http URL");
-        return nullptr;
-    }
-    int fd = connect_to(url);
-    if (fd < 0) {
-        brelrt_trace(0, 1, brelrt::format("URL fetch: cannot connect to %s", url_text).c_str());
         return nullptr;
     }
     std::string request = "GET " + url.path + " HTTP/1.0\r\nHost: " + url.host +
@@ -169,14 +181,25 @@ char* brelrt_url_fetch(const char* url_text) {
     if (dir.empty())
         dir = "/tmp";
     std::string name = dir + "/brelrt-url-XXXXXX";
-    int out = mkstemp(name.data());
-    bool ok = out >= 0 && send_all(fd, request) && receive(fd, out);
-    close(fd);
-    if (out >= 0 && close(out) != 0)
+    Descriptor connection;
+    connection.fd = connect_to(url);
+    if (connection.fd < 0) {
+        brelrt_trace(0, 1, brelrt::format("URL fetch: cannot connect to %s", url_text).c_str());
+        return nullptr;
+    }
+    Descriptor out;
+    out.fd = mkstemp(name.data());
+    bool ok = false;
+    try {
+        ok = out.fd >= 0 && send_all(connection.fd, request) && receive(connection.fd, out.fd);
+    } catch (...) {
+        unlink(name.c_str());
+        throw;
+    }
+    if (out.fd >= 0 && close(out.release()) != 0)
         ok = false;
     if (!ok) {
-        if (out >= 0)
-            unlink(name.c_str());
+        unlink(name.c_str());
         brelrt_trace(0, 1, brelrt::format("URL fetch: %s failed", url_text).c_str());
         return nullptr;
     }
@@ -184,4 +207,10 @@ char* brelrt_url_fetch(const char* url_text) {
     if (!result)
         unlink(name.c_str());
     return result;
+}
+
+} // namespace
+
+char* brelrt_url_fetch(const char* url_text) {
+    return brelrt::guarded<char*>(nullptr, [&] { return fetch(url_text); });
 }

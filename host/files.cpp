@@ -9,6 +9,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -60,12 +63,74 @@ int fail_with_errno() {
     return -1;
 }
 
+// Copies `from` to `to` through a temporary file of its own beside the
+// target, renamed over it at the end, so that a failed copy leaves the old
+// target whole and two copies at the same time never share a temporary.
+int copy_file(const std::string& src_name, const std::string& dst_name) {
+    int src = ::open(src_name.c_str(), O_RDONLY | O_CLOEXEC);
+    if (src < 0)
+        return fail_with_errno();
+    struct stat st {};
+    if (fstat(src, &st) != 0 || !S_ISREG(st.st_mode)) {
+        int e = S_ISDIR(st.st_mode) ? EISDIR : errno;
+        ::close(src);
+        errno = e;
+        return fail_with_errno();
+    }
+    std::string temp = dst_name + ".XXXXXX";
+    int dst = mkostemp(temp.data(), O_CLOEXEC);
+    if (dst < 0) {
+        int e = errno;
+        ::close(src);
+        errno = e;
+        return fail_with_errno();
+    }
+    // The new file gets the source's permissions, less the umask, as cp gives.
+    mode_t mask = umask(0);
+    umask(mask);
+    bool ok = fchmod(dst, st.st_mode & 0777 & ~mask) == 0;
+    char buffer[65536];
+    while (ok) {
+        ssize_t n = ::read(src, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            ok = n == 0;
+            break;
+        }
+        for (ssize_t done = 0; ok && done < n;) {
+            ssize_t w = ::write(dst, buffer + done, static_cast<size_t>(n - done));
+            if (w < 0 && errno == EINTR)
+                continue;
+            ok = w > 0;
+            if (ok)
+                done += w;
+        }
+    }
+    int e = errno;
+    ::close(src);
+    if (::close(dst) != 0 && ok) {
+        ok = false;
+        e = errno;
+    }
+    if (ok && std::rename(temp.c_str(), dst_name.c_str()) == 0)
+        return 0;
+    if (ok)
+        e = errno;
+    ::unlink(temp.c_str());
+    errno = e ? e : EIO;
+    return fail_with_errno();
+}
+
 } // namespace
 
 char* brelrt_translate_name(const char* name) {
     if (!name)
         return nullptr;
-    return brelrt_strdup(translate(name).c_str(), "host/files", __LINE__, "translated file name");
+    return brelrt::guarded<char*>(nullptr, [&] {
+        return brelrt_strdup(translate(name).c_str(), "host/files", __LINE__,
+                             "translated file name");
+    });
 }
 
 FILE* brelrt_fopen(const char* name, const char* mode, int translate_name) {
@@ -73,14 +138,18 @@ FILE* brelrt_fopen(const char* name, const char* mode, int translate_name) {
         errno = EINVAL;
         return nullptr;
     }
-    std::string real = translate_name ? translate(name) : std::string(name);
-    FILE* f = std::fopen(real.c_str(), mode);
-    if (*brelrt_trace_level() >= 5)
-        brelrt_trace(0, 5,
-                     brelrt::format("open '%s' as '%s' (%s): %s", name, real.c_str(), mode,
-                                    f ? "ok" : std::strerror(errno))
-                         .c_str());
-    return f;
+    return brelrt::guarded<FILE*>(nullptr, [&] {
+        std::string real = translate_name ? translate(name) : std::string(name);
+        FILE* f = std::fopen(real.c_str(), mode);
+        int e = errno;
+        if (*brelrt_trace_level() >= 5)
+            brelrt_trace(0, 5,
+                         brelrt::format("open '%s' as '%s' (%s): %s", name, real.c_str(), mode,
+                                        f ? "ok" : std::strerror(e))
+                             .c_str());
+        errno = e;
+        return f;
+    });
 }
 
 int brelrt_fclose(FILE* stream) {
@@ -110,15 +179,14 @@ int brelrt_remove(const char* name) {
 char* brelrt_layout_name(const char* file_name, char* out, size_t size) {
     if (!out || size == 0)
         return out;
-    std::string name = file_name ? file_name : "";
-    size_t slash = name.find_last_of('/');
-    if (slash != std::string::npos)
-        name.erase(0, slash + 1);
-    size_t dot = name.find_last_of('.');
-    if (dot != std::string::npos && dot > 0)
-        name.erase(dot);
-    size_t n = std::min(name.size(), size - 1);
-    std::memcpy(out, name.data(), n);
+    const char* name = file_name ? file_name : "";
+    if (const char* slash = std::strrchr(name, '/'))
+        name = slash + 1;
+    size_t n = std::strlen(name);
+    if (const char* dot = std::strrchr(name, '.'); dot && dot > name)
+        n = static_cast<size_t>(dot - name);
+    n = std::min(n, size - 1);
+    std::memcpy(out, name, n);
     out[n] = '\0';
     return out;
 }
@@ -133,50 +201,21 @@ int32_t brelrt_today(void) {
 int f_remove(const char* name) {
     if (!name)
         return -1;
-    return std::remove(translate(name).c_str()) == 0 ? 0 : fail_with_errno();
+    return brelrt::guarded(
+        -1, [&] { return std::remove(translate(name).c_str()) == 0 ? 0 : fail_with_errno(); });
 }
 
 int f_rename(const char* from, const char* to) {
     if (!from || !to)
         return -1;
-    return std::rename(translate(from).c_str(), translate(to).c_str()) == 0 ? 0 : fail_with_errno();
+    return brelrt::guarded(-1, [&] {
+        return std::rename(translate(from).c_str(), translate(to).c_str()) == 0 ? 0
+                                                                                : fail_with_errno();
+    });
 }
 
 int f_copy(const char* from, const char* to) {
     if (!from || !to)
         return -1;
-    std::string src_name = translate(from), dst_name = translate(to);
-    FILE* src = std::fopen(src_name.c_str(), "rb");
-    if (!src)
-        return fail_with_errno();
-    // Written beside the target and renamed over it, so a failed copy leaves
-    // the old target whole.
-    std::string temp = dst_name + ".brelrt-tmp";
-    FILE* dst = std::fopen(temp.c_str(), "wb");
-    if (!dst) {
-        int e = errno;
-        std::fclose(src);
-        errno = e;
-        return fail_with_errno();
-    }
-    char buffer[8192];
-    bool ok = true;
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, src)) > 0)
-        if (std::fwrite(buffer, 1, n, dst) != n) {
-            ok = false;
-            break;
-        }
-    if (std::ferror(src))
-        ok = false;
-    int e = errno;
-    std::fclose(src);
-    if (std::fclose(dst) != 0)
-        ok = false;
-    if (ok && std::rename(temp.c_str(), dst_name.c_str()) == 0)
-        return 0;
-    e = errno ? errno : e;
-    std::remove(temp.c_str());
-    errno = e;
-    return fail_with_errno();
+    return brelrt::guarded(-1, [&] { return copy_file(translate(from), translate(to)); });
 }

@@ -42,12 +42,10 @@ void* record_of(Handle* h) {
 
 int brelrt_handle_register(size_t record_size, BrelrtHandleDestructor destructor,
                            const char* name) {
-    try {
+    return brelrt::guarded(0, [&] {
         types().push_back(HandleType{record_size, destructor, name ? name : ""});
-    } catch (...) {
-        return 0;
-    }
-    return static_cast<int>(types().size());
+        return static_cast<int>(types().size());
+    });
 }
 
 BrelrtHandle brelrt_handle_new(int type, const char* path, int line, const char* description) {

@@ -9,6 +9,7 @@
 #include <cstdarg>
 
 #include <string>
+#include <utility>
 
 namespace brelrt {
 
@@ -35,5 +36,29 @@ bool tracked_block(const void* p, size_t* size);
 // Compares the numeric value of a field with a numeric text: -1, 0, 1, or -2
 // when either is not a valid number.
 int compare_numeric(const FieldDescriptor& field, const char* literal);
+
+// A shortage of memory inside a C entry: the file-error word becomes 14 and
+// a fixed line goes to the trace. Allocates nothing, throws nothing.
+void shortage() noexcept;
+
+// Runs `body` so that no C++ exception leaves a C entry: an exception (a
+// shortage of memory, std::bad_alloc, in practice) gives `failed` after
+// shortage().
+template <typename R, typename Body> R guarded(R failed, Body&& body) noexcept {
+    try {
+        return std::forward<Body>(body)();
+    } catch (...) {
+        shortage();
+        return failed;
+    }
+}
+
+template <typename Body> void guarded_void(Body&& body) noexcept {
+    try {
+        std::forward<Body>(body)();
+    } catch (...) {
+        shortage();
+    }
+}
 
 } // namespace brelrt

@@ -185,8 +185,10 @@ const char* safe(const char* text) {
 }
 
 void complain(const char* what, void* ptr, const char* path, int line) {
-    brelrt::report(
-        brelrt::format("%s of unknown pointer %p at %s:%d", what, ptr, safe(path), line));
+    brelrt::guarded_void([&] {
+        brelrt::report(
+            brelrt::format("%s of unknown pointer %p at %s:%d", what, ptr, safe(path), line));
+    });
 }
 
 } // namespace
@@ -270,12 +272,13 @@ size_t brelrt_mem_report(FILE* out) {
     const LiveSet& live = state().live;
     live.each([out](void* p) {
         const Header* h = header_of(p);
-        std::string line = brelrt::format("%s:%d %s (%zu bytes)", safe(h->path), h->line,
-                                          safe(h->description), h->size);
+        char line[600];
+        std::snprintf(line, sizeof line, "%s:%d %s (%zu bytes)", safe(h->path), h->line,
+                      safe(h->description), h->size);
         if (out)
-            std::fprintf(out, "%s\n", line.c_str());
+            std::fprintf(out, "%s\n", line);
         else
-            brelrt_trace(0, 1, line.c_str());
+            brelrt_trace(0, 1, line);
     });
     return live.count;
 }

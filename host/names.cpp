@@ -1,10 +1,12 @@
 // Shift-JIS double-byte tests and name conversion.
 #include "internal.h"
 
+#include <cstdlib>
 #include <cstring>
 
 int brelrt_dbcs_active(void) {
-    return brelrt::parse_yes_no(brelrt::env("BRELRT_DOUBLE_BYTE")) == 1;
+    const char* v = std::getenv("BRELRT_DOUBLE_BYTE");
+    return v && brelrt::guarded(0, [&] { return brelrt::parse_yes_no(v) == 1 ? 1 : 0; });
 }
 
 int brelrt_dbcs_is_lead(unsigned char b) {

@@ -23,21 +23,36 @@ TraceState& state() {
     return s;
 }
 
+// BRELRT_TRACE as a level word: a number, held within 0 to 32767 so that a
+// large value never wraps round to a small or negative one.
+int16_t level_from(const char* text) {
+    if (!text)
+        return 0;
+    char* end = nullptr;
+    errno = 0;
+    long n = std::strtol(text, &end, 10);
+    if (end == text)
+        return 0;
+    if (n <= 0)
+        return 0;
+    return static_cast<int16_t>(std::min(n, 32767L));
+}
+
 void init() {
     TraceState& s = state();
     if (s.initialised)
         return;
     s.initialised = true;
-    s.level = static_cast<int16_t>(std::atoi(brelrt::env("BRELRT_TRACE").c_str()));
+    s.level = level_from(std::getenv("BRELRT_TRACE"));
     s.indent = 0;
 }
 
 FILE* out() {
     TraceState& s = state();
     if (!s.out) {
-        std::string file = brelrt::env("BRELRT_TRACE_FILE");
-        if (!file.empty()) {
-            s.out = std::fopen(file.c_str(), "a");
+        const char* file = std::getenv("BRELRT_TRACE_FILE");
+        if (file && *file) {
+            s.out = std::fopen(file, "a");
             s.own_file = s.out != nullptr;
         }
         if (!s.out)
@@ -95,6 +110,11 @@ bool env_set(const char* name) {
     return std::getenv(name) != nullptr;
 }
 
+void shortage() noexcept {
+    *brelrt_file_error() = 14;
+    brelrt_trace(0, 1, "brelrt: out of memory");
+}
+
 void report(const std::string& line) {
     if (*brelrt_trace_level() != 0) {
         brelrt_trace(0, 1, line.c_str());
@@ -118,11 +138,21 @@ void brelrt_trace(int indent, int level, const char* text) {
         return;
     if (indent < 0 && s.indent > 0)
         --s.indent;
-    std::string line(static_cast<size_t>(s.indent) * 2, ' ');
-    line += text ? text : "(null)";
-    if (line.empty() || line.back() != '\n')
-        line += '\n';
-    write_raw(line.data(), line.size());
+    // Written in pieces, so that tracing never allocates.
+    FILE* f = out();
+    static const char blanks[] = "                                ";
+    for (size_t left = static_cast<size_t>(s.indent) * 2; left > 0;) {
+        size_t n = std::min(left, sizeof blanks - 1);
+        std::fwrite(blanks, 1, n, f);
+        left -= n;
+    }
+    if (!text)
+        text = "(null)";
+    size_t length = std::strlen(text);
+    std::fwrite(text, 1, length, f);
+    if (length == 0 || text[length - 1] != '\n')
+        std::fputc('\n', f);
+    std::fflush(f);
     if (indent > 0)
         ++s.indent;
 }

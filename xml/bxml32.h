@@ -29,6 +29,20 @@
 extern "C" {
 #endif
 
+/* Every code the plug-in leaves in the host's file-error word (the file
+ * operations clear it on entry). */
+#define BXML_FILE_END_OF_FILE 8    /* no more records */
+#define BXML_FILE_OUT_OF_MEMORY 14 /* a shortage of memory; nothing half-done is kept */
+#define BXML_FILE_CANNOT_OPEN 15   /* the file, or its record layout, cannot be opened */
+#define BXML_FILE_NOT_SUPPORTED 17 /* an operation, open mode or encoding not supported */
+#define BXML_FILE_BAD_XML                                                                          \
+    19 /* malformed XML read, or record text the document's                                        \
+          encoding or XML 1.0 cannot carry (the record is not                                      \
+          written) */
+#define BXML_FILE_WRITE_FAILED                                                                     \
+    34 /* the stream refused a write (disk full, closed pipe):                                     \
+          the trace names the records lost */
+
 /* A slot of the dispatch table: a function of the type given below for its
  * slot, cast to this generic pointer type. */
 typedef void (*BxmlSlot)(void);
@@ -82,6 +96,38 @@ BXML_EXPORT void* xml_set_host_entry(const char* name, void* function);
  * returns what the host's registration returns. */
 typedef int (*BxmlRegisterConfigFn)(void);
 BXML_EXPORT int xml_register_config(void);
+
+/* An open XML file (xml/bxml/xml_file.h). */
+typedef struct XmlFile XmlFile;
+
+/* Slot 44: creates an empty file (name translated); 1, or 0 when it cannot
+ * be created. `extra` is only traced. */
+typedef int (*BxmlSmakeFn)(const char* name, const char* extra);
+BXML_EXPORT int xml_smake(const char* name, const char* extra);
+
+/* Slot 45: opens `name` for input (mode 0) or output (mode 1) with the
+ * record layout of its name; null with the file-error word set when it
+ * cannot (15 file or layout, 17 mode or encoding, 14 memory, 8 or 19 for an
+ * input without a root element). Output: the prologue is written (DTD,
+ * schema, root start tag by BXML_CREATE_STYLE). Arguments 3 to 6 and 8 are
+ * kept, `extra` only traced. */
+typedef XmlFile* (*BxmlSopenFn)(const char* name, int mode, int a3, int a4, int a5, int a6,
+                                const char* extra, int a8);
+BXML_EXPORT XmlFile* xml_sopen(const char* name, int mode, int a3, int a4, int a5, int a6,
+                               const char* extra, int a8);
+
+/* Slot 46: writes the root end tag of an output file, closes and frees
+ * everything; returns 0, with 34 in the file-error word when the document
+ * could not be written whole. */
+typedef int (*BxmlScloseFn)(XmlFile* file);
+BXML_EXPORT int xml_sclose(XmlFile* file);
+
+/* Slot 48: writes one record of `length` bytes as an element under the
+ * root. Returns 1; 0 with the file-error word at 19 (a field the document
+ * cannot carry: nothing of the record is written), 34 (the stream refused
+ * a write) or 14 and 17. */
+typedef int (*BxmlSwriteFn)(XmlFile* file, const unsigned char* record, int length);
+BXML_EXPORT int xml_swrite(XmlFile* file, const unsigned char* record, int length);
 
 /* Slot 49: sets the file-error word to 17; returns 0. */
 typedef int (*BxmlUnsupportedFn)(void);

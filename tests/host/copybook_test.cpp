@@ -187,8 +187,8 @@ TEST_F(SalesLayout, RecordTypesCarryTheirConditions) {
     EXPECT_EQ(find(layout_, "trl_count")->condition, 3);
     EXPECT_EQ(find(layout_, "dtl_rec")->condition, BRELRT_CONDITION_GROUP);
     const ConditionEntry& c = layout_->conditions[1];
-    EXPECT_EQ(&layout_->items[c.item], find(layout_, "dtl_type"));
-    EXPECT_EQ(&layout_->items[c.record_item], find(layout_, "dtl_rec"));
+    EXPECT_EQ(&layout_->items[c.tested], find(layout_, "dtl_type"));
+    EXPECT_EQ(&layout_->items[c.item], find(layout_, "dtl_rec"));
     // The fixed positions other runtimes read.
     EXPECT_EQ(offsetof(ConditionEntry, item), 120u);
     EXPECT_EQ(offsetof(ConditionEntry, result), 124u);
@@ -249,7 +249,10 @@ TEST_F(CopybookErrors, SyntaxErrorsNameTheLine) {
     expect_error("01 r.\n   05 a pic 9(4) sync.\n", 2, "SYNCHRONIZED");
     expect_error("01 r.\n   05 a.\n", 2, "without PICTURE");
     expect_error("01 r.\n   05 a pic x.\n   05 b pic x", 3, "period");
-    expect_error("   05 a pic x.\n", 1, "before any level 01");
+    expect_error("01 r.\n   05 a pic x.\n*> WHEN a = \"X\"\n   05 b pic x.\n", 3, "REDEFINES");
+    expect_error("01 r.\n   05 a usage pointer.\n", 2, "USAGE POINTER is not supported");
+    expect_error("01 r.\n   05 a index.\n", 2, "USAGE INDEX is not supported");
+    expect_error("01 r.\n   05 a pic 9(3)p.\n", 2, "P in PICTURE");
 }
 
 TEST_F(HostTest, LayoutLookupByNameAndCase) {
@@ -274,7 +277,7 @@ TEST_F(HostTest, LayoutLookupByNameAndCase) {
     write_file(dir.file("long.xfd"), "01 r.\n   05 a-very-long-field-name-of-thirty-one pic x.\n");
     l = B4ParseXFD("long", 14, 30);
     ASSERT_NE(l, nullptr);
-    EXPECT_EQ(std::strlen(l->items[1].name), 30u);
+    EXPECT_STREQ(l->items[1].name, "a_very_long_field_name_of_thirty_one"); // kept whole
     B4XFDFree(l);
 }
 

@@ -475,44 +475,13 @@ TEST_F(HostTest, LayoutNameAndToday) {
 }
 
 TEST_F(HostTest, HostEntryTableHasEveryNameInOrder) {
-    const char* expected[] = {"BTrace",
-                              "B4XFDFree",
-                              "B4ParseXFD",
-                              "B4MatchFDInfotoXFD",
-                              "B4FreeTable",
-                              "B4MatchDBColstoXFD",
-                              "B4TestCOBOLCond",
-                              "B4ConvertDateTime",
-                              "B4TestData",
-                              "B4TestDatap",
-                              "B4PgmPeriod",
-                              "B4CheckExtraWhere",
-                              "B4ParseErrorFile",
-                              "B4DefineSuffixes",
-                              "B4RemoveSuffix",
-                              "B4FillWhereMagic",
-                              "B4MatchDBKeystoXFD",
-                              "B4FindColumn",
-                              "B4make_sql_name",
-                              "B4fill_nines",
-                              "B4build_key",
-                              "B4free_string",
-                              "B4TransactionTrace",
-                              "B4CurTrace",
-                              "Bconvert",
-                              "cvt_8_decimal",
-                              "f_rename",
-                              "f_remove",
-                              "f_copy",
-                              "w_message_box",
-                              "i_open",
-                              "i_close",
-                              "i_info",
-                              "i_write",
-                              "i_start",
-                              "i_next",
-                              "i_read",
-                              "i_delete"};
+#define EXPECTED_NAME(name) #name,
+    const char* expected[] = {BRELRT_HOST_ENTRY_LIST(EXPECTED_NAME)};
+#undef EXPECTED_NAME
+    ASSERT_EQ(sizeof expected / sizeof expected[0], size_t{BRELRT_HOST_ENTRY_COUNT});
+    EXPECT_STREQ(expected[0], "BTrace");
+    EXPECT_STREQ(expected[24], "Bconvert");
+    EXPECT_STREQ(expected[37], "i_delete");
     for (int i = 0; i < BRELRT_HOST_ENTRY_COUNT; ++i) {
         EXPECT_STREQ(brelrt_host_entries[i].name, expected[i]);
         EXPECT_NE(brelrt_host_entries[i].function, nullptr);

@@ -12,46 +12,9 @@
 
 namespace xmltest {
 
-const char* const kHostEntryNames[38] = {
-    "BTrace",
-    "B4XFDFree",
-    "B4ParseXFD",
-    "B4MatchFDInfotoXFD",
-    "B4FreeTable",
-    "B4MatchDBColstoXFD",
-    "B4TestCOBOLCond",
-    "B4ConvertDateTime",
-    "B4TestData",
-    "B4TestDatap",
-    "B4PgmPeriod",
-    "B4CheckExtraWhere",
-    "B4ParseErrorFile",
-    "B4DefineSuffixes",
-    "B4RemoveSuffix",
-    "B4FillWhereMagic",
-    "B4MatchDBKeystoXFD",
-    "B4FindColumn",
-    "B4make_sql_name",
-    "B4fill_nines",
-    "B4build_key",
-    "B4free_string",
-    "B4TransactionTrace",
-    "B4CurTrace",
-    "Bconvert",
-    "cvt_8_decimal",
-    "f_rename",
-    "f_remove",
-    "f_copy",
-    "w_message_box",
-    "i_open",
-    "i_close",
-    "i_info",
-    "i_write",
-    "i_start",
-    "i_next",
-    "i_read",
-    "i_delete",
-};
+#define XMLTEST_NAME(name) #name,
+const char* const kHostEntryNames[BRELRT_HOST_ENTRY_COUNT] = {BRELRT_HOST_ENTRY_LIST(XMLTEST_NAME)};
+#undef XMLTEST_NAME
 
 void* Runtime::host_symbol(const char* name) const {
     return dlsym(brelrt, name);

@@ -16,8 +16,8 @@
 
 namespace xmltest {
 
-// The 38 host entry names in the order the plug-in's table has them.
-extern const char* const kHostEntryNames[38];
+// The 38 host entry names in table order (the host's one list of them).
+extern const char* const kHostEntryNames[BRELRT_HOST_ENTRY_COUNT];
 
 // libbxml32.so and libbrelrt.so opened with dlopen from the library folder,
 // the dispatch table taken with GetDispatchTable, every host entry set by

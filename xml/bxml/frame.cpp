@@ -21,8 +21,8 @@ template <typename Fn> BxmlSlot slot(Fn fn) {
     return reinterpret_cast<BxmlSlot>(fn);
 }
 
-// 55 slots; every slot not filled here is null. Slots 44 to 48 (make, open,
-// close, read, write) are added with the file operations.
+// 55 slots; every slot not filled here is null. Slot 47 (read) comes with
+// the reading side.
 BxmlSlot g_dispatch[BXML_SLOT_COUNT] = {};
 
 struct DispatchInit {
@@ -32,6 +32,10 @@ struct DispatchInit {
         g_dispatch[BXML_SLOT_IDENTIFY] = slot(&xml_identify);
         g_dispatch[BXML_SLOT_SET_HOST_ENTRY] = slot(&xml_set_host_entry);
         g_dispatch[BXML_SLOT_REGISTER_CONFIG] = slot(&xml_register_config);
+        g_dispatch[BXML_SLOT_SMAKE] = slot(&xml_smake);
+        g_dispatch[BXML_SLOT_SOPEN] = slot(&xml_sopen);
+        g_dispatch[BXML_SLOT_SCLOSE] = slot(&xml_sclose);
+        g_dispatch[BXML_SLOT_SWRITE] = slot(&xml_swrite);
         g_dispatch[BXML_SLOT_UNSUPPORTED] = slot(&xml_unsupported);
         g_dispatch[BXML_SLOT_REMOVE] = slot(&xml_remove);
         g_dispatch[BXML_SLOT_RENAME] = slot(&xml_rename);
@@ -94,7 +98,7 @@ int xml_unsupported(void) {
 
 int xml_remove(const char* name) {
     set_file_error(kNoError);
-    auto fn = host_function<decltype(&f_remove)>(kEntryFRemove);
+    auto fn = host_function<decltype(&f_remove)>(kEntryf_remove);
     if (!fn)
         return missing_entry("xml_remove");
     return fn(name);
@@ -102,7 +106,7 @@ int xml_remove(const char* name) {
 
 int xml_rename(const char* from, const char* to) {
     set_file_error(kNoError);
-    auto fn = host_function<decltype(&f_rename)>(kEntryFRename);
+    auto fn = host_function<decltype(&f_rename)>(kEntryf_rename);
     if (!fn)
         return missing_entry("xml_rename");
     return fn(from, to);
@@ -110,7 +114,7 @@ int xml_rename(const char* from, const char* to) {
 
 int xml_copy(const char* from, const char* to) {
     set_file_error(kNoError);
-    auto fn = host_function<decltype(&f_copy)>(kEntryFCopy);
+    auto fn = host_function<decltype(&f_copy)>(kEntryf_copy);
     if (!fn)
         return missing_entry("xml_copy");
     return fn(from, to);

@@ -7,46 +7,9 @@ namespace bxml {
 namespace {
 
 // Lives for the process; nothing is torn down at unload.
-HostEntry g_entries[kHostEntryCount] = {
-    {"BTrace", nullptr},
-    {"B4XFDFree", nullptr},
-    {"B4ParseXFD", nullptr},
-    {"B4MatchFDInfotoXFD", nullptr},
-    {"B4FreeTable", nullptr},
-    {"B4MatchDBColstoXFD", nullptr},
-    {"B4TestCOBOLCond", nullptr},
-    {"B4ConvertDateTime", nullptr},
-    {"B4TestData", nullptr},
-    {"B4TestDatap", nullptr},
-    {"B4PgmPeriod", nullptr},
-    {"B4CheckExtraWhere", nullptr},
-    {"B4ParseErrorFile", nullptr},
-    {"B4DefineSuffixes", nullptr},
-    {"B4RemoveSuffix", nullptr},
-    {"B4FillWhereMagic", nullptr},
-    {"B4MatchDBKeystoXFD", nullptr},
-    {"B4FindColumn", nullptr},
-    {"B4make_sql_name", nullptr},
-    {"B4fill_nines", nullptr},
-    {"B4build_key", nullptr},
-    {"B4free_string", nullptr},
-    {"B4TransactionTrace", nullptr},
-    {"B4CurTrace", nullptr},
-    {"Bconvert", nullptr},
-    {"cvt_8_decimal", nullptr},
-    {"f_rename", nullptr},
-    {"f_remove", nullptr},
-    {"f_copy", nullptr},
-    {"w_message_box", nullptr},
-    {"i_open", nullptr},
-    {"i_close", nullptr},
-    {"i_info", nullptr},
-    {"i_write", nullptr},
-    {"i_start", nullptr},
-    {"i_next", nullptr},
-    {"i_read", nullptr},
-    {"i_delete", nullptr},
-};
+#define BXML_ENTRY(name) {#name, nullptr},
+HostEntry g_entries[kHostEntryCount] = {BRELRT_HOST_ENTRY_LIST(BXML_ENTRY)};
+#undef BXML_ENTRY
 
 } // namespace
 

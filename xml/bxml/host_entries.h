@@ -2,24 +2,16 @@
 // by name through dispatch slot 25. The plug-in calls eight of them.
 #pragma once
 
+#include <brelrt.h>
+
 #include <cstddef>
 
 namespace bxml {
 
-// Table positions of the entries the plug-in calls.
-enum HostEntryIndex : size_t {
-    kEntryBTrace = 0,
-    kEntryB4XFDFree = 1,
-    kEntryB4ParseXFD = 2,
-    kEntryB4TestCOBOLCond = 6,
-    kEntryB4PgmPeriod = 10,
-    kEntryBconvert = 24,
-    kEntryFRename = 26,
-    kEntryFRemove = 27,
-    kEntryFCopy = 28,
-};
-
-inline constexpr size_t kHostEntryCount = 38;
+// Table positions: kEntry<name> for each of the host's 38 entry names.
+#define BXML_ENTRY_INDEX(name) kEntry##name,
+enum HostEntryIndex : size_t { BRELRT_HOST_ENTRY_LIST(BXML_ENTRY_INDEX) kHostEntryCount };
+#undef BXML_ENTRY_INDEX
 
 struct HostEntry {
     const char* name;

@@ -2,6 +2,8 @@
 // the few helpers every module shares.
 #pragma once
 
+#include "bxml32.h"
+
 #include <brelrt.h>
 
 namespace bxml {
@@ -11,15 +13,15 @@ inline constexpr const char* kModuleElements = "xml/elements";
 inline constexpr const char* kModuleHandlers = "xml/handlers";
 inline constexpr const char* kModuleParsexml = "xml/parsexml";
 
-// The file-error word of the host (8 end of file, 14 out of memory, 15 input
-// cannot be opened, 17 not supported, 19 XML parse error).
+// The file-error word of the host: the codes bxml32.h lists.
 enum FileError : int16_t {
     kNoError = 0,
-    kEndOfFile = 8,
-    kOutOfMemory = 14,
-    kCannotOpen = 15,
-    kNotSupported = 17,
-    kParseError = 19,
+    kEndOfFile = BXML_FILE_END_OF_FILE,
+    kOutOfMemory = BXML_FILE_OUT_OF_MEMORY,
+    kCannotOpen = BXML_FILE_CANNOT_OPEN,
+    kNotSupported = BXML_FILE_NOT_SUPPORTED,
+    kParseError = BXML_FILE_BAD_XML,
+    kWriteFailed = BXML_FILE_WRITE_FAILED,
 };
 
 inline void set_file_error(int16_t code) {

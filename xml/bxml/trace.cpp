@@ -27,7 +27,9 @@ int trace_level() {
 }
 
 void trace_enter(int level, const char* format, ...) {
-    if (!trace_on())
+    // Nothing is formatted for a line the host would not write.
+    int on = trace_level();
+    if (on == 0 || level > on)
         return;
     va_list args;
     va_start(args, format);
@@ -36,7 +38,9 @@ void trace_enter(int level, const char* format, ...) {
 }
 
 void trace_line(int level, const char* format, ...) {
-    if (!trace_on())
+    // Nothing is formatted for a line the host would not write.
+    int on = trace_level();
+    if (on == 0 || level > on)
         return;
     va_list args;
     va_start(args, format);
@@ -45,7 +49,9 @@ void trace_line(int level, const char* format, ...) {
 }
 
 void trace_leave(int level, const char* format, ...) {
-    if (!trace_on())
+    // Nothing is formatted for a line the host would not write.
+    int on = trace_level();
+    if (on == 0 || level > on)
         return;
     va_list args;
     va_start(args, format);

@@ -1,0 +1,61 @@
+// Shared by the writing tests: a folder with copybooks and documents, the
+// file operations called through the dispatch table as the runtime calls
+// them, and the programs that check what was written (xmllint, cobc).
+#pragma once
+
+#include "xml_helpers.h"
+
+#include <string>
+#include <vector>
+
+namespace xmltest {
+
+// Sets (or, with null, unsets) an environment variable for the life of the object.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const char* value);
+    ~ScopedEnv();
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    std::string name_;
+    bool had_ = false;
+    std::string old_;
+};
+
+std::string read_all(const std::string& path);
+void write_all(const std::string& path, const std::string& text);
+
+// The output of a command run through the shell, with "[exit N]" appended
+// when it did not end with 0.
+std::string run_command(const std::string& command);
+
+// Today as the prologue writes it: yyyy/mm/dd.
+std::string today_text();
+
+// A temporary folder that is the layout folder (BRELRT_XFD_DIR) for the
+// test, with every BXML_ variable unset.
+class WriteTest : public XmlTest {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    std::string path(const std::string& name) const { return dir_ + "/" + name; }
+    void copybook(const std::string& layout, const std::string& text) const;
+
+    XmlFile* open(const std::string& name, int mode = 1) const;
+    int write(XmlFile* file, const std::string& record) const;
+    int close(XmlFile* file) const;
+
+    // Opens <layout>.xml for output, writes the records, closes it and
+    // returns the document; the file-error word of every call must stay 0.
+    std::string document(const std::string& layout, const std::vector<std::string>& records);
+
+    std::string dir_;
+
+private:
+    std::vector<ScopedEnv*> env_;
+};
+
+} // namespace xmltest

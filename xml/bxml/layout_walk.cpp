@@ -1,0 +1,68 @@
+#include "bxml/layout_walk.h"
+
+namespace bxml {
+
+int first_child(const RecordLayout* layout, int group) {
+    int next = group + 1;
+    if (next >= layout->field_count || layout->items[next].level <= layout->items[group].level)
+        return -1;
+    return next;
+}
+
+int next_sibling(const RecordLayout* layout, int item) {
+    int level = layout->items[item].level;
+    for (int j = item + 1; j < layout->field_count; ++j) {
+        const LayoutItem& it = layout->items[j];
+        if (it.level < level)
+            return -1;
+        if (it.level == level && !(it.flags & BRELRT_ITEM_REDEFINES))
+            return j;
+    }
+    return -1;
+}
+
+int next_variant(const RecordLayout* layout, int item, int after) {
+    if (!(layout->items[item].flags & BRELRT_ITEM_REDEFINED))
+        return 0;
+    for (int k = after + 1; k <= layout->condition_count; ++k) {
+        int selected = layout->conditions[k - 1].item;
+        if (selected < 0 || selected >= layout->item_count)
+            continue;
+        const LayoutItem& v = layout->items[selected];
+        if ((v.flags & BRELRT_ITEM_VARIANT) && v.redefined == item)
+            return k;
+    }
+    return 0;
+}
+
+int chosen_variant(const RecordLayout* layout, int item) {
+    for (int k = next_variant(layout, item, 0); k; k = next_variant(layout, item, k))
+        if (condition_holds(layout, k))
+            return layout->conditions[k - 1].item;
+    return item;
+}
+
+int record_condition(const RecordLayout* layout, int item) {
+    for (int k = 1; k <= layout->condition_count; ++k)
+        if (layout->conditions[k - 1].item == item)
+            return k;
+    return 0;
+}
+
+int text_digits(const LayoutItem& item) {
+    int size = item.field.size;
+    switch (item.field.type) {
+    case BRELRT_T_BINARY:
+    case BRELRT_T_BINARY_UNSIGNED:
+    case BRELRT_T_NATIVE:
+    case BRELRT_T_NATIVE_UNSIGNED:
+        return size <= 1 ? 3 : size <= 2 ? 5 : size <= 4 ? 10 : 20;
+    case BRELRT_T_PACKED:
+    case BRELRT_T_PACKED_UNSIGNED:
+        return size > 0 ? size * 2 - 1 : item.field.digits;
+    default:
+        return item.field.digits;
+    }
+}
+
+} // namespace bxml

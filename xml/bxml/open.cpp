@@ -1,0 +1,480 @@
+// Opening, creating and closing XML files (dispatch slots 44, 45, 46), the
+// prologue of an output file, and writing out what an output file holds.
+#include "bxml/config.h"
+#include "bxml/describe.h"
+#include "bxml/files.h"
+#include "bxml/host_entries.h"
+#include "bxml/layout_walk.h"
+#include "bxml/module.h"
+#include "bxml/trace.h"
+#include "bxml/xml_file.h"
+#include "bxml32.h"
+
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <strings.h>
+
+namespace bxml {
+
+namespace {
+
+#define HERE kModuleBxml, __LINE__
+
+const char* safe(const char* text) {
+    return text ? text : "NULL";
+}
+
+// The host entries an open file needs; the name of the first one missing.
+const char* missing_entry(bool output) {
+    static const size_t always[] = {kEntryB4ParseXFD, kEntryB4XFDFree};
+    static const size_t writing[] = {kEntryB4TestCOBOLCond, kEntryB4PgmPeriod, kEntryBconvert};
+    for (size_t k : always)
+        if (!host_entry(k))
+            return host_entry_name(k);
+    if (output)
+        for (size_t k : writing)
+            if (!host_entry(k))
+                return host_entry_name(k);
+    return nullptr;
+}
+
+void free_layout(RecordLayout* layout) {
+    if (layout)
+        host_function<decltype(&B4XFDFree)>(kEntryB4XFDFree)(layout);
+}
+
+bool ends_in_xml(const char* name) {
+    size_t n = std::strlen(name);
+    return n >= 4 && strcasecmp(name + n - 4, ".xml") == 0;
+}
+
+// The layout of the name as given, else of the name less ".xml". Null with
+// the reason traced.
+RecordLayout* find_layout(const char* name) {
+    auto parse = host_function<decltype(&B4ParseXFD)>(kEntryB4ParseXFD);
+    char layout_name[256];
+    brelrt_layout_name(name, layout_name, sizeof layout_name);
+    RecordLayout* layout = parse(layout_name, 14, 30);
+    if (!layout && ends_in_xml(name) && file_error() != kOutOfMemory) {
+        char* shorter = brelrt_strdup(name, HERE, "temp .xml filename");
+        if (shorter) {
+            shorter[std::strlen(shorter) - 4] = '\0';
+            brelrt_layout_name(shorter, layout_name, sizeof layout_name);
+            brelrt_free(shorter, HERE);
+            layout = parse(layout_name, 14, 30);
+        }
+    }
+    return layout;
+}
+
+// An XML name as the writer needs its element names: a letter, "_" or a
+// non-ASCII byte first, then letters, digits, ".", "-", "_" or non-ASCII.
+bool xml_name(const char* name) {
+    auto c = static_cast<unsigned char>(*name);
+    if (!(std::isalpha(c) || c == '_' || c >= 0x80))
+        return false;
+    for (++name; *name; ++name) {
+        c = static_cast<unsigned char>(*name);
+        if (!(std::isalnum(c) || c == '_' || c == '-' || c == '.' || c >= 0x80))
+            return false;
+    }
+    return true;
+}
+
+// The first name the document would carry that XML cannot; null when none.
+const char* bad_element_name(const RecordLayout* layout) {
+    if (!xml_name(layout->name))
+        return layout->name;
+    for (int i = 0; i < layout->field_count; ++i)
+        if (!is_shadow(layout->items[i]) && !xml_name(layout->items[i].name))
+            return layout->items[i].name;
+    return nullptr;
+}
+
+// Everything an open took, given back; the file-error word is left as set.
+void release(XmlFile* file, RecordLayout* layout, FILE* stream, char* local_copy) {
+    if (file) {
+        layout = file->layout;
+        stream = file->stream;
+        local_copy = file->local_copy;
+        xml_free_parser(file->parser);
+        text_check_close(file->check);
+        out_free(file->out);
+        brelrt_free(file->name, HERE);
+        file->~XmlFile();
+        brelrt_free(file, HERE);
+    }
+    free_layout(layout);
+    if (stream)
+        brelrt_fclose(stream);
+    if (local_copy) {
+        brelrt_remove(local_copy);
+        brelrt_free(local_copy, HERE);
+    }
+}
+
+// The namespace data of the root start tag: the schema name in place of the
+// one "%s" (as an attribute value), "%%" as "%", every other character as
+// it stands. The text comes from the user's configuration: it is never a
+// format.
+void put_namespace_data(OutBuffer& out, const char* data, const char* schema_name) {
+    bool substituted = false;
+    for (const char* p = data; *p; ++p) {
+        if (p[0] == '%' && p[1] == '%') {
+            out_char(out, '%');
+            ++p;
+        } else if (p[0] == '%' && p[1] == 's' && !substituted) {
+            out_escaped(out, schema_name);
+            substituted = true;
+            ++p;
+        } else {
+            out_char(out, *p);
+        }
+    }
+}
+
+bool set(const char* text) {
+    return text && *text;
+}
+
+enum SchemaResult { kSchemaWritten, kSchemaNotOpened, kSchemaFailed };
+
+// The separate schema file named by BXML_SCHEMA_NAME.
+SchemaResult write_schema_file(XmlFile* file, const char* encoding) {
+    const char* name = brelrt_config_text(kSchemaName);
+    FILE* stream = set(name) ? brelrt_fopen(name, "w", 0) : nullptr;
+    if (!stream) {
+        trace_line(kTraceFile, "No schema file given, or unable to open file");
+        return kSchemaNotOpened;
+    }
+    OutBuffer schema;
+    bool ok = write_schema(schema, file->layout, encoding, brelrt_config_text(kSchemaDoc));
+    int error = ok ? 0 : ENOMEM;
+    if (ok && std::fwrite(schema.data, 1, schema.length, stream) != schema.length) {
+        ok = false;
+        error = errno;
+    }
+    if (std::fflush(stream) != 0 && ok) {
+        ok = false;
+        error = errno;
+    }
+    if (brelrt_fclose(stream) != 0 && ok) {
+        ok = false;
+        error = errno;
+    }
+    out_free(schema);
+    if (!ok) {
+        set_file_error(error == ENOMEM ? kOutOfMemory : kWriteFailed);
+        trace_line(kTraceFile, "Schema file '%s' could not be written: %s", name,
+                   std::strerror(error));
+        return kSchemaFailed;
+    }
+    return kSchemaWritten;
+}
+
+// The prologue up to the root start tag, by BXML_CREATE_STYLE. False (with
+// the file-error word set) when the schema file could not be written.
+bool write_prologue(XmlFile* file) {
+    OutBuffer& out = file->out;
+    const RecordLayout* layout = file->layout;
+    const char* encoding = brelrt_config_text(kEncoding);
+    out_put(out, "<?xml version=\"1.0\"");
+    if (set(encoding))
+        out_printf(out, " encoding=\"%s\"", encoding);
+    out_put(out, "?>\n");
+    int32_t today = brelrt_today();
+    out_printf(out, "<!-- Created by %s version %s on %04d/%02d/%02d -->\n", kProductName,
+               BXML_VERSION_TEXT, today / 10000, today / 100 % 100, today % 100);
+    const char* type = brelrt_config_text(kStylesheetType);
+    const char* href = brelrt_config_text(kStylesheetHref);
+    if (set(type) && set(href)) {
+        out_put(out, "<?xml-stylesheet type=\"");
+        out_escaped(out, type);
+        out_put(out, "\" href=\"");
+        out_escaped(out, href);
+        out_put(out, "\"?>");
+    }
+    switch (brelrt_config_keyword(kCreateStyle)) {
+    case kStyleDtd:
+        write_dtd(out, file->layout);
+        out_printf(out, "<%s>\n", layout->name);
+        break;
+    case kStyleSchema: {
+        if (brelrt_config_yes_no(kCreateSchema)) {
+            SchemaResult r = write_schema_file(file, encoding);
+            if (r == kSchemaFailed)
+                return false;
+            if (r == kSchemaNotOpened) {
+                out_printf(out, "<%s>\n", layout->name);
+                break;
+            }
+        }
+        const char* schema_name = brelrt_config_text(kSchemaName);
+        if (set(schema_name)) {
+            // Looked up after the name: a lookup's text lasts until the next
+            // lookup of the same variable only.
+            const char* data = brelrt_config_text(kSchemaNamespaceData);
+            if (set(data)) {
+                out_printf(out, "<%s ", layout->name);
+                put_namespace_data(out, data, schema_name);
+                out_put(out, ">\n");
+                break;
+            }
+        }
+        out_printf(out, "<%s>\n", layout->name);
+        break;
+    }
+    default:
+        out_printf(out, "<%s>\n", layout->name);
+        break;
+    }
+    if (out.failed) {
+        set_file_error(kOutOfMemory);
+        return false;
+    }
+    return true;
+}
+
+// Input: the stream of the name (or of its local copy when it is an
+// "http:" URL), else of the name with ".xml" appended.
+FILE* open_input(const char* name, char** local_copy) {
+    FILE* stream = nullptr;
+    if (strncasecmp(name, "http:", 5) == 0) {
+        *local_copy = brelrt_url_fetch(name);
+        if (*local_copy)
+            stream = brelrt_fopen(*local_copy, "r", 0);
+    }
+    if (!stream)
+        stream = brelrt_fopen(name, "r", 1);
+    if (!stream) {
+        size_t n = std::strlen(name);
+        auto* with_xml = static_cast<char*>(brelrt_alloc(n + 5, 0, HERE, "temp .xml filename"));
+        if (!with_xml)
+            return nullptr;
+        format_bounded(with_xml, n + 5, "%s.xml", name);
+        int error = 0;
+        stream = brelrt_fopen(with_xml, "r", 1);
+        if (!stream)
+            error = errno;
+        brelrt_free(with_xml, HERE);
+        errno = error;
+    }
+    return stream;
+}
+
+// The parser of an input file, fed up to the root start tag.
+bool start_input(XmlFile* file) {
+    long column_case = brelrt_config_number(kColumnCase);
+    uint32_t case_mode = column_case == 1   ? BXML_CASE_UNDERSCORE
+                         : column_case == 2 ? BXML_CASE_KEEP
+                                            : BXML_CASE_FOLD;
+    file->parser = xml_create_parser(BXML_SOPEN_FLAGS | case_mode);
+    if (!file->parser) {
+        trace_line(kTraceFile, "No memory for parser");
+        set_file_error(kOutOfMemory);
+        return false;
+    }
+    // Until the root start tag was parsed (an empty root, "<root/>", ends in
+    // the same step).
+    while (!file->parser->root && file_error() == kNoError)
+        xml_parse_to_next(file->parser, file->stream);
+    return file_error() == kNoError;
+}
+
+} // namespace
+
+bool flush_output(XmlFile* file, const char* routine) {
+    OutBuffer& out = file->out;
+    if (file->write_error) {
+        set_file_error(kWriteFailed);
+        return false;
+    }
+    size_t done = 0;
+    while (done < out.length) {
+        size_t n = std::fwrite(out.data + done, 1, out.length - done, file->stream);
+        if (n == 0) {
+            file->write_error = errno ? errno : EIO;
+            break;
+        }
+        done += n;
+    }
+    if (!file->write_error && std::ferror(file->stream))
+        file->write_error = errno ? errno : EIO;
+    if (file->write_error) {
+        set_file_error(kWriteFailed);
+        if (file->records >= file->first_pending)
+            trace_line(kTraceFile, "%s: writing '%s' failed (%s): records %ld to %ld are lost",
+                       routine, file->name, std::strerror(file->write_error), file->first_pending,
+                       file->records);
+        else
+            trace_line(kTraceFile, "%s: writing '%s' failed (%s)", routine, file->name,
+                       std::strerror(file->write_error));
+        return false;
+    }
+    out.length = 0;
+    file->first_pending = file->records + 1;
+    return true;
+}
+
+} // namespace bxml
+
+using namespace bxml;
+
+extern "C" {
+
+int xml_smake(const char* name, const char* extra) {
+    set_file_error(kNoError);
+    trace_enter(kTraceFile, "xml_smake: '%s', '%s'", safe(name), safe(extra));
+    FILE* stream = name ? brelrt_fopen(name, "w", 1) : nullptr;
+    if (!stream) {
+        trace_leave(kTraceFile, "Leaving, failed to open, error %d\n", name ? errno : EINVAL);
+        return 0;
+    }
+    brelrt_fclose(stream);
+    trace_leave(kTraceFile, "Leaving, success");
+    return 1;
+}
+
+XmlFile* xml_sopen(const char* name, int mode, int a3, int a4, int a5, int a6, const char* extra,
+                   int a8) {
+    set_file_error(kNoError);
+    trace_enter(kTraceFile, "xml_sopen: '%s', %d, %d, %d, %d, %d, '%s', %d", safe(name), mode, a3,
+                a4, a5, a6, safe(extra), a8);
+    bool output = (mode & 3) == 1;
+    if ((mode & 3) > 1) {
+        set_file_error(kNotSupported);
+        trace_leave(kTraceFile, "Leaving, open mode not supported");
+        return nullptr;
+    }
+    if (!name || !*name) {
+        set_file_error(kCannotOpen);
+        trace_leave(kTraceFile, "Leaving, no file name");
+        return nullptr;
+    }
+    if (const char* missing = missing_entry(output)) {
+        set_file_error(kNotSupported);
+        trace_leave(kTraceFile, "Leaving, host entry %s not set", missing);
+        return nullptr;
+    }
+    // The layout first: an output file is not emptied for a layout that
+    // does not exist.
+    RecordLayout* layout = find_layout(name);
+    if (!layout) {
+        set_file_error(file_error() == kOutOfMemory ? kOutOfMemory : kCannotOpen);
+        trace_leave(kTraceFile, "Leaving, failed to parse XFD file: %s", brelrt_xfd_last_error());
+        return nullptr;
+    }
+    if (layout->field_count < 1 || layout->item_count < layout->field_count) {
+        set_file_error(kCannotOpen);
+        trace_leave(kTraceFile, "Leaving, the layout describes no field");
+        release(nullptr, layout, nullptr, nullptr);
+        return nullptr;
+    }
+    TextCheck check;
+    if (output) {
+        const char* encoding = brelrt_config_text(kEncoding);
+        if (!text_check_open(check, encoding)) {
+            set_file_error(kNotSupported);
+            trace_leave(kTraceFile, "Leaving, encoding '%s' not supported", safe(encoding));
+            release(nullptr, layout, nullptr, nullptr);
+            return nullptr;
+        }
+        if (const char* bad = bad_element_name(layout)) {
+            text_check_close(check);
+            set_file_error(kCannotOpen);
+            trace_leave(kTraceFile, "Leaving, '%s' cannot be an XML element name", bad);
+            release(nullptr, layout, nullptr, nullptr);
+            return nullptr;
+        }
+    }
+    char* local_copy = nullptr;
+    errno = 0;
+    FILE* stream = output ? brelrt_fopen(name, "w", 1) : open_input(name, &local_copy);
+    if (!stream) {
+        int error = errno;
+        text_check_close(check);
+        set_file_error(file_error() == kOutOfMemory ? kOutOfMemory : kCannotOpen);
+        trace_leave(kTraceFile,
+                    output ? "Leaving, open output failed: %d (%s)\n"
+                           : "Leaving, open input failed: %d (%s)\n",
+                    error, std::strerror(error));
+        release(nullptr, layout, nullptr, local_copy);
+        return nullptr;
+    }
+    if (output)
+        std::setvbuf(stream, nullptr, _IONBF, 0); // whole records are written at once
+    void* memory = brelrt_alloc(sizeof(XmlFile), 1, HERE, "XML file pointer");
+    char* copy = memory ? brelrt_strdup(name, HERE, "XML file name") : nullptr;
+    if (!copy) {
+        brelrt_free(memory, HERE);
+        text_check_close(check);
+        set_file_error(kOutOfMemory);
+        trace_leave(kTraceFile, "Leaving, out of memory");
+        release(nullptr, layout, stream, local_copy);
+        return nullptr;
+    }
+    auto* file = new (memory) XmlFile();
+    set_file_error(kNoError);
+    file->layout = layout;
+    file->local_copy = local_copy;
+    file->stream = stream;
+    file->mode = mode;
+    file->arguments[0] = a3;
+    file->arguments[1] = a4;
+    file->arguments[2] = a5;
+    file->arguments[3] = a6;
+    file->argument8 = a8;
+    file->name = copy;
+    file->check = check;
+    file->first_pending = 1;
+    bool ok = output ? write_prologue(file) : start_input(file);
+    if (!ok) {
+        trace_leave(kTraceFile, "Leaving, %d", file_error());
+        release(file, nullptr, nullptr, nullptr);
+        return nullptr;
+    }
+    trace_leave(kTraceFile, "Leaving, success");
+    return file;
+}
+
+int xml_sclose(XmlFile* file) {
+    set_file_error(kNoError);
+    trace_enter(kTraceFile, "xml_sclose");
+    if (!file) {
+        trace_leave(kTraceFile, "Leaving, no file");
+        return 0;
+    }
+    int16_t error = kNoError;
+    if (xml_file_output(file)) {
+        if (file->write_error) {
+            error = kWriteFailed;
+            trace_line(kTraceFile, "xml_sclose: '%s' is incomplete: %s", file->name,
+                       std::strerror(file->write_error));
+        } else {
+            out_printf(file->out, "</%s>\n", file->layout->name);
+            if (file->out.failed)
+                error = kOutOfMemory;
+            else if (!flush_output(file, "xml_sclose"))
+                error = kWriteFailed;
+        }
+    }
+    FILE* stream = file->stream;
+    file->stream = nullptr;
+    if (brelrt_fclose(stream) != 0 && xml_file_output(file) && error == kNoError) {
+        error = kWriteFailed;
+        trace_line(kTraceFile, "xml_sclose: closing '%s' failed: %s", file->name,
+                   std::strerror(errno));
+    }
+    release(file, nullptr, nullptr, nullptr);
+    set_file_error(error);
+    if (error)
+        trace_leave(kTraceFile, "Leaving, %d", error);
+    else
+        trace_leave(kTraceFile, "Leaving");
+    return 0;
+}
+
+} // extern "C"

@@ -1,0 +1,26 @@
+// Which bytes of a record's character data a document can carry: the text
+// is in the document's encoding ("BXML_ENCODING", UTF-8 when unset), and
+// XML 1.0 allows no control characters but tab, line feed and carriage
+// return. NUL bytes (LOW-VALUES) count as blanks and pass.
+#pragma once
+
+#include <cstddef>
+
+namespace bxml {
+
+struct TextCheck {
+    enum Kind { kUtf8, kAscii, kLatin1, kConverter } kind = kUtf8;
+    void* converter = nullptr; // iconv_t from the encoding to UTF-8 (kConverter)
+};
+
+// Prepares the check for `encoding` (null or empty: UTF-8). False when the
+// encoding is unknown, or not one whose ASCII bytes mean ASCII (the markup
+// is written in ASCII), so that no document could be written in it.
+bool text_check_open(TextCheck& check, const char* encoding);
+void text_check_close(TextCheck& check);
+
+// The offset of the first byte of data[0, length) that cannot be written,
+// or `length` when every byte can.
+size_t text_check_find_bad(TextCheck& check, const unsigned char* data, size_t length);
+
+} // namespace bxml
