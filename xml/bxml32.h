@@ -122,6 +122,18 @@ BXML_EXPORT XmlFile* xml_sopen(const char* name, int mode, int a3, int a4, int a
 typedef int (*BxmlScloseFn)(XmlFile* file);
 BXML_EXPORT int xml_sclose(XmlFile* file);
 
+/* Slot 47: reads the next record of a file open for input into `record`
+ * (the layout's record_size bytes): each child element of the root is one
+ * record; every field takes the text of its element, found by name and
+ * occurrence numbers (fields without an element keep their bytes, fields
+ * whose element is empty are blanked). Returns one more than the end offset
+ * of the last byte filled (1 when none was); 0 at the end with 8 in the
+ * file-error word (again at every later read), or 0 with 19 for a document
+ * that is malformed, cut off (every complete record is delivered first) or
+ * beyond the parser's limits, 14 out of memory, 17 not open for input. */
+typedef int (*BxmlSreadFn)(XmlFile* file, unsigned char* record);
+BXML_EXPORT int xml_sread(XmlFile* file, unsigned char* record);
+
 /* Slot 48: writes one record of `length` bytes as an element under the
  * root. Returns 1; 0 with the file-error word at 19 (a field the document
  * cannot carry: nothing of the record is written), 34 (the stream refused

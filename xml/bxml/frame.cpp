@@ -21,8 +21,7 @@ template <typename Fn> BxmlSlot slot(Fn fn) {
     return reinterpret_cast<BxmlSlot>(fn);
 }
 
-// 55 slots; every slot not filled here is null. Slot 47 (read) comes with
-// the reading side.
+// 55 slots; every slot not filled here is null.
 BxmlSlot g_dispatch[BXML_SLOT_COUNT] = {};
 
 struct DispatchInit {
@@ -35,6 +34,7 @@ struct DispatchInit {
         g_dispatch[BXML_SLOT_SMAKE] = slot(&xml_smake);
         g_dispatch[BXML_SLOT_SOPEN] = slot(&xml_sopen);
         g_dispatch[BXML_SLOT_SCLOSE] = slot(&xml_sclose);
+        g_dispatch[BXML_SLOT_SREAD] = slot(&xml_sread);
         g_dispatch[BXML_SLOT_SWRITE] = slot(&xml_swrite);
         g_dispatch[BXML_SLOT_UNSUPPORTED] = slot(&xml_unsupported);
         g_dispatch[BXML_SLOT_REMOVE] = slot(&xml_remove);

@@ -5,8 +5,10 @@
 
 #include "bxml/module.h"
 #include "bxml/trace.h"
+#include "handlers/encodings.h"
 
 #include <cctype>
+#include <cstdio>
 #include <cstring>
 
 using namespace bxml;
@@ -21,6 +23,24 @@ constexpr size_t kModelBuckets = 61;
 
 XmlParser* parser_of(void* arg) {
     return static_cast<XmlParser*>(XML_GetUserData(static_cast<XML_Parser>(arg)));
+}
+
+// `text` (UTF-8) in the document's encoding, in a new text; null when out
+// of memory (the parser is stopped then).
+BrelrtText* in_document_encoding(XmlParser* p, const char* data, size_t length,
+                                 const char* description) {
+    BrelrtText* fresh = brelrt_text_new(HERE, description);
+    if (!fresh || !static_cast<TextEncoder*>(p->encoder)->encode(data, length, fresh)) {
+        brelrt_text_free(fresh, HERE);
+        stop_out_of_memory(p);
+        return nullptr;
+    }
+    return fresh;
+}
+
+bool converts(const XmlParser* p) {
+    return p->document_texts && p->encoder &&
+           static_cast<TextEncoder*>(p->encoder)->encoding() != Encoding::kUtf8;
 }
 
 // Moves the pending comments onto `e`; false when out of memory.
@@ -118,7 +138,17 @@ void XMLCALL start_element(void* arg, const XML_Char* name, const XML_Char** att
         trace_leave(kTraceTag, "Leaving, nested too deeply");
         return;
     }
-    char* copy = brelrt_strdup(name, HERE, "XML element name");
+    char* copy = nullptr;
+    if (converts(p) && has_high_bytes(name, std::strlen(name))) {
+        // Names as the layout spells them: in the document's encoding.
+        if (BrelrtText* converted =
+                in_document_encoding(p, name, std::strlen(name), "XML element name")) {
+            copy = brelrt_strdup(brelrt_text_data(converted), HERE, "XML element name");
+            brelrt_text_free(converted, HERE);
+        }
+    } else {
+        copy = brelrt_strdup(name, HERE, "XML element name");
+    }
     if (!copy) {
         no_memory_for_element(p, nullptr);
         return;
@@ -251,10 +281,30 @@ int XMLCALL external_entity(XML_Parser, const XML_Char* context, const XML_Char*
     return XML_STATUS_OK;
 }
 
-int XMLCALL unknown_encoding(void*, const XML_Char* name, XML_Encoding*) {
+void keep_encoding_name(XmlParser* p, const char* name) {
+    std::snprintf(p->encoding, sizeof p->encoding, "%s", name ? name : "");
+}
+
+// Shift_JIS, CP932 and EUC-JP are decoded with the library's own tables;
+// every other encoding expat does not know is refused.
+int XMLCALL unknown_encoding(void* data, const XML_Char* name, XML_Encoding* info) {
     trace_enter(kTraceData, "unknown encoding: %s", safe_text(name));
-    trace_leave(kTraceData, "Leaving, encoding refused");
-    return XML_STATUS_ERROR;
+    auto* p = static_cast<XmlParser*>(data);
+    if (!name || !describe_encoding(name, info)) {
+        trace_leave(kTraceData, "Leaving, encoding refused");
+        return XML_STATUS_ERROR;
+    }
+    keep_encoding_name(p, name);
+    trace_leave(kTraceData, "Leaving, encoding taken");
+    return XML_STATUS_OK;
+}
+
+void XMLCALL xml_declaration(void* arg, const XML_Char* version, const XML_Char* encoding,
+                             int standalone) {
+    trace_enter(kTraceParse, "XML declaration: version %s, encoding %s, standalone %d",
+                safe_text(version), safe_text(encoding), standalone);
+    keep_encoding_name(parser_of(arg), encoding);
+    trace_leave(kTraceParse, "Leaving");
 }
 
 // ---- declarations
@@ -461,17 +511,28 @@ bool count_declaration(XmlParser* parser) {
 }
 
 bool finish_text(XmlParser* p, XmlElement* e) {
-    brelrt_text_truncate(e->text,
-                         trimmed_length(brelrt_text_data(e->text), brelrt_text_length(e->text),
-                                        static_cast<Blanks>(p->blanks)));
+    const char* data = brelrt_text_data(e->text);
+    size_t length = brelrt_text_length(e->text);
+    if (converts(p) && has_high_bytes(data, length)) {
+        BrelrtText* fresh = in_document_encoding(p, data, length, "XML Character data");
+        if (!fresh)
+            return false;
+        brelrt_text_free(e->text, HERE);
+        e->text = fresh;
+    }
+    brelrt_text_truncate(e->text, trimmed_length(brelrt_text_data(e->text),
+                                                 brelrt_text_length(e->text),
+                                                 static_cast<Blanks>(p->blanks)));
     return true;
 }
 
 void register_callbacks(XmlParser* p) {
     XML_Parser x = p->expat;
     uint32_t f = p->flags;
-    if (f & BXML_TAGS)
+    if (f & BXML_TAGS) {
         XML_SetElementHandler(x, start_element, end_element);
+        XML_SetXmlDeclHandler(x, xml_declaration);
+    }
     if (f & BXML_CHARACTER_DATA)
         XML_SetCharacterDataHandler(x, character_data);
     if (f & BXML_PROCESSING)

@@ -5,8 +5,10 @@
 #include "bxml/module.h"
 #include "bxml/trace.h"
 #include "handlers/callbacks.h"
+#include "handlers/encodings.h"
 
 #include <cstring>
+#include <new>
 
 using namespace bxml;
 
@@ -255,6 +257,24 @@ int xml_parse_to_end(XmlParser* p, FILE* stream) {
     }
 }
 
+int xml_parser_document_texts(XmlParser* p) {
+    if (!p)
+        return 0;
+    if (p->document_texts)
+        return 1;
+    void* block = brelrt_alloc(sizeof(TextEncoder), 0, HERE, "XML text encoder");
+    if (!block)
+        return 0;
+    auto* encoder = new (block) TextEncoder;
+    p->encoder = encoder;
+    p->document_texts = 1;
+    bool ok = encoder->open(p->encoding);
+    if (!ok)
+        trace_line(kTraceFile, "Texts stay in UTF-8: no conversion into %s", p->encoding);
+    p->blanks = static_cast<uint8_t>(encoder->blanks());
+    return ok;
+}
+
 int xml_parse_record(XmlParser* p, FILE* stream) {
     int result = 0;
     while (result == 0 && p->depth == 1)
@@ -285,6 +305,10 @@ void xml_free_parser(XmlParser* p) {
         xml_free_element(p->root);
     brelrt_text_free(p->top_comments, HERE);
     brelrt_text_free(p->pending_comments, HERE);
+    if (auto* encoder = static_cast<TextEncoder*>(p->encoder)) {
+        encoder->~TextEncoder();
+        brelrt_free(encoder, HERE);
+    }
     brelrt_free(p, HERE);
 }
 

@@ -101,6 +101,13 @@ typedef struct XmlParser {
     size_t run;
     /* How trailing blanks of element texts are recognised (bxml::Blanks). */
     uint8_t blanks;
+    /* Set for the sequential reader: element texts and names are turned
+       back from expat's UTF-8 into the document's encoding as they end. */
+    uint8_t document_texts;
+    /* The encoding the document declares (cut to 39 bytes), "" when none. */
+    char encoding[40];
+    /* The conversion of document_texts (a bxml::TextEncoder), null before. */
+    void* encoder;
     /* How the data ended once the final call was made: 8, or 19 for a
        document cut off after its root element started; 0 before. */
     int16_t ended;
@@ -122,6 +129,12 @@ BXML_EXPORT int xml_parse_to_next(XmlParser* parser, FILE* stream);
 
 /* Parses all that is left; returns 8 at the end, else 14 or 19 as above. */
 BXML_EXPORT int xml_parse_to_end(XmlParser* parser, FILE* stream);
+
+/* From now on, element texts and names are turned back into the encoding
+ * the document declared, and its double-byte blanks are trimmed (the
+ * sequential reader). False when out of memory or when the encoding cannot
+ * be converted into (texts then stay UTF-8). */
+BXML_EXPORT int xml_parser_document_texts(XmlParser* parser);
 
 /* Parses on until the next child of the root element is complete: past
  * whatever lies between records, then through the record. 0 when it is
