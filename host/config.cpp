@@ -6,7 +6,6 @@
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <map>
 #include <string_view>
 #include <strings.h>
@@ -70,11 +69,10 @@ bool same_time(const struct timespec& a, const struct timespec& b) {
 // last line for a name wins.
 void read_file(FileCache& cache) {
     cache.values.clear();
-    std::ifstream in(cache.path);
-    std::string line;
-    while (std::getline(in, line)) {
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
+    std::string text;
+    if (!brelrt::read_whole_file(cache.path, text))
+        return;
+    for (const std::string& line : brelrt::split_lines(text)) {
         std::string t = trim(line);
         if (t.empty() || t[0] == '#' || t[0] == ';')
             continue;
@@ -143,14 +141,22 @@ const BrelrtConfigEntry* entry_of(const char* name) {
 namespace brelrt {
 
 int parse_yes_no(const std::string& text) {
-    std::string t = trim(text);
+    return parse_yes_no(text.c_str());
+}
+
+int parse_yes_no(const char* text) {
+    while (std::isspace(static_cast<unsigned char>(*text)))
+        ++text;
+    size_t n = std::strlen(text);
+    while (n > 0 && std::isspace(static_cast<unsigned char>(text[n - 1])))
+        --n;
     static const char* yes[] = {"yes", "true", "on", "1", "y"};
     static const char* no[] = {"no", "false", "off", "0", "n"};
     for (const char* w : yes)
-        if (strcasecmp(t.c_str(), w) == 0)
+        if (std::strlen(w) == n && strncasecmp(text, w, n) == 0)
             return 1;
     for (const char* w : no)
-        if (strcasecmp(t.c_str(), w) == 0)
+        if (std::strlen(w) == n && strncasecmp(text, w, n) == 0)
             return 0;
     return -1;
 }
@@ -214,23 +220,29 @@ int brelrt_config_yes_no(const char* name) {
     });
 }
 
+namespace brelrt {
+
+long config_number(const char* name) {
+    const BrelrtConfigEntry* e = entry_of(name);
+    long fallback = e ? e->default_value : 0;
+    std::string scratch;
+    const std::string* v = raw_value(name, scratch);
+    if (!v)
+        return fallback;
+    std::string t = trim(*v);
+    char* end = nullptr;
+    long n = std::strtol(t.c_str(), &end, 10);
+    if (end == t.c_str())
+        return fallback;
+    return n;
+}
+
+} // namespace brelrt
+
 long brelrt_config_number(const char* name) {
     if (!name)
         return 0;
-    return brelrt::guarded(0L, [&] {
-        const BrelrtConfigEntry* e = entry_of(name);
-        long fallback = e ? e->default_value : 0;
-        std::string scratch;
-        const std::string* v = raw_value(name, scratch);
-        if (!v)
-            return fallback;
-        std::string t = trim(*v);
-        char* end = nullptr;
-        long n = std::strtol(t.c_str(), &end, 10);
-        if (end == t.c_str())
-            return fallback;
-        return n;
-    });
+    return brelrt::guarded(0L, [&] { return brelrt::config_number(name); });
 }
 
 int brelrt_config_keyword(const char* name) {

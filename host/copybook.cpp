@@ -5,10 +5,9 @@
 #include "internal.h"
 
 #include <cctype>
+#include <cerrno>
 #include <cstring>
-#include <fstream>
 #include <memory>
-#include <sstream>
 #include <sys/stat.h>
 #include <vector>
 
@@ -111,12 +110,14 @@ std::string trimmed(const std::string& s) {
 // A comment "*> WHEN field = literal" or "*> BINARY"; any other comment is
 // ignored.
 void parse_comment(const std::string& comment, int line, Source& src) {
-    std::istringstream in(comment);
-    std::string word;
-    in >> word;
-    word = upper(word);
-    std::string rest;
-    std::getline(in, rest);
+    size_t begin = comment.find_first_not_of(" \t\r");
+    if (begin == std::string::npos)
+        return;
+    size_t end = comment.find_first_of(" \t\r", begin);
+    if (end == std::string::npos)
+        end = comment.size();
+    std::string word = upper(comment.substr(begin, end - begin));
+    std::string rest = comment.substr(end);
     Directive d;
     d.line = line;
     if (word == "BINARY") {
@@ -262,14 +263,9 @@ Source read_source(std::string text) {
     // A trailing end-of-file byte (0x1A) of DOS editors is not part of the text.
     while (!text.empty() && (text.back() == '\x1A' || text.back() == '\n' || text.back() == '\r'))
         text.pop_back();
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    std::string l;
-    while (std::getline(in, l)) {
-        if (!l.empty() && l.back() == '\r')
-            l.pop_back();
-        lines.push_back(expand_tabs(l));
-    }
+    std::vector<std::string> lines = brelrt::split_lines(text);
+    for (std::string& l : lines)
+        l = expand_tabs(l);
     bool fixed = fixed_form(lines);
     Source src;
     // A code line waits until it is known whether the next line continues it.
@@ -993,7 +989,7 @@ RecordLayout* build(const std::string& text, const std::string& path, const char
     Emitter em;
     // Field names take the same case as the element names of the reader:
     // 4GL_COLUMN_CASE 0 lower case, 1 as written, 2 as written with "-" kept.
-    long case_setting = brelrt_config_number("4GL_COLUMN_CASE");
+    long case_setting = brelrt::config_number("4GL_COLUMN_CASE");
     em.case_mode = case_setting == 1 ? 1 : case_setting == 2 ? 2 : 0;
     em.record_name = std::string(layout_name) + "-rec";
     std::vector<int> record_first; // first item of each record
@@ -1160,18 +1156,10 @@ bool file_exists(const std::string& path) {
 
 // The whole file, or false (with the reason as the last error).
 bool read_copybook(const std::string& path, std::string& text) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        set_error(brelrt::format("%s: cannot be opened", path.c_str()));
+    if (!brelrt::read_whole_file(path, text)) {
+        set_error(brelrt::format("%s: cannot be read: %s", path.c_str(), std::strerror(errno)));
         return false;
     }
-    std::ostringstream s;
-    s << in.rdbuf();
-    if (in.bad()) {
-        set_error(brelrt::format("%s: cannot be read", path.c_str()));
-        return false;
-    }
-    text = s.str();
     return true;
 }
 

@@ -124,6 +124,45 @@ int copy_file(const std::string& src_name, const std::string& dst_name) {
 
 } // namespace
 
+namespace brelrt {
+
+bool read_whole_file(const std::string& path, std::string& text) {
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f)
+        return false;
+    text.clear();
+    char buffer[65536];
+    size_t n;
+    try {
+        while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0)
+            text.append(buffer, n);
+    } catch (...) {
+        std::fclose(f);
+        throw;
+    }
+    bool ok = !std::ferror(f);
+    int e = errno;
+    std::fclose(f);
+    errno = e;
+    return ok;
+}
+
+std::vector<std::string> split_lines(const std::string& text) {
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos)
+            end = text.size();
+        size_t stop = end > start && text[end - 1] == '\r' ? end - 1 : end;
+        lines.emplace_back(text, start, stop - start);
+        start = end + 1;
+    }
+    return lines;
+}
+
+} // namespace brelrt
+
 char* brelrt_translate_name(const char* name) {
     if (!name)
         return nullptr;

@@ -10,6 +10,7 @@
 
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace brelrt {
 
@@ -24,6 +25,7 @@ bool env_set(const char* name);
 // Yes/no parsing shared by configuration and the host's own variables:
 // 1 yes, 0 no, -1 not a yes/no word.
 int parse_yes_no(const std::string& text);
+int parse_yes_no(const char* text); // allocates nothing
 
 // Reports a problem of the host itself: trace at level 1, and standard error
 // when trace is off.
@@ -36,6 +38,16 @@ bool tracked_block(const void* p, size_t* size);
 // Compares the numeric value of a field with a numeric text: -1, 0, 1, or -2
 // when either is not a valid number.
 int compare_numeric(const FieldDescriptor& field, const char* literal);
+
+// brelrt_config_number for the host's own use: a shortage throws.
+long config_number(const char* name);
+
+// The whole of a file into `text` (a shortage throws, never shortens it);
+// false with errno set when it cannot be read.
+bool read_whole_file(const std::string& path, std::string& text);
+
+// The lines of a text, without their line ends (LF or CR LF).
+std::vector<std::string> split_lines(const std::string& text);
 
 // A shortage of memory inside a C entry: the file-error word becomes 14 and
 // a fixed line goes to the trace. Allocates nothing, throws nothing.

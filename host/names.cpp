@@ -6,7 +6,7 @@
 
 int brelrt_dbcs_active(void) {
     const char* v = std::getenv("BRELRT_DOUBLE_BYTE");
-    return v && brelrt::guarded(0, [&] { return brelrt::parse_yes_no(v) == 1 ? 1 : 0; });
+    return v && brelrt::parse_yes_no(v) == 1;
 }
 
 int brelrt_dbcs_is_lead(unsigned char b) {

@@ -205,4 +205,39 @@ TEST_F(ConvertTest, ExtremesOfBinaryAndFloat) {
     EXPECT_EQ(std::string(reinterpret_cast<char*>(display), 5), "-2345"); // S9(3)V9: -234.5
 }
 
+// COMP-5 holds what its bytes hold, as GnuCOBOL keeps it: MOVE 32767 to
+// S9(4) COMP-5 stays 32767, MOVE 70000 gives 4464; COMP keeps its picture.
+TEST_F(ConvertTest, Comp5HoldsItsWholeBinaryRange) {
+    auto store = [](int16_t type, const char* text) {
+        unsigned char bytes[2] = {};
+        FieldDescriptor dst{bytes, 2, type, 4, 0, 0};
+        FieldDescriptor src{reinterpret_cast<unsigned char*>(const_cast<char*>(text)),
+                            static_cast<int32_t>(std::strlen(text)),
+                            BRELRT_T_NUMTEXT,
+                            6,
+                            0,
+                            0};
+        EXPECT_EQ(Bconvert(&dst, &src, 1), 0);
+        int16_t v;
+        std::memcpy(&v, bytes, 2);
+        return type == BRELRT_T_NATIVE ? v : static_cast<int16_t>(bytes[0] << 8 | bytes[1]);
+    };
+    EXPECT_EQ(store(BRELRT_T_NATIVE, "32767"), 32767);
+    EXPECT_EQ(store(BRELRT_T_NATIVE, "70000"), 4464);
+    EXPECT_EQ(store(BRELRT_T_NATIVE, "-32768"), -32768);
+    EXPECT_EQ(store(BRELRT_T_BINARY, "32767"), 2767);
+    // And back to text: every digit, even past the picture's four.
+    int16_t value = 32767;
+    char text[8];
+    std::memset(text, '#', sizeof text);
+    FieldDescriptor src{reinterpret_cast<unsigned char*>(&value), 2, BRELRT_T_NATIVE, 4, 0, 0};
+    FieldDescriptor dst{reinterpret_cast<unsigned char*>(text), 6, BRELRT_T_NUMTEXT, 4, 0, 0};
+    EXPECT_EQ(Bconvert(&dst, &src, 1), 0);
+    EXPECT_EQ(std::string(text, 6), "32767 ");
+    dst.size = 4; // too short for the value: refused, the text left as it was
+    std::memset(text, '#', sizeof text);
+    EXPECT_EQ(Bconvert(&dst, &src, 1), -2);
+    EXPECT_EQ(std::string(text, 4), "####");
+}
+
 } // namespace

@@ -30,13 +30,14 @@ std::string subscripts(const LayoutItem& item) {
 // Builds a program that has the copybook in WORKING-STORAGE and prints, for
 // every item of the layout, its offset from its level 01 record and its
 // length, as GnuCOBOL lays them out.
-std::string offsets_program(const RecordLayout* layout) {
+std::string offsets_program(const RecordLayout* layout, bool enclose) {
     std::ostringstream p;
     p << "       IDENTIFICATION DIVISION.\n"
          "       PROGRAM-ID. OFFSETS.\n"
          "       DATA DIVISION.\n"
          "       WORKING-STORAGE SECTION.\n"
-         "       COPY \"layout.cpy\".\n"
+      << (enclose ? "       01 LAYOUT-REC.\n" : "")
+      << "       COPY \"layout.cpy\".\n"
          "       01 PTRS.\n"
          "          05 P0 USAGE POINTER.\n"
          "          05 P0N REDEFINES P0 PIC S9(18) COMP-5.\n"
@@ -53,23 +54,26 @@ std::string offsets_program(const RecordLayout* layout) {
             continue;
         if (item.level == 1)
             record = name;
-        std::string ref = name + subscripts(item);
+        // Qualified by the record: a name may recur in another record.
+        std::string ref = name + (item.level == 1 ? "" : " IN " + record) + subscripts(item);
         p << "           SET P0 TO ADDRESS OF " << record << "\n"
-          << "           SET P1 TO ADDRESS OF " << ref << "\n"
+          << "           SET P1 TO ADDRESS OF\n               " << ref << "\n"
           << "           COMPUTE OFS = P1N - P0N\n"
-          << "           MOVE LENGTH OF " << ref << " TO LEN\n"
+          << "           MOVE LENGTH OF\n               " << ref << "\n           TO LEN\n"
           << "           DISPLAY \"" << i << " \" OFS \" \" LEN\n";
     }
     p << "           STOP RUN.\n";
     return p.str();
 }
 
-void expect_gnucobol_layout(const std::string& copybook, bool free_format) {
+// `enclose`: the copybook has no level 01, the program gives it the one the
+// layout reader makes up.
+void expect_gnucobol_layout(const std::string& copybook, bool free_format, bool enclose = false) {
     RecordLayout* layout = brelrt_parse_copybook((data_dir + "/" + copybook).c_str(), "layout");
     ASSERT_NE(layout, nullptr) << brelrt_xfd_last_error();
     TempDir dir;
     write_file(dir.file("layout.cpy"), read_file(data_dir + "/" + copybook));
-    std::string out = run_cobol(dir, offsets_program(layout), free_format);
+    std::string out = run_cobol(dir, offsets_program(layout, enclose), free_format);
     std::istringstream lines(out);
     int index;
     long offset, length;
@@ -89,14 +93,6 @@ void expect_gnucobol_layout(const std::string& copybook, bool free_format) {
     B4XFDFree(layout);
 }
 
-TEST_F(HostTest, FixedFormCopybookMatchesGnuCobolOffsets) {
-    expect_gnucobol_layout("orders.xfd", false);
-}
-
-TEST_F(HostTest, FreeFormRecordTypesMatchGnuCobolOffsets) {
-    expect_gnucobol_layout("sales.xfd", true);
-}
-
 const LayoutItem* find(const RecordLayout* l, const char* name, int o1 = 0, int o2 = 0) {
     for (int i = 0; i < l->item_count; ++i) {
         const LayoutItem& it = l->items[i];
@@ -105,6 +101,61 @@ const LayoutItem* find(const RecordLayout* l, const char* name, int o1 = 0, int 
             return &it;
     }
     return nullptr;
+}
+
+TEST_F(HostTest, FixedFormCopybookMatchesGnuCobolOffsets) {
+    expect_gnucobol_layout("orders.xfd", false);
+}
+
+TEST_F(HostTest, FreeFormRecordTypesMatchGnuCobolOffsets) {
+    expect_gnucobol_layout("sales.xfd", true);
+}
+
+// Tabs, a line in the sequence area only, a continued literal and a
+// continued word, REDEFINES with OCCURS, long names sharing 30 characters,
+// CR LF and a trailing 0x1A, and no level 01.
+TEST_F(HostTest, PublishedCopybookMatchesGnuCobolOffsets) {
+    expect_gnucobol_layout("published.xfd", false, true);
+    RecordLayout* l = brelrt_parse_copybook((data_dir + "/published.xfd").c_str(), "layout");
+    ASSERT_NE(l, nullptr) << brelrt_xfd_last_error();
+    EXPECT_STREQ(l->items[0].name, "layout_rec");
+    EXPECT_EQ(l->items[0].level, 1);
+    EXPECT_EQ(l->record_size, 214);
+    EXPECT_EQ(find(l, "cont_word")->field.size, 12);
+    EXPECT_NE(find(l, "customer_address_line_number_one_a"), nullptr);
+    EXPECT_NE(find(l, "customer_address_line_number_one_b"), nullptr);
+    const LayoutItem* months = find(l, "month_names");
+    const LayoutItem* march = find(l, "month_name", 3);
+    ASSERT_NE(march, nullptr);
+    EXPECT_EQ(march->offset, months->offset + 6);
+    EXPECT_EQ(march->flags, BRELRT_ITEM_REDEFINES | BRELRT_ITEM_SHADOW);
+    EXPECT_EQ(&l->items[march->redefined], months);
+    EXPECT_EQ(months->flags, BRELRT_ITEM_REDEFINED);
+    B4XFDFree(l);
+}
+
+// Record variants: a WHEN before a redefining group below level 01.
+TEST_F(HostTest, RecordVariantsMatchGnuCobolAndNameTheirGroup) {
+    expect_gnucobol_layout("../xml/ledger.xfd", false);
+    RecordLayout* l = brelrt_parse_copybook((data_dir + "/../xml/ledger.xfd").c_str(), "ledger");
+    ASSERT_NE(l, nullptr) << brelrt_xfd_last_error();
+    ASSERT_EQ(l->condition_count, 5); // three records, two variants
+    const LayoutItem* body = find(l, "dtl_body");
+    const LayoutItem* addr = find(l, "body_addr");
+    const ConditionEntry& c = l->conditions[2];
+    EXPECT_EQ(&l->items[c.item], addr);
+    EXPECT_EQ(&l->items[c.tested], find(l, "dtl_kind"));
+    EXPECT_EQ(addr->flags, BRELRT_ITEM_REDEFINES | BRELRT_ITEM_VARIANT);
+    EXPECT_EQ(&l->items[addr->redefined], body);
+    EXPECT_EQ(body->flags, BRELRT_ITEM_REDEFINED);
+    EXPECT_EQ(addr->condition, BRELRT_CONDITION_GROUP);
+    EXPECT_EQ(find(l, "addr_city")->condition, 3);
+    EXPECT_EQ(find(l, "num_value")->condition, 4);
+    EXPECT_EQ(find(l, "body_text")->condition, 2); // the detail record's own
+    EXPECT_EQ(find(l, "dtl_kind")->condition, 0);  // tested: read first
+    EXPECT_EQ(find(l, "hdr_date_n")->flags, BRELRT_ITEM_REDEFINES | BRELRT_ITEM_SHADOW);
+    EXPECT_EQ(&l->items[l->conditions[4].item], find(l, "trl_rec"));
+    B4XFDFree(l);
 }
 
 TEST_F(HostTest, TablesGetAnItemPerOccurrenceWithNumbersAndCounts) {
@@ -253,6 +304,11 @@ TEST_F(CopybookErrors, SyntaxErrorsNameTheLine) {
     expect_error("01 r.\n   05 a usage pointer.\n", 2, "USAGE POINTER is not supported");
     expect_error("01 r.\n   05 a index.\n", 2, "USAGE INDEX is not supported");
     expect_error("01 r.\n   05 a pic 9(3)p.\n", 2, "P in PICTURE");
+    expect_error("01 r.\n   05 t occurs 2.\n      10 a pic x.\n*> WHEN a = \"X\"\n"
+                 "      10 b redefines a pic 9.\n",
+                 4, "WHEN inside an OCCURS table");
+    expect_error("01 r.\n*> BINARY\n   05 g.\n      10 a pic x.\n", 2, "BINARY must precede");
+    expect_error("      -    05 A PIC X.\n       01 R.\n", 1, "continuation line");
 }
 
 TEST_F(HostTest, LayoutLookupByNameAndCase) {

@@ -2,6 +2,7 @@
 // table as the runtime calls it.
 #include "xml_helpers.h"
 
+#include "host_fixture.h" // TempDir, read_file, write_file
 #include "parsexml/parser_handle.h"
 
 #include <arpa/inet.h>

@@ -8,18 +8,13 @@ using namespace xmltest;
 
 namespace {
 
-const char kOrders[] = "       01 ORD-REC.\n"
-                       "          05 ORD-NO        PIC X(5).\n"
-                       "          05 LINES OCCURS 2.\n"
-                       "             10 ITEM       PIC X(8).\n";
-
 const char kRecord[] = "A0001X1      Y2      ";
 
 class OpenTest : public WriteTest {
 protected:
     void SetUp() override {
         WriteTest::SetUp();
-        copybook("orders", kOrders);
+        copybook("orders", kOrdersCopybook);
     }
     std::string created() const {
         return "<!-- Created by BrelXML(tm) version 7.2.2 JPN on " + today_text() + " -->\n";
@@ -27,19 +22,19 @@ protected:
 };
 
 TEST_F(OpenTest, PrologueFollowsTheConfiguration) {
-    ScopedEnv none("BXML_CREATE_STYLE", "NONE");
+    EnvVar none("BXML_CREATE_STYLE", "NONE");
     {
         // An empty encoding writes no attribute; a record-less file is a
         // prologue and an empty root element.
-        ScopedEnv encoding("BXML_ENCODING", "");
-        ScopedEnv type("BXML_STYLESHEET_TYPE", "text/xsl");
+        EnvVar encoding("BXML_ENCODING", "");
+        EnvVar type("BXML_STYLESHEET_TYPE", "text/xsl");
         EXPECT_EQ(document("orders", {}),
                   "<?xml version=\"1.0\"?>\n" + created() + "<orders>\n</orders>\n");
     }
     {
-        ScopedEnv encoding("BXML_ENCODING", "ISO-8859-1");
-        ScopedEnv type("BXML_STYLESHEET_TYPE", "text/xsl");
-        ScopedEnv href("BXML_STYLESHEET_HREF", "show.xsl?a=1&b=\"2\"");
+        EnvVar encoding("BXML_ENCODING", "ISO-8859-1");
+        EnvVar type("BXML_STYLESHEET_TYPE", "text/xsl");
+        EnvVar href("BXML_STYLESHEET_HREF", "show.xsl?a=1&b=\"2\"");
         EXPECT_EQ(
             document("orders", {}),
             "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n" + created() +
@@ -49,23 +44,42 @@ TEST_F(OpenTest, PrologueFollowsTheConfiguration) {
     {
         // The namespace data is the user's text: its one "%s" is the schema
         // name, "%%" a "%", anything else is written as it stands.
-        ScopedEnv schema("BXML_CREATE_STYLE", "SCHEMA");
-        ScopedEnv no_file("BXML_CREATE_SCHEMA", "no");
-        ScopedEnv name("BXML_SCHEMA_NAME", "a&b.xsd");
-        ScopedEnv data("BXML_SCHEMA_NAMESPACE_DATA", "q:at=\"%s\" q:p=\"100%%\" %d %n %s");
+        EnvVar schema("BXML_CREATE_STYLE", "SCHEMA");
+        EnvVar no_file("BXML_CREATE_SCHEMA", "no");
+        EnvVar name("BXML_SCHEMA_NAME", "a&b.xsd");
+        EnvVar data("BXML_SCHEMA_NAMESPACE_DATA", "q:at=\"%s\" q:p=\"100%%\" %d %n %s");
         EXPECT_EQ(document("orders", {}),
                   "<?xml version=\"1.0\"?>\n" + created() +
                       "<orders q:at=\"a&amp;b.xsd\" q:p=\"100%\" %d %n %s>\n</orders>\n");
     }
     {
         // SCHEMA style without a schema name: a plain root start tag.
-        ScopedEnv schema("BXML_CREATE_STYLE", "SCHEMA");
+        EnvVar schema("BXML_CREATE_STYLE", "SCHEMA");
         std::string trace;
         std::string doc;
         trace = with_trace(1, [&] { doc = document("orders", {}); });
         EXPECT_EQ(doc, "<?xml version=\"1.0\"?>\n" + created() + "<orders>\n</orders>\n");
         EXPECT_NE(trace.find("No schema file given, or unable to open file"), std::string::npos);
     }
+}
+
+// A record that is all FILLER, and a copybook without level 01, are named
+// after the layout; the document still validates.
+TEST_F(OpenTest, RecordsWithoutANameAreNamedAfterTheLayout) {
+    copybook("raw", "       01 FILLER PIC X(8).\n");
+    copybook("bare", "           05 CODE-A PIC X(2).\n           05 CODE-B PIC 9(2).\n");
+    std::string raw = document("raw", {"hello   "});
+    EXPECT_EQ(raw.substr(raw.find("<!DOCTYPE")),
+              "<!DOCTYPE raw [\n<!ELEMENT raw (raw_rec)*>\n <!ELEMENT raw_rec (#PCDATA)>\n]>\n"
+              "<raw>\n <raw_rec>hello</raw_rec>\n</raw>\n");
+    std::string bare = document("bare", {"AB12"});
+    EXPECT_NE(bare.find("<bare>\n <bare_rec>\n     <code_a>AB</code_a>\n     <code_b>12</code_b>\n"
+                        " </bare_rec>\n</bare>\n"),
+              std::string::npos)
+        << bare;
+    EXPECT_EQ(
+        run_command("xmllint --noout --valid '" + path("raw.xml") + "' '" + path("bare.xml") + "'"),
+        "");
 }
 
 TEST_F(OpenTest, FailedOpensSayWhyAndTouchNothing) {
@@ -80,34 +94,34 @@ TEST_F(OpenTest, FailedOpensSayWhyAndTouchNothing) {
     fails(path("orders.xml"), 2, BXML_FILE_NOT_SUPPORTED, "Leaving, open mode not supported");
     fails(path("orders.xml"), 3, BXML_FILE_NOT_SUPPORTED, "Leaving, open mode not supported");
     // A missing layout leaves an existing file as it was.
-    write_all(path("nolayout.xml"), "keep");
+    write_file(path("nolayout.xml"), "keep");
     fails(path("nolayout.xml"), 1, BXML_FILE_CANNOT_OPEN, "nolayout.xfd: no such layout");
-    EXPECT_EQ(read_all(path("nolayout.xml")), "keep");
+    EXPECT_EQ(read_file(path("nolayout.xml")), "keep");
     // An output that cannot be created is not opened for reading as "<name>.xml".
-    copybook("out", kOrders);
+    copybook("out", kOrdersCopybook);
     mkdir(path("out").c_str(), 0755);
-    write_all(path("out.xml"), "<orders/>");
+    write_file(path("out.xml"), "<orders/>");
     fails(path("out"), 1, BXML_FILE_CANNOT_OPEN, "Leaving, open output failed");
     fails(path("missing/orders.xml"), 1, BXML_FILE_CANNOT_OPEN, "Leaving, open output failed");
     {
-        ScopedEnv encoding("BXML_ENCODING", "X-NO-SUCH-ENCODING");
+        EnvVar encoding("BXML_ENCODING", "X-NO-SUCH-ENCODING");
         fails(path("orders.xml"), 1, BXML_FILE_NOT_SUPPORTED, "not supported");
     }
     {
-        ScopedEnv encoding("BXML_ENCODING", "UTF-16");
+        EnvVar encoding("BXML_ENCODING", "UTF-16");
         fails(path("orders.xml"), 1, BXML_FILE_NOT_SUPPORTED, "not supported");
     }
     // A field whose name XML cannot carry.
     copybook("digits", "01 r.\n   05 2nd-line pic x.\n");
     fails(path("digits.xml"), 1, BXML_FILE_CANNOT_OPEN, "'2nd_line' cannot be an XML element name");
     // Input: an empty file has no root element.
-    write_all(path("orders.xml"), "");
+    write_file(path("orders.xml"), "");
     fails(path("orders.xml"), 0, BXML_FILE_END_OF_FILE, "Leaving, 8");
     fails(path("none"), 0, BXML_FILE_CANNOT_OPEN, "Leaving, failed to parse XFD file");
 }
 
 TEST_F(OpenTest, InputOpensTheXmlFileOfAName) {
-    write_all(path("orders.xml"), "<?xml version=\"1.0\"?>\n<orders>\n <ord_rec/>\n</orders>\n");
+    write_file(path("orders.xml"), "<?xml version=\"1.0\"?>\n<orders>\n <ord_rec/>\n</orders>\n");
     for (const std::string& name : {path("orders"), path("orders.xml")}) {
         XmlFile* file = open(name, 0);
         ASSERT_NE(file, nullptr) << name;
@@ -115,15 +129,15 @@ TEST_F(OpenTest, InputOpensTheXmlFileOfAName) {
         EXPECT_EQ(close(file), 0);
     }
     // A layout known only by the name less ".xml": found by the second lookup.
-    copybook("stock", kOrders);
-    write_all(path("stock.data.xml"), "<stock/>");
+    copybook("stock", kOrdersCopybook);
+    write_file(path("stock.data.xml"), "<stock/>");
     XmlFile* file = open(path("stock.data.xml"), 0);
     EXPECT_NE(file, nullptr);
     close(file);
 }
 
 TEST_F(OpenTest, FailedWritesAreReportedWithTheRecordsLost) {
-    copybook("full", kOrders);
+    copybook("full", kOrdersCopybook);
     std::string trace = with_trace(1, [&] {
         XmlFile* file = open("/dev/full");
         ASSERT_NE(file, nullptr);
@@ -161,9 +175,9 @@ TEST_F(OpenTest, FailedWritesAreReportedWithTheRecordsLost) {
 TEST_F(OpenTest, ShortageAtAnyAllocationLeavesNothingBehind) {
     for (int style = 0; style < 3; ++style) {
         const char* styles[] = {"DTD", "SCHEMA", "NONE"};
-        ScopedEnv s("BXML_CREATE_STYLE", styles[style]);
-        ScopedEnv schema("BXML_SCHEMA_NAME", path("orders.xsd").c_str());
-        ScopedEnv ignore("BXML_IGNORE_EMPTY_DATA", style == 2 ? "yes" : "no");
+        EnvVar s("BXML_CREATE_STYLE", styles[style]);
+        EnvVar schema("BXML_SCHEMA_NAME", path("orders.xsd").c_str());
+        EnvVar ignore("BXML_IGNORE_EMPTY_DATA", style == 2 ? "yes" : "no");
         for (long n = 1;; ++n) {
             brelrt_mem_fail_nth(n);
             XmlFile* file = open(path("orders.xml"));

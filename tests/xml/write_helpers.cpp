@@ -1,42 +1,13 @@
 #include "write_helpers.h"
 
 #include <cstdio>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 
 namespace xmltest {
 
-ScopedEnv::ScopedEnv(const char* name, const char* value) : name_(name) {
-    if (const char* v = std::getenv(name)) {
-        had_ = true;
-        old_ = v;
-    }
-    if (value)
-        setenv(name, value, 1);
-    else
-        unsetenv(name);
-}
-
-ScopedEnv::~ScopedEnv() {
-    if (had_)
-        setenv(name_.c_str(), old_.c_str(), 1);
-    else
-        unsetenv(name_.c_str());
-}
-
-std::string read_all(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-void write_all(const std::string& path, const std::string& text) {
-    std::ofstream out(path, std::ios::binary);
-    out << text;
-}
+const char kOrdersCopybook[] = "       01 ORD-REC.\n"
+                               "          05 ORD-NO        PIC X(5).\n"
+                               "          05 LINES OCCURS 2.\n"
+                               "             10 ITEM       PIC X(8).\n";
 
 std::string run_command(const std::string& command) {
     std::string out;
@@ -63,28 +34,26 @@ std::string today_text() {
 
 void WriteTest::SetUp() {
     XmlTest::SetUp();
-    std::string pattern = (std::filesystem::temp_directory_path() / "bxml-write-XXXXXX").string();
-    dir_ = mkdtemp(pattern.data());
-    env_.push_back(new ScopedEnv("BRELRT_XFD_DIR", dir_.c_str()));
+    temp_ = std::make_unique<TempDir>();
+    dir_ = temp_->path();
+    env_.push_back(std::make_unique<EnvVar>("BRELRT_XFD_DIR", dir_.c_str()));
     for (const char* name :
          {"BXML_SCHEMA_DOC", "BXML_SCHEMA_NAME", "BXML_STYLESHEET_HREF",
           "BXML_SCHEMA_NAMESPACE_DATA", "BXML_ENCODING", "BXML_STYLESHEET_TYPE",
           "BXML_CREATE_STYLE", "BXML_CREATE_SCHEMA", "BXML_EXACT_TABLE_MATCH",
           "BXML_IGNORE_EMPTY_DATA", "4GL_COLUMN_CASE", "BRELRT_CONFIG", "BRELRT_DECIMAL_POINT"})
-        env_.push_back(new ScopedEnv(name, nullptr));
+        env_.push_back(std::make_unique<EnvVar>(name, nullptr));
 }
 
 void WriteTest::TearDown() {
-    for (auto it = env_.rbegin(); it != env_.rend(); ++it)
-        delete *it;
-    env_.clear();
-    std::error_code ec;
-    std::filesystem::remove_all(dir_, ec);
+    while (!env_.empty())
+        env_.pop_back(); // restored in reverse order
+    temp_.reset();
     XmlTest::TearDown();
 }
 
 void WriteTest::copybook(const std::string& layout, const std::string& text) const {
-    write_all(path(layout + ".xfd"), text);
+    write_file(path(layout + ".xfd"), text);
 }
 
 XmlFile* WriteTest::open(const std::string& name, int mode) const {
@@ -114,7 +83,7 @@ std::string WriteTest::document(const std::string& layout,
     }
     EXPECT_EQ(close(file), 0);
     EXPECT_EQ(*brelrt_file_error(), 0);
-    return read_all(name);
+    return read_file(name);
 }
 
 } // namespace xmltest

@@ -5,27 +5,16 @@
 
 #include "xml_helpers.h"
 
+#include "host_fixture.h" // EnvVar, TempDir, read_file, write_file
+
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace xmltest {
 
-// Sets (or, with null, unsets) an environment variable for the life of the object.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const char* value);
-    ~ScopedEnv();
-    ScopedEnv(const ScopedEnv&) = delete;
-    ScopedEnv& operator=(const ScopedEnv&) = delete;
-
-private:
-    std::string name_;
-    bool had_ = false;
-    std::string old_;
-};
-
-std::string read_all(const std::string& path);
-void write_all(const std::string& path, const std::string& text);
+// The layout orders of the examples: a record, a field, a table of two groups.
+extern const char kOrdersCopybook[];
 
 // The output of a command run through the shell, with "[exit N]" appended
 // when it did not end with 0.
@@ -55,7 +44,8 @@ protected:
     std::string dir_;
 
 private:
-    std::vector<ScopedEnv*> env_;
+    std::unique_ptr<TempDir> temp_;
+    std::vector<std::unique_ptr<EnvVar>> env_;
 };
 
 } // namespace xmltest

@@ -8,11 +8,6 @@ using namespace xmltest;
 
 namespace {
 
-const char kOrders[] = "       01 ORD-REC.\n"
-                       "          05 ORD-NO        PIC X(5).\n"
-                       "          05 LINES OCCURS 2.\n"
-                       "             10 ITEM       PIC X(8).\n";
-
 std::string prologue() {
     return "<?xml version=\"1.0\"?>\n<!-- Created by BrelXML(tm) version 7.2.2 JPN on " +
            today_text() + " -->\n";
@@ -40,26 +35,26 @@ class OrdersTest : public WriteTest {
 protected:
     void SetUp() override {
         WriteTest::SetUp();
-        copybook("orders", kOrders);
+        copybook("orders", kOrdersCopybook);
     }
 };
 
 TEST_F(OrdersTest, DtdStyleDocumentByteForByte) {
     std::string doc = document("orders", {"A0001X1      Y2      "});
     EXPECT_EQ(doc, prologue() + kOrdersDtd + "<orders>\n" + kOrdersRecord + "</orders>\n");
-    write_all(path("orders.xml"), doc);
+    write_file(path("orders.xml"), doc);
     EXPECT_EQ(run_command("xmllint --noout --valid '" + path("orders.xml") + "'"), "");
 }
 
 TEST_F(OrdersTest, SchemaStyleRootTagAndSchemaFile) {
-    ScopedEnv style("BXML_CREATE_STYLE", "schema");
-    ScopedEnv schema("BXML_SCHEMA_NAME", path("orders.xsd").c_str());
+    EnvVar style("BXML_CREATE_STYLE", "schema");
+    EnvVar schema("BXML_SCHEMA_NAME", path("orders.xsd").c_str());
     std::string doc = document("orders", {"A0001X1      Y2      "});
     EXPECT_EQ(doc, prologue() +
                        "<orders xmlns:xs=\"http://www.w3.org/2001/XMLSchema-instance\"\n"
                        "    xs:noNamespaceSchemaLocation=\"" +
                        path("orders.xsd") + "\">\n" + kOrdersRecord + "</orders>\n");
-    EXPECT_EQ(read_all(path("orders.xsd")),
+    EXPECT_EQ(read_file(path("orders.xsd")),
               "<?xml version=\"1.0\"?>\n"
               "<xs:schema xmlns:xs=\"http://www.w3.org/2001/XMLSchema\">\n"
               "  <xs:annotation>\n"
@@ -144,7 +139,7 @@ protected:
     }
     // The document between the root tags.
     std::string records(const std::vector<std::string>& r) {
-        ScopedEnv none("BXML_CREATE_STYLE", "none");
+        EnvVar none("BXML_CREATE_STYLE", "none");
         std::string doc = document("cases", r);
         std::string head = prologue() + "<cases>\n";
         EXPECT_EQ(doc.substr(0, head.size()), head);
@@ -199,7 +194,7 @@ TEST_F(FieldsTest, EveryKindOfFieldWithAndWithoutIgnoreEmpty) {
     EXPECT_EQ(records({record_, unknown, "T00042", shorter}),
               full + failed + trailer + short_element);
 
-    ScopedEnv ignore("BXML_IGNORE_EMPTY_DATA", "yes");
+    EnvVar ignore("BXML_IGNORE_EMPTY_DATA", "yes");
     std::string blank_texts = record_;
     blank_texts.replace(1, 9, std::string(9, ' '));
     EXPECT_EQ(records({record_, unknown, blank_texts, "T00000", std::string(6, ' ')}),
@@ -245,7 +240,7 @@ TEST_F(FieldsTest, BadBytesRefuseTheRecordAndNameTheField) {
     std::string name = path("cases.xml");
     XmlFile* file = nullptr;
     std::string trace = with_trace(1, [&] {
-        ScopedEnv none("BXML_CREATE_STYLE", "none");
+        EnvVar none("BXML_CREATE_STYLE", "none");
         file = open(name);
         ASSERT_NE(file, nullptr);
         EXPECT_EQ(write(file, control), 0);
@@ -265,7 +260,7 @@ TEST_F(FieldsTest, BadBytesRefuseTheRecordAndNameTheField) {
         << trace;
     EXPECT_NE(trace.find("record 2, field amount holds no valid number"), std::string::npos)
         << trace;
-    std::string doc = read_all(name);
+    std::string doc = read_file(name);
     size_t records = 0;
     for (size_t at = doc.find("<case_rec>"); at != std::string::npos;
          at = doc.find("<case_rec>", at + 1))
@@ -279,8 +274,8 @@ TEST_F(FieldsTest, BadBytesRefuseTheRecordAndNameTheField) {
 }
 
 TEST_F(FieldsTest, ShiftJisDocumentsCarryShiftJisText) {
-    ScopedEnv encoding("BXML_ENCODING", "Shift_JIS");
-    ScopedEnv none("BXML_CREATE_STYLE", "none");
+    EnvVar encoding("BXML_ENCODING", "Shift_JIS");
+    EnvVar none("BXML_CREATE_STYLE", "none");
     std::string good = record_;
     good.replace(1, 4, "\x93\xFA\x96\x7B"); // 日本: the trail byte 0x7B is in the ASCII range
     std::string bad = record_;
@@ -291,7 +286,7 @@ TEST_F(FieldsTest, ShiftJisDocumentsCarryShiftJisText) {
     EXPECT_EQ(write(file, bad), 0);
     EXPECT_EQ(*brelrt_file_error(), BXML_FILE_BAD_XML);
     EXPECT_EQ(close(file), 0);
-    std::string doc = read_all(path("cases.xml"));
+    std::string doc = read_file(path("cases.xml"));
     EXPECT_EQ(doc.substr(0, 40), "<?xml version=\"1.0\" encoding=\"Shift_JIS\"");
     EXPECT_NE(doc.find("<text_a>\x93\xFA\x96\x7B</text_a>"), std::string::npos);
     EXPECT_EQ(run_command("xmllint --noout '" + path("cases.xml") + "'"), "");

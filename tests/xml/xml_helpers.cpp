@@ -5,7 +5,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <list>
 #include <sstream>
@@ -116,29 +115,6 @@ BrelrtHandle child_named(BrelrtHandle element, const std::string& name, size_t k
         if (name_of(c) == name && k-- == 0)
             return c;
     return nullptr;
-}
-
-TempDir::TempDir() {
-    char pattern[] = "/tmp/bxml-test-XXXXXX";
-    const char* made = mkdtemp(pattern);
-    path_ = made ? made : "/tmp";
-}
-
-TempDir::~TempDir() {
-    if (path_ != "/tmp")
-        std::filesystem::remove_all(path_);
-}
-
-void write_file(const std::string& path, const std::string& text) {
-    std::ofstream out(path, std::ios::binary);
-    out << text;
-}
-
-std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
 }
 
 std::string begin_trace(int level) {

@@ -59,23 +59,6 @@ std::vector<BrelrtHandle> children_of(BrelrtHandle element);
 // The k-th child named `name` (0-based), null when none.
 BrelrtHandle child_named(BrelrtHandle element, const std::string& name, size_t k = 0);
 
-// A fresh folder under /tmp, removed with everything in it at the end.
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    std::string file(const std::string& name) const { return path_ + "/" + name; }
-    const std::string& path() const { return path_; }
-
-private:
-    std::string path_;
-};
-
-void write_file(const std::string& path, const std::string& text);
-std::string read_file(const std::string& path);
-
 // The function at ordinal k of the plug-in's ordinal table, as its type.
 template <typename Fn> Fn ordinal(int k) {
     auto* table = static_cast<const BxmlSlot*>(dlsym(runtime().bxml, "bxml32_ordinals"));

@@ -36,7 +36,7 @@ public:
 
     // The element of `index` and its subtree; true when some field in it
     // had data.
-    bool piece(int index) {
+    bool write_xml_piece(int index) {
         trace_enter(kTraceField, "write_xml_piece, %d, %s", index, layout_->items[index].name);
         // A record variant stands in the place of the storage it redefines.
         index = chosen_variant(layout_, index);
@@ -54,7 +54,7 @@ public:
                 if (length_ < static_cast<int64_t>(child.offset) + child.field.size)
                     continue; // beyond the record as given
                 size_t mark = out_.length;
-                bool r = piece(c);
+                bool r = write_xml_piece(c);
                 if (collect_ && !r)
                     out_.length = mark;
                 any = any || r;
@@ -62,7 +62,7 @@ public:
             out_blanks(out_, item.level);
         } else {
             size_t mark = out_.length;
-            any = data(index);
+            any = write_xml_data(index);
             if (collect_ && !any)
                 out_.length = mark;
         }
@@ -78,7 +78,7 @@ public:
 
 private:
     // The text of an elementary item; true when it had data.
-    bool data(int index) {
+    bool write_xml_data(int index) {
         const LayoutItem& item = layout_->items[index];
         trace_enter(kTraceField, "write_xml_data");
         if (item.condition >= 1 && item.condition != BRELRT_CONDITION_GROUP &&
@@ -283,7 +283,7 @@ int xml_swrite(XmlFile* file, const unsigned char* record, int length) {
     size_t start = out.length;
     ++file->records;
     Writer writer(file, record, length, collect);
-    bool any = writer.piece(record_item(layout));
+    bool any = writer.write_xml_piece(record_item(layout));
     if (writer.refused() || out.failed) {
         out.length = start;
         out.failed = false;

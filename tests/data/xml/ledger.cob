@@ -1,0 +1,52 @@
+       IDENTIFICATION DIVISION.
+       PROGRAM-ID. LEDGER.
+      * Writes one of each record of the ledger layout, 300 bytes each.
+       ENVIRONMENT DIVISION.
+       INPUT-OUTPUT SECTION.
+       FILE-CONTROL.
+           SELECT OUT-FILE ASSIGN TO "records.dat"
+               ORGANIZATION IS SEQUENTIAL.
+       DATA DIVISION.
+       FILE SECTION.
+       FD  OUT-FILE.
+       01  OUT-REC                 PIC X(300).
+       WORKING-STORAGE SECTION.
+       COPY "ledger.xfd".
+       PROCEDURE DIVISION.
+           OPEN OUTPUT OUT-FILE
+           INITIALIZE HDR-REC
+           MOVE "H" TO REC-TYPE
+           MOVE 2024 TO HDR-YEAR
+           MOVE 3 TO HDR-MONTH
+           MOVE 31 TO HDR-DAY
+           MOVE "OSAKA-01" TO HDR-BRANCH
+           WRITE OUT-REC FROM HDR-REC
+           INITIALIZE DTL-REC
+           MOVE "D" TO DTL-TYPE  MOVE "A" TO DTL-KIND
+           MOVE "BOLT M8 & N" TO DTL-ITEM
+           MOVE -120 TO DTL-QTY  MOVE 1234567.89 TO DTL-PRICE
+           MOVE -9999 TO DTL-COUNT  MOVE 32767 TO DTL-NATIVE
+           COMPUTE DTL-RATE = 1.25  COMPUTE DTL-FACTOR = -0.5
+           MOVE -12.5 TO DTL-SIGNED  MOVE -42 TO DTL-TRAIL
+           MOVE 1 TO LINE-NO OF DTL-LINES (1)
+           MOVE -0.05 TO LINE-AMT (1)
+           MOVE "A" TO TAX-CODE (1, 1)  MOVE 1.5 TO TAX-AMT (1, 1)
+           MOVE "B" TO TAX-CODE (1, 2)  MOVE -999.99 TO TAX-AMT (1, 2)
+           MOVE 2 TO LINE-NO OF DTL-LINES (2)
+           MOVE 99999.99 TO LINE-AMT (2)
+           MOVE "OSAKA <KITA>" TO ADDR-CITY  MOVE 5300001 TO ADDR-ZIP
+           WRITE OUT-REC FROM DTL-REC
+           MOVE "N" TO DTL-KIND
+           MOVE SPACES TO DTL-BODY
+           MOVE -1234567.89 TO NUM-VALUE
+           WRITE OUT-REC FROM DTL-REC
+           MOVE "X" TO DTL-KIND
+           MOVE "PLAIN 'TEXT'" TO BODY-TEXT
+           WRITE OUT-REC FROM DTL-REC
+           INITIALIZE TRL-REC
+           MOVE "T" TO TRL-TYPE  MOVE 4 TO TRL-COUNT
+           MOVE -98765432109.87 TO TRL-TOTAL
+           MOVE 7 TO LINE-NO OF TRL-LAST
+           WRITE OUT-REC FROM TRL-REC
+           CLOSE OUT-FILE
+           STOP RUN.

@@ -1,0 +1,175 @@
+// What the C entries of the host promise under pressure: no C++ exception
+// leaves one (a shortage of memory is error 14), the configuration file is
+// read again when it changes, the trace level never wraps, and two copies
+// never share a temporary file.
+#include "host_fixture.h"
+
+#include <sys/stat.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <new>
+
+namespace {
+
+// operator new of this test binary, which the host library's calls also
+// reach: while armed, the n-th allocation from now throws std::bad_alloc.
+std::atomic<long> g_fail_in{0};
+
+void* allocate(std::size_t size) {
+    if (g_fail_in > 0 && --g_fail_in == 0)
+        throw std::bad_alloc();
+    if (void* p = std::malloc(size ? size : 1))
+        return p;
+    throw std::bad_alloc();
+}
+
+} // namespace
+
+void* operator new(std::size_t size) {
+    return allocate(size);
+}
+void* operator new[](std::size_t size) {
+    return allocate(size);
+}
+void operator delete(void* p) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p, std::size_t) noexcept {
+    std::free(p);
+}
+
+namespace {
+
+const std::string data_dir = std::string(POINTRA_TEST_DATA) + "/host";
+
+// Runs `call` with the n-th C++ allocation failing, for every n until a run
+// needs no more than n allocations; each failing run must report 14.
+template <typename Call, typename Check> void each_shortage(Call call, Check check) {
+    for (long n = 1; n < 100000; ++n) {
+        *brelrt_file_error() = 0;
+        g_fail_in = n;
+        decltype(call()) result{};
+        try {
+            result = call();
+        } catch (...) {
+            g_fail_in = 0;
+            ADD_FAILURE() << "an exception left the entry at allocation " << n;
+            return;
+        }
+        bool hit = g_fail_in == 0;
+        g_fail_in = 0;
+        check(result, hit);
+        if (hit) {
+            EXPECT_EQ(*brelrt_file_error(), 14) << "allocation " << n;
+        } else {
+            return;
+        }
+    }
+    ADD_FAILURE() << "never ran through";
+}
+
+TEST_F(HostTest, ShortageInsideACEntryIsErrorFourteenNotAnException) {
+    EnvVar xfd("BRELRT_XFD_DIR", data_dir.c_str());
+    EnvVar quiet("BRELRT_TRACE", "0");
+    each_shortage([] { return B4ParseXFD("sales", 14, 30); },
+                  [](RecordLayout* l, bool hit) {
+                      EXPECT_TRUE(hit ? l == nullptr : l != nullptr);
+                      B4XFDFree(l);
+                  });
+    RecordLayout* l = B4ParseXFD("sales", 14, 30);
+    ASSERT_NE(l, nullptr);
+    unsigned char record[27];
+    std::memset(record, ' ', sizeof record);
+    record[0] = '9';
+    each_shortage([&] { return B4TestCOBOLCond(l, 3, record); },
+                  [](int r, bool hit) { EXPECT_EQ(r, hit ? -1 : 1); });
+    B4XFDFree(l);
+
+    char text[16] = "-123.45";
+    unsigned char packed[4] = {};
+    FieldDescriptor src{reinterpret_cast<unsigned char*>(text), 7, BRELRT_T_NUMTEXT, 7, -2, 0};
+    FieldDescriptor dst{packed, 4, BRELRT_T_PACKED, 7, -2, 0};
+    each_shortage([&] { return Bconvert(&dst, &src, 1); },
+                  [](int r, bool hit) { EXPECT_EQ(r, hit ? -2 : 0); });
+    EXPECT_EQ(packed[3], 0x5D);
+
+    EnvVar value("BRELRT_TEST_LONG_VARIABLE_NAME_X", "a value longer than a short string");
+    each_shortage([] { return brelrt_config_text("BRELRT_TEST_LONG_VARIABLE_NAME_X"); },
+                  [](const char*, bool) {});
+    TempDir dir;
+    write_file(dir.file("a"), "data");
+    std::string a = dir.file("a"), b = dir.file("b");
+    each_shortage([&] { return f_copy(a.c_str(), b.c_str()); },
+                  [&](int r, bool hit) { EXPECT_EQ(r, hit ? -1 : 0); });
+    EXPECT_EQ(read_file(dir.file("b")), "data");
+}
+
+TEST_F(HostTest, ConfigurationFileIsReadAgainWhenItChanges) {
+    static const BrelrtConfigEntry table[] = {
+        {"TSTCACHE_TEXT", BRELRT_CFG_TEXT, 0, "default", 0, 0, 0}};
+    ASSERT_EQ(brelrt_config_register(table, 1, 0), 1);
+    TempDir dir;
+    std::string file = dir.file("brelrt.cfg");
+    write_file(file, "TSTCACHE_TEXT first\n");
+    EnvVar config("BRELRT_CONFIG", file.c_str());
+    EXPECT_STREQ(brelrt_config_text("TSTCACHE_TEXT"), "first");
+    // Same size, new contents: the change is seen at once.
+    write_file(file, "TSTCACHE_TEXT other\n");
+    EXPECT_STREQ(brelrt_config_text("TSTCACHE_TEXT"), "other");
+    // Replaced by another file (a new inode) of the same size and time.
+    write_file(dir.file("next.cfg"), "TSTCACHE_TEXT third\n");
+    std::filesystem::last_write_time(dir.file("next.cfg"), std::filesystem::last_write_time(file));
+    std::filesystem::rename(dir.file("next.cfg"), file);
+    EXPECT_STREQ(brelrt_config_text("TSTCACHE_TEXT"), "third");
+    std::filesystem::remove(file);
+    EXPECT_STREQ(brelrt_config_text("TSTCACHE_TEXT"), "default");
+    brelrt_config_clear();
+}
+
+TEST_F(HostTest, TraceLevelBeyondSixteenBitsStaysOn) {
+    for (const char* value : {"70000", "65536", "99999999999"}) {
+        EnvVar level("BRELRT_TRACE", value);
+        brelrt_trace_reset();
+        EXPECT_EQ(*brelrt_trace_level(), 32767) << value;
+    }
+    for (const char* value : {"-5", "none", ""}) {
+        EnvVar level("BRELRT_TRACE", value);
+        brelrt_trace_reset();
+        EXPECT_EQ(*brelrt_trace_level(), 0) << value;
+    }
+    brelrt_trace_reset();
+}
+
+TEST_F(HostTest, CopiesUseTemporaryFilesOfTheirOwn) {
+    TempDir dir;
+    std::string from = dir.file("from.dat"), to = dir.file("to.dat");
+    write_file(from, "new contents");
+    chmod(from.c_str(), 0640);
+    // What another process's copy would have in progress, under the name a
+    // fixed temporary would take.
+    write_file(to + ".brelrt-tmp", "someone else's");
+    write_file(to, "old");
+    EXPECT_EQ(f_copy(from.c_str(), to.c_str()), 0);
+    EXPECT_EQ(read_file(to), "new contents");
+    EXPECT_EQ(read_file(to + ".brelrt-tmp"), "someone else's");
+    struct stat st {};
+    ASSERT_EQ(stat(to.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777 & ~0640u, 0u);
+    size_t files = 0;
+    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir.path()))
+        ++files;
+    EXPECT_EQ(files, 3u);                                  // no temporary left behind
+    EXPECT_EQ(f_copy(dir.path().c_str(), to.c_str()), -1); // a folder is not copied
+    EXPECT_EQ(read_file(to), "new contents");
+}
+
+} // namespace
