@@ -169,8 +169,9 @@ BXML_EXPORT int64_t xml_unsupported_query(void);
  * valid until the element or parser changes or is freed.
  */
 #define BXML_API_NO_ERROR 0
-#define BXML_API_NO_MEMORY 1     /* "Unable to create parser due to low memory" */
-#define BXML_API_CANNOT_OPEN 3   /* "Unable to open named file" (also: a write the stream refused) \
+#define BXML_API_NO_MEMORY 1 /* "Unable to create parser due to low memory" */
+#define BXML_API_CANNOT_OPEN                                                                       \
+    3                            /* "Unable to open named file" (also: a write the stream refused) \
                                   */
 #define BXML_API_INVALID_XML 4   /* "Invalid XML file or other parsing error" */
 #define BXML_API_BAD_PARSER 5    /* "The passed handle is not a valid parser handle" */

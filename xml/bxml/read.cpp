@@ -47,8 +47,7 @@ bool consumed(const ElementHashEntry* entry) {
 
 // The text of a numeric item, from a byte beyond the layout's 99 digits at
 // most, with the program's decimal point where the document has ".".
-int convert_number(const LayoutItem& item, unsigned char* record, const char* text,
-                   size_t length) {
+int convert_number(const LayoutItem& item, unsigned char* record, const char* text, size_t length) {
     char buffer[kNumericTextMax + 1];
     if (length > kNumericTextMax) {
         trace_line(kTraceField, "numeric text of %zu characters cut to %zu", length,
@@ -83,9 +82,9 @@ bool decode_hex(unsigned char* field, size_t size, const char* text, size_t leng
         if (hex_value(static_cast<unsigned char>(text[i])) < 0)
             return false;
     for (size_t i = 0; i < length / 2; ++i)
-        field[i] = static_cast<unsigned char>(hex_value(static_cast<unsigned char>(text[2 * i]))
-                                                  << 4 |
-                                              hex_value(static_cast<unsigned char>(text[2 * i + 1])));
+        field[i] =
+            static_cast<unsigned char>(hex_value(static_cast<unsigned char>(text[2 * i])) << 4 |
+                                       hex_value(static_cast<unsigned char>(text[2 * i + 1])));
     std::memset(field + length / 2, 0, size - length / 2);
     return true;
 }
@@ -139,8 +138,9 @@ public:
         int count = e->last_position + 1;
         if (count > BXML_INDEX_PLACES)
             count = BXML_INDEX_PLACES;
-        int depth = item.depth < 0 ? 0 : item.depth > BRELRT_MAX_DEPTH ? BRELRT_MAX_DEPTH
-                                                                         : item.depth;
+        int depth = item.depth < 0                  ? 0
+                    : item.depth > BRELRT_MAX_DEPTH ? BRELRT_MAX_DEPTH
+                                                    : item.depth;
         const int16_t* numbers = item.occurrence + 1;
         if (trace_level() >= kTraceSignature) {
             int32_t item_numbers[BRELRT_MAX_DEPTH];
@@ -252,8 +252,7 @@ public:
             for (BrelrtListNode* n = parent->children ? parent->children->first : nullptr;
                  n && !target; n = n->next) {
                 XmlElement* c = xml_element_record(n->data);
-                if (c && c->hash_entry &&
-                    strcasecmp(brelrt_text_data(c->name), item.name) == 0 &&
+                if (c && c->hash_entry && strcasecmp(brelrt_text_data(c->name), item.name) == 0 &&
                     same_array_signature(c, item))
                     target = c->hash_entry;
             }
@@ -290,8 +289,9 @@ public:
         size_t size = item.field.size > 0 ? static_cast<size_t>(item.field.size) : 0;
         if (item.user_type == BRELRT_USER_TYPE_BINARY) {
             if (!decode_hex(field, size, text, length)) {
-                trace_line(kTraceFile, "xml_sread: field %s: '%.40s' is no hexadecimal data of %zu "
-                                       "bytes",
+                trace_line(kTraceFile,
+                           "xml_sread: field %s: '%.40s' is no hexadecimal data of %zu "
+                           "bytes",
                            item.name, text, size);
                 trace_leave(kTraceField, "Leaving, no data");
                 return 0;
@@ -312,24 +312,46 @@ public:
         return item.offset + item.field.size;
     }
 
-    // Every field of the record, unconditional ones first; the largest end
+    // Every field of the record, unconditional ones first, so that the
+    // conditions choosing a record variant can test them; the largest end
     // offset filled.
-    int fill() {
+    //
+    // The record element names its record type: when it is one of the
+    // layout's level-01 records, only that record's fields are read, and its
+    // condition is the one that holds among the record types' (the fields
+    // other record types test are not in this document, so testing would
+    // read the previous record's bytes). Conditions of variants inside it
+    // are tested as they come.
+    int fill(const XmlElement* element) {
         auto test = host_function<decltype(&B4TestCOBOLCond)>(kEntryB4TestCOBOLCond);
+        int first = 0, end = layout_->field_count;
+        int record = record_type(element);
+        if (record >= 0) {
+            first = record;
+            for (end = record + 1; end < layout_->field_count; ++end)
+                if (layout_->items[end].level == 1)
+                    break;
+        }
         int largest = 0;
         for (int k = 0; k <= layout_->condition_count; ++k) {
             if (k >= 1) {
-                test(layout_, k, record_);
+                ConditionEntry& c = layout_->conditions[k - 1];
+                bool selects_record = c.item >= 0 && c.item < layout_->field_count &&
+                                      is_record(layout_->items[c.item]);
+                if (record >= 0 && selects_record)
+                    c.result = static_cast<uint8_t>((c.result & ~1u) | (c.item == record));
+                else
+                    test(layout_, k, record_);
                 if (!condition_holds(layout_, k))
                     continue;
             }
-            for (int i = 0; i < layout_->field_count; ++i) {
+            for (int i = first; i < end; ++i) {
                 const LayoutItem& item = layout_->items[i];
                 if (item.condition != k || is_group(item) || is_shadow(item))
                     continue;
-                int end = read_xml_data(i);
-                if (end > largest)
-                    largest = end;
+                int filled = read_xml_data(i);
+                if (filled > largest)
+                    largest = filled;
             }
         }
         return largest;
@@ -338,6 +360,17 @@ public:
     ~Reader() { read_index_free(indexes_); }
 
 private:
+    // The level-01 record named like the record element, -1 when none is.
+    int record_type(const XmlElement* element) const {
+        if (!element || !(layout_->flags & BRELRT_LAYOUT_MULTIPLE))
+            return -1;
+        const char* name = brelrt_text_data(element->name);
+        for (int i = 0; i < layout_->field_count; ++i)
+            if (is_record(layout_->items[i]) && strcasecmp(layout_->items[i].name, name) == 0)
+                return i;
+        return -1;
+    }
+
     bool leave(bool result, const char* why) {
         trace_leave(kTraceSignature, "%s", why);
         return result;
@@ -399,7 +432,8 @@ int xml_sread(XmlFile* file, unsigned char* record) {
     int largest = 0;
     {
         Reader reader(file, record);
-        largest = reader.fill();
+        BrelrtListNode* first = root && root->children ? root->children->first : nullptr;
+        largest = reader.fill(first ? xml_element_record(first->data) : nullptr);
     }
     // Only the root stays between records.
     if (p->elements)

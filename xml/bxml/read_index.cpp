@@ -25,9 +25,9 @@ bool same_numbers(const XmlElement* e, const int16_t* numbers, int count) {
 }
 
 size_t read_index_lower_bound(const ReadIndex& index, uint64_t key) {
-    const ReadIndex::Slot* s = std::lower_bound(
-        index.slots, index.slots + index.count, key,
-        [](const ReadIndex::Slot& slot, uint64_t k) { return slot.key < k; });
+    const ReadIndex::Slot* s =
+        std::lower_bound(index.slots, index.slots + index.count, key,
+                         [](const ReadIndex::Slot& slot, uint64_t k) { return slot.key < k; });
     return static_cast<size_t>(s - index.slots);
 }
 
@@ -72,10 +72,9 @@ ReadIndex* read_index_for(ReadIndexes& indexes, ElementHashEntry* head) {
         return nullptr;
     if (indexes.count == indexes.capacity) {
         size_t capacity = indexes.capacity ? indexes.capacity * 2 : 8;
-        void* grown =
-            indexes.items
-                ? brelrt_realloc(indexes.items, capacity * sizeof(ReadIndex), HERE)
-                : brelrt_alloc(capacity * sizeof(ReadIndex), 0, HERE, "XML read indexes");
+        void* grown = indexes.items
+                          ? brelrt_realloc(indexes.items, capacity * sizeof(ReadIndex), HERE)
+                          : brelrt_alloc(capacity * sizeof(ReadIndex), 0, HERE, "XML read indexes");
         if (!grown)
             return nullptr;
         indexes.items = static_cast<ReadIndex*>(grown);

@@ -520,9 +520,9 @@ bool finish_text(XmlParser* p, XmlElement* e) {
         brelrt_text_free(e->text, HERE);
         e->text = fresh;
     }
-    brelrt_text_truncate(e->text, trimmed_length(brelrt_text_data(e->text),
-                                                 brelrt_text_length(e->text),
-                                                 static_cast<Blanks>(p->blanks)));
+    brelrt_text_truncate(e->text,
+                         trimmed_length(brelrt_text_data(e->text), brelrt_text_length(e->text),
+                                        static_cast<Blanks>(p->blanks)));
     return true;
 }
 

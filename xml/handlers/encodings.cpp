@@ -20,10 +20,10 @@ struct Table {
     bool euc;
     bool built;
     bool usable;
-    int map[256];           // expat's byte map
-    uint16_t two[65536];    // two-byte sequence -> code point; 0: none
-    uint16_t three[65536];  // EUC-JP 0x8F xx yy -> code point (xx yy as index)
-    uint32_t back[65536];   // code point -> bytes, length in the top byte
+    int map[256];          // expat's byte map
+    uint16_t two[65536];   // two-byte sequence -> code point; 0: none
+    uint16_t three[65536]; // EUC-JP 0x8F xx yy -> code point (xx yy as index)
+    uint32_t back[65536];  // code point -> bytes, length in the top byte
 };
 
 Table g_shift_jis{"SHIFT_JIS", false, false, false, {}, {}, {}, {}};
@@ -51,9 +51,40 @@ uint32_t decode(iconv_t cd, const unsigned char* bytes, size_t n) {
     return out[0] <= 0xFFFF ? out[0] : 0;
 }
 
-void remember(Table& t, uint32_t code, uint32_t bytes, uint32_t length) {
-    if (code && !t.back[code])
-        t.back[code] = length << 24 | bytes;
+// Marks a code point the encoding can carry; its bytes are found later.
+void remember(Table& t, uint32_t code) {
+    if (code)
+        t.back[code] = 1;
+}
+
+// The bytes of each code point the encoding carries, as iconv writes them:
+// where an encoding has several codes for one character (CP932's NEC and
+// IBM extensions) the one its writers use.
+void encode_back(Table& t) {
+    iconv_t cd = iconv_open(t.iconv_name, "UTF-32LE");
+    for (uint32_t code = 0x80; code < 0x10000; ++code) {
+        if (!t.back[code])
+            continue;
+        t.back[code] = 0;
+        if (cd == reinterpret_cast<iconv_t>(-1))
+            continue;
+        char* in = reinterpret_cast<char*>(&code);
+        size_t in_left = sizeof code;
+        unsigned char out[4];
+        char* o = reinterpret_cast<char*>(out);
+        size_t out_left = sizeof out;
+        iconv(cd, nullptr, nullptr, nullptr, nullptr);
+        if (iconv(cd, &in, &in_left, &o, &out_left) == static_cast<size_t>(-1) || in_left)
+            continue;
+        uint32_t n = static_cast<uint32_t>(sizeof out - out_left), bytes = 0;
+        if (n == 0 || n > 3)
+            continue;
+        for (uint32_t i = 0; i < n; ++i)
+            bytes = bytes << 8 | out[i];
+        t.back[code] = n << 24 | bytes;
+    }
+    if (cd != reinterpret_cast<iconv_t>(-1))
+        iconv_close(cd);
 }
 
 void build(Table& t) {
@@ -79,7 +110,7 @@ void build(Table& t) {
         } else {
             uint32_t code = decode(cd, &byte, 1);
             t.map[b] = code ? static_cast<int>(code) : -1;
-            remember(t, code, static_cast<uint32_t>(b), 1);
+            remember(t, code);
         }
     }
     for (int lead = 0x80; lead < 0x100; ++lead) {
@@ -91,7 +122,7 @@ void build(Table& t) {
             uint32_t code = decode(cd, pair, 2);
             size_t k = static_cast<size_t>(lead << 8 | trail);
             t.two[k] = static_cast<uint16_t>(code);
-            remember(t, code, static_cast<uint32_t>(k), 2);
+            remember(t, code);
         }
     }
     if (t.euc) {
@@ -102,10 +133,11 @@ void build(Table& t) {
                 uint32_t code = decode(cd, triple, 3);
                 size_t k = static_cast<size_t>(a << 8 | b);
                 t.three[k] = static_cast<uint16_t>(code);
-                remember(t, code, 0x8F0000u | static_cast<uint32_t>(k), 3);
+                remember(t, code);
             }
     }
     iconv_close(cd);
+    encode_back(t);
     t.usable = true;
 }
 
@@ -139,8 +171,8 @@ uint32_t next_code(const unsigned char*& p, const unsigned char* end) {
 } // namespace
 
 Encoding encoding_of(const char* name) {
-    static const char* const shift_jis[] = {"Shift_JIS", "Shift-JIS", "SJIS", "x-sjis",
-                                            "MS_Kanji", "csShiftJIS", nullptr};
+    static const char* const shift_jis[] = {"Shift_JIS", "Shift-JIS",  "SJIS", "x-sjis",
+                                            "MS_Kanji",  "csShiftJIS", nullptr};
     static const char* const cp932[] = {"CP932", "Windows-31J", "MS932", "x-ms-cp932", nullptr};
     static const char* const euc_jp[] = {"EUC-JP", "EUCJP", "EUC_JP", "x-euc-jp", nullptr};
     static const char* const utf8[] = {"UTF-8", "UTF8", nullptr};
