@@ -25,6 +25,9 @@ namespace {
 
 // One name of a hash table: the chain of entries under it runs from `head`
 // through each entry's third word to `tail`, so appending never walks it.
+// A node whose head is null is a name kept from before the last clear, for
+// the next entry of that name (a parser's hash holds the same names record
+// after record).
 struct HashNode {
     char* key;
     void* head;
@@ -64,7 +67,8 @@ bool reserve(BrelrtText* t, size_t needed) {
 struct BrelrtHash {
     HashNode** buckets;
     size_t bucket_count;
-    size_t count;
+    size_t count; // names with entries
+    size_t nodes; // names with or without
     BrelrtHashDestructor destructor;
     const char* description;
 };
@@ -321,28 +325,45 @@ BrelrtHash* brelrt_hash_new(size_t buckets, BrelrtHashDestructor destructor, con
     return h;
 }
 
-void brelrt_hash_clear(BrelrtHash* hash) {
-    if (!hash)
-        return;
+namespace {
+
+// Names kept over a clear, at most: past this many a clear forgets them all.
+constexpr size_t kKeptNames = 1024;
+
+void clear(BrelrtHash* hash, bool keep_names) {
+    keep_names = keep_names && hash->nodes <= kKeptNames;
     for (size_t b = 0; b < hash->bucket_count; ++b) {
         HashNode* n = hash->buckets[b];
-        hash->buckets[b] = nullptr;
+        if (!keep_names)
+            hash->buckets[b] = nullptr;
         while (n) {
             HashNode* next = n->next;
             if (hash->destructor && n->head)
                 hash->destructor(n->head);
-            brelrt_free(n->key, HERE);
-            brelrt_free(n, HERE);
+            n->head = n->tail = nullptr;
+            if (!keep_names) {
+                brelrt_free(n->key, HERE);
+                brelrt_free(n, HERE);
+            }
             n = next;
         }
     }
     hash->count = 0;
+    if (!keep_names)
+        hash->nodes = 0;
+}
+
+} // namespace
+
+void brelrt_hash_clear(BrelrtHash* hash) {
+    if (hash)
+        clear(hash, true);
 }
 
 void brelrt_hash_free(BrelrtHash* hash, const char* path, int line) {
     if (!hash)
         return;
-    brelrt_hash_clear(hash);
+    clear(hash, false);
     brelrt_free(hash->buckets, path, line);
     brelrt_free(hash, path, line);
 }
@@ -363,6 +384,11 @@ int brelrt_hash_add(BrelrtHash* hash, const char* key, void* entry) {
         return 0;
     size_t h = hash_of(key);
     if (HashNode* n = find_node(hash, key, h)) {
+        if (!n->head) {
+            n->head = n->tail = entry;
+            ++hash->count;
+            return 1;
+        }
         if (entry == n->head || entry == n->tail)
             return 0;
         chain_link(n->tail) = entry;
@@ -383,7 +409,8 @@ int brelrt_hash_add(BrelrtHash* hash, const char* key, void* entry) {
     HashNode*& bucket = hash->buckets[h % hash->bucket_count];
     n->next = bucket;
     bucket = n;
-    if (++hash->count > 2 * hash->bucket_count)
+    ++hash->count;
+    if (++hash->nodes > 2 * hash->bucket_count)
         grow(hash);
     return 1;
 }
@@ -398,5 +425,6 @@ void brelrt_hash_each(const BrelrtHash* hash, void (*fn)(const char*, void*, voi
         return;
     for (size_t b = 0; b < hash->bucket_count; ++b)
         for (HashNode* n = hash->buckets[b]; n; n = n->next)
-            fn(n->key, n->head, context);
+            if (n->head)
+                fn(n->key, n->head, context);
 }
