@@ -27,8 +27,9 @@ std::vector<HandleType>& types() {
 }
 
 Handle* live_handle(BrelrtHandle handle) {
-    size_t size = 0;
-    if (!brelrt::tracked_block(handle, &size) || size < sizeof(Handle))
+    // Every tracked block has room for a Handle's mark.
+    static_assert(sizeof(uint32_t) <= 16);
+    if (!brelrt::tracked_block(handle))
         return nullptr;
     auto* h = static_cast<Handle*>(handle);
     return h->mark == kLive ? h : nullptr;

@@ -193,10 +193,14 @@ void complain(const char* what, void* ptr, const char* path, int line) {
 
 } // namespace
 
+// Every block has room for at least this many bytes, so that a check of a
+// live block may read its first word without knowing its size.
+constexpr size_t kMinimumBlock = 16;
+
 void* brelrt_alloc(size_t size, int zero, const char* path, int line, const char* description) {
     if (injected_failure() || size > SIZE_MAX - sizeof(Header))
         return nullptr;
-    size_t real = sizeof(Header) + size;
+    size_t real = sizeof(Header) + (size < kMinimumBlock ? kMinimumBlock : size);
     auto* h = static_cast<Header*>(zero ? std::calloc(1, real) : std::malloc(real));
     if (!h)
         return nullptr;
@@ -219,7 +223,8 @@ void* brelrt_realloc(void* ptr, size_t size, const char* path, int line) {
     }
     if (injected_failure() || size > SIZE_MAX - sizeof(Header) || !s.live.reserve())
         return nullptr;
-    auto* h = static_cast<Header*>(std::realloc(header_of(ptr), sizeof(Header) + size));
+    auto* h = static_cast<Header*>(std::realloc(
+        header_of(ptr), sizeof(Header) + (size < kMinimumBlock ? kMinimumBlock : size)));
     if (!h)
         return nullptr;
     h->size = size;
@@ -257,11 +262,8 @@ char* brelrt_strdup(const char* text, const char* path, int line, const char* de
     return p;
 }
 
-bool brelrt::tracked_block(const void* p, size_t* size) {
-    if (!p || !state().live.contains(p))
-        return false;
-    *size = header_of(const_cast<void*>(p))->size;
-    return true;
+bool brelrt::tracked_block(const void* p) {
+    return p && state().live.contains(p);
 }
 
 size_t brelrt_mem_outstanding(void) {
