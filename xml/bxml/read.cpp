@@ -23,8 +23,9 @@ namespace {
 // Numeric texts longer than this are cut before conversion.
 constexpr size_t kNumericTextMax = 100;
 
+// A byte below 128 that isspace accepts.
 bool is_blank(unsigned char c) {
-    return c < 128 && std::isspace(c);
+    return c == ' ' || (c >= '\t' && c <= '\r');
 }
 
 // An item's name with its occurrence numbers, "lines(1,2)", for the trace.
@@ -142,7 +143,7 @@ public:
                     : item.depth > BRELRT_MAX_DEPTH ? BRELRT_MAX_DEPTH
                                                     : item.depth;
         const int16_t* numbers = item.occurrence + 1;
-        if (trace_level() >= kTraceSignature) {
+        if (trace_on() && trace_level() >= kTraceSignature) {
             int32_t item_numbers[BRELRT_MAX_DEPTH];
             for (int k = 0; k < depth; ++k)
                 item_numbers[k] = numbers[k];
@@ -182,7 +183,8 @@ public:
 
     XmlElement* find_element(int index) {
         const LayoutItem& item = layout_->items[index];
-        trace_enter(kTraceFind, "find_element %d (%s)", index, item.name);
+        if (trace_on())
+            trace_enter(kTraceFind, "find_element %d (%s)", index, item.name);
         auto* head = static_cast<ElementHashEntry*>(brelrt_hash_find(parser_->elements, item.name));
         if (!head)
             return found(nullptr, "Leaving, no such element");
@@ -265,7 +267,8 @@ public:
     // Fills one field; its end offset, or 0 when nothing was filled.
     int read_xml_data(int index) {
         const LayoutItem& item = layout_->items[index];
-        trace_enter(kTraceField, "read_xml_data %d (%s)", index, item.name);
+        if (trace_on())
+            trace_enter(kTraceField, "read_xml_data %d (%s)", index, item.name);
         XmlElement* e = find_element(index);
         if (!e) {
             trace_leave(kTraceField, "Leaving, no data");
@@ -280,7 +283,8 @@ public:
         // field is blanked, never left with the previous record's bytes.
         const char* text = e->text ? brelrt_text_data(e->text) : "";
         size_t length = e->text ? brelrt_text_length(e->text) : 0;
-        trace_line(kTraceDump, "text: '%s'", text);
+        if (trace_on())
+            trace_line(kTraceDump, "text: '%s'", text);
         while (length && is_blank(static_cast<unsigned char>(*text))) {
             ++text;
             --length;
@@ -308,7 +312,8 @@ public:
             std::memcpy(field, text, n);
             std::memset(field + n, ' ', size - n);
         }
-        trace_leave(kTraceField, "Leaving");
+        if (trace_on())
+            trace_leave(kTraceField, "Leaving");
         return item.offset + item.field.size;
     }
 
@@ -372,12 +377,14 @@ private:
     }
 
     bool leave(bool result, const char* why) {
-        trace_leave(kTraceSignature, "%s", why);
+        if (trace_on())
+            trace_leave(kTraceSignature, "%s", why);
         return result;
     }
 
     XmlElement* found(ElementHashEntry* entry, const char* why) {
-        trace_leave(kTraceFind, "%s", why);
+        if (trace_on())
+            trace_leave(kTraceFind, "%s", why);
         return entry ? element_of(entry) : nullptr;
     }
 
@@ -436,11 +443,7 @@ int xml_sread(XmlFile* file, unsigned char* record) {
         largest = reader.fill(first ? xml_element_record(first->data) : nullptr);
     }
     // Only the root stays between records.
-    if (p->elements)
-        brelrt_hash_clear(p->elements);
-    if (root && root->children && root->children->first)
-        xml_free_element(root->children->first->data);
-    p->current = p->root;
+    xml_parser_drop_record(p);
     trace_leave(kTraceFile, "Leaving, %d\n", largest + 1);
     return largest + 1;
 }

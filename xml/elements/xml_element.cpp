@@ -33,8 +33,12 @@ namespace {
 
 int g_element_type = 0;
 
+// Elements and hash entries a pool keeps, at most.
+constexpr size_t kPoolMax = 4096;
+
+// A byte below 128 that isspace accepts.
 bool is_blank(unsigned char byte) {
-    return byte < 128 && std::isspace(byte);
+    return byte == ' ' || (byte >= '\t' && byte <= '\r');
 }
 
 const char* name_of(const XmlElement* e) {
@@ -209,6 +213,7 @@ void element_destructor(void* record) {
     brelrt_free(e->child_names, HERE);
     brelrt_text_free(e->name, HERE);
     brelrt_text_free(e->text, HERE);
+    brelrt_text_free(e->spare_text, HERE);
     brelrt_text_free(e->comments, HERE);
     free_attributes(e->attributes);
 }
@@ -272,18 +277,28 @@ void append_number(XmlElement* e, int position, int32_t n) {
 
 namespace bxml {
 
-XmlElement* create_element(const char* name, size_t length, XmlElement* parent,
-                           XmlElement* before) {
+XmlElement* create_element(const char* name, size_t length, XmlElement* parent, XmlElement* before,
+                           ElementPool* pool) {
     int type = xml_element_type();
     if (!type || !name || (before && (before->up != parent || !parent)))
         return nullptr;
-    BrelrtHandle handle = brelrt_handle_new(type, HERE, "XML element info");
-    if (!handle)
-        return nullptr;
-    auto* e = static_cast<XmlElement*>(brelrt_handle_record(handle, type));
-    e->self = handle;
+    XmlElement* e = pool ? pool->first : nullptr;
+    BrelrtHandle handle = nullptr;
+    if (e) {
+        pool->first = e->next_spare;
+        --pool->count;
+        e->next_spare = nullptr;
+        handle = e->self;
+        brelrt_text_truncate(e->name, 0);
+    } else {
+        handle = brelrt_handle_new(type, HERE, "XML element info");
+        if (!handle)
+            return nullptr;
+        e = static_cast<XmlElement*>(brelrt_handle_record(handle, type));
+        e->self = handle;
+        e->name = brelrt_text_new(HERE, "XML element name");
+    }
     e->last_position = -1;
-    e->name = brelrt_text_new(HERE, "XML element name");
     if (!e->name || !brelrt_text_append(e->name, name, length)) {
         brelrt_handle_free(handle, HERE);
         return nullptr;
@@ -349,7 +364,8 @@ bool append_text(XmlElement* e, const char* data, size_t length) {
         }
         if (!length)
             return true;
-        e->text = brelrt_text_new(HERE, "XML Character data");
+        e->text = e->spare_text ? e->spare_text : brelrt_text_new(HERE, "XML Character data");
+        e->spare_text = nullptr;
         if (!e->text)
             return false;
         if (!brelrt_text_append(e->text, data, length)) {
@@ -394,6 +410,115 @@ bool add_attribute(XmlElement* e, const char* name, const char* value, size_t va
         return false;
     }
     return true;
+}
+
+namespace {
+
+// What `e` holds goes, its storage stays: an element as new, out of any tree.
+void empty(XmlElement* e) {
+    if (e->hash_entry) {
+        e->hash_entry->element = nullptr;
+        e->hash_entry = nullptr;
+    }
+    e->parent = nullptr;
+    e->up = nullptr;
+    e->node = nullptr;
+    if (e->text) {
+        brelrt_text_truncate(e->text, 0);
+        brelrt_text_free(e->spare_text, HERE);
+        e->spare_text = e->text;
+        e->text = nullptr;
+    }
+    brelrt_text_free(e->comments, HERE);
+    e->comments = nullptr;
+    free_attributes(e->attributes);
+    e->attributes = nullptr;
+    if (XmlChildNames* t = e->child_names) {
+        std::memset(t->slots(), 0, t->capacity * sizeof(ChildName));
+        t->used = 0;
+    }
+}
+
+void give_back(XmlElement* e, ElementPool* pool) {
+    if (pool->count >= kPoolMax) {
+        brelrt_handle_free(e->self, HERE);
+        return;
+    }
+    empty(e);
+    e->next_spare = pool->first;
+    pool->first = e;
+    ++pool->count;
+}
+
+} // namespace
+
+void recycle_element(XmlElement* top, ElementPool* pool) {
+    if (top->up && top->node) {
+        forget_name(top->up, top);
+        brelrt_list_remove(top->up->children, top->node);
+        top->node = nullptr;
+        top->up = nullptr;
+        top->parent = nullptr;
+    }
+    // Leaves first, without recursion, as free_descendants does.
+    XmlElement* current = top;
+    for (;;) {
+        if (current->children && current->children->first) {
+            BrelrtListNode* first = current->children->first;
+            XmlElement* child = xml_element_record(first->data);
+            if (!child) {
+                brelrt_list_remove(current->children, first);
+                continue;
+            }
+            current = child;
+            continue;
+        }
+        if (current == top)
+            break;
+        XmlElement* parent = current->up;
+        brelrt_list_remove(parent->children, current->node);
+        current->node = nullptr;
+        current->up = nullptr;
+        current->parent = nullptr;
+        give_back(current, pool);
+        current = parent;
+    }
+    give_back(top, pool);
+}
+
+void free_pool(ElementPool* pool) {
+    while (XmlElement* e = pool->first) {
+        pool->first = e->next_spare;
+        brelrt_handle_free(e->self, HERE);
+    }
+    pool->count = 0;
+    while (ElementHashEntry* entry = pool->entries) {
+        pool->entries = entry->next;
+        brelrt_free(entry, HERE);
+    }
+    pool->entry_count = 0;
+}
+
+ElementHashEntry* new_hash_entry(ElementPool* pool, size_t length) {
+    ElementHashEntry* entry = pool ? pool->entries : nullptr;
+    if (entry && entry->capacity >= length) {
+        pool->entries = entry->next;
+        --pool->entry_count;
+    } else {
+        // Names of records are short: most fit the room of the first one.
+        size_t capacity = length < 31 ? 31 : length;
+        entry = static_cast<ElementHashEntry*>(
+            brelrt_alloc(sizeof(ElementHashEntry) + capacity + 1, 0, HERE, "Element hash"));
+        if (!entry)
+            return nullptr;
+        entry->capacity = capacity;
+    }
+    entry->name = reinterpret_cast<char*>(entry + 1);
+    entry->element = nullptr;
+    entry->next = nullptr;
+    entry->flags = 0;
+    entry->pool = pool;
+    return entry;
 }
 
 size_t trimmed_length(const char* data, size_t length, Blanks blanks) {
@@ -509,8 +634,17 @@ void xml_element_hash_destructor(void* head) {
         if (XmlElement* e = xml_element_record(entry->element))
             if (e->hash_entry == entry)
                 e->hash_entry = nullptr;
-        brelrt_free(entry->name, HERE);
-        brelrt_free(entry, HERE);
+        ElementPool* pool = entry->pool;
+        if (pool && pool->entry_count < kPoolMax) {
+            entry->next = pool->entries;
+            pool->entries = entry;
+            ++pool->entry_count;
+        } else {
+            // A parser's entries carry their name in their own block.
+            if (entry->name != reinterpret_cast<char*>(entry + 1))
+                brelrt_free(entry->name, HERE);
+            brelrt_free(entry, HERE);
+        }
         entry = next;
     }
 }

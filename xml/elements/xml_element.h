@@ -37,6 +37,11 @@ typedef struct ElementHashEntry {
     BrelrtHandle element;          /* null once the element was freed */
     struct ElementHashEntry* next; /* next entry of the same name */
     uintptr_t flags;               /* BXML_HASH_CONSUMED */
+    /* A parser's own entries carry their name behind them, room for
+       `capacity` bytes, and go back to the parser's pool when the hash is
+       cleared. */
+    struct ElementPool* pool;
+    size_t capacity;
 } ElementHashEntry;
 
 #define BXML_HASH_CONSUMED 0x1 /* taken by a record read */
@@ -60,7 +65,18 @@ typedef struct XmlElement {
     BrelrtHandle self;                /* this element's own handle */
     struct XmlElement* up;            /* the parent's record, null at the top */
     XmlChildNames* child_names;       /* null until the first child */
+    BrelrtText* spare_text;           /* an emptied text kept for the next one */
+    struct XmlElement* next_spare;    /* the next element of an ElementPool */
 } XmlElement;
+
+/* Elements a parser gave back after a record, kept with their storage for
+ * the next record's elements. */
+typedef struct ElementPool {
+    XmlElement* first;
+    size_t count;
+    ElementHashEntry* entries; /* chained through `next` */
+    size_t entry_count;
+} ElementPool;
 
 /* The element handle type (registered on first use); 0 when it cannot be. */
 BXML_EXPORT int xml_element_type(void);
@@ -109,7 +125,18 @@ namespace bxml {
 
 /* The same operations on records, for the callbacks and the reader, which
  * already hold the records and need no handle check. */
-XmlElement* create_element(const char* name, size_t length, XmlElement* parent, XmlElement* before);
+XmlElement* create_element(const char* name, size_t length, XmlElement* parent, XmlElement* before,
+                           ElementPool* pool = nullptr);
+
+/* Takes `e` with its subtree out of the tree into `pool` (the elements stay
+ * live handles, their storage kept); past the pool's size they are freed. */
+void recycle_element(XmlElement* e, ElementPool* pool);
+/* Frees every element and entry of the pool. */
+void free_pool(ElementPool* pool);
+
+/* A hash entry with room for a name of `length` bytes (its `name` points
+ * there), taken from the pool when it has one; null when out of memory. */
+ElementHashEntry* new_hash_entry(ElementPool* pool, size_t length);
 bool append_text(XmlElement* e, const char* data, size_t length);
 bool append_comments(XmlElement* e, const char* data, size_t length);
 bool add_attribute(XmlElement* e, const char* name, const char* value, size_t value_length);

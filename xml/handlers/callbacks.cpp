@@ -92,25 +92,17 @@ void normalise(char* name, uint32_t flags) {
 
 // ---- tags
 
-// Adds the element's hash entry; false when out of memory (`name` is then
-// freed, the element keeps no entry).
-bool add_to_hash(XmlParser* p, XmlElement* e, char* name) {
-    auto* entry = static_cast<ElementHashEntry*>(
-        brelrt_alloc(sizeof(ElementHashEntry), 1, HERE, "Element hash"));
-    if (!entry) {
-        brelrt_free(name, HERE);
-        return false;
-    }
-    entry->name = name;
+// Adds the element's hash entry; false when out of memory (the entry is
+// then freed, the element keeps none).
+bool add_to_hash(XmlParser* p, XmlElement* e, ElementHashEntry* entry) {
     entry->element = e->self;
     if (trace_on()) {
-        if (brelrt_hash_find(p->elements, name))
-            trace_line(kTraceTag, "Adding element %s to an existing hash", name);
+        if (brelrt_hash_find(p->elements, entry->name))
+            trace_line(kTraceTag, "Adding element %s to an existing hash", entry->name);
         else
-            trace_line(kTraceTag, "Adding element %s to the hash", name);
+            trace_line(kTraceTag, "Adding element %s to the hash", entry->name);
     }
-    if (!brelrt_hash_add(p->elements, name, entry)) {
-        brelrt_free(name, HERE);
+    if (!brelrt_hash_add(p->elements, entry->name, entry)) {
         brelrt_free(entry, HERE);
         return false;
     }
@@ -118,10 +110,43 @@ bool add_to_hash(XmlParser* p, XmlElement* e, char* name) {
     return true;
 }
 
-void no_memory_for_element(XmlParser* p, char* copy) {
-    brelrt_free(copy, HERE);
+void no_memory_for_element(XmlParser* p) {
     stop_out_of_memory(p);
     trace_leave(kTraceTag, "Leaving, no memory for element info");
+}
+
+// The element's name as it is kept: in the document's encoding for the
+// reader, normalised by the case mode. It is written into the hash entry
+// when there is a hash, else into `small` or a block of its own; null when
+// out of memory.
+char* element_name(XmlParser* p, const char* name, ElementHashEntry** entry, char* small,
+                   size_t small_size, size_t* length) {
+    BrelrtText* converted = nullptr;
+    size_t n = std::strlen(name);
+    if (converts(p) && has_high_bytes(name, n)) {
+        // Names as the layout spells them: in the document's encoding.
+        converted = in_document_encoding(p, name, n, "XML element name");
+        if (!converted)
+            return nullptr;
+        name = brelrt_text_data(converted);
+        n = brelrt_text_length(converted);
+    }
+    char* out = nullptr;
+    if (p->elements) {
+        *entry = new_hash_entry(&p->pool, n);
+        out = *entry ? (*entry)->name : nullptr;
+    } else {
+        out = n < small_size ? small
+                             : static_cast<char*>(brelrt_alloc(n + 1, 0, HERE, "XML element name"));
+    }
+    if (out) {
+        std::memcpy(out, name, n);
+        out[n] = '\0';
+        normalise(out, p->flags);
+    }
+    brelrt_text_free(converted, HERE);
+    *length = n;
+    return out;
 }
 
 void XMLCALL start_element(void* arg, const XML_Char* name, const XML_Char** attributes) {
@@ -138,27 +163,22 @@ void XMLCALL start_element(void* arg, const XML_Char* name, const XML_Char** att
         trace_leave(kTraceTag, "Leaving, nested too deeply");
         return;
     }
-    char* copy = nullptr;
-    if (converts(p) && has_high_bytes(name, std::strlen(name))) {
-        // Names as the layout spells them: in the document's encoding.
-        if (BrelrtText* converted =
-                in_document_encoding(p, name, std::strlen(name), "XML element name")) {
-            copy = brelrt_strdup(brelrt_text_data(converted), HERE, "XML element name");
-            brelrt_text_free(converted, HERE);
-        }
-    } else {
-        copy = brelrt_strdup(name, HERE, "XML element name");
-    }
-    if (!copy) {
-        no_memory_for_element(p, nullptr);
+    char small[256];
+    ElementHashEntry* entry = nullptr;
+    size_t length = 0;
+    char* normalised = element_name(p, name, &entry, small, sizeof small, &length);
+    if (!normalised) {
+        no_memory_for_element(p);
         return;
     }
-    normalise(copy, p->flags);
     ++p->depth;
-    XmlElement* parent = xml_element_record(p->current);
-    XmlElement* e = create_element(copy, std::strlen(copy), parent, nullptr);
+    XmlElement* e =
+        create_element(normalised, length, xml_element_record(p->current), nullptr, &p->pool);
+    if (!entry && normalised != small)
+        brelrt_free(normalised, HERE);
     if (!e) {
-        no_memory_for_element(p, copy);
+        brelrt_free(entry, HERE);
+        no_memory_for_element(p);
         return;
     }
     // Part of the tree from here on, so it is freed with it whatever follows.
@@ -166,32 +186,29 @@ void XMLCALL start_element(void* arg, const XML_Char* name, const XML_Char** att
         p->root = e->self;
     p->current = e->self;
 
-    for (const XML_Char** a = attributes; a && a[0]; a += 2) {
+    bool ok = true;
+    for (const XML_Char** a = attributes; ok && a && a[0]; a += 2) {
         const char* value = a[1] ? a[1] : "";
-        if (!add_attribute(e, a[0], value, std::strlen(value))) {
-            no_memory_for_element(p, copy);
-            return;
-        }
+        ok = add_attribute(e, a[0], value, std::strlen(value));
     }
-    if (!attach_pending_comments(p, e)) {
-        no_memory_for_element(p, copy);
+    if (!ok || !attach_pending_comments(p, e)) {
+        brelrt_free(entry, HERE);
+        no_memory_for_element(p);
         return;
     }
-    if (p->elements) {
-        if (!add_to_hash(p, e, copy)) {
-            stop_out_of_memory(p);
-            trace_leave(kTraceTag, "Leaving, no memory for hash");
-            return;
-        }
-    } else {
-        brelrt_free(copy, HERE);
+    if (entry && !add_to_hash(p, e, entry)) {
+        stop_out_of_memory(p);
+        trace_leave(kTraceTag, "Leaving, no memory for hash");
+        return;
     }
-    trace_leave(kTraceTag, "Leaving");
+    if (trace_on())
+        trace_leave(kTraceTag, "Leaving");
 }
 
 void XMLCALL end_element(void* arg, const XML_Char* name) {
     XmlParser* p = parser_of(arg);
-    trace_enter(kTraceTag, "end_element: '%s'", name);
+    if (trace_on())
+        trace_enter(kTraceTag, "end_element: '%s'", name);
     if (p->depth == 0) {
         trace_leave(kTraceTag, "Leaving, element depth == 0");
         return;
@@ -206,28 +223,36 @@ void XMLCALL end_element(void* arg, const XML_Char* name) {
             trace_leave(kTraceTag, "Leaving, text refused");
             return;
         }
-        if (e->text && trace_level() >= kTraceDump)
+        if (e->text && trace_on() && trace_level() >= kTraceDump)
             trace_line(kTraceDump, "text: '%s'", brelrt_text_data(e->text));
         p->current = e->parent;
     }
     --p->depth;
-    trace_leave(kTraceTag, "Leaving");
+    // A record (or the root element) is complete: the reader takes it now.
+    if (p->records && p->depth <= 1)
+        XML_StopParser(p->expat, XML_TRUE);
+    if (trace_on())
+        trace_leave(kTraceTag, "Leaving");
 }
 
 // ---- character data, comments, processing instructions
 
 void XMLCALL character_data(void* arg, const XML_Char* data, int length) {
     XmlParser* p = parser_of(arg);
-    trace_enter(kTraceData, "char data of length %d", length);
-    if (trace_level() > 8)
-        trace_hex(data, static_cast<size_t>(length));
+    bool tracing = trace_on();
+    if (tracing) {
+        trace_enter(kTraceData, "char data of length %d", length);
+        if (trace_level() > 8)
+            trace_hex(data, static_cast<size_t>(length));
+    }
     XmlElement* e = length > 0 ? xml_element_record(p->current) : nullptr;
     if (e && !append_text(e, data, static_cast<size_t>(length))) {
         stop_out_of_memory(p);
         trace_leave(kTraceData, "Leaving, out of memory");
         return;
     }
-    trace_leave(kTraceData, "Leaving");
+    if (tracing)
+        trace_leave(kTraceData, "Leaving");
 }
 
 void XMLCALL comment(void* arg, const XML_Char* data) {

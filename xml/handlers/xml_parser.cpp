@@ -32,22 +32,44 @@ void models_destructor(void* head) {
     }
 }
 
+// Reads up to `max` bytes of the stream (or of the text in memory) into
+// `into`; returns how many.
+size_t read_chunk(XmlParser* p, FILE* stream, char* into, size_t max) {
+    if (stream)
+        return brelrt_fread(stream, into, max);
+    if (!p->input || p->input_position >= p->input_length)
+        return 0;
+    size_t n = p->input_length - p->input_position;
+    if (n > max)
+        n = max;
+    std::memcpy(into, p->input + p->input_position, n);
+    p->input_position += n;
+    return n;
+}
+
 // Reads the next chunk of at most 32000 bytes into the buffer; returns its size.
 size_t refill(XmlParser* p, FILE* stream) {
-    size_t n = 0;
-    if (stream) {
-        n = brelrt_fread(stream, p->buffer, BXML_PARSE_READ_SIZE);
-    } else if (p->input && p->input_position < p->input_length) {
-        n = p->input_length - p->input_position;
-        if (n > BXML_PARSE_READ_SIZE)
-            n = BXML_PARSE_READ_SIZE;
-        std::memcpy(p->buffer, p->input + p->input_position, n);
-        p->input_position += n;
-    }
+    size_t n = read_chunk(p, stream, p->buffer, BXML_PARSE_READ_SIZE);
     p->buffer[n] = '\0';
     p->next = 0;
     p->end = n;
     return n;
+}
+
+// Counts the bytes of a chunk about to be handed over whole since the last
+// ">"; true when they pass BXML_RUN_MAX (expat would go over the unfinished
+// token again with every chunk).
+bool run_too_long(XmlParser* p, const char* data, size_t length) {
+    const char* first = static_cast<const char*>(std::memchr(data, '>', length));
+    if (p->run + (first ? static_cast<size_t>(first - data) : length) > BXML_RUN_MAX)
+        return true;
+    if (first) {
+        const char* last = static_cast<const char*>(memrchr(data, '>', length));
+        p->run = length - static_cast<size_t>(last - data) - 1;
+    } else {
+        p->run += length;
+    }
+    return false;
 }
 
 void set_parse_error(XML_Error code, const char* message) {
@@ -238,18 +260,10 @@ int xml_parse_to_end(XmlParser* p, FILE* stream) {
         if (p->next < p->end) {
             const char* start = p->buffer + p->next;
             size_t length = p->end - p->next;
-            const char* first = static_cast<const char*>(std::memchr(start, '>', length));
-            size_t before = first ? static_cast<size_t>(first - start) : length;
-            if (p->run + before > BXML_RUN_MAX)
+            if (run_too_long(p, start, length))
                 return refuse(p, kLongRun);
             if (XML_Parse(p->expat, start, static_cast<int>(length), XML_FALSE) == XML_STATUS_ERROR)
                 return report_failure(p);
-            if (first) {
-                const char* last = static_cast<const char*>(memrchr(start, '>', length));
-                p->run = length - static_cast<size_t>(last - start) - 1;
-            } else {
-                p->run += length;
-            }
             p->next = p->end;
         }
         if (!refill(p, stream))
@@ -275,19 +289,77 @@ int xml_parser_document_texts(XmlParser* p) {
     return ok;
 }
 
+// Records are parsed from whole chunks read straight into expat's own
+// buffer; the end tag of a record (or of the root) suspends expat, and the
+// next record resumes it where it stopped. The records come out as one
+// step at a time would give them, without a call of expat per tag.
 int xml_parse_record(XmlParser* p, FILE* stream) {
-    int result = 0;
-    while (result == 0 && p->depth == 1)
-        result = xml_parse_to_next(p, stream);
-    if (result)
-        return result;
+    if (!p || !p->expat)
+        return nothing_to_parse();
+    trace_enter(kTraceParse, "Parsing to the end of the next record");
+    if (still_stopped(p))
+        return p->stopped;
+    XML_ParsingStatus state;
+    XML_GetParsingStatus(p->expat, &state);
+    bool suspended = state.parsing == XML_SUSPENDED;
+    if (p->ended && !suspended)
+        return finish(p);
     if (p->depth == 0) {
         set_file_error(kEndOfFile);
+        trace_leave(kTraceParse, "Leaving, EOF");
         return kEndOfFile;
     }
-    while (result == 0 && p->depth > 1)
-        result = xml_parse_to_next(p, stream);
-    return result;
+    p->records = 1;
+    XML_Status status = XML_STATUS_OK;
+    if (suspended) {
+        status = XML_ResumeParser(p->expat);
+    } else if (p->next < p->end) {
+        // What the steps left in the parser's buffer goes over once.
+        const char* start = p->buffer + p->next;
+        size_t length = p->end - p->next;
+        p->next = p->end;
+        if (run_too_long(p, start, length))
+            return refuse(p, kLongRun);
+        status = XML_Parse(p->expat, start, static_cast<int>(length), XML_FALSE);
+    }
+    while (status == XML_STATUS_OK && !p->ended) {
+        void* into = XML_GetBuffer(p->expat, BXML_PARSE_READ_SIZE);
+        if (!into) {
+            p->stopped = kOutOfMemory;
+            return report_stopped(p);
+        }
+        size_t n = read_chunk(p, stream, static_cast<char*>(into), BXML_PARSE_READ_SIZE);
+        if (n && run_too_long(p, static_cast<char*>(into), n))
+            return refuse(p, kLongRun);
+        if (n == 0)
+            p->ended = kEndOfFile;
+        status = XML_ParseBuffer(p->expat, static_cast<int>(n), n == 0);
+    }
+    if (status == XML_STATUS_ERROR) {
+        int result = report_failure(p);
+        if (p->ended)
+            p->ended = result == kParseError ? kParseError : kEndOfFile;
+        return result;
+    }
+    if (p->depth == 0 || status != XML_STATUS_SUSPENDED) {
+        set_file_error(kEndOfFile);
+        trace_leave(kTraceParse, "Leaving, EOF");
+        return kEndOfFile;
+    }
+    trace_leave(kTraceParse, "Leaving, record complete");
+    return kNoError;
+}
+
+void xml_parser_drop_record(XmlParser* p) {
+    if (!p)
+        return;
+    if (p->elements)
+        brelrt_hash_clear(p->elements);
+    XmlElement* root = xml_element_record(p->root);
+    if (root && root->children && root->children->first)
+        if (XmlElement* record = xml_element_record(root->children->first->data))
+            recycle_element(record, &p->pool);
+    p->current = p->root;
 }
 
 void xml_free_parser(XmlParser* p) {
@@ -303,6 +375,8 @@ void xml_free_parser(XmlParser* p) {
     brelrt_free(p->doctype_name, HERE);
     if (p->root)
         xml_free_element(p->root);
+    // Last: clearing the hash gave its entries back to the pool.
+    free_pool(&p->pool);
     brelrt_text_free(p->top_comments, HERE);
     brelrt_text_free(p->pending_comments, HERE);
     if (auto* encoder = static_cast<TextEncoder*>(p->encoder)) {

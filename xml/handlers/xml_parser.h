@@ -108,6 +108,11 @@ typedef struct XmlParser {
     char encoding[40];
     /* The conversion of document_texts (a bxml::TextEncoder), null before. */
     void* encoder;
+    /* Set once records are parsed from whole chunks: the end of a record
+       (or of the root element) suspends expat. */
+    uint8_t records;
+    /* Elements of records already read, for the next records. */
+    ElementPool pool;
     /* How the data ended once the final call was made: 8, or 19 for a
        document cut off after its root element started; 0 before. */
     int16_t ended;
@@ -142,6 +147,10 @@ BXML_EXPORT int xml_parser_document_texts(XmlParser* parser);
  * error of the step (14, or 19, which includes a document cut off after its
  * last complete record). */
 BXML_EXPORT int xml_parse_record(XmlParser* parser, FILE* stream);
+
+/* The record just read (the root's first child) with its subtree goes,
+ * its hash entries first: only the root stays, and is current again. */
+BXML_EXPORT void xml_parser_drop_record(XmlParser* parser);
 
 /* Frees the parser with its buffer, hash, declaration table, document type
  * name, comments and the whole tree from its root. Null is ignored. */
