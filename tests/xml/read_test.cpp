@@ -217,6 +217,9 @@ TEST_F(ReadTest, RecordsInEveryEncodingComeBackInTheirOwnBytes) {
 TEST_F(ReadTest, BrokenDocumentsEndWithNineteenAfterEveryCompleteRecord) {
     copybook("orders", kOrdersCopybook);
     const std::string one = " <ord_rec><ord_no>A0001</ord_no></ord_rec>\n";
+    std::string deep;
+    for (int k = 0; k < 2000; ++k)
+        deep += "<d>";
     const struct {
         std::string doc;
         size_t records;
@@ -229,6 +232,9 @@ TEST_F(ReadTest, BrokenDocumentsEndWithNineteenAfterEveryCompleteRecord) {
          19},                                         // not UTF-8
         {"<orders>" + one + "</orders><junk>", 1, 8}, // after the root: never read
         {"<orders/>", 0, 8},
+        // past the limits, inside a record
+        {"<orders>" + one + "<ord_rec>" + deep + "</ord_rec></orders>", 1, 19},
+        {"<orders>" + one + "<ord_rec a=\"" + std::string(2 << 20, 'x') + "\"/></orders>", 1, 19},
     };
     for (const auto& c : cases) {
         write_file(path("orders.xml"), c.doc);
