@@ -11,6 +11,16 @@
  * name as well and, since ELF has no ordinals, through bxml32_ordinals[],
  * indexed by ordinal (null where an ordinal has no function).
  *
+ * Besides these, the element tree's and the parser's own routines
+ * (elements/xml_element.h, handlers/xml_parser.h) are exported for the
+ * library's tests, fuzz target and benchmarks; they are no part of what a
+ * runtime calls.
+ *
+ * Buffers the caller provides: slot 17's name field of
+ * BXML_IDENTIFY_NAME_SIZE bytes, text buffer of BXML_IDENTIFY_BUFFER_SIZE
+ * and version field of BXML_IDENTIFY_VERSION_SIZE; slot 47's record area of
+ * the layout's record size (RecordLayout.record_size).
+ *
  * Plain C ABI. Nothing here throws. One thread at a time.
  */
 #ifndef BXML32_H
