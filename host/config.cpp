@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <string_view>
 #include <strings.h>
 #include <sys/stat.h>
@@ -36,12 +37,13 @@ struct ConfigState {
     FileCache file;
 };
 
+// Never destroyed; made again on the next use when a shortage stops it.
 ConfigState& state() {
     static ConfigState* s = [] {
-        auto* c = new ConfigState;
+        auto c = std::make_unique<ConfigState>();
         for (const auto& e : host_variables)
             c->entries[e.name] = e;
-        return c;
+        return c.release();
     }();
     return *s;
 }

@@ -955,10 +955,10 @@ void set_error(const std::string& text) {
     brelrt::report(text);
 }
 
-// No layout of that name: the caller decides whether that is a problem.
+// No layout of that name: the caller decides whether that is a problem, and
+// traces it.
 void set_missing(const std::string& text) {
     g_last_error = text;
-    brelrt_trace(0, 1, text.c_str());
 }
 
 // The elementary item a WHEN tests: by name, within the record of the item

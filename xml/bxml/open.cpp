@@ -62,9 +62,13 @@ RecordLayout* find_layout(const char* name) {
         char* shorter = brelrt_strdup(name, HERE, "temp .xml filename");
         if (shorter) {
             shorter[std::strlen(shorter) - 4] = '\0';
-            brelrt_layout_name(shorter, layout_name, sizeof layout_name);
+            char second[sizeof layout_name];
+            brelrt_layout_name(shorter, second, sizeof second);
             brelrt_free(shorter, HERE);
-            layout = parse(layout_name, 14, 30);
+            // The host's layout name drops the extension already: the same
+            // name is not looked up twice.
+            if (std::strcmp(second, layout_name) != 0)
+                layout = parse(second, 14, 30);
         }
     }
     return layout;
@@ -364,7 +368,8 @@ XmlFile* xml_sopen(const char* name, int mode, int a3, int a4, int a5, int a6, c
     RecordLayout* layout = find_layout(name);
     if (!layout) {
         set_file_error(file_error() == kOutOfMemory ? kOutOfMemory : kCannotOpen);
-        trace_leave(kTraceFile, "Leaving, failed to parse XFD file: %s", brelrt_xfd_last_error());
+        trace_line(kTraceFile, "%s", brelrt_xfd_last_error());
+        trace_leave(kTraceFile, "Leaving, failed to parse XFD file");
         return nullptr;
     }
     if (layout->field_count < 1 || layout->item_count < layout->field_count) {
@@ -397,10 +402,11 @@ XmlFile* xml_sopen(const char* name, int mode, int a3, int a4, int a5, int a6, c
         int error = errno;
         text_check_close(check);
         set_file_error(file_error() == kOutOfMemory ? kOutOfMemory : kCannotOpen);
-        trace_leave(kTraceFile,
-                    output ? "Leaving, open output failed: %d (%s)\n"
-                           : "Leaving, open input failed: %d (%s)\n",
-                    error, std::strerror(error));
+        trace_line(kTraceFile, "cannot open '%s': %s", name, std::strerror(error));
+        if (output)
+            trace_leave(kTraceFile, "Leaving, open output failed: %d\n", error);
+        else
+            trace_leave(kTraceFile, "Leaving, open input failed: %d\n", error);
         release(nullptr, layout, nullptr, local_copy);
         return nullptr;
     }
