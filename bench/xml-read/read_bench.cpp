@@ -113,11 +113,7 @@ double steps_seconds(const std::string& file) {
         result = xml_parse_to_next(p, in);
     while (result == 0) {
         result = xml_parse_record(p, in);
-        brelrt_hash_clear(p->elements);
-        XmlElement* root = xml_element_record(p->root);
-        if (root && root->children && root->children->first)
-            xml_free_element(root->children->first->data);
-        p->current = p->root;
+        xml_parser_drop_record(p);
     }
     xml_free_parser(p);
     std::fclose(in);
