@@ -49,22 +49,14 @@ double expat_seconds(const std::string& file) {
     return seconds_since(t0);
 }
 
-// Peak resident memory in kB since the last reset_peak().
-long peak_kb() {
+// A figure in kB of /proc/self/status: "VmHWM:" the peak resident memory
+// since the last reset_peak(), "VmRSS:" the resident memory now.
+long status_kb(const char* key) {
     std::ifstream status("/proc/self/status");
     std::string line;
     while (std::getline(status, line))
-        if (line.rfind("VmHWM:", 0) == 0)
-            return std::atol(line.c_str() + 6);
-    return -1;
-}
-
-long resident_kb() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("VmRSS:", 0) == 0)
-            return std::atol(line.c_str() + 6);
+        if (line.rfind(key, 0) == 0)
+            return std::atol(line.c_str() + std::strlen(key));
     return -1;
 }
 
@@ -206,10 +198,10 @@ int main(int argc, char** argv) {
 
     // Expat first and last, so that the file is in the page cache for both.
     double expat1 = expat_seconds(file);
-    long before_kb = resident_kb();
+    long before_kb = status_kb("VmRSS:");
     reset_peak();
     Read r = read_file(file, size);
-    long peak = peak_kb();
+    long peak = status_kb("VmHWM:");
     double steps = steps_seconds(file);
     double expat2 = expat_seconds(file);
     double expat = std::min(expat1, expat2);

@@ -2,19 +2,14 @@
 // table as the runtime calls it.
 #include "xml_helpers.h"
 
-#include "host_fixture.h" // TempDir, read_file, write_file
+#include "host_fixture.h" // TempDir, read_file, write_file, OneShotServer
 #include "parsexml/parser_handle.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
 #include <string>
-#include <thread>
 
 using namespace xmltest;
 
@@ -239,48 +234,9 @@ TEST_F(ApiTest, WriteAndTraceElementFormats) {
     api.free_parser(h);
 }
 
-// Serves one connection with a fixed response.
-class OneShotServer {
-public:
-    explicit OneShotServer(std::string response) : response_(std::move(response)) {
-        fd_ = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-        listen(fd_, 1);
-        socklen_t len = sizeof addr;
-        getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len);
-        port_ = ntohs(addr.sin_port);
-        thread_ = std::thread([this] {
-            pollfd p{fd_, POLLIN, 0};
-            if (poll(&p, 1, 5000) <= 0)
-                return;
-            int c = accept(fd_, nullptr, nullptr);
-            char buffer[4096];
-            std::string request;
-            while (request.find("\r\n\r\n") == std::string::npos) {
-                ssize_t n = recv(c, buffer, sizeof buffer, 0);
-                if (n <= 0)
-                    break;
-                request.append(buffer, static_cast<size_t>(n));
-            }
-            send(c, response_.data(), response_.size(), MSG_NOSIGNAL);
-            close(c);
-        });
-    }
-    ~OneShotServer() {
-        thread_.join();
-        close(fd_);
-    }
-    std::string url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/d.xml"; }
-
-private:
-    std::string response_;
-    int fd_ = -1;
-    int port_ = 0;
-    std::thread thread_;
-};
+std::string url(const OneShotServer& server) {
+    return "http://127.0.0.1:" + std::to_string(server.port()) + "/d.xml";
+}
 
 TEST_F(ApiTest, OpensFilesStandardInputAndUrls) {
     TempDir dir;
@@ -315,7 +271,7 @@ TEST_F(ApiTest, OpensFilesStandardInputAndUrls) {
     {
         OneShotServer server("HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(doc.size()) +
                              "\r\n\r\n" + doc);
-        h = api.open(server.url().c_str(), kRecords, 0);
+        h = api.open(url(server).c_str(), kRecords, 0);
     }
     ASSERT_NE(h, nullptr);
     std::string copy = static_cast<ParserHandle*>(brelrt_handle_record(h, 0))->source;
@@ -325,7 +281,7 @@ TEST_F(ApiTest, OpensFilesStandardInputAndUrls) {
     EXPECT_FALSE(std::filesystem::exists(copy));
     {
         OneShotServer server("HTTP/1.0 404 Not Found\r\n\r\n");
-        EXPECT_EQ(api.open(server.url().c_str(), kRecords, 0), nullptr);
+        EXPECT_EQ(api.open(url(server).c_str(), kRecords, 0), nullptr);
         EXPECT_EQ(api.parser_code(), 8);
     }
 }

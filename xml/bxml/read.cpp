@@ -422,15 +422,8 @@ int xml_sread(XmlFile* file, unsigned char* record) {
         trace_leave(kTraceFile, "Leaving, out of memory");
         return 0;
     }
-    int result = xml_parse_record(p, file->stream);
-    if (result == kEndOfFile) {
-        trace_leave(kTraceFile, "Leaving, EOF");
+    if (!xml_next_record_or_leave(p, file->stream))
         return 0;
-    }
-    if (result) {
-        trace_leave(kTraceFile, "Leaving, parse to next > error");
-        return 0;
-    }
     XmlElement* root = xml_element_record(p->root);
     if (trace_level() > kTraceDump && root) {
         brelrt_trace_printf(" dump_bxml_element\n");

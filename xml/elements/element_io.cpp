@@ -141,65 +141,61 @@ void trace_line_of(const XmlElement* e, int n) {
     brelrt_trace_printf("\n");
 }
 
+// Walks the elements below `top` in document order, without recursion:
+// `open(e, depth)` for each (its children are walked when it returns true),
+// `close(e, depth)` once its children were; depth 1 is `top`'s children.
+template <typename Open, typename Close>
+void walk_below(const XmlElement* top, Open open, Close close) {
+    if (!has_children(top))
+        return;
+    const XmlElement* parent = top;
+    int depth = 0;
+    BrelrtListNode* node = top->children->first;
+    for (;;) {
+        if (node) {
+            const XmlElement* e = xml_element_record(node->data);
+            if (e && open(e, depth + 1) && has_children(e)) {
+                parent = e;
+                ++depth;
+                node = e->children->first;
+            } else {
+                node = node->next;
+            }
+            continue;
+        }
+        if (parent == top)
+            return;
+        close(parent, depth);
+        node = parent->node->next;
+        parent = parent->up;
+        --depth;
+    }
+}
+
 } // namespace
 
 bool write_element(FILE* f, const XmlElement* top, int indent) {
     if (!f || !top)
         return false;
     if (open_tag(f, top, indent)) {
-        const XmlElement* parent = top;
-        int n = indent;
-        BrelrtListNode* node = top->children->first;
-        for (;;) {
-            if (node) {
-                const XmlElement* e = xml_element_record(node->data);
-                if (e && open_tag(f, e, n + 2)) {
-                    parent = e;
-                    n += 2;
-                    node = e->children->first;
-                } else {
-                    node = node->next;
-                }
-                continue;
-            }
-            close_tag(f, parent, n);
-            if (parent == top)
-                break;
-            node = parent->node->next;
-            parent = parent->up;
-            n -= 2;
-        }
+        walk_below(
+            top, [&](const XmlElement* e, int depth) { return open_tag(f, e, indent + 2 * depth); },
+            [&](const XmlElement* e, int depth) { close_tag(f, e, indent + 2 * depth); });
+        close_tag(f, top, indent);
     }
     return !std::ferror(f);
 }
 
 void trace_element(const XmlElement* top, int indent) {
-    if (!top || !has_children(top) || !*brelrt_trace_level())
+    if (!top || !*brelrt_trace_level())
         return;
-    const XmlElement* parent = top;
-    int n = indent;
-    BrelrtListNode* node = top->children->first;
-    for (;;) {
-        if (node) {
-            const XmlElement* e = xml_element_record(node->data);
-            if (e) {
-                trace_line_of(e, n);
-                if (has_children(e)) {
-                    parent = e;
-                    ++n;
-                    node = e->children->first;
-                    continue;
-                }
-            }
-            node = node->next;
-            continue;
-        }
-        if (parent == top)
-            return;
-        node = parent->node->next;
-        parent = parent->up;
-        --n;
-    }
+    walk_below(
+        top,
+        [&](const XmlElement* e, int depth) {
+            trace_line_of(e, indent + depth - 1);
+            return true;
+        },
+        [](const XmlElement*, int) {});
 }
 
 } // namespace bxml

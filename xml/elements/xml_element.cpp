@@ -164,11 +164,11 @@ void free_attributes(BrelrtPairArray* attributes) {
     brelrt_pairs_free(attributes, HERE);
 }
 
-// Frees every element below `top`, leaves first, without recursion: a tree
-// may be nested as deeply as the document is long. Each leaf is unlinked
-// here before its handle is freed, so its own destructor finds no parent and
-// leaves the (dying) parent's bookkeeping alone.
-void free_descendants(XmlElement* top) {
+// Takes every element below `top` out of the tree, leaves first, without
+// recursion (a tree may be nested as deeply as the document is long), and
+// hands each to `leaf`. Each is unlinked before, so it finds no parent and
+// leaves the (going) parent's bookkeeping alone.
+template <typename Leaf> void take_descendants(XmlElement* top, Leaf leaf) {
     XmlElement* current = top;
     for (;;) {
         if (current->children && current->children->first) {
@@ -184,14 +184,17 @@ void free_descendants(XmlElement* top) {
         if (current == top)
             return;
         XmlElement* parent = current->up;
-        BrelrtHandle leaf = current->self;
         brelrt_list_remove(parent->children, current->node);
         current->node = nullptr;
         current->parent = nullptr;
         current->up = nullptr;
-        brelrt_handle_free(leaf, HERE);
+        leaf(current);
         current = parent;
     }
+}
+
+void free_descendants(XmlElement* top) {
+    take_descendants(top, [](XmlElement* e) { brelrt_handle_free(e->self, HERE); });
 }
 
 void element_destructor(void* record) {
@@ -460,29 +463,7 @@ void recycle_element(XmlElement* top, ElementPool* pool) {
         top->up = nullptr;
         top->parent = nullptr;
     }
-    // Leaves first, without recursion, as free_descendants does.
-    XmlElement* current = top;
-    for (;;) {
-        if (current->children && current->children->first) {
-            BrelrtListNode* first = current->children->first;
-            XmlElement* child = xml_element_record(first->data);
-            if (!child) {
-                brelrt_list_remove(current->children, first);
-                continue;
-            }
-            current = child;
-            continue;
-        }
-        if (current == top)
-            break;
-        XmlElement* parent = current->up;
-        brelrt_list_remove(parent->children, current->node);
-        current->node = nullptr;
-        current->up = nullptr;
-        current->parent = nullptr;
-        give_back(current, pool);
-        current = parent;
-    }
+    take_descendants(top, [pool](XmlElement* e) { give_back(e, pool); });
     give_back(top, pool);
 }
 

@@ -350,6 +350,15 @@ int xml_parse_record(XmlParser* p, FILE* stream) {
     return kNoError;
 }
 
+int xml_next_record_or_leave(XmlParser* p, FILE* stream) {
+    int result = xml_parse_record(p, stream);
+    if (result == kEndOfFile)
+        trace_leave(kTraceFile, "Leaving, EOF");
+    else if (result)
+        trace_leave(kTraceFile, "Leaving, parse to next > error");
+    return result == kNoError;
+}
+
 void xml_parser_drop_record(XmlParser* p) {
     if (!p)
         return;

@@ -148,6 +148,11 @@ BXML_EXPORT int xml_parser_document_texts(XmlParser* parser);
  * last complete record). */
 BXML_EXPORT int xml_parse_record(XmlParser* parser, FILE* stream);
 
+/* xml_parse_record for a routine that traced its entry: when no record
+ * comes, traces the routine's leaving ("Leaving, EOF", or "Leaving, parse to
+ * next > error") and returns 0; 1 when the record is complete. */
+BXML_EXPORT int xml_next_record_or_leave(XmlParser* parser, FILE* stream);
+
 /* The record just read (the root's first child) with its subtree goes,
  * its hash entries first: only the root stays, and is current again. */
 BXML_EXPORT void xml_parser_drop_record(XmlParser* parser);

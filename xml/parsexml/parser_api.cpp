@@ -210,15 +210,8 @@ int bxml_next_record(void* handle) {
     trace_enter(kTraceFile, "next record");
     if (p->elements)
         brelrt_hash_clear(p->elements);
-    int result = xml_parse_record(p, h->stream);
-    if (result == kEndOfFile) {
-        trace_leave(kTraceFile, "Leaving, EOF");
+    if (!xml_next_record_or_leave(p, h->stream))
         return 0;
-    }
-    if (result) {
-        trace_leave(kTraceFile, "Leaving, parse to next > error");
-        return 0;
-    }
     trace_leave(kTraceFile, "Leaving, success");
     return 1;
 }
