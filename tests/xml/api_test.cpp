@@ -313,7 +313,13 @@ TEST_F(ApiTest, NextRecordKeepsEveryRecordAndTellsACutOffDocument) {
         EXPECT_EQ(numbers_of(recs[n - 1]), V{n});
         EXPECT_EQ(str(api.text(api.first_child(recs[n - 1]))), std::to_string(n));
         api.free_parser(h);
-        // Opened whole, the cut-off document is refused.
+        // Opened whole, the cut-off document is refused, and so is one past
+        // the parser's limits.
+        std::string deep = "<?xml version=\"1.0\"?><r>";
+        for (int k = 0; k < 2000; ++k)
+            deep += "<d>";
+        EXPECT_EQ(api.open(deep.c_str(), kRecords | BXML_PARSER_WHOLE, -1), nullptr);
+        EXPECT_EQ(api.parser_code(), 4);
         Handle whole = api.open(doc.c_str(), kRecords | BXML_PARSER_WHOLE, -1);
         EXPECT_EQ(whole == nullptr, cut);
         if (cut) {

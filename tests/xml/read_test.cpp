@@ -146,6 +146,26 @@ TEST_F(ReadTest, EmptyFieldsDoNotKeepThePreviousRecordsBytes) {
     close(file);
 }
 
+// Binary fields come back from their hexadecimal text; text that is not
+// hexadecimal of the field's size leaves the field as it was.
+TEST_F(ReadTest, BinaryFieldsComeBackAsBytes) {
+    copybook("bin", "       01 BIN-REC.\n"
+                    "          05 KEY-A PIC X(3).\n"
+                    "      *> BINARY\n"
+                    "          05 RAW PIC X(4).\n"
+                    "          05 N5 PIC S9(4) COMP-5.\n");
+    const std::string record = std::string("K01") + std::string("\x00\x9F\xFF\x41", 4) + "\xFF\x7F";
+    std::string doc = document("bin", {record});
+    EXPECT_NE(doc.find("<raw>009FFF41</raw>"), std::string::npos);
+    Records r = read_all(path("bin.xml"), 9);
+    EXPECT_EQ(r.areas, std::vector<std::string>{record});
+    write_file(path("bin.xml"), "<bin><bin_rec><raw>zz12</raw></bin_rec><bin_rec><raw>0A"
+                                "</raw></bin_rec><bin_rec><raw>0A0B0C0D0E</raw></bin_rec></bin>");
+    r = read_all(path("bin.xml"), 9);
+    EXPECT_EQ(r.areas, (std::vector<std::string>{"#########", std::string("###\x0A\0\0\0##", 9),
+                                                 "#########"}));
+}
+
 std::string converted(const std::string& utf8, const char* encoding) {
     iconv_t cd = iconv_open(encoding, "UTF-8");
     std::string out(utf8.size() * 4, '\0');
