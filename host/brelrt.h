@@ -247,9 +247,12 @@ void brelrt_hash_free(BrelrtHash* hash, const char* path, int line);
 void brelrt_hash_clear(BrelrtHash* hash);
 /* The head of the chain for `key` (exact comparison), or null. */
 void* brelrt_hash_find(const BrelrtHash* hash, const char* key);
-/* Adds `entry` under `key` (the key is copied). Returns 1 when the key was new,
- * 2 when the entry was appended to the end of the existing chain (its third
- * word is set to null), 0 when out of memory. */
+/* Adds `entry` under `key` (the key is copied) in constant time, the table
+ * growing as names are added. The entry's third word must be null (a fresh
+ * entry): it stays null, the entry becoming the chain's end. Returns 1 when
+ * the key was new, 2 when the entry was appended to the end of the existing
+ * chain, 0 when out of memory or when the entry is already chained (its third
+ * word set, or already the head or end of this key's chain; nothing changes). */
 int brelrt_hash_add(BrelrtHash* hash, const char* key, void* entry);
 /* Number of names in the table. */
 size_t brelrt_hash_count(const BrelrtHash* hash);

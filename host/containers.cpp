@@ -23,11 +23,22 @@ struct BrelrtPairArray {
 
 namespace {
 
+// One name of a hash table: the chain of entries under it runs from `head`
+// through each entry's third word to `tail`, so appending never walks it.
+// A node whose head is null is a name kept from before the last clear, for
+// the next entry of that name (a parser's hash holds the same names record
+// after record).
 struct HashNode {
     char* key;
     void* head;
+    void* tail;
+    size_t hash;
     HashNode* next;
 };
+
+void*& chain_link(void* entry) {
+    return static_cast<void**>(entry)[2];
+}
 
 size_t hash_of(const char* key) {
     size_t h = 2166136261u;
@@ -56,7 +67,8 @@ bool reserve(BrelrtText* t, size_t needed) {
 struct BrelrtHash {
     HashNode** buckets;
     size_t bucket_count;
-    size_t count;
+    size_t count; // names with entries
+    size_t nodes; // names with or without
     BrelrtHashDestructor destructor;
     const char* description;
 };
@@ -263,6 +275,38 @@ int brelrt_pairs_remove(BrelrtPairArray* pairs, size_t k) {
 
 // ---- hash tables
 
+namespace {
+
+// Chains of names stay short: the bucket array doubles once there are twice
+// as many names as buckets.
+void grow(BrelrtHash* hash) {
+    size_t count = hash->bucket_count * 2 + 1;
+    auto* buckets = static_cast<HashNode**>(
+        brelrt_alloc(count * sizeof(HashNode*), 1, HERE, hash->description));
+    if (!buckets)
+        return; // still correct, only slower
+    for (size_t b = 0; b < hash->bucket_count; ++b)
+        for (HashNode* n = hash->buckets[b]; n;) {
+            HashNode* next = n->next;
+            HashNode*& slot = buckets[n->hash % count];
+            n->next = slot;
+            slot = n;
+            n = next;
+        }
+    brelrt_free(hash->buckets, HERE);
+    hash->buckets = buckets;
+    hash->bucket_count = count;
+}
+
+HashNode* find_node(const BrelrtHash* hash, const char* key, size_t h) {
+    for (HashNode* n = hash->buckets[h % hash->bucket_count]; n; n = n->next)
+        if (n->hash == h && std::strcmp(n->key, key) == 0)
+            return n;
+    return nullptr;
+}
+
+} // namespace
+
 BrelrtHash* brelrt_hash_new(size_t buckets, BrelrtHashDestructor destructor, const char* path,
                             int line, const char* description) {
     auto* h =
@@ -281,28 +325,45 @@ BrelrtHash* brelrt_hash_new(size_t buckets, BrelrtHashDestructor destructor, con
     return h;
 }
 
-void brelrt_hash_clear(BrelrtHash* hash) {
-    if (!hash)
-        return;
+namespace {
+
+// Names kept over a clear, at most: past this many a clear forgets them all.
+constexpr size_t kKeptNames = 1024;
+
+void clear(BrelrtHash* hash, bool keep_names) {
+    keep_names = keep_names && hash->nodes <= kKeptNames;
     for (size_t b = 0; b < hash->bucket_count; ++b) {
         HashNode* n = hash->buckets[b];
-        hash->buckets[b] = nullptr;
+        if (!keep_names)
+            hash->buckets[b] = nullptr;
         while (n) {
             HashNode* next = n->next;
             if (hash->destructor && n->head)
                 hash->destructor(n->head);
-            brelrt_free(n->key, HERE);
-            brelrt_free(n, HERE);
+            n->head = n->tail = nullptr;
+            if (!keep_names) {
+                brelrt_free(n->key, HERE);
+                brelrt_free(n, HERE);
+            }
             n = next;
         }
     }
     hash->count = 0;
+    if (!keep_names)
+        hash->nodes = 0;
+}
+
+} // namespace
+
+void brelrt_hash_clear(BrelrtHash* hash) {
+    if (hash)
+        clear(hash, true);
 }
 
 void brelrt_hash_free(BrelrtHash* hash, const char* path, int line) {
     if (!hash)
         return;
-    brelrt_hash_clear(hash);
+    clear(hash, false);
     brelrt_free(hash->buckets, path, line);
     brelrt_free(hash, path, line);
 }
@@ -310,25 +371,30 @@ void brelrt_hash_free(BrelrtHash* hash, const char* path, int line) {
 void* brelrt_hash_find(const BrelrtHash* hash, const char* key) {
     if (!hash || !key)
         return nullptr;
-    for (HashNode* n = hash->buckets[hash_of(key) % hash->bucket_count]; n; n = n->next)
-        if (std::strcmp(n->key, key) == 0)
-            return n->head;
-    return nullptr;
+    HashNode* n = find_node(hash, key, hash_of(key));
+    return n ? n->head : nullptr;
 }
 
 int brelrt_hash_add(BrelrtHash* hash, const char* key, void* entry) {
     if (!hash || !key || !entry)
         return 0;
-    size_t b = hash_of(key) % hash->bucket_count;
-    for (HashNode* n = hash->buckets[b]; n; n = n->next)
-        if (std::strcmp(n->key, key) == 0) {
-            void** link = static_cast<void**>(n->head);
-            while (link[2])
-                link = static_cast<void**>(link[2]);
-            link[2] = entry;
-            static_cast<void**>(entry)[2] = nullptr;
-            return 2;
+    // An entry already chained (its third word set) or already the head or
+    // tail of this name's chain would tie the chain into a loop or cut it.
+    if (chain_link(entry))
+        return 0;
+    size_t h = hash_of(key);
+    if (HashNode* n = find_node(hash, key, h)) {
+        if (!n->head) {
+            n->head = n->tail = entry;
+            ++hash->count;
+            return 1;
         }
+        if (entry == n->head || entry == n->tail)
+            return 0;
+        chain_link(n->tail) = entry;
+        n->tail = entry;
+        return 2;
+    }
     auto* n = static_cast<HashNode*>(brelrt_alloc(sizeof(HashNode), 1, HERE, hash->description));
     if (!n)
         return 0;
@@ -338,9 +404,14 @@ int brelrt_hash_add(BrelrtHash* hash, const char* key, void* entry) {
         return 0;
     }
     n->head = entry;
-    n->next = hash->buckets[b];
-    hash->buckets[b] = n;
+    n->tail = entry;
+    n->hash = h;
+    HashNode*& bucket = hash->buckets[h % hash->bucket_count];
+    n->next = bucket;
+    bucket = n;
     ++hash->count;
+    if (++hash->nodes > 2 * hash->bucket_count)
+        grow(hash);
     return 1;
 }
 
@@ -354,5 +425,6 @@ void brelrt_hash_each(const BrelrtHash* hash, void (*fn)(const char*, void*, voi
         return;
     for (size_t b = 0; b < hash->bucket_count; ++b)
         for (HashNode* n = hash->buckets[b]; n; n = n->next)
-            fn(n->key, n->head, context);
+            if (n->head)
+                fn(n->key, n->head, context);
 }

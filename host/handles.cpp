@@ -1,8 +1,9 @@
 // Typed handles: an opaque pointer that names a record of a registered type.
-// Every handle passed in is checked against the set of live handles first.
+// A handle is one tracked block, its record right behind it; every handle
+// passed in is checked first: it must be a live tracked block of a handle's
+// size that carries the live mark.
 #include "internal.h"
 
-#include <unordered_set>
 #include <vector>
 
 namespace {
@@ -13,25 +14,29 @@ struct HandleType {
     std::string name;
 };
 
-struct Handle {
+constexpr uint32_t kLive = 0x48444C45; // marks a handle until it is freed
+
+struct alignas(16) Handle {
+    uint32_t mark;
     int type;
-    void* record;
 };
 
-struct HandleState {
-    std::vector<HandleType> types; // type t at t - 1
-    std::unordered_set<const void*> live;
-};
-
-HandleState& state() {
-    static HandleState* s = new HandleState;
-    return *s;
+std::vector<HandleType>& types() {
+    static auto* t = new std::vector<HandleType>; // type t at t - 1
+    return *t;
 }
 
 Handle* live_handle(BrelrtHandle handle) {
-    if (!handle || !state().live.count(handle))
+    // Every tracked block has room for a Handle's mark.
+    static_assert(sizeof(uint32_t) <= 16);
+    if (!brelrt::tracked_block(handle))
         return nullptr;
-    return static_cast<Handle*>(handle);
+    auto* h = static_cast<Handle*>(handle);
+    return h->mark == kLive ? h : nullptr;
+}
+
+void* record_of(Handle* h) {
+    return h + 1;
 }
 
 } // namespace
@@ -39,32 +44,21 @@ Handle* live_handle(BrelrtHandle handle) {
 int brelrt_handle_register(size_t record_size, BrelrtHandleDestructor destructor,
                            const char* name) {
     return brelrt::guarded(0, [&] {
-        state().types.push_back(HandleType{record_size, destructor, name ? name : ""});
-        return static_cast<int>(state().types.size());
+        types().push_back(HandleType{record_size, destructor, name ? name : ""});
+        return static_cast<int>(types().size());
     });
 }
 
 BrelrtHandle brelrt_handle_new(int type, const char* path, int line, const char* description) {
-    HandleState& s = state();
-    if (type <= 0 || static_cast<size_t>(type) > s.types.size())
+    if (type <= 0 || static_cast<size_t>(type) > types().size())
         return nullptr;
-    auto* h = static_cast<Handle*>(brelrt_alloc(sizeof(Handle), 1, path, line, description));
+    size_t record_size = types()[static_cast<size_t>(type) - 1].record_size;
+    auto* h = static_cast<Handle*>(
+        brelrt_alloc(sizeof(Handle) + record_size, 1, path, line, description));
     if (!h)
         return nullptr;
+    h->mark = kLive;
     h->type = type;
-    h->record = brelrt_alloc(s.types[static_cast<size_t>(type) - 1].record_size, 1, path, line,
-                             description);
-    if (!h->record) {
-        brelrt_free(h, path, line);
-        return nullptr;
-    }
-    try {
-        s.live.insert(h);
-    } catch (...) {
-        brelrt_free(h->record, path, line);
-        brelrt_free(h, path, line);
-        return nullptr;
-    }
     return h;
 }
 
@@ -72,7 +66,7 @@ void* brelrt_handle_record(BrelrtHandle handle, int type) {
     Handle* h = live_handle(handle);
     if (!h || (type != 0 && h->type != type))
         return nullptr;
-    return h->record;
+    return record_of(h);
 }
 
 int brelrt_handle_type(BrelrtHandle handle) {
@@ -84,14 +78,12 @@ int brelrt_handle_free(BrelrtHandle handle, const char* path, int line) {
     Handle* h = live_handle(handle);
     if (!h)
         return 0;
-    HandleState& s = state();
     // Dead before the destructor runs, so a destructor that reaches this
     // handle again (through a parent or child) cannot free it twice.
-    s.live.erase(h);
-    BrelrtHandleDestructor destructor = s.types[static_cast<size_t>(h->type) - 1].destructor;
+    h->mark = 0;
+    BrelrtHandleDestructor destructor = types()[static_cast<size_t>(h->type) - 1].destructor;
     if (destructor)
-        destructor(h->record);
-    brelrt_free(h->record, path, line);
+        destructor(record_of(h));
     brelrt_free(h, path, line);
     return 1;
 }

@@ -31,6 +31,10 @@ int parse_yes_no(const char* text); // allocates nothing
 // when trace is off.
 void report(const std::string& line);
 
+// True when `p` is a live block of the tracked allocator (every one has room
+// for at least 16 bytes). Never dereferences a pointer it does not know.
+bool tracked_block(const void* p);
+
 // Compares the numeric value of a field with a numeric text: -1, 0, 1, or -2
 // when either is not a valid number.
 int compare_numeric(const FieldDescriptor& field, const char* literal);

@@ -1,30 +1,176 @@
 // Tracked memory: every block is recorded with who allocated it, so that what
 // is still allocated can be reported and an unknown pointer is never freed.
+//
+// Each block carries its record in a header in front of the caller's bytes,
+// and the live blocks are kept in an open-addressing set of pointers: an
+// allocation costs one malloc and one probe, a free one probe, and a pointer
+// that is not in the set is never dereferenced.
 #include "internal.h"
 
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <unordered_map>
 
 namespace {
 
-struct Block {
+// 32 bytes, so the caller's bytes keep malloc's 16-byte alignment.
+struct alignas(16) Header {
     size_t size;
     const char* path;
-    int line;
     const char* description;
+    int line;
+};
+static_assert(sizeof(Header) == 32);
+
+Header* header_of(void* ptr) {
+    return reinterpret_cast<Header*>(static_cast<char*>(ptr) - sizeof(Header));
+}
+
+void* user_of(Header* h) {
+    return reinterpret_cast<char*>(h) + sizeof(Header);
+}
+
+// The set of live user pointers: one bit per 8-byte granule of each 64 KB
+// region of the address space that holds a block, the regions found through
+// a small open-addressing table. Blocks allocated one after another share a
+// bitmap, so the set stays in the cache however many blocks are live.
+constexpr unsigned kRegionShift = 16;
+constexpr unsigned kGranuleShift = 3;
+constexpr size_t kRegionWords = (size_t{1} << (kRegionShift - kGranuleShift)) / 64;
+
+struct Region {
+    uintptr_t key; // region number + 1; 0 for an empty slot
+    uint64_t* bits;
+};
+
+struct LiveSet {
+    Region* regions = nullptr;
+    size_t capacity = 0; // 0 or a power of two
+    size_t region_count = 0;
+    size_t count = 0;
+    Region* last = nullptr;    // the region used last
+    uint64_t* spare = nullptr; // a bitmap ready for the next new region
+
+    static uintptr_t key_of(const void* p) {
+        return (reinterpret_cast<uintptr_t>(p) >> kRegionShift) + 1;
+    }
+    static size_t bit_of(const void* p) {
+        return (reinterpret_cast<uintptr_t>(p) & ((uintptr_t{1} << kRegionShift) - 1)) >>
+               kGranuleShift;
+    }
+
+    size_t slot_of(uintptr_t key) const {
+        size_t i = static_cast<size_t>((key * UINT64_C(0x9E3779B97F4A7C15)) >> 32) & (capacity - 1);
+        while (regions[i].key && regions[i].key != key)
+            i = (i + 1) & (capacity - 1);
+        return i;
+    }
+
+    Region* find(const void* p) {
+        uintptr_t key = key_of(p);
+        if (last && last->key == key)
+            return last;
+        if (!capacity)
+            return nullptr;
+        Region& r = regions[slot_of(key)];
+        if (!r.key)
+            return nullptr;
+        last = &r;
+        return last;
+    }
+
+    bool grow() {
+        size_t capacity_new = capacity ? capacity * 2 : 64;
+        auto* fresh = static_cast<Region*>(std::calloc(capacity_new, sizeof(Region)));
+        if (!fresh)
+            return false;
+        Region* old = regions;
+        size_t old_capacity = capacity;
+        regions = fresh;
+        capacity = capacity_new;
+        for (size_t k = 0; k < old_capacity; ++k)
+            if (old[k].key)
+                regions[slot_of(old[k].key)] = old[k];
+        std::free(old);
+        last = nullptr;
+        return true;
+    }
+
+    // Room for one more region, so that the next insert cannot fail.
+    bool reserve() {
+        if ((region_count + 1) * 2 > capacity && !grow())
+            return false;
+        if (!spare)
+            spare = static_cast<uint64_t*>(std::calloc(kRegionWords, sizeof(uint64_t)));
+        return spare != nullptr;
+    }
+
+    // The region of `p`, made when there is none; null when out of memory.
+    Region* region_for(const void* p) {
+        if (Region* r = find(p))
+            return r;
+        if (!reserve())
+            return nullptr;
+        uintptr_t key = key_of(p);
+        Region& r = regions[slot_of(key)];
+        r = Region{key, spare};
+        spare = nullptr;
+        ++region_count;
+        last = &r;
+        return last;
+    }
+
+    bool contains(const void* p) {
+        if (reinterpret_cast<uintptr_t>(p) & ((uintptr_t{1} << kGranuleShift) - 1))
+            return false;
+        Region* r = find(p);
+        size_t bit = bit_of(p);
+        return r && (r->bits[bit / 64] >> (bit % 64) & 1);
+    }
+
+    bool insert(const void* p) {
+        Region* r = region_for(p);
+        if (!r)
+            return false;
+        size_t bit = bit_of(p);
+        r->bits[bit / 64] |= uint64_t{1} << (bit % 64);
+        ++count;
+        return true;
+    }
+
+    // Only for a pointer the set contains.
+    void remove(const void* p) {
+        Region* r = find(p);
+        size_t bit = bit_of(p);
+        r->bits[bit / 64] &= ~(uint64_t{1} << (bit % 64));
+        --count;
+    }
+
+    template <typename Fn> void each(Fn fn) const {
+        for (size_t k = 0; k < capacity; ++k) {
+            const Region& r = regions[k];
+            if (!r.key)
+                continue;
+            uintptr_t base = (r.key - 1) << kRegionShift;
+            for (size_t w = 0; w < kRegionWords; ++w)
+                for (uint64_t bits = r.bits[w]; bits; bits &= bits - 1) {
+                    size_t bit = w * 64 + static_cast<size_t>(__builtin_ctzll(bits));
+                    fn(reinterpret_cast<void*>(base + (bit << kGranuleShift)));
+                }
+        }
+    }
 };
 
 struct MemoryState {
-    std::unordered_map<void*, Block> blocks;
+    LiveSet live;
     size_t bad_frees = 0;
     long fail_countdown = 0; // 0: off
 };
 
 // Never destroyed: blocks may be freed from other static destructors.
 MemoryState& state() {
-    static MemoryState* s = new MemoryState;
-    return *s;
+    static MemoryState s;
+    return s;
 }
 
 bool injected_failure() {
@@ -47,17 +193,21 @@ void complain(const char* what, void* ptr, const char* path, int line) {
 
 } // namespace
 
+// Every block has room for at least this many bytes, so that a check of a
+// live block may read its first word without knowing its size.
+constexpr size_t kMinimumBlock = 16;
+
 void* brelrt_alloc(size_t size, int zero, const char* path, int line, const char* description) {
-    if (injected_failure())
+    if (injected_failure() || size > SIZE_MAX - sizeof(Header))
         return nullptr;
-    size_t real = size ? size : 1;
-    void* p = zero ? std::calloc(1, real) : std::malloc(real);
-    if (!p)
+    size_t real = sizeof(Header) + (size < kMinimumBlock ? kMinimumBlock : size);
+    auto* h = static_cast<Header*>(zero ? std::calloc(1, real) : std::malloc(real));
+    if (!h)
         return nullptr;
-    try {
-        state().blocks[p] = Block{size, path, line, description};
-    } catch (...) {
-        std::free(p);
+    *h = Header{size, path, description, line};
+    void* p = user_of(h);
+    if (!state().live.insert(p)) {
+        std::free(h);
         return nullptr;
     }
     return p;
@@ -67,26 +217,24 @@ void* brelrt_realloc(void* ptr, size_t size, const char* path, int line) {
     if (!ptr)
         return brelrt_alloc(size, 0, path, line, "reallocated block");
     MemoryState& s = state();
-    auto it = s.blocks.find(ptr);
-    if (it == s.blocks.end()) {
+    if (!s.live.contains(ptr)) {
         complain("realloc", ptr, path, line);
         return nullptr;
     }
-    if (injected_failure())
+    if (injected_failure() || size > SIZE_MAX - sizeof(Header) || !s.live.reserve())
         return nullptr;
-    Block block = it->second;
-    void* p = std::realloc(ptr, size ? size : 1);
-    if (!p)
+    auto* h = static_cast<Header*>(std::realloc(
+        header_of(ptr), sizeof(Header) + (size < kMinimumBlock ? kMinimumBlock : size)));
+    if (!h)
         return nullptr;
-    s.blocks.erase(it);
-    block.size = size;
-    block.path = path;
-    block.line = line;
-    try {
-        s.blocks[p] = block;
-    } catch (...) {
-        std::free(p);
-        return nullptr;
+    h->size = size;
+    h->path = path;
+    h->line = line;
+    void* p = user_of(h);
+    if (p != ptr) {
+        // Room was reserved above: this insert cannot fail.
+        s.live.remove(ptr);
+        s.live.insert(p);
     }
     return p;
 }
@@ -95,14 +243,13 @@ void brelrt_free(void* ptr, const char* path, int line) {
     if (!ptr)
         return;
     MemoryState& s = state();
-    auto it = s.blocks.find(ptr);
-    if (it == s.blocks.end()) {
+    if (!s.live.contains(ptr)) {
         ++s.bad_frees;
         complain("free", ptr, path, line);
         return;
     }
-    s.blocks.erase(it);
-    std::free(ptr);
+    s.live.remove(ptr);
+    std::free(header_of(ptr));
 }
 
 char* brelrt_strdup(const char* text, const char* path, int line, const char* description) {
@@ -115,22 +262,27 @@ char* brelrt_strdup(const char* text, const char* path, int line, const char* de
     return p;
 }
 
+bool brelrt::tracked_block(const void* p) {
+    return p && state().live.contains(p);
+}
+
 size_t brelrt_mem_outstanding(void) {
-    return state().blocks.size();
+    return state().live.count;
 }
 
 size_t brelrt_mem_report(FILE* out) {
-    MemoryState& s = state();
-    for (const auto& [ptr, block] : s.blocks) {
+    const LiveSet& live = state().live;
+    live.each([out](void* p) {
+        const Header* h = header_of(p);
         char line[600];
-        std::snprintf(line, sizeof line, "%s:%d %s (%zu bytes)", safe(block.path), block.line,
-                      safe(block.description), block.size);
+        std::snprintf(line, sizeof line, "%s:%d %s (%zu bytes)", safe(h->path), h->line,
+                      safe(h->description), h->size);
         if (out)
             std::fprintf(out, "%s\n", line);
         else
             brelrt_trace(0, 1, line);
-    }
-    return s.blocks.size();
+    });
+    return live.count;
 }
 
 size_t brelrt_mem_bad_frees(void) {

@@ -11,12 +11,23 @@
  * name as well and, since ELF has no ordinals, through bxml32_ordinals[],
  * indexed by ordinal (null where an ordinal has no function).
  *
+ * Besides these, the element tree's and the parser's own routines
+ * (elements/xml_element.h, handlers/xml_parser.h) are exported for the
+ * library's tests, fuzz target and benchmarks; they are no part of what a
+ * runtime calls.
+ *
+ * Buffers the caller provides: slot 17's name field of
+ * BXML_IDENTIFY_NAME_SIZE bytes, text buffer of BXML_IDENTIFY_BUFFER_SIZE
+ * and version field of BXML_IDENTIFY_VERSION_SIZE; slot 47's record area of
+ * the layout's record size (RecordLayout.record_size).
+ *
  * Plain C ABI. Nothing here throws. One thread at a time.
  */
 #ifndef BXML32_H
 #define BXML32_H
 
 #include <stdint.h>
+#include <stdio.h>
 
 #if defined(__GNUC__)
 #define BXML_EXPORT __attribute__((visibility("default")))
@@ -76,7 +87,11 @@ typedef void (*BxmlNoOperationFn)(void);
 BXML_EXPORT void xml_no_operation(void);
 
 /* Slot 17: "XML" into the 4-byte name field, the expat version text into the
- * buffer, "7.2.2 JPN" into the 10-byte version field; returns 1. */
+ * buffer (at most BXML_IDENTIFY_BUFFER_SIZE bytes with its zero), "7.2.2 JPN"
+ * into the 10-byte version field; returns 1. */
+#define BXML_IDENTIFY_NAME_SIZE 4
+#define BXML_IDENTIFY_BUFFER_SIZE 64
+#define BXML_IDENTIFY_VERSION_SIZE 10
 typedef int (*BxmlIdentifyFn)(char* name, char* buffer, char* version);
 BXML_EXPORT int xml_identify(char* name, char* buffer, char* version);
 
@@ -117,6 +132,18 @@ BXML_EXPORT XmlFile* xml_sopen(const char* name, int mode, int a3, int a4, int a
 typedef int (*BxmlScloseFn)(XmlFile* file);
 BXML_EXPORT int xml_sclose(XmlFile* file);
 
+/* Slot 47: reads the next record of a file open for input into `record`
+ * (the layout's record_size bytes): each child element of the root is one
+ * record; every field takes the text of its element, found by name and
+ * occurrence numbers (fields without an element keep their bytes, fields
+ * whose element is empty are blanked). Returns one more than the end offset
+ * of the last byte filled (1 when none was); 0 at the end with 8 in the
+ * file-error word (again at every later read), or 0 with 19 for a document
+ * that is malformed, cut off (every complete record is delivered first) or
+ * beyond the parser's limits, 14 out of memory, 17 not open for input. */
+typedef int (*BxmlSreadFn)(XmlFile* file, unsigned char* record);
+BXML_EXPORT int xml_sread(XmlFile* file, unsigned char* record);
+
 /* Slot 48: writes one record of `length` bytes as an element under the
  * root. Returns 1; 0 with the file-error word at 19 (a field the document
  * cannot carry: nothing of the record is written), 34 (the stream refused
@@ -141,7 +168,153 @@ BXML_EXPORT int xml_copy(const char* from, const char* to);
 typedef int64_t (*BxmlUnsupportedQueryFn)(void);
 BXML_EXPORT int64_t xml_unsupported_query(void);
 
-/* The ordinal functions by ordinal, 0 to BXML_ORDINAL_COUNT - 1. */
+/* ---------------------------------------------------------------------
+ * The element and parser-handle API, by ordinal.
+ *
+ * Handles are opaque (void*); every handle passed in is checked, and a
+ * wrong one sets the family's last-error word to 6 (element) or 5 (parser).
+ * Each call leaves its outcome in its family's word: 0 after success, else
+ * one of the BXML_API_* codes; bxml_element_error and bxml_parser_error give
+ * the code and its message. Texts returned are the library's own storage,
+ * valid until the element or parser changes or is freed.
+ */
+#define BXML_API_NO_ERROR 0
+#define BXML_API_NO_MEMORY 1 /* "Unable to create parser due to low memory" */
+#define BXML_API_CANNOT_OPEN                                                                       \
+    3                            /* "Unable to open named file" (also: a write the stream refused) \
+                                  */
+#define BXML_API_INVALID_XML 4   /* "Invalid XML file or other parsing error" */
+#define BXML_API_BAD_PARSER 5    /* "The passed handle is not a valid parser handle" */
+#define BXML_API_BAD_ELEMENT 6   /* "The passed handle is not a valid element handle" */
+#define BXML_API_BAD_ATTRIBUTE 7 /* "Invalid attribute number" */
+#define BXML_API_NO_URL 8        /* "The URL given could not be located" */
+#define BXML_API_NO_CHILDREN 10  /* "The specified element has no children" */
+#define BXML_API_NO_SIBLINGS 11  /* "The specified element has no siblings" */
+#define BXML_API_TOP_LEVEL 12    /* "The specified element is a top-level element" */
+#define BXML_API_NO_VALUE 13     /* "The specified element has no value" */
+#define BXML_API_NO_ATTRIBUTES 14 /* "The specified element has no attributes" */
+#define BXML_API_HAS_ROOT 16      /* "The specified parser already has a top-level element" */
+/* Codes 2, 9 and 15 have messages but are never set. */
+
+/* Ordinal 1: a new element under `parent` (null: a top-level element),
+ * before its child `before` (null: last), numbered among its same-named
+ * siblings. Null with 1 (out of memory) or 6. */
+BXML_EXPORT void* bxml_create_element(void* parent, const char* name, void* before);
+/* 2: frees the element with its subtree, unlinked from its parent; 1, or 0 with 6. */
+BXML_EXPORT int bxml_free_element(void* element);
+/* 3: sets the element's hash entry once; 1, or 0 when it has one. */
+BXML_EXPORT int bxml_set_hash_entry(void* element, void* entry);
+/* 4: the element's hash entry, or null. */
+BXML_EXPORT void* bxml_hash_entry(void* element);
+/* 5 to 8: first child (10 when none), next and previous sibling (11 when
+ * none), parent (12 for a top-level element); null on failure. */
+BXML_EXPORT void* bxml_first_child(void* element);
+BXML_EXPORT void* bxml_next_sibling(void* element);
+BXML_EXPORT void* bxml_previous_sibling(void* element);
+BXML_EXPORT void* bxml_parent(void* element);
+/* 9, 10: name; text (null with 13 when it has none). */
+BXML_EXPORT const char* bxml_element_name(void* element);
+BXML_EXPORT const char* bxml_element_text(void* element);
+/* 11: position of the last occurrence number, -1 when none (or a bad
+ * handle); 12: occurrence number k (0-based), -1 past the last. */
+BXML_EXPORT int bxml_last_position(void* element);
+BXML_EXPORT int bxml_occurrence(void* element, int k);
+/* 13: attribute count (0 with 14 when none); 14, 15: name and value of
+ * attribute k (null with 7 when k is not below the count). */
+BXML_EXPORT int bxml_attribute_count(void* element);
+BXML_EXPORT const char* bxml_attribute_name(void* element, int k);
+BXML_EXPORT const char* bxml_attribute_value(void* element, int k);
+/* 16: the message of the last element error; its code into *code when given. */
+BXML_EXPORT const char* bxml_element_error(int* code);
+/* 17: the text becomes its first `keep` bytes, then `length` bytes of
+ * `text`, then the old text from byte `resume` on when `resume` is not 0
+ * and below its length; 1, or 0 with 1. A length below 0 means up to the
+ * text's zero, here and in 18, 19 and 22. */
+BXML_EXPORT int bxml_replace_text(void* element, const char* text, long length, long keep,
+                                  long resume);
+/* 18: appends text; while the element has none, leading white space is
+ * dropped and nothing is created when none is left. 1, or 0 with 1. */
+BXML_EXPORT int bxml_append_text(void* element, const char* text, long length);
+/* 19: sets the value of attribute k; 1, or 0 with 7. */
+BXML_EXPORT int bxml_set_attribute_value(void* element, int k, const char* text, long length);
+/* 20: a new last child; 21: a new sibling right after the element (null
+ * with 16 for a top-level element). */
+BXML_EXPORT void* bxml_add_child(void* parent, const char* name);
+BXML_EXPORT void* bxml_add_sibling(void* element, const char* name);
+/* 22: adds an attribute; the new count, or 0 with 1. 23: deletes attribute
+ * k; 1, or 0 with 7. */
+BXML_EXPORT int bxml_add_attribute(void* element, const char* name, const char* value, long length);
+BXML_EXPORT int bxml_delete_attribute(void* element, int k);
+/* 24: appends to the comments (1, or 0 with 1); 25: clears them; 26: the
+ * comments, or null. */
+BXML_EXPORT int bxml_append_comment(void* element, const char* text);
+BXML_EXPORT void bxml_clear_comments(void* element);
+BXML_EXPORT const char* bxml_comments(void* element);
+/* 27: writes the element and its subtree as XML at `indent`; 1, or 0 with
+ * 6, or with 3 when the stream reported an error. */
+BXML_EXPORT int bxml_write_element(FILE* stream, void* element, int indent);
+/* 28: lists the element's subtree to the trace (only while trace is on); 1,
+ * or 0 with 6. */
+BXML_EXPORT int bxml_trace_element(void* element, int indent);
+
+/* Ordinal 41: opens a document into a parser handle. `source` is a file
+ * name (opened without name translation), "-" for standard input, a URL
+ * beginning "http:" (fetched into a local copy, removed when the handle is
+ * freed), or the document itself when it begins "<?xml " (`length` bytes,
+ * below 0: up to its zero; copied). Null: a handle for a document built with
+ * 46 and 20 to 24 and saved with 50. `flags` are the parser flags
+ * (BXML_PARSER_* below); the parser parses until the root start tag, or with
+ * BXML_PARSER_WHOLE to the end (then the source is closed and released).
+ * Null with 1, 3, 4 (malformed, cut off, or beyond the parser's limits) or 8. */
+BXML_EXPORT void* bxml_parser_open(const char* source, unsigned flags, long length);
+/* 42: 1 for a parser handle, else 0. */
+BXML_EXPORT int bxml_is_parser(void* handle);
+/* 43, 44, 45: root element, document type name, element-declaration table
+ * (null when none, or with 5). */
+BXML_EXPORT void* bxml_root_element(void* handle);
+BXML_EXPORT const char* bxml_doctype_name(void* handle);
+BXML_EXPORT void* bxml_element_declarations(void* handle);
+/* 46: creates the root element; null with 16 when there is one. */
+BXML_EXPORT void* bxml_create_root(void* handle, const char* name);
+/* 47: parses on until the next child of the root is complete; 1, or 0 at
+ * the end (file-error word 8) or on an error (file-error word 19, also for a
+ * document cut off after its last complete record; 14 out of memory).
+ * Records stay in the tree until the handle is freed. */
+BXML_EXPORT int bxml_next_record(void* handle);
+/* 48: the current element. */
+BXML_EXPORT void* bxml_current_element(void* handle);
+/* 49: frees the handle, its parser, its tree and its source; 1, or 0 with 5. */
+BXML_EXPORT int bxml_parser_free(void* handle);
+/* 50: saves the tree as a file: declaration, generated-by comment, the
+ * top-level comments, the root element; 1, or 0 with 3 (cannot be created,
+ * or the write failed) or 5. */
+BXML_EXPORT int bxml_parser_save(void* handle, const char* file_name);
+/* 51: appends a top-level comment (1, or 0 with 1); 52: clears them; 53:
+ * the top-level comments, or null. */
+BXML_EXPORT int bxml_add_top_comment(void* handle, const char* text);
+BXML_EXPORT void bxml_clear_top_comments(void* handle);
+BXML_EXPORT const char* bxml_top_comments(void* handle);
+/* 54: the message of the last parser error; its code into *code when given. */
+BXML_EXPORT const char* bxml_parser_error(int* code);
+
+/* Ordinals 30 to 40: exported without a function of their own; calling one
+ * sets the file-error word to 17 and returns 0. */
+BXML_EXPORT long bxml_unused_ordinal(void);
+
+/* Parser flags of ordinal 41. */
+#define BXML_PARSER_CASE_FOLD 0x1        /* names: lower case, "-" as "_" */
+#define BXML_PARSER_CASE_UNDERSCORE 0x2  /* names: "-" as "_" */
+#define BXML_PARSER_CASE_KEEP 0x3        /* names as written */
+#define BXML_PARSER_WHOLE 0x4            /* parse the whole document on open */
+#define BXML_PARSER_TAGS 0x8             /* build the tree (start and end tags) */
+#define BXML_PARSER_TEXT 0x10            /* element texts */
+#define BXML_PARSER_COMMENTS 0x40        /* comments */
+#define BXML_PARSER_ELEMENT_HASH 0x20000 /* the element hash */
+/* What an input file uses: tags, texts, declarations, the hash. */
+#define BXML_PARSER_RECORDS 0x25C18
+
+/* The ordinal functions by ordinal, 0 to BXML_ORDINAL_COUNT - 1 (null at 0
+ * and 29). */
 #define BXML_ORDINAL_COUNT 55
 BXML_EXPORT extern const BxmlSlot bxml32_ordinals[BXML_ORDINAL_COUNT];
 

@@ -2,15 +2,10 @@
 // URL fetch against a small HTTP server on 127.0.0.1.
 #include "host_fixture.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
-#include <thread>
 
 namespace {
 
@@ -69,64 +64,6 @@ TEST_F(HostTest, StreamWriteAndHostFileOperations) {
     EXPECT_EQ(brelrt_remove(a.c_str()), 0);
     EXPECT_EQ(brelrt_fopen(dir.file("no/such/dir").c_str(), "w", 0), nullptr);
 }
-
-// Serves one connection with a fixed response; remembers the request.
-class OneShotServer {
-public:
-    explicit OneShotServer(std::string response) : response_(std::move(response)) {
-        fd_ = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-        listen(fd_, 1);
-        socklen_t len = sizeof addr;
-        getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len);
-        port_ = ntohs(addr.sin_port);
-        thread_ = std::thread([this] { serve(); });
-    }
-    ~OneShotServer() {
-        join();
-        close(fd_);
-    }
-    int port() const { return port_; }
-    const std::string& request() const { return request_; }
-    void join() {
-        if (thread_.joinable())
-            thread_.join();
-    }
-
-private:
-    void serve() {
-        pollfd p{fd_, POLLIN, 0};
-        // Bounded: at most 50 waits of 100 ms for the client.
-        for (int i = 0; i < 50 && poll(&p, 1, 100) == 0; ++i) {
-        }
-        if (!(p.revents & POLLIN))
-            return;
-        int c = accept(fd_, nullptr, nullptr);
-        if (c < 0)
-            return;
-        char buffer[4096];
-        for (int i = 0; i < 100 && request_.find("\r\n\r\n") == std::string::npos; ++i) {
-            pollfd q{c, POLLIN, 0};
-            if (poll(&q, 1, 100) <= 0)
-                continue;
-            ssize_t n = recv(c, buffer, sizeof buffer, 0);
-            if (n <= 0)
-                break;
-            request_.append(buffer, static_cast<size_t>(n));
-        }
-        send(c, response_.data(), response_.size(), MSG_NOSIGNAL);
-        close(c);
-    }
-
-    std::string response_;
-    std::string request_;
-    int fd_ = -1;
-    int port_ = 0;
-    std::thread thread_;
-};
 
 TEST_F(HostTest, FetchesAnHttpUrlIntoATemporaryFile) {
     std::string body = "<?xml version=\"1.0\"?>\n<orders></orders>\n";

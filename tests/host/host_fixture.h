@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
 #include <vector>
 
 class HostTest : public ::testing::Test {
@@ -53,3 +54,25 @@ private:
 // files such as copybooks must already be there) and runs it there. Returns
 // its standard output; fails the test on a compile error.
 std::string run_cobol(const TempDir& dir, const std::string& source, bool free_format = false);
+
+// Serves one connection on 127.0.0.1 with a fixed response, from a thread of
+// its own; remembers the request.
+class OneShotServer {
+public:
+    explicit OneShotServer(std::string response);
+    ~OneShotServer();
+    OneShotServer(const OneShotServer&) = delete;
+    OneShotServer& operator=(const OneShotServer&) = delete;
+    int port() const { return port_; }
+    const std::string& request() const { return request_; }
+    void join();
+
+private:
+    void serve();
+
+    std::string response_;
+    std::string request_;
+    int fd_ = -1;
+    int port_ = 0;
+    std::thread thread_;
+};

@@ -1,5 +1,11 @@
 #include "host_fixture.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -95,4 +101,51 @@ std::string run_cobol(const TempDir& dir, const std::string& source, bool free_f
         return std::string();
     // Run without the sanitizer runtime of the test binary leaking into it.
     return capture("cd '" + dir.path() + "' && env -u LD_PRELOAD ./prog 2>&1");
+}
+
+OneShotServer::OneShotServer(std::string response) : response_(std::move(response)) {
+    fd_ = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    listen(fd_, 1);
+    socklen_t len = sizeof addr;
+    getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len);
+    port_ = ntohs(addr.sin_port);
+    thread_ = std::thread([this] { serve(); });
+}
+
+OneShotServer::~OneShotServer() {
+    join();
+    close(fd_);
+}
+
+void OneShotServer::join() {
+    if (thread_.joinable())
+        thread_.join();
+}
+
+void OneShotServer::serve() {
+    pollfd p{fd_, POLLIN, 0};
+    // Bounded: at most 50 waits of 100 ms for the client.
+    for (int i = 0; i < 50 && poll(&p, 1, 100) == 0; ++i) {
+    }
+    if (!(p.revents & POLLIN))
+        return;
+    int c = accept(fd_, nullptr, nullptr);
+    if (c < 0)
+        return;
+    char buffer[4096];
+    for (int i = 0; i < 100 && request_.find("\r\n\r\n") == std::string::npos; ++i) {
+        pollfd q{c, POLLIN, 0};
+        if (poll(&q, 1, 100) <= 0)
+            continue;
+        ssize_t n = recv(c, buffer, sizeof buffer, 0);
+        if (n <= 0)
+            break;
+        request_.append(buffer, static_cast<size_t>(n));
+    }
+    send(c, response_.data(), response_.size(), MSG_NOSIGNAL);
+    close(c);
 }

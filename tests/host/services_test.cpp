@@ -340,6 +340,35 @@ TEST_F(HostTest, HashChainsThroughThirdWordAndDestroysOnClearAndFree) {
     EXPECT_EQ(g_destroyed_chains, 52);
 }
 
+// An entry added again (the head, the end, or one in the middle of a chain)
+// is refused and leaves the chain as it was; a long chain grows at its end.
+TEST_F(HostTest, HashRefusesAnEntryAlreadyChained) {
+    struct Entry {
+        void* a;
+        void* b;
+        Entry* next;
+    };
+    std::vector<Entry> e(5000);
+    BrelrtHash* h = brelrt_hash_new(1, nullptr, HERE, "hash");
+    for (size_t k = 0; k < e.size(); ++k)
+        EXPECT_EQ(brelrt_hash_add(h, "k", &e[k]), k ? 2 : 1);
+    for (size_t k : {size_t{0}, size_t{1}, e.size() - 1})
+        EXPECT_EQ(brelrt_hash_add(h, "k", &e[k]), 0);
+    EXPECT_EQ(brelrt_hash_add(h, "other", &e[2]), 0);
+    size_t length = 0;
+    for (auto* x = static_cast<Entry*>(brelrt_hash_find(h, "k")); x; x = x->next)
+        ASSERT_EQ(x, &e[length++]);
+    EXPECT_EQ(length, e.size());
+    // Many names: the table grows and every name is still found.
+    std::vector<Entry> more(3000);
+    for (size_t k = 0; k < more.size(); ++k)
+        EXPECT_EQ(brelrt_hash_add(h, ("n" + std::to_string(k)).c_str(), &more[k]), 1);
+    for (size_t k = 0; k < more.size(); ++k)
+        ASSERT_EQ(brelrt_hash_find(h, ("n" + std::to_string(k)).c_str()), &more[k]);
+    EXPECT_EQ(brelrt_hash_count(h), more.size() + 1);
+    brelrt_hash_free(h, HERE);
+}
+
 // ---- handles
 
 int g_record_destroyed = 0;

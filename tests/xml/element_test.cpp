@@ -79,6 +79,36 @@ TEST_F(ElementTest, InsertBeforePlacesTheNodeAndStillCountsOccurrences) {
     xml_free_element(r);
 }
 
+// The count and first child kept per name must give what a walk over the
+// children gives, through insertions anywhere and frees of any child.
+TEST_F(ElementTest, SiblingCountsFollowInsertionsAndFrees) {
+    BrelrtHandle r = make("r", nullptr);
+    std::srand(7);
+    for (int step = 0; step < 3000; ++step) {
+        std::vector<BrelrtHandle> kids = children_of(r);
+        if (!kids.empty() && std::rand() % 3 == 0) {
+            xml_free_element(kids[static_cast<size_t>(std::rand()) % kids.size()]);
+            continue;
+        }
+        std::string name = "n" + std::to_string(std::rand() % 40);
+        BrelrtHandle before = !kids.empty() && std::rand() % 4 == 0
+                                  ? kids[static_cast<size_t>(std::rand()) % kids.size()]
+                                  : nullptr;
+        int same = 0;
+        BrelrtHandle first = nullptr;
+        for (BrelrtHandle k : kids)
+            if (name_of(k) == name && same++ == 0)
+                first = k;
+        bool first_unnumbered = first && numbers_of(first).empty();
+        BrelrtHandle e = make(name.c_str(), r, before);
+        ASSERT_EQ(numbers_of(e), same ? V{same + 1} : V{}) << "step " << step;
+        if (first_unnumbered) {
+            ASSERT_EQ(numbers_of(first), V{1}) << "step " << step;
+        }
+    }
+    xml_free_element(r);
+}
+
 TEST_F(ElementTest, RepetitionsDeeperThanTheVectorAreNotNumbered) {
     // 30 levels, each with two children of one name, the second holding the
     // next level: from the 21st level on there is no place left.

@@ -201,7 +201,7 @@ TEST_F(ParserTest, EachStepEndsAfterOneTag) {
 TEST_F(ParserTest, UnknownEncodingFailsWithNineteen) {
     for (uint32_t flags : {BXML_SOPEN_FLAGS | 1u, BXML_TAGS | 1u}) {
         XmlParser* p =
-            parse_text("<?xml version=\"1.0\" encoding=\"Shift_JIS\"?><a/>", flags, false);
+            parse_text("<?xml version=\"1.0\" encoding=\"KOI8-R\"?><a/>", flags, false);
         ASSERT_NE(p, nullptr);
         EXPECT_EQ(xml_parse_to_next(p, nullptr), 19);
         EXPECT_EQ(*brelrt_file_error(), 19);
@@ -350,16 +350,67 @@ TEST_F(ParserTest, NestingOfRepetitionsDeeperThanTheVectorStillParses) {
     EXPECT_EQ(rec(leaf)->hash_entry->element, leaf);
 }
 
-TEST_F(ParserTest, AVeryDeepDocumentParsesAndFrees) {
+std::string nested(int levels) {
     std::string doc;
-    for (int k = 0; k < 100000; ++k)
+    for (int k = 0; k < levels; ++k)
         doc += "<d>";
-    for (int k = 0; k < 100000; ++k)
+    for (int k = 0; k < levels; ++k)
         doc += "</d>";
-    parser = parse_text(doc, BXML_TAGS | BXML_CHARACTER_DATA | BXML_CASE_FOLD);
-    ASSERT_NE(parser, nullptr);
-    EXPECT_EQ(*brelrt_file_error(), 8);
-    EXPECT_EQ(parser->depth, 0);
+    return doc;
+}
+
+std::string declarations(int count) {
+    std::string doc = "<!DOCTYPE r [\n";
+    for (int k = 0; k < count; ++k)
+        doc += "<!ELEMENT e" + std::to_string(k) + " (#PCDATA)>\n";
+    return doc + "]><r/>";
+}
+
+// What a record file never needs is refused with 19 and a reason, stepping
+// or parsing to the end; what stays within the limits parses.
+TEST_F(ParserTest, HostileDocumentsAreRefusedAtTheLimits) {
+    const std::string big(BXML_RUN_MAX + 1, 'x');
+    const struct {
+        std::string doc;
+        const char* reason; // null: parses
+    } cases[] = {
+        {nested(BXML_DEPTH_MAX), nullptr},
+        {nested(BXML_DEPTH_MAX + 1), "element nesting deeper than 1024 levels"},
+        {nested(1000000), "element nesting deeper than 1024 levels"},
+        {declarations(BXML_DECLARATIONS_MAX), nullptr},
+        {declarations(BXML_DECLARATIONS_MAX + 1), "more than 10000 declarations"},
+        {"<r a=\"" + big + "\"/>", "more than 1 MB without a \">\""},
+        {"<r><!--" + big + "--></r>", "more than 1 MB without a \">\""},
+        {"<r" + big + "/>", "more than 1 MB without a \">\""},
+        // The text and the end tag up to its ">" just fit.
+        {"<r><a>" + big.substr(4) + "</a></r>", nullptr},
+    };
+    for (const auto& c : cases) {
+        for (bool whole : {false, true}) {
+            *brelrt_file_error() = 0;
+            std::string trace = with_trace(1, [&] {
+                XmlParser* p = parse_text(c.doc, BXML_SOPEN_FLAGS | 1, whole);
+                ASSERT_NE(p, nullptr);
+                int result = whole ? *brelrt_file_error() : 0;
+                while (result == 0)
+                    result = xml_parse_to_next(p, nullptr);
+                EXPECT_EQ(result, c.reason ? 19 : 8) << c.doc.substr(0, 40) << whole;
+                if (c.reason) {
+                    EXPECT_STREQ(*brelrt_error_text(), c.reason);
+                    EXPECT_EQ(*brelrt_secondary_error(), 5);
+                    EXPECT_EQ(*brelrt_parse_error_code(), XML_ERROR_ABORTED);
+                    *brelrt_file_error() = 0;
+                    EXPECT_EQ(xml_parse_to_next(p, nullptr), 19); // for good
+                }
+                xml_free_parser(p);
+            });
+            if (c.reason) {
+                EXPECT_NE(trace.find(std::string("Document refused: ") + c.reason),
+                          std::string::npos)
+                    << trace.substr(0, 200);
+            }
+        }
+    }
 }
 
 // ---- memory shortage

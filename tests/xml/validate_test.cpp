@@ -11,33 +11,12 @@ using namespace xmltest;
 
 namespace {
 
-const std::string data_dir = std::string(POINTRA_TEST_DATA) + "/xml";
-
 class LedgerTest : public WriteTest {
 protected:
     void SetUp() override {
         WriteTest::SetUp();
-        std::filesystem::copy_file(data_dir + "/ledger.xfd", path("ledger.xfd"));
-        std::filesystem::copy_file(data_dir + "/ledger.cob", path("ledger.cob"));
-        std::string built = run_command("cd '" + dir_ + "' && cobc -x ledger.cob && " +
-                                        "env -u LD_PRELOAD ./ledger");
-        ASSERT_EQ(built, "");
-        std::string bytes = read_file(path("records.dat"));
-        ASSERT_EQ(bytes.size(), 1500u);
-        for (size_t i = 0; i < bytes.size(); i += 300)
-            records_.push_back(bytes.substr(i, 300));
-        // Each record as long as its own description.
-        RecordLayout* layout = B4ParseXFD("ledger", 14, 30);
-        ASSERT_NE(layout, nullptr);
-        std::vector<int> sizes;
-        for (int i = 0; i < layout->item_count; ++i)
-            if (layout->items[i].level == 1)
-                sizes.push_back(layout->items[i].field.size);
-        B4XFDFree(layout);
-        ASSERT_EQ(sizes.size(), 3u);
-        int of_record[] = {0, 1, 1, 1, 2};
-        for (int k = 0; k < 5; ++k)
-            records_[k].resize(static_cast<size_t>(sizes[of_record[k]]));
+        records_ = ledger_records();
+        ASSERT_EQ(records_.size(), 5u);
     }
     std::vector<std::string> records_;
 };

@@ -1,6 +1,7 @@
 #include "write_helpers.h"
 
 #include <cstdio>
+#include <filesystem>
 
 namespace xmltest {
 
@@ -84,6 +85,34 @@ std::string WriteTest::document(const std::string& layout,
     EXPECT_EQ(close(file), 0);
     EXPECT_EQ(*brelrt_file_error(), 0);
     return read_file(name);
+}
+
+std::vector<std::string> WriteTest::ledger_records() {
+    const std::string data = std::string(POINTRA_TEST_DATA) + "/xml";
+    std::filesystem::copy_file(data + "/ledger.xfd", path("ledger.xfd"));
+    std::filesystem::copy_file(data + "/ledger.cob", path("ledger.cob"));
+    std::vector<std::string> records;
+    std::string built =
+        run_command("cd '" + dir_ + "' && cobc -x ledger.cob && env -u LD_PRELOAD ./ledger");
+    EXPECT_EQ(built, "");
+    std::string bytes = read_file(path("records.dat"));
+    EXPECT_EQ(bytes.size(), 1500u);
+    for (size_t i = 0; i + 300 <= bytes.size(); i += 300)
+        records.push_back(bytes.substr(i, 300));
+    RecordLayout* layout = B4ParseXFD("ledger", 14, 30);
+    EXPECT_NE(layout, nullptr);
+    if (!layout || records.size() != 5)
+        return {};
+    std::vector<int> sizes;
+    for (int i = 0; i < layout->item_count; ++i)
+        if (layout->items[i].level == 1)
+            sizes.push_back(layout->items[i].field.size);
+    B4XFDFree(layout);
+    EXPECT_EQ(sizes.size(), 3u);
+    const int of_record[] = {0, 1, 1, 1, 2};
+    for (int k = 0; k < 5 && sizes.size() == 3; ++k)
+        records[k].resize(static_cast<size_t>(sizes[of_record[k]]));
+    return records;
 }
 
 } // namespace xmltest

@@ -41,6 +41,11 @@ protected:
     // returns the document; the file-error word of every call must stay 0.
     std::string document(const std::string& layout, const std::vector<std::string>& records);
 
+    // The five records of tests/data/xml/ledger.cob (a header, three
+    // details with each body variant, a trailer), each as long as its own
+    // record description, as GnuCOBOL wrote them; ledger.xfd is the layout.
+    std::vector<std::string> ledger_records();
+
     std::string dir_;
 
 private:

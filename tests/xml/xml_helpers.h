@@ -8,6 +8,7 @@
 #include "handlers/xml_parser.h"
 
 #include <brelrt.h>
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <string>
@@ -57,6 +58,12 @@ std::vector<int> numbers_of(BrelrtHandle element);
 std::vector<BrelrtHandle> children_of(BrelrtHandle element);
 // The k-th child named `name` (0-based), null when none.
 BrelrtHandle child_named(BrelrtHandle element, const std::string& name, size_t k = 0);
+
+// The function at ordinal k of the plug-in's ordinal table, as its type.
+template <typename Fn> Fn ordinal(int k) {
+    auto* table = static_cast<const BxmlSlot*>(dlsym(runtime().bxml, "bxml32_ordinals"));
+    return table ? reinterpret_cast<Fn>(table[k]) : nullptr;
+}
 
 // Runs `body` with the trace on at `level`, written to a temporary file, and
 // returns what was written.

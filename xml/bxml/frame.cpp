@@ -10,6 +10,7 @@
 #include <brelrt.h>
 #include <expat.h>
 
+#include <cstdio>
 #include <cstring>
 
 using namespace bxml;
@@ -20,8 +21,7 @@ template <typename Fn> BxmlSlot slot(Fn fn) {
     return reinterpret_cast<BxmlSlot>(fn);
 }
 
-// 55 slots; every slot not filled here is null. Slot 47 (read) comes with
-// the reading side.
+// 55 slots; every slot not filled here is null.
 BxmlSlot g_dispatch[BXML_SLOT_COUNT] = {};
 
 struct DispatchInit {
@@ -34,6 +34,7 @@ struct DispatchInit {
         g_dispatch[BXML_SLOT_SMAKE] = slot(&xml_smake);
         g_dispatch[BXML_SLOT_SOPEN] = slot(&xml_sopen);
         g_dispatch[BXML_SLOT_SCLOSE] = slot(&xml_sclose);
+        g_dispatch[BXML_SLOT_SREAD] = slot(&xml_sread);
         g_dispatch[BXML_SLOT_SWRITE] = slot(&xml_swrite);
         g_dispatch[BXML_SLOT_UNSUPPORTED] = slot(&xml_unsupported);
         g_dispatch[BXML_SLOT_REMOVE] = slot(&xml_remove);
@@ -75,7 +76,7 @@ int xml_identify(char* name, char* buffer, char* version) {
         std::memcpy(name, "XML", 4);
     if (buffer) {
         const char* expat = XML_ExpatVersion();
-        std::strcpy(buffer, expat ? expat : "");
+        std::snprintf(buffer, BXML_IDENTIFY_BUFFER_SIZE, "%s", expat ? expat : "");
     }
     if (version)
         std::memcpy(version, BXML_VERSION_TEXT, sizeof BXML_VERSION_TEXT);

@@ -17,10 +17,6 @@ void emit(int indent, int level, const char* format, va_list args) {
 
 } // namespace
 
-bool trace_on() {
-    return trace_level() != 0;
-}
-
 int trace_level() {
     const int16_t* level = brelrt_trace_level();
     return level ? *level : 0;

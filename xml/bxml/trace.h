@@ -15,6 +15,8 @@
 // formatted while the host's trace level is 0.
 #pragma once
 
+#include <brelrt.h>
+
 #include <cstddef>
 
 #if defined(__GNUC__)
@@ -39,8 +41,12 @@ enum TraceLevel {
     kTraceDump = 10,
 };
 
-// True while the host's trace level word is not 0.
-bool trace_on();
+// True while the host's trace level word is not 0; cheap enough to guard
+// every trace call on a path taken per element or per field.
+inline bool trace_on() {
+    static const int16_t* word = brelrt_trace_level();
+    return word && *word != 0;
+}
 // The host's trace level (0 when off).
 int trace_level();
 

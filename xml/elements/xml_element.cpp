@@ -9,17 +9,149 @@
 
 using namespace bxml;
 
-namespace {
-
 #define HERE kModuleElements, __LINE__
+
+// ---- the child names of a parent
+
+// One name among a parent's children: how many there are and the first of
+// them in document order. An entry whose children are all gone keeps its
+// place (first null) until the table is rebuilt.
+struct ChildName {
+    XmlElement* first;
+    uint32_t hash; // never 0 in a used slot
+    uint32_t count;
+};
+
+// An open-addressing table, one tracked block with its slots behind it.
+struct XmlChildNames {
+    size_t capacity; // a power of two
+    size_t used;     // slots ever taken since the last rebuild
+    ChildName* slots() { return reinterpret_cast<ChildName*>(this + 1); }
+};
+
+namespace {
 
 int g_element_type = 0;
 
-void element_destructor(void* record);
+// Elements and hash entries a pool keeps, at most.
+constexpr size_t kPoolMax = 4096;
 
+// A byte below 128 that isspace accepts.
 bool is_blank(unsigned char byte) {
-    return byte < 128 && std::isspace(byte);
+    return byte == ' ' || (byte >= '\t' && byte <= '\r');
 }
+
+const char* name_of(const XmlElement* e) {
+    return brelrt_text_data(e->name);
+}
+
+uint32_t name_hash(const char* name, size_t length) {
+    uint32_t h = 2166136261u;
+    for (size_t i = 0; i < length; ++i)
+        h = (h ^ static_cast<unsigned char>(name[i])) * 16777619u;
+    return h | 1u;
+}
+
+XmlChildNames* new_names(size_t capacity) {
+    auto* t = static_cast<XmlChildNames*>(brelrt_alloc(
+        sizeof(XmlChildNames) + capacity * sizeof(ChildName), 1, HERE, "XML children names"));
+    if (t)
+        t->capacity = capacity;
+    return t;
+}
+
+// The slot of `name`, or null; `*free_slot` (when given) becomes the slot
+// where the name would go.
+ChildName* find_name(XmlChildNames* t, const char* name, uint32_t hash,
+                     ChildName** free_slot = nullptr) {
+    ChildName* slots = t->slots();
+    ChildName* spare = nullptr;
+    for (size_t i = hash & (t->capacity - 1);; i = (i + 1) & (t->capacity - 1)) {
+        ChildName& s = slots[i];
+        if (!s.hash) {
+            if (free_slot)
+                *free_slot = spare ? spare : &s;
+            return nullptr;
+        }
+        if (!s.first) {
+            if (!spare)
+                spare = &s;
+        } else if (s.hash == hash && std::strcmp(name_of(s.first), name) == 0) {
+            return &s;
+        }
+    }
+}
+
+// Room for one more name in the parent's table (rebuilt without the
+// entries of names that are gone when it fills); false when out of memory.
+bool reserve_name(XmlElement* parent) {
+    XmlChildNames* t = parent->child_names;
+    if (t && (t->used + 1) * 4 <= t->capacity * 3)
+        return true;
+    size_t live = 0;
+    if (t)
+        for (size_t i = 0; i < t->capacity; ++i)
+            live += t->slots()[i].first != nullptr;
+    size_t capacity = 8;
+    while ((live + 1) * 2 > capacity)
+        capacity *= 2;
+    XmlChildNames* fresh = new_names(capacity);
+    if (!fresh)
+        return false;
+    if (t) {
+        for (size_t i = 0; i < t->capacity; ++i) {
+            ChildName& s = t->slots()[i];
+            if (!s.first)
+                continue;
+            ChildName* slot = nullptr;
+            find_name(fresh, name_of(s.first), s.hash, &slot);
+            *slot = s;
+            ++fresh->used;
+        }
+        brelrt_free(t, HERE);
+    }
+    parent->child_names = fresh;
+    return true;
+}
+
+ChildName* name_entry(XmlElement* parent, const XmlElement* child) {
+    if (!parent->child_names)
+        return nullptr;
+    const char* name = name_of(child);
+    return find_name(parent->child_names, name, name_hash(name, brelrt_text_length(child->name)));
+}
+
+// The next sibling after `e` that has its name, null when none.
+XmlElement* next_same_named(const XmlElement* e) {
+    const char* name = name_of(e);
+    for (BrelrtListNode* n = e->node->next; n; n = n->next) {
+        XmlElement* sibling = xml_element_record(n->data);
+        if (sibling && std::strcmp(name_of(sibling), name) == 0)
+            return sibling;
+    }
+    return nullptr;
+}
+
+// True when `a` comes before `b` among their parent's children.
+bool comes_before(const XmlElement* a, const XmlElement* b) {
+    for (BrelrtListNode* n = a->node->next; n; n = n->next)
+        if (n == b->node)
+            return true;
+    return false;
+}
+
+// `child` leaves its living parent: one fewer of its name there.
+void forget_name(XmlElement* parent, XmlElement* child) {
+    ChildName* entry = name_entry(parent, child);
+    if (!entry)
+        return;
+    if (--entry->count == 0)
+        entry->first = nullptr;
+    else if (entry->first == child)
+        entry->first = next_same_named(child);
+}
+
+// ---- freeing
 
 void free_attributes(BrelrtPairArray* attributes) {
     if (!attributes)
@@ -32,11 +164,11 @@ void free_attributes(BrelrtPairArray* attributes) {
     brelrt_pairs_free(attributes, HERE);
 }
 
-// Frees every element below `top`, leaves first, without recursion: a tree
-// may be nested as deeply as the document is long. Each leaf is unlinked
-// here before its handle is freed, so its own destructor has nothing left to
-// walk and never needs the (already dead) handle of `top`.
-void free_descendants(XmlElement* top) {
+// Takes every element below `top` out of the tree, leaves first, without
+// recursion (a tree may be nested as deeply as the document is long), and
+// hands each to `leaf`. Each is unlinked before, so it finds no parent and
+// leaves the (going) parent's bookkeeping alone.
+template <typename Leaf> void take_descendants(XmlElement* top, Leaf leaf) {
     XmlElement* current = top;
     for (;;) {
         if (current->children && current->children->first) {
@@ -51,17 +183,18 @@ void free_descendants(XmlElement* top) {
         }
         if (current == top)
             return;
-        // Only `top` may be dead here (its destructor is running).
-        XmlElement* parent = xml_element_record(current->parent);
-        if (!parent)
-            parent = top;
-        BrelrtHandle leaf = current->node->data;
+        XmlElement* parent = current->up;
         brelrt_list_remove(parent->children, current->node);
         current->node = nullptr;
         current->parent = nullptr;
-        brelrt_handle_free(leaf, HERE);
+        current->up = nullptr;
+        leaf(current);
         current = parent;
     }
+}
+
+void free_descendants(XmlElement* top) {
+    take_descendants(top, [](XmlElement* e) { brelrt_handle_free(e->self, HERE); });
 }
 
 void element_destructor(void* record) {
@@ -71,20 +204,24 @@ void element_destructor(void* record) {
         e->hash_entry->element = nullptr;
         e->hash_entry = nullptr;
     }
-    if (e->parent && e->node) {
-        XmlElement* parent = xml_element_record(e->parent);
-        if (parent && parent->children)
-            brelrt_list_remove(parent->children, e->node);
+    if (e->up && e->node) {
+        forget_name(e->up, e);
+        brelrt_list_remove(e->up->children, e->node);
     }
     e->node = nullptr;
     e->parent = nullptr;
+    e->up = nullptr;
     if (e->children)
         brelrt_list_free(e->children, HERE);
+    brelrt_free(e->child_names, HERE);
     brelrt_text_free(e->name, HERE);
     brelrt_text_free(e->text, HERE);
+    brelrt_text_free(e->spare_text, HERE);
     brelrt_text_free(e->comments, HERE);
     free_attributes(e->attributes);
 }
+
+// ---- occurrence numbers
 
 // Gives `e` the number 1 at position `at`, moving later numbers one place on.
 // The vector has no room past its last place: the innermost number drops off.
@@ -104,7 +241,7 @@ void insert_level(XmlElement* e, int at) {
 // insert_level for every element below `top`, in document order, without
 // recursion.
 void insert_level_below(XmlElement* top, int at) {
-    if (!top->children)
+    if (at >= BXML_INDEX_PLACES || !top->children)
         return;
     XmlElement* parent = top;
     BrelrtListNode* node = top->children->first;
@@ -122,9 +259,7 @@ void insert_level_below(XmlElement* top, int at) {
             if (parent == top)
                 return;
             node = parent->node;
-            parent = xml_element_record(parent->parent);
-            if (!node || !parent)
-                return;
+            parent = parent->up;
         }
         node = node->next;
     }
@@ -139,11 +274,283 @@ void append_number(XmlElement* e, int position, int32_t n) {
     e->last_position = position + 1;
 }
 
-bool same_name(const XmlElement* e, const char* name) {
-    return e->name && brelrt_name_compare(brelrt_text_data(e->name), name, 0) == 0;
+} // namespace
+
+// ---- operations on records
+
+namespace bxml {
+
+XmlElement* create_element(const char* name, size_t length, XmlElement* parent, XmlElement* before,
+                           ElementPool* pool) {
+    int type = xml_element_type();
+    if (!type || !name || (before && (before->up != parent || !parent)))
+        return nullptr;
+    XmlElement* e = pool ? pool->first : nullptr;
+    BrelrtHandle handle = nullptr;
+    if (e) {
+        pool->first = e->next_spare;
+        --pool->count;
+        e->next_spare = nullptr;
+        handle = e->self;
+        brelrt_text_truncate(e->name, 0);
+    } else {
+        handle = brelrt_handle_new(type, HERE, "XML element info");
+        if (!handle)
+            return nullptr;
+        e = static_cast<XmlElement*>(brelrt_handle_record(handle, type));
+        e->self = handle;
+        e->name = brelrt_text_new(HERE, "XML element name");
+    }
+    e->last_position = -1;
+    if (!e->name || !brelrt_text_append(e->name, name, length)) {
+        brelrt_handle_free(handle, HERE);
+        return nullptr;
+    }
+    if (!parent)
+        return e;
+
+    if (!parent->children) {
+        parent->children = brelrt_list_new(HERE, "XML children list");
+        if (!parent->children) {
+            brelrt_handle_free(handle, HERE);
+            return nullptr;
+        }
+    }
+    if (!reserve_name(parent)) {
+        brelrt_handle_free(handle, HERE);
+        return nullptr;
+    }
+    const char* text = name_of(e);
+    uint32_t hash = name_hash(text, length);
+    ChildName* slot = nullptr;
+    ChildName* entry = find_name(parent->child_names, text, hash, &slot);
+    XmlElement* first_same = entry ? entry->first : nullptr;
+    int32_t same = entry ? static_cast<int32_t>(entry->count) : 0;
+
+    e->node = brelrt_list_insert(parent->children, before ? before->node : nullptr, handle);
+    if (!e->node) {
+        brelrt_handle_free(handle, HERE);
+        return nullptr;
+    }
+    e->parent = parent->self;
+    e->up = parent;
+    if (!entry) {
+        if (!slot->hash)
+            ++parent->child_names->used;
+        *slot = ChildName{e, hash, 1};
+    } else {
+        ++entry->count;
+        if (before && comes_before(e, entry->first))
+            entry->first = e;
+    }
+
+    // The numbers of all enclosing repetitions come first.
+    e->last_position = parent->last_position;
+    std::memcpy(e->index, parent->index, sizeof e->index);
+    if (first_same && first_same->last_position == parent->last_position) {
+        // The first of the name gets its number only now that a second comes.
+        insert_level_below(first_same, parent->last_position + 1);
+        append_number(first_same, parent->last_position, 1);
+    }
+    if (same > 0)
+        append_number(e, parent->last_position, same + 1);
+    return e;
+}
+
+bool append_text(XmlElement* e, const char* data, size_t length) {
+    if (!data && length)
+        return false;
+    if (!e->text) {
+        while (length && is_blank(static_cast<unsigned char>(*data))) {
+            ++data;
+            --length;
+        }
+        if (!length)
+            return true;
+        e->text = e->spare_text ? e->spare_text : brelrt_text_new(HERE, "XML Character data");
+        e->spare_text = nullptr;
+        if (!e->text)
+            return false;
+        if (!brelrt_text_append(e->text, data, length)) {
+            brelrt_text_free(e->text, HERE);
+            e->text = nullptr;
+            return false;
+        }
+        return true;
+    }
+    return brelrt_text_append(e->text, data, length);
+}
+
+bool append_comments(XmlElement* e, const char* data, size_t length) {
+    if (!data && length)
+        return false;
+    if (!length)
+        return true;
+    if (!e->comments) {
+        e->comments = brelrt_text_new(HERE, "XML comments");
+        if (!e->comments)
+            return false;
+    }
+    return brelrt_text_append(e->comments, data, length);
+}
+
+bool add_attribute(XmlElement* e, const char* name, const char* value, size_t value_length) {
+    if (!name)
+        return false;
+    if (!e->attributes) {
+        e->attributes = brelrt_pairs_new(HERE, "XML elements attributes array");
+        if (!e->attributes)
+            return false;
+    }
+    BrelrtText* n = brelrt_text_new(HERE, "XML element attribute name");
+    BrelrtText* v = brelrt_text_new(HERE, "XML element attribute value");
+    bool ok = n && v && brelrt_text_append_str(n, name) &&
+              (!value || brelrt_text_append(v, value, value_length)) &&
+              brelrt_pairs_append(e->attributes, n, v) >= 0;
+    if (!ok) {
+        brelrt_text_free(n, HERE);
+        brelrt_text_free(v, HERE);
+        return false;
+    }
+    return true;
+}
+
+namespace {
+
+// What `e` holds goes, its storage stays: an element as new, out of any tree.
+void empty(XmlElement* e) {
+    if (e->hash_entry) {
+        e->hash_entry->element = nullptr;
+        e->hash_entry = nullptr;
+    }
+    e->parent = nullptr;
+    e->up = nullptr;
+    e->node = nullptr;
+    if (e->text) {
+        brelrt_text_truncate(e->text, 0);
+        brelrt_text_free(e->spare_text, HERE);
+        e->spare_text = e->text;
+        e->text = nullptr;
+    }
+    brelrt_text_free(e->comments, HERE);
+    e->comments = nullptr;
+    free_attributes(e->attributes);
+    e->attributes = nullptr;
+    if (XmlChildNames* t = e->child_names) {
+        std::memset(t->slots(), 0, t->capacity * sizeof(ChildName));
+        t->used = 0;
+    }
+}
+
+void give_back(XmlElement* e, ElementPool* pool) {
+    if (pool->count >= kPoolMax) {
+        brelrt_handle_free(e->self, HERE);
+        return;
+    }
+    empty(e);
+    e->next_spare = pool->first;
+    pool->first = e;
+    ++pool->count;
 }
 
 } // namespace
+
+void recycle_element(XmlElement* top, ElementPool* pool) {
+    if (top->up && top->node) {
+        forget_name(top->up, top);
+        brelrt_list_remove(top->up->children, top->node);
+        top->node = nullptr;
+        top->up = nullptr;
+        top->parent = nullptr;
+    }
+    take_descendants(top, [pool](XmlElement* e) { give_back(e, pool); });
+    give_back(top, pool);
+}
+
+void free_pool(ElementPool* pool) {
+    while (XmlElement* e = pool->first) {
+        pool->first = e->next_spare;
+        brelrt_handle_free(e->self, HERE);
+    }
+    pool->count = 0;
+    while (ElementHashEntry* entry = pool->entries) {
+        pool->entries = entry->next;
+        brelrt_free(entry, HERE);
+    }
+    pool->entry_count = 0;
+}
+
+ElementHashEntry* new_hash_entry(ElementPool* pool, size_t length) {
+    ElementHashEntry* entry = pool ? pool->entries : nullptr;
+    if (entry && entry->capacity >= length) {
+        pool->entries = entry->next;
+        --pool->entry_count;
+    } else {
+        // Names of records are short: most fit the room of the first one.
+        size_t capacity = length < 31 ? 31 : length;
+        entry = static_cast<ElementHashEntry*>(
+            brelrt_alloc(sizeof(ElementHashEntry) + capacity + 1, 0, HERE, "Element hash"));
+        if (!entry)
+            return nullptr;
+        entry->capacity = capacity;
+    }
+    entry->name = reinterpret_cast<char*>(entry + 1);
+    entry->element = nullptr;
+    entry->next = nullptr;
+    entry->flags = 0;
+    entry->pool = pool;
+    return entry;
+}
+
+size_t trimmed_length(const char* data, size_t length, Blanks blanks) {
+    if (!data)
+        return 0;
+    const auto* s = reinterpret_cast<const unsigned char*>(data);
+    size_t end = 0;
+    // Forwards: the second byte of a pair may look like an ASCII character,
+    // so pairs are only recognised from their first byte on.
+    for (size_t i = 0; i < length;) {
+        unsigned char c = s[i];
+        size_t width = 1;
+        bool blank = false;
+        if (c >= 0x80) {
+            switch (blanks) {
+            case Blanks::kShiftJis:
+                if (i + 1 < length && brelrt_dbcs_is_lead(c) && brelrt_dbcs_is_trail(s[i + 1])) {
+                    width = 2;
+                    blank = brelrt_dbcs_is_blank(c, s[i + 1]);
+                }
+                break;
+            case Blanks::kEucJp:
+                if (c == 0x8F && i + 2 < length) {
+                    width = 3;
+                } else if (c >= 0x8E && i + 1 < length) {
+                    width = 2;
+                    blank = c == 0xA1 && s[i + 1] == 0xA1;
+                }
+                break;
+            case Blanks::kUtf8:
+                if (c == 0xE3 && i + 2 < length && s[i + 1] == 0x80 && s[i + 2] == 0x80) {
+                    width = 3;
+                    blank = true;
+                }
+                break;
+            case Blanks::kAscii:
+                break;
+            }
+        } else {
+            blank = is_blank(c);
+        }
+        if (!blank)
+            end = i + width;
+        i += width;
+    }
+    return end;
+}
+
+} // namespace bxml
+
+// ---- the exported functions, on handles
 
 extern "C" {
 
@@ -163,74 +570,16 @@ XmlElement* xml_element_record(BrelrtHandle element) {
 
 BrelrtHandle xml_create_element(const char* name, long length, BrelrtHandle parent,
                                 BrelrtHandle before) {
-    int type = xml_element_type();
-    if (!type || !name)
+    if (!name)
         return nullptr;
-    size_t name_length = length < 0 ? std::strlen(name) : static_cast<size_t>(length);
-
     XmlElement* p = nullptr;
-    if (parent) {
-        p = xml_element_record(parent);
-        if (!p)
-            return nullptr;
-    }
-    BrelrtListNode* before_node = nullptr;
-    if (before) {
-        XmlElement* b = xml_element_record(before);
-        if (!b || !p || b->parent != parent || !b->node)
-            return nullptr;
-        before_node = b->node;
-    }
-
-    BrelrtHandle handle = brelrt_handle_new(type, HERE, "XML element info");
-    if (!handle)
+    XmlElement* b = nullptr;
+    if ((parent && !(p = xml_element_record(parent))) ||
+        (before && !(b = xml_element_record(before))))
         return nullptr;
-    auto* e = static_cast<XmlElement*>(brelrt_handle_record(handle, type));
-    e->last_position = -1;
-    e->name = brelrt_text_new(HERE, "XML element name");
-    if (!e->name || !brelrt_text_append(e->name, name, name_length)) {
-        brelrt_handle_free(handle, HERE);
-        return nullptr;
-    }
-    if (!p)
-        return handle;
-
-    if (!p->children) {
-        p->children = brelrt_list_new(HERE, "XML children list");
-        if (!p->children) {
-            brelrt_handle_free(handle, HERE);
-            return nullptr;
-        }
-    }
-    const char* text = brelrt_text_data(e->name);
-    int32_t same = 0;
-    XmlElement* first_same = nullptr;
-    for (BrelrtListNode* n = p->children->first; n; n = n->next) {
-        XmlElement* sibling = xml_element_record(n->data);
-        if (sibling && same_name(sibling, text)) {
-            if (!first_same)
-                first_same = sibling;
-            ++same;
-        }
-    }
-    e->node = brelrt_list_insert(p->children, before_node, handle);
-    if (!e->node) {
-        brelrt_handle_free(handle, HERE);
-        return nullptr;
-    }
-    e->parent = parent;
-
-    // The numbers of all enclosing repetitions come first.
-    e->last_position = p->last_position;
-    std::memcpy(e->index, p->index, sizeof e->index);
-    if (first_same && first_same->last_position == p->last_position) {
-        // The first of the name gets its number only now that a second comes.
-        insert_level_below(first_same, p->last_position + 1);
-        append_number(first_same, p->last_position, 1);
-    }
-    if (same > 0)
-        append_number(e, p->last_position, same + 1);
-    return handle;
+    size_t n = length < 0 ? std::strlen(name) : static_cast<size_t>(length);
+    XmlElement* e = create_element(name, n, p, b);
+    return e ? e->self : nullptr;
 }
 
 int xml_free_element(BrelrtHandle element) {
@@ -242,92 +591,21 @@ int xml_free_element(BrelrtHandle element) {
 int xml_element_add_attribute(BrelrtHandle element, const char* name, const char* value,
                               size_t value_length) {
     XmlElement* e = xml_element_record(element);
-    if (!e || !name)
-        return 0;
-    if (!e->attributes) {
-        e->attributes = brelrt_pairs_new(HERE, "XML elements attributes array");
-        if (!e->attributes)
-            return 0;
-    }
-    BrelrtText* n = brelrt_text_new(HERE, "XML element attribute name");
-    BrelrtText* v = brelrt_text_new(HERE, "XML element attribute value");
-    bool ok = n && v && brelrt_text_append_str(n, name) &&
-              (!value || brelrt_text_append(v, value, value_length)) &&
-              brelrt_pairs_append(e->attributes, n, v) >= 0;
-    if (!ok) {
-        brelrt_text_free(n, HERE);
-        brelrt_text_free(v, HERE);
-        return 0;
-    }
-    return 1;
+    return e && add_attribute(e, name, value, value_length);
 }
 
 int xml_element_append_text(BrelrtHandle element, const char* data, size_t length) {
     XmlElement* e = xml_element_record(element);
-    if (!e || (!data && length))
-        return 0;
-    if (!e->text) {
-        while (length && is_blank(static_cast<unsigned char>(*data))) {
-            ++data;
-            --length;
-        }
-        if (!length)
-            return 1;
-        e->text = brelrt_text_new(HERE, "XML Character data");
-        if (!e->text)
-            return 0;
-        if (!brelrt_text_append(e->text, data, length)) {
-            brelrt_text_free(e->text, HERE);
-            e->text = nullptr;
-            return 0;
-        }
-        return 1;
-    }
-    return brelrt_text_append(e->text, data, length);
+    return e && append_text(e, data, length);
 }
 
 size_t xml_trimmed_length(const char* data, size_t length) {
-    if (!data)
-        return 0;
-    const auto* s = reinterpret_cast<const unsigned char*>(data);
-    const bool dbcs = brelrt_dbcs_active();
-    size_t end = 0;
-    // Forwards: a trail byte may look like an ASCII character, so pairs are
-    // only recognised from their lead byte on.
-    for (size_t i = 0; i < length;) {
-        if (dbcs && i + 1 < length && brelrt_dbcs_is_lead(s[i]) && brelrt_dbcs_is_trail(s[i + 1])) {
-            if (!brelrt_dbcs_is_blank(s[i], s[i + 1]))
-                end = i + 2;
-            i += 2;
-            continue;
-        }
-        if (!is_blank(s[i]))
-            end = i + 1;
-        ++i;
-    }
-    return end;
-}
-
-void xml_element_trim_text(BrelrtHandle element) {
-    XmlElement* e = xml_element_record(element);
-    if (!e || !e->text)
-        return;
-    brelrt_text_truncate(
-        e->text, xml_trimmed_length(brelrt_text_data(e->text), brelrt_text_length(e->text)));
+    return trimmed_length(data, length, brelrt_dbcs_active() ? Blanks::kShiftJis : Blanks::kAscii);
 }
 
 int xml_element_append_comments(BrelrtHandle element, const char* data, size_t length) {
     XmlElement* e = xml_element_record(element);
-    if (!e || (!data && length))
-        return 0;
-    if (!length)
-        return 1;
-    if (!e->comments) {
-        e->comments = brelrt_text_new(HERE, "XML comments");
-        if (!e->comments)
-            return 0;
-    }
-    return brelrt_text_append(e->comments, data, length);
+    return e && append_comments(e, data, length);
 }
 
 void xml_element_hash_destructor(void* head) {
@@ -337,8 +615,17 @@ void xml_element_hash_destructor(void* head) {
         if (XmlElement* e = xml_element_record(entry->element))
             if (e->hash_entry == entry)
                 e->hash_entry = nullptr;
-        brelrt_free(entry->name, HERE);
-        brelrt_free(entry, HERE);
+        ElementPool* pool = entry->pool;
+        if (pool && pool->entry_count < kPoolMax) {
+            entry->next = pool->entries;
+            pool->entries = entry;
+            ++pool->entry_count;
+        } else {
+            // A parser's entries carry their name in their own block.
+            if (entry->name != reinterpret_cast<char*>(entry + 1))
+                brelrt_free(entry->name, HERE);
+            brelrt_free(entry, HERE);
+        }
         entry = next;
     }
 }

@@ -7,6 +7,9 @@
  * element it is at each enclosing level, outermost first. Under one parent a
  * name that occurs once carries no number at that level; a name that occurs
  * several times numbers its occurrences 1, 2, 3 in document order.
+ *
+ * Every parent keeps a count and the first child of each of its children's
+ * names, so creating the n-th same-named sibling costs the same as the first.
  */
 #ifndef BXML_XML_ELEMENT_H
 #define BXML_XML_ELEMENT_H
@@ -34,12 +37,20 @@ typedef struct ElementHashEntry {
     BrelrtHandle element;          /* null once the element was freed */
     struct ElementHashEntry* next; /* next entry of the same name */
     uintptr_t flags;               /* BXML_HASH_CONSUMED */
+    /* A parser's own entries carry their name behind them, room for
+       `capacity` bytes, and go back to the parser's pool when the hash is
+       cleared. */
+    struct ElementPool* pool;
+    size_t capacity;
 } ElementHashEntry;
 
 #define BXML_HASH_CONSUMED 0x1 /* taken by a record read */
 
+/* The count and first child of each child name of one parent. */
+typedef struct XmlChildNames XmlChildNames;
+
 /* The record behind an element handle: 29 words, pointer-sized where a
- * pointer goes, 32-bit numbers otherwise. */
+ * pointer goes, 32-bit numbers otherwise, then this library's additions. */
 typedef struct XmlElement {
     BrelrtText* name;                 /* 0  "XML element name" */
     BrelrtHandle parent;              /* 1  null for a top-level element */
@@ -51,7 +62,21 @@ typedef struct XmlElement {
     int32_t last_position;            /* 7  position of the last occurrence number; -1 when none */
     int32_t index[BXML_INDEX_PLACES]; /* 8 to 27 */
     ElementHashEntry* hash_entry;     /* 28 set once */
+    BrelrtHandle self;                /* this element's own handle */
+    struct XmlElement* up;            /* the parent's record, null at the top */
+    XmlChildNames* child_names;       /* null until the first child */
+    BrelrtText* spare_text;           /* an emptied text kept for the next one */
+    struct XmlElement* next_spare;    /* the next element of an ElementPool */
 } XmlElement;
+
+/* Elements a parser gave back after a record, kept with their storage for
+ * the next record's elements. */
+typedef struct ElementPool {
+    XmlElement* first;
+    size_t count;
+    ElementHashEntry* entries; /* chained through `next` */
+    size_t entry_count;
+} ElementPool;
 
 /* The element handle type (registered on first use); 0 when it cannot be. */
 BXML_EXPORT int xml_element_type(void);
@@ -62,7 +87,8 @@ BXML_EXPORT XmlElement* xml_element_record(BrelrtHandle element);
 /* Creates an element named `name` (length bytes, or up to its zero when
  * length is -1) under `parent` (null: top level), inserted before the sibling
  * `before` (null: at the end), and numbers it among its same-named siblings.
- * Null when out of memory (nothing is left behind). */
+ * Null when out of memory or when `before` is no child of `parent` (nothing
+ * is left behind). */
 BXML_EXPORT BrelrtHandle xml_create_element(const char* name, long length, BrelrtHandle parent,
                                             BrelrtHandle before);
 
@@ -80,9 +106,6 @@ BXML_EXPORT int xml_element_add_attribute(BrelrtHandle element, const char* name
  * of memory. */
 BXML_EXPORT int xml_element_append_text(BrelrtHandle element, const char* data, size_t length);
 
-/* Cuts the element's text after its last byte that is not white space. */
-BXML_EXPORT void xml_element_trim_text(BrelrtHandle element);
-
 /* Length of `data` once trailing white space is cut: a byte below 128 that
  * isspace accepts and, while double-byte text is active, a lead and trail
  * pair that the host calls a double-byte blank. */
@@ -97,6 +120,38 @@ BXML_EXPORT void xml_element_hash_destructor(void* head);
 
 #ifdef __cplusplus
 }
+
+namespace bxml {
+
+/* The same operations on records, for the callbacks and the reader, which
+ * already hold the records and need no handle check. */
+XmlElement* create_element(const char* name, size_t length, XmlElement* parent, XmlElement* before,
+                           ElementPool* pool = nullptr);
+
+/* Takes `e` with its subtree out of the tree into `pool` (the elements stay
+ * live handles, their storage kept); past the pool's size they are freed. */
+void recycle_element(XmlElement* e, ElementPool* pool);
+/* Frees every element and entry of the pool. */
+void free_pool(ElementPool* pool);
+
+/* A hash entry with room for a name of `length` bytes (its `name` points
+ * there), taken from the pool when it has one; null when out of memory. */
+ElementHashEntry* new_hash_entry(ElementPool* pool, size_t length);
+bool append_text(XmlElement* e, const char* data, size_t length);
+bool append_comments(XmlElement* e, const char* data, size_t length);
+bool add_attribute(XmlElement* e, const char* name, const char* value, size_t value_length);
+
+/* How trailing blanks are recognised: bytes below 128 that isspace accepts,
+ * and one kind of double-byte blank. */
+enum class Blanks {
+    kAscii,    /* nothing else */
+    kShiftJis, /* lead and trail pairs the host calls blank (0x81 0x40) */
+    kEucJp,    /* 0xA1 0xA1 */
+    kUtf8,     /* U+3000 */
+};
+size_t trimmed_length(const char* data, size_t length, Blanks blanks);
+
+} // namespace bxml
 #endif
 
 #endif /* BXML_XML_ELEMENT_H */

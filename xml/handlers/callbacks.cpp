@@ -5,8 +5,10 @@
 
 #include "bxml/module.h"
 #include "bxml/trace.h"
+#include "handlers/encodings.h"
 
 #include <cctype>
+#include <cstdio>
 #include <cstring>
 
 using namespace bxml;
@@ -23,12 +25,30 @@ XmlParser* parser_of(void* arg) {
     return static_cast<XmlParser*>(XML_GetUserData(static_cast<XML_Parser>(arg)));
 }
 
-// Moves the pending comments onto `element`; false when out of memory.
-bool attach_pending_comments(XmlParser* p, BrelrtHandle element) {
+// `text` (UTF-8) in the document's encoding, in a new text; null when out
+// of memory (the parser is stopped then).
+BrelrtText* in_document_encoding(XmlParser* p, const char* data, size_t length,
+                                 const char* description) {
+    BrelrtText* fresh = brelrt_text_new(HERE, description);
+    if (!fresh || !static_cast<TextEncoder*>(p->encoder)->encode(data, length, fresh)) {
+        brelrt_text_free(fresh, HERE);
+        stop_out_of_memory(p);
+        return nullptr;
+    }
+    return fresh;
+}
+
+bool converts(const XmlParser* p) {
+    return p->document_texts && p->encoder &&
+           static_cast<TextEncoder*>(p->encoder)->encoding() != Encoding::kUtf8;
+}
+
+// Moves the pending comments onto `e`; false when out of memory.
+bool attach_pending_comments(XmlParser* p, XmlElement* e) {
     if (!p->pending_comments || brelrt_text_length(p->pending_comments) == 0)
         return true;
-    if (!xml_element_append_comments(element, brelrt_text_data(p->pending_comments),
-                                     brelrt_text_length(p->pending_comments)))
+    if (!append_comments(e, brelrt_text_data(p->pending_comments),
+                         brelrt_text_length(p->pending_comments)))
         return false;
     brelrt_text_truncate(p->pending_comments, 0);
     return true;
@@ -43,14 +63,27 @@ bool append_to(BrelrtText** text, const char* description, const char* data, siz
     return brelrt_text_append(*text, data, length);
 }
 
+// The host conversions change only upper-case letters and "-": names
+// without them (what this library writes) are left as they are without a
+// call.
+bool needs_conversion(const char* name, bool letters) {
+    for (const char* c = name; *c; ++c)
+        if (*c == '-' || (letters && *c >= 'A' && *c <= 'Z'))
+            return true;
+    return false;
+}
+
 void normalise(char* name, uint32_t flags) {
     switch (flags & BXML_CASE_MASK) {
     case BXML_CASE_FOLD:
+        if (!needs_conversion(name, true))
+            break;
         brelrt_name_convert(name, BRELRT_NAME_ZERO_TERMINATED, BRELRT_NAME_LOWER);
         brelrt_name_convert(name, BRELRT_NAME_ZERO_TERMINATED, BRELRT_NAME_UNDERSCORE);
         break;
     case BXML_CASE_UNDERSCORE:
-        brelrt_name_convert(name, BRELRT_NAME_ZERO_TERMINATED, BRELRT_NAME_UNDERSCORE);
+        if (needs_conversion(name, false))
+            brelrt_name_convert(name, BRELRT_NAME_ZERO_TERMINATED, BRELRT_NAME_UNDERSCORE);
         break;
     default:
         break;
@@ -59,121 +92,167 @@ void normalise(char* name, uint32_t flags) {
 
 // ---- tags
 
-// Adds the element's hash entry; false when out of memory (`name` is then
-// freed, the element keeps no entry).
-bool add_to_hash(XmlParser* p, BrelrtHandle element, char* name) {
-    auto* entry = static_cast<ElementHashEntry*>(
-        brelrt_alloc(sizeof(ElementHashEntry), 1, HERE, "Element hash"));
-    if (!entry) {
-        brelrt_free(name, HERE);
-        return false;
+// Adds the element's hash entry; false when out of memory (the entry is
+// then freed, the element keeps none).
+bool add_to_hash(XmlParser* p, XmlElement* e, ElementHashEntry* entry) {
+    entry->element = e->self;
+    if (trace_on()) {
+        if (brelrt_hash_find(p->elements, entry->name))
+            trace_line(kTraceTag, "Adding element %s to an existing hash", entry->name);
+        else
+            trace_line(kTraceTag, "Adding element %s to the hash", entry->name);
     }
-    entry->name = name;
-    entry->element = element;
-    if (brelrt_hash_find(p->elements, name))
-        trace_line(kTraceTag, "Adding element %s to an existing hash", name);
-    else
-        trace_line(kTraceTag, "Adding element %s to the hash", name);
-    if (!brelrt_hash_add(p->elements, name, entry)) {
-        brelrt_free(name, HERE);
+    if (!brelrt_hash_add(p->elements, entry->name, entry)) {
         brelrt_free(entry, HERE);
         return false;
     }
-    if (XmlElement* e = xml_element_record(element))
-        e->hash_entry = entry;
+    e->hash_entry = entry;
     return true;
+}
+
+void no_memory_for_element(XmlParser* p) {
+    stop_out_of_memory(p);
+    trace_leave(kTraceTag, "Leaving, no memory for element info");
+}
+
+// The element's name as it is kept: in the document's encoding for the
+// reader, normalised by the case mode. It is written into the hash entry
+// when there is a hash, else into `small` or a block of its own; null when
+// out of memory.
+char* element_name(XmlParser* p, const char* name, ElementHashEntry** entry, char* small,
+                   size_t small_size, size_t* length) {
+    BrelrtText* converted = nullptr;
+    size_t n = std::strlen(name);
+    if (converts(p) && has_high_bytes(name, n)) {
+        // Names as the layout spells them: in the document's encoding.
+        converted = in_document_encoding(p, name, n, "XML element name");
+        if (!converted)
+            return nullptr;
+        name = brelrt_text_data(converted);
+        n = brelrt_text_length(converted);
+    }
+    char* out = nullptr;
+    if (p->elements) {
+        *entry = new_hash_entry(&p->pool, n);
+        out = *entry ? (*entry)->name : nullptr;
+    } else {
+        out = n < small_size ? small
+                             : static_cast<char*>(brelrt_alloc(n + 1, 0, HERE, "XML element name"));
+    }
+    if (out) {
+        std::memcpy(out, name, n);
+        out[n] = '\0';
+        normalise(out, p->flags);
+    }
+    brelrt_text_free(converted, HERE);
+    *length = n;
+    return out;
 }
 
 void XMLCALL start_element(void* arg, const XML_Char* name, const XML_Char** attributes) {
     XmlParser* p = parser_of(arg);
-    bool with = attributes && attributes[0];
-    trace_enter(kTraceTag, "start_element: '%s' %s attributes", name, with ? "with" : "without");
-    for (const XML_Char** a = attributes; a && a[0]; a += 2)
-        trace_line(kTraceTag, " '%s': '%s'", a[0], safe_text(a[1]));
-
-    char* copy = brelrt_strdup(name, HERE, "XML element name");
-    if (!copy) {
-        stop_out_of_memory(p);
-        trace_leave(kTraceTag, "Leaving, no memory for element info");
+    if (trace_on()) {
+        bool with = attributes && attributes[0];
+        trace_enter(kTraceTag, "start_element: '%s' %s attributes", name,
+                    with ? "with" : "without");
+        for (const XML_Char** a = attributes; a && a[0]; a += 2)
+            trace_line(kTraceTag, " '%s': '%s'", a[0], safe_text(a[1]));
+    }
+    if (p->depth >= BXML_DEPTH_MAX) {
+        stop_refused(p, "element nesting deeper than 1024 levels");
+        trace_leave(kTraceTag, "Leaving, nested too deeply");
         return;
     }
-    normalise(copy, p->flags);
+    char small[256];
+    ElementHashEntry* entry = nullptr;
+    size_t length = 0;
+    char* normalised = element_name(p, name, &entry, small, sizeof small, &length);
+    if (!normalised) {
+        no_memory_for_element(p);
+        return;
+    }
     ++p->depth;
-    BrelrtHandle element = xml_create_element(copy, -1, p->current, nullptr);
-    if (!element) {
-        brelrt_free(copy, HERE);
-        stop_out_of_memory(p);
-        trace_leave(kTraceTag, "Leaving, no memory for element info");
+    XmlElement* e =
+        create_element(normalised, length, xml_element_record(p->current), nullptr, &p->pool);
+    if (!entry && normalised != small)
+        brelrt_free(normalised, HERE);
+    if (!e) {
+        brelrt_free(entry, HERE);
+        no_memory_for_element(p);
         return;
     }
     // Part of the tree from here on, so it is freed with it whatever follows.
     if (!p->root)
-        p->root = element;
-    p->current = element;
+        p->root = e->self;
+    p->current = e->self;
 
-    for (const XML_Char** a = attributes; a && a[0]; a += 2) {
+    bool ok = true;
+    for (const XML_Char** a = attributes; ok && a && a[0]; a += 2) {
         const char* value = a[1] ? a[1] : "";
-        if (!xml_element_add_attribute(element, a[0], value, std::strlen(value))) {
-            brelrt_free(copy, HERE);
-            stop_out_of_memory(p);
-            trace_leave(kTraceTag, "Leaving, no memory for element info");
-            return;
-        }
+        ok = add_attribute(e, a[0], value, std::strlen(value));
     }
-    if (!attach_pending_comments(p, element)) {
-        brelrt_free(copy, HERE);
-        stop_out_of_memory(p);
-        trace_leave(kTraceTag, "Leaving, no memory for element info");
+    if (!ok || !attach_pending_comments(p, e)) {
+        brelrt_free(entry, HERE);
+        no_memory_for_element(p);
         return;
     }
-    if (p->elements) {
-        if (!add_to_hash(p, element, copy)) {
-            stop_out_of_memory(p);
-            trace_leave(kTraceTag, "Leaving, no memory for hash");
-            return;
-        }
-    } else {
-        brelrt_free(copy, HERE);
+    if (entry && !add_to_hash(p, e, entry)) {
+        stop_out_of_memory(p);
+        trace_leave(kTraceTag, "Leaving, no memory for hash");
+        return;
     }
-    trace_leave(kTraceTag, "Leaving");
+    if (trace_on())
+        trace_leave(kTraceTag, "Leaving");
 }
 
 void XMLCALL end_element(void* arg, const XML_Char* name) {
     XmlParser* p = parser_of(arg);
-    trace_enter(kTraceTag, "end_element: '%s'", name);
+    if (trace_on())
+        trace_enter(kTraceTag, "end_element: '%s'", name);
     if (p->depth == 0) {
         trace_leave(kTraceTag, "Leaving, element depth == 0");
         return;
     }
     if (XmlElement* e = xml_element_record(p->current)) {
-        if (!attach_pending_comments(p, p->current)) {
+        if (!attach_pending_comments(p, e)) {
             stop_out_of_memory(p);
             trace_leave(kTraceTag, "Leaving, out of memory");
             return;
         }
-        xml_element_trim_text(p->current);
-        if (e->text && trace_level() >= kTraceDump)
+        if (e->text && !finish_text(p, e)) {
+            trace_leave(kTraceTag, "Leaving, text refused");
+            return;
+        }
+        if (e->text && trace_on() && trace_level() >= kTraceDump)
             trace_line(kTraceDump, "text: '%s'", brelrt_text_data(e->text));
         p->current = e->parent;
     }
     --p->depth;
-    trace_leave(kTraceTag, "Leaving");
+    // A record (or the root element) is complete: the reader takes it now.
+    if (p->records && p->depth <= 1)
+        XML_StopParser(p->expat, XML_TRUE);
+    if (trace_on())
+        trace_leave(kTraceTag, "Leaving");
 }
 
 // ---- character data, comments, processing instructions
 
 void XMLCALL character_data(void* arg, const XML_Char* data, int length) {
     XmlParser* p = parser_of(arg);
-    trace_enter(kTraceData, "char data of length %d", length);
-    if (trace_level() > 8)
-        trace_hex(data, static_cast<size_t>(length));
-    if (p->current && length > 0 &&
-        !xml_element_append_text(p->current, data, static_cast<size_t>(length))) {
+    bool tracing = trace_on();
+    if (tracing) {
+        trace_enter(kTraceData, "char data of length %d", length);
+        if (trace_level() > 8)
+            trace_hex(data, static_cast<size_t>(length));
+    }
+    XmlElement* e = length > 0 ? xml_element_record(p->current) : nullptr;
+    if (e && !append_text(e, data, static_cast<size_t>(length))) {
         stop_out_of_memory(p);
         trace_leave(kTraceData, "Leaving, out of memory");
         return;
     }
-    trace_leave(kTraceData, "Leaving");
+    if (tracing)
+        trace_leave(kTraceData, "Leaving");
 }
 
 void XMLCALL comment(void* arg, const XML_Char* data) {
@@ -227,10 +306,30 @@ int XMLCALL external_entity(XML_Parser, const XML_Char* context, const XML_Char*
     return XML_STATUS_OK;
 }
 
-int XMLCALL unknown_encoding(void*, const XML_Char* name, XML_Encoding*) {
+void keep_encoding_name(XmlParser* p, const char* name) {
+    std::snprintf(p->encoding, sizeof p->encoding, "%s", name ? name : "");
+}
+
+// Shift_JIS, CP932 and EUC-JP are decoded with the library's own tables;
+// every other encoding expat does not know is refused.
+int XMLCALL unknown_encoding(void* data, const XML_Char* name, XML_Encoding* info) {
     trace_enter(kTraceData, "unknown encoding: %s", safe_text(name));
-    trace_leave(kTraceData, "Leaving, encoding refused");
-    return XML_STATUS_ERROR;
+    auto* p = static_cast<XmlParser*>(data);
+    if (!name || !describe_encoding(name, info)) {
+        trace_leave(kTraceData, "Leaving, encoding refused");
+        return XML_STATUS_ERROR;
+    }
+    keep_encoding_name(p, name);
+    trace_leave(kTraceData, "Leaving, encoding taken");
+    return XML_STATUS_OK;
+}
+
+void XMLCALL xml_declaration(void* arg, const XML_Char* version, const XML_Char* encoding,
+                             int standalone) {
+    trace_enter(kTraceParse, "XML declaration: version %s, encoding %s, standalone %d",
+                safe_text(version), safe_text(encoding), standalone);
+    keep_encoding_name(parser_of(arg), encoding);
+    trace_leave(kTraceParse, "Leaving");
 }
 
 // ---- declarations
@@ -287,6 +386,11 @@ void XMLCALL element_declaration(void* arg, const XML_Char* name, XML_Content* m
     auto expat = static_cast<XML_Parser>(arg);
     XmlParser* p = parser_of(arg);
     trace_enter(kTraceParse, "element declaration %s", safe_text(name));
+    if (!count_declaration(p)) {
+        XML_FreeContentModel(expat, model);
+        trace_leave(kTraceParse, "Leaving, too many declarations");
+        return;
+    }
     if (model && trace_level() >= kTraceDump) {
         dump_model(model, 0);
         trace_line(kTraceDump, "Done with model");
@@ -330,20 +434,29 @@ void XMLCALL element_declaration(void* arg, const XML_Char* name, XML_Content* m
     trace_leave(kTraceParse, "Leaving");
 }
 
-void XMLCALL attlist_declaration(void*, const XML_Char* element, const XML_Char* attribute,
+void XMLCALL attlist_declaration(void* arg, const XML_Char* element, const XML_Char* attribute,
                                  const XML_Char* type, const XML_Char* default_value,
                                  int required) {
     trace_enter(kTraceTag, "attribute list declaration: %s %s", safe_text(element),
                 safe_text(attribute));
+    if (!count_declaration(parser_of(arg))) {
+        trace_leave(kTraceTag, "Leaving, too many declarations");
+        return;
+    }
     trace_line(kTraceTag, "type: %s, default: %s, required: %d", safe_text(type),
                safe_text(default_value), required);
     trace_leave(kTraceTag, "Leaving");
 }
 
-void XMLCALL entity_declaration(void*, const XML_Char* name, int parameter, const XML_Char* value,
-                                int value_length, const XML_Char* base, const XML_Char* system_id,
-                                const XML_Char* public_id, const XML_Char* notation) {
+void XMLCALL entity_declaration(void* arg, const XML_Char* name, int parameter,
+                                const XML_Char* value, int value_length, const XML_Char* base,
+                                const XML_Char* system_id, const XML_Char* public_id,
+                                const XML_Char* notation) {
     trace_enter(kTraceDeclaration, "entity declaration %s (%d)", safe_text(name), parameter);
+    if (!count_declaration(parser_of(arg))) {
+        trace_leave(kTraceDeclaration, "Leaving, too many declarations");
+        return;
+    }
     if (value)
         trace_line(kTraceDeclaration, "value: %.*s", value_length, value);
     trace_line(kTraceDeclaration, "base: %s", safe_text(base));
@@ -353,10 +466,14 @@ void XMLCALL entity_declaration(void*, const XML_Char* name, int parameter, cons
     trace_leave(kTraceDeclaration, "Leaving");
 }
 
-void XMLCALL unparsed_entity_declaration(void*, const XML_Char* name, const XML_Char* base,
+void XMLCALL unparsed_entity_declaration(void* arg, const XML_Char* name, const XML_Char* base,
                                          const XML_Char* system_id, const XML_Char* public_id,
                                          const XML_Char* notation) {
     trace_enter(kTraceDeclaration, "unparsed entity declaration %s", safe_text(name));
+    if (!count_declaration(parser_of(arg))) {
+        trace_leave(kTraceDeclaration, "Leaving, too many declarations");
+        return;
+    }
     trace_line(kTraceDeclaration, "base: %s", safe_text(base));
     trace_line(kTraceDeclaration, "sysId: %s", safe_text(system_id));
     trace_line(kTraceDeclaration, "pubId: %s", safe_text(public_id));
@@ -364,9 +481,13 @@ void XMLCALL unparsed_entity_declaration(void*, const XML_Char* name, const XML_
     trace_leave(kTraceDeclaration, "Leaving");
 }
 
-void XMLCALL notation_declaration(void*, const XML_Char* name, const XML_Char* base,
+void XMLCALL notation_declaration(void* arg, const XML_Char* name, const XML_Char* base,
                                   const XML_Char* system_id, const XML_Char* public_id) {
     trace_enter(kTraceDeclaration, "notation declaration %s", safe_text(name));
+    if (!count_declaration(parser_of(arg))) {
+        trace_leave(kTraceDeclaration, "Leaving, too many declarations");
+        return;
+    }
     trace_line(kTraceDeclaration, "base: %s", safe_text(base));
     trace_line(kTraceDeclaration, "sysId: %s", safe_text(system_id));
     trace_line(kTraceDeclaration, "pubId: %s", safe_text(public_id));
@@ -397,11 +518,46 @@ void stop_out_of_memory(XmlParser* parser) {
     }
 }
 
+void stop_refused(XmlParser* parser, const char* reason) {
+    set_file_error(kParseError);
+    trace_line(kTraceFile, "Document refused: %s", reason);
+    if (!parser->stopped) {
+        parser->stopped = kParseError;
+        parser->refusal = reason;
+        XML_StopParser(parser->expat, XML_FALSE);
+    }
+}
+
+bool count_declaration(XmlParser* parser) {
+    if (++parser->declarations <= BXML_DECLARATIONS_MAX)
+        return true;
+    stop_refused(parser, "more than 10000 declarations");
+    return false;
+}
+
+bool finish_text(XmlParser* p, XmlElement* e) {
+    const char* data = brelrt_text_data(e->text);
+    size_t length = brelrt_text_length(e->text);
+    if (converts(p) && has_high_bytes(data, length)) {
+        BrelrtText* fresh = in_document_encoding(p, data, length, "XML Character data");
+        if (!fresh)
+            return false;
+        brelrt_text_free(e->text, HERE);
+        e->text = fresh;
+    }
+    brelrt_text_truncate(e->text,
+                         trimmed_length(brelrt_text_data(e->text), brelrt_text_length(e->text),
+                                        static_cast<Blanks>(p->blanks)));
+    return true;
+}
+
 void register_callbacks(XmlParser* p) {
     XML_Parser x = p->expat;
     uint32_t f = p->flags;
-    if (f & BXML_TAGS)
+    if (f & BXML_TAGS) {
         XML_SetElementHandler(x, start_element, end_element);
+        XML_SetXmlDeclHandler(x, xml_declaration);
+    }
     if (f & BXML_CHARACTER_DATA)
         XML_SetCharacterDataHandler(x, character_data);
     if (f & BXML_PROCESSING)

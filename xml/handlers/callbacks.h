@@ -20,6 +20,17 @@ void expat_free(void* block);
 // that no further callback works on a tree that lacks the element.
 void stop_out_of_memory(XmlParser* parser);
 
+// A callback met what a record file never holds (see BXML_DEPTH_MAX): file
+// error 19 with `reason` as the error text, a trace line, and expat stopped.
+void stop_refused(XmlParser* parser, const char* reason);
+
+// One more declaration; false (the parser stopped) past BXML_DECLARATIONS_MAX.
+bool count_declaration(XmlParser* parser);
+
+// The text of an element that ends: trailing blanks cut. False when the
+// parser was stopped.
+bool finish_text(XmlParser* parser, XmlElement* element);
+
 // Destructor of the element-declaration table (frees names and models).
 BrelrtHashDestructor models_table_destructor();
 

@@ -5,8 +5,10 @@
 #include "bxml/module.h"
 #include "bxml/trace.h"
 #include "handlers/callbacks.h"
+#include "handlers/encodings.h"
 
 #include <cstring>
+#include <new>
 
 using namespace bxml;
 
@@ -30,42 +32,86 @@ void models_destructor(void* head) {
     }
 }
 
+// Reads up to `max` bytes of the stream (or of the text in memory) into
+// `into`; returns how many.
+size_t read_chunk(XmlParser* p, FILE* stream, char* into, size_t max) {
+    if (stream)
+        return brelrt_fread(stream, into, max);
+    if (!p->input || p->input_position >= p->input_length)
+        return 0;
+    size_t n = p->input_length - p->input_position;
+    if (n > max)
+        n = max;
+    std::memcpy(into, p->input + p->input_position, n);
+    p->input_position += n;
+    return n;
+}
+
 // Reads the next chunk of at most 32000 bytes into the buffer; returns its size.
 size_t refill(XmlParser* p, FILE* stream) {
-    size_t n = 0;
-    if (stream) {
-        n = brelrt_fread(stream, p->buffer, BXML_PARSE_READ_SIZE);
-    } else if (p->input && p->input_position < p->input_length) {
-        n = p->input_length - p->input_position;
-        if (n > BXML_PARSE_READ_SIZE)
-            n = BXML_PARSE_READ_SIZE;
-        std::memcpy(p->buffer, p->input + p->input_position, n);
-        p->input_position += n;
-    }
+    size_t n = read_chunk(p, stream, p->buffer, BXML_PARSE_READ_SIZE);
     p->buffer[n] = '\0';
     p->next = 0;
     p->end = n;
     return n;
 }
 
-// expat refused the bytes: a callback out of memory, expat itself out of
-// memory, or malformed XML. Returns the file error it set.
-int report_failure(XmlParser* p) {
-    XML_Error code = XML_GetErrorCode(p->expat);
-    if (!p->stopped && code == XML_ERROR_NO_MEMORY)
-        p->stopped = kOutOfMemory;
-    if (p->stopped) {
-        set_file_error(p->stopped);
-        trace_leave(kTraceParse, "Leaving, out of memory");
-        return p->stopped;
+// Counts the bytes of a chunk about to be handed over whole since the last
+// ">"; true when they pass BXML_RUN_MAX (expat would go over the unfinished
+// token again with every chunk).
+bool run_too_long(XmlParser* p, const char* data, size_t length) {
+    const char* first = static_cast<const char*>(std::memchr(data, '>', length));
+    if (p->run + (first ? static_cast<size_t>(first - data) : length) > BXML_RUN_MAX)
+        return true;
+    if (first) {
+        const char* last = static_cast<const char*>(memrchr(data, '>', length));
+        p->run = length - static_cast<size_t>(last - data) - 1;
+    } else {
+        p->run += length;
     }
+    return false;
+}
+
+void set_parse_error(XML_Error code, const char* message) {
     set_file_error(kParseError);
     if (int32_t* secondary = brelrt_secondary_error())
         *secondary = 5;
     if (int32_t* parse_code = brelrt_parse_error_code())
         *parse_code = static_cast<int32_t>(code);
-    const char* message = XML_ErrorString(code);
     brelrt_set_error_text(message ? message : "");
+}
+
+// A parser stopped by a callback (out of memory, or a limit of the
+// document) reports why, now and at every later step.
+int report_stopped(XmlParser* p) {
+    if (p->stopped == kParseError) {
+        set_parse_error(XML_ERROR_ABORTED, p->refusal);
+        trace_line(kTraceParse, "Parse error: %s", safe_text(p->refusal));
+        trace_leave(kTraceParse, "Leaving, parse error");
+        return kParseError;
+    }
+    set_file_error(p->stopped);
+    trace_leave(kTraceParse, "Leaving, out of memory");
+    return p->stopped;
+}
+
+// A limit met between two calls of expat.
+int refuse(XmlParser* p, const char* reason) {
+    stop_refused(p, reason);
+    return report_stopped(p);
+}
+
+// expat refused the bytes: a callback out of memory or refusing the
+// document, expat itself out of memory, or malformed XML. Returns the file
+// error it set.
+int report_failure(XmlParser* p) {
+    XML_Error code = XML_GetErrorCode(p->expat);
+    if (!p->stopped && code == XML_ERROR_NO_MEMORY)
+        p->stopped = kOutOfMemory;
+    if (p->stopped)
+        return report_stopped(p);
+    const char* message = XML_ErrorString(code);
+    set_parse_error(code, message);
     trace_line(kTraceParse, "Parse error %d at line %lu: %s", static_cast<int>(code),
                static_cast<unsigned long>(XML_GetCurrentLineNumber(p->expat)), safe_text(message));
     trace_leave(kTraceParse, "Leaving, parse error");
@@ -97,14 +143,22 @@ int finish(XmlParser* p) {
     return kEndOfFile;
 }
 
-// A parser that a callback stopped for lack of memory stays stopped.
+// A parser that a callback stopped stays stopped.
 bool still_stopped(XmlParser* p) {
     if (!p->stopped)
         return false;
-    set_file_error(p->stopped);
-    trace_leave(kTraceParse, "Leaving, out of memory");
+    report_stopped(p);
     return true;
 }
+
+// A parser record without expat (a document built through the API) has
+// nothing to parse.
+int nothing_to_parse() {
+    set_file_error(kEndOfFile);
+    return kEndOfFile;
+}
+
+constexpr const char* kLongRun = "more than 1 MB without a \">\"";
 
 } // namespace
 
@@ -121,6 +175,7 @@ XmlParser* xml_create_parser(uint32_t flags) {
         return nullptr;
     }
     p->flags = flags;
+    p->blanks = static_cast<uint8_t>(brelrt_dbcs_active() ? Blanks::kShiftJis : Blanks::kAscii);
     const char* failure = nullptr;
     p->expat = XML_ParserCreate_MM(nullptr, &kMemorySuite, nullptr);
     if (!p->expat) {
@@ -166,7 +221,7 @@ void xml_parser_set_input(XmlParser* parser, const char* data, size_t length) {
 
 int xml_parse_to_next(XmlParser* p, FILE* stream) {
     if (!p || !p->expat)
-        return kEndOfFile;
+        return nothing_to_parse();
     trace_enter(kTraceParse, "Parsing to next >");
     if (still_stopped(p))
         return p->stopped;
@@ -177,9 +232,14 @@ int xml_parse_to_next(XmlParser* p, FILE* stream) {
             const void* gt = std::memchr(start, '>', available);
             size_t length =
                 gt ? static_cast<size_t>(static_cast<const char*>(gt) - start) + 1 : available;
+            // expat goes over an unfinished token again with every piece
+            // handed to it: an endless one is refused before it costs.
+            if (p->run + (gt ? length - 1 : length) > BXML_RUN_MAX)
+                return refuse(p, kLongRun);
             if (XML_Parse(p->expat, start, static_cast<int>(length), XML_FALSE) == XML_STATUS_ERROR)
                 return report_failure(p);
             p->next += length;
+            p->run = gt ? 0 : p->run + length;
             if (gt) {
                 trace_leave(kTraceParse, "Leaving");
                 return kNoError;
@@ -192,20 +252,123 @@ int xml_parse_to_next(XmlParser* p, FILE* stream) {
 
 int xml_parse_to_end(XmlParser* p, FILE* stream) {
     if (!p || !p->expat)
-        return kEndOfFile;
+        return nothing_to_parse();
     trace_enter(kTraceParse, "Parsing to end of file");
     if (still_stopped(p))
         return p->stopped;
     for (;;) {
         if (p->next < p->end) {
-            if (XML_Parse(p->expat, p->buffer + p->next, static_cast<int>(p->end - p->next),
-                          XML_FALSE) == XML_STATUS_ERROR)
+            const char* start = p->buffer + p->next;
+            size_t length = p->end - p->next;
+            if (run_too_long(p, start, length))
+                return refuse(p, kLongRun);
+            if (XML_Parse(p->expat, start, static_cast<int>(length), XML_FALSE) == XML_STATUS_ERROR)
                 return report_failure(p);
             p->next = p->end;
         }
         if (!refill(p, stream))
             return finish(p);
     }
+}
+
+int xml_parser_document_texts(XmlParser* p) {
+    if (!p)
+        return 0;
+    if (p->document_texts)
+        return 1;
+    void* block = brelrt_alloc(sizeof(TextEncoder), 0, HERE, "XML text encoder");
+    if (!block)
+        return 0;
+    auto* encoder = new (block) TextEncoder;
+    p->encoder = encoder;
+    p->document_texts = 1;
+    bool ok = encoder->open(p->encoding);
+    if (!ok)
+        trace_line(kTraceFile, "Texts stay in UTF-8: no conversion into %s", p->encoding);
+    p->blanks = static_cast<uint8_t>(encoder->blanks());
+    return ok;
+}
+
+// Records are parsed from whole chunks read straight into expat's own
+// buffer; the end tag of a record (or of the root) suspends expat, and the
+// next record resumes it where it stopped. The records come out as one
+// step at a time would give them, without a call of expat per tag.
+int xml_parse_record(XmlParser* p, FILE* stream) {
+    if (!p || !p->expat)
+        return nothing_to_parse();
+    trace_enter(kTraceParse, "Parsing to the end of the next record");
+    if (still_stopped(p))
+        return p->stopped;
+    XML_ParsingStatus state;
+    XML_GetParsingStatus(p->expat, &state);
+    bool suspended = state.parsing == XML_SUSPENDED;
+    if (p->ended && !suspended)
+        return finish(p);
+    if (p->depth == 0) {
+        set_file_error(kEndOfFile);
+        trace_leave(kTraceParse, "Leaving, EOF");
+        return kEndOfFile;
+    }
+    p->records = 1;
+    XML_Status status = XML_STATUS_OK;
+    if (suspended) {
+        status = XML_ResumeParser(p->expat);
+    } else if (p->next < p->end) {
+        // What the steps left in the parser's buffer goes over once.
+        const char* start = p->buffer + p->next;
+        size_t length = p->end - p->next;
+        p->next = p->end;
+        if (run_too_long(p, start, length))
+            return refuse(p, kLongRun);
+        status = XML_Parse(p->expat, start, static_cast<int>(length), XML_FALSE);
+    }
+    while (status == XML_STATUS_OK && !p->ended) {
+        void* into = XML_GetBuffer(p->expat, BXML_PARSE_READ_SIZE);
+        if (!into) {
+            p->stopped = kOutOfMemory;
+            return report_stopped(p);
+        }
+        size_t n = read_chunk(p, stream, static_cast<char*>(into), BXML_PARSE_READ_SIZE);
+        if (n && run_too_long(p, static_cast<char*>(into), n))
+            return refuse(p, kLongRun);
+        if (n == 0)
+            p->ended = kEndOfFile;
+        status = XML_ParseBuffer(p->expat, static_cast<int>(n), n == 0);
+    }
+    if (status == XML_STATUS_ERROR) {
+        int result = report_failure(p);
+        if (p->ended)
+            p->ended = result == kParseError ? kParseError : kEndOfFile;
+        return result;
+    }
+    if (p->depth == 0 || status != XML_STATUS_SUSPENDED) {
+        set_file_error(kEndOfFile);
+        trace_leave(kTraceParse, "Leaving, EOF");
+        return kEndOfFile;
+    }
+    trace_leave(kTraceParse, "Leaving, record complete");
+    return kNoError;
+}
+
+int xml_next_record_or_leave(XmlParser* p, FILE* stream) {
+    int result = xml_parse_record(p, stream);
+    if (result == kEndOfFile)
+        trace_leave(kTraceFile, "Leaving, EOF");
+    else if (result)
+        trace_leave(kTraceFile, "Leaving, parse to next > error");
+    return result == kNoError;
+}
+
+void xml_parser_drop_record(XmlParser* p) {
+    if (!p)
+        return;
+    if (p->elements)
+        brelrt_hash_clear(p->elements);
+    XmlElement* root = xml_element_record(p->root);
+    if (root && root->children && root->children->first)
+        if (XmlElement* record = xml_element_record(root->children->first->data))
+            recycle_element(record, &p->pool);
+    p->current = p->root;
 }
 
 void xml_free_parser(XmlParser* p) {
@@ -221,8 +384,14 @@ void xml_free_parser(XmlParser* p) {
     brelrt_free(p->doctype_name, HERE);
     if (p->root)
         xml_free_element(p->root);
+    // Last: clearing the hash gave its entries back to the pool.
+    free_pool(&p->pool);
     brelrt_text_free(p->top_comments, HERE);
     brelrt_text_free(p->pending_comments, HERE);
+    if (auto* encoder = static_cast<TextEncoder*>(p->encoder)) {
+        encoder->~TextEncoder();
+        brelrt_free(encoder, HERE);
+    }
     brelrt_free(p, HERE);
 }
 

@@ -56,6 +56,13 @@ extern "C" {
 #define BXML_PARSE_READ_SIZE 32000
 #define BXML_DECL_NAME_MAX 255
 
+/* What a record file never needs, refused with a parse error so that a
+ * hostile document costs little: deeper nesting, more than 1 MB without a
+ * ">" (one tag, comment, declaration or text), more declarations. */
+#define BXML_DEPTH_MAX 1024
+#define BXML_RUN_MAX (1024 * 1024)
+#define BXML_DECLARATIONS_MAX 10000
+
 /* An element declaration kept in a parser's declaration table, keyed by the
  * declared name; several declarations of one name are chained through `next`. */
 typedef struct XmlModel {
@@ -84,9 +91,28 @@ typedef struct XmlParser {
     const char* input;
     size_t input_length;
     size_t input_position;
-    /* Set when a callback ran out of memory: expat was stopped, and every
-       further step reports this file error again. */
+    /* Set when a callback ran out of memory (14) or refused the document
+       (19, `refusal` says why): expat was stopped, and every further step
+       reports this file error again. */
     int16_t stopped;
+    const char* refusal;
+    /* Declarations seen so far, and bytes handed to expat since the last ">". */
+    uint32_t declarations;
+    size_t run;
+    /* How trailing blanks of element texts are recognised (bxml::Blanks). */
+    uint8_t blanks;
+    /* Set for the sequential reader: element texts and names are turned
+       back from expat's UTF-8 into the document's encoding as they end. */
+    uint8_t document_texts;
+    /* The encoding the document declares (cut to 39 bytes), "" when none. */
+    char encoding[40];
+    /* The conversion of document_texts (a bxml::TextEncoder), null before. */
+    void* encoder;
+    /* Set once records are parsed from whole chunks: the end of a record
+       (or of the root element) suspends expat. */
+    uint8_t records;
+    /* Elements of records already read, for the next records. */
+    ElementPool pool;
     /* How the data ended once the final call was made: 8, or 19 for a
        document cut off after its root element started; 0 before. */
     int16_t ended;
@@ -108,6 +134,28 @@ BXML_EXPORT int xml_parse_to_next(XmlParser* parser, FILE* stream);
 
 /* Parses all that is left; returns 8 at the end, else 14 or 19 as above. */
 BXML_EXPORT int xml_parse_to_end(XmlParser* parser, FILE* stream);
+
+/* From now on, element texts and names are turned back into the encoding
+ * the document declared, and its double-byte blanks are trimmed (the
+ * sequential reader). False when out of memory or when the encoding cannot
+ * be converted into (texts then stay UTF-8). */
+BXML_EXPORT int xml_parser_document_texts(XmlParser* parser);
+
+/* Parses on until the next child of the root element is complete: past
+ * whatever lies between records, then through the record. 0 when it is
+ * complete; 8 when the root element has ended (file-error word 8); else the
+ * error of the step (14, or 19, which includes a document cut off after its
+ * last complete record). */
+BXML_EXPORT int xml_parse_record(XmlParser* parser, FILE* stream);
+
+/* xml_parse_record for a routine that traced its entry: when no record
+ * comes, traces the routine's leaving ("Leaving, EOF", or "Leaving, parse to
+ * next > error") and returns 0; 1 when the record is complete. */
+BXML_EXPORT int xml_next_record_or_leave(XmlParser* parser, FILE* stream);
+
+/* The record just read (the root's first child) with its subtree goes,
+ * its hash entries first: only the root stays, and is current again. */
+BXML_EXPORT void xml_parser_drop_record(XmlParser* parser);
 
 /* Frees the parser with its buffer, hash, declaration table, document type
  * name, comments and the whole tree from its root. Null is ignored. */
