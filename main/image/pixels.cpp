@@ -2,7 +2,9 @@
 
 #include <QFileInfo>
 #include <QImageReader>
+#include <QImageWriter>
 #include <QPainter>
+#include <QSaveFile>
 
 #include <algorithm>
 #include <cstring>
@@ -122,23 +124,33 @@ int NearestPaletteIndex(const QList<QRgb>& palette, QRgb colour) {
     return best;
 }
 
-QByteArray PixelsToRows(PixelArray& pixels, int depth, const QList<QRgb>& palette) {
-    const qsizetype rowLength = WrittenRowLength(pixels.width(), depth);
-    QByteArray out(rowLength * pixels.height(), '\0');
+void PixelsToRowsInto(PixelArray& pixels, int depth, const QList<QRgb>& palette, uint8_t* bits,
+                      qsizetype bytesPerLine, uint8_t padByte) {
+    CheckDepth(depth);
     const int w = pixels.width();
-    // A drawing has few distinct colours: each is looked up once.
+    // A drawing has few distinct colours: each is looked up once, and runs
+    // of one colour not even that.
     std::unordered_map<QRgb, uint8_t> nearest;
+    QRgb lastColour = 0;
+    uint8_t lastIndex = 0;
+    bool haveLast = false;
     for (int y = 0; y < pixels.height(); ++y) {
-        auto* dst = reinterpret_cast<uint8_t*>(out.data()) + qsizetype(y) * rowLength;
+        uint8_t* dst = bits + qsizetype(y) * bytesPerLine;
         PixelRecord* src = pixels.row(y);
         switch (depth) {
         case 8:
             for (int x = 0; x < w; ++x) {
                 const QRgb c = RecordColour(src[x]);
-                auto it = nearest.find(c);
-                if (it == nearest.end())
-                    it = nearest.emplace(c, uint8_t(NearestPaletteIndex(palette, c) & 0xff)).first;
-                dst[x] = it->second;
+                if (!haveLast || c != lastColour) {
+                    auto it = nearest.find(c);
+                    if (it == nearest.end())
+                        it = nearest.emplace(c, uint8_t(NearestPaletteIndex(palette, c) & 0xff))
+                                 .first;
+                    lastColour = c;
+                    lastIndex = it->second;
+                    haveLast = true;
+                }
+                dst[x] = lastIndex;
             }
             break;
         case 15:
@@ -162,10 +174,18 @@ QByteArray PixelsToRows(PixelArray& pixels, int depth, const QList<QRgb>& palett
                 dst[4 * x] = src[x].blue;
                 dst[4 * x + 1] = src[x].green;
                 dst[4 * x + 2] = src[x].red;
+                dst[4 * x + 3] = padByte;
             }
             break;
         }
     }
+}
+
+QByteArray PixelsToRows(PixelArray& pixels, int depth, const QList<QRgb>& palette) {
+    const qsizetype rowLength = WrittenRowLength(pixels.width(), depth);
+    QByteArray out(rowLength * pixels.height(), '\0');
+    if (!out.isEmpty())
+        PixelsToRowsInto(pixels, depth, palette, reinterpret_cast<uint8_t*>(out.data()), rowLength);
     return out;
 }
 
@@ -299,25 +319,75 @@ void SetBitmapPixels(QImage& picture, int16_t colourDepth, PixelArray& pixels) {
         if (palette.isEmpty())
             palette = GreyRamp();
     }
-    const QByteArray rows = PixelsToRows(pixels, colourDepth, palette);
-    const qsizetype rowLength = WrittenRowLength(pixels.width(), colourDepth);
     QImage out(pixels.width(), pixels.height(), format);
     if (out.isNull() && !pixels.empty())
         throw BitmapError(kOutOfMemoryError, QStringLiteral("DDBHelper.SetBitmapPixels"),
                           QStringLiteral("メモリが不足しています"));
     if (colourDepth == 8)
         out.setColorTable(palette);
-    const qsizetype used = qsizetype(pixels.width()) * (out.depth() / 8);
-    for (int y = 0; y < out.height(); ++y) {
-        uint8_t* dst = out.scanLine(y);
-        std::memcpy(dst, rows.constData() + qsizetype(y) * rowLength, std::size_t(used));
-        if (colourDepth == 32) // Qt's RGB32 keeps 0xff in the byte the record leaves out
-            for (int x = 0; x < pixels.width(); ++x)
-                dst[4 * x + 3] = 0xff;
-    }
+    // The rows go straight into the picture's own; Qt's RGB32 keeps 0xff in
+    // the byte the record leaves out.
+    if (!out.isNull())
+        PixelsToRowsInto(pixels, colourDepth, palette, out.bits(), out.bytesPerLine(), 0xff);
     out.setDotsPerMeterX(picture.dotsPerMeterX());
     out.setDotsPerMeterY(picture.dotsPerMeterY());
     picture = std::move(out);
+}
+
+void RotatePixels(const PixelArray& pixels, QuarterTurn turn, PixelArray& rotated) {
+    const int w = pixels.width();
+    const int h = pixels.height();
+    rotated.resize(h, w);
+    // In square blocks, so that both arrays are walked within the cache.
+    constexpr int kBlock = 64;
+    for (int by = 0; by < h; by += kBlock) {
+        const int yEnd = std::min(h, by + kBlock);
+        for (int bx = 0; bx < w; bx += kBlock) {
+            const int xEnd = std::min(w, bx + kBlock);
+            for (int y = by; y < yEnd; ++y) {
+                const PixelRecord* src = pixels.row(y);
+                if (turn == QuarterTurn::Right)
+                    for (int x = bx; x < xEnd; ++x)
+                        rotated(h - 1 - y, x) = src[x];
+                else
+                    for (int x = bx; x < xEnd; ++x)
+                        rotated(y, w - 1 - x) = src[x];
+            }
+        }
+    }
+}
+
+std::optional<QString> RefuseRotation(qint64 width, qint64 height) {
+    if (width <= PixelArray::kMaxSide && height <= PixelArray::kMaxSide)
+        return std::nullopt;
+    return QStringLiteral("画像が大きすぎるため回転できません（%1 × %2 ピクセル、一辺 %3 "
+                          "ピクセルまで）")
+        .arg(width)
+        .arg(height)
+        .arg(PixelArray::kMaxSide);
+}
+
+bool DCSavetoJPEG(const QImage& image, const QString& path, int quality, QString* error) {
+    auto fail = [&](const QString& why) {
+        if (error)
+            *error = QStringLiteral("画像を保存できませんでした: ") + path +
+                     QStringLiteral("\r\n") + why;
+        return false;
+    };
+    if (image.isNull())
+        return fail(QStringLiteral("画像がありません"));
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return fail(file.errorString());
+    QImageWriter writer(&file, "jpeg");
+    writer.setQuality(quality);
+    if (!writer.write(image)) {
+        file.cancelWriting();
+        return fail(writer.errorString());
+    }
+    if (!file.commit())
+        return fail(file.errorString());
+    return true;
 }
 
 QImage LoadPicture(const QString& path, QString* description) {

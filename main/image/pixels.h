@@ -22,6 +22,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <stdexcept>
 #include <vector>
 
@@ -111,6 +112,12 @@ void RowsToPixels(const uint8_t* bits, qsizetype bytesPerLine, int depth,
 // index of the nearest palette entry (lowest index on a tie).
 QByteArray PixelsToRows(PixelArray& pixels, int depth, const QList<QRgb>& palette = {});
 
+// The same into an image's own rows (bytesPerLine bytes apart, each at
+// least WrittenRowLength long); the bytes a record leaves out at 32 bits
+// get `padByte` (0 in raw rows, 0xff for an opaque image).
+void PixelsToRowsInto(PixelArray& pixels, int depth, const QList<QRgb>& palette, uint8_t* bits,
+                      qsizetype bytesPerLine, uint8_t padByte = 0);
+
 // The index of the palette entry nearest in colour (squared distance in RGB),
 // the lowest index on a tie; 0 for an empty palette.
 int NearestPaletteIndex(const QList<QRgb>& palette, QRgb colour);
@@ -155,3 +162,19 @@ inline constexpr qint64 kMaxPictureBytes = qint64(1024) * 1024 * 1024;
 // a side or kMaxPictureBytes, gives a null image and a description for the
 // user (quoting the path).
 QImage LoadPicture(const QString& path, QString* description = nullptr);
+
+// A quarter turn of the drawing: Right (clockwise) puts pixel (x, y) at
+// (height - 1 - y, x), Left (counter-clockwise) at (y, width - 1 - x). The
+// turned array is width and height swapped.
+enum class QuarterTurn { Right, Left };
+void RotatePixels(const PixelArray& pixels, QuarterTurn turn, PixelArray& rotated);
+
+// The refusal of a turn of a drawing with a side over 32767 pixels (the
+// longest side a pixel array holds), else nothing.
+std::optional<QString> RefuseRotation(qint64 width, qint64 height);
+
+// Saves the image as a JPEG of the given quality (0-100) over path: written
+// to a temporary file beside it and renamed over it once complete, so a
+// failed save leaves the old file as it was. The name's extension does not
+// matter. False and a message for the user (quoting the path) on failure.
+bool DCSavetoJPEG(const QImage& image, const QString& path, int quality, QString* error = nullptr);
