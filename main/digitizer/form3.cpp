@@ -622,18 +622,29 @@ void Form3::convertPdf(const QString& chosen) {
 
 ProcessOutcome Form3::WaitForProcess(const QString& program, const QStringList& arguments,
                                      int timeLimitMs) {
-    // No re-entry: no other conversion, no close, no take-off meanwhile.
+    // No re-entry: no menu command, no close, no take-off meanwhile.
+    const bool outer = !converting_;
     converting_ = true;
-    menuBar->setEnabled(false);
-    Command1->setEnabled(false);
-    Picture1->setEnabled(false);
-    setCursor(Qt::BusyCursor);
+    std::vector<QAction*> enabled;
+    if (outer) {
+        for (QAction* a : {A11, A12, A13, D11, D12, D13, D14, D15, D16, D17, E11, E12, E13})
+            if (a->isEnabled()) {
+                a->setEnabled(false);
+                enabled.push_back(a);
+            }
+        Command1->setEnabled(false);
+        Picture1->setEnabled(false);
+        setCursor(Qt::BusyCursor);
+    }
     const ProcessOutcome outcome = RunProcessWhileEventsFlow(program, arguments, timeLimitMs);
-    unsetCursor();
-    Picture1->setEnabled(true);
-    Command1->setEnabled(true);
-    menuBar->setEnabled(true);
-    converting_ = false;
+    if (outer) {
+        unsetCursor();
+        Picture1->setEnabled(true);
+        Command1->setEnabled(true);
+        for (QAction* a : enabled)
+            a->setEnabled(true);
+        converting_ = false;
+    }
     return outcome;
 }
 
