@@ -28,14 +28,32 @@ QRgb RecordColour(const PixelRecord& p) {
 
 } // namespace
 
-void PixelArray::resize(int width, int height) {
-    width = std::clamp(width, 0, kMaxSide);
-    height = std::clamp(height, 0, kMaxSide);
-    width_ = width;
-    height_ = height;
-    data_.assign(std::size_t(width) * std::size_t(height), PixelRecord{});
-    if (data_.empty())
+void PixelArray::setSize(int width, int height) {
+    width_ = std::clamp(width, 0, kMaxSide);
+    height_ = std::clamp(height, 0, kMaxSide);
+    if (width_ == 0 || height_ == 0)
         width_ = height_ = 0;
+}
+
+void PixelArray::resize(int width, int height) {
+    setSize(width, height);
+    data_.assign(std::size_t(width_) * std::size_t(height_), PixelRecord{});
+}
+
+void PixelArray::reshape(int width, int height) {
+    setSize(width, height);
+    const std::size_t n = std::size_t(width_) * std::size_t(height_);
+    if (n != data_.size()) {
+        data_.clear();
+        data_.shrink_to_fit();
+        data_.resize(n);
+    }
+}
+
+void PixelArray::clear() {
+    setSize(0, 0);
+    data_.clear();
+    data_.shrink_to_fit();
 }
 
 BitmapError::BitmapError(int32_t number, const QString& source, const QString& description)
@@ -170,11 +188,11 @@ void PixelsToRowsInto(PixelArray& pixels, int depth, const QList<QRgb>& palette,
             std::memcpy(dst, src, std::size_t(w) * 3);
             break;
         case 32:
+            // Blue, green, red and the pad byte, little-endian: one word a pixel.
             for (int x = 0; x < w; ++x) {
-                dst[4 * x] = src[x].blue;
-                dst[4 * x + 1] = src[x].green;
-                dst[4 * x + 2] = src[x].red;
-                dst[4 * x + 3] = padByte;
+                const uint32_t v = uint32_t(src[x].blue) | uint32_t(src[x].green) << 8 |
+                                   uint32_t(src[x].red) << 16 | uint32_t(padByte) << 24;
+                std::memcpy(dst + 4 * x, &v, 4);
             }
             break;
         }
@@ -300,7 +318,7 @@ void GetBitmapPixels(QImage& picture, PixelArray& pixels, int16_t& colourDepth) 
         picture.setPixel(0, 0, kept);
     }
     CheckDepth(depth);
-    pixels.resize(picture.width(), picture.height());
+    pixels.reshape(picture.width(), picture.height());
     QList<QRgb> palette;
     if (depth == 8) {
         MatchColorPalette(picture);
@@ -337,21 +355,27 @@ void SetBitmapPixels(QImage& picture, int16_t colourDepth, PixelArray& pixels) {
 void RotatePixels(const PixelArray& pixels, QuarterTurn turn, PixelArray& rotated) {
     const int w = pixels.width();
     const int h = pixels.height();
-    rotated.resize(h, w);
-    // In square blocks, so that both arrays are walked within the cache.
-    constexpr int kBlock = 64;
-    for (int by = 0; by < h; by += kBlock) {
-        const int yEnd = std::min(h, by + kBlock);
-        for (int bx = 0; bx < w; bx += kBlock) {
-            const int xEnd = std::min(w, bx + kBlock);
-            for (int y = by; y < yEnd; ++y) {
-                const PixelRecord* src = pixels.row(y);
-                if (turn == QuarterTurn::Right)
-                    for (int x = bx; x < xEnd; ++x)
-                        rotated(h - 1 - y, x) = src[x];
-                else
-                    for (int x = bx; x < xEnd; ++x)
-                        rotated(y, w - 1 - x) = src[x];
+    rotated.reshape(h, w);
+    // A strip of source rows at a time: each source column of the strip
+    // becomes a short run of one turned row, so reads stay in the cache and
+    // writes are sequential.
+    constexpr int kStrip = 64;
+    const PixelRecord* src[kStrip];
+    for (int by = 0; by < h; by += kStrip) {
+        const int n = std::min(kStrip, h - by);
+        for (int k = 0; k < n; ++k)
+            src[k] = pixels.row(by + k);
+        for (int x = 0; x < w; ++x) {
+            if (turn == QuarterTurn::Right) {
+                // (x, y) -> (h - 1 - y, x)
+                PixelRecord* d = rotated.row(x) + (h - 1 - by);
+                for (int k = 0; k < n; ++k)
+                    d[-k] = src[k][x];
+            } else {
+                // (x, y) -> (y, w - 1 - x)
+                PixelRecord* d = rotated.row(w - 1 - x) + by;
+                for (int k = 0; k < n; ++k)
+                    d[k] = src[k][x];
             }
         }
     }

@@ -22,16 +22,20 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <stdexcept>
+#include <utility>
 #include <vector>
 
 // One pixel: blue, green, red, each in the precision of the depth (0-255 at
 // 8, 24 and 32 bits; 0-31 at 15 bits; 0-31 / 0-63 / 0-31 at 16 bits).
+// A record made without a value (PixelRecord r;) is undefined, as in an
+// array made for overwriting; PixelRecord{} is black.
 struct PixelRecord {
-    uint8_t blue = 0;
-    uint8_t green = 0;
-    uint8_t red = 0;
+    uint8_t blue;
+    uint8_t green;
+    uint8_t red;
     bool operator==(const PixelRecord&) const = default;
 };
 static_assert(sizeof(PixelRecord) == 3, "a pixel record is three bytes");
@@ -47,7 +51,11 @@ public:
 
     // New size, every record zero.
     void resize(int width, int height);
-    void clear() { resize(0, 0); }
+    // New size for an array that is written whole next: the records are
+    // left undefined, which spares a pass over a big drawing.
+    void reshape(int width, int height);
+    // No records, and their memory given back.
+    void clear();
 
     int width() const { return width_; }
     int height() const { return height_; }
@@ -60,9 +68,20 @@ public:
 
 private:
     std::size_t index(int x, int y) const { return std::size_t(y) * std::size_t(width_) + x; }
+    // An allocator that leaves new records undefined (reshape).
+    template <class T> struct Uninitialised : std::allocator<T> {
+        template <class U> struct rebind { using other = Uninitialised<U>; };
+        Uninitialised() = default;
+        template <class U> Uninitialised(const Uninitialised<U>&) {}
+        template <class U> void construct(U* p) { ::new (static_cast<void*>(p)) U; }
+        template <class U, class... A> void construct(U* p, A&&... a) {
+            ::new (static_cast<void*>(p)) U(std::forward<A>(a)...);
+        }
+    };
+    void setSize(int width, int height);
     int width_ = 0;
     int height_ = 0;
-    std::vector<PixelRecord> data_;
+    std::vector<PixelRecord, Uninitialised<PixelRecord>> data_;
 };
 
 // A numbered error of the pixel routines, with the routine that raised it
