@@ -15,6 +15,7 @@
 #include <QRadioButton>
 #include <QTest>
 
+#include <memory>
 #include <vector>
 
 // The drawing: 1000 x 700 pixels, a 4 m x 3 m room drawn from (100, 100) to
@@ -76,6 +77,14 @@ protected:
         ASSERT_TRUE(form.Form_Load());
         QTest::mouseClick(form.Option3, Qt::LeftButton);
         form.Text4->setText("2400");
+    }
+
+    // The digitizer over the main window, loaded and shown.
+    static std::unique_ptr<Form3> openDigitizer(Form1& form) {
+        auto f = std::make_unique<Form3>(form);
+        f->Form_Load();
+        f->show();
+        return f;
     }
 
     static void click(Form3& f, QPoint p, Qt::MouseButton b = Qt::LeftButton) {

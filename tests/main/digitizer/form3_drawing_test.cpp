@@ -115,9 +115,8 @@ TEST_F(Form3DrawingTest, BitmapsAreShownWhereTheyLieAndACancelChangesNothing) {
     writeDrawing(plan, QImage::Format_RGB32);
     Form1 form;
     startMain(form);
-    Form3 f3(form);
-    f3.Form_Load();
-    f3.show();
+    const auto opened = openDigitizer(form);
+    Form3& f3 = *opened;
     EXPECT_EQ(messages, QStringList{QStringLiteral("画像ファイルを設定して下さい")});
     choose(f3, plan);
     EXPECT_EQ(filters,
@@ -158,9 +157,8 @@ TEST_F(Form3DrawingTest, PdfIsCopiedAndConvertedByGhostscript) {
     ASSERT_TRUE(MakePdf(pdf, 1));
     Form1 form;
     startMain(form);
-    Form3 f3(form);
-    f3.Form_Load();
-    f3.show();
+    const auto opened = openDigitizer(form);
+    Form3& f3 = *opened;
     choose(f3, pdf);
     const QString copy = images() + QStringLiteral("平面 図.pdf");
     EXPECT_EQ(Contents(copy), Contents(pdf));
@@ -200,9 +198,8 @@ TEST_F(Form3DrawingTest, DrawingSetAsksForThePageAndEachPageKeepsItsJpeg) {
     ASSERT_TRUE(MakePdf(pdf, 3));
     Form1 form;
     startMain(form);
-    Form3 f3(form);
-    f3.Form_Load();
-    f3.show();
+    const auto opened = openDigitizer(form);
+    Form3& f3 = *opened;
     answers = {QString("2")};
     choose(f3, pdf);
     EXPECT_EQ(asked, QStringList{kPageTitle + "|" + PageQuestion(3)});
@@ -239,9 +236,8 @@ TEST_F(Form3DrawingTest, FailedCopiesAndConversionsLeaveTheDrawingAsItWas) {
     writeViewState(drawing, "1");
     Form1 form;
     startMain(form);
-    Form3 f3(form);
-    f3.Form_Load();
-    f3.show();
+    const auto opened = openDigitizer(form);
+    Form3& f3 = *opened;
     ASSERT_EQ(f3.scaleIsSet, 1);
     auto unchanged = [&](const char* what) {
         EXPECT_EQ(imagePath(form), drawing) << what;
@@ -288,9 +284,8 @@ TEST_F(Form3DrawingTest, WhileGhostscriptRunsTheWindowPaintsButTakesNoCommand) {
     writeViewState(drawing, "1");
     Form1 form;
     startMain(form);
-    Form3 f3(form);
-    f3.Form_Load();
-    f3.show();
+    const auto opened = openDigitizer(form);
+    Form3& f3 = *opened;
     int seenRunning = 0, seenOpen = 0;
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, [&] {
@@ -324,9 +319,8 @@ TEST_F(Form3DrawingTest, ScaleAndOriginAtZoomOneAndAHalf) {
     writeViewState(drawing, "1.5");
     Form1 form;
     startMain(form);
-    Form3 f3(form);
-    f3.Form_Load();
-    f3.show();
+    const auto opened = openDigitizer(form);
+    Form3& f3 = *opened;
     const QString inf = drawing + ".inf";
     // The drag (100, 200)-(340, 380), 3600 mm by 2700 mm.
     drag(f3, QPoint(100, 200), QPoint(340, 380));
@@ -414,9 +408,7 @@ TEST_F(Form3DrawingTest, ZoomStepsAndATakeoffAcrossAZoom) {
     writeViewState(drawing, "1");
     Form1 form;
     startMain(form);
-    auto f3 = std::make_unique<Form3>(form);
-    f3->Form_Load();
-    f3->show();
+    auto f3 = openDigitizer(form);
     // Calibrated at zoom 1 by a drag across the room: 4000 by 3000 mm, the
     // origin at its top-left corner.
     drag(*f3, kRoom[0], kRoom[2]);
@@ -448,9 +440,8 @@ TEST_F(Form3DrawingTest, ZoomStepsAndATakeoffAcrossAZoom) {
 
     // The table's limits and messages; D11 restores 1 and its coefficients.
     messages.clear();
-    Form3 g(form);
-    g.Form_Load();
-    g.show();
+    const auto again = openDigitizer(form);
+    Form3& g = *again;
     EXPECT_FLOAT_EQ(g.zoomFactor, 1.5f); // curPass.txt holds the zoom's 7-digit text
     g.D11->trigger();
     for (int i = 0; i < 6; ++i)
@@ -478,9 +469,8 @@ TEST_F(Form3DrawingTest, TurnsRewriteTheDrawingAsJpegAndAskForANewScale) {
     writeViewState(drawing, "1");
     Form1 form;
     startMain(form);
-    Form3 f3(form);
-    f3.Form_Load();
-    f3.show();
+    const auto opened = openDigitizer(form);
+    Form3& f3 = *opened;
     ASSERT_EQ(f3.scaleIsSet, 1);
     messages.clear();
     f3.D16->trigger();
