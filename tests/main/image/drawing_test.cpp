@@ -81,31 +81,6 @@ TEST(DrawingChoice, PageCountAndPageAnswers) {
     EXPECT_LT(ParsePageAnswer(QString(5000, 'x'), 3).refusal->size(), 100);
 }
 
-TEST(DrawingChoice, CopyReplacesWholeOrNotAtAll) {
-    QTemporaryDir dir;
-    const QString from = dir.filePath("a.pdf"), to = dir.filePath("b.pdf");
-    QFile f(from);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(QByteArray(3 << 20, 'p'));
-    f.close();
-    QFile old(to);
-    ASSERT_TRUE(old.open(QIODevice::WriteOnly));
-    old.write("old");
-    old.close();
-    QString error;
-    ASSERT_TRUE(CopyFileReplacing(from, to, &error)) << error.toStdString();
-    EXPECT_EQ(QFileInfo(to).size(), 3 << 20);
-    // A target that cannot be replaced (a folder) and a missing source: a
-    // message naming both paths, nothing left behind.
-    ASSERT_TRUE(QDir(dir.path()).mkdir("c.pdf"));
-    EXPECT_FALSE(CopyFileReplacing(from, dir.filePath("c.pdf"), &error));
-    EXPECT_TRUE(error.contains(dir.filePath("c.pdf")));
-    EXPECT_FALSE(CopyFileReplacing(dir.filePath("none.pdf"), to, &error));
-    EXPECT_TRUE(error.contains("none.pdf"));
-    EXPECT_EQ(QFileInfo(to).size(), 3 << 20);
-    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files).size(), 2);
-}
-
 TEST(ScaleCalibration, DragAtZoomOneAndAHalf) {
     // (100, 200) to (340, 380) at zoom 1.5, 3600 mm and 2700 mm.
     CalibrationTexts before = Drag("100", "200", "340", "380");
