@@ -137,6 +137,16 @@ TEST_F(Form3DrawingTest, BitmapsAreShownWhereTheyLieAndACancelChangesNothing) {
     EXPECT_TRUE(f3.trace.underway());
     EXPECT_EQ(form.state().outline.pointCount, 2);
     EXPECT_TRUE(messages.isEmpty());
+    EXPECT_EQ(f3.Picture1->Point(300, 100), 0xff0000);
+    // "中断-->再開": the take-off starts afresh, its sums and figure with it.
+    f3.A12->trigger();
+    EXPECT_EQ(messages, QStringList{QStringLiteral("最初から拾い直して下さい")});
+    EXPECT_EQ(form.state().outline.pointCount, 0);
+    EXPECT_FALSE(f3.trace.underway());
+    EXPECT_EQ(f3.trace.sumX, 0);
+    EXPECT_EQ(f3.trace.maxX, -1e8f);
+    EXPECT_EQ(f3.Picture1->Point(300, 100), 0); // the wall again, no red segment
+    messages.clear();
     // Without Ghostscript a PDF is refused and the drawing stays, path and all.
     form.state().GsDllPath.clear();
     choose(f3, instPath() + "plan.pdf");
