@@ -6,9 +6,8 @@
 //   digitizer_bench DRAWING.bmp ZOOM [REPAINTS]          opens it at ZOOM and repaints
 //
 // Prints one line of figures. Run one zoom per process, so each peak is its own.
-#include "common/message.h"
+#include "bench/digitizer/bench_support.h"
 #include "common/picturebox.h"
-#include "common/registry.h"
 #include "main/digitizer/form3.h"
 #include "main/window/form1.h"
 
@@ -25,17 +24,6 @@
 #include <vector>
 
 namespace {
-
-// Peak and current resident memory of this process, MB.
-double StatusMb(const char* key) {
-    QFile f(QStringLiteral("/proc/self/status"));
-    if (!f.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : f.readAll().split('\n'))
-        if (line.startsWith(key))
-            return line.mid(int(qstrlen(key))).trimmed().split(' ').first().toDouble() / 1024.0;
-    return -1;
-}
 
 // A floor-plan-like drawing: a grid of walls, rooms and dimension text.
 int MakeDrawing(const QString& path, int w, int h) {
@@ -89,24 +77,8 @@ int main(int argc, char** argv) {
 
     // A throw-away installation that names the drawing in curPass.txt.
     QTemporaryDir inst;
-    QFile reg(inst.filePath(QStringLiteral("registry.reg")));
-    if (!reg.open(QIODevice::WriteOnly))
+    if (!MakeBenchInstallation(inst, drawing, zoom))
         return 1;
-    reg.write(QStringLiteral("Windows Registry Editor Version 5.00\r\n\r\n"
-                             "[HKEY_LOCAL_MACHINE\\Software\\VarnelSystem\\Pointra]\r\n"
-                             "\"InstPath\"=\"%1/\"\r\n")
-                  .arg(inst.path())
-                  .toUtf8());
-    reg.close();
-    qputenv("POINTRA_REGISTRY", reg.fileName().toUtf8());
-    RegistryFile::reload();
-    SetMessageHook([](const QString&) { return MsgAnswer::Yes; });
-    QFile pass(inst.filePath(QStringLiteral("curPass.txt")));
-    if (!pass.open(QIODevice::WriteOnly))
-        return 1;
-    pass.write(
-        (drawing + QStringLiteral(",0,0,0,0,0,0,") + QString::number(zoom) + "\r\n").toUtf8());
-    pass.close();
 
     Form1 form;
     if (!form.Form_Load())

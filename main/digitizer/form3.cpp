@@ -10,7 +10,12 @@
 #include "main/window/form1.h"
 
 #include <QCheckBox>
+#include <QCloseEvent>
+#include <QDateTime>
+#include <QDir>
 #include <QEvent>
+#include <QFile>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
@@ -32,6 +37,10 @@ constexpr int kBottomRow = 24;     // comment and button row below the scroll ba
 constexpr QSize kDefaultClient(1000, 680);
 constexpr QSize kMinClient(400, 260);
 constexpr int kThumbnailSide = 400; // curGazo.bmp: the 6000 x 6000 twips of the sketches
+// Ghostscript's time limits: a page count is quick; a big sheet at 200 dpi
+// takes seconds, a drawing set's page rarely a minute.
+constexpr int kPageCountLimitMs = 60 * 1000;
+constexpr int kConversionLimitMs = 10 * 60 * 1000;
 
 // The window frame's extra size over its inner size, as last seen: the
 // view-state file keeps the outer size.
@@ -86,10 +95,6 @@ void Form3::buildControls() {
     E11 = item(E1, "E11", QStringLiteral("原点設定"));
     E12 = item(E1, "E12", QStringLiteral("スケール"));
     E13 = item(E1, "E13", QStringLiteral("基準値表示"));
-    // Choosing a drawing, zoom, rotation and the calibration commands come
-    // with the next version of the digitizer.
-    for (QAction* a : {A11, D11, D12, D13, D14, D15, D16, D17, E11, E12})
-        a->setEnabled(false);
 
     client_ = new QWidget(this);
     client_->setObjectName(QStringLiteral("client"));
@@ -152,8 +157,18 @@ void Form3::buildControls() {
     connect(Picture1, &PictureBox::MouseMove, this, &Form3::Picture1_MouseMove);
     connect(Picture1, &PictureBox::MouseUp, this, &Form3::Picture1_MouseUp);
     connect(Command1, &QPushButton::clicked, this, &Form3::Command1_Click);
+    connect(A11, &QAction::triggered, this, &Form3::A11_Click);
     connect(A12, &QAction::triggered, this, &Form3::A12_Click);
     connect(A13, &QAction::triggered, this, &Form3::A13_Click);
+    connect(D11, &QAction::triggered, this, &Form3::D11_Click);
+    connect(D12, &QAction::triggered, this, &Form3::D12_Click);
+    connect(D13, &QAction::triggered, this, &Form3::D13_Click);
+    connect(D14, &QAction::triggered, this, &Form3::D14_Click);
+    connect(D15, &QAction::triggered, this, &Form3::D15_Click);
+    connect(D16, &QAction::triggered, this, &Form3::D16_Click);
+    connect(D17, &QAction::triggered, this, &Form3::D17_Click);
+    connect(E11, &QAction::triggered, this, &Form3::E11_Click);
+    connect(E12, &QAction::triggered, this, &Form3::E12_Click);
     connect(E13, &QAction::triggered, this, &Form3::E13_Click);
 
     resize(kDefaultClient.width(), kDefaultClient.height() + menuBar->sizeHint().height() +
@@ -223,8 +238,12 @@ void Form3::clearDrawing() {
 }
 
 void Form3::LoadDrawing() {
-    // 1.
+    // 1. The marks of a take-off go with the old picture.
+    marks_.clear();
     Image1 = QImage();
+    shown_ = QImage();
+    Picture1->clearPicture();
+    Picture1->Cls();
     if (state_.imagePath.isEmpty()) {
         clearDrawing();
         MsgBox(this, QStringLiteral("ファイル未選択"));
@@ -361,6 +380,7 @@ void Form3::Picture1_MouseDown(int button, int, float x, float y) {
         return;
     }
     drawMarks(out.marks);
+    marks_.push_back(out.marks);
     form1_.AppendLogLine(out.logLine);
     if (out.finish)
         finish();
@@ -380,6 +400,12 @@ void Form3::drawMarks(const PressMarks& m) {
         Picture1->setFontSize(14);
         Picture1->Print(m.numberText);
     }
+}
+
+void Form3::repaintWithMarks() {
+    Redraw();
+    for (const PressMarks& m : marks_)
+        drawMarks(m);
 }
 
 void Form3::Picture1_MouseMove(int, int, float x, float y) {
@@ -482,6 +508,314 @@ void Form3::A12_Click() {
 
 void Form3::A13_Click() {
     reject();
+}
+
+void Form3::reject() {
+    if (converting_)
+        return;
+    QDialog::reject();
+}
+
+void Form3::closeEvent(QCloseEvent* event) {
+    if (converting_) {
+        event->ignore();
+        return;
+    }
+    QDialog::closeEvent(event);
+}
+
+bool Form3::haveDrawing() {
+    if (!shown_.isNull() && !pixels.empty())
+        return true;
+    MsgBox(this, QStringLiteral("画像ファイルを設定して下さい"));
+    return false;
+}
+
+QString Form3::dialogFolder() const {
+    const QFileInfo current(state_.imagePath);
+    if (!state_.imagePath.isEmpty() && current.absoluteDir().exists())
+        return current.absolutePath();
+    const QString images = ImageFolder(state_.instPath);
+    return QFileInfo(images).isDir() ? images : state_.instPath;
+}
+
+void Form3::A11_Click() {
+    // 1. A cancelled dialog changes nothing.
+    const QString chosen =
+        GetOpenFileName(this, QStringLiteral("画像の選択"), DrawingFileFilter(), dialogFolder());
+    if (chosen.isEmpty())
+        return;
+    // 2.-3. A bitmap or JPEG is shown where it lies.
+    if (!IsPdfPath(chosen)) {
+        state_.imagePath = chosen;
+        LoadDrawing();
+        return;
+    }
+    // 4. The drawing shown and its path stay as they were.
+    if (state_.GsDllPath.isEmpty()) {
+        MsgBox(this, NoGhostscriptMessage());
+        return;
+    }
+    // 5.
+    convertPdf(chosen);
+}
+
+void Form3::convertPdf(const QString& chosen) {
+    const QString program = GhostscriptProgramFor(state_.GsDllPath);
+    // A drawing set: which page. A PDF Ghostscript cannot count is tried as
+    // one page, and its conversion says what is wrong.
+    int pageCount = 1;
+    const ProcessOutcome counted =
+        WaitForProcess(program, PageCountArguments(chosen), kPageCountLimitMs);
+    if (counted.ok())
+        pageCount = ParsePageCount(counted.output).value_or(1);
+    int page = 1;
+    if (pageCount > 1) {
+        const std::optional<QString> answer =
+            InputBox(this, PageQuestion(pageCount), kPageTitle, QStringLiteral("1"));
+        if (!answer)
+            return;
+        const PageAnswer a = ParsePageAnswer(*answer, pageCount);
+        if (a.refusal) {
+            MsgBox(this, *a.refusal);
+            return;
+        }
+        page = a.page;
+    }
+    // 5.1-5.2 The copy in the image folder (made when missing); a PDF chosen
+    // from there is converted where it lies.
+    const QString folder = ImageFolder(state_.instPath);
+    if (!QDir().mkpath(folder)) {
+        MsgBox(this, QStringLiteral("画像フォルダを作成できませんでした: ") + folder);
+        return;
+    }
+    const QString copyPath = PdfCopyPath(chosen, state_.instPath);
+    const QFileInfo copyInfo(copyPath);
+    const bool samePdf = copyPath == chosen ||
+                         (copyInfo.exists() &&
+                          copyInfo.canonicalFilePath() == QFileInfo(chosen).canonicalFilePath());
+    QString error;
+    if (!samePdf && !CopyFileReplacing(chosen, copyPath, &error)) {
+        MsgBox(this, error);
+        return;
+    }
+    // 5.3-5.7 Ghostscript writes the page's JPEG; the window keeps painting.
+    const QString jpegPath = PdfJpegPath(copyPath, page);
+    const QFileInfo before(jpegPath);
+    const bool existed = before.exists();
+    const QDateTime oldTime = before.lastModified();
+    const ProcessOutcome converted = WaitForProcess(
+        program, GhostscriptArguments(jpegPath, copyPath, page, pageCount), kConversionLimitMs);
+    const QFileInfo after(jpegPath);
+    const bool wroteNoJpeg =
+        !after.isFile() || after.size() == 0 || (existed && after.lastModified() == oldTime);
+    if (!converted.ok() || wroteNoJpeg) {
+        MsgBox(this, ConversionFailureMessage(chosen, converted, wroteNoJpeg));
+        return;
+    }
+    state_.imagePath = jpegPath;
+    // 5.8 A freshly converted drawing has no calibration.
+    QFile::remove(CalibrationFilePath(jpegPath));
+    // 5.9
+    LoadDrawing();
+}
+
+ProcessOutcome Form3::WaitForProcess(const QString& program, const QStringList& arguments,
+                                     int timeLimitMs) {
+    // No re-entry: no menu command, no close, no take-off meanwhile.
+    const bool outer = !converting_;
+    converting_ = true;
+    std::vector<QAction*> enabled;
+    if (outer) {
+        for (QAction* a : {A11, A12, A13, D11, D12, D13, D14, D15, D16, D17, E11, E12, E13})
+            if (a->isEnabled()) {
+                a->setEnabled(false);
+                enabled.push_back(a);
+            }
+        Command1->setEnabled(false);
+        Picture1->setEnabled(false);
+        setCursor(Qt::BusyCursor);
+    }
+    const ProcessOutcome outcome = RunProcessWhileEventsFlow(program, arguments, timeLimitMs);
+    if (outer) {
+        unsetCursor();
+        Picture1->setEnabled(true);
+        Command1->setEnabled(true);
+        for (QAction* a : enabled)
+            a->setEnabled(true);
+        converting_ = false;
+    }
+    return outcome;
+}
+
+void Form3::zoom(ZoomCommand command) {
+    const ZoomStep step = ZoomAfter(command, zoomFactor);
+    if (step.refusal)
+        MsgBox(this, *step.refusal);
+    const float old = zoomFactor;
+    zoomFactor = step.zoom;
+    // 1.
+    const CalibrationTexts t = form2_.texts();
+    metresPerUnitX = float(Val(t.X(CalRow::Coefficient)) / zoomFactor);
+    metresPerUnitY = float(Val(t.Y(CalRow::Coefficient)) / zoomFactor);
+    if (shown_.isNull())
+        return;
+    // 2. The box takes the zoomed size and the bars its range; the view
+    // stays on the same drawing point, and the take-off under way (its last
+    // point, sums, bounding box and marks, and the last press and release
+    // of the calibration commands) follows the drawing.
+    const double ratio = old > 0 ? double(zoomFactor) / double(old) : 1.0;
+    const double centreX = (HScroll1->value() + view->width() / 2.0) * ratio;
+    const double centreY = (VScroll1->value() + view->height() / 2.0) * ratio;
+    Picture1->resize(int(std::lround(zoomFactor * imageWidth)),
+                     int(std::lround(zoomFactor * imageHeight)));
+    if (ratio != 1.0) {
+        trace.rescale(ratio);
+        for (PressMarks& m : marks_)
+            m = ScaledMarks(m, ratio);
+        for (CalRow r : {CalRow::MouseDown, CalRow::MouseUp})
+            for (bool y : {false, true})
+                form2_.setText(r, y, SingleToText(float(Val(form2_.text(r, y)) * ratio)));
+    }
+    repaintWithMarks();
+    applyScrollRanges();
+    HScroll1->setValue(int(std::lround(centreX - view->width() / 2.0)));
+    VScroll1->setValue(int(std::lround(centreY - view->height() / 2.0)));
+    HScroll1_Change();
+    VScroll1_Change();
+}
+
+void Form3::D11_Click() {
+    zoom(ZoomCommand::Original);
+}
+void Form3::D12_Click() {
+    zoom(ZoomCommand::Enlarge);
+}
+void Form3::D13_Click() {
+    zoom(ZoomCommand::Enlarge2);
+}
+void Form3::D14_Click() {
+    zoom(ZoomCommand::Reduce);
+}
+void Form3::D15_Click() {
+    zoom(ZoomCommand::Reduce2);
+}
+void Form3::D16_Click() {
+    rotate(QuarterTurn::Right);
+}
+void Form3::D17_Click() {
+    rotate(QuarterTurn::Left);
+}
+
+void Form3::rotate(QuarterTurn turn) {
+    if (!haveDrawing())
+        return;
+    if (const auto why = RefuseRotation(imageWidth, imageHeight)) {
+        MsgBox(this, *why);
+        return;
+    }
+    // 1.-4.
+    rotWidth = imageHeight;
+    rotHeight = imageWidth;
+    RotatePixels(pixels, turn, rotatedPixels);
+    // 5. Into Picture3 at the drawing's depth (an 8-bit drawing keeps its colours).
+    QImage canvas;
+    if (colourDepth == 8) {
+        canvas = QImage(1, 1, QImage::Format_Indexed8);
+        canvas.setColorTable(Image1.colorTable());
+    }
+    try {
+        SetBitmapPixels(canvas, colourDepth, rotatedPixels);
+    } catch (const BitmapError& e) {
+        rotatedPixels.clear();
+        MsgBox(this, e.description(), kErrorTitle);
+        return;
+    }
+    rotatedPixels.clear();
+    Picture3->resize(rotWidth, rotHeight);
+    Picture3->setPicture(canvas);
+    canvas = QImage();
+    // 6. The JPEG replaces the drawing once it is complete: a failed save
+    // leaves the drawing and its calibration as they were.
+    QString error;
+    const bool saved = DCSavetoJPEG(Picture3->Picture(), state_.imagePath, 80, &error);
+    // 7.
+    Picture3->clearPicture();
+    Picture3->Cls();
+    if (!saved) {
+        MsgBox(this, error);
+        return;
+    }
+    Picture1->clearPicture();
+    Picture1->Cls();
+    // 8.-9. The turned drawing needs a new scale.
+    QFile::remove(CalibrationFilePath(state_.imagePath));
+    LoadDrawing();
+}
+
+void Form3::E11_Click() {
+    if (!haveDrawing())
+        return;
+    // 1.
+    Picture1->Circle(float(Val(form2_.down座標x->text())), float(Val(form2_.down座標y->text())), 2,
+                     kQBColor12);
+    // 2.-3.
+    if (MsgBoxOkCancel(this, kOriginQuestion)) {
+        form2_.setTexts(OriginFromPress(form2_.texts(), zoomFactor));
+        state_.outline.pointCount = 0;
+        QString error;
+        if (!WriteCalibrationFile(CalibrationFilePath(state_.imagePath), form2_.texts(),
+                                  TextCodec::fromRegistry(), &error))
+            MsgBox(this, error);
+    }
+    // 4.
+    LoadDrawing();
+}
+
+void Form3::E12_Click() {
+    if (!haveDrawing())
+        return;
+    // A drag without a width or a height gives no scale: refused before
+    // anything changes.
+    const CalibrationTexts before = form2_.texts();
+    if (const auto why = RefuseScaleDrag(before)) {
+        MsgBox(this, *why);
+        return;
+    }
+    // 1. The drag and its two sides.
+    const float dx = float(Val(before.X(CalRow::MouseDown)));
+    const float dy = float(Val(before.Y(CalRow::MouseDown)));
+    const float ux = float(Val(before.X(CalRow::MouseUp)));
+    const float uy = float(Val(before.Y(CalRow::MouseUp)));
+    Picture1->Line(dx, dy, ux, uy, kQBColor12);
+    Picture1->Line(dx, dy, ux, dy, kQBColor11);
+    Picture1->Line(ux, dy, ux, uy, kQBColor11);
+    // 4. A cancelled or empty answer abandons the scale: nothing changes.
+    std::optional<QString> answerX = InputBox(this, ScalePromptX(), kScaleTitleX);
+    std::optional<QString> answerY;
+    if (answerX && !answerX->trimmed().isEmpty())
+        answerY = InputBox(this, ScalePromptY(), kScaleTitleY);
+    if (!answerY || answerY->trimmed().isEmpty()) {
+        repaintWithMarks();
+        if ((answerX && answerX->trimmed().isEmpty()) || (answerY && answerY->trimmed().isEmpty()))
+            MsgBox(this, QStringLiteral("寸法が入力されていないため、スケールは変更されません"));
+        return;
+    }
+    // 2.-9.
+    const ScaleOutcome scale = ScaleFromDrag(before, *answerX, *answerY, zoomFactor);
+    form2_.setTexts(scale.texts);
+    MsgBox(this, scale.message);
+    // 11. The calibration in force stays.
+    if (!scale.accepted)
+        return;
+    // 10.
+    scaleIsSet = 1;
+    state_.outline.pointCount = 0;
+    QString error;
+    if (!WriteCalibrationFile(CalibrationFilePath(state_.imagePath), form2_.texts(),
+                              TextCodec::fromRegistry(), &error))
+        MsgBox(this, error);
+    LoadDrawing();
 }
 
 void Form3::E13_Click() {

@@ -11,7 +11,9 @@
 // scroll position, and the marks of a take-off stay on the drawing.
 
 #include "main/digitizer/takeoff_trace.h"
+#include "main/digitizer/zoom.h"
 #include "main/image/calibration.h"
+#include "main/image/drawing_choice.h"
 #include "main/image/pixels.h"
 
 #include <QDialog>
@@ -19,6 +21,7 @@
 
 #include <array>
 #include <cstdint>
+#include <vector>
 
 class Form1;
 class Form2;
@@ -103,12 +106,34 @@ public slots:
     void Picture1_MouseMove(int button, int shift, float x, float y);
     void Picture1_MouseUp(int button, int shift, float x, float y);
     void Command1_Click();
+    void A11_Click();
     void A12_Click();
     void A13_Click();
+    void D11_Click();
+    void D12_Click();
+    void D13_Click();
+    void D14_Click();
+    void D15_Click();
+    void D16_Click();
+    void D17_Click();
+    void E11_Click();
+    void E12_Click();
     void E13_Click();
+    // Not while a conversion runs.
+    void reject() override;
+
+public:
+    // Runs a program to its end while the window keeps painting; meanwhile
+    // nothing that would start another conversion or close the window can
+    // be used.
+    ProcessOutcome WaitForProcess(const QString& program, const QStringList& arguments,
+                                  int timeLimitMs);
+    // A conversion is under way.
+    bool converting() const { return converting_; }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     void buildControls();
@@ -116,11 +141,22 @@ private:
     // An empty window: no drawing, nothing to take.
     void clearDrawing();
     void drawMarks(const PressMarks& marks);
+    // The drawing with the marks of the take-off under way.
+    void repaintWithMarks();
     void finish();
+    // A drawing is shown; else the message asking for one.
+    bool haveDrawing();
+    void convertPdf(const QString& chosen);
+    void zoom(ZoomCommand command);
+    void rotate(QuarterTurn turn);
+    // Where the file dialog opens: the current drawing's folder, else the image folder.
+    QString dialogFolder() const;
 
     Form1& form1_;
     Form2& form2_;
     ProgramState& state_;
-    QWidget* client_; // the window's inner area (ScaleWidth x ScaleHeight)
-    QImage shown_;    // Image1 as painted (32-bit)
+    QWidget* client_;               // the window's inner area (ScaleWidth x ScaleHeight)
+    QImage shown_;                  // Image1 as painted (32-bit)
+    std::vector<PressMarks> marks_; // what the take-off under way drew, in box units
+    bool converting_ = false;
 };

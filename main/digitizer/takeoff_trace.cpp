@@ -27,6 +27,33 @@ void TakeoffTrace::extend(float x, float y) {
         maxY = y;
 }
 
+void TakeoffTrace::rescale(double ratio) {
+    auto scaled = [ratio](float& v) { v = float(double(v) * ratio); };
+    if (underway()) {
+        scaled(lastX);
+        scaled(lastY);
+    }
+    scaled(sumX);
+    scaled(sumY);
+    // The bounding box holds its start values until a point extends it.
+    if (minX <= maxX) {
+        scaled(minX);
+        scaled(maxX);
+    }
+    if (minY <= maxY) {
+        scaled(minY);
+        scaled(maxY);
+    }
+}
+
+PressMarks ScaledMarks(const PressMarks& marks, double ratio) {
+    PressMarks m = marks;
+    m.from *= ratio;
+    m.at *= ratio;
+    m.numberPos *= ratio;
+    return m;
+}
+
 std::optional<QString> TakeoffTrace::refuseFinish() const {
     if (!underway() || segmentCount == 0)
         return NoSegmentMessage();

@@ -62,6 +62,11 @@ public:
     // box at their initial values.
     void reset() { *this = TakeoffTrace{}; }
 
+    // The drawing box was zoomed by `ratio` (new zoom / old zoom): the last
+    // point, the sums and the bounding box follow it, so the next segment
+    // starts at the same drawing point and the finish cuts the same figure.
+    void rescale(double ratio);
+
     float lastX = kIdle;
     float lastY = kIdle;
     int16_t segmentCount = 0;
@@ -71,6 +76,10 @@ public:
 private:
     void extend(float x, float y);
 };
+
+// The marks of a press drawn on a box zoomed by `ratio`: positions follow,
+// the dot's radius and the number's font stay.
+PressMarks ScaledMarks(const PressMarks& marks, double ratio);
 
 // The refusal of a finish without a segment or without a calibration.
 QString NoSegmentMessage();

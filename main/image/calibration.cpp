@@ -5,6 +5,8 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <cmath>
+
 namespace {
 
 // Two lines of twelve short fields: anything much larger is no calibration file.
@@ -91,4 +93,68 @@ DrawingPoint PositionToDrawing(float x, float y, const DrawingFrame& f) {
     p.x = (double(x) - f.originX * double(f.zoom)) * double(f.metresPerUnitX) + f.refX;
     p.y = (f.originY * double(f.zoom) - double(y)) * double(f.metresPerUnitY) + f.refY;
     return p;
+}
+
+QString ScalePromptX() {
+    return QStringLiteral("X寸法(単位：mm)を入力して下さい\r\n但し単位の入力は不要です");
+}
+
+QString ScalePromptY() {
+    return QStringLiteral("Y寸法(単位：mm)を入力して下さい\r\n但し単位の入力は不要です");
+}
+
+std::optional<QString> RefuseScaleDrag(const CalibrationTexts& t) {
+    const double dx = std::fabs(Val(t.X(CalRow::MouseDown)) - Val(t.X(CalRow::MouseUp)));
+    const double dy = std::fabs(Val(t.Y(CalRow::MouseDown)) - Val(t.Y(CalRow::MouseUp)));
+    if (dx > 0 && dy > 0)
+        return std::nullopt;
+    return QStringLiteral("ドラッグの%1がありません。\r\n"
+                          "寸法の分かる範囲を斜めにドラッグしてから、"
+                          "もう一度 基準値--->スケール を選んで下さい")
+        .arg(dx > 0   ? QStringLiteral("高さ")
+             : dy > 0 ? QStringLiteral("幅")
+                      : QStringLiteral("幅と高さ"));
+}
+
+ScaleOutcome ScaleFromDrag(const CalibrationTexts& current, const QString& answerX,
+                           const QString& answerY, float zoom) {
+    ScaleOutcome out;
+    CalibrationTexts& t = out.texts;
+    t = current;
+    const auto axis = [&](std::array<QString, kCalRows>& v, const QString& answer) {
+        auto at = [&v](CalRow r) -> QString& { return v[static_cast<int>(r)]; };
+        // The drag: start, end and their difference, in box units.
+        at(CalRow::CalibrationStart) = DoubleToText(Val(at(CalRow::MouseDown)));
+        at(CalRow::CalibrationEnd) = DoubleToText(Val(at(CalRow::MouseUp)));
+        at(CalRow::Difference) = DoubleToText(
+            std::fabs(Val(at(CalRow::CalibrationStart)) - Val(at(CalRow::CalibrationEnd))));
+        // The real length, millimetres to metres; none counts as 1 m.
+        at(CalRow::RealLength) = DoubleToText(Val(answer) * 0.001);
+        if (Val(at(CalRow::RealLength)) == 0)
+            at(CalRow::RealLength) = QStringLiteral("1");
+        // Metres per box unit, then per drawing pixel: rounded twice.
+        at(CalRow::Coefficient) = Format(Val(at(CalRow::RealLength)) / Val(at(CalRow::Difference)),
+                                         QStringLiteral("0.00000"));
+        at(CalRow::Coefficient) =
+            Format(Val(at(CalRow::Coefficient)) * double(zoom), QStringLiteral("0.00000"));
+        // The start of the drag is the origin, at drawing coordinate 0.
+        at(CalRow::OriginCoordinate) = QStringLiteral("0");
+        at(CalRow::Origin) = SingleToText(float(Val(at(CalRow::CalibrationStart)) / double(zoom)));
+    };
+    axis(t.x, answerX);
+    axis(t.y, answerY);
+    out.delt = std::fabs(Val(t.X(CalRow::Coefficient)) - Val(t.Y(CalRow::Coefficient)));
+    out.accepted = out.delt < 0.005;
+    out.message = QStringLiteral("Delt = ") + DoubleToText(out.delt) + QStringLiteral("\r\n") +
+                  (out.accepted ? QStringLiteral("正しく設定されました")
+                                : QStringLiteral("設定誤差が大き過ぎます\r\n"
+                                                 "基準値を再設定して下さい--->基準値（スケール）"));
+    return out;
+}
+
+CalibrationTexts OriginFromPress(const CalibrationTexts& current, float zoom) {
+    CalibrationTexts t = current;
+    t.X(CalRow::Origin) = SingleToText(float(Val(t.X(CalRow::MouseDown)) / double(zoom)));
+    t.Y(CalRow::Origin) = SingleToText(float(Val(t.Y(CalRow::MouseDown)) / double(zoom)));
+    return t;
 }

@@ -14,6 +14,7 @@
 #include <QStringList>
 
 #include <array>
+#include <optional>
 
 // The twelve rows, in the order of the calibration file's fields.
 enum class CalRow {
@@ -93,3 +94,39 @@ struct DrawingPoint {
 // X = (x - originX x zoom) x metresPerUnitX + refX,
 // Y = (originY x zoom - y) x metresPerUnitY + refY.
 DrawingPoint PositionToDrawing(float x, float y, const DrawingFrame& frame);
+
+// ---- The calibration commands' arithmetic ----
+
+// The scale's input boxes: prompts and titles.
+QString ScalePromptX();
+QString ScalePromptY();
+inline const QString kScaleTitleX = QStringLiteral("X校正値");
+inline const QString kScaleTitleY = QStringLiteral("Y校正値");
+// The origin command's question.
+inline const QString kOriginQuestion =
+    QStringLiteral("原点を再設定します。最後にマウスを押した点が使用されます");
+
+// A scale needs a drag with a width and a height (the last press to the last
+// release): the refusal when it has none, else nothing.
+std::optional<QString> RefuseScaleDrag(const CalibrationTexts& texts);
+
+// What a scale made of the values.
+struct ScaleOutcome {
+    CalibrationTexts texts; // the values with the drag, lengths, coefficients and origin
+    double delt = 0;        // |X coefficient - Y coefficient|
+    bool accepted = false;  // delt below 0.005: the axes agree
+    QString message;        // "Delt = ..." and the verdict
+};
+
+// The scale from the drag held in the press and release values and the two
+// typed lengths in millimetres (their numeric value; 0 counts as 1 m), at
+// the zoom the drag was made: the start, end and difference of the drag, the
+// real lengths in metres, the coefficients per box unit and then per drawing
+// pixel (each rounded to "0.00000"), and the drag's start as the origin with
+// drawing coordinates (0, 0), in drawing pixels (the start divided by zoom).
+ScaleOutcome ScaleFromDrag(const CalibrationTexts& current, const QString& answerX,
+                           const QString& answerY, float zoom);
+
+// The origin command: the last press becomes the origin, in drawing pixels
+// (the press divided by zoom); every other value stays.
+CalibrationTexts OriginFromPress(const CalibrationTexts& current, float zoom);

@@ -2,7 +2,9 @@
 
 #include <QFileInfo>
 #include <QImageReader>
+#include <QImageWriter>
 #include <QPainter>
+#include <QSaveFile>
 
 #include <algorithm>
 #include <cstring>
@@ -26,14 +28,32 @@ QRgb RecordColour(const PixelRecord& p) {
 
 } // namespace
 
-void PixelArray::resize(int width, int height) {
-    width = std::clamp(width, 0, kMaxSide);
-    height = std::clamp(height, 0, kMaxSide);
-    width_ = width;
-    height_ = height;
-    data_.assign(std::size_t(width) * std::size_t(height), PixelRecord{});
-    if (data_.empty())
+void PixelArray::setSize(int width, int height) {
+    width_ = std::clamp(width, 0, kMaxSide);
+    height_ = std::clamp(height, 0, kMaxSide);
+    if (width_ == 0 || height_ == 0)
         width_ = height_ = 0;
+}
+
+void PixelArray::resize(int width, int height) {
+    setSize(width, height);
+    data_.assign(std::size_t(width_) * std::size_t(height_), PixelRecord{});
+}
+
+void PixelArray::reshape(int width, int height) {
+    setSize(width, height);
+    const std::size_t n = std::size_t(width_) * std::size_t(height_);
+    if (n != data_.size()) {
+        data_.clear();
+        data_.shrink_to_fit();
+        data_.resize(n);
+    }
+}
+
+void PixelArray::clear() {
+    setSize(0, 0);
+    data_.clear();
+    data_.shrink_to_fit();
 }
 
 BitmapError::BitmapError(int32_t number, const QString& source, const QString& description)
@@ -122,23 +142,33 @@ int NearestPaletteIndex(const QList<QRgb>& palette, QRgb colour) {
     return best;
 }
 
-QByteArray PixelsToRows(PixelArray& pixels, int depth, const QList<QRgb>& palette) {
-    const qsizetype rowLength = WrittenRowLength(pixels.width(), depth);
-    QByteArray out(rowLength * pixels.height(), '\0');
+void PixelsToRowsInto(PixelArray& pixels, int depth, const QList<QRgb>& palette, uint8_t* bits,
+                      qsizetype bytesPerLine, uint8_t padByte) {
+    CheckDepth(depth);
     const int w = pixels.width();
-    // A drawing has few distinct colours: each is looked up once.
+    // A drawing has few distinct colours: each is looked up once, and runs
+    // of one colour not even that.
     std::unordered_map<QRgb, uint8_t> nearest;
+    QRgb lastColour = 0;
+    uint8_t lastIndex = 0;
+    bool haveLast = false;
     for (int y = 0; y < pixels.height(); ++y) {
-        auto* dst = reinterpret_cast<uint8_t*>(out.data()) + qsizetype(y) * rowLength;
+        uint8_t* dst = bits + qsizetype(y) * bytesPerLine;
         PixelRecord* src = pixels.row(y);
         switch (depth) {
         case 8:
             for (int x = 0; x < w; ++x) {
                 const QRgb c = RecordColour(src[x]);
-                auto it = nearest.find(c);
-                if (it == nearest.end())
-                    it = nearest.emplace(c, uint8_t(NearestPaletteIndex(palette, c) & 0xff)).first;
-                dst[x] = it->second;
+                if (!haveLast || c != lastColour) {
+                    auto it = nearest.find(c);
+                    if (it == nearest.end())
+                        it = nearest.emplace(c, uint8_t(NearestPaletteIndex(palette, c) & 0xff))
+                                 .first;
+                    lastColour = c;
+                    lastIndex = it->second;
+                    haveLast = true;
+                }
+                dst[x] = lastIndex;
             }
             break;
         case 15:
@@ -158,14 +188,22 @@ QByteArray PixelsToRows(PixelArray& pixels, int depth, const QList<QRgb>& palett
             std::memcpy(dst, src, std::size_t(w) * 3);
             break;
         case 32:
+            // Blue, green, red and the pad byte, little-endian: one word a pixel.
             for (int x = 0; x < w; ++x) {
-                dst[4 * x] = src[x].blue;
-                dst[4 * x + 1] = src[x].green;
-                dst[4 * x + 2] = src[x].red;
+                const uint32_t v = uint32_t(src[x].blue) | uint32_t(src[x].green) << 8 |
+                                   uint32_t(src[x].red) << 16 | uint32_t(padByte) << 24;
+                std::memcpy(dst + 4 * x, &v, 4);
             }
             break;
         }
     }
+}
+
+QByteArray PixelsToRows(PixelArray& pixels, int depth, const QList<QRgb>& palette) {
+    const qsizetype rowLength = WrittenRowLength(pixels.width(), depth);
+    QByteArray out(rowLength * pixels.height(), '\0');
+    if (!out.isEmpty())
+        PixelsToRowsInto(pixels, depth, palette, reinterpret_cast<uint8_t*>(out.data()), rowLength);
     return out;
 }
 
@@ -280,7 +318,7 @@ void GetBitmapPixels(QImage& picture, PixelArray& pixels, int16_t& colourDepth) 
         picture.setPixel(0, 0, kept);
     }
     CheckDepth(depth);
-    pixels.resize(picture.width(), picture.height());
+    pixels.reshape(picture.width(), picture.height());
     QList<QRgb> palette;
     if (depth == 8) {
         MatchColorPalette(picture);
@@ -299,25 +337,81 @@ void SetBitmapPixels(QImage& picture, int16_t colourDepth, PixelArray& pixels) {
         if (palette.isEmpty())
             palette = GreyRamp();
     }
-    const QByteArray rows = PixelsToRows(pixels, colourDepth, palette);
-    const qsizetype rowLength = WrittenRowLength(pixels.width(), colourDepth);
     QImage out(pixels.width(), pixels.height(), format);
     if (out.isNull() && !pixels.empty())
         throw BitmapError(kOutOfMemoryError, QStringLiteral("DDBHelper.SetBitmapPixels"),
                           QStringLiteral("メモリが不足しています"));
     if (colourDepth == 8)
         out.setColorTable(palette);
-    const qsizetype used = qsizetype(pixels.width()) * (out.depth() / 8);
-    for (int y = 0; y < out.height(); ++y) {
-        uint8_t* dst = out.scanLine(y);
-        std::memcpy(dst, rows.constData() + qsizetype(y) * rowLength, std::size_t(used));
-        if (colourDepth == 32) // Qt's RGB32 keeps 0xff in the byte the record leaves out
-            for (int x = 0; x < pixels.width(); ++x)
-                dst[4 * x + 3] = 0xff;
-    }
+    // The rows go straight into the picture's own; Qt's RGB32 keeps 0xff in
+    // the byte the record leaves out.
+    if (!out.isNull())
+        PixelsToRowsInto(pixels, colourDepth, palette, out.bits(), out.bytesPerLine(), 0xff);
     out.setDotsPerMeterX(picture.dotsPerMeterX());
     out.setDotsPerMeterY(picture.dotsPerMeterY());
     picture = std::move(out);
+}
+
+void RotatePixels(const PixelArray& pixels, QuarterTurn turn, PixelArray& rotated) {
+    const int w = pixels.width();
+    const int h = pixels.height();
+    rotated.reshape(h, w);
+    // A strip of source rows at a time: each source column of the strip
+    // becomes a short run of one turned row, so reads stay in the cache and
+    // writes are sequential.
+    constexpr int kStrip = 64;
+    const PixelRecord* src[kStrip];
+    for (int by = 0; by < h; by += kStrip) {
+        const int n = std::min(kStrip, h - by);
+        for (int k = 0; k < n; ++k)
+            src[k] = pixels.row(by + k);
+        for (int x = 0; x < w; ++x) {
+            if (turn == QuarterTurn::Right) {
+                // (x, y) -> (h - 1 - y, x)
+                PixelRecord* d = rotated.row(x) + (h - 1 - by);
+                for (int k = 0; k < n; ++k)
+                    d[-k] = src[k][x];
+            } else {
+                // (x, y) -> (y, w - 1 - x)
+                PixelRecord* d = rotated.row(w - 1 - x) + by;
+                for (int k = 0; k < n; ++k)
+                    d[k] = src[k][x];
+            }
+        }
+    }
+}
+
+std::optional<QString> RefuseRotation(qint64 width, qint64 height) {
+    if (width <= PixelArray::kMaxSide && height <= PixelArray::kMaxSide)
+        return std::nullopt;
+    return QStringLiteral("画像が大きすぎるため回転できません（%1 × %2 ピクセル、一辺 %3 "
+                          "ピクセルまで）")
+        .arg(width)
+        .arg(height)
+        .arg(PixelArray::kMaxSide);
+}
+
+bool DCSavetoJPEG(const QImage& image, const QString& path, int quality, QString* error) {
+    auto fail = [&](const QString& why) {
+        if (error)
+            *error = QStringLiteral("画像を保存できませんでした: ") + path +
+                     QStringLiteral("\r\n") + why;
+        return false;
+    };
+    if (image.isNull())
+        return fail(QStringLiteral("画像がありません"));
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return fail(file.errorString());
+    QImageWriter writer(&file, "jpeg");
+    writer.setQuality(quality);
+    if (!writer.write(image)) {
+        file.cancelWriting();
+        return fail(writer.errorString());
+    }
+    if (!file.commit())
+        return fail(file.errorString());
+    return true;
 }
 
 QImage LoadPicture(const QString& path, QString* description) {

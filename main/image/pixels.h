@@ -22,15 +22,20 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <optional>
 #include <stdexcept>
+#include <utility>
 #include <vector>
 
 // One pixel: blue, green, red, each in the precision of the depth (0-255 at
 // 8, 24 and 32 bits; 0-31 at 15 bits; 0-31 / 0-63 / 0-31 at 16 bits).
+// A record made without a value (PixelRecord r;) is undefined, as in an
+// array made for overwriting; PixelRecord{} is black.
 struct PixelRecord {
-    uint8_t blue = 0;
-    uint8_t green = 0;
-    uint8_t red = 0;
+    uint8_t blue;
+    uint8_t green;
+    uint8_t red;
     bool operator==(const PixelRecord&) const = default;
 };
 static_assert(sizeof(PixelRecord) == 3, "a pixel record is three bytes");
@@ -46,7 +51,11 @@ public:
 
     // New size, every record zero.
     void resize(int width, int height);
-    void clear() { resize(0, 0); }
+    // New size for an array that is written whole next: the records are
+    // left undefined, which spares a pass over a big drawing.
+    void reshape(int width, int height);
+    // No records, and their memory given back.
+    void clear();
 
     int width() const { return width_; }
     int height() const { return height_; }
@@ -59,9 +68,20 @@ public:
 
 private:
     std::size_t index(int x, int y) const { return std::size_t(y) * std::size_t(width_) + x; }
+    // An allocator that leaves new records undefined (reshape).
+    template <class T> struct Uninitialised : std::allocator<T> {
+        template <class U> struct rebind { using other = Uninitialised<U>; };
+        Uninitialised() = default;
+        template <class U> Uninitialised(const Uninitialised<U>&) {}
+        template <class U> void construct(U* p) { ::new (static_cast<void*>(p)) U; }
+        template <class U, class... A> void construct(U* p, A&&... a) {
+            ::new (static_cast<void*>(p)) U(std::forward<A>(a)...);
+        }
+    };
+    void setSize(int width, int height);
     int width_ = 0;
     int height_ = 0;
-    std::vector<PixelRecord> data_;
+    std::vector<PixelRecord, Uninitialised<PixelRecord>> data_;
 };
 
 // A numbered error of the pixel routines, with the routine that raised it
@@ -111,6 +131,12 @@ void RowsToPixels(const uint8_t* bits, qsizetype bytesPerLine, int depth,
 // index of the nearest palette entry (lowest index on a tie).
 QByteArray PixelsToRows(PixelArray& pixels, int depth, const QList<QRgb>& palette = {});
 
+// The same into an image's own rows (bytesPerLine bytes apart, each at
+// least WrittenRowLength long); the bytes a record leaves out at 32 bits
+// get `padByte` (0 in raw rows, 0xff for an opaque image).
+void PixelsToRowsInto(PixelArray& pixels, int depth, const QList<QRgb>& palette, uint8_t* bits,
+                      qsizetype bytesPerLine, uint8_t padByte = 0);
+
 // The index of the palette entry nearest in colour (squared distance in RGB),
 // the lowest index on a tie; 0 for an empty palette.
 int NearestPaletteIndex(const QList<QRgb>& palette, QRgb colour);
@@ -155,3 +181,19 @@ inline constexpr qint64 kMaxPictureBytes = qint64(1024) * 1024 * 1024;
 // a side or kMaxPictureBytes, gives a null image and a description for the
 // user (quoting the path).
 QImage LoadPicture(const QString& path, QString* description = nullptr);
+
+// A quarter turn of the drawing: Right (clockwise) puts pixel (x, y) at
+// (height - 1 - y, x), Left (counter-clockwise) at (y, width - 1 - x). The
+// turned array is width and height swapped.
+enum class QuarterTurn { Right, Left };
+void RotatePixels(const PixelArray& pixels, QuarterTurn turn, PixelArray& rotated);
+
+// The refusal of a turn of a drawing with a side over 32767 pixels (the
+// longest side a pixel array holds), else nothing.
+std::optional<QString> RefuseRotation(qint64 width, qint64 height);
+
+// Saves the image as a JPEG of the given quality (0-100) over path: written
+// to a temporary file beside it and renamed over it once complete, so a
+// failed save leaves the old file as it was. The name's extension does not
+// matter. False and a message for the user (quoting the path) on failure.
+bool DCSavetoJPEG(const QImage& image, const QString& path, int quality, QString* error = nullptr);

@@ -1,13 +1,18 @@
-// Writes the demo installation's drawing: a floor plan of 12 m x 8 m at
+// Writes the demo installation's drawings: a floor plan of 12 m x 8 m at
 // 1 pixel = 10 mm, with its rooms named and their dimensions printed in
 // millimetres, and the calibration file that goes with it (origin at the
-// plan's lower-left corner, 0.01 m per pixel on both axes).
+// plan's lower-left corner, 0.01 m per pixel on both axes); and, for the PDF
+// road, a two-page drawing set in PostScript (a site plan, then the floor
+// plan) from which the build makes a PDF with Ghostscript. A page is
+// 540 x 396 pt, so at 200 dpi one pixel of its JPEG is again 10 mm.
 //   make_floorplan OUTPUT.bmp
+//   make_floorplan --ps OUTPUT.ps
 #include "common/picturebox.h"
 #include "common/textcodec.h"
 #include "common/uifont.h"
 #include "main/image/calibration.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QPainter>
@@ -60,16 +65,8 @@ void Dimension(QPainter& p, QPoint a, QPoint b, bool horizontal) {
     }
 }
 
-} // namespace
-
-int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QGuiApplication app(argc, argv);
-    if (argc < 2) {
-        std::fprintf(stderr, "usage: make_floorplan OUTPUT.bmp\n");
-        return 2;
-    }
-    const QString out = QString::fromLocal8Bit(argv[1]);
+// The floor plan: 1500 x 1100 pixels, the plan's corner at (100, 100).
+QImage FloorPlan(const QString& title) {
     QImage img(kLeft + kWidth + 200, kTop + kHeight + 200, QImage::Format_RGB32);
     img.fill(Qt::white);
     QPainter p(&img);
@@ -104,10 +101,90 @@ int main(int argc, char** argv) {
               false);
     p.setPen(Qt::black);
     p.setFont(Font(26, true));
-    p.drawText(QPoint(kLeft, img.height() - 40),
-               QStringLiteral("デモ間取り図  S=1:100  (1 ピクセル = 10 mm)"));
+    p.drawText(QPoint(kLeft, img.height() - 40), title);
     p.end();
+    return img;
+}
 
+// The site plan: the lot with the house on it, its size printed.
+QImage SitePlan() {
+    QImage img(kLeft + kWidth + 200, kTop + kHeight + 200, QImage::Format_RGB32);
+    img.fill(Qt::white);
+    QPainter p(&img);
+    p.setPen(QPen(QColor(0, 120, 0), 3, Qt::DashLine));
+    p.drawRect(QRect(60, 60, img.width() - 120, img.height() - 180));
+    p.fillRect(QRect(350, 250, 600, 400), QColor(220, 220, 220));
+    p.setPen(QPen(Qt::black, 6));
+    p.drawRect(QRect(350, 250, 600, 400));
+    p.setFont(Font(36, true));
+    p.drawText(QRect(350, 250, 600, 400), Qt::AlignCenter, QStringLiteral("住宅"));
+    p.setFont(Font(20));
+    p.setPen(QColor(90, 90, 90));
+    p.drawText(QRect(350, 310, 600, 400), Qt::AlignCenter, QStringLiteral("12000 × 8000"));
+    p.setPen(Qt::black);
+    p.setFont(Font(26, true));
+    p.drawText(QPoint(kLeft, img.height() - 40), QStringLiteral("図面セット 1/2  配置図  S=1:200"));
+    p.end();
+    return img;
+}
+
+// One page of PostScript holding the image at one device pixel a pixel at
+// 200 dpi, its samples compressed.
+QByteArray PostScriptPage(const QImage& page, int number) {
+    const QImage rgb = page.convertToFormat(QImage::Format_RGB888);
+    QByteArray samples;
+    for (int y = 0; y < rgb.height(); ++y)
+        samples.append(reinterpret_cast<const char*>(rgb.constScanLine(y)), rgb.width() * 3);
+    // qCompress puts the length before the zlib stream.
+    const QByteArray flate = qCompress(samples, 9).mid(4);
+    const double w = rgb.width() * 72.0 / 200.0, h = rgb.height() * 72.0 / 200.0;
+    QByteArray ps = QStringLiteral("%%Page: %1 %1\n<< /PageSize [%2 %3] >> setpagedevice\n"
+                                   "gsave %2 %3 scale /DeviceRGB setcolorspace\n"
+                                   "<< /ImageType 1 /Width %4 /Height %5 /BitsPerComponent 8\n"
+                                   "   /Decode [0 1 0 1 0 1] /ImageMatrix [%4 0 0 -%5 0 %5]\n"
+                                   "   /DataSource currentfile /ASCIIHexDecode filter "
+                                   "/FlateDecode filter >> image\n")
+                        .arg(number)
+                        .arg(w)
+                        .arg(h)
+                        .arg(rgb.width())
+                        .arg(rgb.height())
+                        .toLatin1();
+    const QByteArray hex = flate.toHex();
+    for (qsizetype i = 0; i < hex.size(); i += 120)
+        ps += hex.mid(i, 120) + '\n';
+    ps += ">\ngrestore showpage\n";
+    return ps;
+}
+
+int WriteDrawingSet(const QString& out) {
+    QByteArray ps = "%!PS-Adobe-3.0\n%%Pages: 2\n%%EndComments\n";
+    ps += PostScriptPage(SitePlan(), 1);
+    ps += PostScriptPage(FloorPlan(QStringLiteral("図面セット 2/2  平面図  S=1:100  "
+                                                  "(200 dpi で 1 ピクセル = 10 mm)")),
+                         2);
+    ps += "%%EOF\n";
+    QFile f(out);
+    if (!f.open(QIODevice::WriteOnly) || f.write(ps) != ps.size() || !f.flush()) {
+        std::fprintf(stderr, "make_floorplan: %s\n", qPrintable(f.errorString()));
+        return 1;
+    }
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+    if (argc == 3 && QByteArray(argv[1]) == "--ps")
+        return WriteDrawingSet(QString::fromLocal8Bit(argv[2]));
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: make_floorplan OUTPUT.bmp | --ps OUTPUT.ps\n");
+        return 2;
+    }
+    const QString out = QString::fromLocal8Bit(argv[1]);
+    const QImage img = FloorPlan(QStringLiteral("デモ間取り図  S=1:100  (1 ピクセル = 10 mm)"));
     QString error;
     if (!SaveImageAsBmp(img, out, &error)) {
         std::fprintf(stderr, "make_floorplan: %s\n", qPrintable(error));

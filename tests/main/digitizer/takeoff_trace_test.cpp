@@ -1,6 +1,9 @@
 // The digitizer's take-off and view state without the window.
 #include "main/digitizer/takeoff_trace.h"
 #include "main/digitizer/view_state.h"
+#include "main/digitizer/zoom.h"
+
+#include "common/numtext.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -198,4 +201,90 @@ TEST(ViewGeometry, ScrollRangesThumbnailAndComment) {
 
     EXPECT_EQ(CommentText(QStringLiteral("居間"), "2", true), QStringLiteral("居間-2"));
     EXPECT_EQ(CommentText(QStringLiteral("居間"), "2", false), QStringLiteral("居間"));
+}
+
+TEST(Zoom, StepsLimitsAndSinglePrecisionDrift) {
+    const QString atMost = QStringLiteral("既に画像スケールは最大値です");
+    const QString atLeast = QStringLiteral("既に画像スケールは最小値です");
+    // Run a command n times from z; the texts of the zooms, then the refusal.
+    auto run = [](ZoomCommand c, float z, int n, QStringList* refusals = nullptr) {
+        QStringList seen;
+        for (int i = 0; i < n; ++i) {
+            const ZoomStep s = ZoomAfter(c, z);
+            if (s.refusal && refusals)
+                *refusals << *s.refusal;
+            if (s.refusal) {
+                EXPECT_EQ(s.zoom, z);
+            }
+            z = s.zoom;
+            seen << SingleToRoundTripText(z);
+        }
+        return seen;
+    };
+    QStringList refused;
+    // Five D13 from 1 reach exactly 2; a sixth is refused.
+    EXPECT_EQ(run(ZoomCommand::Enlarge2, 1, 6, &refused).mid(4), (QStringList{"2", "2"}));
+    EXPECT_EQ(refused, QStringList{atMost});
+    // Ten D12 drift to 2.0000002, which is at the top.
+    refused.clear();
+    EXPECT_EQ(run(ZoomCommand::Enlarge, 1, 11, &refused).mid(9),
+              (QStringList{"2.0000002", "2.0000002"}));
+    EXPECT_EQ(refused, QStringList{atMost});
+    // D15: 0.8, 0.6, 0.4, then the floor 0.3; then refused.
+    refused.clear();
+    QStringList shown;
+    float z = 1;
+    for (int i = 0; i < 5; ++i) {
+        const ZoomStep s = ZoomAfter(ZoomCommand::Reduce2, z);
+        if (s.refusal)
+            refused << *s.refusal;
+        z = s.zoom;
+        shown << SingleToText(z);
+    }
+    EXPECT_EQ(shown, (QStringList{"0.8", "0.6", "0.4", "0.3", "0.3"}));
+    EXPECT_EQ(z, 0.3f);
+    EXPECT_EQ(refused, QStringList{atLeast});
+    // D14 can end below the bound: at 0.29999992.
+    refused.clear();
+    EXPECT_EQ(run(ZoomCommand::Reduce, 1, 8, &refused).mid(6),
+              (QStringList{"0.29999992", "0.29999992"}));
+    EXPECT_EQ(refused, QStringList{atLeast});
+    // D11 restores 1 from anywhere, never refused.
+    EXPECT_EQ(ZoomAfter(ZoomCommand::Original, 2.0000002f).zoom, 1.0f);
+    EXPECT_FALSE(ZoomAfter(ZoomCommand::Original, 0.3f).refusal);
+}
+
+TEST(TakeoffTrace, AZoomCarriesTheTakeoffWithTheDrawing) {
+    TakeoffTrace idle;
+    idle.rescale(1.5);
+    EXPECT_FALSE(idle.underway());
+    EXPECT_EQ(idle.minX, 1e8f);
+    EXPECT_EQ(idle.maxY, -1e8f);
+
+    TakeoffTrace t;
+    OutlineStore s;
+    Press(t, s, 1, 100, 100);
+    Press(t, s, 1, 300, 100);
+    Press(t, s, 2, 300, 250);
+    t.rescale(1.5);
+    EXPECT_FLOAT_EQ(t.lastX, 450);
+    EXPECT_FLOAT_EQ(t.lastY, 375);
+    EXPECT_FLOAT_EQ(t.sumX, 900);
+    EXPECT_FLOAT_EQ(t.sumY, 525);
+    EXPECT_FLOAT_EQ(t.minX, 150);
+    EXPECT_FLOAT_EQ(t.maxX, 450);
+    EXPECT_FLOAT_EQ(t.minY, 150);
+    EXPECT_FLOAT_EQ(t.maxY, 375);
+    EXPECT_EQ(t.segmentCount, 2);
+    // The next segment starts where the last one ended, on the zoomed box.
+    const PressOutcome next = t.press(1, 150, 375, "1.00", "2.00", kMpu / 1.5f, kMpu / 1.5f, s);
+    EXPECT_EQ(next.marks.from, QPointF(450, 375));
+
+    PressMarks m = Press(t, s, 1, 150, 150).marks;
+    const PressMarks z = ScaledMarks(m, 2);
+    EXPECT_EQ(z.from, m.from * 2);
+    EXPECT_EQ(z.at, QPointF(300, 300));
+    EXPECT_EQ(z.numberPos, m.numberPos * 2);
+    EXPECT_EQ(z.numberText, m.numberText);
+    EXPECT_EQ(z.lineColour, m.lineColour);
 }

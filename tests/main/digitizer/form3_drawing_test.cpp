@@ -1,0 +1,516 @@
+// Form3's menus on real files: choosing a drawing and converting PDFs with
+// the real Ghostscript, calibrating scale and origin, zooming during a
+// take-off, and turning the drawing.
+#include "main/digitizer/form3.h"
+
+#include "common/numtext.h"
+#include "common/picturebox.h"
+#include "common/registry.h"
+#include "main/image/drawing_choice.h"
+#include "main/image/form2.h"
+#include "tests/main/digitizer/digitizer_fixture.h"
+
+#include <QAction>
+#include <QFileInfo>
+#include <QImageReader>
+#include <QLabel>
+#include <QMenuBar>
+#include <QProcess>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTimer>
+
+#include <deque>
+
+namespace {
+
+const QString kScaleMessage =
+    QStringLiteral("画像のスケールを設定をして下さい\r\n基準値--->スケール");
+
+// A PDF of `pages` pages of 144 x 108 pt (400 x 300 pixels at 200 dpi), made
+// by Ghostscript; page n has a black square centred at ((30n + 10) pt, 50 pt
+// from the bottom). A bigger page (in points) makes a slower conversion.
+bool MakePdf(const QString& path, int pages, int widthPt = 144, int heightPt = 108) {
+    QTemporaryDir dir;
+    const QString ps = dir.filePath("pages.ps");
+    QFile f(ps);
+    if (!f.open(QIODevice::WriteOnly))
+        return false;
+    f.write(QStringLiteral("%!PS\n<< /PageSize [%1 %2] >> setpagedevice\n"
+                           "1 1 %3 { /n exch def 0 setgray n 30 mul 40 20 20 rectfill\n"
+                           "0.5 setgray 0 0 %1 %2 rectstroke showpage } for\n")
+                .arg(widthPt)
+                .arg(heightPt)
+                .arg(pages)
+                .toLatin1());
+    f.close();
+    QProcess gs;
+    gs.start(
+        GhostscriptProgramFor(GhostscriptPath()),
+        {"-q", "-dSAFER", "-dBATCH", "-dNOPAUSE", "-sDEVICE=pdfwrite", "-sOutputFile=" + path, ps});
+    return gs.waitForFinished(60000) && gs.exitCode() == 0 && QFileInfo(path).size() > 0;
+}
+
+// The square of page n is dark in the JPEG of a page.
+bool PageMarked(const QImage& page, int n) {
+    const double px = 200.0 / 72.0;
+    return qGray(page.pixel(int((30 * n + 10) * px), int((108 - 50) * px))) < 80;
+}
+
+class Form3DrawingTest : public DigitizerFixture {
+protected:
+    void SetUp() override {
+        DigitizerFixture::SetUp();
+        SetInputBoxHook([this](const QString& prompt, const QString& title) {
+            asked << title + "|" + prompt;
+            if (answers.empty())
+                return std::optional<QString>();
+            const std::optional<QString> a = answers.front();
+            answers.pop_front();
+            return a;
+        });
+        SetFileDialogHook([this](bool, const QString& filter) {
+            filters << filter;
+            return chosen;
+        });
+    }
+    void TearDown() override {
+        SetInputBoxHook({});
+        SetFileDialogHook({});
+        DigitizerFixture::TearDown();
+    }
+    void needGhostscript() {
+        if (GhostscriptPath().isEmpty())
+            GTEST_SKIP() << "Ghostscript (gs) is not installed";
+    }
+    // A11 choosing `path`.
+    void choose(Form3& f, const QString& path) {
+        chosen = path;
+        messages.clear();
+        asked.clear();
+        f.A11->trigger();
+    }
+    QString imagePath(Form1& form) const { return form.state().imagePath; }
+    QString images() const { return instPath() + QStringLiteral("見積用画像/"); }
+    static QByteArray Contents(const QString& path) {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+    // Press at one point, release at another (a calibration drag).
+    static void drag(Form3& f, QPoint from, QPoint to) {
+        QTest::mousePress(f.Picture1, Qt::LeftButton, {}, from);
+        QTest::mouseMove(f.Picture1, to);
+        QTest::mouseRelease(f.Picture1, Qt::LeftButton, {}, to);
+    }
+
+    QString chosen;
+    QStringList filters;
+    QStringList asked;
+    std::deque<std::optional<QString>> answers;
+};
+
+TEST_F(Form3DrawingTest, BitmapsAreShownWhereTheyLieAndACancelChangesNothing) {
+    ASSERT_TRUE(QDir(instPath()).mkpath("b.c"));
+    const QString plan = instPath() + "b.c/plan.bmp";
+    writeDrawing(plan, QImage::Format_RGB32);
+    Form1 form;
+    startMain(form);
+    const auto opened = openDigitizer(form);
+    Form3& f3 = *opened;
+    EXPECT_EQ(messages, QStringList{QStringLiteral("画像ファイルを設定して下さい")});
+    choose(f3, plan);
+    EXPECT_EQ(filters,
+              QStringList{QStringLiteral("*.bmp;*.jpg;*.jpeg;*.pdf (*.bmp *.jpg *.jpeg *.pdf)")});
+    EXPECT_EQ(imagePath(form), plan);
+    EXPECT_TRUE(messages.isEmpty()) << messages.join("|").toStdString();
+    EXPECT_EQ(f3.scaleIsSet, 1);
+    EXPECT_EQ(f3.Picture1->size(), QSize(1000, 700));
+    // Chosen again, it keeps its calibration.
+    choose(f3, plan);
+    EXPECT_TRUE(QFileInfo::exists(plan + ".inf"));
+    EXPECT_EQ(f3.scaleIsSet, 1);
+    // A take-off under way survives a cancelled dialog.
+    click(f3, kRoom[0]);
+    click(f3, kRoom[1]);
+    choose(f3, QString());
+    EXPECT_EQ(imagePath(form), plan);
+    EXPECT_TRUE(f3.trace.underway());
+    EXPECT_EQ(form.state().outline.pointCount, 2);
+    EXPECT_TRUE(messages.isEmpty());
+    EXPECT_EQ(f3.Picture1->Point(300, 100), 0xff0000);
+    // "中断-->再開": the take-off starts afresh, its sums and figure with it.
+    f3.A12->trigger();
+    EXPECT_EQ(messages, QStringList{QStringLiteral("最初から拾い直して下さい")});
+    EXPECT_EQ(form.state().outline.pointCount, 0);
+    EXPECT_FALSE(f3.trace.underway());
+    EXPECT_EQ(f3.trace.sumX, 0);
+    EXPECT_EQ(f3.trace.maxX, -1e8f);
+    EXPECT_EQ(f3.Picture1->Point(300, 100), 0); // the wall again, no red segment
+    messages.clear();
+    // Without Ghostscript a PDF is refused and the drawing stays, path and all.
+    form.state().GsDllPath.clear();
+    choose(f3, instPath() + "plan.pdf");
+    EXPECT_EQ(messages, QStringList{QStringLiteral(
+                            "pdfファイルを利用する為には\r\nGhostscriptをインストールして下さい")});
+    EXPECT_EQ(imagePath(form), plan);
+    EXPECT_FALSE(f3.Image1.isNull());
+    EXPECT_EQ(f3.scaleIsSet, 1);
+}
+
+TEST_F(Form3DrawingTest, PdfIsCopiedAndConvertedByGhostscript) {
+    needGhostscript();
+    // The image folder is made when missing; the PDF lies in a folder with
+    // blanks and Japanese in its name.
+    ASSERT_TRUE(QDir(images()).removeRecursively());
+    ASSERT_TRUE(QDir(instPath()).mkpath(QStringLiteral("図面 セット (改)")));
+    const QString pdf = instPath() + QStringLiteral("図面 セット (改)/平面 図.pdf");
+    ASSERT_TRUE(MakePdf(pdf, 1));
+    Form1 form;
+    startMain(form);
+    const auto opened = openDigitizer(form);
+    Form3& f3 = *opened;
+    choose(f3, pdf);
+    const QString copy = images() + QStringLiteral("平面 図.pdf");
+    EXPECT_EQ(Contents(copy), Contents(pdf));
+    EXPECT_EQ(imagePath(form), copy + ".jpg");
+    EXPECT_TRUE(asked.isEmpty()) << asked.join("|").toStdString(); // one page: no question
+    EXPECT_EQ(messages, QStringList{kScaleMessage});
+    EXPECT_EQ(f3.scaleIsSet, 0);
+    EXPECT_EQ(QImageReader(copy + ".jpg").format(), "jpeg");
+    EXPECT_EQ(f3.Picture1->size(), QSize(400, 300));
+    EXPECT_TRUE(PageMarked(f3.Image1, 1));
+
+    // Chosen again, the JPEG loses its calibration; chosen from the image
+    // folder, the PDF is converted where it lies (not copied again).
+    ASSERT_TRUE(WriteCalibrationFile(copy + ".jpg.inf", CalibrationTexts::defaults(), TextCodec()));
+    choose(f3, pdf);
+    EXPECT_FALSE(QFileInfo::exists(copy + ".jpg.inf"));
+    const QDateTime copied = QFileInfo(copy).lastModified();
+    ASSERT_TRUE(WriteCalibrationFile(copy + ".jpg.inf", CalibrationTexts::defaults(), TextCodec()));
+    QTest::qWait(20);
+    choose(f3, copy);
+    EXPECT_EQ(QFileInfo(copy).lastModified(), copied);
+    EXPECT_FALSE(QFileInfo::exists(copy + ".jpg.inf"));
+    EXPECT_EQ(imagePath(form), copy + ".jpg");
+    EXPECT_EQ(messages, QStringList{kScaleMessage});
+
+    // An extension in capitals is a PDF all the same.
+    ASSERT_TRUE(QFile::copy(pdf, instPath() + "PLAN.PDF"));
+    choose(f3, instPath() + "PLAN.PDF");
+    EXPECT_EQ(imagePath(form), images() + "PLAN.PDF.jpg");
+    EXPECT_EQ(messages, QStringList{kScaleMessage});
+    EXPECT_FALSE(f3.Image1.isNull());
+}
+
+TEST_F(Form3DrawingTest, DrawingSetAsksForThePageAndEachPageKeepsItsJpeg) {
+    needGhostscript();
+    const QString pdf = instPath() + QStringLiteral("図面集.pdf");
+    ASSERT_TRUE(MakePdf(pdf, 3));
+    Form1 form;
+    startMain(form);
+    const auto opened = openDigitizer(form);
+    Form3& f3 = *opened;
+    answers = {QString("2")};
+    choose(f3, pdf);
+    EXPECT_EQ(asked, QStringList{kPageTitle + "|" + PageQuestion(3)});
+    const QString copy = images() + QStringLiteral("図面集.pdf");
+    EXPECT_EQ(imagePath(form), copy + "-p2.jpg");
+    EXPECT_EQ(messages, QStringList{kScaleMessage});
+    ASSERT_EQ(f3.Image1.size(), QSize(400, 300));
+    EXPECT_TRUE(PageMarked(f3.Image1, 2));
+    EXPECT_FALSE(PageMarked(f3.Image1, 1));
+    EXPECT_FALSE(PageMarked(f3.Image1, 3));
+    // A cancelled or wrong page changes nothing.
+    answers = {std::nullopt};
+    choose(f3, pdf);
+    EXPECT_TRUE(messages.isEmpty());
+    answers = {QString("9")};
+    choose(f3, pdf);
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_TRUE(messages[0].startsWith(QStringLiteral("ページ番号は 1 から 3 まで")));
+    EXPECT_EQ(imagePath(form), copy + "-p2.jpg");
+    EXPECT_TRUE(PageMarked(f3.Image1, 2));
+    // Page 1 goes to copy & ".jpg", that page alone; page 2 keeps its own.
+    answers = {QString("1")};
+    choose(f3, pdf);
+    EXPECT_EQ(imagePath(form), copy + ".jpg");
+    EXPECT_TRUE(PageMarked(f3.Image1, 1));
+    EXPECT_FALSE(PageMarked(f3.Image1, 2));
+    EXPECT_EQ(QImageReader(copy + ".jpg").imageCount(), 1);
+    EXPECT_TRUE(QFileInfo::exists(copy + "-p2.jpg"));
+}
+
+TEST_F(Form3DrawingTest, FailedCopiesAndConversionsLeaveTheDrawingAsItWas) {
+    needGhostscript();
+    writeDrawing(drawing, QImage::Format_RGB32);
+    writeViewState(drawing, "1");
+    Form1 form;
+    startMain(form);
+    const auto opened = openDigitizer(form);
+    Form3& f3 = *opened;
+    ASSERT_EQ(f3.scaleIsSet, 1);
+    auto unchanged = [&](const char* what) {
+        EXPECT_EQ(imagePath(form), drawing) << what;
+        EXPECT_EQ(f3.scaleIsSet, 1) << what;
+        EXPECT_EQ(f3.Image1.size(), QSize(1000, 700)) << what;
+        ASSERT_EQ(messages.size(), 1) << what;
+    };
+    // The copy cannot be made: a folder holds its name.
+    ASSERT_TRUE(QDir(instPath()).mkpath("other"));
+    ASSERT_TRUE(MakePdf(instPath() + "other/x.pdf", 1));
+    ASSERT_TRUE(QDir(images()).mkdir("x.pdf"));
+    choose(f3, instPath() + "other/x.pdf");
+    unchanged("copy");
+    EXPECT_TRUE(messages[0].contains(QStringLiteral("コピーできませんでした")));
+    // Not a PDF: Ghostscript fails, the message names the PDF.
+    const QString broken = instPath() + QStringLiteral("壊れた.pdf");
+    QFile f(broken);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("%PDF-1.4\nnot really\n");
+    f.close();
+    choose(f3, broken);
+    unchanged("broken");
+    EXPECT_TRUE(messages[0].startsWith(
+        QStringLiteral("PDFファイルを画像に変換できませんでした:\r\n") + broken))
+        << messages[0].toStdString();
+    // A Ghostscript that fails or cannot start.
+    ASSERT_TRUE(MakePdf(instPath() + "good.pdf", 1));
+    form.state().GsDllPath = "/bin/false";
+    choose(f3, instPath() + "good.pdf");
+    unchanged("false");
+    EXPECT_TRUE(messages[0].contains(QStringLiteral("終了コード: 1")));
+    form.state().GsDllPath = instPath() + "no-such-gs";
+    choose(f3, instPath() + "good.pdf");
+    unchanged("missing");
+    EXPECT_TRUE(messages[0].contains(QStringLiteral("起動できません")));
+}
+
+TEST_F(Form3DrawingTest, WhileGhostscriptRunsTheWindowPaintsButTakesNoCommand) {
+    needGhostscript();
+    // An A2 sheet: a conversion that takes a moment.
+    const QString pdf = instPath() + "a2.pdf";
+    ASSERT_TRUE(MakePdf(pdf, 1, 1191, 1684));
+    writeDrawing(drawing, QImage::Format_RGB32);
+    writeViewState(drawing, "1");
+    Form1 form;
+    startMain(form);
+    const auto opened = openDigitizer(form);
+    Form3& f3 = *opened;
+    int seenRunning = 0, seenOpen = 0;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (!f3.converting())
+            return;
+        ++seenRunning;
+        seenOpen += !f3.A11->isEnabled() && !f3.A13->isEnabled() && !f3.D16->isEnabled() &&
+                    !f3.E12->isEnabled() && !f3.Command1->isEnabled() && !f3.Picture1->isEnabled();
+        // Neither closing nor a second conversion.
+        f3.reject();
+        f3.close();
+        f3.A11->trigger();
+        f3.A13->trigger();
+    });
+    poll.start(5);
+    choose(f3, pdf);
+    poll.stop();
+    EXPECT_GT(seenRunning, 2);
+    EXPECT_EQ(seenOpen, seenRunning);
+    EXPECT_TRUE(f3.isVisible());
+    EXPECT_EQ(filters.size(), 1);
+    EXPECT_EQ(imagePath(form), images() + "a2.pdf.jpg");
+    EXPECT_EQ(f3.Image1.size(), QSize(3308, 4678));
+    EXPECT_TRUE(f3.A11->isEnabled());
+    EXPECT_TRUE(f3.A13->isEnabled());
+    EXPECT_TRUE(f3.Picture1->isEnabled());
+}
+
+TEST_F(Form3DrawingTest, ScaleAndOriginAtZoomOneAndAHalf) {
+    writeDrawing(drawing, QImage::Format_RGB32, false);
+    writeViewState(drawing, "1.5");
+    Form1 form;
+    startMain(form);
+    const auto opened = openDigitizer(form);
+    Form3& f3 = *opened;
+    const QString inf = drawing + ".inf";
+    // The drag (100, 200)-(340, 380), 3600 mm by 2700 mm.
+    drag(f3, QPoint(100, 200), QPoint(340, 380));
+    answers = {QString("3600"), QString("2700")};
+    messages.clear();
+    f3.E12->trigger();
+    EXPECT_EQ(
+        asked,
+        (QStringList{
+            QStringLiteral("X校正値|X寸法(単位：mm)を入力して下さい\r\n但し単位の入力は不要です"),
+            QStringLiteral(
+                "Y校正値|Y寸法(単位：mm)を入力して下さい\r\n但し単位の入力は不要です")}));
+    EXPECT_EQ(messages, QStringList{QStringLiteral("Delt = 0\r\n正しく設定されました")});
+    const QString file = TextCodec().decode(Contents(inf));
+    const QStringList lines = file.split("\r\n");
+    ASSERT_EQ(lines.size(), 3) << file.toStdString();
+    EXPECT_TRUE(lines[0].startsWith("100,340,")) << file.toStdString();
+    EXPECT_EQ(lines[0].section(',', 4), QStringLiteral("66.66666,0,100,340,240,3.6,0.02250,ｍ"));
+    EXPECT_EQ(lines[1].section(',', 4), QStringLiteral("133.3333,0,200,380,180,2.7,0.02250,ｍ"));
+    EXPECT_EQ(f3.scaleIsSet, 1);
+    EXPECT_FLOAT_EQ(f3.metresPerUnitX, 0.015f);
+    // The drag's start is (0, 0); 240 units right is 3.6 m.
+    click(f3, QPoint(340, 200));
+    EXPECT_EQ(form.form2().変換down座標x->text(), "3.60");
+    EXPECT_EQ(form.form2().変換down座標y->text(), "0.00");
+
+    // Axes that disagree (0.02250 and 0.03000): the message, nothing written,
+    // the calibration in force stays.
+    drag(f3, QPoint(100, 200), QPoint(340, 380));
+    answers = {QString("3600"), QString("3600")};
+    messages.clear();
+    f3.E12->trigger();
+    EXPECT_EQ(messages,
+              QStringList{QStringLiteral("Delt = 0.0075\r\n設定誤差が大き過ぎます\r\n"
+                                         "基準値を再設定して下さい--->基準値（スケール）")});
+    EXPECT_EQ(TextCodec().decode(Contents(inf)), file);
+    EXPECT_FLOAT_EQ(f3.metresPerUnitY, 0.015f);
+    EXPECT_EQ(form.form2().Y軸係数->text(), "0.03000");
+    // The origin command after it writes the rejected coefficients, with the
+    // last press (400, 300) as the origin in drawing pixels.
+    click(f3, QPoint(400, 300));
+    messages.clear();
+    f3.E11->trigger();
+    EXPECT_EQ(messages, QStringList{kOriginQuestion});
+    EXPECT_EQ(form.state().outline.pointCount, 0);
+    const QStringList origin = TextCodec().decode(Contents(inf)).split("\r\n");
+    EXPECT_EQ(origin[0].section(',', 4, 4), "266.6667");
+    EXPECT_EQ(origin[1].section(',', 4, 4), "200");
+    EXPECT_EQ(origin[1].section(',', 10, 10), "0.03000");
+    EXPECT_FLOAT_EQ(f3.metresPerUnitY, 0.02f);
+    // Cancel: the origin stays, the drawing is reloaded (no take-off under way).
+    const QByteArray kept = Contents(inf);
+    click(f3, QPoint(10, 10));
+    ASSERT_TRUE(f3.trace.underway());
+    answer = MsgAnswer::Cancel;
+    f3.E11->trigger();
+    EXPECT_EQ(Contents(inf), kept);
+    EXPECT_FALSE(f3.trace.underway());
+
+    // A cancelled or empty length, and a drag without a height: nothing changes.
+    const CalibrationTexts before = form.form2().texts();
+    messages.clear();
+    drag(f3, QPoint(100, 200), QPoint(340, 380));
+    const CalibrationTexts dragged = form.form2().texts();
+    answers = {std::nullopt};
+    f3.E12->trigger();
+    answers = {QString("3600"), QString(" ")};
+    f3.E12->trigger();
+    EXPECT_EQ(messages,
+              QStringList{QStringLiteral("寸法が入力されていないため、スケールは変更されません")});
+    drag(f3, QPoint(100, 200), QPoint(340, 200));
+    asked.clear();
+    f3.E12->trigger();
+    EXPECT_TRUE(asked.isEmpty());
+    EXPECT_TRUE(messages.last().startsWith(QStringLiteral("ドラッグの高さがありません")));
+    EXPECT_EQ(Contents(inf), kept);
+    CalibrationTexts now = form.form2().texts();
+    EXPECT_EQ(now.X(CalRow::Coefficient), dragged.X(CalRow::Coefficient));
+    EXPECT_EQ(now.X(CalRow::CalibrationEnd), before.X(CalRow::CalibrationEnd));
+    EXPECT_EQ(f3.scaleIsSet, 1);
+}
+
+TEST_F(Form3DrawingTest, ZoomStepsAndATakeoffAcrossAZoom) {
+    writeDrawing(drawing, QImage::Format_RGB32, false);
+    writeViewState(drawing, "1");
+    Form1 form;
+    startMain(form);
+    auto f3 = openDigitizer(form);
+    // Calibrated at zoom 1 by a drag across the room: 4000 by 3000 mm, the
+    // origin at its top-left corner.
+    drag(*f3, kRoom[0], kRoom[2]);
+    answers = {QString("4000"), QString("3000")};
+    f3->E12->trigger();
+    ASSERT_EQ(f3->scaleIsSet, 1);
+    click(*f3, kRoom[0]);
+    click(*f3, kRoom[1]);
+    // To 1.5: the box and the bars follow, the marks stay on the drawing.
+    f3->D13->trigger();
+    f3->D13->trigger();
+    f3->D12->trigger();
+    const float z = f3->zoomFactor;
+    EXPECT_EQ(SingleToText(z), "1.5");
+    EXPECT_EQ(f3->Picture1->size(), QSize(int(std::lround(1000 * z)), int(std::lround(700 * z))));
+    EXPECT_EQ(f3->HScroll1->maximum(), f3->Picture1->width() - f3->view->width());
+    EXPECT_FLOAT_EQ(f3->metresPerUnitX, 0.01f / z);
+    EXPECT_EQ(f3->Picture1->Point(300 * z, 100 * z), 0xff0000);
+    auto at = [z](QPoint p) {
+        return QPoint(int(std::lround(p.x() * z)), int(std::lround(p.y() * z)));
+    };
+    for (int i = 2; i < 5; ++i)
+        click(*f3, at(kRoom[i]));
+    EXPECT_EQ(f3->Picture1->Point(500 * z, 250 * z), 0xff0000);
+    click(*f3, at(QPoint(10, 10)), Qt::MiddleButton);
+    QTest::mouseClick(form.Command2, Qt::LeftButton);
+    EXPECT_EQ(row(form), kRoomRow);
+    f3.reset();
+
+    // The table's limits and messages; D11 restores 1 and its coefficients.
+    messages.clear();
+    const auto again = openDigitizer(form);
+    Form3& g = *again;
+    EXPECT_FLOAT_EQ(g.zoomFactor, 1.5f); // curPass.txt holds the zoom's 7-digit text
+    g.D11->trigger();
+    for (int i = 0; i < 6; ++i)
+        g.D13->trigger();
+    EXPECT_EQ(g.zoomFactor, 2.0f);
+    EXPECT_EQ(g.Picture1->size(), QSize(2000, 1400));
+    g.D11->trigger();
+    EXPECT_EQ(g.zoomFactor, 1.0f);
+    EXPECT_FLOAT_EQ(g.metresPerUnitX, 0.01f);
+    for (int i = 0; i < 4; ++i)
+        g.D15->trigger();
+    EXPECT_EQ(g.zoomFactor, kMinZoom);
+    EXPECT_EQ(g.Picture1->size(), QSize(300, 210));
+    EXPECT_EQ(g.HScroll1->maximum(), 0);
+    g.D14->trigger();
+    EXPECT_EQ(messages, (QStringList{QStringLiteral("既に画像スケールは最大値です"),
+                                     QStringLiteral("既に画像スケールは最小値です")}));
+}
+
+TEST_F(Form3DrawingTest, TurnsRewriteTheDrawingAsJpegAndAskForANewScale) {
+    // A black mark at the top-left corner shows where the drawing went.
+    writeDrawing(drawing, QImage::Format_RGB32, true, QRect(0, 0, 100, 50));
+    writeViewState(drawing, "1");
+    Form1 form;
+    startMain(form);
+    const auto opened = openDigitizer(form);
+    Form3& f3 = *opened;
+    ASSERT_EQ(f3.scaleIsSet, 1);
+    messages.clear();
+    f3.D16->trigger();
+    EXPECT_EQ(messages, QStringList{kScaleMessage});
+    EXPECT_EQ(imagePath(form), drawing);
+    EXPECT_EQ(QImageReader(drawing).format(), "jpeg"); // the name stays, a JPEG inside
+    EXPECT_FALSE(QFileInfo::exists(drawing + ".inf"));
+    EXPECT_EQ(f3.scaleIsSet, 0);
+    ASSERT_EQ(f3.Image1.size(), QSize(700, 1000));
+    EXPECT_EQ(f3.Picture1->size(), QSize(700, 1000));
+    EXPECT_LT(qGray(f3.Image1.pixel(674, 50)), 60); // (50, 25) turned right
+    EXPECT_GT(qGray(f3.Image1.pixel(25, 50)), 200);
+    f3.D17->trigger();
+    ASSERT_EQ(f3.Image1.size(), QSize(1000, 700));
+    EXPECT_LT(qGray(f3.Image1.pixel(50, 25)), 60);
+    f3.D17->trigger();
+    ASSERT_EQ(f3.Image1.size(), QSize(700, 1000));
+    EXPECT_LT(qGray(f3.Image1.pixel(25, 949)), 60); // (50, 25) turned left
+
+    // A save that cannot complete: the drawing and its calibration stay.
+    ASSERT_TRUE(WriteCalibrationFile(drawing + ".inf", CalibrationTexts::defaults(), TextCodec()));
+    f3.LoadDrawing();
+    ASSERT_EQ(f3.scaleIsSet, 1);
+    ASSERT_TRUE(QFile::rename(drawing, drawing + ".kept"));
+    ASSERT_TRUE(QDir().mkdir(drawing));
+    messages.clear();
+    f3.D16->trigger();
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_TRUE(messages[0].startsWith(QStringLiteral("画像を保存できませんでした: ") + drawing));
+    EXPECT_TRUE(QFileInfo::exists(drawing + ".inf"));
+    EXPECT_EQ(f3.scaleIsSet, 1);
+    EXPECT_EQ(f3.Image1.size(), QSize(700, 1000));
+}
+
+} // namespace

@@ -1,0 +1,205 @@
+// Choosing a drawing (the extension rule, the PDF copy, Ghostscript's
+// command lines), the calibration commands' arithmetic, and the quarter
+// turns with their JPEG, without the window.
+#include "main/image/calibration.h"
+#include "main/image/drawing_choice.h"
+#include "main/image/pixels.h"
+
+#include <QDir>
+#include <QFile>
+#include <QImageReader>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace {
+
+const QStringList kPartArguments{"-dSAFER", "-dBATCH", "-dNOPAUSE", "-sDEVICE=jpeg", "-r200"};
+
+CalibrationTexts Drag(const char* downX, const char* downY, const char* upX, const char* upY) {
+    CalibrationTexts t = CalibrationTexts::defaults();
+    t.X(CalRow::MouseDown) = downX;
+    t.Y(CalRow::MouseDown) = downY;
+    t.X(CalRow::MouseUp) = upX;
+    t.Y(CalRow::MouseUp) = upY;
+    return t;
+}
+
+} // namespace
+
+TEST(DrawingChoice, ExtensionRuleCopyPathAndGhostscriptArguments) {
+    // A folder with a "." does not make the extension.
+    EXPECT_EQ(PathExtension("C:/a/b.c/plan.bmp"), "bmp");
+    EXPECT_FALSE(IsPdfPath("C:/a/b.c/plan.bmp"));
+    EXPECT_EQ(PathExtension("/a/b.c/plan"), "c/plan");
+    EXPECT_TRUE(IsPdfPath("/x/plan.pdf"));
+    EXPECT_TRUE(IsPdfPath("/x/PLAN.PDF"));
+    EXPECT_TRUE(IsPdfPath("/x/Plan.Pdf"));
+    EXPECT_FALSE(IsPdfPath("/x/plan.pdf.jpg"));
+
+    // D:/x/plan.pdf with the installation /inst/.
+    const QString copy = PdfCopyPath("D:/x/plan.pdf", "/inst/");
+    EXPECT_EQ(copy, QStringLiteral("/inst/見積用画像/plan.pdf"));
+    EXPECT_EQ(PdfCopyPath(copy, "/inst/"), copy); // chosen from the image folder: no copy
+    EXPECT_EQ(PdfJpegPath(copy, 1), QStringLiteral("/inst/見積用画像/plan.pdf.jpg"));
+    EXPECT_EQ(PdfJpegPath(copy, 3), QStringLiteral("/inst/見積用画像/plan.pdf-p3.jpg"));
+    // A one-page PDF: exactly the arguments of the command line, one by one.
+    const QStringList one =
+        kPartArguments + QStringList{QStringLiteral("-sOutputFile=") + PdfJpegPath(copy, 1), copy};
+    EXPECT_EQ(GhostscriptArguments(PdfJpegPath(copy, 1), copy, 1, 1), one);
+    // A page of a set: that page alone, the range before the output file.
+    const QString blanks = QStringLiteral("/inst/見積用画像/図面 セット (改).pdf");
+    const QStringList second =
+        kPartArguments +
+        QStringList{"-dFirstPage=2", "-dLastPage=2", "-sOutputFile=" + blanks + "-p2.jpg", blanks};
+    EXPECT_EQ(GhostscriptArguments(PdfJpegPath(blanks, 2), blanks, 2, 3), second);
+    EXPECT_EQ(GhostscriptArguments(PdfJpegPath(blanks, 1), blanks, 1, 3).mid(5, 3),
+              (QStringList{"-dFirstPage=1", "-dLastPage=1", "-sOutputFile=" + blanks + ".jpg"}));
+
+    QTemporaryDir dir;
+    EXPECT_EQ(GhostscriptProgramFor(dir.path()), dir.path() + "/gs");
+    EXPECT_EQ(GhostscriptProgramFor(dir.path() + "/"), dir.path() + "/gs");
+    EXPECT_EQ(GhostscriptProgramFor("/usr/bin/gs"), "/usr/bin/gs");
+    EXPECT_TRUE(PageCountArguments(blanks).contains("-sFile=" + blanks));
+}
+
+TEST(DrawingChoice, PageCountAndPageAnswers) {
+    EXPECT_EQ(ParsePageCount("3\n"), 3);
+    EXPECT_EQ(ParsePageCount("GPL Ghostscript 10\nwarning\n12\n\n"), 12);
+    EXPECT_EQ(ParsePageCount("   **** Error: Couldn't initialise file.\n0\n"), std::nullopt);
+    EXPECT_EQ(ParsePageCount("Catalog dictionary not located"), std::nullopt);
+    EXPECT_EQ(ParsePageCount(""), std::nullopt);
+
+    EXPECT_EQ(ParsePageAnswer("2", 3).page, 2);
+    EXPECT_EQ(ParsePageAnswer(" 3 ", 3).page, 3);
+    EXPECT_FALSE(ParsePageAnswer("1", 3).refusal);
+    for (const char* bad : {"0", "4", "1.5", "", "二", "2ページ", "-1"}) {
+        const PageAnswer a = ParsePageAnswer(QString::fromUtf8(bad), 3);
+        ASSERT_TRUE(a.refusal) << bad;
+        EXPECT_TRUE(a.refusal->startsWith(QStringLiteral("ページ番号は 1 から 3 まで"))) << bad;
+    }
+    // A huge answer is quoted briefly.
+    EXPECT_LT(ParsePageAnswer(QString(5000, 'x'), 3).refusal->size(), 100);
+}
+
+TEST(ScaleCalibration, DragAtZoomOneAndAHalf) {
+    // (100, 200) to (340, 380) at zoom 1.5, 3600 mm and 2700 mm.
+    CalibrationTexts before = Drag("100", "200", "340", "380");
+    before.X(CalRow::OriginCoordinate) = "5";
+    ASSERT_FALSE(RefuseScaleDrag(before));
+    const ScaleOutcome s = ScaleFromDrag(before, "3600", "2700", 1.5f);
+    EXPECT_TRUE(s.accepted);
+    EXPECT_EQ(s.delt, 0);
+    EXPECT_EQ(s.message, QStringLiteral("Delt = 0\r\n正しく設定されました"));
+    const QStringList lines = CalibrationFileLines(s.texts);
+    // The origin is the drag's start in drawing pixels: 100 / 1.5 as a Single.
+    EXPECT_EQ(lines[0], QStringLiteral("100,340,1,1,66.66666,0,100,340,240,3.6,0.02250,ｍ"));
+    EXPECT_EQ(lines[1], QStringLiteral("200,380,1,1,133.3333,0,200,380,180,2.7,0.02250,ｍ"));
+    // At zoom 1 the origin is the start itself.
+    EXPECT_EQ(ScaleFromDrag(before, "3600", "2700", 1).texts.X(CalRow::Origin), "100");
+}
+
+TEST(ScaleCalibration, AxesMustAgreeAndEmptyLengthsCountAsAMetre) {
+    const CalibrationTexts drag = Drag("100", "200", "340", "380");
+    // 0.02250 and 0.02800 a pixel: Delt 0.0055 fails; 0.02740: 0.0049 passes.
+    const ScaleOutcome bad = ScaleFromDrag(drag, "5400", "5040", 1);
+    EXPECT_EQ(bad.texts.Y(CalRow::Coefficient), "0.02800");
+    EXPECT_FALSE(bad.accepted);
+    EXPECT_EQ(bad.message, QStringLiteral("Delt = 0.0055\r\n設定誤差が大き過ぎます\r\n"
+                                          "基準値を再設定して下さい--->基準値（スケール）"));
+    const ScaleOutcome good = ScaleFromDrag(drag, "5400", "4932mm", 1);
+    EXPECT_EQ(good.texts.Y(CalRow::Coefficient), "0.02740");
+    EXPECT_TRUE(good.accepted);
+    EXPECT_TRUE(good.message.startsWith("Delt = 0.0049\r\n"));
+    // A length that is no number is 1 m.
+    const ScaleOutcome metre = ScaleFromDrag(drag, "abc", "0", 1);
+    EXPECT_EQ(metre.texts.X(CalRow::RealLength), "1");
+    EXPECT_EQ(metre.texts.X(CalRow::Coefficient), "0.00417");
+
+    // No width, no height, neither: refused.
+    EXPECT_EQ(*RefuseScaleDrag(Drag("100", "200", "100", "380")),
+              QStringLiteral("ドラッグの幅がありません。\r\n寸法の分かる範囲を斜めにドラッグしてか"
+                             "ら、もう一度 基準値--->スケール を選んで下さい"));
+    EXPECT_TRUE(RefuseScaleDrag(Drag("100", "200", "340", "200"))->startsWith("ドラッグの高さ"));
+    EXPECT_TRUE(RefuseScaleDrag(Drag("5", "5", "5", "5"))->startsWith("ドラッグの幅と高さ"));
+
+    // The origin command: the last press in drawing pixels, nothing else changes.
+    CalibrationTexts t = bad.texts;
+    t.X(CalRow::MouseDown) = "300";
+    t.Y(CalRow::MouseDown) = "150";
+    const CalibrationTexts o = OriginFromPress(t, 1.5f);
+    EXPECT_EQ(o.X(CalRow::Origin), "200");
+    EXPECT_EQ(o.Y(CalRow::Origin), "100");
+    CalibrationTexts rest = o;
+    rest.X(CalRow::Origin) = t.X(CalRow::Origin);
+    rest.Y(CalRow::Origin) = t.Y(CalRow::Origin);
+    EXPECT_EQ(rest, t);
+}
+
+TEST(QuarterTurn, IndexMappingsAndTheirLimit) {
+    // 4 x 2: pixel (0, 0) goes to (1, 0) turned right and (0, 3) turned left.
+    PixelArray p(4, 2);
+    for (int y = 0; y < 2; ++y)
+        for (int x = 0; x < 4; ++x)
+            p(x, y) = PixelRecord{uint8_t(x), uint8_t(y), 7};
+    PixelArray r;
+    RotatePixels(p, QuarterTurn::Right, r);
+    ASSERT_EQ(r.width(), 2);
+    ASSERT_EQ(r.height(), 4);
+    EXPECT_EQ(r(1, 0), p(0, 0));
+    for (int y = 0; y < 2; ++y)
+        for (int x = 0; x < 4; ++x)
+            EXPECT_EQ(r(1 - y, x), p(x, y));
+    PixelArray l;
+    RotatePixels(p, QuarterTurn::Left, l);
+    EXPECT_EQ(l(0, 3), p(0, 0));
+    for (int y = 0; y < 2; ++y)
+        for (int x = 0; x < 4; ++x)
+            EXPECT_EQ(l(y, 3 - x), p(x, y));
+    // Right then left is the drawing again, over the block edges too.
+    PixelArray big(131, 70), there, back;
+    for (int y = 0; y < 70; ++y)
+        for (int x = 0; x < 131; ++x)
+            big(x, y) = PixelRecord{uint8_t(x), uint8_t(y), uint8_t(x ^ y)};
+    RotatePixels(big, QuarterTurn::Right, there);
+    RotatePixels(there, QuarterTurn::Left, back);
+    EXPECT_EQ(back.width(), 131);
+    for (int y = 0; y < 70; ++y)
+        for (int x = 0; x < 131; ++x)
+            ASSERT_EQ(back(x, y), big(x, y));
+
+    EXPECT_FALSE(RefuseRotation(32767, 100));
+    const auto why = RefuseRotation(32768, 100);
+    ASSERT_TRUE(why);
+    EXPECT_TRUE(why->contains("32768 × 100"));
+}
+
+TEST(QuarterTurn, JpegReplacesTheDrawingOnlyWhenComplete) {
+    QTemporaryDir dir;
+    // The drawing keeps its name, whatever its extension.
+    const QString path = dir.filePath("plan.bmp");
+    QImage old(30, 20, QImage::Format_RGB32);
+    old.fill(Qt::white);
+    ASSERT_TRUE(old.save(path, "BMP"));
+    PixelArray p(20, 30);
+    for (int y = 0; y < 30; ++y)
+        for (int x = 0; x < 20; ++x)
+            p(x, y) = x < 10 ? PixelRecord{0, 0, 0} : PixelRecord{255, 255, 255};
+    QImage canvas;
+    SetBitmapPixels(canvas, 32, p);
+    QString error;
+    ASSERT_TRUE(DCSavetoJPEG(canvas, path, 80, &error)) << error.toStdString();
+    QImageReader reader(path);
+    EXPECT_EQ(reader.format(), "jpeg");
+    const QImage back = reader.read();
+    ASSERT_EQ(back.size(), QSize(20, 30));
+    EXPECT_LT(qGray(back.pixel(2, 15)), 30);
+    EXPECT_GT(qGray(back.pixel(17, 15)), 225);
+    // A save that cannot complete leaves the old file and no temporary one.
+    const QString folder = dir.filePath("taken.jpg");
+    ASSERT_TRUE(QDir(dir.path()).mkdir("taken.jpg"));
+    EXPECT_FALSE(DCSavetoJPEG(canvas, folder, 80, &error));
+    EXPECT_TRUE(error.contains("taken.jpg"));
+    EXPECT_TRUE(QFileInfo(folder).isDir());
+    EXPECT_FALSE(DCSavetoJPEG(canvas, dir.filePath("none/plan.jpg"), 80, &error));
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"plan.bmp"});
+}
