@@ -41,8 +41,9 @@ QStringList GhostscriptArguments(const QString& jpegPath, const QString& copyPat
     QStringList args{QStringLiteral("-dSAFER"), QStringLiteral("-dBATCH"),
                      QStringLiteral("-dNOPAUSE"), QStringLiteral("-sDEVICE=jpeg"),
                      QStringLiteral("-r200")};
-    // Without a page range every page of a set would go into the one file.
-    if (pageCount > 1)
+    // Page 1 keeps the plain command line (its JPEG is the one a reader shows
+    // first); any other page of a set is converted alone into its own JPEG.
+    if (pageCount > 1 && page > 1)
         args << QStringLiteral("-dFirstPage=%1").arg(page)
              << QStringLiteral("-dLastPage=%1").arg(page);
     args << QStringLiteral("-sOutputFile=") + jpegPath << copyPath;

@@ -36,8 +36,10 @@ QString PdfCopyPath(const QString& chosenPdf, const QString& instPath);
 QString PdfJpegPath(const QString& copyPath, int page);
 
 // The conversion's arguments: "-dSAFER -dBATCH -dNOPAUSE -sDEVICE=jpeg
-// -r200", for a PDF of several pages "-dFirstPage=n -dLastPage=n" (that page
-// alone), then "-sOutputFile=" & jpegPath and the copy.
+// -r200", for page n >= 2 of a drawing set "-dFirstPage=n -dLastPage=n" (that
+// page alone), then "-sOutputFile=" & jpegPath and the copy. Page 1 keeps the
+// plain command line: Ghostscript writes the set's pages one after another
+// into that file, and a JPEG reader shows the first of them.
 QStringList GhostscriptArguments(const QString& jpegPath, const QString& copyPath, int page,
                                  int pageCount);
 
