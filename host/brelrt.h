@@ -209,6 +209,12 @@ BrelrtListNode* brelrt_list_insert(BrelrtList* list, BrelrtListNode* before, voi
 BrelrtListNode* brelrt_list_append(BrelrtList* list, void* data);
 /* Unlinks and frees a node of the list; returns its data. */
 void* brelrt_list_remove(BrelrtList* list, BrelrtListNode* node);
+/* Unlinks a node of the list without freeing it; returns its data. The
+ * caller keeps the node: it links it again or frees it with brelrt_free. */
+void* brelrt_list_unlink(BrelrtList* list, BrelrtListNode* node);
+/* Links a node that is in no list (one brelrt_list_unlink gave back) before
+ * `before` (null: at the end); returns it. Its data is left as it is. */
+BrelrtListNode* brelrt_list_link(BrelrtList* list, BrelrtListNode* before, BrelrtListNode* node);
 
 /* ---------------------------------------------- name/value pair arrays */
 
@@ -256,6 +262,9 @@ void* brelrt_hash_find(const BrelrtHash* hash, const char* key);
 int brelrt_hash_add(BrelrtHash* hash, const char* key, void* entry);
 /* Number of names in the table. */
 size_t brelrt_hash_count(const BrelrtHash* hash);
+/* The hash of `length` bytes as the tables compute it for their keys, for
+ * tables of names of a caller's own. */
+size_t brelrt_hash_text(const char* data, size_t length);
 /* Calls fn(key, head, context) for every name, in no particular order. */
 void brelrt_hash_each(const BrelrtHash* hash,
                       void (*fn)(const char* key, void* head, void* context), void* context);
