@@ -39,7 +39,7 @@ void signature_text(char* out, size_t size, const char* name, const int32_t* num
 }
 
 XmlElement* element_of(const ElementHashEntry* entry) {
-    return entry ? xml_element_record(entry->element) : nullptr;
+    return entry ? entry->record : nullptr;
 }
 
 bool consumed(const ElementHashEntry* entry) {

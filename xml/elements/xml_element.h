@@ -42,6 +42,8 @@ typedef struct ElementHashEntry {
        cleared. */
     struct ElementPool* pool;
     size_t capacity;
+    /* The record of `element`, null with it: an element going clears both. */
+    struct XmlElement* record;
 } ElementHashEntry;
 
 #define BXML_HASH_CONSUMED 0x1 /* taken by a record read */
@@ -66,6 +68,7 @@ typedef struct XmlElement {
     struct XmlElement* up;            /* the parent's record, null at the top */
     XmlChildNames* child_names;       /* null until the first child */
     BrelrtText* spare_text;           /* an emptied text kept for the next one */
+    BrelrtListNode* spare_node;       /* a node of no list, kept for the next parent */
     struct XmlElement* next_spare;    /* the next element of an ElementPool */
 } XmlElement;
 

@@ -96,6 +96,7 @@ void normalise(char* name, uint32_t flags) {
 // then freed, the element keeps none).
 bool add_to_hash(XmlParser* p, XmlElement* e, ElementHashEntry* entry) {
     entry->element = e->self;
+    entry->record = e;
     if (trace_on()) {
         if (brelrt_hash_find(p->elements, entry->name))
             trace_line(kTraceTag, "Adding element %s to an existing hash", entry->name);
@@ -172,8 +173,7 @@ void XMLCALL start_element(void* arg, const XML_Char* name, const XML_Char** att
         return;
     }
     ++p->depth;
-    XmlElement* e =
-        create_element(normalised, length, xml_element_record(p->current), nullptr, &p->pool);
+    XmlElement* e = create_element(normalised, length, p->current_element, nullptr, &p->pool);
     if (!entry && normalised != small)
         brelrt_free(normalised, HERE);
     if (!e) {
@@ -185,6 +185,7 @@ void XMLCALL start_element(void* arg, const XML_Char* name, const XML_Char** att
     if (!p->root)
         p->root = e->self;
     p->current = e->self;
+    p->current_element = e;
 
     bool ok = true;
     for (const XML_Char** a = attributes; ok && a && a[0]; a += 2) {
@@ -213,7 +214,7 @@ void XMLCALL end_element(void* arg, const XML_Char* name) {
         trace_leave(kTraceTag, "Leaving, element depth == 0");
         return;
     }
-    if (XmlElement* e = xml_element_record(p->current)) {
+    if (XmlElement* e = p->current_element) {
         if (!attach_pending_comments(p, e)) {
             stop_out_of_memory(p);
             trace_leave(kTraceTag, "Leaving, out of memory");
@@ -226,6 +227,7 @@ void XMLCALL end_element(void* arg, const XML_Char* name) {
         if (e->text && trace_on() && trace_level() >= kTraceDump)
             trace_line(kTraceDump, "text: '%s'", brelrt_text_data(e->text));
         p->current = e->parent;
+        p->current_element = e->up;
     }
     --p->depth;
     // A record (or the root element) is complete: the reader takes it now.
@@ -245,7 +247,7 @@ void XMLCALL character_data(void* arg, const XML_Char* data, int length) {
         if (trace_level() > 8)
             trace_hex(data, static_cast<size_t>(length));
     }
-    XmlElement* e = length > 0 ? xml_element_record(p->current) : nullptr;
+    XmlElement* e = length > 0 ? p->current_element : nullptr;
     if (e && !append_text(e, data, static_cast<size_t>(length))) {
         stop_out_of_memory(p);
         trace_leave(kTraceData, "Leaving, out of memory");
