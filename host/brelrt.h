@@ -262,9 +262,12 @@ void* brelrt_hash_find(const BrelrtHash* hash, const char* key);
 int brelrt_hash_add(BrelrtHash* hash, const char* key, void* entry);
 /* Number of names in the table. */
 size_t brelrt_hash_count(const BrelrtHash* hash);
-/* The hash of `length` bytes as the tables compute it for their keys, for
- * tables of names of a caller's own. */
+/* The hash of `length` bytes as the tables compute it for their keys. */
 size_t brelrt_hash_text(const char* data, size_t length);
+/* brelrt_hash_find and brelrt_hash_add for a caller that has the key's hash
+ * already: `key_hash` must be brelrt_hash_text of the key. */
+void* brelrt_hash_find_hashed(const BrelrtHash* hash, const char* key, size_t key_hash);
+int brelrt_hash_add_hashed(BrelrtHash* hash, const char* key, size_t key_hash, void* entry);
 /* Calls fn(key, head, context) for every name, in no particular order. */
 void brelrt_hash_each(const BrelrtHash* hash,
                       void (*fn)(const char* key, void* head, void* context), void* context);

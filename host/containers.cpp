@@ -417,20 +417,27 @@ void brelrt_hash_free(BrelrtHash* hash, const char* path, int line) {
 }
 
 void* brelrt_hash_find(const BrelrtHash* hash, const char* key) {
+    return key ? brelrt_hash_find_hashed(hash, key, hash_of(key)) : nullptr;
+}
+
+void* brelrt_hash_find_hashed(const BrelrtHash* hash, const char* key, size_t h) {
     if (!hash || !key)
         return nullptr;
-    HashNode* n = find_node(hash, key, hash_of(key));
+    HashNode* n = find_node(hash, key, h);
     return n ? n->head : nullptr;
 }
 
 int brelrt_hash_add(BrelrtHash* hash, const char* key, void* entry) {
+    return key ? brelrt_hash_add_hashed(hash, key, hash_of(key), entry) : 0;
+}
+
+int brelrt_hash_add_hashed(BrelrtHash* hash, const char* key, size_t h, void* entry) {
     if (!hash || !key || !entry)
         return 0;
     // An entry already chained (its third word set) or already the head or
     // tail of this name's chain would tie the chain into a loop or cut it.
     if (chain_link(entry))
         return 0;
-    size_t h = hash_of(key);
     if (HashNode* n = find_node(hash, key, h)) {
         if (!n->head) {
             n->head = n->tail = entry;

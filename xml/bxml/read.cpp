@@ -20,6 +20,8 @@ namespace bxml {
 
 namespace {
 
+#define HERE kModuleBxml, __LINE__
+
 // Numeric texts longer than this are cut before conversion.
 constexpr size_t kNumericTextMax = 100;
 
@@ -185,7 +187,8 @@ public:
         const LayoutItem& item = layout_->items[index];
         if (trace_on())
             trace_enter(kTraceFind, "find_element %d (%s)", index, item.name);
-        auto* head = static_cast<ElementHashEntry*>(brelrt_hash_find(parser_->elements, item.name));
+        auto* head = static_cast<ElementHashEntry*>(
+            brelrt_hash_find_hashed(parser_->elements, item.name, file_->item_hashes[index]));
         if (!head)
             return found(nullptr, "Leaving, no such element");
         if (!head->next) {
@@ -397,6 +400,23 @@ private:
     ReadIndexes indexes_;
 };
 
+// The hash of every item's name, made once for all the file's reads; false
+// when out of memory.
+bool hash_item_names(XmlFile* file) {
+    if (file->item_hashes)
+        return true;
+    const RecordLayout* layout = file->layout;
+    size_t count = layout->item_count > 0 ? static_cast<size_t>(layout->item_count) : 0;
+    auto* hashes =
+        static_cast<size_t*>(brelrt_alloc(count * sizeof(size_t), 0, HERE, "XML item name hashes"));
+    if (!hashes)
+        return false;
+    for (size_t i = 0; i < count; ++i)
+        hashes[i] = brelrt_hash_text(layout->items[i].name, std::strlen(layout->items[i].name));
+    file->item_hashes = hashes;
+    return true;
+}
+
 } // namespace bxml
 
 using namespace bxml;
@@ -417,7 +437,8 @@ int xml_sread(XmlFile* file, unsigned char* record) {
         return 0;
     }
     XmlParser* p = file->parser;
-    if (!p->document_texts && !xml_parser_document_texts(p) && !p->encoder) {
+    if ((!p->document_texts && !xml_parser_document_texts(p) && !p->encoder) ||
+        !hash_item_names(file)) {
         set_file_error(kOutOfMemory);
         trace_leave(kTraceFile, "Leaving, out of memory");
         return 0;

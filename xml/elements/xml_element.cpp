@@ -45,8 +45,9 @@ const char* name_of(const XmlElement* e) {
     return brelrt_text_data(e->name);
 }
 
-uint32_t name_hash(const char* name, size_t length) {
-    return static_cast<uint32_t>(brelrt_hash_text(name, length)) | 1u;
+// A child name's slot hash, from brelrt_hash_text of the name.
+uint32_t child_hash(size_t name_hash) {
+    return static_cast<uint32_t>(name_hash) | 1u;
 }
 
 XmlChildNames* new_names(size_t capacity) {
@@ -115,7 +116,8 @@ ChildName* name_entry(XmlElement* parent, const XmlElement* child) {
     if (!parent->child_names)
         return nullptr;
     const char* name = name_of(child);
-    return find_name(parent->child_names, name, name_hash(name, brelrt_text_length(child->name)));
+    return find_name(parent->child_names, name,
+                     child_hash(brelrt_hash_text(name, brelrt_text_length(child->name))));
 }
 
 // The next sibling after `e` that has its name, null when none.
@@ -290,6 +292,12 @@ namespace bxml {
 
 XmlElement* create_element(const char* name, size_t length, XmlElement* parent, XmlElement* before,
                            ElementPool* pool) {
+    return name ? create_element(name, length, brelrt_hash_text(name, length), parent, before, pool)
+                : nullptr;
+}
+
+XmlElement* create_element(const char* name, size_t length, size_t name_hash, XmlElement* parent,
+                           XmlElement* before, ElementPool* pool) {
     int type = xml_element_type();
     if (!type || !name || (before && (before->up != parent || !parent)))
         return nullptr;
@@ -329,7 +337,7 @@ XmlElement* create_element(const char* name, size_t length, XmlElement* parent, 
         return nullptr;
     }
     const char* text = name_of(e);
-    uint32_t hash = name_hash(text, length);
+    uint32_t hash = child_hash(name_hash);
     ChildName* slot = nullptr;
     ChildName* entry = find_name(parent->child_names, text, hash, &slot);
     XmlElement* first_same = entry ? entry->first : nullptr;

@@ -130,6 +130,9 @@ namespace bxml {
  * already hold the records and need no handle check. */
 XmlElement* create_element(const char* name, size_t length, XmlElement* parent, XmlElement* before,
                            ElementPool* pool = nullptr);
+/* The same for a caller that has brelrt_hash_text of the name already. */
+XmlElement* create_element(const char* name, size_t length, size_t hash, XmlElement* parent,
+                           XmlElement* before, ElementPool* pool);
 
 /* Takes `e` with its subtree out of the tree into `pool` (the elements stay
  * live handles, their storage kept); past the pool's size they are freed. */

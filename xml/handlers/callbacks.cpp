@@ -94,7 +94,7 @@ void normalise(char* name, uint32_t flags) {
 
 // Adds the element's hash entry; false when out of memory (the entry is
 // then freed, the element keeps none).
-bool add_to_hash(XmlParser* p, XmlElement* e, ElementHashEntry* entry) {
+bool add_to_hash(XmlParser* p, XmlElement* e, ElementHashEntry* entry, size_t hash) {
     entry->element = e->self;
     entry->record = e;
     if (trace_on()) {
@@ -103,7 +103,7 @@ bool add_to_hash(XmlParser* p, XmlElement* e, ElementHashEntry* entry) {
         else
             trace_line(kTraceTag, "Adding element %s to the hash", entry->name);
     }
-    if (!brelrt_hash_add(p->elements, entry->name, entry)) {
+    if (!brelrt_hash_add_hashed(p->elements, entry->name, hash, entry)) {
         brelrt_free(entry, HERE);
         return false;
     }
@@ -173,7 +173,8 @@ void XMLCALL start_element(void* arg, const XML_Char* name, const XML_Char** att
         return;
     }
     ++p->depth;
-    XmlElement* e = create_element(normalised, length, p->current_element, nullptr, &p->pool);
+    size_t hash = brelrt_hash_text(normalised, length);
+    XmlElement* e = create_element(normalised, length, hash, p->current_element, nullptr, &p->pool);
     if (!entry && normalised != small)
         brelrt_free(normalised, HERE);
     if (!e) {
@@ -197,7 +198,7 @@ void XMLCALL start_element(void* arg, const XML_Char* name, const XML_Char** att
         no_memory_for_element(p);
         return;
     }
-    if (entry && !add_to_hash(p, e, entry)) {
+    if (entry && !add_to_hash(p, e, entry, hash)) {
         stop_out_of_memory(p);
         trace_leave(kTraceTag, "Leaving, no memory for hash");
         return;
