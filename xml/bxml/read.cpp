@@ -126,6 +126,70 @@ size_t whole_characters(const char* text, size_t length, size_t size, Blanks enc
     return i;
 }
 
+// The numbers of an element and of an item, each as many as it has.
+int element_numbers(const XmlElement* e) {
+    int count = e->last_position + 1;
+    return count > BXML_INDEX_PLACES ? BXML_INDEX_PLACES : count;
+}
+
+int item_numbers(const LayoutItem& item) {
+    return item.depth < 0 ? 0 : item.depth > BRELRT_MAX_DEPTH ? BRELRT_MAX_DEPTH : item.depth;
+}
+
+// same_array_signature's answer; `why` becomes its trace's leaving line.
+bool signature_matches(const XmlElement* e, const LayoutItem& item, bool exact, const char** why) {
+    int count = element_numbers(e);
+    int depth = item_numbers(item);
+    const int16_t* numbers = item.occurrence + 1;
+    auto answer = [why](bool result, const char* reason) {
+        *why = reason;
+        return result;
+    };
+    if (count == 0) {
+        if (depth == 0)
+            return answer(true, "Leaving, TRUE, neither an array");
+        for (int k = 0; k < depth; ++k)
+            if (numbers[k] > 1)
+                return answer(false, "Leaving, FALSE, only one an array");
+        return answer(true, "Leaving, TRUE, XFD element an array, XML element not, but "
+                            "indices all 1");
+    }
+    if (count == depth) {
+        for (int k = 0; k < depth; ++k)
+            if (numbers[k] != e->index[k])
+                return answer(false, "Leaving, FALSE 1");
+        return answer(true, "Leaving, TRUE");
+    }
+    if (exact)
+        return answer(false, "Leaving, exact match required");
+    if (count > depth)
+        return answer(false, "Leaving, FALSE - too many XML indices");
+    int j = 0;
+    for (int k = 0; k < depth; ++k) {
+        if (j < count && numbers[k] == e->index[j])
+            ++j;
+        else if (numbers[k] != 1)
+            return answer(false, "Leaving, FALSE 2");
+    }
+    return j == count ? answer(true, "Leaving, TRUE") : answer(false, "Leaving, FALSE 2");
+}
+
+// The trace of one same_array_signature: both signatures, and its answer.
+[[gnu::noinline, gnu::cold]] void trace_signature(const XmlElement* e, const LayoutItem& item,
+                                                  const char* why) {
+    if (trace_level() >= kTraceSignature) {
+        int depth = item_numbers(item);
+        int32_t numbers[BRELRT_MAX_DEPTH];
+        for (int k = 0; k < depth; ++k)
+            numbers[k] = item.occurrence[k + 1];
+        char a[160], b[160];
+        signature_text(a, sizeof a, item.name, numbers, depth);
+        signature_text(b, sizeof b, brelrt_text_data(e->name), e->index, element_numbers(e));
+        trace_enter(kTraceSignature, "same_array_signature for items %s and %s", a, b);
+    }
+    trace_leave(kTraceSignature, "%s", why);
+}
+
 } // namespace
 
 // ---- the reader's routines
@@ -138,49 +202,11 @@ public:
           index_(exact_ && (parser_->flags & BXML_CASE_MASK) == BXML_CASE_FOLD) {}
 
     bool same_array_signature(const XmlElement* e, const LayoutItem& item) {
-        int count = e->last_position + 1;
-        if (count > BXML_INDEX_PLACES)
-            count = BXML_INDEX_PLACES;
-        int depth = item.depth < 0                  ? 0
-                    : item.depth > BRELRT_MAX_DEPTH ? BRELRT_MAX_DEPTH
-                                                    : item.depth;
-        const int16_t* numbers = item.occurrence + 1;
-        if (trace_on() && trace_level() >= kTraceSignature) {
-            int32_t item_numbers[BRELRT_MAX_DEPTH];
-            for (int k = 0; k < depth; ++k)
-                item_numbers[k] = numbers[k];
-            char a[160], b[160];
-            signature_text(a, sizeof a, item.name, item_numbers, depth);
-            signature_text(b, sizeof b, brelrt_text_data(e->name), e->index, count);
-            trace_enter(kTraceSignature, "same_array_signature for items %s and %s", a, b);
-        }
-        if (count == 0) {
-            if (depth == 0)
-                return leave(true, "Leaving, TRUE, neither an array");
-            for (int k = 0; k < depth; ++k)
-                if (numbers[k] > 1)
-                    return leave(false, "Leaving, FALSE, only one an array");
-            return leave(true, "Leaving, TRUE, XFD element an array, XML element not, but "
-                               "indices all 1");
-        }
-        if (count == depth) {
-            for (int k = 0; k < depth; ++k)
-                if (numbers[k] != e->index[k])
-                    return leave(false, "Leaving, FALSE 1");
-            return leave(true, "Leaving, TRUE");
-        }
-        if (exact_)
-            return leave(false, "Leaving, exact match required");
-        if (count > depth)
-            return leave(false, "Leaving, FALSE - too many XML indices");
-        int j = 0;
-        for (int k = 0; k < depth; ++k) {
-            if (j < count && numbers[k] == e->index[j])
-                ++j;
-            else if (numbers[k] != 1)
-                return leave(false, "Leaving, FALSE 2");
-        }
-        return j == count ? leave(true, "Leaving, TRUE") : leave(false, "Leaving, FALSE 2");
+        const char* why = nullptr;
+        bool same = signature_matches(e, item, exact_, &why);
+        if (trace_on())
+            trace_signature(e, item, why);
+        return same;
     }
 
     XmlElement* find_element(int index) {
@@ -377,12 +403,6 @@ private:
             if (is_record(layout_->items[i]) && strcasecmp(layout_->items[i].name, name) == 0)
                 return i;
         return -1;
-    }
-
-    bool leave(bool result, const char* why) {
-        if (trace_on())
-            trace_leave(kTraceSignature, "%s", why);
-        return result;
     }
 
     XmlElement* found(ElementHashEntry* entry, const char* why) {

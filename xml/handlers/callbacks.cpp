@@ -7,6 +7,7 @@
 #include "bxml/trace.h"
 #include "handlers/encodings.h"
 
+#include <array>
 #include <cctype>
 #include <cstdio>
 #include <cstring>
@@ -67,10 +68,18 @@ bool append_to(BrelrtText** text, const char* description, const char* data, siz
 // without them (what this library writes) are left as they are without a
 // call.
 bool needs_conversion(const char* name, bool letters) {
-    for (const char* c = name; *c; ++c)
-        if (*c == '-' || (letters && *c >= 'A' && *c <= 'Z'))
-            return true;
-    return false;
+    // Per byte: 1 an upper-case letter, 2 "-".
+    static constexpr auto kChanged = [] {
+        std::array<uint8_t, 256> bits{};
+        for (int c = 'A'; c <= 'Z'; ++c)
+            bits[c] = 1;
+        bits['-'] = 2;
+        return bits;
+    }();
+    unsigned found = 0;
+    for (const auto* c = reinterpret_cast<const unsigned char*>(name); *c; ++c)
+        found |= kChanged[*c];
+    return found & (letters ? 3u : 2u);
 }
 
 void normalise(char* name, uint32_t flags) {
