@@ -12,28 +12,35 @@ namespace {
 
 enum Result { OK = 0, INVALID = -1, UNSUPPORTED = -2 };
 
-// More significant digits than any field or numeric text of a record holds:
-// such a value is refused (INVALID).
+// More digits from the first to the last that is not zero than any field or
+// numeric text of a record holds: such a value is refused (INVALID).
 constexpr int kMaxDigits = 512;
 
-// value = digits x 10^scale. The significant digits, most significant first,
-// as numbers 0..9: no leading zeros, none at all for zero. Held in place, so
-// that a conversion allocates nothing.
+// value = digits x 10^scale. The digits from the first to the last that is
+// not zero, most significant first, as numbers 0..9; none at all for zero.
+// Held in place, so that a conversion allocates nothing.
 struct Decimal {
     bool negative = false;
     int length = 0;
     int scale = 0;
+    int zeros = 0; // zeros pushed after the last digit that is not zero
     char digits[kMaxDigits];
 
     // Appends the next lower digit; false when there is no room.
     bool push(int digit) {
-        if (length == 0 && digit == 0)
+        if (digit == 0) {
+            zeros += length != 0;
             return true;
-        if (length == kMaxDigits)
+        }
+        if (zeros >= kMaxDigits - length)
             return false;
+        for (; zeros; --zeros)
+            digits[length++] = 0;
         digits[length++] = static_cast<char>(digit);
         return true;
     }
+    // After the last digit: the place of that digit.
+    void set_scale(long last_place) { scale = static_cast<int>(last_place + zeros); }
     bool zero() const { return length == 0; }
     // The place of the most significant digit (of a value that is not zero).
     long top() const { return static_cast<long>(scale) + length - 1; }
@@ -115,7 +122,7 @@ Result parse_text(const unsigned char* p, size_t n, Decimal& out) {
         return INVALID;
     if (!any_digit && (sign_seen || point_seen))
         return INVALID;
-    out.scale = static_cast<int>(exponent - fraction);
+    out.set_scale(exponent - fraction);
     return OK;
 }
 
@@ -197,7 +204,7 @@ Result read_display(const FieldDescriptor& f, Decimal& out) {
         if (!out.push(digit))
             return INVALID;
     }
-    out.scale = f.scale;
+    out.set_scale(f.scale);
     return OK;
 }
 
@@ -249,7 +256,7 @@ Result read_packed(const FieldDescriptor& f, Decimal& out) {
             return INVALID;
         }
     }
-    out.scale = f.scale;
+    out.set_scale(f.scale);
     return OK;
 }
 
@@ -314,7 +321,7 @@ Result read_binary(const FieldDescriptor& f, Decimal& out) {
         reversed[count++] = static_cast<char>(u % 10);
     while (count)
         out.push(reversed[--count]);
-    out.scale = f.scale;
+    out.set_scale(f.scale);
     return OK;
 }
 
