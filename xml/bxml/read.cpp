@@ -282,8 +282,8 @@ public:
             target = nullptr;
             for (BrelrtListNode* n = parent->children ? parent->children->first : nullptr;
                  n && !target; n = n->next) {
-                XmlElement* c = xml_element_record(n->data);
-                if (c && c->hash_entry && strcasecmp(brelrt_text_data(c->name), item.name) == 0 &&
+                XmlElement* c = element_at(n);
+                if (c->hash_entry && strcasecmp(brelrt_text_data(c->name), item.name) == 0 &&
                     same_array_signature(c, item))
                     target = c->hash_entry;
             }
@@ -474,7 +474,7 @@ int xml_sread(XmlFile* file, unsigned char* record) {
     {
         Reader reader(file, record);
         BrelrtListNode* first = root && root->children ? root->children->first : nullptr;
-        largest = reader.fill(first ? xml_element_record(first->data) : nullptr);
+        largest = reader.fill(first ? element_at(first) : nullptr);
     }
     // Only the root stays between records.
     xml_parser_drop_record(p);

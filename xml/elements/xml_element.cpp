@@ -124,8 +124,8 @@ ChildName* name_entry(XmlElement* parent, const XmlElement* child) {
 XmlElement* next_same_named(const XmlElement* e) {
     const char* name = name_of(e);
     for (BrelrtListNode* n = e->node->next; n; n = n->next) {
-        XmlElement* sibling = xml_element_record(n->data);
-        if (sibling && std::strcmp(name_of(sibling), name) == 0)
+        XmlElement* sibling = element_at(n);
+        if (std::strcmp(name_of(sibling), name) == 0)
             return sibling;
     }
     return nullptr;
@@ -181,13 +181,7 @@ template <typename Leaf> void take_descendants(XmlElement* top, Leaf leaf) {
     XmlElement* current = top;
     for (;;) {
         if (current->children && current->children->first) {
-            BrelrtListNode* first = current->children->first;
-            XmlElement* child = xml_element_record(first->data);
-            if (!child) {
-                brelrt_list_remove(current->children, first);
-                continue;
-            }
-            current = child;
+            current = element_at(current->children->first);
             continue;
         }
         if (current == top)
@@ -256,14 +250,12 @@ void insert_level_below(XmlElement* top, int at) {
     XmlElement* parent = top;
     BrelrtListNode* node = top->children->first;
     while (node) {
-        XmlElement* e = xml_element_record(node->data);
-        if (e) {
-            insert_level(e, at);
-            if (e->children && e->children->first) {
-                parent = e;
-                node = e->children->first;
-                continue;
-            }
+        XmlElement* e = element_at(node);
+        insert_level(e, at);
+        if (e->children && e->children->first) {
+            parent = e;
+            node = e->children->first;
+            continue;
         }
         while (!node->next) {
             if (parent == top)
@@ -343,18 +335,21 @@ XmlElement* create_element(const char* name, size_t length, size_t name_hash, Xm
     XmlElement* first_same = entry ? entry->first : nullptr;
     int32_t same = entry ? static_cast<int32_t>(entry->count) : 0;
 
-    BrelrtListNode* at = before ? before->node : nullptr;
-    if (BrelrtListNode* node = e->spare_node) {
-        node->data = handle;
-        e->node = brelrt_list_link(parent->children, at, node);
-        e->spare_node = nullptr;
-    } else {
-        e->node = brelrt_list_insert(parent->children, at, handle);
+    // The element's node stays with it, from parent to parent.
+    BrelrtListNode* node = e->spare_node;
+    if (!node) {
+        auto* fresh = static_cast<XmlChildNode*>(
+            brelrt_alloc(sizeof(XmlChildNode), 1, HERE, "XML children list"));
+        if (!fresh) {
+            brelrt_handle_free(handle, HERE);
+            return nullptr;
+        }
+        fresh->element = e;
+        node = &fresh->link;
     }
-    if (!e->node) {
-        brelrt_handle_free(handle, HERE);
-        return nullptr;
-    }
+    e->spare_node = nullptr;
+    node->data = handle;
+    e->node = brelrt_list_link(parent->children, before ? before->node : nullptr, node);
     e->parent = parent->self;
     e->up = parent;
     if (!entry) {

@@ -126,6 +126,19 @@ BXML_EXPORT void xml_element_hash_destructor(void* head);
 
 namespace bxml {
 
+/* A node of an element's children list: the host's list node with the
+ * element it stands for behind it, so that a walk over children needs no
+ * handle check. Every node of a children list is one (create_element makes
+ * them all). */
+struct XmlChildNode {
+    BrelrtListNode link;
+    XmlElement* element;
+};
+
+inline XmlElement* element_at(const BrelrtListNode* node) {
+    return reinterpret_cast<const XmlChildNode*>(node)->element;
+}
+
 /* The same operations on records, for the callbacks and the reader, which
  * already hold the records and need no handle check. */
 XmlElement* create_element(const char* name, size_t length, XmlElement* parent, XmlElement* before,

@@ -374,8 +374,7 @@ void xml_parser_drop_record(XmlParser* p) {
         brelrt_hash_clear(p->elements);
     XmlElement* root = xml_element_record(p->root);
     if (root && root->children && root->children->first)
-        if (XmlElement* record = xml_element_record(root->children->first->data))
-            recycle_element(record, &p->pool);
+        recycle_element(element_at(root->children->first), &p->pool);
     p->current = p->root;
 }
 
