@@ -154,7 +154,8 @@ char* element_name(XmlParser* p, const char* name, ElementHashEntry** entry, cha
         out[n] = '\0';
         normalise(out, p->flags);
     }
-    brelrt_text_free(converted, HERE);
+    if (converted)
+        brelrt_text_free(converted, HERE);
     *length = n;
     return out;
 }
