@@ -482,7 +482,9 @@ int B4TestCOBOLCond(RecordLayout* layout, int cond_no, const unsigned char* reco
 int B4PgmPeriod(void);
 /* Converts the value of src into dst's form (MOVE rules: high-order digits
  * beyond the destination are lost, low-order decimals are cut). `mode` is 1.
- * Returns 0, -1 for an invalid source value, -2 for types it cannot convert. */
+ * Returns 0, -1 for an invalid source value (also one with more than 512
+ * digits from its first to its last that is not zero), -2 for types it
+ * cannot convert. Allocates nothing. */
 int Bconvert(FieldDescriptor* dst, const FieldDescriptor* src, int mode);
 /* File operations, names translated; 0 on success, -1 with errno in the
  * secondary error word. */
