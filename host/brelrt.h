@@ -209,6 +209,12 @@ BrelrtListNode* brelrt_list_insert(BrelrtList* list, BrelrtListNode* before, voi
 BrelrtListNode* brelrt_list_append(BrelrtList* list, void* data);
 /* Unlinks and frees a node of the list; returns its data. */
 void* brelrt_list_remove(BrelrtList* list, BrelrtListNode* node);
+/* Unlinks a node of the list without freeing it; returns its data. The
+ * caller keeps the node: it links it again or frees it with brelrt_free. */
+void* brelrt_list_unlink(BrelrtList* list, BrelrtListNode* node);
+/* Links a node that is in no list (one brelrt_list_unlink gave back) before
+ * `before` (null: at the end); returns it. Its data is left as it is. */
+BrelrtListNode* brelrt_list_link(BrelrtList* list, BrelrtListNode* before, BrelrtListNode* node);
 
 /* ---------------------------------------------- name/value pair arrays */
 
@@ -256,6 +262,12 @@ void* brelrt_hash_find(const BrelrtHash* hash, const char* key);
 int brelrt_hash_add(BrelrtHash* hash, const char* key, void* entry);
 /* Number of names in the table. */
 size_t brelrt_hash_count(const BrelrtHash* hash);
+/* The hash of `length` bytes as the tables compute it for their keys. */
+size_t brelrt_hash_text(const char* data, size_t length);
+/* brelrt_hash_find and brelrt_hash_add for a caller that has the key's hash
+ * already: `key_hash` must be brelrt_hash_text of the key. */
+void* brelrt_hash_find_hashed(const BrelrtHash* hash, const char* key, size_t key_hash);
+int brelrt_hash_add_hashed(BrelrtHash* hash, const char* key, size_t key_hash, void* entry);
 /* Calls fn(key, head, context) for every name, in no particular order. */
 void brelrt_hash_each(const BrelrtHash* hash,
                       void (*fn)(const char* key, void* head, void* context), void* context);
@@ -470,7 +482,9 @@ int B4TestCOBOLCond(RecordLayout* layout, int cond_no, const unsigned char* reco
 int B4PgmPeriod(void);
 /* Converts the value of src into dst's form (MOVE rules: high-order digits
  * beyond the destination are lost, low-order decimals are cut). `mode` is 1.
- * Returns 0, -1 for an invalid source value, -2 for types it cannot convert. */
+ * Returns 0, -1 for an invalid source value (also one with more than 512
+ * digits from its first to its last that is not zero), -2 for types it
+ * cannot convert. Allocates nothing. */
 int Bconvert(FieldDescriptor* dst, const FieldDescriptor* src, int mode);
 /* File operations, names translated; 0 on success, -1 with errno in the
  * secondary error word. */

@@ -3,6 +3,7 @@
 #include "internal.h"
 
 #include <cstdarg>
+#include <cstdint>
 #include <cstring>
 
 #define HERE "host/containers", __LINE__
@@ -27,13 +28,15 @@ namespace {
 // through each entry's third word to `tail`, so appending never walks it.
 // A node whose head is null is a name kept from before the last clear, for
 // the next entry of that name (a parser's hash holds the same names record
-// after record).
+// after record). The names with entries are also chained from the table's
+// `used`, so a clear goes over them alone.
 struct HashNode {
     char* key;
     void* head;
     void* tail;
     size_t hash;
     HashNode* next;
+    HashNode* next_used;
 };
 
 void*& chain_link(void* entry) {
@@ -41,10 +44,7 @@ void*& chain_link(void* entry) {
 }
 
 size_t hash_of(const char* key) {
-    size_t h = 2166136261u;
-    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(key); *p; ++p)
-        h = (h ^ *p) * 16777619u;
-    return h;
+    return brelrt_hash_text(key, std::strlen(key));
 }
 
 bool reserve(BrelrtText* t, size_t needed) {
@@ -67,8 +67,9 @@ bool reserve(BrelrtText* t, size_t needed) {
 struct BrelrtHash {
     HashNode** buckets;
     size_t bucket_count;
-    size_t count; // names with entries
-    size_t nodes; // names with or without
+    size_t count;   // names with entries
+    size_t nodes;   // names with or without
+    HashNode* used; // the names with entries
     BrelrtHashDestructor destructor;
     const char* description;
 };
@@ -99,7 +100,13 @@ size_t brelrt_text_length(const BrelrtText* text) {
 }
 
 int brelrt_text_append(BrelrtText* text, const char* data, size_t length) {
-    return brelrt_text_insert(text, text ? text->length : 0, data, length);
+    if (!text || (!data && length) || !reserve(text, text->length + length))
+        return 0;
+    if (length)
+        std::memcpy(text->data + text->length, data, length);
+    text->length += length;
+    text->data[text->length] = '\0';
+    return 1;
 }
 
 int brelrt_text_append_str(BrelrtText* text, const char* data) {
@@ -173,15 +180,11 @@ void brelrt_list_free(BrelrtList* list, const char* path, int line) {
     brelrt_free(list, path, line);
 }
 
-BrelrtListNode* brelrt_list_insert(BrelrtList* list, BrelrtListNode* before, void* data) {
-    if (!list)
+BrelrtListNode* brelrt_list_link(BrelrtList* list, BrelrtListNode* before, BrelrtListNode* n) {
+    if (!list || !n)
         return nullptr;
-    auto* n = static_cast<BrelrtListNode*>(
-        brelrt_alloc(sizeof(BrelrtListNode), 1, HERE, list->description));
-    if (!n)
-        return nullptr;
-    n->data = data;
     if (!before) {
+        n->next = nullptr;
         n->prev = list->last;
         if (list->last)
             list->last->next = n;
@@ -201,11 +204,22 @@ BrelrtListNode* brelrt_list_insert(BrelrtList* list, BrelrtListNode* before, voi
     return n;
 }
 
+BrelrtListNode* brelrt_list_insert(BrelrtList* list, BrelrtListNode* before, void* data) {
+    if (!list)
+        return nullptr;
+    auto* n = static_cast<BrelrtListNode*>(
+        brelrt_alloc(sizeof(BrelrtListNode), 1, HERE, list->description));
+    if (!n)
+        return nullptr;
+    n->data = data;
+    return brelrt_list_link(list, before, n);
+}
+
 BrelrtListNode* brelrt_list_append(BrelrtList* list, void* data) {
     return brelrt_list_insert(list, nullptr, data);
 }
 
-void* brelrt_list_remove(BrelrtList* list, BrelrtListNode* node) {
+void* brelrt_list_unlink(BrelrtList* list, BrelrtListNode* node) {
     if (!list || !node)
         return nullptr;
     if (node->prev)
@@ -216,8 +230,15 @@ void* brelrt_list_remove(BrelrtList* list, BrelrtListNode* node) {
         node->next->prev = node->prev;
     else
         list->last = node->prev;
+    node->next = node->prev = nullptr;
     --list->count;
-    void* data = node->data;
+    return node->data;
+}
+
+void* brelrt_list_remove(BrelrtList* list, BrelrtListNode* node) {
+    if (!list || !node)
+        return nullptr;
+    void* data = brelrt_list_unlink(list, node);
     brelrt_free(node, HERE);
     return data;
 }
@@ -307,6 +328,29 @@ HashNode* find_node(const BrelrtHash* hash, const char* key, size_t h) {
 
 } // namespace
 
+// Eight bytes at a time: names are short, and a multiplication for every
+// byte would cost more than the rest of a lookup.
+size_t brelrt_hash_text(const char* data, size_t length) {
+    const auto* p = reinterpret_cast<const unsigned char*>(data);
+    uint64_t h = UINT64_C(0x9E3779B97F4A7C15) ^ length;
+    auto mix = [&h](uint64_t word) {
+        h = (h ^ word) * UINT64_C(0xBF58476D1CE4E5B9);
+        h ^= h >> 31;
+    };
+    for (; length >= 8; p += 8, length -= 8) {
+        uint64_t word;
+        std::memcpy(&word, p, 8);
+        mix(word);
+    }
+    if (length) {
+        uint64_t word = 0;
+        for (size_t i = 0; i < length; ++i)
+            word |= static_cast<uint64_t>(p[i]) << (8 * i);
+        mix(word);
+    }
+    return static_cast<size_t>(h ^ (h >> 29));
+}
+
 BrelrtHash* brelrt_hash_new(size_t buckets, BrelrtHashDestructor destructor, const char* path,
                             int line, const char* description) {
     auto* h =
@@ -332,25 +376,29 @@ constexpr size_t kKeptNames = 1024;
 
 void clear(BrelrtHash* hash, bool keep_names) {
     keep_names = keep_names && hash->nodes <= kKeptNames;
-    for (size_t b = 0; b < hash->bucket_count; ++b) {
-        HashNode* n = hash->buckets[b];
-        if (!keep_names)
-            hash->buckets[b] = nullptr;
-        while (n) {
-            HashNode* next = n->next;
-            if (hash->destructor && n->head)
+    if (keep_names) {
+        for (HashNode* n = hash->used; n; n = n->next_used) {
+            if (hash->destructor)
                 hash->destructor(n->head);
             n->head = n->tail = nullptr;
-            if (!keep_names) {
+        }
+    } else {
+        for (size_t b = 0; b < hash->bucket_count; ++b) {
+            HashNode* n = hash->buckets[b];
+            hash->buckets[b] = nullptr;
+            while (n) {
+                HashNode* next = n->next;
+                if (hash->destructor && n->head)
+                    hash->destructor(n->head);
                 brelrt_free(n->key, HERE);
                 brelrt_free(n, HERE);
+                n = next;
             }
-            n = next;
         }
-    }
-    hash->count = 0;
-    if (!keep_names)
         hash->nodes = 0;
+    }
+    hash->used = nullptr;
+    hash->count = 0;
 }
 
 } // namespace
@@ -369,23 +417,32 @@ void brelrt_hash_free(BrelrtHash* hash, const char* path, int line) {
 }
 
 void* brelrt_hash_find(const BrelrtHash* hash, const char* key) {
+    return key ? brelrt_hash_find_hashed(hash, key, hash_of(key)) : nullptr;
+}
+
+void* brelrt_hash_find_hashed(const BrelrtHash* hash, const char* key, size_t h) {
     if (!hash || !key)
         return nullptr;
-    HashNode* n = find_node(hash, key, hash_of(key));
+    HashNode* n = find_node(hash, key, h);
     return n ? n->head : nullptr;
 }
 
 int brelrt_hash_add(BrelrtHash* hash, const char* key, void* entry) {
+    return key ? brelrt_hash_add_hashed(hash, key, hash_of(key), entry) : 0;
+}
+
+int brelrt_hash_add_hashed(BrelrtHash* hash, const char* key, size_t h, void* entry) {
     if (!hash || !key || !entry)
         return 0;
     // An entry already chained (its third word set) or already the head or
     // tail of this name's chain would tie the chain into a loop or cut it.
     if (chain_link(entry))
         return 0;
-    size_t h = hash_of(key);
     if (HashNode* n = find_node(hash, key, h)) {
         if (!n->head) {
             n->head = n->tail = entry;
+            n->next_used = hash->used;
+            hash->used = n;
             ++hash->count;
             return 1;
         }
@@ -406,6 +463,8 @@ int brelrt_hash_add(BrelrtHash* hash, const char* key, void* entry) {
     n->head = entry;
     n->tail = entry;
     n->hash = h;
+    n->next_used = hash->used;
+    hash->used = n;
     HashNode*& bucket = hash->buckets[h % hash->bucket_count];
     n->next = bucket;
     bucket = n;

@@ -10,14 +10,46 @@
 
 namespace {
 
-// value = digits x 10^scale, digits '0'..'9' (leading zeros allowed).
+enum Result { OK = 0, INVALID = -1, UNSUPPORTED = -2 };
+
+// More digits from the first to the last that is not zero than any field or
+// numeric text of a record holds: such a value is refused (INVALID).
+constexpr int kMaxDigits = 512;
+
+// value = digits x 10^scale. The digits from the first to the last that is
+// not zero, most significant first, as numbers 0..9; none at all for zero.
+// Held in place, so that a conversion allocates nothing.
 struct Decimal {
     bool negative = false;
-    std::string digits;
+    int length = 0;
     int scale = 0;
-};
+    int zeros = 0; // zeros pushed after the last digit that is not zero
+    char digits[kMaxDigits];
 
-enum Result { OK = 0, INVALID = -1, UNSUPPORTED = -2 };
+    // Appends the next lower digit; false when there is no room.
+    bool push(int digit) {
+        if (digit == 0) {
+            zeros += length != 0;
+            return true;
+        }
+        if (zeros >= kMaxDigits - length)
+            return false;
+        for (; zeros; --zeros)
+            digits[length++] = 0;
+        digits[length++] = static_cast<char>(digit);
+        return true;
+    }
+    // After the last digit: the place of that digit.
+    void set_scale(long last_place) { scale = static_cast<int>(last_place + zeros); }
+    bool zero() const { return length == 0; }
+    // The place of the most significant digit (of a value that is not zero).
+    long top() const { return static_cast<long>(scale) + length - 1; }
+    // The digit at 10^place.
+    int at(long place) const {
+        long k = top() - place;
+        return k >= 0 && k < length ? digits[k] : 0;
+    }
+};
 
 char decimal_point() {
     return static_cast<char>(B4PgmPeriod() & 0xFF);
@@ -29,17 +61,16 @@ bool is_digit(unsigned char c) {
 
 // Numeric text: blanks, an optional sign before or after the number, digits
 // with one decimal point ("." or the program's), an optional exponent.
-// All blank is zero.
+// All blank is zero. The program's decimal point is asked for only when a
+// text holds something else than digits and ".".
 Result parse_text(const unsigned char* p, size_t n, Decimal& out) {
-    size_t end = 0;
-    while (end < n && p[end] != '\0')
-        ++end;
+    const void* nul = std::memchr(p, '\0', n);
+    size_t end = nul ? static_cast<size_t>(static_cast<const unsigned char*>(nul) - p) : n;
     size_t i = 0;
     auto skip_blanks = [&] {
         while (i < end && (p[i] == ' ' || p[i] == '\t' || p[i] == '\n' || p[i] == '\r'))
             ++i;
     };
-    char point = decimal_point();
     bool sign_seen = false;
     skip_blanks();
     if (i < end && (p[i] == '+' || p[i] == '-')) {
@@ -49,15 +80,16 @@ Result parse_text(const unsigned char* p, size_t n, Decimal& out) {
         skip_blanks();
     }
     bool any_digit = false, point_seen = false;
-    int fraction = 0;
+    long fraction = 0;
     for (; i < end; ++i) {
         unsigned char c = p[i];
         if (is_digit(c)) {
-            out.digits += static_cast<char>(c);
+            if (!out.push(c - '0'))
+                return INVALID;
             any_digit = true;
             if (point_seen)
                 ++fraction;
-        } else if ((c == '.' || c == static_cast<unsigned char>(point)) && !point_seen) {
+        } else if (!point_seen && (c == '.' || c == static_cast<unsigned char>(decimal_point()))) {
             point_seen = true;
         } else {
             break;
@@ -88,34 +120,23 @@ Result parse_text(const unsigned char* p, size_t n, Decimal& out) {
     }
     if (i != end)
         return INVALID;
-    if (!any_digit) {
-        if (sign_seen || point_seen)
-            return INVALID;
-        out.digits = "0";
-    }
-    out.scale = static_cast<int>(exponent) - fraction;
+    if (!any_digit && (sign_seen || point_seen))
+        return INVALID;
+    out.set_scale(exponent - fraction);
     return OK;
 }
 
-// The digits of value aligned to `scale` and cut to `count` digits (MOVE:
-// lost high-order digits and cut decimals).
-std::string aligned(const Decimal& d, int count, int scale) {
-    std::string s = d.digits;
-    if (d.scale > scale)
-        s.append(static_cast<size_t>(d.scale - scale), '0');
-    else if (d.scale < scale) {
-        size_t drop = static_cast<size_t>(scale - d.scale);
-        s = drop >= s.size() ? std::string() : s.substr(0, s.size() - drop);
+// MOVE keeps the digits of the places scale .. scale + count - 1: lost
+// high-order digits and cut decimals. Writes them as characters, most
+// significant first; true when one of them is not zero.
+bool put_digits(unsigned char* out, const Decimal& d, size_t count, int scale) {
+    bool nonzero = false;
+    for (size_t i = 0; i < count; ++i) {
+        int digit = d.at(scale + static_cast<long>(count - 1 - i));
+        nonzero = nonzero || digit;
+        out[i] = static_cast<unsigned char>('0' + digit);
     }
-    if (count <= 0)
-        return s;
-    if (s.size() > static_cast<size_t>(count))
-        return s.substr(s.size() - static_cast<size_t>(count));
-    return std::string(static_cast<size_t>(count) - s.size(), '0') + s;
-}
-
-bool all_zero(const std::string& s) {
-    return s.find_first_not_of('0') == std::string::npos;
+    return nonzero;
 }
 
 int field_digits(const FieldDescriptor& f) {
@@ -167,56 +188,50 @@ Result read_display(const FieldDescriptor& f, Decimal& out) {
         unsigned char c = p[i];
         bool embedded = (f.type == BRELRT_T_SIGN_TRAILING && i == n - 1) ||
                         (f.type == BRELRT_T_SIGN_LEADING && i == 0);
+        int digit;
         if (embedded) {
-            int digit;
             bool negative;
             if (!decode_overpunch(c, digit, negative))
                 return INVALID;
             out.negative = negative;
-            out.digits += static_cast<char>('0' + digit);
         } else if (is_digit(c)) {
-            out.digits += static_cast<char>(c);
+            digit = c - '0';
         } else if (c == ' ') {
-            out.digits += '0'; // a blank record area reads as zero
+            digit = 0; // a blank record area reads as zero
         } else {
             return INVALID;
         }
+        if (!out.push(digit))
+            return INVALID;
     }
-    if (out.digits.empty())
-        out.digits = "0";
-    out.scale = f.scale;
+    out.set_scale(f.scale);
     return OK;
 }
 
 Result write_display(const FieldDescriptor& f, const Decimal& d) {
     size_t n = static_cast<size_t>(f.size);
     bool separate = f.type == BRELRT_T_SIGN_LEADING_SEP || f.type == BRELRT_T_SIGN_TRAILING_SEP;
-    size_t count = separate ? n - 1 : n;
     if (separate && n == 0)
         return UNSUPPORTED;
-    std::string digits = aligned(d, static_cast<int>(count), f.scale);
-    bool negative = d.negative && !all_zero(digits) && f.type != BRELRT_T_UNSIGNED;
+    size_t count = separate ? n - 1 : n;
     unsigned char* p = f.address;
+    bool nonzero = put_digits(f.type == BRELRT_T_SIGN_LEADING_SEP ? p + 1 : p, d, count, f.scale);
+    if (count == 0) // a sign without digits: the sign of all the value's places from scale on
+        nonzero = !d.zero() && d.top() >= f.scale;
+    bool negative = d.negative && nonzero && f.type != BRELRT_T_UNSIGNED;
     switch (f.type) {
-    case BRELRT_T_UNSIGNED:
-        std::memcpy(p, digits.data(), n);
-        break;
     case BRELRT_T_SIGN_TRAILING:
-        std::memcpy(p, digits.data(), n);
         if (negative && n)
             p[n - 1] = static_cast<unsigned char>(p[n - 1] + 0x40);
         break;
     case BRELRT_T_SIGN_LEADING:
-        std::memcpy(p, digits.data(), n);
         if (negative && n)
             p[0] = static_cast<unsigned char>(p[0] + 0x40);
         break;
     case BRELRT_T_SIGN_LEADING_SEP:
         p[0] = negative ? '-' : '+';
-        std::memcpy(p + 1, digits.data(), count);
         break;
     case BRELRT_T_SIGN_TRAILING_SEP:
-        std::memcpy(p, digits.data(), count);
         p[count] = negative ? '-' : '+';
         break;
     }
@@ -230,36 +245,41 @@ Result read_packed(const FieldDescriptor& f, Decimal& out) {
         return INVALID;
     for (size_t i = 0; i < n; ++i) {
         int high = p[i] >> 4, low = p[i] & 0xF;
-        if (high > 9)
+        if (high > 9 || !out.push(high))
             return INVALID;
-        out.digits += static_cast<char>('0' + high);
         if (i + 1 < n) {
-            if (low > 9)
+            if (low > 9 || !out.push(low))
                 return INVALID;
-            out.digits += static_cast<char>('0' + low);
         } else if (low == 0xD || low == 0xB) {
             out.negative = true;
         } else if (low < 0xA) {
             return INVALID;
         }
     }
-    out.scale = f.scale;
+    out.set_scale(f.scale);
     return OK;
 }
 
+// The nibbles of a packed field: 2n - 1 digits, the picture's digits of the
+// value at the low end, zeros above them, then the sign.
 Result write_packed(const FieldDescriptor& f, const Decimal& d) {
     size_t n = static_cast<size_t>(f.size);
     if (n == 0)
         return UNSUPPORTED;
-    int capacity = static_cast<int>(n * 2 - 1);
-    int count = std::min(field_digits(f), capacity);
-    std::string digits = aligned(d, count, f.scale);
-    digits = std::string(static_cast<size_t>(capacity - count), '0') + digits;
-    bool negative = d.negative && !all_zero(digits);
-    int sign = f.type == BRELRT_T_PACKED_UNSIGNED ? 0xF : (negative ? 0xD : 0xC);
+    size_t capacity = n * 2 - 1;
+    size_t count = std::min(static_cast<size_t>(field_digits(f)), capacity);
+    auto digit = [&](size_t k) {
+        return k < capacity - count ? 0 : d.at(f.scale + static_cast<long>(capacity - 1 - k));
+    };
+    bool nonzero = false;
     for (size_t i = 0; i < n; ++i) {
-        int high = digits[i * 2] - '0';
-        int low = i + 1 < n ? digits[i * 2 + 1] - '0' : sign;
+        int high = digit(i * 2);
+        int low = i + 1 < n ? digit(i * 2 + 1) : 0;
+        nonzero = nonzero || high || low;
+        if (i + 1 == n) {
+            bool negative = d.negative && nonzero;
+            low = f.type == BRELRT_T_PACKED_UNSIGNED ? 0xF : (negative ? 0xD : 0xC);
+        }
         f.address[i] = static_cast<unsigned char>(high << 4 | low);
     }
     return OK;
@@ -295,8 +315,13 @@ Result read_binary(const FieldDescriptor& f, Decimal& out) {
         out.negative = true;
         u = ~u + 1; // magnitude, also for the most negative value
     }
-    out.digits = std::to_string(u);
-    out.scale = f.scale;
+    char reversed[20];
+    int count = 0;
+    for (; u; u /= 10)
+        reversed[count++] = static_cast<char>(u % 10);
+    while (count)
+        out.push(reversed[--count]);
+    out.set_scale(f.scale);
     return OK;
 }
 
@@ -308,10 +333,11 @@ Result write_binary(const FieldDescriptor& f, const Decimal& d) {
     if (n != 1 && n != 2 && n != 4 && n != 8)
         return UNSUPPORTED;
     bool native = f.type == BRELRT_T_NATIVE || f.type == BRELRT_T_NATIVE_UNSIGNED;
-    std::string digits = aligned(d, native ? 0 : std::min(field_digits(f), 18), f.scale);
+    long highest =
+        native ? (d.zero() ? f.scale - 1 : d.top()) : f.scale + std::min(field_digits(f), 18) - 1;
     uint64_t u = 0;
-    for (char c : digits)
-        u = u * 10 + static_cast<uint64_t>(c - '0'); // modulo 2^64
+    for (long place = highest; place >= f.scale; --place)
+        u = u * 10 + static_cast<uint64_t>(d.at(place)); // modulo 2^64
     bool negative = d.negative && u != 0 && signed_type(f.type);
     if (negative)
         u = ~u + 1;
@@ -327,8 +353,16 @@ Result write_binary(const FieldDescriptor& f, const Decimal& d) {
 }
 
 double to_double(const Decimal& d) {
-    std::string text = (d.negative ? "-" : "") + d.digits + "e" + std::to_string(d.scale);
-    return std::strtod(text.c_str(), nullptr);
+    char text[kMaxDigits + 24];
+    size_t k = 0;
+    if (d.negative)
+        text[k++] = '-';
+    if (d.zero())
+        text[k++] = '0';
+    for (int i = 0; i < d.length; ++i)
+        text[k++] = static_cast<char>('0' + d.digits[i]);
+    std::snprintf(text + k, sizeof text - k, "e%d", d.scale);
+    return std::strtod(text, nullptr);
 }
 
 Result read_float(const FieldDescriptor& f, Decimal& out) {
@@ -351,15 +385,11 @@ Result read_float(const FieldDescriptor& f, Decimal& out) {
         return INVALID;
     char text[64];
     std::snprintf(text, sizeof text, "%.*e", precision - 1, v);
-    // The point of %e follows the C locale's rules, never the program's.
+    // The point of %e follows the C locale's rules, never the program's;
+    // "." is read whatever the program's point is.
     for (char* c = text; *c; ++c)
         if (*c == ',')
             *c = '.';
-    char point = decimal_point();
-    if (point != '.')
-        for (char* c = text; *c; ++c)
-            if (*c == '.')
-                *c = point;
     return parse_text(reinterpret_cast<const unsigned char*>(text), std::strlen(text), out);
 }
 
@@ -378,56 +408,94 @@ Result write_float(const FieldDescriptor& f, const Decimal& d) {
     return OK;
 }
 
+// A float's value as text in at most `n` characters: plain decimals where
+// they fit ("1.5", "-20000000"), else the exponent form ("1.5E+20"), with
+// fewer digits until it fits; the program's decimal point.
+Result write_float_text(const FieldDescriptor& f, const Decimal& d, int float_precision) {
+    size_t n = static_cast<size_t>(f.size);
+    double v = to_double(d);
+    char text[400];
+    size_t length = 0;
+    char point = 0;
+    for (int precision = float_precision; precision > 0; --precision) {
+        std::snprintf(text, sizeof text, "%.*G", precision, v);
+        if (std::strchr(text, 'E') && std::fabs(v) >= 1 && std::fabs(v) < 1e300) {
+            char plain[400];
+            std::snprintf(plain, sizeof plain, "%.0f", v);
+            if (std::strlen(plain) <= n)
+                std::memcpy(text, plain, std::strlen(plain) + 1);
+        }
+        for (char* c = text; *c; ++c)
+            if (*c == ',' || *c == '.') {
+                if (!point)
+                    point = decimal_point();
+                *c = point;
+            }
+        length = std::strlen(text);
+        if (length <= n)
+            break;
+    }
+    if (length > n)
+        return UNSUPPORTED;
+    std::memcpy(f.address, text, length);
+    std::memset(f.address + length, ' ', n - length);
+    return OK;
+}
+
 // Numeric text left-justified in the destination, padded with blanks:
 // "-123.45", "0.05", "7"; the program's decimal point; decimals beyond the
-// destination's scale are cut.
+// destination's scale are cut. Every integer digit of the value: a text that
+// cannot hold them all fails rather than losing the high-order ones (a COMP-5
+// field holds more than its picture's digits).
 Result write_text(const FieldDescriptor& f, const Decimal& d, int float_precision) {
+    if (float_precision > 0)
+        return write_float_text(f, d, float_precision);
     size_t n = static_cast<size_t>(f.size);
-    std::string text;
-    if (float_precision > 0) {
-        // Plain decimals where they fit ("1.5", "-20000000"), else the
-        // exponent form ("1.5E+20"), with fewer digits until it fits.
-        double v = to_double(d);
-        for (int precision = float_precision; precision > 0; --precision) {
-            char buffer[400];
-            std::snprintf(buffer, sizeof buffer, "%.*G", precision, v);
-            text = buffer;
-            if (text.find('E') != std::string::npos && std::fabs(v) >= 1 && std::fabs(v) < 1e300) {
-                std::snprintf(buffer, sizeof buffer, "%.0f", v);
-                if (std::strlen(buffer) <= n)
-                    text = buffer;
-            }
-            for (char& c : text)
-                if (c == ',' || c == '.')
-                    c = decimal_point();
-            if (text.size() <= n)
-                break;
-        }
-    } else {
-        int scale = f.scale < 0 ? f.scale : 0;
-        // Every integer digit of the value: a text that cannot hold them all
-        // fails rather than losing the high-order ones (a COMP-5 field holds
-        // more than its picture's digits).
-        std::string digits = aligned(d, 0, scale);
-        size_t decimals = static_cast<size_t>(-scale);
-        if (digits.size() < decimals)
-            digits = std::string(decimals - digits.size(), '0') + digits;
-        std::string whole = digits.substr(0, digits.size() - decimals);
-        std::string fraction = digits.substr(digits.size() - decimals);
-        size_t lead = whole.find_first_not_of('0');
-        whole = lead == std::string::npos ? std::string() : whole.substr(lead);
-        bool negative = d.negative && !all_zero(digits);
-        std::string sign = negative ? "-" : "";
-        std::string point = decimals ? std::string(1, decimal_point()) : std::string();
-        text = sign + (whole.empty() ? "0" : whole) + point + fraction;
-        if (text.size() > n && whole.empty() && decimals)
-            text = sign + point + fraction; // "-.99" where "-0.99" does not fit
+    int scale = f.scale < 0 ? f.scale : 0;
+    size_t decimals = static_cast<size_t>(-scale);
+    size_t whole = !d.zero() && d.top() >= 0 ? static_cast<size_t>(d.top() + 1) : 0;
+    bool negative = d.negative && !d.zero() && d.top() >= scale;
+    size_t length = (negative ? 1 : 0) + (whole ? whole : 1) + (decimals ? 1 + decimals : 0);
+    bool zero_before_point = true;
+    if (length > n && !whole && decimals) {
+        zero_before_point = false; // "-.99" where "-0.99" does not fit
+        --length;
     }
-    if (text.size() > n)
+    if (length > n)
         return UNSUPPORTED;
-    std::memcpy(f.address, text.data(), text.size());
-    std::memset(f.address + text.size(), ' ', n - text.size());
+    unsigned char* p = f.address;
+    if (negative)
+        *p++ = '-';
+    if (whole) {
+        put_digits(p, d, whole, 0);
+        p += whole;
+    } else if (zero_before_point) {
+        *p++ = '0';
+    }
+    if (decimals) {
+        *p++ = static_cast<unsigned char>(decimal_point());
+        put_digits(p, d, decimals, scale);
+    }
+    std::memset(f.address + length, ' ', n - length);
     return OK;
+}
+
+// -1, 0 or 1 as a is less than, equal to or greater than b.
+int compare(const Decimal& a, const Decimal& b) {
+    bool na = a.negative && !a.zero(), nb = b.negative && !b.zero();
+    if (na != nb)
+        return na ? -1 : 1;
+    int magnitude = 0;
+    if (a.zero() || b.zero()) {
+        magnitude = a.zero() == b.zero() ? 0 : (a.zero() ? -1 : 1);
+    } else if (a.top() != b.top()) {
+        magnitude = a.top() < b.top() ? -1 : 1;
+    } else {
+        long low = std::min(a.scale, b.scale);
+        for (long place = a.top(); place >= low && !magnitude; --place)
+            magnitude = a.at(place) < b.at(place) ? -1 : (a.at(place) > b.at(place) ? 1 : 0);
+    }
+    return na ? -magnitude : magnitude;
 }
 
 } // namespace
@@ -450,20 +518,7 @@ int compare_numeric(const FieldDescriptor& field, const char* literal) {
     if (parse_text(reinterpret_cast<unsigned char*>(buffer), sizeof buffer - 1, a) != OK ||
         parse_text(reinterpret_cast<const unsigned char*>(literal), std::strlen(literal), b) != OK)
         return -2;
-    int scale = std::min(a.scale, b.scale);
-    std::string da = aligned(a, 0, scale), db = aligned(b, 0, scale);
-    auto strip = [](std::string& s) {
-        size_t p = s.find_first_not_of('0');
-        s = p == std::string::npos ? std::string() : s.substr(p);
-    };
-    strip(da);
-    strip(db);
-    bool na = a.negative && !da.empty(), nb = b.negative && !db.empty();
-    if (na != nb)
-        return na ? -1 : 1;
-    int magnitude = da.size() != db.size() ? (da.size() < db.size() ? -1 : 1)
-                                           : (da < db ? -1 : (da > db ? 1 : 0));
-    return na ? -magnitude : magnitude;
+    return compare(a, b);
 }
 
 } // namespace brelrt

@@ -160,6 +160,21 @@ TEST_F(ConvertTest, InvalidTextIsRefusedAndLeavesTheField) {
     EXPECT_EQ(as_text(*it, record), "0.00");
 }
 
+// Leading zeros cost nothing however many; more significant digits than a
+// record ever holds are refused like any other bad text.
+TEST_F(ConvertTest, LongTextsBeyondAnyFieldAreRefused) {
+    const LayoutItem* it = item("d_trailing");
+    unsigned char record[256];
+    std::memset(record, 'k', sizeof record);
+    ASSERT_EQ(from_text(*it, record, std::string(3000, '0') + "12.5" + std::string(3000, '0')), 0);
+    EXPECT_EQ(as_text(*it, record), "12.50");
+    std::memset(record, 'k', sizeof record);
+    EXPECT_EQ(from_text(*it, record, std::string(513, '7')), -1);
+    EXPECT_EQ(record[it->offset], 'k');
+    ASSERT_EQ(from_text(*it, record, "-" + std::string(512, '7')), 0);
+    EXPECT_EQ(as_text(*it, record), "-77777.00");
+}
+
 TEST_F(ConvertTest, CorruptStoredBytesAreAnErrorNotGarbage) {
     unsigned char record[256];
     std::memset(record, 0, sizeof record);

@@ -272,6 +272,43 @@ TEST_F(HostTest, ListInsertsBeforeAndRemovesAnywhere) {
     brelrt_list_free(l, HERE);
 }
 
+// A node taken out with unlink stays the caller's, data and all, and goes
+// back in at either end or in the middle.
+TEST_F(HostTest, ListNodeUnlinkedIsKeptAndLinksAgain) {
+    BrelrtList* l = brelrt_list_new(HERE, "XML children list");
+    int a = 1, b = 2, c = 3;
+    brelrt_list_append(l, &a);
+    BrelrtListNode* nb = brelrt_list_append(l, &b);
+    BrelrtListNode* nc = brelrt_list_append(l, &c);
+    auto order = [&] {
+        std::vector<int> seen, back;
+        for (BrelrtListNode* n = l->first; n; n = n->next)
+            seen.push_back(*static_cast<int*>(n->data));
+        for (BrelrtListNode* n = l->last; n; n = n->prev)
+            back.insert(back.begin(), *static_cast<int*>(n->data));
+        EXPECT_EQ(seen, back);
+        EXPECT_EQ(seen.size(), l->count);
+        return seen;
+    };
+    size_t blocks = brelrt_mem_outstanding();
+    EXPECT_EQ(brelrt_list_unlink(l, nb), &b);
+    EXPECT_EQ(brelrt_mem_outstanding(), blocks);
+    EXPECT_EQ(nb->next, nullptr);
+    EXPECT_EQ(nb->prev, nullptr);
+    EXPECT_EQ(order(), (std::vector<int>{1, 3}));
+    EXPECT_EQ(brelrt_list_link(l, l->first, nb), nb);
+    EXPECT_EQ(order(), (std::vector<int>{2, 1, 3}));
+    brelrt_list_unlink(l, nb);
+    brelrt_list_link(l, nc, nb);
+    EXPECT_EQ(order(), (std::vector<int>{1, 2, 3}));
+    brelrt_list_unlink(l, nc);
+    brelrt_list_unlink(l, nb);
+    brelrt_list_link(l, nullptr, nc);
+    EXPECT_EQ(order(), (std::vector<int>{1, 3}));
+    brelrt_free(nb, HERE);
+    brelrt_list_free(l, HERE);
+}
+
 TEST_F(HostTest, PairArrayAppendAndRemove) {
     BrelrtPairArray* pa = brelrt_pairs_new(HERE, "XML elements attributes array");
     int v[10];
@@ -338,6 +375,42 @@ TEST_F(HostTest, HashChainsThroughThirdWordAndDestroysOnClearAndFree) {
     brelrt_hash_add(h, "again", make_entry("again"));
     brelrt_hash_free(h, HERE);
     EXPECT_EQ(g_destroyed_chains, 52);
+}
+
+// The hashed lookups find what the plain ones add and the other way round;
+// names kept over a clear take entries again, each clear destroying just the
+// chains added since the one before.
+TEST_F(HostTest, HashedLookupsAndClearsRecordAfterRecord) {
+    g_destroyed_chains = g_destroyed_entries = 0;
+    BrelrtHash* h = brelrt_hash_new(3, destroy_chain, HERE, "XML parser elements");
+    auto hashed = [](const char* key) { return brelrt_hash_text(key, std::strlen(key)); };
+    const char* names[] = {"sale_rec", "sale_id", "item_code", "quantity", "a_name_of_17_char"};
+    for (int record = 0; record < 3; ++record) {
+        int added = 0;
+        for (int k = 0; k < 5 - 2 * record; ++k) {
+            Entry* e = make_entry(names[k]);
+            EXPECT_EQ(k % 2 ? brelrt_hash_add(h, names[k], e)
+                            : brelrt_hash_add_hashed(h, names[k], hashed(names[k]), e),
+                      1);
+            EXPECT_EQ(brelrt_hash_find(h, names[k]), e);
+            EXPECT_EQ(brelrt_hash_find_hashed(h, names[k], hashed(names[k])), e);
+            ++added;
+        }
+        EXPECT_EQ(brelrt_hash_count(h), static_cast<size_t>(added));
+        int before = g_destroyed_chains;
+        brelrt_hash_clear(h);
+        EXPECT_EQ(g_destroyed_chains - before, added);
+        EXPECT_EQ(brelrt_hash_count(h), 0u);
+        for (const char* name : names)
+            EXPECT_EQ(brelrt_hash_find(h, name), nullptr);
+    }
+    brelrt_hash_clear(h);
+    EXPECT_EQ(g_destroyed_chains, 5 + 3 + 1);
+    // Equal texts hash alike whatever their place in memory; a byte more differs.
+    std::string copy = "item_code";
+    EXPECT_EQ(hashed(copy.c_str()), hashed("item_code"));
+    EXPECT_NE(brelrt_hash_text("item_code", 9), brelrt_hash_text("item_code", 8));
+    brelrt_hash_free(h, HERE);
 }
 
 // An entry added again (the head, the end, or one in the middle of a chain)

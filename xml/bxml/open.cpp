@@ -108,6 +108,7 @@ void release(XmlFile* file, RecordLayout* layout, FILE* stream, char* local_copy
         text_check_close(file->check);
         out_free(file->out);
         brelrt_free(file->name, HERE);
+        brelrt_free(file->item_hashes, HERE);
         file->~XmlFile();
         brelrt_free(file, HERE);
     }

@@ -20,6 +20,8 @@ namespace bxml {
 
 namespace {
 
+#define HERE kModuleBxml, __LINE__
+
 // Numeric texts longer than this are cut before conversion.
 constexpr size_t kNumericTextMax = 100;
 
@@ -39,7 +41,7 @@ void signature_text(char* out, size_t size, const char* name, const int32_t* num
 }
 
 XmlElement* element_of(const ElementHashEntry* entry) {
-    return entry ? xml_element_record(entry->element) : nullptr;
+    return entry ? entry->record : nullptr;
 }
 
 bool consumed(const ElementHashEntry* entry) {
@@ -124,6 +126,70 @@ size_t whole_characters(const char* text, size_t length, size_t size, Blanks enc
     return i;
 }
 
+// The numbers of an element and of an item, each as many as it has.
+int element_numbers(const XmlElement* e) {
+    int count = e->last_position + 1;
+    return count > BXML_INDEX_PLACES ? BXML_INDEX_PLACES : count;
+}
+
+int item_numbers(const LayoutItem& item) {
+    return item.depth < 0 ? 0 : item.depth > BRELRT_MAX_DEPTH ? BRELRT_MAX_DEPTH : item.depth;
+}
+
+// same_array_signature's answer; `why` becomes its trace's leaving line.
+bool signature_matches(const XmlElement* e, const LayoutItem& item, bool exact, const char** why) {
+    int count = element_numbers(e);
+    int depth = item_numbers(item);
+    const int16_t* numbers = item.occurrence + 1;
+    auto answer = [why](bool result, const char* reason) {
+        *why = reason;
+        return result;
+    };
+    if (count == 0) {
+        if (depth == 0)
+            return answer(true, "Leaving, TRUE, neither an array");
+        for (int k = 0; k < depth; ++k)
+            if (numbers[k] > 1)
+                return answer(false, "Leaving, FALSE, only one an array");
+        return answer(true, "Leaving, TRUE, XFD element an array, XML element not, but "
+                            "indices all 1");
+    }
+    if (count == depth) {
+        for (int k = 0; k < depth; ++k)
+            if (numbers[k] != e->index[k])
+                return answer(false, "Leaving, FALSE 1");
+        return answer(true, "Leaving, TRUE");
+    }
+    if (exact)
+        return answer(false, "Leaving, exact match required");
+    if (count > depth)
+        return answer(false, "Leaving, FALSE - too many XML indices");
+    int j = 0;
+    for (int k = 0; k < depth; ++k) {
+        if (j < count && numbers[k] == e->index[j])
+            ++j;
+        else if (numbers[k] != 1)
+            return answer(false, "Leaving, FALSE 2");
+    }
+    return j == count ? answer(true, "Leaving, TRUE") : answer(false, "Leaving, FALSE 2");
+}
+
+// The trace of one same_array_signature: both signatures, and its answer.
+[[gnu::noinline, gnu::cold]] void trace_signature(const XmlElement* e, const LayoutItem& item,
+                                                  const char* why) {
+    if (trace_level() >= kTraceSignature) {
+        int depth = item_numbers(item);
+        int32_t numbers[BRELRT_MAX_DEPTH];
+        for (int k = 0; k < depth; ++k)
+            numbers[k] = item.occurrence[k + 1];
+        char a[160], b[160];
+        signature_text(a, sizeof a, item.name, numbers, depth);
+        signature_text(b, sizeof b, brelrt_text_data(e->name), e->index, element_numbers(e));
+        trace_enter(kTraceSignature, "same_array_signature for items %s and %s", a, b);
+    }
+    trace_leave(kTraceSignature, "%s", why);
+}
+
 } // namespace
 
 // ---- the reader's routines
@@ -136,56 +202,19 @@ public:
           index_(exact_ && (parser_->flags & BXML_CASE_MASK) == BXML_CASE_FOLD) {}
 
     bool same_array_signature(const XmlElement* e, const LayoutItem& item) {
-        int count = e->last_position + 1;
-        if (count > BXML_INDEX_PLACES)
-            count = BXML_INDEX_PLACES;
-        int depth = item.depth < 0                  ? 0
-                    : item.depth > BRELRT_MAX_DEPTH ? BRELRT_MAX_DEPTH
-                                                    : item.depth;
-        const int16_t* numbers = item.occurrence + 1;
-        if (trace_on() && trace_level() >= kTraceSignature) {
-            int32_t item_numbers[BRELRT_MAX_DEPTH];
-            for (int k = 0; k < depth; ++k)
-                item_numbers[k] = numbers[k];
-            char a[160], b[160];
-            signature_text(a, sizeof a, item.name, item_numbers, depth);
-            signature_text(b, sizeof b, brelrt_text_data(e->name), e->index, count);
-            trace_enter(kTraceSignature, "same_array_signature for items %s and %s", a, b);
-        }
-        if (count == 0) {
-            if (depth == 0)
-                return leave(true, "Leaving, TRUE, neither an array");
-            for (int k = 0; k < depth; ++k)
-                if (numbers[k] > 1)
-                    return leave(false, "Leaving, FALSE, only one an array");
-            return leave(true, "Leaving, TRUE, XFD element an array, XML element not, but "
-                               "indices all 1");
-        }
-        if (count == depth) {
-            for (int k = 0; k < depth; ++k)
-                if (numbers[k] != e->index[k])
-                    return leave(false, "Leaving, FALSE 1");
-            return leave(true, "Leaving, TRUE");
-        }
-        if (exact_)
-            return leave(false, "Leaving, exact match required");
-        if (count > depth)
-            return leave(false, "Leaving, FALSE - too many XML indices");
-        int j = 0;
-        for (int k = 0; k < depth; ++k) {
-            if (j < count && numbers[k] == e->index[j])
-                ++j;
-            else if (numbers[k] != 1)
-                return leave(false, "Leaving, FALSE 2");
-        }
-        return j == count ? leave(true, "Leaving, TRUE") : leave(false, "Leaving, FALSE 2");
+        const char* why = nullptr;
+        bool same = signature_matches(e, item, exact_, &why);
+        if (trace_on())
+            trace_signature(e, item, why);
+        return same;
     }
 
     XmlElement* find_element(int index) {
         const LayoutItem& item = layout_->items[index];
         if (trace_on())
             trace_enter(kTraceFind, "find_element %d (%s)", index, item.name);
-        auto* head = static_cast<ElementHashEntry*>(brelrt_hash_find(parser_->elements, item.name));
+        auto* head = static_cast<ElementHashEntry*>(
+            brelrt_hash_find_hashed(parser_->elements, item.name, file_->item_hashes[index]));
         if (!head)
             return found(nullptr, "Leaving, no such element");
         if (!head->next) {
@@ -253,8 +282,8 @@ public:
             target = nullptr;
             for (BrelrtListNode* n = parent->children ? parent->children->first : nullptr;
                  n && !target; n = n->next) {
-                XmlElement* c = xml_element_record(n->data);
-                if (c && c->hash_entry && strcasecmp(brelrt_text_data(c->name), item.name) == 0 &&
+                XmlElement* c = element_at(n);
+                if (c->hash_entry && strcasecmp(brelrt_text_data(c->name), item.name) == 0 &&
                     same_array_signature(c, item))
                     target = c->hash_entry;
             }
@@ -376,12 +405,6 @@ private:
         return -1;
     }
 
-    bool leave(bool result, const char* why) {
-        if (trace_on())
-            trace_leave(kTraceSignature, "%s", why);
-        return result;
-    }
-
     XmlElement* found(ElementHashEntry* entry, const char* why) {
         if (trace_on())
             trace_leave(kTraceFind, "%s", why);
@@ -396,6 +419,23 @@ private:
     bool index_;
     ReadIndexes indexes_;
 };
+
+// The hash of every item's name, made once for all the file's reads; false
+// when out of memory.
+bool hash_item_names(XmlFile* file) {
+    if (file->item_hashes)
+        return true;
+    const RecordLayout* layout = file->layout;
+    size_t count = layout->item_count > 0 ? static_cast<size_t>(layout->item_count) : 0;
+    auto* hashes =
+        static_cast<size_t*>(brelrt_alloc(count * sizeof(size_t), 0, HERE, "XML item name hashes"));
+    if (!hashes)
+        return false;
+    for (size_t i = 0; i < count; ++i)
+        hashes[i] = brelrt_hash_text(layout->items[i].name, std::strlen(layout->items[i].name));
+    file->item_hashes = hashes;
+    return true;
+}
 
 } // namespace bxml
 
@@ -417,7 +457,8 @@ int xml_sread(XmlFile* file, unsigned char* record) {
         return 0;
     }
     XmlParser* p = file->parser;
-    if (!p->document_texts && !xml_parser_document_texts(p) && !p->encoder) {
+    if ((!p->document_texts && !xml_parser_document_texts(p) && !p->encoder) ||
+        !hash_item_names(file)) {
         set_file_error(kOutOfMemory);
         trace_leave(kTraceFile, "Leaving, out of memory");
         return 0;
@@ -433,7 +474,7 @@ int xml_sread(XmlFile* file, unsigned char* record) {
     {
         Reader reader(file, record);
         BrelrtListNode* first = root && root->children ? root->children->first : nullptr;
-        largest = reader.fill(first ? xml_element_record(first->data) : nullptr);
+        largest = reader.fill(first ? element_at(first) : nullptr);
     }
     // Only the root stays between records.
     xml_parser_drop_record(p);

@@ -41,7 +41,7 @@ bool ReadIndex::build(ElementHashEntry* chain) {
         return false;
     uint32_t ordinal = 0;
     for (ElementHashEntry* e = chain; e; e = e->next, ++ordinal) {
-        const XmlElement* element = xml_element_record(e->element);
+        const XmlElement* element = e->record;
         if (!element)
             continue;
         int numbers = element->last_position + 1;

@@ -81,8 +81,8 @@ template <typename Fn> void ReadIndex::each_match(const LayoutItem& item, Fn fn)
         int pick = -1;
         for (int r = 0; r < runs; ++r) {
             // Skip key collisions.
-            while (at[r] < end[r] && !same_numbers(xml_element_record(slots[at[r]].entry->element),
-                                                   want[r], want_count[r]))
+            while (at[r] < end[r] &&
+                   !same_numbers(slots[at[r]].entry->record, want[r], want_count[r]))
                 ++at[r];
             if (at[r] < end[r] && (pick < 0 || slots[at[r]].ordinal < slots[at[pick]].ordinal))
                 pick = r;

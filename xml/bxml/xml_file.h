@@ -39,6 +39,7 @@ typedef struct XmlFile {
     long records;          /* records written so far */
     long first_pending;    /* the first record whose bytes are still in `out` */
     int write_error;       /* errno of a failed write to the stream; 0 while none */
+    size_t* item_hashes;   /* input: the hash of each item's name, made by the first read */
 } XmlFile;
 
 /* True for a file opened for output. */

@@ -45,11 +45,9 @@ const char* name_of(const XmlElement* e) {
     return brelrt_text_data(e->name);
 }
 
-uint32_t name_hash(const char* name, size_t length) {
-    uint32_t h = 2166136261u;
-    for (size_t i = 0; i < length; ++i)
-        h = (h ^ static_cast<unsigned char>(name[i])) * 16777619u;
-    return h | 1u;
+// A child name's slot hash, from brelrt_hash_text of the name.
+uint32_t child_hash(size_t name_hash) {
+    return static_cast<uint32_t>(name_hash) | 1u;
 }
 
 XmlChildNames* new_names(size_t capacity) {
@@ -118,15 +116,16 @@ ChildName* name_entry(XmlElement* parent, const XmlElement* child) {
     if (!parent->child_names)
         return nullptr;
     const char* name = name_of(child);
-    return find_name(parent->child_names, name, name_hash(name, brelrt_text_length(child->name)));
+    return find_name(parent->child_names, name,
+                     child_hash(brelrt_hash_text(name, brelrt_text_length(child->name))));
 }
 
 // The next sibling after `e` that has its name, null when none.
 XmlElement* next_same_named(const XmlElement* e) {
     const char* name = name_of(e);
     for (BrelrtListNode* n = e->node->next; n; n = n->next) {
-        XmlElement* sibling = xml_element_record(n->data);
-        if (sibling && std::strcmp(name_of(sibling), name) == 0)
+        XmlElement* sibling = element_at(n);
+        if (std::strcmp(name_of(sibling), name) == 0)
             return sibling;
     }
     return nullptr;
@@ -164,6 +163,16 @@ void free_attributes(BrelrtPairArray* attributes) {
     brelrt_pairs_free(attributes, HERE);
 }
 
+// Takes `child` out of its parent's list; the node stays with the child as
+// its spare, for the next parent (or freed with it).
+void detach(XmlElement* parent, XmlElement* child) {
+    brelrt_list_unlink(parent->children, child->node);
+    if (child->spare_node)
+        brelrt_free(child->spare_node, HERE);
+    child->spare_node = child->node;
+    child->node = nullptr;
+}
+
 // Takes every element below `top` out of the tree, leaves first, without
 // recursion (a tree may be nested as deeply as the document is long), and
 // hands each to `leaf`. Each is unlinked before, so it finds no parent and
@@ -172,20 +181,13 @@ template <typename Leaf> void take_descendants(XmlElement* top, Leaf leaf) {
     XmlElement* current = top;
     for (;;) {
         if (current->children && current->children->first) {
-            BrelrtListNode* first = current->children->first;
-            XmlElement* child = xml_element_record(first->data);
-            if (!child) {
-                brelrt_list_remove(current->children, first);
-                continue;
-            }
-            current = child;
+            current = element_at(current->children->first);
             continue;
         }
         if (current == top)
             return;
+        detach(current->up, current);
         XmlElement* parent = current->up;
-        brelrt_list_remove(parent->children, current->node);
-        current->node = nullptr;
         current->parent = nullptr;
         current->up = nullptr;
         leaf(current);
@@ -202,6 +204,7 @@ void element_destructor(void* record) {
     free_descendants(e);
     if (e->hash_entry) {
         e->hash_entry->element = nullptr;
+        e->hash_entry->record = nullptr;
         e->hash_entry = nullptr;
     }
     if (e->up && e->node) {
@@ -217,6 +220,7 @@ void element_destructor(void* record) {
     brelrt_text_free(e->name, HERE);
     brelrt_text_free(e->text, HERE);
     brelrt_text_free(e->spare_text, HERE);
+    brelrt_free(e->spare_node, HERE);
     brelrt_text_free(e->comments, HERE);
     free_attributes(e->attributes);
 }
@@ -246,14 +250,12 @@ void insert_level_below(XmlElement* top, int at) {
     XmlElement* parent = top;
     BrelrtListNode* node = top->children->first;
     while (node) {
-        XmlElement* e = xml_element_record(node->data);
-        if (e) {
-            insert_level(e, at);
-            if (e->children && e->children->first) {
-                parent = e;
-                node = e->children->first;
-                continue;
-            }
+        XmlElement* e = element_at(node);
+        insert_level(e, at);
+        if (e->children && e->children->first) {
+            parent = e;
+            node = e->children->first;
+            continue;
         }
         while (!node->next) {
             if (parent == top)
@@ -282,6 +284,12 @@ namespace bxml {
 
 XmlElement* create_element(const char* name, size_t length, XmlElement* parent, XmlElement* before,
                            ElementPool* pool) {
+    return name ? create_element(name, length, brelrt_hash_text(name, length), parent, before, pool)
+                : nullptr;
+}
+
+XmlElement* create_element(const char* name, size_t length, size_t name_hash, XmlElement* parent,
+                           XmlElement* before, ElementPool* pool) {
     int type = xml_element_type();
     if (!type || !name || (before && (before->up != parent || !parent)))
         return nullptr;
@@ -321,17 +329,27 @@ XmlElement* create_element(const char* name, size_t length, XmlElement* parent, 
         return nullptr;
     }
     const char* text = name_of(e);
-    uint32_t hash = name_hash(text, length);
+    uint32_t hash = child_hash(name_hash);
     ChildName* slot = nullptr;
     ChildName* entry = find_name(parent->child_names, text, hash, &slot);
     XmlElement* first_same = entry ? entry->first : nullptr;
     int32_t same = entry ? static_cast<int32_t>(entry->count) : 0;
 
-    e->node = brelrt_list_insert(parent->children, before ? before->node : nullptr, handle);
-    if (!e->node) {
-        brelrt_handle_free(handle, HERE);
-        return nullptr;
+    // The element's node stays with it, from parent to parent.
+    BrelrtListNode* node = e->spare_node;
+    if (!node) {
+        auto* fresh = static_cast<XmlChildNode*>(
+            brelrt_alloc(sizeof(XmlChildNode), 1, HERE, "XML children list"));
+        if (!fresh) {
+            brelrt_handle_free(handle, HERE);
+            return nullptr;
+        }
+        fresh->element = e;
+        node = &fresh->link;
     }
+    e->spare_node = nullptr;
+    node->data = handle;
+    e->node = brelrt_list_link(parent->children, before ? before->node : nullptr, node);
     e->parent = parent->self;
     e->up = parent;
     if (!entry) {
@@ -421,6 +439,7 @@ namespace {
 void empty(XmlElement* e) {
     if (e->hash_entry) {
         e->hash_entry->element = nullptr;
+        e->hash_entry->record = nullptr;
         e->hash_entry = nullptr;
     }
     e->parent = nullptr;
@@ -428,12 +447,15 @@ void empty(XmlElement* e) {
     e->node = nullptr;
     if (e->text) {
         brelrt_text_truncate(e->text, 0);
-        brelrt_text_free(e->spare_text, HERE);
+        if (e->spare_text)
+            brelrt_text_free(e->spare_text, HERE);
         e->spare_text = e->text;
         e->text = nullptr;
     }
-    brelrt_text_free(e->comments, HERE);
-    e->comments = nullptr;
+    if (e->comments) {
+        brelrt_text_free(e->comments, HERE);
+        e->comments = nullptr;
+    }
     free_attributes(e->attributes);
     e->attributes = nullptr;
     if (XmlChildNames* t = e->child_names) {
@@ -458,8 +480,7 @@ void give_back(XmlElement* e, ElementPool* pool) {
 void recycle_element(XmlElement* top, ElementPool* pool) {
     if (top->up && top->node) {
         forget_name(top->up, top);
-        brelrt_list_remove(top->up->children, top->node);
-        top->node = nullptr;
+        detach(top->up, top);
         top->up = nullptr;
         top->parent = nullptr;
     }
@@ -496,6 +517,7 @@ ElementHashEntry* new_hash_entry(ElementPool* pool, size_t length) {
     }
     entry->name = reinterpret_cast<char*>(entry + 1);
     entry->element = nullptr;
+    entry->record = nullptr;
     entry->next = nullptr;
     entry->flags = 0;
     entry->pool = pool;
@@ -506,6 +528,17 @@ size_t trimmed_length(const char* data, size_t length, Blanks blanks) {
     if (!data)
         return 0;
     const auto* s = reinterpret_cast<const unsigned char*>(data);
+    if (blanks == Blanks::kAscii) {
+        while (length && is_blank(s[length - 1]))
+            --length;
+        return length;
+    }
+    // Most texts end in a character that is no blank and no part of one: an
+    // ASCII byte that is neither white space nor the 0x40 that ends a
+    // Shift-JIS blank (no byte of a double-byte character is white space).
+    if (length && s[length - 1] < 0x80 && !is_blank(s[length - 1]) &&
+        !(blanks == Blanks::kShiftJis && s[length - 1] == 0x40))
+        return length;
     size_t end = 0;
     // Forwards: the second byte of a pair may look like an ASCII character,
     // so pairs are only recognised from their first byte on.
@@ -612,7 +645,7 @@ void xml_element_hash_destructor(void* head) {
     auto* entry = static_cast<ElementHashEntry*>(head);
     while (entry) {
         ElementHashEntry* next = entry->next;
-        if (XmlElement* e = xml_element_record(entry->element))
+        if (XmlElement* e = entry->record)
             if (e->hash_entry == entry)
                 e->hash_entry = nullptr;
         ElementPool* pool = entry->pool;

@@ -42,6 +42,8 @@ typedef struct ElementHashEntry {
        cleared. */
     struct ElementPool* pool;
     size_t capacity;
+    /* The record of `element`, null with it: an element going clears both. */
+    struct XmlElement* record;
 } ElementHashEntry;
 
 #define BXML_HASH_CONSUMED 0x1 /* taken by a record read */
@@ -66,6 +68,7 @@ typedef struct XmlElement {
     struct XmlElement* up;            /* the parent's record, null at the top */
     XmlChildNames* child_names;       /* null until the first child */
     BrelrtText* spare_text;           /* an emptied text kept for the next one */
+    BrelrtListNode* spare_node;       /* a node of no list, kept for the next parent */
     struct XmlElement* next_spare;    /* the next element of an ElementPool */
 } XmlElement;
 
@@ -123,10 +126,26 @@ BXML_EXPORT void xml_element_hash_destructor(void* head);
 
 namespace bxml {
 
+/* A node of an element's children list: the host's list node with the
+ * element it stands for behind it, so that a walk over children needs no
+ * handle check. Every node of a children list is one (create_element makes
+ * them all). */
+struct XmlChildNode {
+    BrelrtListNode link;
+    XmlElement* element;
+};
+
+inline XmlElement* element_at(const BrelrtListNode* node) {
+    return reinterpret_cast<const XmlChildNode*>(node)->element;
+}
+
 /* The same operations on records, for the callbacks and the reader, which
  * already hold the records and need no handle check. */
 XmlElement* create_element(const char* name, size_t length, XmlElement* parent, XmlElement* before,
                            ElementPool* pool = nullptr);
+/* The same for a caller that has brelrt_hash_text of the name already. */
+XmlElement* create_element(const char* name, size_t length, size_t hash, XmlElement* parent,
+                           XmlElement* before, ElementPool* pool);
 
 /* Takes `e` with its subtree out of the tree into `pool` (the elements stay
  * live handles, their storage kept); past the pool's size they are freed. */

@@ -7,6 +7,7 @@
 #include "bxml/trace.h"
 #include "handlers/encodings.h"
 
+#include <array>
 #include <cctype>
 #include <cstdio>
 #include <cstring>
@@ -67,10 +68,18 @@ bool append_to(BrelrtText** text, const char* description, const char* data, siz
 // without them (what this library writes) are left as they are without a
 // call.
 bool needs_conversion(const char* name, bool letters) {
-    for (const char* c = name; *c; ++c)
-        if (*c == '-' || (letters && *c >= 'A' && *c <= 'Z'))
-            return true;
-    return false;
+    // Per byte: 1 an upper-case letter, 2 "-".
+    static constexpr auto kChanged = [] {
+        std::array<uint8_t, 256> bits{};
+        for (int c = 'A'; c <= 'Z'; ++c)
+            bits[c] = 1;
+        bits['-'] = 2;
+        return bits;
+    }();
+    unsigned found = 0;
+    for (const auto* c = reinterpret_cast<const unsigned char*>(name); *c; ++c)
+        found |= kChanged[*c];
+    return found & (letters ? 3u : 2u);
 }
 
 void normalise(char* name, uint32_t flags) {
@@ -94,15 +103,16 @@ void normalise(char* name, uint32_t flags) {
 
 // Adds the element's hash entry; false when out of memory (the entry is
 // then freed, the element keeps none).
-bool add_to_hash(XmlParser* p, XmlElement* e, ElementHashEntry* entry) {
+bool add_to_hash(XmlParser* p, XmlElement* e, ElementHashEntry* entry, size_t hash) {
     entry->element = e->self;
+    entry->record = e;
     if (trace_on()) {
         if (brelrt_hash_find(p->elements, entry->name))
             trace_line(kTraceTag, "Adding element %s to an existing hash", entry->name);
         else
             trace_line(kTraceTag, "Adding element %s to the hash", entry->name);
     }
-    if (!brelrt_hash_add(p->elements, entry->name, entry)) {
+    if (!brelrt_hash_add_hashed(p->elements, entry->name, hash, entry)) {
         brelrt_free(entry, HERE);
         return false;
     }
@@ -144,7 +154,8 @@ char* element_name(XmlParser* p, const char* name, ElementHashEntry** entry, cha
         out[n] = '\0';
         normalise(out, p->flags);
     }
-    brelrt_text_free(converted, HERE);
+    if (converted)
+        brelrt_text_free(converted, HERE);
     *length = n;
     return out;
 }
@@ -172,8 +183,8 @@ void XMLCALL start_element(void* arg, const XML_Char* name, const XML_Char** att
         return;
     }
     ++p->depth;
-    XmlElement* e =
-        create_element(normalised, length, xml_element_record(p->current), nullptr, &p->pool);
+    size_t hash = brelrt_hash_text(normalised, length);
+    XmlElement* e = create_element(normalised, length, hash, p->current_element, nullptr, &p->pool);
     if (!entry && normalised != small)
         brelrt_free(normalised, HERE);
     if (!e) {
@@ -185,6 +196,7 @@ void XMLCALL start_element(void* arg, const XML_Char* name, const XML_Char** att
     if (!p->root)
         p->root = e->self;
     p->current = e->self;
+    p->current_element = e;
 
     bool ok = true;
     for (const XML_Char** a = attributes; ok && a && a[0]; a += 2) {
@@ -196,7 +208,7 @@ void XMLCALL start_element(void* arg, const XML_Char* name, const XML_Char** att
         no_memory_for_element(p);
         return;
     }
-    if (entry && !add_to_hash(p, e, entry)) {
+    if (entry && !add_to_hash(p, e, entry, hash)) {
         stop_out_of_memory(p);
         trace_leave(kTraceTag, "Leaving, no memory for hash");
         return;
@@ -213,7 +225,7 @@ void XMLCALL end_element(void* arg, const XML_Char* name) {
         trace_leave(kTraceTag, "Leaving, element depth == 0");
         return;
     }
-    if (XmlElement* e = xml_element_record(p->current)) {
+    if (XmlElement* e = p->current_element) {
         if (!attach_pending_comments(p, e)) {
             stop_out_of_memory(p);
             trace_leave(kTraceTag, "Leaving, out of memory");
@@ -226,6 +238,7 @@ void XMLCALL end_element(void* arg, const XML_Char* name) {
         if (e->text && trace_on() && trace_level() >= kTraceDump)
             trace_line(kTraceDump, "text: '%s'", brelrt_text_data(e->text));
         p->current = e->parent;
+        p->current_element = e->up;
     }
     --p->depth;
     // A record (or the root element) is complete: the reader takes it now.
@@ -245,7 +258,7 @@ void XMLCALL character_data(void* arg, const XML_Char* data, int length) {
         if (trace_level() > 8)
             trace_hex(data, static_cast<size_t>(length));
     }
-    XmlElement* e = length > 0 ? xml_element_record(p->current) : nullptr;
+    XmlElement* e = length > 0 ? p->current_element : nullptr;
     if (e && !append_text(e, data, static_cast<size_t>(length))) {
         stop_out_of_memory(p);
         trace_leave(kTraceData, "Leaving, out of memory");

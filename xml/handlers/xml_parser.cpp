@@ -160,6 +160,11 @@ int nothing_to_parse() {
 
 constexpr const char* kLongRun = "more than 1 MB without a \">\"";
 
+// Before expat runs: the callbacks work on the current element's record.
+void begin_step(XmlParser* p) {
+    p->current_element = xml_element_record(p->current);
+}
+
 } // namespace
 
 extern "C" {
@@ -225,6 +230,7 @@ int xml_parse_to_next(XmlParser* p, FILE* stream) {
     trace_enter(kTraceParse, "Parsing to next >");
     if (still_stopped(p))
         return p->stopped;
+    begin_step(p);
     for (;;) {
         while (p->next < p->end) {
             const char* start = p->buffer + p->next;
@@ -256,6 +262,7 @@ int xml_parse_to_end(XmlParser* p, FILE* stream) {
     trace_enter(kTraceParse, "Parsing to end of file");
     if (still_stopped(p))
         return p->stopped;
+    begin_step(p);
     for (;;) {
         if (p->next < p->end) {
             const char* start = p->buffer + p->next;
@@ -299,6 +306,7 @@ int xml_parse_record(XmlParser* p, FILE* stream) {
     trace_enter(kTraceParse, "Parsing to the end of the next record");
     if (still_stopped(p))
         return p->stopped;
+    begin_step(p);
     XML_ParsingStatus state;
     XML_GetParsingStatus(p->expat, &state);
     bool suspended = state.parsing == XML_SUSPENDED;
@@ -366,8 +374,7 @@ void xml_parser_drop_record(XmlParser* p) {
         brelrt_hash_clear(p->elements);
     XmlElement* root = xml_element_record(p->root);
     if (root && root->children && root->children->first)
-        if (XmlElement* record = xml_element_record(root->children->first->data))
-            recycle_element(record, &p->pool);
+        recycle_element(element_at(root->children->first), &p->pool);
     p->current = p->root;
 }
 

@@ -116,6 +116,10 @@ typedef struct XmlParser {
     /* How the data ended once the final call was made: 8, or 19 for a
        document cut off after its root element started; 0 before. */
     int16_t ended;
+    /* The record of `current` while expat runs: looked up as each step
+       begins (the caller may have freed elements between steps), then kept
+       with `current` by the callbacks. */
+    XmlElement* current_element;
 } XmlParser;
 
 /* Creates a parser with `flags`; null with the file-error word at 14 when
