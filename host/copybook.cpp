@@ -77,24 +77,6 @@ std::string upper(std::string s) {
     return s;
 }
 
-// Fixed form (sequence area, indicator in column 7, code in 8 to 72) unless
-// most lines say otherwise: one odd line does not switch a fixed-form
-// copybook to free form.
-bool fixed_form(const std::vector<std::string>& lines) {
-    static const std::string indicators = " */-Dd";
-    int fixed = 0, free = 0;
-    for (const std::string& l : lines) {
-        if (l.find_first_not_of(" \r") == std::string::npos)
-            continue;
-        if (l.size() < 7)
-            continue; // a sequence number only, or nothing either form would read
-        bool looks_fixed = l.size() <= 81 && indicators.find(l[6]) != std::string::npos &&
-                           l.substr(0, 6).find("*>") == std::string::npos;
-        ++(looks_fixed ? fixed : free);
-    }
-    return fixed > 0 && fixed >= free;
-}
-
 // Splits the text into code tokens; directive comments are kept aside.
 struct Source {
     std::vector<Token> tokens;
@@ -246,10 +228,10 @@ char open_quote(const std::string& code) {
 }
 
 // Tabs become blanks up to the next tab stop of 8, as cobc reads them.
-std::string expand_tabs(const std::string& line) {
-    if (line.find('\t') == std::string::npos)
-        return line;
+std::string expand_tabs(std::string_view line) {
     std::string out;
+    if (line.find('\t') == std::string_view::npos)
+        return out.assign(line);
     for (char c : line) {
         if (c == '\t')
             out.append(8 - out.size() % 8, ' ');
@@ -259,14 +241,104 @@ std::string expand_tabs(const std::string& line) {
     return out;
 }
 
-Source read_source(std::string text) {
+enum class Format { NONE, FIXED, FREE, OTHER };
+
+// A line that sets the source format from its line on, in GnuCOBOL's forms:
+// ">>SOURCE [FORMAT] [IS] FREE|FIXED" or "$SET SOURCEFORMAT"FREE"" (also
+// 'FREE' or (FREE)), any case, at the line's first non-blank or after a
+// fixed-form sequence area. NONE for any other line, OTHER for a $SET line
+// that sets something else.
+Format format_directive(const std::string& line, int number) {
+    size_t at = line.find_first_not_of(' ');
+    if (at == std::string::npos)
+        return Format::NONE;
+    std::string text = line.substr(at);
+    if (text.compare(0, 2, ">>") != 0 && text[0] != '$') {
+        if (line.size() <= 6 || (line[6] != '>' && line[6] != '$' && line[6] != ' '))
+            return Format::NONE;
+        text = trimmed(line.substr(6));
+        if (text.compare(0, 2, ">>") != 0 && (text.empty() || text[0] != '$'))
+            return Format::NONE;
+    }
+    text = upper(text);
+    auto format_named = [&](const std::string& word) {
+        if (word == "FREE")
+            return Format::FREE;
+        if (word == "FIXED")
+            return Format::FIXED;
+        throw ParseError{number, "source format " + brelrt::excerpt(word) + " is not supported"};
+    };
+    if (text[0] == '$') {
+        if (text.compare(0, 5, "$SET ") != 0)
+            return Format::NONE;
+        size_t key = text.find("SOURCEFORMAT");
+        if (key == std::string::npos)
+            return Format::OTHER;
+        size_t open = text.find_first_not_of(' ', key + 12);
+        char close = open == std::string::npos ? 0
+                     : text[open] == '('       ? ')'
+                     : text[open] == '"'       ? '"'
+                     : text[open] == '\''      ? '\''
+                                               : 0;
+        size_t end = close ? text.find(close, open + 1) : std::string::npos;
+        if (end == std::string::npos)
+            throw ParseError{number, "SOURCEFORMAT needs a quoted format"};
+        return format_named(text.substr(open + 1, end - open - 1));
+    }
+    // The words after ">>", up to a "*>" comment.
+    std::vector<std::string> words;
+    for (size_t i = 2; i < text.size();) {
+        size_t begin = text.find_first_not_of(' ', i);
+        if (begin == std::string::npos || text.compare(begin, 2, "*>") == 0)
+            break;
+        size_t end = std::min(text.find(' ', begin), text.size());
+        words.push_back(text.substr(begin, end - begin));
+        i = end;
+    }
+    if (words.empty() || words[0] != "SOURCE")
+        return Format::NONE;
+    size_t k = 1;
+    if (k < words.size() && words[k] == "FORMAT")
+        ++k;
+    if (k < words.size() && words[k] == "IS")
+        ++k;
+    if (k + 1 != words.size())
+        throw ParseError{number, ">>SOURCE needs one format, FREE or FIXED"};
+    return format_named(words[k]);
+}
+
+// Fixed form (sequence area, indicator in column 7, code in 8 to 72) unless
+// most lines before the first format directive say otherwise: one odd line
+// does not switch a fixed-form copybook to free form. Columns past 72 are
+// the identification area: what they hold never counts against fixed form.
+bool fixed_form(std::string_view text) {
+    static const std::string indicators = " */-Dd";
+    int fixed = 0, free = 0;
+    bool counting = true;
+    brelrt::each_line(text, [&](std::string_view raw, int number) {
+        if (!counting)
+            return;
+        std::string l = expand_tabs(raw);
+        if (l.find_first_not_of(" \r") == std::string::npos)
+            return;
+        if (format_directive(l, number) != Format::NONE) {
+            counting = false;
+            return;
+        }
+        if (l.size() < 7)
+            return; // a sequence number only, or nothing either form would read
+        bool looks_fixed = indicators.find(l[6]) != std::string::npos &&
+                           l.substr(0, 6).find("*>") == std::string::npos;
+        ++(looks_fixed ? fixed : free);
+    });
+    return fixed > 0 && fixed >= free;
+}
+
+Source read_source(std::string_view text) {
     // A trailing end-of-file byte (0x1A) of DOS editors is not part of the text.
     while (!text.empty() && (text.back() == '\x1A' || text.back() == '\n' || text.back() == '\r'))
-        text.pop_back();
-    std::vector<std::string> lines = brelrt::split_lines(text);
-    for (std::string& l : lines)
-        l = expand_tabs(l);
-    bool fixed = fixed_form(lines);
+        text.remove_suffix(1);
+    bool fixed = fixed_form(text);
     Source src;
     // A code line waits until it is known whether the next line continues it.
     std::string pending;
@@ -279,37 +351,42 @@ Source read_source(std::string text) {
         pending_line = 0;
     };
     constexpr size_t area = 65; // columns 8 to 72
-    for (size_t k = 0; k < lines.size(); ++k) {
-        std::string code = lines[k];
-        int line = static_cast<int>(k + 1);
+    brelrt::each_line(text, [&](std::string_view raw, int line) {
+        std::string code = expand_tabs(raw);
+        Format format = format_directive(code, line);
+        if (format != Format::NONE) {
+            flush();
+            if (format != Format::OTHER)
+                fixed = format == Format::FIXED;
+            return;
+        }
         if (!fixed) {
             flush();
-            pending = code;
+            pending = std::move(code);
             pending_line = line;
-            continue;
+            return;
         }
         if (code.size() < 7)
-            continue;
+            return;
         char indicator = code[6];
         if (code.size() > 72)
             code.resize(72);
         if (indicator == '*' || indicator == '/') {
-            std::string rest = code.substr(7);
-            if (!rest.empty() && rest[0] == '>') {
+            if (code.size() > 7 && code[7] == '>') {
                 flush();
-                parse_comment(rest.substr(1), line, src);
+                parse_comment(code.substr(8), line, src);
             }
-            continue;
+            return;
         }
         if (indicator == 'D' || indicator == 'd')
-            continue;
-        code = code.substr(7);
+            return;
+        code.erase(0, 7);
         if (indicator != '-') {
             flush();
-            pending = code;
+            pending = std::move(code);
             pending_line = line;
-            piece_length = code.size();
-            continue;
+            piece_length = pending.size();
+            return;
         }
         // Continuation: a literal goes on from column 72 of the line before,
         // after the quote that opens the continued part; a word goes on from
@@ -318,20 +395,20 @@ Source read_source(std::string text) {
             throw ParseError{line, "continuation line with no line before it"};
         size_t first = code.find_first_not_of(' ');
         if (first == std::string::npos)
-            continue;
+            return;
         if (char quote = open_quote(pending)) {
             if (code[first] != quote)
                 throw ParseError{line, "continued literal must go on after a quote"};
             if (piece_length < area)
                 pending.append(area - piece_length, ' ');
-            pending += code.substr(first + 1);
+            pending.append(code, first + 1);
         } else {
             size_t end = pending.find_last_not_of(' ');
             pending.resize(end == std::string::npos ? 0 : end + 1);
-            pending += code.substr(first);
+            pending.append(code, first);
         }
         piece_length = code.size();
-    }
+    });
     flush();
     return src;
 }
@@ -389,7 +466,8 @@ public:
             const Token& t = src_.tokens[pos_];
             int level;
             if (!is_level(t, level))
-                throw ParseError{t.line, "expected a level number, found '" + t.text + "'"};
+                throw ParseError{t.line, "expected a level number, found '" +
+                                             brelrt::excerpt(t.text) + "'"};
             std::vector<Directive> directives;
             while (next_directive < src_.directives.size() &&
                    src_.directives[next_directive].first <= pos_)
@@ -514,7 +592,8 @@ private:
             } else if (!clause_start(w)) {
                 for (char c : t->text)
                     if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-' && c != '_')
-                        throw ParseError{t->line, "bad data name '" + t->text + "'"};
+                        throw ParseError{t->line,
+                                         "bad data name '" + brelrt::excerpt(t->text) + "'"};
                 if (t->text.size() > BRELRT_NAME_MAX)
                     throw ParseError{t->line, "data name longer than 63 characters"};
                 node.name = t->text;
@@ -526,7 +605,8 @@ private:
             if (tok.kind == Token::PERIOD)
                 return;
             if (tok.kind == Token::LITERAL)
-                throw ParseError{tok.line, "unexpected literal \"" + tok.text + "\""};
+                throw ParseError{tok.line,
+                                 "unexpected literal \"" + brelrt::excerpt(tok.text) + "\""};
             std::string w = upper(tok.text);
             Usage u;
             if (w == "PIC" || w == "PICTURE") {
@@ -546,7 +626,8 @@ private:
                 if (refused_usage(upper(p.text)))
                     throw ParseError{p.line, "USAGE " + upper(p.text) + " is not supported"};
                 if (!usage_word(upper(p.text), u))
-                    throw ParseError{p.line, "usage '" + p.text + "' not supported"};
+                    throw ParseError{p.line,
+                                     "usage '" + brelrt::excerpt(p.text) + "' not supported"};
                 node.usage = u;
             } else if (usage_word(w, u)) {
                 node.usage = u;
@@ -606,7 +687,7 @@ private:
             } else if (refused_usage(w)) {
                 throw ParseError{tok.line, "USAGE " + w + " is not supported"};
             } else {
-                throw ParseError{tok.line, "unexpected '" + tok.text + "'"};
+                throw ParseError{tok.line, "unexpected '" + brelrt::excerpt(tok.text) + "'"};
             }
         }
     }
@@ -668,7 +749,8 @@ void describe(Node& node, Usage usage, int sign, bool separate) {
         }
         throw ParseError{line, "elementary item without PICTURE"};
     }
-    int x = 0, a = 0, nines = 0, decimals = 0, edits = 0, positions = 0;
+    // Each count stays below the record bound plus one repeat: no overflow.
+    int64_t x = 0, a = 0, nines = 0, decimals = 0, edits = 0, positions = 0;
     bool s = false, v = false;
     for (size_t i = 0; i < pic.size(); ++i) {
         char c = pic[i];
@@ -677,31 +759,31 @@ void describe(Node& node, Usage usage, int sign, bool separate) {
             size_t close = pic.find(')', i + 2);
             std::string count = close == std::string::npos ? "" : pic.substr(i + 2, close - i - 2);
             if (!is_number(count) || std::stol(count) < 1)
-                throw ParseError{line, "bad repeat count in PICTURE " + pic};
+                throw ParseError{line, "bad repeat count in PICTURE " + brelrt::excerpt(pic)};
             repeat = std::stol(count);
             if (repeat > 65535)
-                throw ParseError{line, "PICTURE " + pic + " too long"};
+                throw ParseError{line, "PICTURE " + brelrt::excerpt(pic) + " too long"};
         }
         switch (c) {
         case 'X':
-            x += static_cast<int>(repeat);
+            x += repeat;
             break;
         case 'A':
-            a += static_cast<int>(repeat);
+            a += repeat;
             break;
         case '9':
-            nines += static_cast<int>(repeat);
+            nines += repeat;
             if (v)
-                decimals += static_cast<int>(repeat);
+                decimals += repeat;
             break;
         case 'S':
             if (i != 0 || repeat != 1)
-                throw ParseError{line, "S must come first in PICTURE " + pic};
+                throw ParseError{line, "S must come first in PICTURE " + brelrt::excerpt(pic)};
             s = true;
             break;
         case 'V':
             if (v || repeat != 1)
-                throw ParseError{line, "more than one V in PICTURE " + pic};
+                throw ParseError{line, "more than one V in PICTURE " + brelrt::excerpt(pic)};
             v = true;
             break;
         case 'Z':
@@ -717,49 +799,53 @@ void describe(Node& node, Usage usage, int sign, bool separate) {
         case 'R':
         case 'D':
         case '$':
-            edits += static_cast<int>(repeat);
+            edits += repeat;
             break;
         case 'P':
             throw ParseError{line, "P in PICTURE is not supported"};
         default:
-            throw ParseError{line, "PICTURE " + pic + " is not supported"};
+            throw ParseError{line, "PICTURE " + brelrt::excerpt(pic) + " is not supported"};
         }
         if (c != 'S' && c != 'V')
-            positions += static_cast<int>(repeat);
+            positions += repeat;
+        if (positions > BRELRT_RECORD_SIZE_MAX)
+            throw ParseError{line, "PICTURE " + brelrt::excerpt(pic) +
+                                       " is larger than a record may be (" +
+                                       std::to_string(BRELRT_RECORD_SIZE_MAX) + " bytes)"};
         if (repeat > 1 || (i + 1 < pic.size() && pic[i + 1] == '('))
             i = pic.find(')', i);
     }
     if (edits) {
         // Numeric-edited: printed text of its length.
         if (usage != Usage::NONE && usage != Usage::DISPLAY)
-            throw ParseError{line, "edited PICTURE " + pic + " must be DISPLAY"};
+            throw ParseError{line, "edited PICTURE " + brelrt::excerpt(pic) + " must be DISPLAY"};
         node.type = BRELRT_T_ALPHANUMERIC;
-        node.size = positions;
+        node.size = static_cast<int32_t>(positions);
         return;
     }
     if (x || a) {
         if (s || v)
-            throw ParseError{line, "S or V in an alphanumeric PICTURE " + pic};
+            throw ParseError{line, "S or V in an alphanumeric PICTURE " + brelrt::excerpt(pic)};
         if (usage != Usage::NONE && usage != Usage::DISPLAY)
-            throw ParseError{line, "usage needs a numeric PICTURE, not " + pic};
+            throw ParseError{line, "usage needs a numeric PICTURE, not " + brelrt::excerpt(pic)};
         if (sign)
             throw ParseError{line, "SIGN on a non-numeric item"};
         node.type = x || nines ? BRELRT_T_ALPHANUMERIC : BRELRT_T_ALPHABETIC;
-        node.size = positions;
+        node.size = static_cast<int32_t>(positions);
         return;
     }
     if (!nines)
-        throw ParseError{line, "PICTURE " + pic + " has no digits"};
+        throw ParseError{line, "PICTURE " + brelrt::excerpt(pic) + " has no digits"};
     if (nines > 38)
-        throw ParseError{line, "more than 38 digits in PICTURE " + pic};
+        throw ParseError{line, "more than 38 digits in PICTURE " + brelrt::excerpt(pic)};
     if (sign && !s)
         throw ParseError{line, "SIGN clause on an unsigned item"};
-    node.digits = nines;
-    node.scale = -decimals;
+    node.digits = static_cast<int>(nines);
+    node.scale = -static_cast<int>(decimals);
     switch (usage) {
     case Usage::NONE:
     case Usage::DISPLAY:
-        node.size = nines + (s && separate ? 1 : 0);
+        node.size = static_cast<int32_t>(nines) + (s && separate ? 1 : 0);
         if (!s)
             node.type = BRELRT_T_UNSIGNED;
         else if (sign == 1)
@@ -768,7 +854,7 @@ void describe(Node& node, Usage usage, int sign, bool separate) {
             node.type = separate ? BRELRT_T_SIGN_TRAILING_SEP : BRELRT_T_SIGN_TRAILING;
         return;
     case Usage::PACKED:
-        node.size = nines / 2 + 1;
+        node.size = static_cast<int32_t>(nines / 2 + 1);
         node.type = s ? BRELRT_T_PACKED : BRELRT_T_PACKED_UNSIGNED;
         break;
     case Usage::BINARY:
@@ -823,17 +909,20 @@ void lay_out(Node& node, Usage usage, int sign, bool separate) {
                 }
             }
             if (!target || !same_name(target->name, child.redefines))
-                throw ParseError{child.line, "REDEFINES " + child.redefines +
+                throw ParseError{child.line, "REDEFINES " + brelrt::excerpt(child.redefines) +
                                                  " does not name the item before it"};
             child.offset = target->offset;
             child.redefined = target;
         } else {
             child.offset = static_cast<int32_t>(end);
         }
+        // An item at most the bound, times at most 32767 occurrences, plus an
+        // offset within the bound: far from overflowing 64 bits.
         position = child.offset + total;
         end = std::max(end, position);
-        if (end > 0x7FFFFFF)
-            throw ParseError{child.line, "record too large"};
+        if (end > BRELRT_RECORD_SIZE_MAX)
+            throw ParseError{child.line, "record larger than " +
+                                             std::to_string(BRELRT_RECORD_SIZE_MAX) + " bytes"};
     }
     node.size = static_cast<int32_t>(end);
     node.type = BRELRT_T_GROUP;
@@ -880,6 +969,7 @@ struct Emitter {
             throw ParseError{node.when.line, "WHEN before an elementary FILLER"};
         int first = -1;
         for (int k = 1; k <= copies; ++k) {
+            // Within the record, whose size lay_out bounded: no overflow.
             int32_t offset = base + node.offset + (k - 1) * node.size;
             int16_t c[BRELRT_MAX_DEPTH + 1] = {}, o[BRELRT_MAX_DEPTH + 1] = {};
             std::memcpy(c, counts, sizeof c);
@@ -1013,10 +1103,12 @@ RecordLayout* build(const std::string& text, const std::string& path, const char
                     if (same_name(records[e]->name, record.redefines))
                         redefined = record_first[e];
                 if (redefined < 0)
-                    throw ParseError{record.line,
-                                     "REDEFINES " + record.redefines + " names no earlier record"};
+                    throw ParseError{record.line, "REDEFINES " + brelrt::excerpt(record.redefines) +
+                                                      " names no earlier record"};
             }
             lay_out(record, Usage::NONE, 0, false);
+            if (record.size < 1)
+                throw ParseError{record.line, "record of no size"};
             record.offset = 0;
             int first = static_cast<int>(em.items.size());
             record_first.push_back(first);
@@ -1039,7 +1131,8 @@ RecordLayout* build(const std::string& text, const std::string& path, const char
                     ++r;
                 t = tested_field(em, s, record_first[r], record_first[r + 1]);
                 if (t < 0)
-                    throw ParseError{s.when->line, "WHEN names no field '" + s.when->field + "'"};
+                    throw ParseError{s.when->line, "WHEN names no field '" +
+                                                       brelrt::excerpt(s.when->field) + "'"};
             }
             tested.push_back(t);
         }
@@ -1154,10 +1247,12 @@ bool file_exists(const std::string& path) {
     return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-// The whole file, or false (with the reason as the last error).
+// The whole file, or false (with the reason as the last error): a regular
+// file of at most BRELRT_FILE_SIZE_MAX bytes.
 bool read_copybook(const std::string& path, std::string& text) {
-    if (!brelrt::read_whole_file(path, text)) {
-        set_error(brelrt::format("%s: cannot be read: %s", path.c_str(), std::strerror(errno)));
+    std::string why;
+    if (!brelrt::read_whole_file(path, BRELRT_FILE_SIZE_MAX, text, why)) {
+        set_error(path + ": cannot be read: " + why);
         return false;
     }
     return true;

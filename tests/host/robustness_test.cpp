@@ -5,6 +5,7 @@
 #include "host_fixture.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cstdlib>
@@ -133,6 +134,57 @@ TEST_F(HostTest, ConfigurationFileIsReadAgainWhenItChanges) {
     std::filesystem::remove(file);
     EXPECT_STREQ(brelrt_config_text("TSTCACHE_TEXT"), "default");
     brelrt_config_clear();
+}
+
+// A configuration file that is no regular file, or larger than the bound, is
+// not used (earlier values of it neither) and never holds a lookup; one line
+// says why, once for each change of the file.
+TEST_F(HostTest, ConfigurationFileThatCannotBeReadWholeIsNotUsed) {
+    static const BrelrtConfigEntry table[] = {
+        {"TSTBOUND_TEXT", BRELRT_CFG_TEXT, 0, "default", 0, 0, 0}};
+    ASSERT_EQ(brelrt_config_register(table, 1, 0), 1);
+    TempDir dir;
+    EnvVar trace_file("BRELRT_TRACE_FILE", dir.file("trace.log").c_str());
+    EnvVar level("BRELRT_TRACE", "1");
+    brelrt_trace_reset();
+    std::string file = dir.file("brelrt.cfg"), fifo = dir.file("fifo.cfg");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    write_file(file, "TSTBOUND_TEXT from the file\n");
+    std::string values;
+    auto look_up = [&](const std::string& path) {
+        EnvVar config("BRELRT_CONFIG", path.c_str());
+        for (int i = 0; i < 3; ++i)
+            values += std::string(brelrt_config_text("TSTBOUND_TEXT")) + (i < 2 ? ", " : "\n");
+    };
+    look_up(file);
+    // The same name, now a FIFO without a writer.
+    std::filesystem::rename(file, dir.file("kept.cfg"));
+    std::filesystem::rename(fifo, file);
+    look_up(file);
+    look_up("/dev/zero");
+    look_up(dir.path());
+    // At the bound, and one byte past it (a sparse file).
+    std::string line = "TSTBOUND_TEXT at the bound\n#";
+    std::string padded = line + std::string(BRELRT_FILE_SIZE_MAX - line.size() - 1, 'x') + "\n";
+    std::filesystem::remove(file);
+    write_file(file, padded);
+    look_up(file);
+    ASSERT_EQ(truncate(file.c_str(), BRELRT_FILE_SIZE_MAX + 1), 0);
+    look_up(file);
+    std::filesystem::remove(file);
+    brelrt_trace_reset();
+    brelrt_config_clear();
+    EXPECT_EQ(values, "from the file, from the file, from the file\n"
+                      "default, default, default\n"
+                      "default, default, default\n"
+                      "default, default, default\n"
+                      "at the bound, at the bound, at the bound\n"
+                      "default, default, default\n");
+    EXPECT_EQ(read_file(dir.file("trace.log")),
+              "BRELRT_CONFIG " + file + " not used: a FIFO, not a regular file\n" +
+                  "BRELRT_CONFIG /dev/zero not used: a device, not a regular file\n" +
+                  "BRELRT_CONFIG " + dir.path() + " not used: a folder, not a regular file\n" +
+                  "BRELRT_CONFIG " + file + " not used: 16777217 bytes, more than 16777216\n");
 }
 
 TEST_F(HostTest, TraceLevelBeyondSixteenBitsStaysOn) {
