@@ -4,6 +4,9 @@
 // never share a temporary file.
 #include "host_fixture.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -112,6 +115,75 @@ TEST_F(HostTest, ShortageInsideACEntryIsErrorFourteenNotAnException) {
     each_shortage([&] { return f_copy(a.c_str(), b.c_str()); },
                   [&](int r, bool hit) { EXPECT_EQ(r, hit ? -1 : 0); });
     EXPECT_EQ(read_file(dir.file("b")), "data");
+}
+
+// A shortage at any allocation of a fetch or of reading the configuration
+// file: 14, no temporary file left, no value half read.
+TEST_F(HostTest, ShortageWhileFetchingOrReadingTheConfigurationLeavesNothingBehind) {
+    TempDir tmp;
+    EnvVar tmpdir("TMPDIR", tmp.path().c_str());
+    EnvVar quiet("BRELRT_TRACE", "0");
+    auto files_left = [&] {
+        size_t n = 0;
+        for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(tmp.path()))
+            ++n;
+        return n;
+    };
+    for (long n = 1;; ++n) {
+        ASSERT_LT(n, 1000);
+        // Made before the failures are armed; it allocates nothing while serving.
+        OneShotServer server("HTTP/1.0 200 OK\r\nContent-Length: 4\r\n\r\ndata");
+        std::string url = "http://127.0.0.1:" + std::to_string(server.port()) + "/x";
+        *brelrt_file_error() = 0;
+        g_fail_in = n;
+        char* local = brelrt_url_fetch(url.c_str());
+        bool hit = g_fail_in == 0;
+        g_fail_in = 0;
+        if (hit) {
+            // The fetch may have failed before connecting: a connection of our
+            // own ends the server's wait.
+            int c = socket(AF_INET, SOCK_STREAM, 0);
+            sockaddr_in addr{};
+            addr.sin_family = AF_INET;
+            addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            addr.sin_port = htons(static_cast<uint16_t>(server.port()));
+            connect(c, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+            close(c);
+        }
+        server.join();
+        if (!hit) {
+            ASSERT_NE(local, nullptr);
+            EXPECT_EQ(read_file(local), "data");
+            brelrt_remove(local);
+            brelrt_free(local, "tests/host/robustness", __LINE__);
+            break;
+        }
+        EXPECT_EQ(local, nullptr) << "allocation " << n;
+        EXPECT_EQ(*brelrt_file_error(), 14) << "allocation " << n;
+        EXPECT_EQ(files_left(), 0u) << "allocation " << n;
+    }
+    {
+        // The one tracked allocation: the name handed back.
+        OneShotServer server("HTTP/1.0 200 OK\r\n\r\ndata");
+        std::string url = "http://127.0.0.1:" + std::to_string(server.port()) + "/x";
+        brelrt_mem_fail_nth(1);
+        EXPECT_EQ(brelrt_url_fetch(url.c_str()), nullptr);
+        brelrt_mem_fail_nth(0);
+        EXPECT_EQ(*brelrt_file_error(), 14);
+        EXPECT_EQ(files_left(), 0u);
+    }
+    static const BrelrtConfigEntry table[] = {
+        {"TSTSHORT_TEXT", BRELRT_CFG_TEXT, 0, "default", 0, 0, 0}};
+    ASSERT_EQ(brelrt_config_register(table, 1, 0), 1);
+    write_file(tmp.file("brelrt.cfg"), "# a comment\nTSTSHORT_TEXT a value from the file\n");
+    EnvVar config("BRELRT_CONFIG", tmp.file("brelrt.cfg").c_str());
+    each_shortage([] { return brelrt_config_text("TSTSHORT_TEXT"); },
+                  [](const char* v, bool hit) {
+                      if (!hit) {
+                          EXPECT_STREQ(v, "a value from the file");
+                      }
+                  });
+    brelrt_config_clear();
 }
 
 TEST_F(HostTest, ConfigurationFileIsReadAgainWhenItChanges) {
