@@ -316,7 +316,7 @@ TEST_F(CopybookErrors, SyntaxErrorsNameTheLine) {
 
 // Sizes are counted so that they cannot overflow: a picture or a record
 // past 64 MiB is refused at its line, one at the bound is taken. Messages
-// quote a few dozen characters of a long picture.
+// quote a few dozen characters of a long picture. Entries are bounded too.
 TEST_F(CopybookErrors, RecordsAndPicturesLargerThanTheBoundAreRefused) {
     auto repeated = [](const std::string& piece, int times) {
         std::string s;
@@ -332,6 +332,9 @@ TEST_F(CopybookErrors, RecordsAndPicturesLargerThanTheBoundAreRefused) {
     expect_error("01 r.\n   05 t occurs 32767.\n      10 u occurs 32767.\n"
                  "         15 b pic x(65535).\n",
                  3, "record larger than 67108864 bytes");
+    // Each entry is held until the layout is made: at most 32767 of them.
+    expect_error("01 r.\n" + repeated("   05 filler pic x.\n", 32767), 32768,
+                 "layout has too many entries");
     // 64 MiB: 1024 times X(65535), and X(1024).
     std::string bound = repeated("X(65535)", 1024) + "X(1024)";
     expect_error("01 r.\n   05 a pic " + bound + "X.\n", 2, "larger than a record may be");
