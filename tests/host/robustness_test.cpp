@@ -293,6 +293,9 @@ TEST_F(HostTest, CopiesUseTemporaryFilesOfTheirOwn) {
         ++files;
     EXPECT_EQ(files, 3u);                                  // no temporary left behind
     EXPECT_EQ(f_copy(dir.path().c_str(), to.c_str()), -1); // a folder is not copied
+    std::string fifo = dir.file("fifo");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_EQ(f_copy(fifo.c_str(), to.c_str()), -1); // nor a FIFO, and without waiting for it
     EXPECT_EQ(read_file(to), "new contents");
 }
 
