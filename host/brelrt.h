@@ -12,10 +12,19 @@
  * Environment:
  *   BRELRT_TRACE          trace level (default 0: off)
  *   BRELRT_TRACE_FILE     trace output file (default standard error; appended)
- *   BRELRT_CONFIG         optional file of "NAME value" lines
- *   BRELRT_XFD_DIR        folder of the <layout>.xfd copybooks (default ".")
+ *   BRELRT_CONFIG         optional file of "NAME value" lines: a regular file of
+ *                         at most BRELRT_FILE_SIZE_MAX bytes, else not used (one
+ *                         line says why, once per change of the file)
+ *   BRELRT_XFD_DIR        folder of the <layout>.xfd copybooks (default "."),
+ *                         each a regular file of at most BRELRT_FILE_SIZE_MAX bytes
  *   BRELRT_DECIMAL_POINT  the program's decimal point, "." (default) or ","
  *   BRELRT_DOUBLE_BYTE    yes/no: Shift-JIS double-byte text active (default no)
+ *   BRELRT_URL_MAX_MB     largest body a URL fetch takes, in megabytes of
+ *                         1,048,576 bytes (default 256)
+ *   BRELRT_URL_TIMEOUT    seconds a whole URL fetch may take, name lookup aside
+ *                         (default 120)
+ * A value of the last two that is not a positive whole number gives the
+ * default, and a trace line.
  */
 #ifndef BRELRT_H
 #define BRELRT_H
@@ -155,10 +164,19 @@ int brelrt_remove(const char* name);
 /* The translated name (tracked copy, description "translated file name"). */
 char* brelrt_translate_name(const char* name);
 
+/* The most bytes a file read whole may hold: the BRELRT_CONFIG file and each
+ * copybook (16 MiB). */
+#define BRELRT_FILE_SIZE_MAX (16L * 1024 * 1024)
+
 /* Fetches an "http://host[:port]/path" URL with HTTP/1.0 GET into a new
- * temporary file; returns its name (tracked, description "URL local copy",
- * free with brelrt_free; the caller removes the file), or null. Only status
- * 200 is accepted. */
+ * temporary file in $TMPDIR (default /tmp); returns its name (tracked,
+ * description "URL local copy", free with brelrt_free; the caller removes the
+ * file), or null. Only status 200 with the whole body is accepted. The body
+ * may hold at most BRELRT_URL_MAX_MB megabytes, and connecting, sending and
+ * receiving share one deadline of BRELRT_URL_TIMEOUT seconds. On any failure
+ * (status, size, time, a body shorter than its Content-Length, a write error,
+ * no memory) the temporary file is removed and a trace line at level 1 says
+ * why. */
 char* brelrt_url_fetch(const char* url);
 
 /* The layout name of a file: its base name without folder and extension
@@ -447,6 +465,11 @@ typedef struct ConditionEntry {
 } ConditionEntry;
 
 #define BRELRT_LAYOUT_MULTIPLE 1 /* RecordLayout.flags: several record types */
+
+/* The largest record a layout may describe: 64 MiB (67,108,864 bytes). A
+ * copybook whose record (or any picture) is larger, or whose record has no
+ * size, gives no layout; the error names the line. */
+#define BRELRT_RECORD_SIZE_MAX (64L * 1024 * 1024)
 
 typedef struct RecordLayout {
     char name[82];              /* layout name: the root element's name */

@@ -68,16 +68,20 @@ bool same_time(const struct timespec& a, const struct timespec& b) {
 }
 
 // "NAME value" or "NAME = value" lines; "#" and ";" begin comment lines; the
-// last line for a name wins.
+// last line for a name wins. A file that cannot be read whole, is no regular
+// file or is larger than BRELRT_FILE_SIZE_MAX gives no values, and one line
+// says why: the caller reads it again only when it changes.
 void read_file(FileCache& cache) {
     cache.values.clear();
-    std::string text;
-    if (!brelrt::read_whole_file(cache.path, text))
+    std::string text, why;
+    if (!brelrt::read_whole_file(cache.path, BRELRT_FILE_SIZE_MAX, text, why)) {
+        brelrt::report("BRELRT_CONFIG " + cache.path + " not used: " + why);
         return;
-    for (const std::string& line : brelrt::split_lines(text)) {
-        std::string t = trim(line);
+    }
+    brelrt::each_line(text, [&](std::string_view line, int) {
+        std::string t = trim(std::string(line));
         if (t.empty() || t[0] == '#' || t[0] == ';')
-            continue;
+            return;
         size_t sep = 0;
         while (sep < t.size() && !std::isspace(static_cast<unsigned char>(t[sep])) && t[sep] != '=')
             ++sep;
@@ -85,7 +89,7 @@ void read_file(FileCache& cache) {
         if (!rest.empty() && rest[0] == '=')
             rest = trim(rest.substr(1));
         cache.values[upper(t.substr(0, sep))] = rest;
-    }
+    });
 }
 
 // The file's values, read again only when the file is another one or has

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdarg>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -67,12 +68,13 @@ int fail_with_errno() {
 // target, renamed over it at the end, so that a failed copy leaves the old
 // target whole and two copies at the same time never share a temporary.
 int copy_file(const std::string& src_name, const std::string& dst_name) {
-    int src = ::open(src_name.c_str(), O_RDONLY | O_CLOEXEC);
+    // O_NONBLOCK: a FIFO without a writer is refused at once, not waited for.
+    int src = ::open(src_name.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (src < 0)
         return fail_with_errno();
     struct stat st {};
     if (fstat(src, &st) != 0 || !S_ISREG(st.st_mode)) {
-        int e = S_ISDIR(st.st_mode) ? EISDIR : errno;
+        int e = st.st_mode == 0 ? errno : S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
         ::close(src);
         errno = e;
         return fail_with_errno();
@@ -126,39 +128,52 @@ int copy_file(const std::string& src_name, const std::string& dst_name) {
 
 namespace brelrt {
 
-bool read_whole_file(const std::string& path, std::string& text) {
-    FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f)
-        return false;
-    text.clear();
-    char buffer[65536];
-    size_t n;
-    try {
-        while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0)
-            text.append(buffer, n);
-    } catch (...) {
-        std::fclose(f);
-        throw;
-    }
-    bool ok = !std::ferror(f);
-    int e = errno;
-    std::fclose(f);
-    errno = e;
-    return ok;
+Descriptor::~Descriptor() {
+    if (fd >= 0)
+        ::close(fd);
 }
 
-std::vector<std::string> split_lines(const std::string& text) {
-    std::vector<std::string> lines;
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t end = text.find('\n', start);
-        if (end == std::string::npos)
-            end = text.size();
-        size_t stop = end > start && text[end - 1] == '\r' ? end - 1 : end;
-        lines.emplace_back(text, start, stop - start);
-        start = end + 1;
+bool read_whole_file(const std::string& path, size_t cap, std::string& text, std::string& why) {
+    text.clear();
+    // O_NONBLOCK: opening a FIFO without a writer returns at once.
+    Descriptor file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    struct stat st {};
+    if (file.fd < 0 || fstat(file.fd, &st) != 0) {
+        why = std::strerror(errno);
+        return false;
     }
-    return lines;
+    if (!S_ISREG(st.st_mode)) {
+        why = std::string(S_ISDIR(st.st_mode)    ? "a folder"
+                          : S_ISFIFO(st.st_mode) ? "a FIFO"
+                          : S_ISSOCK(st.st_mode) ? "a socket"
+                                                 : "a device") +
+              ", not a regular file";
+        return false;
+    }
+    if (static_cast<uintmax_t>(st.st_size) > cap) {
+        why = format("%jd bytes, more than %zu", static_cast<intmax_t>(st.st_size), cap);
+        return false;
+    }
+    // The size may change meanwhile (or be 0 for a file of /proc): the reads
+    // stop one byte past the cap whatever they find.
+    text.reserve(static_cast<size_t>(st.st_size));
+    char buffer[65536];
+    while (text.size() <= cap) {
+        ssize_t n = ::read(file.fd, buffer, std::min(sizeof buffer, cap + 1 - text.size()));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            why = std::strerror(errno);
+            text.clear();
+            return false;
+        }
+        if (n == 0)
+            return true;
+        text.append(buffer, static_cast<size_t>(n));
+    }
+    why = format("more than %zu bytes", cap);
+    text.clear();
+    return false;
 }
 
 } // namespace brelrt

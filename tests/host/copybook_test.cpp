@@ -2,6 +2,9 @@
 // GnuCOBOL itself allocates for the same copybook.
 #include "host_fixture.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstring>
 #include <map>
 #include <sstream>
@@ -309,6 +312,84 @@ TEST_F(CopybookErrors, SyntaxErrorsNameTheLine) {
                  4, "WHEN inside an OCCURS table");
     expect_error("01 r.\n*> BINARY\n   05 g.\n      10 a pic x.\n", 2, "BINARY must precede");
     expect_error("      -    05 A PIC X.\n       01 R.\n", 1, "continuation line");
+}
+
+// Sizes are counted so that they cannot overflow: a picture or a record
+// past 64 MiB is refused at its line, one at the bound is taken. Messages
+// quote a few dozen characters of a long picture. Entries are bounded too.
+TEST_F(CopybookErrors, RecordsAndPicturesLargerThanTheBoundAreRefused) {
+    auto repeated = [](const std::string& piece, int times) {
+        std::string s;
+        for (int i = 0; i < times; ++i)
+            s += piece;
+        return s;
+    };
+    std::string huge_x = repeated("X(65535)", 32769), huge_z = repeated("Z(65535)", 32769);
+    expect_error("01 r.\n   05 a pic " + huge_x + ".\n", 2, "larger than a record may be");
+    EXPECT_LT(std::string(brelrt_xfd_last_error()).size(), dir_.path().size() + 140)
+        << brelrt_xfd_last_error();
+    expect_error("01 r.\n   05 a pic " + huge_z + ".\n", 2, "larger than a record may be");
+    expect_error("01 r.\n   05 t occurs 32767.\n      10 u occurs 32767.\n"
+                 "         15 b pic x(65535).\n",
+                 3, "record larger than 67108864 bytes");
+    // Each entry is held until the layout is made: at most 32767 of them.
+    expect_error("01 r.\n" + repeated("   05 filler pic x.\n", 32767), 32768,
+                 "layout has too many entries");
+    // 64 MiB: 1024 times X(65535), and X(1024).
+    std::string bound = repeated("X(65535)", 1024) + "X(1024)";
+    expect_error("01 r.\n   05 a pic " + bound + "X.\n", 2, "larger than a record may be");
+    expect_error("01 r.\n   05 t occurs 2048.\n      10 b pic x(32768).\n   05 c pic x.\n", 4,
+                 "record larger than 67108864 bytes");
+    const std::string at_bound[] = {"01 r.\n   05 a pic " + bound + ".\n",
+                                    "01 r.\n   05 t occurs 2048.\n      10 b pic x(32768).\n"};
+    for (const std::string& text : at_bound) {
+        write_file(dir_.file("big.xfd"), text);
+        RecordLayout* l = brelrt_parse_copybook(dir_.file("big.xfd").c_str(), "big");
+        ASSERT_NE(l, nullptr) << brelrt_xfd_last_error();
+        EXPECT_EQ(l->record_size, BRELRT_RECORD_SIZE_MAX);
+        EXPECT_EQ(l->items[l->item_count - 1].offset + l->items[l->item_count - 1].field.size,
+                  BRELRT_RECORD_SIZE_MAX);
+        B4XFDFree(l);
+    }
+}
+
+// A copybook is a regular file of at most 16 MiB: anything else gives no
+// layout, and the error names the file and why.
+TEST_F(HostTest, CopybookMustBeARegularFileWithinTheBound) {
+    TempDir dir;
+    EnvVar quiet("BRELRT_TRACE", "0");
+    std::string big = dir.file("big.xfd"), fifo = dir.file("fifo.xfd");
+    write_file(big, "01 r.\n   05 a pic x.\n");
+    ASSERT_EQ(truncate(big.c_str(), 100 * 1024 * 1024), 0); // sparse
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    std::string errors;
+    for (const std::string& path : {big, fifo, dir.path()}) {
+        EXPECT_EQ(brelrt_parse_copybook(path.c_str(), "r"), nullptr);
+        errors += std::string(brelrt_xfd_last_error()) + "\n";
+    }
+    EXPECT_EQ(errors, big + ": cannot be read: 104857600 bytes, more than 16777216\n" + fifo +
+                          ": cannot be read: a FIFO, not a regular file\n" + dir.path() +
+                          ": cannot be read: a folder, not a regular file\n");
+}
+
+// Fixed form whatever comment banners and identification areas run past
+// column 72; the source format directives switch the form from their line on.
+TEST_F(HostTest, LongCommentLinesAndFormatDirectivesMatchGnuCobol) {
+    expect_gnucobol_layout("banners.xfd", false);
+    expect_gnucobol_layout("formats.xfd", false);
+    RecordLayout* l = brelrt_parse_copybook((data_dir + "/formats.xfd").c_str(), "formats");
+    ASSERT_NE(l, nullptr) << brelrt_xfd_last_error();
+    EXPECT_EQ(l->record_size, 152);
+    EXPECT_EQ(find(l, "cust_name")->field.size, 60);
+    B4XFDFree(l);
+}
+
+TEST_F(CopybookErrors, UnknownSourceFormatsAreRefused) {
+    expect_error("01 r.\n>>SOURCE FORMAT IS VARIABLE\n   05 a pic x.\n", 2,
+                 "source format VARIABLE is not supported");
+    expect_error("01 r.\n>>SOURCE FREE FIXED\n", 2, ">>SOURCE needs one format");
+    expect_error("       01 R.\n      $SET SOURCEFORMAT\"TERMINAL\"\n", 2,
+                 "source format TERMINAL is not supported");
 }
 
 TEST_F(HostTest, LayoutLookupByNameAndCase) {

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -55,11 +56,13 @@ private:
 // its standard output; fails the test on a compile error.
 std::string run_cobol(const TempDir& dir, const std::string& source, bool free_format = false);
 
-// Serves one connection on 127.0.0.1 with a fixed response, from a thread of
-// its own; remembers the request.
+// Serves one connection on 127.0.0.1 from a thread of its own: remembers the
+// request, then sends a fixed response, or lets `answer` write to the
+// connection (it returns when a send fails: the client is gone).
 class OneShotServer {
 public:
     explicit OneShotServer(std::string response);
+    explicit OneShotServer(std::function<void(int connection)> answer);
     ~OneShotServer();
     OneShotServer(const OneShotServer&) = delete;
     OneShotServer& operator=(const OneShotServer&) = delete;
@@ -70,7 +73,7 @@ public:
 private:
     void serve();
 
-    std::string response_;
+    std::function<void(int)> answer_;
     std::string request_;
     int fd_ = -1;
     int port_ = 0;

@@ -103,7 +103,13 @@ std::string run_cobol(const TempDir& dir, const std::string& source, bool free_f
     return capture("cd '" + dir.path() + "' && env -u LD_PRELOAD ./prog 2>&1");
 }
 
-OneShotServer::OneShotServer(std::string response) : response_(std::move(response)) {
+OneShotServer::OneShotServer(std::string response)
+    : OneShotServer([response = std::move(response)](int c) {
+          send(c, response.data(), response.size(), MSG_NOSIGNAL);
+      }) {}
+
+OneShotServer::OneShotServer(std::function<void(int)> answer) : answer_(std::move(answer)) {
+    request_.reserve(8192); // no allocation while the client is at work
     fd_ = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
@@ -146,6 +152,6 @@ void OneShotServer::serve() {
             break;
         request_.append(buffer, static_cast<size_t>(n));
     }
-    send(c, response_.data(), response_.size(), MSG_NOSIGNAL);
+    answer_(c);
     close(c);
 }
