@@ -138,7 +138,9 @@ bool tags_make(Tags& tags, const RecordLayout* layout) {
         *w++ = '>';
         *w++ = '\n';
         t.end = static_cast<uint16_t>(w - end);
+        t.first = i < layout->field_count ? first_child(layout, i) : -1;
         t.next = i < layout->field_count ? next_sibling(layout, i) : -1;
+        t.limit = static_cast<int64_t>(item.offset) + item.field.size;
     }
     tags.items = items;
     tags.text = text;

@@ -81,7 +81,8 @@ constexpr size_t kNumberText = 128;
 constexpr size_t kTagSlack = 16;
 
 char* copy_tag(char* w, const char* tag, size_t n) {
-    for (size_t i = 0; i < n; i += 16)
+    std::memcpy(w, tag, 16);
+    for (size_t i = 16; i < n; i += 16)
         std::memcpy(w + i, tag + i, 16);
     return w + n;
 }
@@ -131,13 +132,10 @@ private:
         size_t mark = out_.length;
         put_tag(text, tags.start);
         bool any = false;
-        for (int c = first_child(layout_, index); c >= 0 && !bad_ && !out_.failed;
-             c = tags_.items[c].next) {
-            const LayoutItem& child = layout_->items[c];
-            if (length_ < static_cast<int64_t>(child.offset) + child.field.size)
-                continue; // beyond the record as given
-            any = write_xml_piece(c) || any;
-        }
+        const ItemTags* items = tags_.items;
+        for (int c = tags.first; c >= 0 && !bad_ && !out_.failed; c = items[c].next)
+            if (items[c].limit <= length_) // else beyond the record as given
+                any = write_xml_piece(c) || any;
         put_tag(text + tags.start, tags.end);
         if (collect_ && !any)
             out_.length = mark;
@@ -184,9 +182,10 @@ private:
                 trace_line(kTraceField, "Writing character data");
             w = characters(w, item, field, size);
         }
-        // Collecting, a zero counts as no data.
-        bool any = w != data && !bad_ && (!collect_ || !number || has_value(data, w));
-        if (any || !collect_)
+        // Collecting, a zero counts as no data; a refused field ends the
+        // record.
+        bool any = w != data && (!collect_ || !number || has_value(data, w));
+        if (!bad_ && (any || !collect_))
             out_.length = static_cast<size_t>(copy_tag(w, text + tags.start, tags.end) - out_.data);
         if (tracing_)
             trace_leave(kTraceField, "Leaving");
@@ -229,8 +228,11 @@ private:
                        file_->records, item.name, rc);
             return w;
         }
+        auto* text = reinterpret_cast<unsigned char*>(w);
         size_t n = static_cast<size_t>(size);
-        while (n > 0 && blank(static_cast<unsigned char>(w[n - 1])))
+        while (n >= 8 && all_blank(load8(text + n - 8)))
+            n -= 8;
+        while (n > 0 && blank(text[n - 1]))
             --n;
         if (period_ != '.')
             std::replace(w, w + n, period_, '.');
