@@ -182,8 +182,8 @@ struct OutputConfig {
 
 // Where the root start tag lies in the prologue.
 struct RootTag {
-    size_t at = 0;   // its "<"
-    size_t data = 0; // the namespace data, when it has any
+    size_t at = 0;     // its "<"
+    bool data = false; // it holds the namespace data
 };
 
 // The prologue up to the root start tag (with its line break), by
@@ -208,9 +208,9 @@ bool write_prologue(OutBuffer& out, RecordLayout* layout, const OutputConfig& co
         write_dtd(out, layout);
     root.at = out.length;
     out_printf(out, "<%s", layout->name);
-    if (config.schema_tag()) {
+    root.data = config.schema_tag();
+    if (root.data) {
         out_char(out, ' ');
-        root.data = out.length;
         put_namespace_data(out, config.namespace_data, config.schema_name);
     }
     out_put(out, ">\n");
@@ -236,18 +236,20 @@ bool readable(OutBuffer& out, const OutputConfig& config, const RootTag& root) {
         return false;
     case DocumentCheck::kUnknownEncoding:
         set_file_error(kNotSupported);
-        trace_line(kTraceFile, "encoding '%.40s' cannot be read back", config.encoding);
+        trace_line(kTraceFile, "encoding '%.40s' cannot be read back", safe(config.encoding));
         return false;
     case DocumentCheck::kMalformed:
         break;
     }
     set_file_error(kNotSupported);
-    if (root.data && check.offset >= root.at)
+    size_t at = check.offset < out.length ? check.offset : out.length;
+    if (root.data && at >= root.at)
         trace_line(kTraceFile, "%s '%.40s' does not make well-formed attributes (%s)",
                    kSchemaNamespaceData, config.namespace_data, check.message);
     else
-        trace_line(kTraceFile, "the prologue would not be well-formed XML (%s) at '%.40s'",
-                   check.message, out.data + (check.offset < out.length ? check.offset : 0));
+        trace_line(kTraceFile, "the prologue would not be well-formed XML (%s) at '%.*s'",
+                   check.message, static_cast<int>(out.length - at < 40 ? out.length - at : 40),
+                   out.data + at);
     return false;
 }
 

@@ -148,8 +148,6 @@ private:
         const LayoutItem& item = layout_->items[index];
         const ItemTags& tags = tags_.items[index];
         const char* text = tags_.text + tags.at;
-        if (tracing_)
-            trace_enter(kTraceField, "write_xml_data");
         // The bytes of the field that lie within the record as given.
         const unsigned char* field = record_ + item.offset;
         int64_t end = static_cast<int64_t>(item.offset) + item.field.size;
@@ -161,13 +159,14 @@ private:
         size_t longest = binary ? 2 * size : number ? kNumberText : 6 * size; // "&quot;"
         if (!room(tags.start + longest + tags.end + kTagSlack))
             return false;
-        char* start = out_.data + out_.length;
-        char* w = copy_tag(start, text, tags.start);
+        if (tracing_)
+            trace_enter(kTraceField, "write_xml_data");
+        const char* leaving = "Leaving";
+        char* w = copy_tag(out_.data + out_.length, text, tags.start);
         char* data = w;
         if (item.condition >= 1 && item.condition != BRELRT_CONDITION_GROUP &&
             !condition_holds(layout_, item.condition)) {
-            if (tracing_)
-                trace_line(kTraceField, "Leaving, condition failed");
+            leaving = "Leaving, condition failed";
         } else if (binary) {
             if (tracing_)
                 trace_line(kTraceField, "Writing binary data");
@@ -188,7 +187,7 @@ private:
         if (!bad_ && (any || !collect_))
             out_.length = static_cast<size_t>(copy_tag(w, text + tags.start, tags.end) - out_.data);
         if (tracing_)
-            trace_leave(kTraceField, "Leaving");
+            trace_leave(kTraceField, "%s", leaving);
         return any;
     }
 
