@@ -121,6 +121,11 @@ int brelrt_config_yes_no(const char* name);
 long brelrt_config_number(const char* name);
 /* The value of the keyword named (case ignored); the default when none matches. */
 int brelrt_config_keyword(const char* name);
+/* 1 when the variable is unset, or set to a value its registered kind takes
+ * (a yes/no word above, one of its keywords, an integer for a number
+ * variable; any text for a text variable or one not registered); 0 when set
+ * to anything else, which the lookups above would take for the default. */
+int brelrt_config_valid(const char* name);
 
 /* -------------------------------------------------------- tracked memory */
 

@@ -142,6 +142,17 @@ const BrelrtConfigEntry* entry_of(const char* name) {
     return it == e.end() ? nullptr : &it->second;
 }
 
+// The keyword of a keyword variable that `value` names (case ignored); null
+// when none.
+const BrelrtKeyword* find_keyword(const BrelrtConfigEntry& e, const std::string& value) {
+    std::string t = trim(value);
+    const auto* keywords = static_cast<const BrelrtKeyword*>(e.pointer);
+    for (int i = 0; keywords && i < e.keyword_count; ++i)
+        if (keywords[i].name && strcasecmp(keywords[i].name, t.c_str()) == 0)
+            return &keywords[i];
+    return nullptr;
+}
+
 } // namespace
 
 namespace brelrt {
@@ -263,11 +274,33 @@ int brelrt_config_keyword(const char* name) {
         const std::string* v = raw_value(name, scratch);
         if (!v)
             return fallback;
-        std::string t = trim(*v);
-        const auto* keywords = static_cast<const BrelrtKeyword*>(e->pointer);
-        for (int i = 0; keywords && i < e->keyword_count; ++i)
-            if (keywords[i].name && strcasecmp(keywords[i].name, t.c_str()) == 0)
-                return keywords[i].value;
-        return fallback;
+        const BrelrtKeyword* k = find_keyword(*e, *v);
+        return k ? k->value : fallback;
+    });
+}
+
+int brelrt_config_valid(const char* name) {
+    if (!name)
+        return 1;
+    return brelrt::guarded(1, [&] {
+        std::string scratch;
+        const std::string* v = raw_value(name, scratch);
+        const BrelrtConfigEntry* e = v ? entry_of(name) : nullptr;
+        if (!e)
+            return 1;
+        switch (e->kind) {
+        case BRELRT_CFG_YES_NO:
+            return brelrt::parse_yes_no(*v) >= 0 ? 1 : 0;
+        case BRELRT_CFG_KEYWORD:
+            return find_keyword(*e, *v) ? 1 : 0;
+        case BRELRT_CFG_NUMBER: {
+            std::string t = trim(*v);
+            char* end = nullptr;
+            std::strtol(t.c_str(), &end, 10);
+            return !t.empty() && *end == '\0' ? 1 : 0;
+        }
+        default:
+            return 1;
+        }
     });
 }

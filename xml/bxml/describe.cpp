@@ -219,10 +219,25 @@ private:
         return true;
     }
 
+    // A group that declares no child (all of its fields are FILLER) holds
+    // only the blanks the writer indents with: a string, as the DTD's
+    // (#PCDATA).
+    bool declares_child(int index) const {
+        for (int c = first_child(layout_, index); c >= 0; c = next_sibling(layout_, c))
+            if (!is_repeated(layout_->items[c]))
+                return true;
+        return false;
+    }
+
     void complex_element(int index) {
         LayoutItem& item = layout_->items[index];
         if (!described(item))
             return;
+        if (!declares_child(index)) {
+            out_printf(out_, "%*s<%s:element name=\"%s\" type=\"%s:string\"/>\n\n", 2, " ", "xs",
+                       item.name, "xs");
+            return;
+        }
         out_printf(out_, "%*s<%s:element name=\"%s\">\n", 2, " ", "xs", item.name);
         out_printf(out_, "%*s<%s:complexType>\n", 4, " ", "xs");
         out_printf(out_, "%*s<%s:sequence>\n", 6, " ", "xs");

@@ -49,6 +49,13 @@ int record_condition(const RecordLayout* layout, int item) {
     return 0;
 }
 
+int alternatives(const RecordLayout* layout, const ConditionEntry& c) {
+    if (c.item < 0 || c.item >= layout->item_count)
+        return -2;
+    const LayoutItem& selected = layout->items[c.item];
+    return selected.level == 1 ? -1 : selected.redefined;
+}
+
 int text_digits(const LayoutItem& item) {
     int size = item.field.size;
     switch (item.field.type) {

@@ -16,6 +16,8 @@
 #include <cstring>
 #include <new>
 #include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace bxml {
 
@@ -99,7 +101,9 @@ const char* bad_element_name(const RecordLayout* layout) {
 }
 
 // Everything an open took, given back; the file-error word is left as set.
-void release(XmlFile* file, RecordLayout* layout, FILE* stream, char* local_copy) {
+void release(XmlFile* file, RecordLayout* layout) {
+    FILE* stream = nullptr;
+    char* local_copy = nullptr;
     if (file) {
         layout = file->layout;
         stream = file->stream;
@@ -107,6 +111,7 @@ void release(XmlFile* file, RecordLayout* layout, FILE* stream, char* local_copy
         xml_free_parser(file->parser);
         text_check_close(file->check);
         out_free(file->out);
+        tags_free(file->tags);
         brelrt_free(file->name, HERE);
         brelrt_free(file->item_hashes, HERE);
         file->~XmlFile();
@@ -145,18 +150,121 @@ bool set(const char* text) {
     return text && *text;
 }
 
+// What an output file's prologue and schema are made of, each variable
+// looked up once.
+struct OutputConfig {
+    const char* encoding;
+    int style;
+    bool create_schema;
+    const char* schema_name;
+    const char* namespace_data;
+    const char* schema_doc;
+    const char* stylesheet_type;
+    const char* stylesheet_href;
+
+    void look_up() {
+        encoding = brelrt_config_text(kEncoding);
+        style = brelrt_config_keyword(kCreateStyle);
+        create_schema = brelrt_config_yes_no(kCreateSchema) != 0;
+        schema_name = brelrt_config_text(kSchemaName);
+        namespace_data = brelrt_config_text(kSchemaNamespaceData);
+        schema_doc = brelrt_config_text(kSchemaDoc);
+        stylesheet_type = brelrt_config_text(kStylesheetType);
+        stylesheet_href = brelrt_config_text(kStylesheetHref);
+    }
+    bool schema_file() const { return style == kStyleSchema && create_schema; }
+    // The root start tag carries the namespace data (unless the schema file
+    // cannot be opened).
+    bool schema_tag() const {
+        return style == kStyleSchema && set(schema_name) && set(namespace_data);
+    }
+};
+
+// Where the root start tag lies in the prologue.
+struct RootTag {
+    size_t at = 0;     // its "<"
+    bool data = false; // it holds the namespace data
+};
+
+// The prologue up to the root start tag (with its line break), by
+// BXML_CREATE_STYLE. False when out of memory.
+bool write_prologue(OutBuffer& out, RecordLayout* layout, const OutputConfig& config,
+                    RootTag& root) {
+    out_put(out, "<?xml version=\"1.0\"");
+    if (set(config.encoding))
+        out_printf(out, " encoding=\"%s\"", config.encoding);
+    out_put(out, "?>\n");
+    int32_t today = brelrt_today();
+    out_printf(out, "<!-- Created by %s version %s on %04d/%02d/%02d -->\n", kProductName,
+               BXML_VERSION_TEXT, today / 10000, today / 100 % 100, today % 100);
+    if (set(config.stylesheet_type) && set(config.stylesheet_href)) {
+        out_put(out, "<?xml-stylesheet type=\"");
+        out_escaped(out, config.stylesheet_type);
+        out_put(out, "\" href=\"");
+        out_escaped(out, config.stylesheet_href);
+        out_put(out, "\"?>");
+    }
+    if (config.style == kStyleDtd)
+        write_dtd(out, layout);
+    root.at = out.length;
+    out_printf(out, "<%s", layout->name);
+    root.data = config.schema_tag();
+    if (root.data) {
+        out_char(out, ' ');
+        put_namespace_data(out, config.namespace_data, config.schema_name);
+    }
+    out_put(out, ">\n");
+    return !out.failed;
+}
+
+// Whether the reader will read the document that begins with this prologue:
+// its encoding, and the root start tag made with the namespace data (as an
+// empty element, so that the data can only be attributes). False with the
+// file-error word set (17, or 14) and the reason traced.
+bool readable(OutBuffer& out, const OutputConfig& config, const RootTag& root) {
+    // The tag's ">\n" becomes "/>" for the check, and is put back.
+    out.length -= 2;
+    out_put(out, "/>", 2);
+    DocumentCheck check = text_check_document(out.data, out.length);
+    out.length -= 2;
+    out_put(out, ">\n", 2);
+    switch (check.verdict) {
+    case DocumentCheck::kReadable:
+        return true;
+    case DocumentCheck::kNoMemory:
+        set_file_error(kOutOfMemory);
+        return false;
+    case DocumentCheck::kUnknownEncoding:
+        set_file_error(kNotSupported);
+        trace_line(kTraceFile, "encoding '%.40s' cannot be read back", safe(config.encoding));
+        return false;
+    case DocumentCheck::kMalformed:
+        break;
+    }
+    set_file_error(kNotSupported);
+    size_t at = check.offset < out.length ? check.offset : out.length;
+    if (root.data && at >= root.at)
+        trace_line(kTraceFile, "%s '%.40s' does not make well-formed attributes (%s)",
+                   kSchemaNamespaceData, config.namespace_data, check.message);
+    else
+        trace_line(kTraceFile, "the prologue would not be well-formed XML (%s) at '%.*s'",
+                   check.message, static_cast<int>(out.length - at < 40 ? out.length - at : 40),
+                   out.data + at);
+    return false;
+}
+
 enum SchemaResult { kSchemaWritten, kSchemaNotOpened, kSchemaFailed };
 
 // The separate schema file named by BXML_SCHEMA_NAME.
-SchemaResult write_schema_file(XmlFile* file, const char* encoding) {
-    const char* name = brelrt_config_text(kSchemaName);
+SchemaResult write_schema_file(RecordLayout* layout, const OutputConfig& config) {
+    const char* name = config.schema_name;
     FILE* stream = set(name) ? brelrt_fopen(name, "w", 0) : nullptr;
     if (!stream) {
         trace_line(kTraceFile, "No schema file given, or unable to open file");
         return kSchemaNotOpened;
     }
     OutBuffer schema;
-    bool ok = write_schema(schema, file->layout, encoding, brelrt_config_text(kSchemaDoc));
+    bool ok = write_schema(schema, layout, config.encoding, config.schema_doc);
     int error = ok ? 0 : ENOMEM;
     if (ok && std::fwrite(schema.data, 1, schema.length, stream) != schema.length) {
         ok = false;
@@ -180,67 +288,17 @@ SchemaResult write_schema_file(XmlFile* file, const char* encoding) {
     return kSchemaWritten;
 }
 
-// The prologue up to the root start tag, by BXML_CREATE_STYLE. False (with
-// the file-error word set) when the schema file could not be written.
-bool write_prologue(XmlFile* file) {
-    OutBuffer& out = file->out;
-    const RecordLayout* layout = file->layout;
-    const char* encoding = brelrt_config_text(kEncoding);
-    out_put(out, "<?xml version=\"1.0\"");
-    if (set(encoding))
-        out_printf(out, " encoding=\"%s\"", encoding);
-    out_put(out, "?>\n");
-    int32_t today = brelrt_today();
-    out_printf(out, "<!-- Created by %s version %s on %04d/%02d/%02d -->\n", kProductName,
-               BXML_VERSION_TEXT, today / 10000, today / 100 % 100, today % 100);
-    const char* type = brelrt_config_text(kStylesheetType);
-    const char* href = brelrt_config_text(kStylesheetHref);
-    if (set(type) && set(href)) {
-        out_put(out, "<?xml-stylesheet type=\"");
-        out_escaped(out, type);
-        out_put(out, "\" href=\"");
-        out_escaped(out, href);
-        out_put(out, "\"?>");
+// A stream to read `name` from; a folder is none (errno EISDIR). A FIFO is
+// opened when its writer comes.
+FILE* open_readable(const char* name, int translate) {
+    FILE* stream = brelrt_fopen(name, "r", translate);
+    struct stat st {};
+    if (stream && fstat(fileno(stream), &st) == 0 && S_ISDIR(st.st_mode)) {
+        brelrt_fclose(stream);
+        errno = EISDIR;
+        return nullptr;
     }
-    switch (brelrt_config_keyword(kCreateStyle)) {
-    case kStyleDtd:
-        write_dtd(out, file->layout);
-        out_printf(out, "<%s>\n", layout->name);
-        break;
-    case kStyleSchema: {
-        if (brelrt_config_yes_no(kCreateSchema)) {
-            SchemaResult r = write_schema_file(file, encoding);
-            if (r == kSchemaFailed)
-                return false;
-            if (r == kSchemaNotOpened) {
-                out_printf(out, "<%s>\n", layout->name);
-                break;
-            }
-        }
-        const char* schema_name = brelrt_config_text(kSchemaName);
-        if (set(schema_name)) {
-            // Looked up after the name: a lookup's text lasts until the next
-            // lookup of the same variable only.
-            const char* data = brelrt_config_text(kSchemaNamespaceData);
-            if (set(data)) {
-                out_printf(out, "<%s ", layout->name);
-                put_namespace_data(out, data, schema_name);
-                out_put(out, ">\n");
-                break;
-            }
-        }
-        out_printf(out, "<%s>\n", layout->name);
-        break;
-    }
-    default:
-        out_printf(out, "<%s>\n", layout->name);
-        break;
-    }
-    if (out.failed) {
-        set_file_error(kOutOfMemory);
-        return false;
-    }
-    return true;
+    return stream;
 }
 
 // Input: the stream of the name (or of its local copy when it is an
@@ -250,20 +308,22 @@ FILE* open_input(const char* name, char** local_copy) {
     if (strncasecmp(name, "http:", 5) == 0) {
         *local_copy = brelrt_url_fetch(name);
         if (*local_copy)
-            stream = brelrt_fopen(*local_copy, "r", 0);
+            stream = open_readable(*local_copy, 0);
     }
     if (!stream)
-        stream = brelrt_fopen(name, "r", 1);
+        stream = open_readable(name, 1);
     if (!stream) {
+        int error = errno;
         size_t n = std::strlen(name);
         auto* with_xml = static_cast<char*>(brelrt_alloc(n + 5, 0, HERE, "temp .xml filename"));
         if (!with_xml)
             return nullptr;
         format_bounded(with_xml, n + 5, "%s.xml", name);
-        int error = 0;
-        stream = brelrt_fopen(with_xml, "r", 1);
-        if (!stream)
-            error = errno;
+        stream = open_readable(with_xml, 1);
+        // The name as given says why, unless only its ".xml" is a folder.
+        if (!stream && errno != EISDIR)
+            errno = error;
+        error = errno;
         brelrt_free(with_xml, HERE);
         errno = error;
     }
@@ -287,6 +347,46 @@ bool start_input(XmlFile* file) {
     while (!file->parser->root && file_error() == kNoError)
         xml_parse_to_next(file->parser, file->stream);
     return file_error() == kNoError;
+}
+
+// Output, before the document is opened: the items' tags, and the
+// prologue, made and checked.
+bool prepare_output(XmlFile* file, const OutputConfig& config, RootTag& root) {
+    if (!tags_make(file->tags, file->layout) ||
+        !write_prologue(file->out, file->layout, config, root)) {
+        set_file_error(kOutOfMemory);
+        return false;
+    }
+    return readable(file->out, config, root);
+}
+
+// Output, once the document is open (for appending: opening empties
+// nothing): the schema written, and only then the document emptied, so
+// that until every check has passed it keeps every byte. A regular file is
+// cut to nothing; a FIFO or a device is written as it is.
+bool start_output(XmlFile* file, const OutputConfig& config, const RootTag& root) {
+    std::setvbuf(file->stream, nullptr, _IONBF, 0); // whole records are written at once
+    if (config.schema_file()) {
+        SchemaResult r = write_schema_file(file->layout, config);
+        if (r == kSchemaFailed)
+            return false;
+        if (r == kSchemaNotOpened) {
+            file->out.length = root.at;
+            out_printf(file->out, "<%s>\n", file->layout->name);
+            if (file->out.failed) {
+                set_file_error(kOutOfMemory);
+                return false;
+            }
+        }
+    }
+    struct stat st {};
+    int fd = fileno(file->stream);
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ftruncate(fd, 0) != 0) {
+        set_file_error(kCannotOpen);
+        trace_line(kTraceFile, "cannot empty '%s': %s", file->name, std::strerror(errno));
+        return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -364,6 +464,12 @@ XmlFile* xml_sopen(const char* name, int mode, int a3, int a4, int a5, int a6, c
         trace_leave(kTraceFile, "Leaving, host entry %s not set", missing);
         return nullptr;
     }
+    bool valid = output ? config_valid({kCreateStyle, kCreateSchema, kIgnoreEmptyData, kColumnCase})
+                        : config_valid({kExactTableMatch, kColumnCase});
+    if (!valid) {
+        trace_leave(kTraceFile, "Leaving, %d", file_error());
+        return nullptr;
+    }
     // The layout first: an output file is not emptied for a layout that
     // does not exist.
     RecordLayout* layout = find_layout(name);
@@ -376,43 +482,28 @@ XmlFile* xml_sopen(const char* name, int mode, int a3, int a4, int a5, int a6, c
     if (layout->field_count < 1 || layout->item_count < layout->field_count) {
         set_file_error(kCannotOpen);
         trace_leave(kTraceFile, "Leaving, the layout describes no field");
-        release(nullptr, layout, nullptr, nullptr);
+        release(nullptr, layout);
         return nullptr;
     }
+    OutputConfig config{};
     TextCheck check;
     if (output) {
-        const char* encoding = brelrt_config_text(kEncoding);
-        if (!text_check_open(check, encoding)) {
+        config.look_up();
+        if (!text_check_open(check, config.encoding)) {
             set_file_error(kNotSupported);
-            trace_leave(kTraceFile, "Leaving, encoding '%s' not supported", safe(encoding));
-            release(nullptr, layout, nullptr, nullptr);
+            trace_leave(kTraceFile, "Leaving, encoding '%.40s' not supported",
+                        safe(config.encoding));
+            release(nullptr, layout);
             return nullptr;
         }
         if (const char* bad = bad_element_name(layout)) {
             text_check_close(check);
             set_file_error(kCannotOpen);
             trace_leave(kTraceFile, "Leaving, '%s' cannot be an XML element name", bad);
-            release(nullptr, layout, nullptr, nullptr);
+            release(nullptr, layout);
             return nullptr;
         }
     }
-    char* local_copy = nullptr;
-    errno = 0;
-    FILE* stream = output ? brelrt_fopen(name, "w", 1) : open_input(name, &local_copy);
-    if (!stream) {
-        int error = errno;
-        text_check_close(check);
-        set_file_error(file_error() == kOutOfMemory ? kOutOfMemory : kCannotOpen);
-        trace_line(kTraceFile, "cannot open '%s': %s", name, std::strerror(error));
-        if (output)
-            trace_leave(kTraceFile, "Leaving, open output failed: %d\n", error);
-        else
-            trace_leave(kTraceFile, "Leaving, open input failed: %d\n", error);
-        release(nullptr, layout, nullptr, local_copy);
-        return nullptr;
-    }
-    if (output)
-        std::setvbuf(stream, nullptr, _IONBF, 0); // whole records are written at once
     void* memory = brelrt_alloc(sizeof(XmlFile), 1, HERE, "XML file pointer");
     char* copy = memory ? brelrt_strdup(name, HERE, "XML file name") : nullptr;
     if (!copy) {
@@ -420,14 +511,12 @@ XmlFile* xml_sopen(const char* name, int mode, int a3, int a4, int a5, int a6, c
         text_check_close(check);
         set_file_error(kOutOfMemory);
         trace_leave(kTraceFile, "Leaving, out of memory");
-        release(nullptr, layout, stream, local_copy);
+        release(nullptr, layout);
         return nullptr;
     }
     auto* file = new (memory) XmlFile();
     set_file_error(kNoError);
     file->layout = layout;
-    file->local_copy = local_copy;
-    file->stream = stream;
     file->mode = mode;
     file->arguments[0] = a3;
     file->arguments[1] = a4;
@@ -437,10 +526,26 @@ XmlFile* xml_sopen(const char* name, int mode, int a3, int a4, int a5, int a6, c
     file->name = copy;
     file->check = check;
     file->first_pending = 1;
-    bool ok = output ? write_prologue(file) : start_input(file);
-    if (!ok) {
+    RootTag root;
+    if (output && !prepare_output(file, config, root)) {
         trace_leave(kTraceFile, "Leaving, %d", file_error());
-        release(file, nullptr, nullptr, nullptr);
+        release(file, nullptr);
+        return nullptr;
+    }
+    errno = 0;
+    file->stream = output ? brelrt_fopen(name, "a", 1) : open_input(name, &file->local_copy);
+    if (!file->stream) {
+        int error = errno;
+        set_file_error(file_error() == kOutOfMemory ? kOutOfMemory : kCannotOpen);
+        trace_line(kTraceFile, "cannot open '%s': %s", name, std::strerror(error));
+        trace_leave(kTraceFile, "Leaving, open %s failed: %d\n", output ? "output" : "input",
+                    error);
+        release(file, nullptr);
+        return nullptr;
+    }
+    if (!(output ? start_output(file, config, root) : start_input(file))) {
+        trace_leave(kTraceFile, "Leaving, %d", file_error());
+        release(file, nullptr);
         return nullptr;
     }
     trace_leave(kTraceFile, "Leaving, success");
@@ -475,7 +580,7 @@ int xml_sclose(XmlFile* file) {
         trace_line(kTraceFile, "xml_sclose: closing '%s' failed: %s", file->name,
                    std::strerror(errno));
     }
-    release(file, nullptr, nullptr, nullptr);
+    release(file, nullptr);
     set_file_error(error);
     if (error)
         trace_leave(kTraceFile, "Leaving, %d", error);

@@ -323,8 +323,9 @@ void keep_encoding_name(XmlParser* p, const char* name) {
     std::snprintf(p->encoding, sizeof p->encoding, "%s", name ? name : "");
 }
 
-// Shift_JIS, CP932 and EUC-JP are decoded with the library's own tables;
-// every other encoding expat does not know is refused.
+// Shift_JIS, CP932 and EUC-JP are decoded with the library's own tables,
+// single-byte code pages with a map made through iconv; every other
+// encoding expat does not know is refused.
 int XMLCALL unknown_encoding(void* data, const XML_Char* name, XML_Encoding* info) {
     trace_enter(kTraceData, "unknown encoding: %s", safe_text(name));
     auto* p = static_cast<XmlParser*>(data);
