@@ -57,6 +57,7 @@ typedef struct ElementHashEntry {
 
 /* The count and first child of each child name of one parent. */
 typedef struct XmlChildNames XmlChildNames;
+
 /* Comments of an element: one block, the text (with a zero) behind its
  * length and its room. */
 typedef struct XmlTextBlock {

@@ -168,16 +168,15 @@ void* bxml_parser_open(const char* source, unsigned flags, long length) {
     while (!p->root)
         if (xml_parse_to_next(p, h->stream) != 0)
             break;
+    bool whole = p->root && (flags & BXML_PARSE_WHOLE);
+    int result = whole ? xml_parse_to_end(p, h->stream) : kEndOfFile;
     if (p->pool.over)
         return open_fails(handle, kApiNoMemory, "tree past BXML_TREE_LIMIT");
     if (!p->root)
         return open_fails(handle, kApiInvalidXml, "no root element");
-    if (flags & BXML_PARSE_WHOLE) {
-        int result = xml_parse_to_end(p, h->stream);
-        if (p->pool.over)
-            return open_fails(handle, kApiNoMemory, "tree past BXML_TREE_LIMIT");
-        if (result != kEndOfFile)
-            return open_fails(handle, kApiInvalidXml, "parse error");
+    if (result != kEndOfFile)
+        return open_fails(handle, kApiInvalidXml, "parse error");
+    if (whole) {
         xml_parser_set_input(p, nullptr, 0);
         release_source(h);
     }
