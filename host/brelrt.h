@@ -144,6 +144,12 @@ char* brelrt_strdup(const char* text, const char* path, int line, const char* de
 
 /* Number of blocks still allocated. */
 size_t brelrt_mem_outstanding(void);
+/* Bytes still allocated: the sizes asked for of the blocks still allocated
+ * (each block costs about 24 bytes more: its record and malloc's). */
+size_t brelrt_mem_bytes(void);
+/* The most bytes allocated at one time since the start or the last reset;
+ * with `reset`, the count starts again from the bytes allocated now. */
+size_t brelrt_mem_peak(int reset);
 /* Writes one line per outstanding block ("path:line description (n bytes)")
  * to `out` (null: the trace); returns their number. */
 size_t brelrt_mem_report(FILE* out);

@@ -265,7 +265,12 @@ BXML_EXPORT int bxml_trace_element(void* element, int indent);
  * 46 and 20 to 24 and saved with 50. `flags` are the parser flags
  * (BXML_PARSER_* below); the parser parses until the root start tag, or with
  * BXML_PARSER_WHOLE to the end (then the source is closed and released).
- * Null with 1, 3, 4 (malformed, cut off, or beyond the parser's limits) or 8. */
+ * The tree it builds (elements, names, texts, attributes, comments, the
+ * element hash, each block with its bookkeeping) may take at most
+ * BXML_TREE_LIMIT megabytes (read now; default 256); what the element
+ * functions add to it later counts too, and fails with 1 past it.
+ * Null with 1 (out of memory, or the tree past BXML_TREE_LIMIT: file-error
+ * word 14), 3, 4 (malformed, cut off, or beyond the parser's limits) or 8. */
 BXML_EXPORT void* bxml_parser_open(const char* source, unsigned flags, long length);
 /* 42: 1 for a parser handle, else 0. */
 BXML_EXPORT int bxml_is_parser(void* handle);
@@ -278,8 +283,9 @@ BXML_EXPORT void* bxml_element_declarations(void* handle);
 BXML_EXPORT void* bxml_create_root(void* handle, const char* name);
 /* 47: parses on until the next child of the root is complete; 1, or 0 at
  * the end (file-error word 8) or on an error (file-error word 19, also for a
- * document cut off after its last complete record; 14 out of memory).
- * Records stay in the tree until the handle is freed. */
+ * document cut off after its last complete record; 14 out of memory or the
+ * tree past BXML_TREE_LIMIT, and so at every later call). Records stay in
+ * the tree until the handle is freed. */
 BXML_EXPORT int bxml_next_record(void* handle);
 /* 48: the current element. */
 BXML_EXPORT void* bxml_current_element(void* handle);

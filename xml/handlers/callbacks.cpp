@@ -102,10 +102,8 @@ void normalise(char* name, uint32_t flags) {
 // ---- tags
 
 // Adds the element's hash entry; false when out of memory (the entry is
-// then freed, the element keeps none).
+// then given back, the element keeps none).
 bool add_to_hash(XmlParser* p, XmlElement* e, ElementHashEntry* entry, size_t hash) {
-    entry->element = e->self;
-    entry->record = e;
     if (trace_on()) {
         if (brelrt_hash_find(p->elements, entry->name))
             trace_line(kTraceTag, "Adding element %s to an existing hash", entry->name);
@@ -113,7 +111,7 @@ bool add_to_hash(XmlParser* p, XmlElement* e, ElementHashEntry* entry, size_t ha
             trace_line(kTraceTag, "Adding element %s to the hash", entry->name);
     }
     if (!brelrt_hash_add_hashed(p->elements, entry->name, hash, entry)) {
-        brelrt_free(entry, HERE);
+        free_hash_entry(entry);
         return false;
     }
     e->hash_entry = entry;
@@ -126,11 +124,9 @@ void no_memory_for_element(XmlParser* p) {
 }
 
 // The element's name as it is kept: in the document's encoding for the
-// reader, normalised by the case mode. It is written into the hash entry
-// when there is a hash, else into `small` or a block of its own; null when
-// out of memory.
-char* element_name(XmlParser* p, const char* name, ElementHashEntry** entry, char* small,
-                   size_t small_size, size_t* length) {
+// reader, normalised by the case mode. It is written into `small` or a
+// block of its own; null when out of memory.
+char* element_name(XmlParser* p, const char* name, char* small, size_t small_size, size_t* length) {
     BrelrtText* converted = nullptr;
     size_t n = std::strlen(name);
     if (converts(p) && has_high_bytes(name, n)) {
@@ -141,14 +137,9 @@ char* element_name(XmlParser* p, const char* name, ElementHashEntry** entry, cha
         name = brelrt_text_data(converted);
         n = brelrt_text_length(converted);
     }
-    char* out = nullptr;
-    if (p->elements) {
-        *entry = new_hash_entry(&p->pool, n);
-        out = *entry ? (*entry)->name : nullptr;
-    } else {
-        out = n < small_size ? small
-                             : static_cast<char*>(brelrt_alloc(n + 1, 0, HERE, "XML element name"));
-    }
+    char* out = n < small_size
+                    ? small
+                    : static_cast<char*>(brelrt_alloc(n + 1, 0, HERE, "XML element name"));
     if (out) {
         std::memcpy(out, name, n);
         out[n] = '\0';
@@ -175,9 +166,8 @@ void XMLCALL start_element(void* arg, const XML_Char* name, const XML_Char** att
         return;
     }
     char small[256];
-    ElementHashEntry* entry = nullptr;
     size_t length = 0;
-    char* normalised = element_name(p, name, &entry, small, sizeof small, &length);
+    char* normalised = element_name(p, name, small, sizeof small, &length);
     if (!normalised) {
         no_memory_for_element(p);
         return;
@@ -185,10 +175,9 @@ void XMLCALL start_element(void* arg, const XML_Char* name, const XML_Char** att
     ++p->depth;
     size_t hash = brelrt_hash_text(normalised, length);
     XmlElement* e = create_element(normalised, length, hash, p->current_element, nullptr, &p->pool);
-    if (!entry && normalised != small)
+    if (normalised != small)
         brelrt_free(normalised, HERE);
     if (!e) {
-        brelrt_free(entry, HERE);
         no_memory_for_element(p);
         return;
     }
@@ -204,11 +193,11 @@ void XMLCALL start_element(void* arg, const XML_Char* name, const XML_Char** att
         ok = add_attribute(e, a[0], value, std::strlen(value));
     }
     if (!ok || !attach_pending_comments(p, e)) {
-        brelrt_free(entry, HERE);
         no_memory_for_element(p);
         return;
     }
-    if (entry && !add_to_hash(p, e, entry, hash)) {
+    ElementHashEntry* entry = p->elements ? new_hash_entry(&p->pool, e) : nullptr;
+    if (p->elements && (!entry || !add_to_hash(p, e, entry, hash))) {
         stop_out_of_memory(p);
         trace_leave(kTraceTag, "Leaving, no memory for hash");
         return;
@@ -231,13 +220,13 @@ void XMLCALL end_element(void* arg, const XML_Char* name) {
             trace_leave(kTraceTag, "Leaving, out of memory");
             return;
         }
-        if (e->text && !finish_text(p, e)) {
+        if (element_text(e) && !finish_text(p, e)) {
             trace_leave(kTraceTag, "Leaving, text refused");
             return;
         }
-        if (e->text && trace_on() && trace_level() >= kTraceDump)
-            trace_line(kTraceDump, "text: '%s'", brelrt_text_data(e->text));
-        p->current = e->parent;
+        if (element_text(e) && trace_on() && trace_level() >= kTraceDump)
+            trace_line(kTraceDump, "text: '%s'", element_text(e));
+        p->current = parent_handle(e);
         p->current_element = e->up;
     }
     --p->depth;
@@ -273,8 +262,12 @@ void XMLCALL comment(void* arg, const XML_Char* data) {
     trace_enter(kTraceData, "comments:");
     trace_line(kTraceData, "%s", safe_text(data));
     size_t length = data ? std::strlen(data) : 0;
-    bool ok = p->current ? append_to(&p->pending_comments, "XML Comments for element", data, length)
-                         : append_to(&p->top_comments, "XML Comments at top level", data, length);
+    // Comments waiting for their element count with the tree.
+    bool ok =
+        store_has_room(&p->pool, brelrt_text_length(p->pending_comments) +
+                                     brelrt_text_length(p->top_comments) + length) &&
+        (p->current ? append_to(&p->pending_comments, "XML Comments for element", data, length)
+                    : append_to(&p->top_comments, "XML Comments at top level", data, length));
     if (!ok) {
         stop_out_of_memory(p);
         trace_leave(kTraceData, "Leaving, out of memory");
@@ -550,18 +543,21 @@ bool count_declaration(XmlParser* parser) {
 }
 
 bool finish_text(XmlParser* p, XmlElement* e) {
-    const char* data = brelrt_text_data(e->text);
-    size_t length = brelrt_text_length(e->text);
+    const char* data = element_text(e);
+    size_t length = text_length(e);
     if (converts(p) && has_high_bytes(data, length)) {
         BrelrtText* fresh = in_document_encoding(p, data, length, "XML Character data");
         if (!fresh)
             return false;
-        brelrt_text_free(e->text, HERE);
-        e->text = fresh;
+        bool ok = replace_text(e, 0, brelrt_text_data(fresh), brelrt_text_length(fresh), length);
+        brelrt_text_free(fresh, HERE);
+        if (!ok) {
+            stop_out_of_memory(p);
+            return false;
+        }
     }
-    brelrt_text_truncate(e->text,
-                         trimmed_length(brelrt_text_data(e->text), brelrt_text_length(e->text),
-                                        static_cast<Blanks>(p->blanks)));
+    truncate_text(e,
+                  trimmed_length(element_text(e), text_length(e), static_cast<Blanks>(p->blanks)));
     return true;
 }
 
