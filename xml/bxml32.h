@@ -195,6 +195,23 @@ BXML_EXPORT int xml_copy(const char* from, const char* to);
 typedef int64_t (*BxmlUnsupportedQueryFn)(void);
 BXML_EXPORT int64_t xml_unsupported_query(void);
 
+/* The description of a record layout that an output file carries, written
+ * to `stream` by the generators xml_sopen uses:
+ *   BXML_DESCRIBE_DTD     the element declarations of the document's
+ *                         internal DTD, as a standalone .dtd (no DOCTYPE
+ *                         around them);
+ *   BXML_DESCRIBE_SCHEMA  the XML Schema document that BXML_CREATE_STYLE
+ *                         SCHEMA writes (with BXML_ENCODING and
+ *                         BXML_SCHEMA_DOC as at OPEN OUTPUT).
+ * `layout` comes from B4ParseXFD. Clears the file-error word; returns 1, or
+ * 0 with 17 (no layout, or another style), 14 (out of memory) or 34 (the
+ * stream refused the write; the secondary error holds its errno). The
+ * bxml-describe tool is this function on standard output. */
+#define BXML_DESCRIBE_DTD 1
+#define BXML_DESCRIBE_SCHEMA 2
+struct RecordLayout;
+BXML_EXPORT int bxml_describe(FILE* stream, struct RecordLayout* layout, int style);
+
 /* ---------------------------------------------------------------------
  * The element and parser-handle API, by ordinal.
  *
