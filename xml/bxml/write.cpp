@@ -410,6 +410,7 @@ int xml_swrite(XmlFile* file, const unsigned char* record, int length) {
     }
     if (file->write_error) {
         set_file_error(kWriteFailed);
+        set_cause(file->write_error);
         trace_leave(kTraceFile, "Leaving, an earlier write to '%s' failed", file->name);
         return 0;
     }
