@@ -129,8 +129,12 @@ void install_exit_hook() {
 }
 
 void report(const char* what, const char* assign, const char* name, const char* reason) {
-    std::fprintf(stderr, "bxmlfh: %s %.100s (%.200s): %s\n", what, assign ? assign : "",
-                 name ? name : "", reason && *reason ? reason : "failed");
+    if (!reason || !*reason)
+        reason = "failed";
+    if (name && *name)
+        std::fprintf(stderr, "bxmlfh: %s %.100s (%.200s): %s\n", what, assign, name, reason);
+    else
+        std::fprintf(stderr, "bxmlfh: %s %.100s: %s\n", what, assign, reason);
 }
 
 } // namespace extfh

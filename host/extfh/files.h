@@ -48,7 +48,9 @@ OpenFile* held_open(const char* name);
 // a signal. Once.
 void install_exit_hook();
 
-// One line on standard error: "bxmlfh: <what> <assign> (<name>): <reason>".
+// One line on standard error: "bxmlfh: <what> <assign> (<name>): <reason>"
+// (without the mapped name when there is none). Names are cut at a few
+// hundred characters.
 void report(const char* what, const char* assign, const char* name, const char* reason);
 
 } // namespace extfh

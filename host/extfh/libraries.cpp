@@ -171,10 +171,6 @@ const char* load_failure() {
     return g_failure;
 }
 
-const char* recorded_binary_size() {
-    return g_binary_size;
-}
-
 } // namespace extfh
 
 extern "C" void bxmlfh_binary_size(const char* rule) {

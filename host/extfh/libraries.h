@@ -56,7 +56,4 @@ const Plugin* plugin();
 // Why the last load failed ("" when nothing failed).
 const char* load_failure();
 
-// The binary-size rule recorded for the program ("" when none).
-const char* recorded_binary_size();
-
 } // namespace extfh

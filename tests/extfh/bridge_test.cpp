@@ -221,6 +221,17 @@ TEST_F(BridgeTest, StatusesAreThoseOfASequentialFile) {
         EXPECT_EQ(plain.out, xml.out) << "on a plain file: " << row.words;
     }
 
+    // A handler without the libraries beside it fails every OPEN, naming the
+    // library, and never leaves the file to libcob.
+    fs::create_directory(path("lonely"));
+    fs::copy_file(POINTRA_LIB_DIR "/libbxmlfh.so", path("lonely/libbxmlfh.so"));
+    Ran lonely = fileops(dir.path(), "ops.xml", "oo w c", {{{"LD_LIBRARY_PATH", path("lonely")}}});
+    EXPECT_EQ(lonely.out, "oo 30\nw 48\nc 42\n");
+    EXPECT_NE(lonely.err.find("OPEN OUTPUT of XMLFILE: cannot load libbrelrt.so: "),
+              std::string::npos)
+        << lonely.err;
+    EXPECT_FALSE(fs::exists(path("ops.xml")));
+
     // A document cut after its first record: that record, then 30.
     std::string doc = read_file(path("fresh.xml"));
     write_file(path("cut.xml"), doc.substr(0, doc.find("</ops_rec>") + 11));

@@ -16,22 +16,27 @@ const unsigned kOpenInput = 0xFA00, kOpenOutput = 0xFA01, kClose = 0xFA80, kRead
 const unsigned char kRecord[23] = {'0', '0', '0', '0', '0', '1', 0x00, 0x00, 0x00, 0x12, 0x5C, 'i',
                                    't', 'e', 'm', ' ', '0', '0', '0',  '0',  '0',  '1',  ' '};
 
+// A file of ops.cpy's record, or of records `min` to `max` bytes long.
 struct File {
     std::string name;
-    unsigned char area[23];
+    std::string area;
     FCD3 fcd{};
 
-    explicit File(std::string n) : name(std::move(n)) {
-        std::memcpy(area, kRecord, sizeof area);
+    explicit File(std::string n, unsigned max = sizeof kRecord, unsigned min = sizeof kRecord)
+        : name(std::move(n)), area(max, ' ') {
+        if (max == sizeof kRecord)
+            area.assign(reinterpret_cast<const char*>(kRecord), sizeof kRecord);
         fcd.fcdVer = FCD_VER_64Bit;
         fcd.fileOrg = ORG_SEQ;
         fcd.openMode = OPEN_NOT_OPEN;
         STCOMPX2(name.size(), fcd.fnameLen);
         fcd.fnamePtr = name.data();
-        fcd.recPtr = area;
-        for (unsigned char* length : {fcd.curRecLen, fcd.minRecLen, fcd.maxRecLen})
-            STCOMPX4(sizeof area, length);
+        fcd.recPtr = reinterpret_cast<unsigned char*>(area.data());
+        STCOMPX4(max, fcd.curRecLen);
+        STCOMPX4(min, fcd.minRecLen);
+        STCOMPX4(max, fcd.maxRecLen);
     }
+    unsigned length() const { return LDCOMPX4(fcd.curRecLen); }
     std::string call(unsigned op) {
         unsigned char code[2] = {static_cast<unsigned char>(op >> 8),
                                  static_cast<unsigned char>(op)};
@@ -57,7 +62,7 @@ protected:
         EXPECT_EQ(brelrt_mem_outstanding(), held_);
     }
     TempDir dir;
-    EnvVar copybooks{"COBCPY", POINTRA_COBOL_SOURCES};
+    EnvVar copybooks{"COBCPY", POINTRA_COBOL_SOURCES ":" POINTRA_EXAMPLES_COBOL};
     size_t held_ = 0;
 };
 
@@ -90,32 +95,38 @@ TEST_F(HandlerTest, EveryAllocationFailureIsACleanPermanentError) {
         EXPECT_GT(n, 10) << "the roads allocate: some allocations must have failed";
     }
     File f(name);
-    std::memset(f.area, '#', sizeof f.area);
+    f.area.assign(f.area.size(), '#');
     EXPECT_EQ(f.call(kOpenInput), "00");
     EXPECT_EQ(f.call(kRead), "00");
-    EXPECT_EQ(std::string(f.area, f.area + 23), std::string(kRecord, kRecord + 23));
+    EXPECT_EQ(f.area, std::string(reinterpret_cast<const char*>(kRecord), sizeof kRecord));
     EXPECT_EQ(f.call(kRead), "10");
     EXPECT_EQ(f.call(kClose), "00");
 }
 
 // A WRITE whose length lies outside the FD's minimum and maximum is 44, and
-// writes nothing; REWRITE of a sequential file is 49 in any state.
-TEST_F(HandlerTest, RecordLengthsOutsideTheFileAre44) {
-    File f(dir.file("ops.xml"));
+// writes nothing; REWRITE of a sequential file is 49 in any state. A READ
+// gives the length of the record type it read (orders.cpy: an order of 217
+// bytes, a trailer of 26).
+TEST_F(HandlerTest, RecordLengths) {
+    File f(dir.file("orders.xml"), 217, 26);
     EXPECT_EQ(f.call(kRewrite), "49");
     ASSERT_EQ(f.call(kOpenOutput), "00");
-    STCOMPX4(22, f.fcd.curRecLen);
-    EXPECT_EQ(f.call(kWrite), "44");
-    STCOMPX4(24, f.fcd.curRecLen);
-    EXPECT_EQ(f.call(kWrite), "44");
-    STCOMPX4(23, f.fcd.curRecLen);
+    f.area.replace(0, 1, "O");
+    for (unsigned length : {25u, 218u, 217u}) {
+        STCOMPX4(length, f.fcd.curRecLen);
+        EXPECT_EQ(f.call(kWrite), length == 217 ? "00" : "44") << length;
+    }
+    f.area.replace(0, 1, "T");
+    STCOMPX4(26, f.fcd.curRecLen);
     EXPECT_EQ(f.call(kWrite), "00");
     EXPECT_EQ(f.call(kRewrite), "49");
     EXPECT_EQ(f.call(kClose), "00");
-    File back(dir.file("ops.xml"));
+    File back(dir.file("orders.xml"), 217, 26);
     EXPECT_EQ(back.call(kOpenInput), "00");
-    EXPECT_EQ(back.call(kRead), "00");
-    EXPECT_EQ(back.call(kRead), "10");
+    std::string lengths;
+    while (back.call(kRead) == "00")
+        lengths += std::to_string(back.length()) + " ";
+    EXPECT_EQ(lengths, "217 26 ");
     EXPECT_EQ(back.call(kClose), "00");
 }
 
