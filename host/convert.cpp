@@ -303,7 +303,7 @@ bool little_endian_host() {
 
 Result read_binary(const FieldDescriptor& f, Decimal& out) {
     size_t n = static_cast<size_t>(f.size);
-    if (n != 1 && n != 2 && n != 4 && n != 8)
+    if (n < 1 || n > 8)
         return UNSUPPORTED;
     bool big = big_endian_type(f.type) || !little_endian_host();
     uint64_t u = 0;
@@ -332,7 +332,7 @@ Result read_binary(const FieldDescriptor& f, Decimal& out) {
 // GnuCOBOL's MOVE stores it (70000 into S9(4) COMP-5 gives 4464).
 Result write_binary(const FieldDescriptor& f, const Decimal& d) {
     size_t n = static_cast<size_t>(f.size);
-    if (n != 1 && n != 2 && n != 4 && n != 8)
+    if (n < 1 || n > 8)
         return UNSUPPORTED;
     bool native = f.type == BRELRT_T_NATIVE || f.type == BRELRT_T_NATIVE_UNSIGNED;
     long highest =

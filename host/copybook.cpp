@@ -1,7 +1,8 @@
 // Record layouts from COBOL copybooks (<layout>.xfd): levels, PICTURE, USAGE,
 // SIGN, OCCURS, REDEFINES, FILLER, several records with "*> WHEN" conditions.
-// Offsets and sizes follow GnuCOBOL's own allocation (binary sizes 1-2-4-8 by
-// digits, no SYNCHRONIZED).
+// Offsets and sizes follow GnuCOBOL's own allocation (binary items sized by
+// the binary-size rule in force, no SYNCHRONIZED). Layouts are found in
+// BRELRT_XFD_DIR, else along COBCPY as cobc finds copybooks.
 #include "internal.h"
 
 #include <algorithm>
@@ -19,6 +20,58 @@ namespace {
 std::string g_last_error;
 
 constexpr int max_items = 32767; // item indices are 16-bit
+
+// How GnuCOBOL sizes binary items (cobc -fbinary-size, and the dialects):
+// 1-2-4-8 (the default) and 2-4-8 (-std=ibm, mvs, rm, bs2000) by digits in
+// 1, 2, 4 or 8 bytes, 2-4-8 never in 1 byte except for COMP-5; 1--8
+// (-std=mf) in the fewest bytes that hold every value of the picture.
+enum class BinarySize { kDefault, kNoByte, kFewest };
+
+struct BinaryRule {
+    const char* name;
+    BinarySize size;
+};
+constexpr BinaryRule binary_rules[] = {
+    {"1-2-4-8", BinarySize::kDefault},
+    {"2-4-8", BinarySize::kNoByte},
+    {"1--8", BinarySize::kFewest},
+};
+
+// The rule brelrt_set_binary_size chose; null while none was.
+const BinaryRule* g_binary_rule = nullptr;
+
+const BinaryRule* binary_rule_named(const char* name) {
+    for (const BinaryRule& rule : binary_rules)
+        if (name && std::strcmp(name, rule.name) == 0)
+            return &rule;
+    return nullptr;
+}
+
+// The rule in force: the one set, else BRELRT_BINARY_SIZE, else 1-2-4-8;
+// null when the variable names no rule.
+const BinaryRule* binary_rule() {
+    if (g_binary_rule)
+        return g_binary_rule;
+    std::string value = brelrt::env("BRELRT_BINARY_SIZE");
+    return value.empty() ? &binary_rules[0] : binary_rule_named(value.c_str());
+}
+
+// Bytes of a binary item of `digits` digits. `native`: COMP-5.
+int32_t binary_bytes(int64_t digits, bool is_signed, bool native, BinarySize rule) {
+    if (rule == BinarySize::kFewest) {
+        // The digits every value of n bytes has room for, n = 1 to 8.
+        static const int unsigned_digits[] = {2, 4, 7, 9, 12, 14, 16, 18};
+        static const int signed_digits[] = {2, 4, 6, 9, 11, 14, 16, 18};
+        const int* held = is_signed ? signed_digits : unsigned_digits;
+        int32_t n = 1;
+        while (n < 8 && digits > held[n - 1])
+            ++n;
+        return n;
+    }
+    if (digits <= 2 && (rule == BinarySize::kDefault || native))
+        return 1;
+    return digits <= 4 ? 2 : digits <= 9 ? 4 : 8;
+}
 
 struct Token {
     enum Kind { WORD, LITERAL, PERIOD } kind;
@@ -708,17 +761,23 @@ private:
                         skip();
                 }
             } else if (w == "OCCURS") {
+                // "OCCURS n" (n at least 1) or "OCCURS min TO max" (min may
+                // be 0): the table takes its maximum.
                 const Token& n = take(tok.line, "OCCURS count");
-                if (!is_number(n.text) || std::stol(n.text) < 1)
-                    throw ParseError{n.line, "OCCURS needs a positive count"};
-                node.occurs = std::stoi(n.text);
+                long count = is_number(n.text) ? std::stol(n.text) : -1;
                 if (next_is("TO")) {
                     skip();
                     const Token& m = take(tok.line, "OCCURS maximum");
-                    if (!is_number(m.text) || std::stol(m.text) < node.occurs)
-                        throw ParseError{m.line, "OCCURS TO needs a count not below the minimum"};
-                    node.occurs = std::stoi(m.text);
+                    if (count < 0)
+                        throw ParseError{n.line, "OCCURS needs a count not below 0 before TO"};
+                    if (!is_number(m.text) || std::stol(m.text) < std::max(count, 1L))
+                        throw ParseError{m.line, "OCCURS TO needs a positive count not below "
+                                                 "the minimum"};
+                    count = std::stol(m.text);
+                } else if (count < 1) {
+                    throw ParseError{n.line, "OCCURS needs a positive count"};
                 }
+                node.occurs = static_cast<int>(std::min(count, 32768L));
                 if (node.occurs > 32767)
                     throw ParseError{n.line, "OCCURS count too large"};
                 if (next_is("TIMES"))
@@ -796,7 +855,7 @@ private:
 };
 
 // PICTURE and USAGE of an elementary item give its type, digits, scale, size.
-void describe(Node& node, Usage usage, int sign, bool separate) {
+void describe(Node& node, Usage usage, int sign, bool separate, BinarySize rule) {
     const std::string& pic = node.picture;
     int line = node.line;
     if (!node.has_picture) {
@@ -921,7 +980,7 @@ void describe(Node& node, Usage usage, int sign, bool separate) {
     case Usage::NATIVE:
         if (nines > 18)
             throw ParseError{line, "more than 18 digits in a binary item"};
-        node.size = nines <= 2 ? 1 : nines <= 4 ? 2 : nines <= 9 ? 4 : 8;
+        node.size = binary_bytes(nines, s, usage == Usage::NATIVE, rule);
         if (usage == Usage::BINARY)
             node.type = s ? BRELRT_T_BINARY : BRELRT_T_BINARY_UNSIGNED;
         else
@@ -940,7 +999,7 @@ bool same_name(const std::string& a, const std::string& b) {
 }
 
 // Sizes and offsets (relative to the parent) of a subtree.
-void lay_out(Node& node, Usage usage, int sign, bool separate) {
+void lay_out(Node& node, Usage usage, int sign, bool separate, BinarySize rule) {
     if (node.usage != Usage::NONE)
         usage = node.usage;
     if (node.sign) {
@@ -948,7 +1007,7 @@ void lay_out(Node& node, Usage usage, int sign, bool separate) {
         separate = node.sign_separate;
     }
     if (node.children.empty()) {
-        describe(node, usage, sign, separate);
+        describe(node, usage, sign, separate, rule);
         return;
     }
     if (node.has_picture)
@@ -956,7 +1015,7 @@ void lay_out(Node& node, Usage usage, int sign, bool separate) {
     int64_t position = 0, end = 0;
     for (size_t i = 0; i < node.children.size(); ++i) {
         Node& child = *node.children[i];
-        lay_out(child, usage, sign, separate);
+        lay_out(child, usage, sign, separate, rule);
         int64_t total = static_cast<int64_t>(child.size) * (child.occurs ? child.occurs : 1);
         if (!child.redefines.empty()) {
             // The redefined item is the nearest earlier sibling that is not
@@ -1135,6 +1194,13 @@ RecordLayout* out_of_memory(const std::string& path) {
 }
 
 RecordLayout* build(const std::string& text, const std::string& path, const char* layout_name) {
+    const BinaryRule* binary = binary_rule();
+    if (!binary) {
+        set_error("BRELRT_BINARY_SIZE '" + brelrt::excerpt(brelrt::env("BRELRT_BINARY_SIZE")) +
+                  "' is no binary-size rule (1-2-4-8, 2-4-8 or 1--8): " + path + " not used");
+        return nullptr;
+    }
+    BinarySize rule = binary->size;
     std::vector<std::unique_ptr<Node>> records;
     Emitter em;
     // Field names take the same case as the element names of the reader:
@@ -1166,7 +1232,7 @@ RecordLayout* build(const std::string& text, const std::string& path, const char
                     throw ParseError{record.line, "REDEFINES " + brelrt::excerpt(record.redefines) +
                                                       " names no earlier record"};
             }
-            lay_out(record, Usage::NONE, 0, false);
+            lay_out(record, Usage::NONE, 0, false, rule);
             if (record.size < 1)
                 throw ParseError{record.line, "record of no size"};
             record.offset = 0;
@@ -1318,6 +1384,78 @@ bool read_copybook(const std::string& path, std::string& text) {
     return true;
 }
 
+// The suffixes cobc tries, in its order, for a copybook named without one,
+// after the layout's own ".xfd".
+const char* const copybook_suffixes[] = {".xfd", "",     ".CPY", ".CBL",
+                                         ".COB", ".cpy", ".cbl", ".cob"};
+
+std::vector<std::string> split_folders(const std::string& list) {
+    std::vector<std::string> folders;
+    for (size_t start = 0; start <= list.size();) {
+        size_t end = std::min(list.find(':', start), list.size());
+        if (end > start)
+            folders.push_back(list.substr(start, end - start));
+        start = end + 1;
+    }
+    return folders;
+}
+
+// The copybook of a layout: <name>.xfd in BRELRT_XFD_DIR (default "."),
+// else along the folders of COBCPY (separated by ":"), in each folder with
+// the suffixes in turn (".xfd", then cobc's). Each time the name is tried
+// as given, in lower case, then in upper case. "" when there is none, with
+// every place looked at as the last error.
+std::string find_copybook(const std::string& name) {
+    std::vector<std::string> names{name};
+    for (bool lower : {true, false}) {
+        std::string other = name;
+        for (char& c : other)
+            if (lower && c >= 'A' && c <= 'Z')
+                c = static_cast<char>(c - 'A' + 'a');
+            else if (!lower && c >= 'a' && c <= 'z')
+                c = static_cast<char>(c - 'a' + 'A');
+        if (std::find(names.begin(), names.end(), other) == names.end())
+            names.push_back(other);
+    }
+    std::string dir = brelrt::env("BRELRT_XFD_DIR");
+    if (dir.empty())
+        dir = ".";
+    if (dir.back() != '/')
+        dir += '/';
+    for (const std::string& n : names)
+        if (file_exists(dir + n + ".xfd"))
+            return dir + n + ".xfd";
+    std::vector<std::string> folders = split_folders(brelrt::env("COBCPY"));
+    for (std::string folder : folders) {
+        if (folder.back() != '/')
+            folder += '/';
+        for (const char* suffix : copybook_suffixes)
+            for (const std::string& n : names)
+                if (file_exists(folder + n + suffix))
+                    return folder + n + suffix;
+    }
+    // "<dir>/<name>.xfd: no such layout (nor ...; nor ... in COBCPY ...)".
+    std::string others, tried, along;
+    for (size_t k = 1; k < names.size(); ++k)
+        others += (k > 1 ? ", " : "nor ") + dir + names[k] + ".xfd";
+    for (size_t k = 0; k < names.size(); ++k)
+        tried += (k == 0 ? "" : k + 1 == names.size() ? " or " : ", ") + brelrt::excerpt(names[k]);
+    if (folders.empty()) {
+        along = "COBCPY not set";
+    } else {
+        along = "nor " + tried + " with .xfd, no suffix, .CPY, .CBL, .COB, .cpy, .cbl or .cob in ";
+        along += folders.size() == 1 ? "the COBCPY folder " : "the COBCPY folders ";
+        constexpr size_t named = 8;
+        for (size_t k = 0; k < folders.size() && k < named; ++k)
+            along += (k ? ", " : "") + brelrt::excerpt(folders[k], 60);
+        if (folders.size() > named)
+            along += brelrt::format(" and %zu more", folders.size() - named);
+    }
+    set_missing(dir + brelrt::excerpt(name) + ".xfd: no such layout (" +
+                (others.empty() ? "" : others + "; ") + along + ")");
+    return std::string();
+}
+
 } // namespace
 
 const char* brelrt_xfd_last_error(void) {
@@ -1343,26 +1481,27 @@ RecordLayout* B4ParseXFD(const char* name, int /*version*/, int /*name_max*/) {
             set_missing("B4ParseXFD: no usable layout name");
             return nullptr;
         }
-        std::string dir = brelrt::env("BRELRT_XFD_DIR");
-        if (dir.empty())
-            dir = ".";
-        if (dir.back() != '/')
-            dir += '/';
-        std::string path = dir + name + ".xfd";
-        if (!file_exists(path)) {
-            std::string lower = name;
-            brelrt_name_convert(lower.data(), static_cast<int>(lower.size()), BRELRT_NAME_LOWER);
-            std::string other = dir + lower + ".xfd";
-            if (!file_exists(other)) {
-                set_missing(brelrt::format("%s: no such layout", path.c_str()));
-                return nullptr;
-            }
-            path = other;
-        }
+        std::string path = find_copybook(name);
+        if (path.empty())
+            return nullptr;
         std::string text;
         if (!read_copybook(path, text))
             return nullptr;
         return build(text, path, name);
+    });
+}
+
+int brelrt_set_binary_size(const char* rule) {
+    const BinaryRule* chosen = binary_rule_named(rule);
+    if (chosen)
+        g_binary_rule = chosen;
+    return chosen ? 1 : 0;
+}
+
+const char* brelrt_binary_size(void) {
+    return brelrt::guarded<const char*>(nullptr, [] {
+        const BinaryRule* rule = binary_rule();
+        return rule ? rule->name : nullptr;
     });
 }
 

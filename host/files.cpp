@@ -3,6 +3,7 @@
 #include "internal.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdint>
@@ -16,47 +17,90 @@
 
 namespace {
 
-// An environment mapping for a bare name, as GnuCOBOL does it: DD_name,
-// dd_name, then name itself.
-const char* mapped(const std::string& name) {
-    if (name.empty())
+// The value GnuCOBOL's runtime gives a part of a file name: the environment
+// variable DD_<part>, dd_<part> or <part>, the first that is set and not
+// empty, a "." in the part read as "_". None for a part that begins with ".",
+// nor for any part when `lookups` is off (a name that begins with "-" or a
+// digit).
+const char* environment_value(std::string_view part, bool lookups) {
+    if (!lookups || part.empty() || part[0] == '.')
         return nullptr;
+    std::string key(part);
+    std::replace(key.begin(), key.end(), '.', '_');
     for (const char* prefix : {"DD_", "dd_", ""}) {
-        std::string var = std::string(prefix) + name;
+        std::string var = prefix + key;
         if (const char* v = std::getenv(var.c_str()); v && *v)
             return v;
     }
     return nullptr;
 }
 
+bool separator(char c) {
+    return c == '/' || c == '\\';
+}
+
+// A name as GnuCOBOL 3.1's runtime maps an ASSIGN name before it opens the
+// file. A name without a separator ("/" or "\\"), less a leading "$", is
+// looked up as above and replaced by its value, else kept as written. In a
+// name with separators, the first part is looked up the same way; a first
+// part written "$VAR" that is not set is left out, with the separator after
+// it. Each later part written "$VAR" is replaced by its value (left out when
+// not set), and the separator after it is dropped, as the runtime does. The
+// parts are joined by "/", empty parts dropped. A result that does not begin
+// with "/" is then put in the folder COB_FILE_PATH when that is set.
 std::string translate(const std::string& name) {
     if (name.empty())
         return name;
-    if (name.find('/') == std::string::npos) {
-        if (const char* v = mapped(name))
-            return v;
-        std::string path = brelrt::env("COB_FILE_PATH");
-        if (!path.empty()) {
-            if (path.back() != '/')
-                path += '/';
-            return path + name;
+    bool lookups = name[0] != '-' && !std::isdigit(static_cast<unsigned char>(name[0]));
+    std::string result;
+    std::string_view rest(name);
+    bool dollar = rest[0] == '$';
+    if (dollar)
+        rest.remove_prefix(1);
+    if (std::find_if(rest.begin(), rest.end(), separator) == rest.end()) {
+        const char* v = environment_value(rest, lookups);
+        result = v ? v : name;
+    } else {
+        auto next_part = [&rest] {
+            while (!rest.empty() && separator(rest[0]))
+                rest.remove_prefix(1);
+            size_t n = static_cast<size_t>(std::find_if(rest.begin(), rest.end(), separator) -
+                                           rest.begin());
+            std::string_view part = rest.substr(0, n);
+            rest.remove_prefix(n);
+            return part;
+        };
+        bool first = true;
+        if (separator(rest[0])) {
+            result = "/";
+            dollar = false;
+        } else {
+            std::string_view part = next_part();
+            if (const char* v = environment_value(part, lookups)) {
+                result = v;
+                dollar = false;
+            } else if (!dollar) {
+                result = part;
+            }
+            first = false;
         }
-        return name;
+        for (std::string_view part = next_part(); !part.empty(); part = next_part()) {
+            if (!first && !std::exchange(dollar, false))
+                result += '/';
+            first = false;
+            if (part[0] == '$') {
+                if (const char* v = environment_value(part.substr(1), lookups))
+                    result += v;
+                dollar = true;
+            } else {
+                result += part;
+            }
+        }
     }
-    // "$VAR/rest" or "VAR/rest" with VAR set: the first part is expanded.
-    size_t slash = name.find('/');
-    if (slash == 0)
-        return name;
-    std::string first = name.substr(0, slash);
-    if (first[0] == '$') {
-        if (const char* v = std::getenv(first.c_str() + 1))
-            return std::string(v) + name.substr(slash);
-        return name;
-    }
-    if (first != "." && first != "..")
-        if (const char* v = mapped(first))
-            return std::string(v) + name.substr(slash);
-    return name;
+    std::string folder = brelrt::env("COB_FILE_PATH");
+    if (!folder.empty() && (result.empty() || result[0] != '/'))
+        result = folder + "/" + result;
+    return result;
 }
 
 int fail_with_errno() {

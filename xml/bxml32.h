@@ -53,6 +53,15 @@ extern "C" {
     34 /* the stream refused a write (disk full, closed pipe):                                     \
           the trace names the records lost */
 
+/* The cause of a failure, in the host's secondary error word
+ * (*brelrt_secondary_error()), cleared to 0 at the start of every file
+ * operation: after 15 from xml_sopen, and after 34 from xml_sopen (the
+ * schema file), xml_swrite or xml_sclose, the system's error number (errno:
+ * ENOENT, EACCES, EISDIR, ENOSPC, ...) of the call that failed, or 0 when no
+ * system call failed (no layout, a bad name, a bad layout); 5 with every 19
+ * of reading (malformed XML, limits, a root that is not the layout's). A
+ * failed xml_smake leaves the errno there too. */
+
 /* A slot of the dispatch table: a function of the type given below for its
  * slot, cast to this generic pointer type. */
 typedef void (*BxmlSlot)(void);
@@ -119,10 +128,28 @@ BXML_EXPORT int xml_smake(const char* name, const char* extra);
 
 /* Slot 45: opens `name` for input (mode 0) or output (mode 1) with the
  * record layout of its name; null with the file-error word set when it
- * cannot (15 file or layout, 17 mode or encoding, 14 memory, 8 or 19 for an
- * input without a root element). Output: the prologue is written (DTD,
- * schema, root start tag by BXML_CREATE_STYLE). Arguments 3 to 6 and 8 are
- * kept, `extra` only traced. */
+ * cannot (15 file or layout, 17 mode or encoding, 14 memory, 34 the schema
+ * file, 8 or 19 for an input without a root element), the secondary error
+ * saying why (see above). Output: the prologue is written (DTD, schema,
+ * root start tag by BXML_CREATE_STYLE). Input: the document's root element
+ * must be named as the layout, ASCII case aside (and "-" and "_" alike
+ * while 4GL_COLUMN_CASE is 0 or 1), else 19, with both names in the trace
+ * and the error text. Arguments 3 to 6 and 8 are kept.
+ *
+ * Flags above the low two bits of `mode`:
+ *   BXML_OPEN_AS_NAMED      `name` is opened exactly as given: no name
+ *                           translation, no URL fetch, no ".xml" retry (for
+ *                           a caller that has mapped the name itself, as
+ *                           brelrt_translate_name does);
+ *   BXML_OPEN_LAYOUT_GIVEN  `extra` is the layout's name (as B4ParseXFD
+ *                           takes it) instead of the one the file's name
+ *                           gives; null or empty fails with 15.
+ * Without BXML_OPEN_LAYOUT_GIVEN `extra` is only traced; other bits are
+ * ignored. */
+#define BXML_OPEN_INPUT 0
+#define BXML_OPEN_OUTPUT 1
+#define BXML_OPEN_AS_NAMED 0x100
+#define BXML_OPEN_LAYOUT_GIVEN 0x200
 typedef XmlFile* (*BxmlSopenFn)(const char* name, int mode, int a3, int a4, int a5, int a6,
                                 const char* extra, int a8);
 BXML_EXPORT XmlFile* xml_sopen(const char* name, int mode, int a3, int a4, int a5, int a6,
@@ -188,6 +215,23 @@ BXML_EXPORT int xml_copy(const char* from, const char* to);
 /* Slot 53: sets the file-error word to 17; returns -1 in 64 bits. */
 typedef int64_t (*BxmlUnsupportedQueryFn)(void);
 BXML_EXPORT int64_t xml_unsupported_query(void);
+
+/* The description of a record layout that an output file carries, written
+ * to `stream` by the generators xml_sopen uses:
+ *   BXML_DESCRIBE_DTD     the element declarations of the document's
+ *                         internal DTD, as a standalone .dtd (no DOCTYPE
+ *                         around them);
+ *   BXML_DESCRIBE_SCHEMA  the XML Schema document that BXML_CREATE_STYLE
+ *                         SCHEMA writes (with BXML_ENCODING and
+ *                         BXML_SCHEMA_DOC as at OPEN OUTPUT).
+ * `layout` comes from B4ParseXFD. Clears the file-error word; returns 1, or
+ * 0 with 17 (no layout, or another style), 14 (out of memory) or 34 (the
+ * stream refused the write; the secondary error holds its errno). The
+ * bxml-describe tool is this function on standard output. */
+#define BXML_DESCRIBE_DTD 1
+#define BXML_DESCRIBE_SCHEMA 2
+struct RecordLayout;
+BXML_EXPORT int bxml_describe(FILE* stream, struct RecordLayout* layout, int style);
 
 /* ---------------------------------------------------------------------
  * The element and parser-handle API, by ordinal.

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <filesystem>
 #include <map>
 #include <sstream>
 
@@ -70,13 +71,14 @@ std::string offsets_program(const RecordLayout* layout, bool enclose) {
 }
 
 // `enclose`: the copybook has no level 01, the program gives it the one the
-// layout reader makes up.
-void expect_gnucobol_layout(const std::string& copybook, bool free_format, bool enclose = false) {
+// layout reader makes up. `options`: more options of cobc.
+void expect_gnucobol_layout(const std::string& copybook, bool free_format, bool enclose = false,
+                            const std::string& options = "") {
     RecordLayout* layout = brelrt_parse_copybook((data_dir + "/" + copybook).c_str(), "layout");
     ASSERT_NE(layout, nullptr) << brelrt_xfd_last_error();
     TempDir dir;
     write_file(dir.file("layout.cpy"), read_file(data_dir + "/" + copybook));
-    std::string out = run_cobol(dir, offsets_program(layout, enclose), free_format);
+    std::string out = run_cobol(dir, offsets_program(layout, enclose), free_format, options);
     std::istringstream lines(out);
     int index;
     long offset, length;
@@ -159,6 +161,39 @@ TEST_F(HostTest, RecordVariantsMatchGnuCobolAndNameTheirGroup) {
     EXPECT_EQ(find(l, "hdr_date_n")->flags, BRELRT_ITEM_REDEFINES | BRELRT_ITEM_SHADOW);
     EXPECT_EQ(&l->items[l->conditions[4].item], find(l, "trl_rec"));
     B4XFDFree(l);
+}
+
+// Binary items sized by each binary-size rule as cobc sizes them under the
+// option or the dialect that sets it (COMP-5 of 1 or 2 digits keeps 1 byte
+// under 2-4-8), and a table of 0 to 3 rows laid out at 3 rows.
+TEST_F(HostTest, BinarySizeRulesAndDependingTablesMatchGnuCobol) {
+    const struct {
+        const char* rule;
+        const char* options;
+        int32_t record_size;
+    } rules[] = {
+        {"1-2-4-8", "", 96},
+        {"2-4-8", "-std=ibm", 99},
+        {"2-4-8", "-fbinary-size=2-4-8", 99},
+        {"1--8", "-std=mf", 80},
+        {"1--8", "-std=ibm -fbinary-size=1--8", 80},
+    };
+    for (const auto& r : rules) {
+        SCOPED_TRACE(std::string(r.rule) + " " + r.options);
+        ASSERT_EQ(brelrt_set_binary_size(r.rule), 1);
+        EXPECT_STREQ(brelrt_binary_size(), r.rule);
+        expect_gnucobol_layout("binary.xfd", false, false, r.options);
+        RecordLayout* l = brelrt_parse_copybook((data_dir + "/binary.xfd").c_str(), "binary");
+        ASSERT_NE(l, nullptr) << brelrt_xfd_last_error();
+        EXPECT_EQ(l->record_size, r.record_size);
+        EXPECT_EQ(find(l, "t_name", 3)->occurs_count[1], 3);
+        B4XFDFree(l);
+    }
+    for (const char* unknown : {"1-2-4", "", "1-2-4-8 ", "2--8"})
+        EXPECT_EQ(brelrt_set_binary_size(unknown), 0) << unknown;
+    EXPECT_EQ(brelrt_set_binary_size(nullptr), 0);
+    EXPECT_STREQ(brelrt_binary_size(), "1--8");
+    brelrt_set_binary_size("1-2-4-8");
 }
 
 TEST_F(HostTest, TablesGetAnItemPerOccurrenceWithNumbersAndCounts) {
@@ -312,6 +347,9 @@ TEST_F(CopybookErrors, SyntaxErrorsNameTheLine) {
                  4, "WHEN inside an OCCURS table");
     expect_error("01 r.\n*> BINARY\n   05 g.\n      10 a pic x.\n", 2, "BINARY must precede");
     expect_error("      -    05 A PIC X.\n       01 R.\n", 1, "continuation line");
+    expect_error("01 r.\n   05 t occurs 0.\n      10 a pic x.\n", 2, "positive count");
+    expect_error("01 r.\n   05 t occurs 0 to 0 depending on n.\n", 2, "positive count not below");
+    expect_error("01 r.\n   05 t occurs 3 to 2.\n", 2, "positive count not below");
 }
 
 // Sizes are counted so that they cannot overflow: a picture or a record
@@ -416,6 +454,73 @@ TEST_F(HostTest, LayoutLookupByNameAndCase) {
     ASSERT_NE(l, nullptr);
     EXPECT_STREQ(l->items[1].name, "a_very_long_field_name_of_thirty_one"); // kept whole
     B4XFDFree(l);
+}
+
+// Layouts are found along COBCPY as cobc finds copybooks: folder after
+// folder, in each the suffixes in cobc's order. cobc compiling "COPY stock"
+// and B4ParseXFD("stock") pick the same file as the files are taken away
+// one by one (each copybook's record has a size of its own).
+TEST_F(HostTest, LayoutsAreFoundAlongCobcpyAsCobcFindsCopybooks) {
+    TempDir program, xfd, first, second;
+    EnvVar xfd_dir("BRELRT_XFD_DIR", xfd.path().c_str());
+    EnvVar cobcpy("COBCPY", (":" + first.path() + "::" + second.path() + "/").c_str());
+    auto copybook = [](const std::string& path, int size) {
+        write_file(path, "       01 STOCK-REC PIC X(" + std::to_string(size) + ").\n");
+    };
+    const char* suffixes[] = {"", ".CPY", ".cpy", ".CBL", ".cbl", ".COB", ".cob"};
+    std::map<int, std::string> files;
+    for (int k = 0; k < 7; ++k)
+        files[k + 1] = first.file(std::string("stock") + suffixes[k]);
+    files[8] = second.file("stock.cpy");
+    for (const auto& [size, path] : files)
+        copybook(path, size);
+    const std::string source = "       IDENTIFICATION DIVISION.\n"
+                               "       PROGRAM-ID. PICKS.\n"
+                               "       DATA DIVISION.\n"
+                               "       WORKING-STORAGE SECTION.\n"
+                               "       COPY stock.\n"
+                               "       PROCEDURE DIVISION.\n"
+                               "           DISPLAY LENGTH OF STOCK-REC\n"
+                               "           STOP RUN.\n";
+    std::string cobol, host;
+    while (!files.empty()) {
+        ASSERT_TRUE(build_cobol(program, source));
+        int picked = std::stoi(run_program(program));
+        cobol += std::to_string(picked) + " ";
+        RecordLayout* l = B4ParseXFD("stock", 14, 30);
+        host += (l ? std::to_string(l->record_size) : std::string("none")) + " ";
+        B4XFDFree(l);
+        ASSERT_EQ(files.count(picked), 1u) << cobol;
+        std::filesystem::remove(files[picked]);
+        files.erase(picked);
+    }
+    EXPECT_EQ(cobol, "1 2 4 6 3 5 7 8 ");
+    EXPECT_EQ(host, cobol);
+    // Nothing left: the error names every place looked at.
+    EXPECT_EQ(B4ParseXFD("Stock", 14, 30), nullptr);
+    EXPECT_EQ(std::string(brelrt_xfd_last_error()),
+              xfd.file("Stock.xfd: no such layout (nor ") + xfd.file("stock.xfd, ") +
+                  xfd.file("STOCK.xfd; nor Stock, stock or STOCK with .xfd, no suffix, .CPY, "
+                           ".CBL, .COB, .cpy, .cbl or .cob in the COBCPY folders ") +
+                  first.path() + ", " + second.path() + "/)");
+    // The layout's own .xfd comes first in each folder, and the layout
+    // folder before COBCPY; the name is also tried in lower and upper case.
+    copybook(second.file("stock.CBL"), 10);
+    copybook(second.file("STOCK.xfd"), 11);
+    RecordLayout* l = B4ParseXFD("Stock", 14, 30);
+    ASSERT_NE(l, nullptr) << brelrt_xfd_last_error();
+    EXPECT_EQ(l->record_size, 11);
+    EXPECT_STREQ(l->name, "Stock");
+    B4XFDFree(l);
+    copybook(xfd.file("stock.xfd"), 12);
+    l = B4ParseXFD("Stock", 14, 30);
+    ASSERT_NE(l, nullptr) << brelrt_xfd_last_error();
+    EXPECT_EQ(l->record_size, 12);
+    B4XFDFree(l);
+    EnvVar unset("COBCPY", nullptr);
+    EXPECT_EQ(B4ParseXFD("other", 14, 30), nullptr);
+    EXPECT_EQ(std::string(brelrt_xfd_last_error()),
+              xfd.file("other.xfd: no such layout (nor ") + xfd.file("OTHER.xfd; COBCPY not set)"));
 }
 
 TEST_F(HostTest, LayoutSurvivesFailedAllocations) {

@@ -50,6 +50,146 @@ TEST_F(HostTest, TranslationFollowsTheDdConventionInOrder) {
     brelrt_free(t, HERE);
 }
 
+// The file a COBOL program opens for an ASSIGN name is the one the host's
+// translation names: a GnuCOBOL program opens each name for output and
+// writes it, and the file it made is compared with brelrt_translate_name,
+// under the same environment ("@" stands for the test's folder).
+TEST_F(HostTest, TranslationOpensTheFileGnuCobolOpens) {
+    TempDir dir;
+    const std::string program = "       IDENTIFICATION DIVISION.\n"
+                                "       PROGRAM-ID. MAPPER.\n"
+                                "       ENVIRONMENT DIVISION.\n"
+                                "       INPUT-OUTPUT SECTION.\n"
+                                "       FILE-CONTROL.\n"
+                                "           SELECT F ASSIGN TO FNAME\n"
+                                "               ORGANIZATION LINE SEQUENTIAL\n"
+                                "               FILE STATUS IS FS.\n"
+                                "       DATA DIVISION.\n"
+                                "       FILE SECTION.\n"
+                                "       FD F.\n"
+                                "       01 R PIC X(4).\n"
+                                "       WORKING-STORAGE SECTION.\n"
+                                "       01 FNAME PIC X(300).\n"
+                                "       01 FS PIC XX.\n"
+                                "       PROCEDURE DIVISION.\n"
+                                "           ACCEPT FNAME FROM COMMAND-LINE\n"
+                                "           OPEN OUTPUT F\n"
+                                "           IF FS = \"00\"\n"
+                                "               MOVE \"made\" TO R\n"
+                                "               WRITE R\n"
+                                "               CLOSE F\n"
+                                "           END-IF\n"
+                                "           STOP RUN.\n";
+    ASSERT_TRUE(build_cobol(dir, program));
+    for (const char* folder : {"d1/sub", "d2/d1", "sub", "9/d1", "w"})
+        std::filesystem::create_directories(dir.file(folder));
+    const std::string at = dir.path();
+    auto with_folder = [&](std::string text) {
+        for (size_t p; (p = text.find('@')) != std::string::npos;)
+            text.replace(p, 1, at);
+        return text;
+    };
+    struct Case {
+        const char* name;
+        std::vector<std::pair<const char*, const char*>> env;
+    };
+    const Case cases[] = {
+        {"INV", {}},
+        {"INV", {{"DD_INV", "a.xml"}, {"dd_INV", "b.xml"}, {"INV", "c.xml"}}},
+        {"INV", {{"DD_INV", ""}, {"dd_INV", "b.xml"}}},
+        {"INV", {{"INV", "c.xml"}}},
+        {"INV", {{"COB_FILE_PATH", "d1"}, {"DD_INV", "a.xml"}}},
+        {"INV", {{"COB_FILE_PATH", "d1"}, {"DD_INV", "@/d2/abs.xml"}}},
+        {"INV", {{"COB_FILE_PATH", "d1/"}}},
+        {"$INV", {{"DD_INV", "a.xml"}}},
+        {"$INV", {{"COB_FILE_PATH", "d1"}}},
+        {"inv.xml", {{"DD_inv_xml", "m.xml"}}},
+        {"inv.xml", {{"DD_inv.xml", "m.xml"}}},
+        {"9inv", {{"DD_9inv", "z"}}},
+        {"-inv", {{"DD_-inv", "z"}}},
+        {".inv", {{"_inv", "z"}}},
+        {"$9inv", {{"DD_9inv", "z"}}},
+        {"INV", {{"DD_INV", "$HOME"}}},
+        {"DATA/inv.xml", {{"DATA", "d1"}}},
+        {"$DATA/inv.xml", {{"DD_DATA", "d1/sub"}}},
+        {"$NONE/inv.xml", {}},
+        {"$NONE/inv.xml", {{"COB_FILE_PATH", "d2"}}},
+        {"DATA/x", {{"DATA", "@/d1"}, {"COB_FILE_PATH", "@/none"}}},
+        {"d1/$SUB/y", {{"SUB", "sub"}}},
+        {"d1/$NONE/y", {}},
+        {"d1/$A/$B/y", {{"dd_A", "sub"}, {"B", "x"}}},
+        {"@/d1/$SUB/y", {{"DD_SUB", "sub"}}},
+        {"$@/d1/x", {}},
+        {"d1\\x", {}},
+        {"d1//sub//x/", {}},
+        {"./d1/x", {{"COB_FILE_PATH", "d2"}}},
+        {"9/d1/$SUB/y", {{"SUB", "sub"}}},
+    };
+    std::string cobol, host;
+    for (const Case& c : cases) {
+        std::string name = with_folder(c.name);
+        std::string line = std::string(c.name);
+        std::string environment;
+        std::vector<std::unique_ptr<EnvVar>> env;
+        for (const auto& [variable, value] : c.env) {
+            std::string v = with_folder(value);
+            line += std::string(" ") + variable + "=" + value;
+            environment += "'" + std::string(variable) + "=" + v + "' ";
+            env.push_back(std::make_unique<EnvVar>(variable, v.c_str()));
+        }
+        // What GnuCOBOL made: the one new file under the folder.
+        run_program(dir, environment, "'" + name + "'");
+        std::string made = "(none)";
+        for (const auto& e : std::filesystem::recursive_directory_iterator(at)) {
+            std::string file = e.path().lexically_relative(at).string();
+            if (e.is_regular_file() && file != "prog" && file != "prog.cob") {
+                made = file;
+                std::filesystem::remove(e.path());
+                break;
+            }
+        }
+        cobol += line + " -> " + made + "\n";
+        char* translated = brelrt_translate_name(name.c_str());
+        std::filesystem::path ours = translated;
+        brelrt_free(translated, HERE);
+        if (ours.is_relative())
+            ours = std::filesystem::path(at) / ours;
+        host += line + " -> " + ours.lexically_normal().lexically_relative(at).string() + "\n";
+    }
+    const std::string expected = "INV -> INV\n"
+                                 "INV DD_INV=a.xml dd_INV=b.xml INV=c.xml -> a.xml\n"
+                                 "INV DD_INV= dd_INV=b.xml -> b.xml\n"
+                                 "INV INV=c.xml -> c.xml\n"
+                                 "INV COB_FILE_PATH=d1 DD_INV=a.xml -> d1/a.xml\n"
+                                 "INV COB_FILE_PATH=d1 DD_INV=@/d2/abs.xml -> d2/abs.xml\n"
+                                 "INV COB_FILE_PATH=d1/ -> d1/INV\n"
+                                 "$INV DD_INV=a.xml -> a.xml\n"
+                                 "$INV COB_FILE_PATH=d1 -> d1/$INV\n"
+                                 "inv.xml DD_inv_xml=m.xml -> m.xml\n"
+                                 "inv.xml DD_inv.xml=m.xml -> inv.xml\n"
+                                 "9inv DD_9inv=z -> 9inv\n"
+                                 "-inv DD_-inv=z -> -inv\n"
+                                 ".inv _inv=z -> .inv\n"
+                                 "$9inv DD_9inv=z -> z\n"
+                                 "INV DD_INV=$HOME -> $HOME\n"
+                                 "DATA/inv.xml DATA=d1 -> d1/inv.xml\n"
+                                 "$DATA/inv.xml DD_DATA=d1/sub -> d1/sub/inv.xml\n"
+                                 "$NONE/inv.xml -> inv.xml\n"
+                                 "$NONE/inv.xml COB_FILE_PATH=d2 -> d2/inv.xml\n"
+                                 "DATA/x DATA=@/d1 COB_FILE_PATH=@/none -> d1/x\n"
+                                 "d1/$SUB/y SUB=sub -> d1/suby\n"
+                                 "d1/$NONE/y -> d1/y\n"
+                                 "d1/$A/$B/y dd_A=sub B=x -> d1/subxy\n"
+                                 "@/d1/$SUB/y DD_SUB=sub -> d1/suby\n"
+                                 "$@/d1/x -> d1/x\n"
+                                 "d1\\x -> d1/x\n"
+                                 "d1//sub//x/ -> d1/sub/x\n"
+                                 "./d1/x COB_FILE_PATH=d2 -> d2/d1/x\n"
+                                 "9/d1/$SUB/y SUB=sub -> 9/d1/y\n";
+    EXPECT_EQ(cobol, expected);
+    EXPECT_EQ(host, expected);
+}
+
 TEST_F(HostTest, StreamWriteAndHostFileOperations) {
     TempDir dir;
     std::string a = dir.file("a.xml"), b = dir.file("b.xml"), c = dir.file("c.xml");

@@ -4,6 +4,8 @@
 
 #include <filesystem>
 
+#include <cerrno>
+
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -305,6 +307,105 @@ TEST_F(OpenTest, InputOpensTheXmlFileOfAName) {
     close(file);
 }
 
+// What a runtime learns of each open: the file-error word and the cause in
+// the secondary error (the system's errno, 0 when no system call failed, 5
+// with 19), and what the flags BXML_OPEN_AS_NAMED and
+// BXML_OPEN_LAYOUT_GIVEN change.
+TEST_F(OpenTest, OpenFlagsAndTheCauseOfEveryFailure) {
+    const char kDocument[] = "<?xml version=\"1.0\"?>\n<orders>\n <ord_rec/>\n</orders>\n";
+    write_file(path("orders.xml"), kDocument);
+    copybook("shelf", kOrdersCopybook);
+    copybook("x", kOrdersCopybook);
+    mkdir(path("shelf.xml").c_str(), 0755);
+    write_file(path("dated-20240115.xml"), "<ORDERS><ord_rec/></ORDERS>");
+    write_file(path("stock.xml"), "<stock><ord_rec/></stock>");
+    write_file(path("long.xml"), "<" + std::string(60, 'w') + "/>");
+    EnvVar folder("DATADIR", dir_.c_str());
+    auto cause = [] {
+        int e = *brelrt_secondary_error();
+        for (auto [code, name] : {std::pair<int, const char*>{ENOENT, "ENOENT"},
+                                  {EISDIR, "EISDIR"},
+                                  {ENOTDIR, "ENOTDIR"},
+                                  {ENOSPC, "ENOSPC"},
+                                  {EACCES, "EACCES"}})
+            if (e == code)
+                return std::string(name);
+        return std::to_string(e);
+    };
+    std::string outcomes;
+    auto outcome = [&](const std::string& label, const std::string& name, int mode,
+                       const char* extra = nullptr) {
+        *brelrt_secondary_error() = 99; // every open begins by clearing it
+        XmlFile* file =
+            runtime().slot<BxmlSopenFn>(BXML_SLOT_SOPEN)(name.c_str(), mode, 0, 0, 0, 0, extra, 0);
+        outcomes += label + ": " + (file ? "open" : std::to_string(*brelrt_file_error())) + " " +
+                    cause() + "\n";
+        close(file);
+    };
+    const int named = BXML_OPEN_AS_NAMED, given = BXML_OPEN_LAYOUT_GIVEN;
+    outcome("input", path("orders.xml"), 0);
+    outcome("input missing", path("gone.xml"), given, "orders");
+    outcome("input a folder", path("shelf.xml"), 0);
+    outcome("input under a file", path("orders.xml/x.xml"), 0);
+    outcome("output missing folder", path("missing/orders.xml"), 1);
+    outcome("output a folder", path("shelf.xml"), 1);
+    outcome("no layout", path("nolayout.xml"), 0);
+    {
+        EnvVar style("BXML_CREATE_STYLE", "SCHEMA");
+        EnvVar schema("BXML_SCHEMA_NAME", "/dev/full");
+        outcome("schema file full", path("new.xml"), 1 | given, "orders");
+    }
+    outcome("translated", "$DATADIR/orders.xml", 0);
+    outcome("as named", "$DATADIR/orders.xml", named);
+    outcome("input .xml retry", path("orders"), 0);
+    outcome("as named, no retry", path("orders"), named);
+    outcome("layout given", path("dated-20240115.xml"), given, "orders");
+    outcome("layout given, none", path("dated-20240115.xml"), given);
+    outcome("layout given, missing", path("dated-20240115.xml"), given | named, "nosuch");
+    outcome("root of another layout", path("stock.xml"), given, "orders");
+    outcome("root too long", path("long.xml"), given, "orders");
+    outcome("output as named", path("dated-20240116.xml"), 1 | named | given, "orders");
+    EXPECT_EQ(outcomes, "input: open 0\n"
+                        "input missing: 15 ENOENT\n"
+                        "input a folder: 15 EISDIR\n"
+                        "input under a file: 15 ENOTDIR\n"
+                        "output missing folder: 15 ENOENT\n"
+                        "output a folder: 15 EISDIR\n"
+                        "no layout: 15 0\n"
+                        "schema file full: 34 ENOSPC\n"
+                        "translated: open 0\n"
+                        "as named: 15 ENOENT\n"
+                        "input .xml retry: open 0\n"
+                        "as named, no retry: 15 ENOENT\n"
+                        "layout given: open 0\n"
+                        "layout given, none: 15 0\n"
+                        "layout given, missing: 15 0\n"
+                        "root of another layout: 19 5\n"
+                        "root too long: 19 5\n"
+                        "output as named: open 0\n");
+    // The root that differs only in case was read; one of another name is
+    // named with the layout's, in the trace and in the error text.
+    std::string trace = with_trace(1, [&] { outcome("again", path("long.xml"), given, "orders"); });
+    std::string why =
+        "the root element '" + std::string(40, 'w') + "...' is not the layout's 'orders'";
+    EXPECT_EQ(std::string(*brelrt_error_text()), why);
+    EXPECT_NE(trace.find(why), std::string::npos) << trace;
+    EXPECT_EQ(read_file(path("dated-20240116.xml")).substr(0, 22), "<?xml version=\"1.0\"?>\n");
+    EXPECT_NE(read_file(path("dated-20240116.xml")).find("<orders>\n</orders>\n"),
+              std::string::npos);
+    // A file that cannot be made: xml_smake leaves the cause too.
+    EXPECT_EQ(runtime().slot<BxmlSmakeFn>(BXML_SLOT_SMAKE)(path("missing/a.xml").c_str(), nullptr),
+              0);
+    EXPECT_EQ(cause(), "ENOENT");
+    if (geteuid() != 0) { // permissions bind only others than root
+        chmod(path("orders.xml").c_str(), 0);
+        outcomes.clear();
+        outcome("input no permission", path("orders.xml"), 0);
+        outcome("output no permission", path("orders.xml"), 1);
+        EXPECT_EQ(outcomes, "input no permission: 15 EACCES\noutput no permission: 15 EACCES\n");
+    }
+}
+
 TEST_F(OpenTest, FailedWritesAreReportedWithTheRecordsLost) {
     copybook("full", kOrdersCopybook);
     std::string trace = with_trace(1, [&] {
@@ -314,6 +415,7 @@ TEST_F(OpenTest, FailedWritesAreReportedWithTheRecordsLost) {
             EXPECT_EQ(write(file, kRecord), 1);
         EXPECT_EQ(close(file), 0);
         EXPECT_EQ(*brelrt_file_error(), BXML_FILE_WRITE_FAILED);
+        EXPECT_EQ(*brelrt_secondary_error(), ENOSPC);
     });
     EXPECT_NE(trace.find("xml_sclose: writing '/dev/full' failed (No space left on device): "
                          "records 1 to 3 are lost"),
@@ -328,10 +430,13 @@ TEST_F(OpenTest, FailedWritesAreReportedWithTheRecordsLost) {
             ++written;
         EXPECT_EQ(*brelrt_file_error(), BXML_FILE_WRITE_FAILED);
         EXPECT_GT(written, 100);
+        EXPECT_EQ(*brelrt_secondary_error(), ENOSPC);
         EXPECT_EQ(write(file, kRecord), 0); // and every write after it
         EXPECT_EQ(*brelrt_file_error(), BXML_FILE_WRITE_FAILED);
+        EXPECT_EQ(*brelrt_secondary_error(), ENOSPC);
         EXPECT_EQ(close(file), 0);
         EXPECT_EQ(*brelrt_file_error(), BXML_FILE_WRITE_FAILED);
+        EXPECT_EQ(*brelrt_secondary_error(), ENOSPC);
     });
     EXPECT_NE(trace.find("xml_swrite: writing '/dev/full' failed (No space left on device): "
                          "records 1 to "),

@@ -53,10 +53,13 @@ bool ends_in_xml(const char* name) {
     return n >= 4 && strcasecmp(name + n - 4, ".xml") == 0;
 }
 
-// The layout of the name as given, else of the name less ".xml". Null with
-// the reason traced.
-RecordLayout* find_layout(const char* name) {
+// The layout named by the caller (BXML_OPEN_LAYOUT_GIVEN), else the layout
+// of the file's name as given, else of the name less ".xml". Null when
+// there is none.
+RecordLayout* find_layout(const char* name, const char* given) {
     auto parse = host_function<decltype(&B4ParseXFD)>(kEntryB4ParseXFD);
+    if (given)
+        return parse(given, 14, 30);
     char layout_name[256];
     brelrt_layout_name(name, layout_name, sizeof layout_name);
     RecordLayout* layout = parse(layout_name, 14, 30);
@@ -280,6 +283,7 @@ SchemaResult write_schema_file(RecordLayout* layout, const OutputConfig& config)
     out_free(schema);
     if (!ok) {
         set_file_error(error == ENOMEM ? kOutOfMemory : kWriteFailed);
+        set_cause(error == ENOMEM ? 0 : error);
         fail_reason("Schema file '%s' could not be written: %s", name, std::strerror(error));
         return kSchemaFailed;
     }
@@ -300,8 +304,11 @@ FILE* open_readable(const char* name, int translate) {
 }
 
 // Input: the stream of the name (or of its local copy when it is an
-// "http:" URL), else of the name with ".xml" appended.
-FILE* open_input(const char* name, char** local_copy) {
+// "http:" URL), else of the name with ".xml" appended. `as_named`: of the
+// name exactly as given, nothing else.
+FILE* open_input(const char* name, char** local_copy, bool as_named) {
+    if (as_named)
+        return open_readable(name, 0);
     FILE* stream = nullptr;
     if (strncasecmp(name, "http:", 5) == 0) {
         *local_copy = brelrt_url_fetch(name);
@@ -328,7 +335,41 @@ FILE* open_input(const char* name, char** local_copy) {
     return stream;
 }
 
-// The parser of an input file, fed up to the root start tag.
+// Whether two names are the same, ASCII case aside; `dash_as_underscore`:
+// "-" and "_" too (the parser's case modes 1 and 2 make every "-" of an
+// element name a "_").
+bool same_name(const char* a, const char* b, bool dash_as_underscore) {
+    auto fold = [dash_as_underscore](unsigned char c) {
+        if (c >= 'A' && c <= 'Z')
+            return static_cast<unsigned char>(c - 'A' + 'a');
+        return dash_as_underscore && c == '-' ? static_cast<unsigned char>('_') : c;
+    };
+    for (; *a && *b; ++a, ++b)
+        if (fold(static_cast<unsigned char>(*a)) != fold(static_cast<unsigned char>(*b)))
+            return false;
+    return *a == *b;
+}
+
+// The document's root element must be the layout's: a document of another
+// layout would fill no field, or the wrong ones. Otherwise 19, and the
+// trace and the error text name both.
+bool root_is_layouts(XmlFile* file, uint32_t case_mode) {
+    const XmlElement* root = xml_element_record(file->parser->root);
+    const char* name = root ? element_name(root) : "";
+    if (same_name(name, file->layout->name, case_mode != BXML_CASE_KEEP))
+        return true;
+    char message[200];
+    format_bounded(message, sizeof message, "the root element '%.40s%s' is not the layout's '%s'",
+                   name, std::strlen(name) > 40 ? "..." : "", file->layout->name);
+    set_file_error(kParseError);
+    set_cause(5);
+    brelrt_set_error_text(message);
+    trace_line(kTraceFile, "%s", message);
+    return false;
+}
+
+// The parser of an input file, fed up to the root start tag, which must be
+// the layout's.
 bool start_input(XmlFile* file) {
     long column_case = brelrt_config_number(kColumnCase);
     uint32_t case_mode = column_case == 1   ? BXML_CASE_UNDERSCORE
@@ -344,7 +385,7 @@ bool start_input(XmlFile* file) {
     // the same step).
     while (!file->parser->root && file_error() == kNoError)
         xml_parse_to_next(file->parser, file->stream);
-    return file_error() == kNoError;
+    return file_error() == kNoError && root_is_layouts(file, case_mode);
 }
 
 // Output, before the document is opened: the items' tags, and the
@@ -381,6 +422,7 @@ bool start_output(XmlFile* file, const OutputConfig& config, const RootTag& root
     int fd = fileno(file->stream);
     if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ftruncate(fd, 0) != 0) {
         set_file_error(kCannotOpen);
+        set_cause(errno);
         fail_reason("cannot empty '%s': %s", file->name, std::strerror(errno));
         return false;
     }
@@ -393,6 +435,7 @@ bool flush_output(XmlFile* file, const char* routine) {
     OutBuffer& out = file->out;
     if (file->write_error) {
         set_file_error(kWriteFailed);
+        set_cause(file->write_error);
         return false;
     }
     size_t done = 0;
@@ -408,6 +451,7 @@ bool flush_output(XmlFile* file, const char* routine) {
         file->write_error = errno ? errno : EIO;
     if (file->write_error) {
         set_file_error(kWriteFailed);
+        set_cause(file->write_error);
         if (file->records >= file->first_pending)
             fail_reason("%s: writing '%s' failed (%s): records %ld to %ld are lost", routine,
                         file->name, std::strerror(file->write_error), file->first_pending,
@@ -433,7 +477,9 @@ int xml_smake(const char* name, const char* extra) {
     trace_enter(kTraceFile, "xml_smake: '%s', '%s'", safe(name), safe(extra));
     FILE* stream = name ? brelrt_fopen(name, "w", 1) : nullptr;
     if (!stream) {
-        trace_leave(kTraceFile, "Leaving, failed to open, error %d\n", name ? errno : EINVAL);
+        int error = name ? errno : EINVAL;
+        set_cause(error);
+        trace_leave(kTraceFile, "Leaving, failed to open, error %d\n", error);
         return 0;
     }
     brelrt_fclose(stream);
@@ -470,9 +516,19 @@ XmlFile* xml_sopen(const char* name, int mode, int a3, int a4, int a5, int a6, c
         trace_leave(kTraceFile, "Leaving, %d", file_error());
         return nullptr;
     }
+    bool as_named = (mode & BXML_OPEN_AS_NAMED) != 0;
+    const char* given = nullptr;
+    if (mode & BXML_OPEN_LAYOUT_GIVEN) {
+        if (!extra || !*extra) {
+            set_file_error(kCannotOpen);
+            trace_leave(kTraceFile, "Leaving, no layout name given");
+            return nullptr;
+        }
+        given = extra;
+    }
     // The layout first: an output file is not emptied for a layout that
     // does not exist.
-    RecordLayout* layout = find_layout(name);
+    RecordLayout* layout = find_layout(name, given);
     if (!layout) {
         set_file_error(file_error() == kOutOfMemory ? kOutOfMemory : kCannotOpen);
         fail_reason("%s", brelrt_xfd_last_error());
@@ -536,10 +592,12 @@ XmlFile* xml_sopen(const char* name, int mode, int a3, int a4, int a5, int a6, c
         return nullptr;
     }
     errno = 0;
-    file->stream = output ? brelrt_fopen(name, "a", 1) : open_input(name, &file->local_copy);
+    file->stream = output ? brelrt_fopen(name, "a", as_named ? 0 : 1)
+                          : open_input(name, &file->local_copy, as_named);
     if (!file->stream) {
         int error = errno;
         set_file_error(file_error() == kOutOfMemory ? kOutOfMemory : kCannotOpen);
+        set_cause(file_error() == kOutOfMemory ? 0 : error);
         fail_reason("cannot open '%s': %s", name, std::strerror(error));
         trace_leave(kTraceFile, "Leaving, open %s failed: %d\n", output ? "output" : "input",
                     error);
@@ -580,6 +638,7 @@ int xml_sabandon(XmlFile* file) {
     file->stream = nullptr;
     if (file->write_error) {
         set_file_error(kWriteFailed);
+        set_cause(file->write_error);
         fail_reason("xml_sabandon: writing '%s' failed (%s): records %ld to %ld are lost",
                     file->name, std::strerror(file->write_error), file->first_pending,
                     file->records);
@@ -598,27 +657,33 @@ int xml_sclose(XmlFile* file) {
         return 0;
     }
     int16_t error = kNoError;
+    int cause = 0;
     if (xml_file_output(file)) {
         if (file->write_error) {
             error = kWriteFailed;
+            cause = file->write_error;
             fail_reason("xml_sclose: '%s' is incomplete: %s", file->name,
                         std::strerror(file->write_error));
         } else {
             out_printf(file->out, "</%s>\n", file->layout->name);
             if (file->out.failed)
                 error = kOutOfMemory;
-            else if (!flush_output(file, "xml_sclose"))
+            else if (!flush_output(file, "xml_sclose")) {
                 error = kWriteFailed;
+                cause = file->write_error;
+            }
         }
     }
     FILE* stream = file->stream;
     file->stream = nullptr;
     if (brelrt_fclose(stream) != 0 && xml_file_output(file) && error == kNoError) {
         error = kWriteFailed;
+        cause = errno;
         fail_reason("xml_sclose: closing '%s' failed: %s", file->name, std::strerror(errno));
     }
     release(file, nullptr);
     set_file_error(error);
+    set_cause(cause);
     if (error)
         trace_leave(kTraceFile, "Leaving, %d", error);
     else

@@ -417,6 +417,7 @@ int xml_swrite(XmlFile* file, const unsigned char* record, int length) {
     }
     if (file->write_error) {
         set_file_error(kWriteFailed);
+        set_cause(file->write_error);
         fail_reason("xml_swrite: an earlier write to '%s' failed (%s)", file->name,
                     std::strerror(file->write_error));
         trace_leave(kTraceFile, "Leaving, an earlier write to '%s' failed", file->name);
