@@ -289,10 +289,10 @@ void open_xml(FCD3* fcd, unsigned op, const char* assign, char* mapped) {
     uint32_t fd_size = load4(fcd->maxRecLen);
     if (rl->record_size < 0 || static_cast<uint32_t>(rl->record_size) != fd_size) {
         std::snprintf(reason, sizeof reason,
-                      "the layout %.80s describes records of %d bytes, the program's file %u "
-                      "bytes: the copybook is not the program's, or not laid out by its "
-                      "binary-size rule",
-                      layout, rl->record_size, fd_size);
+                      "the layout %.80s (%.300s) describes records of %d bytes, the program's "
+                      "file %u bytes: the copybook is not the program's, or not laid out by "
+                      "its binary-size rule",
+                      layout, host.xfd_last_file(), rl->record_size, fd_size);
         report(what, assign, mapped, reason);
         host.free_layout(rl);
         host.free(mapped, HERE);
@@ -326,8 +326,8 @@ void open_xml(FCD3* fcd, unsigned op, const char* assign, char* mapped) {
         make_record_image(host, *rl, file->image);
     host.set_error_text(nullptr);
     file->busy = 1;
-    file->xml = plugin.sopen(mapped, (output ? 1 : 0) | kOpenAsNamed | kOpenLayoutGiven, 0, 0, 0, 0,
-                             layout, 0);
+    file->xml = plugin.sopen(mapped, (output ? 1 : 0) | BXML_OPEN_AS_NAMED | BXML_OPEN_LAYOUT_GIVEN,
+                             0, 0, 0, 0, layout, 0);
     file->busy = 0;
     const char* status = file->xml ? "00" : open_refused(host, fcd, output, assign, mapped);
     if (!file->xml && std::strcmp(status, "00") != 0 && std::strcmp(status, "05") != 0) {

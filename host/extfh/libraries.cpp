@@ -82,6 +82,7 @@ bool load_host(void* h) {
            take(h, lib, "brelrt_error_text", g_host.error_text) &&
            take(h, lib, "brelrt_set_error_text", g_host.set_error_text) &&
            take(h, lib, "brelrt_xfd_last_error", g_host.xfd_last_error) &&
+           take(h, lib, "brelrt_xfd_last_file", g_host.xfd_last_file) &&
            take(h, lib, "B4ParseXFD", g_host.parse_layout) &&
            take(h, lib, "B4XFDFree", g_host.free_layout) &&
            take(h, lib, "Bconvert", g_host.convert) &&

@@ -12,11 +12,6 @@ namespace extfh {
 // Module path of every tracked allocation of the handler.
 inline constexpr const char* kModule = "host/extfh";
 
-// Mode flags of xml_sopen: the name as given, and the layout named by the
-// seventh argument.
-inline constexpr int kOpenAsNamed = 0x100;
-inline constexpr int kOpenLayoutGiven = 0x200;
-
 // libbrelrt.so: what the handler itself calls.
 struct Host {
     decltype(&brelrt_alloc) alloc;
@@ -31,10 +26,11 @@ struct Host {
     decltype(&brelrt_error_text) error_text;
     decltype(&brelrt_set_error_text) set_error_text;
     decltype(&brelrt_xfd_last_error) xfd_last_error;
+    decltype(&brelrt_xfd_last_file) xfd_last_file;
     decltype(&B4ParseXFD) parse_layout;
     decltype(&B4XFDFree) free_layout;
     decltype(&Bconvert) convert;
-    int (*set_binary_size)(const char* rule);
+    decltype(&brelrt_set_binary_size) set_binary_size;
 };
 
 // libbxml32.so: the file operations of its dispatch table, and what a
