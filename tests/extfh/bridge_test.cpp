@@ -12,7 +12,6 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <regex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -38,11 +37,12 @@ struct Options {
     const char* stop_at = nullptr; // once standard output shows it, send `stop_with`
     int stop_with = SIGTERM;
     bool unprivileged = false; // as nobody, when the tests run as root
+    bool cobol = true;         // a COBOL program: it loads the handler
 };
 
 // Runs `argv` (argv[0] a path) in `dir`, with the copybooks on COBCPY and
-// without the test binary's own preload (a sanitizer build preloads the
-// sanitizer runtime the handler needs instead).
+// without the test binary's own preload; a sanitizer build preloads the
+// sanitizer runtime that the handler needs into COBOL programs.
 Ran run(const std::vector<std::string>& argv, const std::string& dir, const Options& o = {}) {
     int out[2], err[2];
     if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0)
@@ -54,7 +54,7 @@ Ran run(const std::vector<std::string>& argv, const std::string& dir, const Opti
         if (chdir(dir.c_str()) != 0)
             _exit(126);
         unsetenv("LD_PRELOAD");
-        if (*POINTRA_ASAN_RUNTIME)
+        if (*POINTRA_ASAN_RUNTIME && o.cobol)
             setenv("LD_PRELOAD", POINTRA_ASAN_RUNTIME, 1);
         setenv("COBCPY", (std::string(POINTRA_COBOL_SOURCES) + ":" + kExamples).c_str(), 1);
         for (const auto& [name, value] : o.env)
@@ -133,7 +133,9 @@ size_t count(const std::string& text, const std::string& what) {
 
 // Output of a shell command (with its status when not 0).
 std::string shell(const std::string& dir, const std::string& command) {
-    Ran r = run({"/bin/sh", "-c", command}, dir);
+    Options o;
+    o.cobol = false;
+    Ran r = run({"/bin/sh", "-c", command}, dir, o);
     return r.out + r.err + (r.code == 0 ? "" : "[status " + std::to_string(r.code) + "]");
 }
 
@@ -249,10 +251,13 @@ TEST_F(BridgeTest, StatusesAreThoseOfASequentialFile) {
     EXPECT_EQ(full.out, "oo 00\nw 00\nw 00\nc 34\n");
     EXPECT_NE(full.err.find("records 1 to 2 are lost"), std::string::npos) << full.err;
     full = fileops(dir.path(), "full/ops.xml", "oo wn c");
-    std::smatch m;
-    ASSERT_TRUE(std::regex_search(full.out, m, std::regex("wn 0*([0-9]+) 34\nwn 34\nc 34\n")))
-        << full.out;
-    EXPECT_NE(full.err.find("records 1 to " + m[1].str() + " are lost"), std::string::npos)
+    // "wn <record> 34": the WRITE past the first 64 KB.
+    long lost = std::atol(full.out.substr(full.out.find("wn ") + 3).c_str());
+    EXPECT_GT(lost, 1);
+    EXPECT_EQ(full.out, "oo 00\nwn " + std::string(6 - std::to_string(lost).size(), '0') +
+                            std::to_string(lost) + " 34\nwn 34\nc 34\n");
+    EXPECT_NE(full.err.find("records 1 to " + std::to_string(lost) + " are lost"),
+              std::string::npos)
         << full.err;
 }
 
@@ -403,9 +408,12 @@ TEST_F(BridgeTest, ShopCopybooksAndTableMatching) {
 // BXML_IGNORE_EMPTY_DATA leaves the empty order lines out and reads the
 // same; BXML_ENCODING names the document's encoding.
 TEST_F(BridgeTest, ExamplesReadBackAsFromAPlainFile) {
+    // A sanitizer build's handler brings the sanitizer runtime, and with it
+    // its link warnings.
+    std::string quiet = *POINTRA_ASAN_RUNTIME ? "-Q -Wl,--no-warnings " : "";
     std::string build = "POINTRA_BUILD='" POINTRA_BUILD_DIR "' '" POINTRA_SOURCE_DIR
-                        "/scripts/cobc-xml' -x -I '" +
-                        kExamples + "' ";
+                        "/scripts/cobc-xml' -x " +
+                        quiet + "-I '" + kExamples + "' ";
     for (const char* program : {"write-orders", "read-orders"}) {
         std::string source = "'" + kExamples + "/" + program + ".cob'";
         ASSERT_EQ(shell(dir.path(), build + "-o " + program + " " + source), "");
@@ -443,11 +451,13 @@ TEST_F(BridgeTest, ExamplesReadBackAsFromAPlainFile) {
     size_t from = doc.find("<!ELEMENT"), to = doc.find("]>");
     EXPECT_EQ(run({POINTRA_BIN_DIR "/bxml-describe", "orders"}, dir.path()).out,
               doc.substr(from, to - from));
-    std::regex date("on [0-9]{4}/[0-9]{2}/[0-9]{2}");
-    EXPECT_EQ(
-        std::regex_replace(
-            run({POINTRA_BIN_DIR "/bxml-describe", "--xsd", "orders"}, dir.path()).out, date, ""),
-        std::regex_replace(read_file(path("schema/orders.xsd")), date, ""));
+    // The same schema, but for the date of its "Created by" line.
+    auto undated = [](std::string xsd) {
+        size_t at = xsd.find(" on ", xsd.find("Created by "));
+        return at == std::string::npos ? xsd : xsd.erase(at, xsd.find('\n', at) - at);
+    };
+    EXPECT_EQ(undated(run({POINTRA_BIN_DIR "/bxml-describe", "--xsd", "orders"}, dir.path()).out),
+              undated(read_file(path("schema/orders.xsd"))));
 
     fs::create_directory(path("sparse"));
     run({path("write-orders"), "sparse/orders.xml"}, dir.path(),
