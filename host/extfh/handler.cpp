@@ -141,11 +141,17 @@ const char* plugin_reason(const Host& host, char* out, size_t size) {
     const char* text = *host.error_text();
     if (text && *text)
         return text;
-    int code = *host.file_error();
-    if (code == BXML_FILE_OUT_OF_MEMORY)
+    switch (int code = *host.file_error()) {
+    case BXML_FILE_OUT_OF_MEMORY:
         return "out of memory";
-    std::snprintf(out, size, "libbxml32.so failed with error %d", code);
-    return out;
+    case BXML_FILE_BAD_XML:
+        return "the document is malformed or cut off";
+    case BXML_FILE_WRITE_FAILED:
+        return "the file refused a write";
+    default:
+        std::snprintf(out, size, "libbxml32.so failed with error %d", code);
+        return out;
+    }
 }
 
 // The ASSIGN name as libcob sent it (trailing blanks already cut); false
