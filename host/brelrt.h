@@ -519,6 +519,10 @@ typedef struct RecordLayout {
 /* Text of the last copybook error ("file:line: what", or every place a
  * layout was looked for), "" when none. */
 const char* brelrt_xfd_last_error(void);
+/* The copybook file B4ParseXFD read its last layout from, whether the layout
+ * was good or not ("" when it found none): what a caller names when a layout
+ * turns out not to be the one it needed. */
+const char* brelrt_xfd_last_file(void);
 
 /* How the layouts parsed from now on size COMP, BINARY, COMP-4 and COMP-5
  * items, as cobc's -fbinary-size and the dialects' binary-size do:

@@ -18,6 +18,7 @@
 namespace {
 
 std::string g_last_error;
+std::string g_last_file; // the copybook B4ParseXFD found last
 
 constexpr int max_items = 32767; // item indices are 16-bit
 
@@ -1462,6 +1463,10 @@ const char* brelrt_xfd_last_error(void) {
     return g_last_error.c_str();
 }
 
+const char* brelrt_xfd_last_file(void) {
+    return g_last_file.c_str();
+}
+
 RecordLayout* brelrt_parse_copybook(const char* path, const char* layout_name) {
     return brelrt::guarded<RecordLayout*>(nullptr, [&]() -> RecordLayout* {
         if (!path)
@@ -1481,9 +1486,11 @@ RecordLayout* B4ParseXFD(const char* name, int /*version*/, int /*name_max*/) {
             set_missing("B4ParseXFD: no usable layout name");
             return nullptr;
         }
+        g_last_file.clear();
         std::string path = find_copybook(name);
         if (path.empty())
             return nullptr;
+        g_last_file = path;
         std::string text;
         if (!read_copybook(path, text))
             return nullptr;

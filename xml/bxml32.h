@@ -118,6 +118,8 @@ BXML_EXPORT int xml_register_config(void);
 
 /* An open XML file (xml/bxml/xml_file.h). */
 typedef struct XmlFile XmlFile;
+/* A record layout (brelrt.h). */
+typedef struct RecordLayout RecordLayout;
 
 /* Slot 44: creates an empty file (name translated); 1, or 0 when it cannot
  * be created. `extra` is only traced. */
@@ -177,6 +179,25 @@ BXML_EXPORT int xml_sread(XmlFile* file, unsigned char* record);
  * a write) or 14 and 17. */
 typedef int (*BxmlSwriteFn)(XmlFile* file, const unsigned char* record, int length);
 BXML_EXPORT int xml_swrite(XmlFile* file, const unsigned char* record, int length);
+
+/* For a process that is ending abnormally (after a runtime error or a
+ * signal): writes the complete records an output file still holds to its
+ * stream and leaves out the root end tag, so that reading the document gives
+ * its records and then 19 (cut off), never a clean end. Allocates and frees
+ * nothing and closes nothing, so it may run while another call of the library
+ * was interrupted; the file may not be used again, and its memory and
+ * descriptor go with the process. Returns 1; 0 with 34 in the file-error word
+ * (the reason as the error text) when the records could not be written, or
+ * with 17 for a file not open for output. */
+typedef int (*BxmlSabandonFn)(XmlFile* file);
+BXML_EXPORT int xml_sabandon(XmlFile* file);
+
+/* The level-01 record of `layout` that the `length` bytes of `record` hold,
+ * chosen as xml_swrite chooses the element it writes: the first record whose
+ * "*> WHEN" holds (or that has none), else the first. Returns its item index;
+ * the conditions' result bits are left as evaluated. */
+typedef int (*BxmlRecordItemFn)(RecordLayout* layout, const unsigned char* record, int length);
+BXML_EXPORT int xml_record_item(RecordLayout* layout, const unsigned char* record, int length);
 
 /* Slot 49: sets the file-error word to 17; returns 0. */
 typedef int (*BxmlUnsupportedFn)(void);

@@ -45,8 +45,7 @@ bool config_valid(std::initializer_list<const char*> names) {
         if (brelrt_config_valid(name))
             continue;
         const char* value = brelrt_config_text(name);
-        trace_line(kTraceFile, "%s has the value '%.40s', which it does not take", name,
-                   value ? value : "");
+        fail_reason("%s has the value '%.40s', which it does not take", name, value ? value : "");
         set_file_error(kNotSupported);
         return false;
     }

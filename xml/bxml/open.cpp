@@ -239,7 +239,7 @@ bool readable(OutBuffer& out, const OutputConfig& config, const RootTag& root) {
         return false;
     case DocumentCheck::kUnknownEncoding:
         set_file_error(kNotSupported);
-        trace_line(kTraceFile, "encoding '%.40s' cannot be read back", safe(config.encoding));
+        fail_reason("encoding '%.40s' cannot be read back", safe(config.encoding));
         return false;
     case DocumentCheck::kMalformed:
         break;
@@ -247,12 +247,11 @@ bool readable(OutBuffer& out, const OutputConfig& config, const RootTag& root) {
     set_file_error(kNotSupported);
     size_t at = check.offset < out.length ? check.offset : out.length;
     if (root.data && at >= root.at)
-        trace_line(kTraceFile, "%s '%.40s' does not make well-formed attributes (%s)",
-                   kSchemaNamespaceData, config.namespace_data, check.message);
+        fail_reason("%s '%.40s' does not make well-formed attributes (%s)", kSchemaNamespaceData,
+                    config.namespace_data, check.message);
     else
-        trace_line(kTraceFile, "the prologue would not be well-formed XML (%s) at '%.*s'",
-                   check.message, static_cast<int>(out.length - at < 40 ? out.length - at : 40),
-                   out.data + at);
+        fail_reason("the prologue would not be well-formed XML (%s) at '%.*s'", check.message,
+                    static_cast<int>(out.length - at < 40 ? out.length - at : 40), out.data + at);
     return false;
 }
 
@@ -285,8 +284,7 @@ SchemaResult write_schema_file(RecordLayout* layout, const OutputConfig& config)
     if (!ok) {
         set_file_error(error == ENOMEM ? kOutOfMemory : kWriteFailed);
         set_cause(error == ENOMEM ? 0 : error);
-        trace_line(kTraceFile, "Schema file '%s' could not be written: %s", name,
-                   std::strerror(error));
+        fail_reason("Schema file '%s' could not be written: %s", name, std::strerror(error));
         return kSchemaFailed;
     }
     return kSchemaWritten;
@@ -425,7 +423,7 @@ bool start_output(XmlFile* file, const OutputConfig& config, const RootTag& root
     if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ftruncate(fd, 0) != 0) {
         set_file_error(kCannotOpen);
         set_cause(errno);
-        trace_line(kTraceFile, "cannot empty '%s': %s", file->name, std::strerror(errno));
+        fail_reason("cannot empty '%s': %s", file->name, std::strerror(errno));
         return false;
     }
     return true;
@@ -455,12 +453,12 @@ bool flush_output(XmlFile* file, const char* routine) {
         set_file_error(kWriteFailed);
         set_cause(file->write_error);
         if (file->records >= file->first_pending)
-            trace_line(kTraceFile, "%s: writing '%s' failed (%s): records %ld to %ld are lost",
-                       routine, file->name, std::strerror(file->write_error), file->first_pending,
-                       file->records);
+            fail_reason("%s: writing '%s' failed (%s): records %ld to %ld are lost", routine,
+                        file->name, std::strerror(file->write_error), file->first_pending,
+                        file->records);
         else
-            trace_line(kTraceFile, "%s: writing '%s' failed (%s)", routine, file->name,
-                       std::strerror(file->write_error));
+            fail_reason("%s: writing '%s' failed (%s)", routine, file->name,
+                        std::strerror(file->write_error));
         return false;
     }
     out.length = 0;
@@ -497,6 +495,7 @@ XmlFile* xml_sopen(const char* name, int mode, int a3, int a4, int a5, int a6, c
     bool output = (mode & 3) == 1;
     if ((mode & 3) > 1) {
         set_file_error(kNotSupported);
+        fail_reason("xml_sopen: open mode %d not supported", mode & 3);
         trace_leave(kTraceFile, "Leaving, open mode not supported");
         return nullptr;
     }
@@ -507,6 +506,7 @@ XmlFile* xml_sopen(const char* name, int mode, int a3, int a4, int a5, int a6, c
     }
     if (const char* missing = missing_entry(output)) {
         set_file_error(kNotSupported);
+        fail_reason("xml_sopen: host entry %s not set", missing);
         trace_leave(kTraceFile, "Leaving, host entry %s not set", missing);
         return nullptr;
     }
@@ -531,12 +531,13 @@ XmlFile* xml_sopen(const char* name, int mode, int a3, int a4, int a5, int a6, c
     RecordLayout* layout = find_layout(name, given);
     if (!layout) {
         set_file_error(file_error() == kOutOfMemory ? kOutOfMemory : kCannotOpen);
-        trace_line(kTraceFile, "%s", brelrt_xfd_last_error());
+        fail_reason("%s", brelrt_xfd_last_error());
         trace_leave(kTraceFile, "Leaving, failed to parse XFD file");
         return nullptr;
     }
     if (layout->field_count < 1 || layout->item_count < layout->field_count) {
         set_file_error(kCannotOpen);
+        fail_reason("xml_sopen: the layout %.40s describes no field", layout->name);
         trace_leave(kTraceFile, "Leaving, the layout describes no field");
         release(nullptr, layout);
         return nullptr;
@@ -547,6 +548,7 @@ XmlFile* xml_sopen(const char* name, int mode, int a3, int a4, int a5, int a6, c
         config.look_up();
         if (!text_check_open(check, config.encoding)) {
             set_file_error(kNotSupported);
+            fail_reason("xml_sopen: encoding '%.40s' not supported", safe(config.encoding));
             trace_leave(kTraceFile, "Leaving, encoding '%.40s' not supported",
                         safe(config.encoding));
             release(nullptr, layout);
@@ -555,6 +557,7 @@ XmlFile* xml_sopen(const char* name, int mode, int a3, int a4, int a5, int a6, c
         if (const char* bad = bad_element_name(layout)) {
             text_check_close(check);
             set_file_error(kCannotOpen);
+            fail_reason("xml_sopen: '%.40s' cannot be an XML element name", bad);
             trace_leave(kTraceFile, "Leaving, '%s' cannot be an XML element name", bad);
             release(nullptr, layout);
             return nullptr;
@@ -595,7 +598,7 @@ XmlFile* xml_sopen(const char* name, int mode, int a3, int a4, int a5, int a6, c
         int error = errno;
         set_file_error(file_error() == kOutOfMemory ? kOutOfMemory : kCannotOpen);
         set_cause(file_error() == kOutOfMemory ? 0 : error);
-        trace_line(kTraceFile, "cannot open '%s': %s", name, std::strerror(error));
+        fail_reason("cannot open '%s': %s", name, std::strerror(error));
         trace_leave(kTraceFile, "Leaving, open %s failed: %d\n", output ? "output" : "input",
                     error);
         release(file, nullptr);
@@ -608,6 +611,42 @@ XmlFile* xml_sopen(const char* name, int mode, int a3, int a4, int a5, int a6, c
     }
     trace_leave(kTraceFile, "Leaving, success");
     return file;
+}
+
+int xml_sabandon(XmlFile* file) {
+    set_file_error(kNoError);
+    trace_enter(kTraceFile, "xml_sabandon");
+    if (!file || !xml_file_output(file) || !file->stream) {
+        set_file_error(kNotSupported);
+        trace_leave(kTraceFile, "Leaving, not a file open for output");
+        return 0;
+    }
+    // Straight to the descriptor: the stream is unbuffered, and nothing here
+    // may take a lock that an interrupted call could hold.
+    int fd = fileno(file->stream);
+    const OutBuffer& out = file->out;
+    size_t done = 0;
+    while (!file->write_error && done < out.length) {
+        ssize_t n = ::write(fd, out.data + done, out.length - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            file->write_error = n < 0 ? errno : EIO;
+        else
+            done += static_cast<size_t>(n);
+    }
+    file->stream = nullptr;
+    if (file->write_error) {
+        set_file_error(kWriteFailed);
+        set_cause(file->write_error);
+        fail_reason("xml_sabandon: writing '%s' failed (%s): records %ld to %ld are lost",
+                    file->name, std::strerror(file->write_error), file->first_pending,
+                    file->records);
+        trace_leave(kTraceFile, "Leaving, %d", kWriteFailed);
+        return 0;
+    }
+    trace_leave(kTraceFile, "Leaving, %ld records written, no end tag", file->records);
+    return 1;
 }
 
 int xml_sclose(XmlFile* file) {
@@ -623,8 +662,8 @@ int xml_sclose(XmlFile* file) {
         if (file->write_error) {
             error = kWriteFailed;
             cause = file->write_error;
-            trace_line(kTraceFile, "xml_sclose: '%s' is incomplete: %s", file->name,
-                       std::strerror(file->write_error));
+            fail_reason("xml_sclose: '%s' is incomplete: %s", file->name,
+                        std::strerror(file->write_error));
         } else {
             out_printf(file->out, "</%s>\n", file->layout->name);
             if (file->out.failed)
@@ -640,8 +679,7 @@ int xml_sclose(XmlFile* file) {
     if (brelrt_fclose(stream) != 0 && xml_file_output(file) && error == kNoError) {
         error = kWriteFailed;
         cause = errno;
-        trace_line(kTraceFile, "xml_sclose: closing '%s' failed: %s", file->name,
-                   std::strerror(errno));
+        fail_reason("xml_sclose: closing '%s' failed: %s", file->name, std::strerror(errno));
     }
     release(file, nullptr);
     set_file_error(error);

@@ -318,12 +318,11 @@ private:
             return true;
         bad_ = true;
         set_file_error(kParseError);
-        trace_line(kTraceFile,
-                   "xml_swrite: record %ld not written: field %s has byte 0x%02X at %ld, "
-                   "which %s cannot carry",
-                   file_->records, item.name, p[bad],
-                   static_cast<long>(p + bad - (record_ + item.offset)),
-                   text_check_name(file_->check));
+        fail_reason("xml_swrite: record %ld not written: field %s has byte 0x%02X at %ld, "
+                    "which %s cannot carry",
+                    file_->records, item.name, p[bad],
+                    static_cast<long>(p + bad - (record_ + item.offset)),
+                    text_check_name(file_->check));
         return false;
     }
 
@@ -395,6 +394,13 @@ using namespace bxml;
 
 extern "C" {
 
+int xml_record_item(RecordLayout* layout, const unsigned char* record, int length) {
+    if (!layout || !layout->items || layout->field_count < 1)
+        return 0;
+    evaluate_conditions(layout, record, record ? length : 0);
+    return record_item(layout);
+}
+
 int xml_swrite(XmlFile* file, const unsigned char* record, int length) {
     set_file_error(kNoError);
     trace_enter(kTraceFile, "xml_swrite");
@@ -405,12 +411,15 @@ int xml_swrite(XmlFile* file, const unsigned char* record, int length) {
     bool collect = brelrt_config_yes_no(kIgnoreEmptyData) != 0;
     if (!file || !xml_file_output(file) || !file->layout || (!record && length > 0)) {
         set_file_error(kNotSupported);
+        fail_reason("xml_swrite: not a file open for output");
         trace_leave(kTraceFile, "Leaving, not a file open for output");
         return 0;
     }
     if (file->write_error) {
         set_file_error(kWriteFailed);
         set_cause(file->write_error);
+        fail_reason("xml_swrite: an earlier write to '%s' failed (%s)", file->name,
+                    std::strerror(file->write_error));
         trace_leave(kTraceFile, "Leaving, an earlier write to '%s' failed", file->name);
         return 0;
     }
