@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <thread>
 #include <unordered_map>
 #include <vector>
 
@@ -39,7 +40,7 @@ QRgb RecordColour(const PixelRecord& p) {
 // Rows of a quarter turn are made a band at a time: each source row gives a
 // short run of every row of the band, so reads stay in the cache and a band
 // of the turned picture is all that is held at once.
-constexpr int kTurnBand = 64;
+constexpr int kTurnBand = 256;
 
 // Rows r0 to r0 + n - 1 of the picture (w x h pixels of type P, srcStride
 // bytes a row) turned by a quarter, into dst (dstStride bytes a row, h
@@ -47,17 +48,25 @@ constexpr int kTurnBand = 64;
 template <class P>
 void TurnedRows(const uint8_t* src, qsizetype srcStride, int w, int h, QuarterTurn turn, int r0,
                 int n, uint8_t* dst, qsizetype dstStride) {
-    for (int y = 0; y < h; ++y) {
-        const P* s = reinterpret_cast<const P*>(src + qsizetype(y) * srcStride);
-        if (turn == QuarterTurn::Right) {
-            const int c = h - 1 - y;
-            for (int k = 0; k < n; ++k)
-                reinterpret_cast<P*>(dst + qsizetype(k) * dstStride)[c] = s[r0 + k];
-        } else {
-            const int c = y;
-            const P* from = s + (w - 1 - r0);
-            for (int k = 0; k < n; ++k)
-                reinterpret_cast<P*>(dst + qsizetype(k) * dstStride)[c] = from[-k];
+    // In tiles of kTile source rows: the tile's runs stay in the cache while
+    // each turned row receives kTile neighbouring pixels at once.
+    constexpr int kTile = 16;
+    for (int y0 = 0; y0 < h; y0 += kTile) {
+        const int m = std::min(kTile, h - y0);
+        const P* s[kTile];
+        for (int i = 0; i < m; ++i)
+            s[i] = reinterpret_cast<const P*>(src + qsizetype(y0 + i) * srcStride);
+        for (int k = 0; k < n; ++k) {
+            P* d = reinterpret_cast<P*>(dst + qsizetype(k) * dstStride);
+            if (turn == QuarterTurn::Right) {
+                const int x = r0 + k;
+                for (int i = 0; i < m; ++i)
+                    d[h - 1 - (y0 + i)] = s[i][x];
+            } else {
+                const int x = w - 1 - (r0 + k);
+                for (int i = 0; i < m; ++i)
+                    d[y0 + i] = s[i][x];
+            }
         }
     }
 }
@@ -692,33 +701,52 @@ QImage HalfSize(const QImage& picture) {
     if (half.isNull())
         return half;
     const bool direct = picture.format() == QImage::Format_RGB32;
-    // Another format is taken into RGB32 a few rows at a time.
-    constexpr int kBandRows = 32;
-    QImage band;
-    int bandFirst = -kBandRows;
-    auto row = [&](int y) -> const QRgb* {
-        if (direct)
-            return reinterpret_cast<const QRgb*>(picture.constScanLine(y));
-        if (y < bandFirst || y >= bandFirst + band.height()) {
-            bandFirst = y;
-            band = picture.copy(0, y, w, std::min(kBandRows, h - y))
-                       .convertToFormat(QImage::Format_RGB32);
-            if (band.isNull())
-                return nullptr;
+    // Taken once: scanLine() of a QImage is no call for two threads.
+    uchar* const halfBits = half.bits();
+    const qsizetype halfStride = half.bytesPerLine();
+    const int halfWidth = half.width();
+    // Rows ya to yb - 1 of the copy; false when memory is refused. Another
+    // format is taken into RGB32 a few rows at a time.
+    auto rows = [&](int ya, int yb) {
+        constexpr int kBandRows = 32;
+        QImage band;
+        int bandFirst = -kBandRows;
+        auto row = [&](int y) -> const QRgb* {
+            if (direct)
+                return reinterpret_cast<const QRgb*>(picture.constScanLine(y));
+            if (y < bandFirst || y >= bandFirst + band.height()) {
+                bandFirst = y;
+                band = picture.copy(0, y, w, std::min(kBandRows, h - y))
+                           .convertToFormat(QImage::Format_RGB32);
+                if (band.isNull())
+                    return nullptr;
+            }
+            return reinterpret_cast<const QRgb*>(band.constScanLine(y - bandFirst));
+        };
+        for (int y = ya; y < yb; ++y) {
+            const QRgb* a = row(2 * y);
+            const QRgb* b = row(std::min(2 * y + 1, h - 1));
+            if (!a || !b)
+                return false;
+            auto* out = reinterpret_cast<QRgb*>(halfBits + qsizetype(y) * halfStride);
+            for (int x = 0; x < halfWidth; ++x) {
+                const int x0 = 2 * x, x1 = std::min(2 * x + 1, w - 1);
+                out[x] = Mean4(a[x0], a[x1], b[x0], b[x1]);
+            }
         }
-        return reinterpret_cast<const QRgb*>(band.constScanLine(y - bandFirst));
+        return true;
     };
-    for (int y = 0; y < half.height(); ++y) {
-        const QRgb* a = row(2 * y);
-        const QRgb* b = row(std::min(2 * y + 1, h - 1));
-        if (!a || !b)
-            return QImage();
-        auto* out = reinterpret_cast<QRgb*>(half.scanLine(y));
-        for (int x = 0; x < half.width(); ++x) {
-            const int x0 = 2 * x, x1 = std::min(2 * x + 1, w - 1);
-            out[x] = Mean4(a[x0], a[x1], b[x0], b[x1]);
-        }
-    }
+    // A big picture in two halves side by side (a turn waits for it).
+    const int split = qint64(w) * h >= 4'000'000 ? half.height() / 2 : 0;
+    bool lowerDone = true;
+    std::thread lower;
+    if (split > 0)
+        lower = std::thread([&] { lowerDone = rows(split, half.height()); });
+    const bool upperDone = rows(0, split > 0 ? split : half.height());
+    if (lower.joinable())
+        lower.join();
+    if (!upperDone || !lowerDone)
+        return QImage();
     half.setDotsPerMeterX(picture.dotsPerMeterX() / 2);
     half.setDotsPerMeterY(picture.dotsPerMeterY() / 2);
     return half;

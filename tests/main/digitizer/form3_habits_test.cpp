@@ -297,27 +297,47 @@ TEST_F(Form3HabitsTest, WheelScrollsAndZoomsQuietlyAtItsLimitsAndSpaceDragOnlyMo
     EXPECT_EQ(form.state().outline.pointCount, 1);
 }
 
-TEST_F(Form3HabitsTest, OnePixelLinesStayVisibleAtZoomPointThree) {
-    QImage img(1000, 700, QImage::Format_RGB32);
+TEST_F(Form3HabitsTest, OnePixelLinesStayVisibleWhenShrunk) {
+    // One-pixel lines at every offset a shrink can fall on (ten apart by one
+    // more each time), down and across.
+    QImage img(1200, 900, QImage::Format_RGB32);
     img.fill(Qt::white);
-    for (int y = 0; y < 700; ++y)
-        img.setPixel(333, y, qRgb(0, 0, 0));
-    for (int x = 0; x < 1000; ++x)
-        img.setPixel(x, 251, qRgb(0, 0, 0));
+    std::vector<int> at;
+    for (int k = 0; k < 20; ++k)
+        at.push_back(40 + 41 * k);
+    for (const int c : at) {
+        const QRgb ink = qRgb(0, 0, 0);
+        for (int i = 0; i < 900; ++i)
+            img.setPixel(c, i, ink);
+        for (int i = 0; i < 1200 && c < 900; ++i)
+            img.setPixel(i, c, ink);
+    }
     ASSERT_TRUE(img.save(drawing));
-    writeViewState(drawing, "0.3");
+    writeViewState(drawing, "0.6");
     Form1 form;
     startMain(form);
     const auto f3 = openDigitizer(form);
-    const QImage seen = f3->Picture1->Image();
-    ASSERT_EQ(seen.size(), QSize(300, 210));
-    int darkestColumn = 255, darkestRow = 255;
-    for (int i = 95; i <= 105; ++i)
-        darkestColumn = std::min(darkestColumn, qGray(seen.pixel(i, 150)));
-    for (int i = 70; i <= 80; ++i)
-        darkestRow = std::min(darkestRow, qGray(seen.pixel(200, i)));
-    EXPECT_LT(darkestColumn, 235);
-    EXPECT_LT(darkestRow, 235);
+    messages.clear();
+    // Each zoom below 1 the menu reaches, down to the least: every line
+    // darkens the screen pixels it crosses (darkest of the three nearest).
+    for (int step = 0; step < 4; ++step) {
+        const float z = f3->zoomFactor;
+        const QImage seen = f3->Picture1->Image();
+        for (const int c : at) {
+            const int p = int(c * z);
+            int across = 255, down = 255;
+            for (int d = -1; d <= 1; ++d) {
+                across = std::min(across, qGray(seen.pixel(p + d, int(15 * z))));
+                if (c < 900)
+                    down = std::min(down, qGray(seen.pixel(int(15 * z), p + d)));
+            }
+            EXPECT_LT(across, 235) << "zoom " << z << " column " << c;
+            EXPECT_LT(down, 235) << "zoom " << z << " row " << c;
+        }
+        f3->D14->trigger();
+    }
+    EXPECT_EQ(SingleToText(f3->zoomFactor), "0.3");
+    EXPECT_EQ(messages, QStringList{QStringLiteral("既に画像スケールは最小値です")});
 }
 
 TEST_F(Form3HabitsTest, TurnKeepsTheMiddleOfTheViewAndShowsThatItIsBusy) {

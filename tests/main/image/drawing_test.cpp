@@ -344,10 +344,10 @@ TEST(QuarterTurn, TurnedJpegFollowsTheMappingInEveryFormatAndGreyStaysGrey) {
     QTemporaryDir dir;
     // 8 x 8 blocks of one colour (little JPEG error), sides that cut the
     // bands of the turn unevenly.
-    QImage colour(136, 72, QImage::Format_RGB32);
+    QImage colour(536, 72, QImage::Format_RGB32);
     for (int y = 0; y < colour.height(); ++y)
         for (int x = 0; x < colour.width(); ++x)
-            colour.setPixel(x, y, qRgb(x / 8 * 15, y / 8 * 28, 255 - x / 8 * 15));
+            colour.setPixel(x, y, qRgb(x / 8 * 15 % 256, y / 8 * 28, 255 - x / 8 * 15 % 256));
     QImage grey =
         colour.convertToFormat(QImage::Format_Grayscale8).convertToFormat(QImage::Format_Indexed8);
     for (const QImage& picture : {colour, colour.convertToFormat(QImage::Format_RGB16), grey}) {
