@@ -100,12 +100,10 @@ protected:
                 p.drawPolygon(shape);
             else
                 p.drawPolyline(shape);
-            QPointF mean;
-            for (const QPointF& pt : shape)
-                mean += pt;
-            mean /= double(shape.size());
+            // The comment in the middle of the outline's extent.
             p.setPen(line);
-            p.drawText(mean, o.comment);
+            p.drawText(QRectF(shape.boundingRect().center() - QPointF(200, 20), QSizeF(400, 40)),
+                       Qt::AlignCenter, o.comment);
         }
     }
 
