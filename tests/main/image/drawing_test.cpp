@@ -343,8 +343,9 @@ TEST(ScaleCalibration, RoundedOnceAtAZoomAndAxesThatDisagreeAreAsked) {
 TEST(QuarterTurn, TurnedJpegFollowsTheMappingInEveryFormatAndGreyStaysGrey) {
     QTemporaryDir dir;
     // 8 x 8 blocks of one colour (little JPEG error), sides that cut the
-    // bands of the turn unevenly.
-    QImage colour(536, 72, QImage::Format_RGB32);
+    // bands and tiles of the turn unevenly, big enough to be turned by two
+    // threads.
+    QImage colour(2056, 2004, QImage::Format_RGB32);
     for (int y = 0; y < colour.height(); ++y)
         for (int x = 0; x < colour.width(); ++x)
             colour.setPixel(x, y, qRgb(x / 8 * 15 % 256, y / 8 * 28, 255 - x / 8 * 15 % 256));
@@ -359,8 +360,8 @@ TEST(QuarterTurn, TurnedJpegFollowsTheMappingInEveryFormatAndGreyStaysGrey) {
             ASSERT_EQ(back.size(), picture.size().transposed());
             EXPECT_EQ(back.isGrayscale(), picture.format() == QImage::Format_Indexed8);
             const int w = picture.width(), h = picture.height();
-            for (int y = 4; y < h; y += 8)
-                for (int x = 4; x < w; x += 8) {
+            for (int y = 4; y < h; y += 24)
+                for (int x = 4; x < w; x += 24) {
                     const QPoint to =
                         turn == QuarterTurn::Right ? QPoint(h - 1 - y, x) : QPoint(y, w - 1 - x);
                     const QRgb a = picture.pixel(x, y), b = back.pixel(to);
