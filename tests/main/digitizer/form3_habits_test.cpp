@@ -161,7 +161,7 @@ TEST_F(Form3HabitsTest, CalibrationWhileZoomedIsRoundedOnceAndDisagreeingAxesAre
     EXPECT_EQ(form.form2().texts(), before);
     EXPECT_EQ(Contents(inf), file);
     EXPECT_FLOAT_EQ(f3->metresPerUnitX, 0.01f);
-    // "Yes": the Part's message and the save; the view stays where it was.
+    // "Yes": the Delt verdict and the save; the view stays where it was.
     answers = {QString("5000"), QString("6000")};
     answer = MsgAnswer::Yes;
     f3->E12->trigger();
