@@ -237,6 +237,7 @@ struct PictureBox::Operation {
     QString text;
     QFont font;
     QImage image;
+    QImage half;                  // image at half its size, for smoothed shrinking (or null)
     QRectF dest, src;             // dest in pixels, src in source pixels
     std::shared_ptr<Tiles> tiles; // Layer
 };
@@ -433,9 +434,15 @@ void PictureBox::Print(const QString& text) {
 }
 
 void PictureBox::PaintPicture(const QImage& source, const QRectF& dest, const QRectF& src) {
+    PaintPicture(source, QImage(), dest, src);
+}
+
+void PictureBox::PaintPicture(const QImage& source, const QImage& half, const QRectF& dest,
+                              const QRectF& src) {
     if (source.isNull())
         return;
     Operation op;
+    op.half = half; // implicitly shared too
     op.kind = Operation::Kind::Picture;
     op.image = source; // implicitly shared: no pixel copy
     op.dest = QRectF(toPixels(dest.x(), dest.y()),
@@ -615,22 +622,35 @@ void PictureBox::drawOperation(QPainter& painter, const Operation& op, const QRe
         const QRectF visible = op.dest & QRectF(area);
         if (visible.isEmpty())
             break;
-        const double sx = op.dest.width() / op.src.width();
-        const double sy = op.dest.height() / op.src.height();
-        const QTransform toDest(sx, 0, 0, sy, op.dest.x() - op.src.x() * sx,
-                                op.dest.y() - op.src.y() * sy);
+        double sx = op.dest.width() / op.src.width();
+        double sy = op.dest.height() / op.src.height();
+        // Shrunk below half, from the half-size copy: its pixel (x, y)
+        // covers the source's (2x, 2y) to (2x + 1, 2y + 1).
+        const bool fromHalf = !op.half.isNull() && sx < 0.5 && sy < 0.5;
+        const QImage& image = fromHalf ? op.half : op.image;
+        const QRectF src = fromHalf ? QRectF(op.src.topLeft() / 2, op.src.size() / 2) : op.src;
+        if (fromHalf) {
+            sx *= 2;
+            sy *= 2;
+        }
+        const QTransform toDest(sx, 0, 0, sy, op.dest.x() - src.x() * sx,
+                                op.dest.y() - src.y() * sy);
         const QRectF needed = toDest.inverted().mapRect(visible);
         const QRect srcPart = QRect(QPoint(static_cast<int>(std::floor(needed.left())) - 1,
                                            static_cast<int>(std::floor(needed.top())) - 1),
                                     QPoint(static_cast<int>(std::ceil(needed.right())),
                                            static_cast<int>(std::ceil(needed.bottom())))) &
-                              op.image.rect();
+                              image.rect();
         if (srcPart.isEmpty())
             break;
         painter.save();
         painter.setClipRect(visible, Qt::IntersectClip);
         painter.setTransform(toDest, true);
-        painter.drawImage(QRectF(srcPart), op.image, QRectF(srcPart));
+        // A shrunk picture with its half-size copy is filtered; otherwise
+        // every screen pixel shows one source pixel.
+        painter.setRenderHint(QPainter::SmoothPixmapTransform,
+                              !op.half.isNull() && (sx < 1 || sy < 1));
+        painter.drawImage(QRectF(srcPart), image, QRectF(srcPart));
         painter.restore();
         break;
     }

@@ -118,6 +118,12 @@ public:
     void PaintPicture(const QImage& source, const QRectF& dest, const QRectF& src);
     // The whole source image into the destination rectangle.
     void PaintPicture(const QImage& source, const QRectF& dest);
+    // The same with a copy of the source at half its size, each pixel the
+    // mean of a 2 x 2 block: shrunk, the picture is painted smoothed, from
+    // the half-size copy below half its size, so that lines one pixel wide
+    // stay visible. Enlarged, it is painted pixel for pixel as above.
+    void PaintPicture(const QImage& source, const QImage& half, const QRectF& dest,
+                      const QRectF& src);
 
     // Text extent in scale units with the current font.
     float TextWidth(const QString& text) const;

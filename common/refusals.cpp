@@ -4,12 +4,14 @@
 
 #include <algorithm>
 
-std::optional<QString> RefusePoint(const OutlineStore& store, int code) {
+std::optional<QString> RefusePoint(const OutlineStore& store, int code, OutlineEnd how) {
     const bool end = code == 4;
     if (!end && store.pointCount >= OutlineStore::kMaxRows - 1)
-        return QStringLiteral("点は %1 点までです。この点は取り込みません。"
-                              "終点のボタンで外形を閉じて下さい。")
-            .arg(OutlineStore::kMaxRows - 1);
+        return QStringLiteral("点は %1 点までです。この点は取り込みません。")
+                   .arg(OutlineStore::kMaxRows - 1) +
+               (how == OutlineEnd::TabletButton
+                    ? QStringLiteral("終点のボタンで外形を閉じて下さい。")
+                    : QStringLiteral("マウスの中ボタンか「中ボタン」で外形を閉じて下さい。"));
     if (end && store.pointCount == 0)
         return QStringLiteral("まだ点がありません。終点のボタンの前に点を取って下さい。");
     if (store.isFull())

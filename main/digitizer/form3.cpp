@@ -9,6 +9,7 @@
 #include "common/uifont.h"
 #include "main/digitizer/view_state.h"
 #include "main/image/form2.h"
+#include "main/takeoff/takeoff.h"
 #include "main/window/form1.h"
 
 #include <QCheckBox>
@@ -18,15 +19,20 @@
 #include <QEvent>
 #include <QFile>
 #include <QFileInfo>
+#include <QFontMetrics>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QPaintEvent>
+#include <QPainter>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
 #include <QStatusBar>
 #include <QVBoxLayout>
+#include <QWheelEvent>
 
 #include <algorithm>
 #include <cmath>
@@ -34,10 +40,11 @@
 namespace {
 
 const QString kErrorTitle = QStringLiteral("エラー");
-constexpr int kScrollBarSize = 20; // the scroll bars' width, pixels
-constexpr int kBottomRow = 24;     // comment and button row below the scroll bar
+constexpr int kScrollBarSize = 20;   // the scroll bars' width, pixels
+constexpr int kBottomRow = 24;       // comment and button row below the scroll bar
+constexpr int kBottomRowWidth = 372; // コメント and 中ボタン side by side
 constexpr QSize kDefaultClient(1000, 680);
-constexpr QSize kMinClient(400, 260);
+constexpr int kMinViewHeight = 120; // the least of the drawing the window shows
 constexpr int kThumbnailSide = 400; // curGazo.bmp: the 6000 x 6000 twips of the sketches
 // Ghostscript's time limits: a page count is quick; a big sheet at 200 dpi
 // takes seconds, a drawing set's page rarely a minute.
@@ -51,7 +58,102 @@ QSize& lastFrameExtra() {
     return extra;
 }
 
+const QString kNoScaleStatus = QStringLiteral("スケール未設定: 基準値--->スケール");
+const QString kNoScalePanel = QStringLiteral("未設定");
+// One notch of a mouse wheel: 15 degrees in eighths of a degree.
+constexpr int kWheelNotch = 120;
+
+// The outlines already written from the drawing, drawn faintly over the
+// drawing box: seen, but not part of what the box holds (so never in the
+// thumbnail of a finish), and transparent for the mouse.
+class TakenOutlinesView : public QWidget {
+public:
+    TakenOutlinesView(const Form3& form, QWidget* box) : QWidget(box), form_(form) {
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+        setAttribute(Qt::WA_NoSystemBackground);
+        setFocusPolicy(Qt::NoFocus);
+    }
+
+protected:
+    void paintEvent(QPaintEvent* event) override {
+        if (form_.takenOutlines.isEmpty())
+            return;
+        QPainter p(this);
+        p.setRenderHint(QPainter::Antialiasing);
+        const QColor line(30, 90, 230, 110);
+        const QColor fill(30, 90, 230, 28);
+        QFont font = p.font();
+        font.setBold(true);
+        font.setPixelSize(14);
+        p.setFont(font);
+        const double z = form_.zoomFactor;
+        for (const TakenOutline& o : form_.takenOutlines) {
+            QPolygonF shape;
+            for (const QPointF& pt : o.points)
+                shape << pt * z;
+            const QRectF around = shape.boundingRect().adjusted(-200, -40, 200, 40);
+            if (!around.intersects(event->rect()))
+                continue;
+            p.setPen(QPen(line, 3));
+            p.setBrush(fill);
+            if (shape.size() > 2 && shape.first() == shape.last())
+                p.drawPolygon(shape);
+            else
+                p.drawPolyline(shape);
+            // The comment in the middle of the outline's extent.
+            p.setPen(line);
+            p.drawText(QRectF(shape.boundingRect().center() - QPointF(200, 20), QSizeF(400, 40)),
+                       Qt::AlignCenter, o.comment);
+        }
+    }
+
+private:
+    const Form3& form_;
+};
+
 } // namespace
+
+class Form3::Busy {
+public:
+    Busy(Form3& form, const QString& status) : form_(form), outer_(!form.busy_) {
+        if (!outer_)
+            return;
+        form_.busy_ = true;
+        form_.busyText_ = status;
+        for (QAction* a : {form.A11, form.A12, form.A13, form.D11, form.D12, form.D13, form.D14,
+                           form.D15, form.D16, form.D17, form.D18, form.E11, form.E12, form.E13})
+            if (a->isEnabled()) {
+                a->setEnabled(false);
+                enabled_.push_back(a);
+            }
+        form.Command1->setEnabled(false);
+        form.Picture1->setEnabled(false);
+        form.setCursor(Qt::BusyCursor);
+        // The drawing's own cross would hide it.
+        form.Picture1->setCursor(Qt::BusyCursor);
+        form_.showStatus();
+    }
+    ~Busy() {
+        if (!outer_)
+            return;
+        form_.unsetCursor();
+        form_.Picture1->setCursor(Qt::CrossCursor);
+        form_.Picture1->setEnabled(true);
+        form_.Command1->setEnabled(true);
+        for (QAction* a : enabled_)
+            a->setEnabled(true);
+        form_.busy_ = false;
+        form_.busyText_.clear();
+        form_.showStatus();
+    }
+    Busy(const Busy&) = delete;
+    Busy& operator=(const Busy&) = delete;
+
+private:
+    Form3& form_;
+    bool outer_;
+    std::vector<QAction*> enabled_;
+};
 
 Form3::Form3(Form1& main)
     : QDialog(&main), form1_(main), form2_(main.form2()), state_(main.state()) {
@@ -92,6 +194,9 @@ void Form3::buildControls() {
     D15 = item(D1, "D15", QStringLiteral("縮小（２段階）"));
     D16 = item(D1, "D16", QStringLiteral("右に回転"));
     D17 = item(D1, "D17", QStringLiteral("左に回転"));
+    D1->addSeparator();
+    D18 = item(D1, "D18", QStringLiteral("拾い済みを隠す"));
+    D18->setCheckable(true);
     E1 = menuBar->addMenu(QStringLiteral("基準値"));
     E1->setObjectName(QStringLiteral("E1"));
     E11 = item(E1, "E11", QStringLiteral("原点設定"));
@@ -114,6 +219,12 @@ void Form3::buildControls() {
     Picture1->setScaleMode(PictureBox::ScaleMode::Pixels);
     Picture1->setGeometry(0, 0, 0, 0);
     Picture1->setCursor(Qt::CrossCursor);
+    // A press on the drawing takes the keyboard focus: its keys act there only.
+    Picture1->setFocusPolicy(Qt::ClickFocus);
+    Picture1->installEventFilter(this);
+    view->installEventFilter(this);
+    takenView_ = new TakenOutlinesView(*this, Picture1);
+    takenView_->setObjectName(QStringLiteral("takenOutlines"));
 
     HScroll1 = new QScrollBar(Qt::Horizontal, client_);
     HScroll1->setObjectName(QStringLiteral("HScroll1"));
@@ -126,32 +237,44 @@ void Form3::buildControls() {
     コメント->setObjectName(QStringLiteral("コメント"));
     Command1 = new QPushButton(QStringLiteral("中ボタン"), client_);
     Command1->setObjectName(QStringLiteral("Command1"));
+    // Never the dialog's default button, never the keyboard's: Return in
+    // コメント must not finish the take-off.
+    Command1->setAutoDefault(false);
+    Command1->setDefault(false);
+    Command1->setFocusPolicy(Qt::NoFocus);
 
     StatusBar1 = new QStatusBar(this);
     StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
     StatusBar1->setSizeGripEnabled(false);
-    const char* fixed[9] = {"X軸",   nullptr,  nullptr, "Y軸",   nullptr,
-                            nullptr, "軸係数", nullptr, "部屋名"};
-    for (int i = 0; i < 9; ++i) {
+    // Each panel as wide as the widest text it shows.
+    const char* fixed[10] = {"X軸",   nullptr,  nullptr, "Y軸",    nullptr,
+                             nullptr, "軸係数", nullptr, "部屋名", nullptr};
+    const char* widest[10] = {"X軸", "-00000.00", "ｍ",  "Y軸",    "-00000.00",
+                              "ｍ",  "軸係数",    "0.0", "部屋名", "延長 00000.00 ｍ"};
+    const QFontMetrics fm(font());
+    for (int i = 0; i < 10; ++i) {
         auto* l = new QLabel(fixed[i] ? QString::fromUtf8(fixed[i]) : QString(), StatusBar1);
         l->setObjectName(QStringLiteral("Panel%1").arg(i + 1));
         l->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-        l->setMinimumWidth(fixed[i] ? 50 : 80);
-        StatusBar1->addWidget(l, fixed[i] ? 0 : 1);
+        int w = fm.horizontalAdvance(QString::fromUtf8(widest[i]));
+        if (i == 1 || i == 4)
+            w = std::max(w, fm.horizontalAdvance(kNoScalePanel));
+        l->setMinimumWidth(w + 12);
+        StatusBar1->addWidget(l, 0);
         panels[i] = l;
     }
+    statusText = new QLabel(StatusBar1);
+    statusText->setObjectName(QStringLiteral("StatusText"));
+    statusText->setMinimumWidth(fm.horizontalAdvance(kNoScaleStatus) + 12);
+    StatusBar1->addWidget(statusText, 1);
     layout->addWidget(StatusBar1);
 
-    // Canvases of the finish and of the rotations; never shown.
+    // Canvas of the finish; never shown.
     Picture2 = new PictureBox(this);
     Picture2->setObjectName(QStringLiteral("Picture2"));
     Picture2->setScaleMode(PictureBox::ScaleMode::Pixels);
     Picture2->setGeometry(0, 0, kThumbnailSide, kThumbnailSide);
     Picture2->hide();
-    Picture3 = new PictureBox(this);
-    Picture3->setObjectName(QStringLiteral("Picture3"));
-    Picture3->setScaleMode(PictureBox::ScaleMode::Pixels);
-    Picture3->hide();
 
     connect(HScroll1, &QScrollBar::valueChanged, this, &Form3::HScroll1_Change);
     connect(VScroll1, &QScrollBar::valueChanged, this, &Form3::VScroll1_Change);
@@ -169,22 +292,133 @@ void Form3::buildControls() {
     connect(D15, &QAction::triggered, this, &Form3::D15_Click);
     connect(D16, &QAction::triggered, this, &Form3::D16_Click);
     connect(D17, &QAction::triggered, this, &Form3::D17_Click);
+    connect(D18, &QAction::triggered, this, &Form3::D18_Click);
     connect(E11, &QAction::triggered, this, &Form3::E11_Click);
     connect(E12, &QAction::triggered, this, &Form3::E12_Click);
     connect(E13, &QAction::triggered, this, &Form3::E13_Click);
 
-    resize(kDefaultClient.width(), kDefaultClient.height() + menuBar->sizeHint().height() +
-                                       StatusBar1->sizeHint().height());
+    // The least size that shows every status panel and the bottom row.
+    const int rows = menuBar->sizeHint().height() + StatusBar1->sizeHint().height();
+    setMinimumSize(
+        std::max(StatusBar1->minimumSizeHint().width(), kBottomRowWidth + kScrollBarSize + 8),
+        rows + 44 + kMinViewHeight);
+    resize(kDefaultClient.width(), kDefaultClient.height() + rows);
 }
 
 QString Form3::panelText(int i) const {
-    return panels[std::clamp(i, 1, 9) - 1]->text();
+    return panels[std::clamp(i, 1, 10) - 1]->text();
 }
 
 bool Form3::eventFilter(QObject* watched, QEvent* event) {
     if (watched == client_ && event->type() == QEvent::Resize)
         Form_Resize();
+    if (watched == view && event->type() == QEvent::Wheel) {
+        wheel(static_cast<QWheelEvent*>(event));
+        return true;
+    }
+    if (watched != Picture1)
+        return QDialog::eventFilter(watched, event);
+    switch (event->type()) {
+    case QEvent::Resize:
+        takenView_->setGeometry(Picture1->rect());
+        break;
+    case QEvent::Wheel:
+        wheel(static_cast<QWheelEvent*>(event));
+        return true;
+    case QEvent::KeyPress: {
+        auto* k = static_cast<QKeyEvent*>(event);
+        if (k->key() == Qt::Key_Backspace || k->matches(QKeySequence::Undo)) {
+            undoLastPoint();
+            return true;
+        }
+        if (k->key() == Qt::Key_Space) {
+            if (!k->isAutoRepeat() && !busy_) {
+                spaceHeld_ = true;
+                Picture1->setCursor(Qt::OpenHandCursor);
+            }
+            return true;
+        }
+        break;
+    }
+    case QEvent::KeyRelease:
+        if (static_cast<QKeyEvent*>(event)->key() != Qt::Key_Space)
+            break;
+        if (static_cast<QKeyEvent*>(event)->isAutoRepeat())
+            return true;
+        [[fallthrough]];
+    case QEvent::FocusOut:
+        // A release that never comes (the focus went elsewhere) ends it too.
+        if (spaceHeld_ || panFrom_) {
+            spaceHeld_ = false;
+            panFrom_.reset();
+            if (!busy_)
+                Picture1->setCursor(Qt::CrossCursor);
+        }
+        if (event->type() == QEvent::KeyRelease)
+            return true;
+        break;
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::MouseMove:
+    case QEvent::MouseButtonRelease:
+        if (pan(event))
+            return true;
+        break;
+    default:
+        break;
+    }
     return QDialog::eventFilter(watched, event);
+}
+
+bool Form3::pan(QEvent* event) {
+    auto* m = static_cast<QMouseEvent*>(event);
+    const QPoint at = m->globalPosition().toPoint();
+    switch (event->type()) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonDblClick:
+        if (!spaceHeld_ || m->button() != Qt::LeftButton)
+            return false;
+        panFrom_ = at;
+        panView_ = currentView();
+        Picture1->setCursor(Qt::ClosedHandCursor);
+        return true;
+    case QEvent::MouseMove:
+        if (!panFrom_)
+            return false;
+        HScroll1->setValue(int(std::lround(panView_.x() - (at.x() - panFrom_->x()))));
+        VScroll1->setValue(int(std::lround(panView_.y() - (at.y() - panFrom_->y()))));
+        return true;
+    case QEvent::MouseButtonRelease:
+        if (!panFrom_ || m->button() != Qt::LeftButton)
+            return bool(panFrom_);
+        panFrom_.reset();
+        Picture1->setCursor(spaceHeld_ ? Qt::OpenHandCursor : Qt::CrossCursor);
+        return true;
+    default:
+        return false;
+    }
+}
+
+void Form3::wheel(QWheelEvent* event) {
+    if (busy_ || Image1.isNull())
+        return;
+    const QPoint delta = event->angleDelta();
+    if (event->modifiers() & Qt::ControlModifier) {
+        // Ctrl+wheel: a zoom step a notch, around the pointer; at a limit, nothing.
+        wheelZoomSteps_ += delta.y();
+        const QPointF anchor = view->mapFromGlobal(event->globalPosition());
+        while (std::abs(wheelZoomSteps_) >= kWheelNotch) {
+            const bool in = wheelZoomSteps_ > 0;
+            wheelZoomSteps_ -= in ? kWheelNotch : -kWheelNotch;
+            zoom(in ? ZoomCommand::Enlarge : ZoomCommand::Reduce, anchor, true);
+        }
+        return;
+    }
+    // A notch moves the view by 120 screen pixels; Shift+wheel sideways.
+    const bool sideways = (event->modifiers() & Qt::ShiftModifier) || delta.y() == 0;
+    const int by = delta.y() != 0 ? delta.y() : delta.x();
+    QScrollBar* bar = sideways ? HScroll1 : VScroll1;
+    bar->setValue(bar->value() - by);
 }
 
 DrawingPoint Form3::toDrawing(float x, float y) const {
@@ -218,8 +452,7 @@ void Form3::Form_Load() {
     QSize most(4096, 4096);
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         most = screen->availableGeometry().size();
-    const QSize least(kMinClient.width(), kMinClient.height() + menuBar->sizeHint().height() +
-                                              StatusBar1->sizeHint().height());
+    const QSize least = minimumSize();
     resize(outer.expandedTo(least).boundedTo(most.expandedTo(least)));
     zoomFactor = vs.zoomFactor;
     loadDrawing(vs.imagePath);
@@ -227,25 +460,34 @@ void Form3::Form_Load() {
 
 void Form3::clearDrawing() {
     Image1 = QImage();
-    shown_ = QImage();
+    half_ = QImage();
     shownPath_.clear();
     shownStamp_ = FileStamp();
-    pixels.clear();
     imageWidth = imageHeight = 0;
     marks_.clear();
+    takenOutlines.clear();
     Picture1->clearPicture();
     Picture1->Cls();
     Picture1->setGeometry(0, 0, 0, 0);
     scaleIsSet = 0;
-    trace.lastX = trace.lastY = TakeoffTrace::kIdle;
+    trace.reset();
     applyScrollRanges();
+    showStatus();
 }
 
 void Form3::LoadDrawing() {
-    loadDrawing(state_.imagePath);
+    // The drawing shown again (a calibration, a fresh start): the view stays
+    // where the user has it.
+    loadDrawing(state_.imagePath, Image1.isNull() || shownPath_ != state_.imagePath
+                                      ? std::nullopt
+                                      : std::optional<QPointF>(currentView()));
 }
 
-bool Form3::loadDrawing(const QString& path) {
+QPointF Form3::currentView() const {
+    return QPointF(HScroll1->value(), VScroll1->value());
+}
+
+bool Form3::loadDrawing(const QString& path, std::optional<QPointF> view) {
     if (path.isEmpty()) {
         clearDrawing();
         MsgBox(this, QStringLiteral("ファイル未選択"));
@@ -255,7 +497,7 @@ bool Form3::loadDrawing(const QString& path) {
     // loaded leaves the one shown, its path and its calibration as they
     // were. The drawing shown, unchanged on the disk, is not read again.
     const FileStamp stamp = StampFile(path);
-    if (shown_.isNull() || path != shownPath_ || !(stamp == shownStamp_)) {
+    if (Image1.isNull() || path != shownPath_ || !(stamp == shownStamp_)) {
         DrawingPicture read = ReadDrawingPicture(path);
         if (!read.ok()) {
             // 11.
@@ -265,22 +507,21 @@ bool Form3::loadDrawing(const QString& path) {
         takeDrawing(std::move(read), path, stamp);
     }
     state_.imagePath = path;
-    showDrawing();
+    showDrawing(view);
     return true;
 }
 
 void Form3::takeDrawing(DrawingPicture&& read, const QString& path, const FileStamp& stamp) {
     Image1 = std::move(read.picture);
-    shown_ = std::move(read.shown);
-    pixels = std::move(read.pixels);
+    half_ = std::move(read.half);
     colourDepth = read.colourDepth;
-    imageWidth = pixels.width();
-    imageHeight = pixels.height();
+    imageWidth = Image1.width();
+    imageHeight = Image1.height();
     shownPath_ = path;
     shownStamp_ = stamp;
 }
 
-void Form3::showDrawing() {
+void Form3::showDrawing(std::optional<QPointF> at) {
     // The marks of a take-off go with the old picture.
     marks_.clear();
     // 4.
@@ -289,12 +530,23 @@ void Form3::showDrawing() {
     // 5.
     Redraw();
     // 6.-7. The bars' ranges follow the zoomed drawing; the saved position
-    // comes back through them.
+    // (or the view asked for) comes back through them.
     applyScrollRanges();
-    HScroll1->setValue(int(std::lround(-savedLeft)));
-    VScroll1->setValue(int(std::lround(-savedTop)));
+    const QPointF to = at.value_or(QPointF(-savedLeft, -savedTop));
+    HScroll1->setValue(int(std::lround(to.x())));
+    VScroll1->setValue(int(std::lround(to.y())));
     HScroll1_Change();
     VScroll1_Change();
+    // What was taken off it shows faintly; a record that cannot be read is
+    // said once, and what could be read is shown.
+    const TakenOutlinesRead taken =
+        ReadTakenOutlines(TakenOutlinesPath(state_.imagePath), TextCodec::fromRegistry());
+    takenOutlines = taken.outlines;
+    takenView_->setGeometry(Picture1->rect());
+    takenView_->setVisible(!D18->isChecked());
+    takenView_->update();
+    if (!taken.error.isEmpty())
+        MsgBox(this, taken.error);
     // 9.-10. A calibration outside what a drawing can mean (a coefficient
     // that is no positive number, one of 1e308 m a pixel) is none: its
     // values are not taken, the drawing asks for its scale.
@@ -306,6 +558,7 @@ void Form3::showDrawing() {
         form2_.setTexts(texts);
     if (!read.ok || outOfRange) {
         scaleIsSet = 0;
+        showStatus();
         MsgBox(this, QStringLiteral("画像のスケールを設定をして下さい\r\n基準値--->スケール"));
         return;
     }
@@ -313,17 +566,41 @@ void Form3::showDrawing() {
     metresPerUnitY = float(Val(texts.Y(CalRow::Coefficient)) / zoomFactor);
     trace.lastX = trace.lastY = TakeoffTrace::kIdle;
     scaleIsSet = 1;
+    showStatus();
 }
 
 void Form3::Redraw() {
     Picture1->clearPicture();
     Picture1->Cls();
-    if (shown_.isNull())
+    if (Image1.isNull())
         return;
     // At the box's own origin: the scroll bars move the box, not the picture.
+    // Shrunk, it is smoothed, so thin lines stay visible.
     Picture1->PaintPicture(
-        shown_, QRectF(0, 0, double(zoomFactor) * imageWidth, double(zoomFactor) * imageHeight),
+        Image1, half_,
+        QRectF(0, 0, double(zoomFactor) * imageWidth, double(zoomFactor) * imageHeight),
         QRectF(0, 0, imageWidth, imageHeight));
+}
+
+void Form3::showStatus() {
+    const bool noScale = !Image1.isNull() && !scaleIsSet;
+    statusText->setText(busy_ ? busyText_ : noScale ? kNoScaleStatus : QString());
+    if (noScale) {
+        panels[1]->setText(kNoScalePanel);
+        panels[2]->clear();
+        panels[4]->setText(kNoScalePanel);
+        panels[5]->clear();
+    }
+    // The outline's length so far, as "実行" would total it.
+    QString running;
+    if (trace.underway()) {
+        OutlineStore sofar = state_.outline;
+        sofar.finishedCount = sofar.pointCount;
+        running = QStringLiteral("延長 ") +
+                  Format(ComputeTakeoffRow(sofar, QString()).total, QStringLiteral("0.00")) +
+                  QStringLiteral(" ｍ");
+    }
+    panels[9]->setText(running);
 }
 
 void Form3::applyScrollRanges() {
@@ -360,14 +637,22 @@ void Form3::Form_Resize() {
 }
 
 void Form3::Picture1_MouseDown(int button, int, float x, float y) {
+    // A press near the first point of an outline of two points or more
+    // closes it there exactly.
+    const std::optional<TakeoffTrace::Snap> snap =
+        scaleIsSet ? trace.snapToFirst(button, x, y) : std::nullopt;
+    if (snap) {
+        x = snap->x;
+        y = snap->y;
+    }
     // 1. Always, also before any calibration: the press position for the
     // calibration commands.
     const DrawingPoint d = toDrawing(x, y);
     form2_.down座標x->setText(SingleToText(x));
     form2_.down座標y->setText(SingleToText(y));
-    form2_.変換down座標x->setText(Format(d.x, QStringLiteral("0.00")));
-    form2_.変換down座標y->setText(Format(d.y, QStringLiteral("0.00")));
-    // 2.
+    form2_.変換down座標x->setText(snap ? snap->xText : Format(d.x, QStringLiteral("0.00")));
+    form2_.変換down座標y->setText(snap ? snap->yText : Format(d.y, QStringLiteral("0.00")));
+    // 2. The status bar says why nothing is taken.
     if (!scaleIsSet)
         return;
     // 3.
@@ -385,11 +670,37 @@ void Form3::Picture1_MouseDown(int button, int, float x, float y) {
         MsgBox(this, *out.refusal);
         return;
     }
+    if (out.ignored)
+        return;
     drawMarks(out.marks);
     marks_.push_back(out.marks);
     form1_.AppendLogLine(out.logLine);
     if (out.finish)
         finish();
+    else
+        showStatus();
+}
+
+void Form3::undoLastPoint() {
+    if (busy_)
+        return;
+    const std::optional<QString> line = trace.undo(state_.outline);
+    if (!line)
+        return;
+    if (!marks_.empty())
+        marks_.pop_back();
+    form1_.TakeBackLog(*line);
+    repaintWithMarks();
+    showStatus();
+}
+
+void Form3::discardTakeoff() {
+    form1_.TakeBackLog(trace.logText());
+    state_.outline.pointCount = 0;
+    trace.reset();
+    marks_.clear();
+    repaintWithMarks();
+    showStatus();
 }
 
 void Form3::drawMarks(const PressMarks& m) {
@@ -415,12 +726,18 @@ void Form3::repaintWithMarks() {
 }
 
 void Form3::Picture1_MouseMove(int, int, float x, float y) {
+    panels[7]->setText(FormatSingle(zoomFactor, QStringLiteral("0.0")));
+    // Without a calibration there are no metres to show (the values held
+    // are another drawing's).
+    if (!scaleIsSet) {
+        showStatus();
+        return;
+    }
     const DrawingPoint d = toDrawing(x, y);
     panels[1]->setText(Format(d.x, QStringLiteral("0.00")));
     panels[2]->setText(QStringLiteral("ｍ"));
     panels[4]->setText(Format(d.y, QStringLiteral("0.00")));
     panels[5]->setText(QStringLiteral("ｍ"));
-    panels[7]->setText(FormatSingle(zoomFactor, QStringLiteral("0.0")));
 }
 
 void Form3::Picture1_MouseUp(int, int, float x, float y) {
@@ -500,8 +817,14 @@ void Form3::finish() {
     if (!WriteViewState(state_.statePath, vs, TextCodec::fromRegistry(), &error))
         MsgBox(this, QStringLiteral("表示状態を保存できませんでした: ") + state_.statePath +
                          QStringLiteral("\r\n") + error);
-    // 7. The outline is finished: no record may join it before "実行".
+    // 7. The outline is finished: no record may join it before "実行",
+    // which keeps it with the drawing as taken off.
     store.markFinished();
+    TakenOutline taken;
+    for (const TracePoint& p : trace.points())
+        taken.points.append(QPointF(p.x / zoomFactor, p.y / zoomFactor));
+    taken.comment = コメント->text();
+    state_.onScreen.finished(state_.imagePath, taken, store);
     accept();
     form1_.ShowTakeoffThumbnail(thumbPath);
     // 8.
@@ -509,10 +832,9 @@ void Form3::finish() {
 }
 
 void Form3::A12_Click() {
-    state_.outline.pointCount = 0;
-    // The abandoned take-off's sums and bounding box go with it, so the next
-    // one's label and thumbnail stand on its own points.
-    trace.reset();
+    // The abandoned take-off's points, sums, bounding box and log lines go
+    // with it, so the next one's label and thumbnail stand on its own points.
+    discardTakeoff();
     MsgBox(this, QStringLiteral("最初から拾い直して下さい"));
     LoadDrawing();
 }
@@ -522,21 +844,31 @@ void Form3::A13_Click() {
 }
 
 void Form3::reject() {
-    if (converting_)
+    // Esc, the window's close button (QDialog::closeEvent) and "終了" come here.
+    if (busy_)
         return;
+    if (trace.underway()) {
+        if (!MsgBoxYesNo(this, QStringLiteral("拾い中の点を破棄して閉じますか")))
+            return;
+        discardTakeoff();
+    }
     QDialog::reject();
 }
 
 void Form3::closeEvent(QCloseEvent* event) {
-    if (converting_) {
+    if (busy_) {
         event->ignore();
         return;
     }
     QDialog::closeEvent(event);
 }
 
+void Form3::D18_Click() {
+    takenView_->setVisible(!D18->isChecked());
+}
+
 bool Form3::haveDrawing() {
-    if (!shown_.isNull() && !pixels.empty())
+    if (!Image1.isNull())
         return true;
     MsgBox(this, QStringLiteral("画像ファイルを設定して下さい"));
     return false;
@@ -600,7 +932,9 @@ void Form3::convertPdf(const QString& chosen) {
     const QString program = GhostscriptProgramFor(state_.GsDllPath);
     int pageCount = 1;
     const ProcessOutcome counted =
-        WaitForProcess(program, PageCountArguments(chosen), kPageCountLimitMs);
+        WaitForProcess(program, PageCountArguments(chosen), kPageCountLimitMs,
+                       QStringLiteral("変換中… ページ数を調べています（%1）")
+                           .arg(Brief(QFileInfo(chosen).fileName())));
     if (counted.ok())
         pageCount = ParsePageCount(counted.output).value_or(1);
     int page = 1;
@@ -624,7 +958,10 @@ void Form3::convertPdf(const QString& chosen) {
         return;
     }
     PageConversion::Result done =
-        conversion.finish(WaitForProcess(program, conversion.arguments(), kConversionLimitMs));
+        conversion.finish(WaitForProcess(program, conversion.arguments(), kConversionLimitMs,
+                                         QStringLiteral("変換中… %1 ページ目（%2）")
+                                             .arg(page)
+                                             .arg(Brief(QFileInfo(chosen).fileName()))));
     if (!done.picture.ok()) {
         if (done.title.isEmpty())
             MsgBox(this, done.message);
@@ -640,52 +977,36 @@ void Form3::convertPdf(const QString& chosen) {
 }
 
 ProcessOutcome Form3::WaitForProcess(const QString& program, const QStringList& arguments,
-                                     int timeLimitMs) {
+                                     int timeLimitMs, const QString& status) {
     // No re-entry: no menu command, no close, no take-off meanwhile.
-    const bool outer = !converting_;
-    converting_ = true;
-    std::vector<QAction*> enabled;
-    if (outer) {
-        for (QAction* a : {A11, A12, A13, D11, D12, D13, D14, D15, D16, D17, E11, E12, E13})
-            if (a->isEnabled()) {
-                a->setEnabled(false);
-                enabled.push_back(a);
-            }
-        Command1->setEnabled(false);
-        Picture1->setEnabled(false);
-        setCursor(Qt::BusyCursor);
-    }
-    const ProcessOutcome outcome = RunProcessWhileEventsFlow(program, arguments, timeLimitMs);
-    if (outer) {
-        unsetCursor();
-        Picture1->setEnabled(true);
-        Command1->setEnabled(true);
-        for (QAction* a : enabled)
-            a->setEnabled(true);
-        converting_ = false;
-    }
-    return outcome;
+    const Busy busy(*this, status);
+    return RunProcessWhileEventsFlow(program, arguments, timeLimitMs);
 }
 
-void Form3::zoom(ZoomCommand command) {
+void Form3::zoom(ZoomCommand command, std::optional<QPointF> anchor, bool silent) {
     const ZoomStep step = ZoomAfter(command, zoomFactor);
-    if (step.refusal)
+    if (step.refusal) {
+        if (silent)
+            return;
         MsgBox(this, *step.refusal);
+    }
     const float old = zoomFactor;
     zoomFactor = step.zoom;
     // 1.
     const CalibrationTexts t = form2_.texts();
     metresPerUnitX = float(Val(t.X(CalRow::Coefficient)) / zoomFactor);
     metresPerUnitY = float(Val(t.Y(CalRow::Coefficient)) / zoomFactor);
-    if (shown_.isNull())
+    panels[7]->setText(FormatSingle(zoomFactor, QStringLiteral("0.0")));
+    if (Image1.isNull())
         return;
     // 2. The box takes the zoomed size and the bars its range; the view
-    // stays on the same drawing point, and the take-off under way (its last
-    // point, sums, bounding box and marks, and the last press and release
-    // of the calibration commands) follows the drawing.
+    // stays on the same drawing point (at the anchor), and the take-off under
+    // way (its last point, sums, bounding box and marks, and the last press
+    // and release of the calibration commands) follows the drawing.
     const double ratio = old > 0 ? double(zoomFactor) / double(old) : 1.0;
-    const double centreX = (HScroll1->value() + view->width() / 2.0) * ratio;
-    const double centreY = (VScroll1->value() + view->height() / 2.0) * ratio;
+    const QPointF a = anchor.value_or(QPointF(view->width() / 2.0, view->height() / 2.0));
+    const double atX = (HScroll1->value() + a.x()) * ratio;
+    const double atY = (VScroll1->value() + a.y()) * ratio;
     Picture1->resize(int(std::lround(zoomFactor * imageWidth)),
                      int(std::lround(zoomFactor * imageHeight)));
     if (ratio != 1.0) {
@@ -698,8 +1019,8 @@ void Form3::zoom(ZoomCommand command) {
     }
     repaintWithMarks();
     applyScrollRanges();
-    HScroll1->setValue(int(std::lround(centreX - view->width() / 2.0)));
-    VScroll1->setValue(int(std::lround(centreY - view->height() / 2.0)));
+    HScroll1->setValue(int(std::lround(atX - a.x())));
+    VScroll1->setValue(int(std::lround(atY - a.y())));
     HScroll1_Change();
     VScroll1_Change();
 }
@@ -741,49 +1062,57 @@ void Form3::rotate(QuarterTurn turn) {
                          QStringLiteral("\r\n") + *why);
         return;
     }
-    if (QFileInfo::exists(inf) || QFileInfo(inf).isSymLink())
-        if (const auto why = RefuseWritingTo(inf)) {
-            MsgBox(this,
-                   *why + QStringLiteral("\r\n回転すると基準値が消えるため、図面は回転しません"));
+    const QString taken = TakenOutlinesPath(state_.imagePath);
+    for (const auto& [kept, what] : {std::pair(inf, QStringLiteral("基準値")),
+                                     std::pair(taken, QStringLiteral("拾い済みの記録"))})
+        if (QFileInfo::exists(kept) || QFileInfo(kept).isSymLink())
+            if (const auto why = RefuseWritingTo(kept)) {
+                MsgBox(this,
+                       *why + QStringLiteral("\r\n回転すると%1が消えるため、図面は回転しません")
+                                  .arg(what));
+                return;
+            }
+    // The drawing point in the middle of the view stays there, turned.
+    const QPointF middle =
+        (currentView() + QPointF(view->width(), view->height()) / 2) / double(zoomFactor);
+    const QPointF turned = turn == QuarterTurn::Right
+                               ? QPointF(imageHeight - middle.y(), middle.x())
+                               : QPointF(middle.y(), imageWidth - middle.x());
+    const QString path = state_.imagePath;
+    DrawingPicture read;
+    FileStamp stamp;
+    {
+        const Busy busy(*this, QStringLiteral("回転中…"));
+        // 1.-7. The turned rows go into the JPEG a band at a time (no second
+        // copy of the drawing) while the window keeps painting. The JPEG
+        // replaces the drawing once it is complete: a failed save leaves the
+        // drawing and its calibration as they were.
+        QString error;
+        bool saved = false;
+        {
+            const QImage picture = Image1;
+            RunWhileEventsFlow([&] { saved = SaveTurnedJpeg(picture, turn, path, 80, &error); });
+        }
+        if (!saved) {
+            MsgBox(this, error);
             return;
         }
-    // 1.-4.
-    rotWidth = imageHeight;
-    rotHeight = imageWidth;
-    RotatePixels(pixels, turn, rotatedPixels);
-    // 5. Into Picture3 at the drawing's depth (an 8-bit drawing keeps its colours).
-    QImage canvas;
-    if (colourDepth == 8) {
-        canvas = QImage(1, 1, QImage::Format_Indexed8);
-        canvas.setColorTable(Image1.colorTable());
+        // 8. The turned drawing needs a new scale, and nothing is taken off
+        // it yet.
+        QFile::remove(inf);
+        QFile::remove(taken);
+        // 9. The old picture is gone from the disk: it is let go before the
+        // turned one is read.
+        clearDrawing();
+        stamp = StampFile(path);
+        RunWhileEventsFlow([&] { read = ReadDrawingPicture(path); });
     }
-    try {
-        SetBitmapPixels(canvas, colourDepth, rotatedPixels);
-    } catch (const BitmapError& e) {
-        rotatedPixels.clear();
-        MsgBox(this, e.description(), kErrorTitle);
+    if (!read.ok()) {
+        MsgBox(this, read.error, kErrorTitle);
         return;
     }
-    rotatedPixels.clear();
-    Picture3->resize(rotWidth, rotHeight);
-    Picture3->setPicture(canvas);
-    canvas = QImage();
-    // 6. The JPEG replaces the drawing once it is complete: a failed save
-    // leaves the drawing and its calibration as they were.
-    QString error;
-    const bool saved = DCSavetoJPEG(Picture3->Picture(), state_.imagePath, 80, &error);
-    // 7.
-    Picture3->clearPicture();
-    Picture3->Cls();
-    if (!saved) {
-        MsgBox(this, error);
-        return;
-    }
-    // 8.-9. The turned drawing needs a new scale. The old picture is gone
-    // from the disk: it is let go before the turned one is read.
-    QFile::remove(inf);
-    clearDrawing();
-    LoadDrawing();
+    takeDrawing(std::move(read), path, stamp);
+    showDrawing(turned * double(zoomFactor) - QPointF(view->width(), view->height()) / 2);
 }
 
 void Form3::E11_Click() {
@@ -839,6 +1168,12 @@ void Form3::E12_Click() {
     if (scale.refusal) {
         repaintWithMarks();
         MsgBox(this, *scale.refusal);
+        return;
+    }
+    // Axes that pass the check but disagree by more than a scan stretches:
+    // asked first; declined, nothing of the scale is taken.
+    if (scale.question && !MsgBoxYesNo(this, *scale.question)) {
+        repaintWithMarks();
         return;
     }
     form2_.setTexts(scale.texts);

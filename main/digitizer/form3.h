@@ -9,6 +9,12 @@
 // and paints the drawing at its own origin; the scroll bars move it inside
 // the view. So a point of the drawing keeps its Picture1 coordinates at any
 // scroll position, and the marks of a take-off stay on the drawing.
+//
+// Beyond its menus and buttons the drawing takes what estimators are used
+// to: once pressed it has the keyboard focus, BackSpace or Ctrl+Z takes the
+// last point back, Space held with the left button drags the view, the
+// wheel scrolls (Shift+wheel sideways) and Ctrl+wheel zooms around the
+// pointer. Outlines already written by "実行" are shown faintly over it.
 
 #include "common/exchange_files.h"
 #include "main/digitizer/takeoff_trace.h"
@@ -16,12 +22,14 @@
 #include "main/image/calibration.h"
 #include "main/image/drawing_choice.h"
 #include "main/image/pixels.h"
+#include "main/image/taken_outlines.h"
 
 #include <QDialog>
 #include <QImage>
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 class Form1;
@@ -35,6 +43,7 @@ class QMenuBar;
 class QPushButton;
 class QScrollBar;
 class QStatusBar;
+class QWheelEvent;
 struct ProgramState;
 
 class Form3 : public QDialog {
@@ -57,7 +66,8 @@ public:
     QAction* D15;
     QAction* D16;
     QAction* D17;
-    QMenu* E1; // "基準値"
+    QAction* D18; // "拾い済みを隠す": the outlines already written are not shown
+    QMenu* E1;    // "基準値"
     QAction* E11;
     QAction* E12;
     QAction* E13;
@@ -66,14 +76,15 @@ public:
     QScrollBar* HScroll1;
     QScrollBar* VScroll1;
     QStatusBar* StatusBar1;
-    std::array<QLabel*, 9> panels{}; // StatusBar1's panels 1 to 9
+    // StatusBar1's panels 1 to 9, and 10: the running length of the outline.
+    std::array<QLabel*, 10> panels{};
+    QLabel* statusText; // what the window is doing or waits for
     QLineEdit* コメント;
     QPushButton* Command1;
     PictureBox* Picture2; // thumbnail canvas of the finish
-    PictureBox* Picture3; // canvas of the rotations
-    QImage Image1;        // the loaded picture, in one of the five pixel formats
+    QImage Image1;        // the loaded picture, in one of the five pixel formats: its only copy
 
-    // The text of status panel i (1 to 9).
+    // The text of status panel i (1 to 10).
     QString panelText(int i) const;
 
     // Form variables.
@@ -86,12 +97,10 @@ public:
     QString thumbPath;
     int16_t scaleIsSet = 0;
     int16_t colourDepth = 0;
-    PixelArray pixels;
-    PixelArray rotatedPixels;
     int32_t imageWidth = 0;
     int32_t imageHeight = 0;
-    int32_t rotWidth = 0;
-    int32_t rotHeight = 0;
+    // The outlines written from this drawing, in drawing pixels.
+    QList<TakenOutline> takenOutlines;
 
     // The drawing coordinates of a Picture1 position with the calibration in force.
     DrawingPoint toDrawing(float x, float y) const;
@@ -120,17 +129,23 @@ public slots:
     void E11_Click();
     void E12_Click();
     void E13_Click();
-    // Not while a conversion runs.
+    void D18_Click();
+    // Not while a conversion or a turn runs; in the middle of a take-off
+    // only when the user agrees to discard its points.
     void reject() override;
 
 public:
-    // Runs a program to its end while the window keeps painting; meanwhile
-    // nothing that would start another conversion or close the window can
-    // be used.
+    // Runs a program to its end while the window keeps painting, `status`
+    // in the status bar; meanwhile nothing that would start another
+    // conversion or close the window can be used.
     ProcessOutcome WaitForProcess(const QString& program, const QStringList& arguments,
-                                  int timeLimitMs);
-    // A conversion is under way.
-    bool converting() const { return converting_; }
+                                  int timeLimitMs, const QString& status = QString());
+    // A conversion or a turn is under way.
+    bool converting() const { return busy_; }
+
+    // Takes the last point of the take-off under way back (BackSpace or
+    // Ctrl+Z on the drawing).
+    void undoLastPoint();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -143,32 +158,58 @@ private:
     void clearDrawing();
     // LoadDrawing of `path`: false (with the message) when it cannot be
     // loaded, and then the drawing shown, imagePath and the calibration in
-    // force stay as they were.
-    bool loadDrawing(const QString& path);
-    // The drawing read becomes the one shown (Image1, pixels, sizes).
+    // force stay as they were. The view goes to `view` (scroll values), else
+    // to the position kept in savedLeft and savedTop.
+    bool loadDrawing(const QString& path, std::optional<QPointF> view = std::nullopt);
+    // The drawing read becomes the one shown (Image1, its half-size copy, sizes).
     void takeDrawing(DrawingPicture&& read, const QString& path, const FileStamp& stamp);
     // Steps 4-10 of LoadDrawing on the drawing taken: size, repaint, scroll
-    // position, calibration.
-    void showDrawing();
+    // position (`view`, else the kept one), calibration, outlines taken off it.
+    void showDrawing(std::optional<QPointF> view = std::nullopt);
+    // The scroll values of the view now.
+    QPointF currentView() const;
     void drawMarks(const PressMarks& marks);
     // The drawing with the marks of the take-off under way.
     void repaintWithMarks();
     void finish();
+    // The take-off under way is given up: its points, sums and marks, and
+    // its lines in the main window's log.
+    void discardTakeoff();
     // A drawing is shown; else the message asking for one.
     bool haveDrawing();
     void convertPdf(const QString& chosen);
-    void zoom(ZoomCommand command);
+    // A zoom command; the drawing point at `anchor` (view coordinates, the
+    // view's centre when not given) stays where it is seen. Silent: at a
+    // limit nothing happens and nothing is said.
+    void zoom(ZoomCommand command, std::optional<QPointF> anchor = std::nullopt,
+              bool silent = false);
     void rotate(QuarterTurn turn);
+    void wheel(QWheelEvent* event);
+    // Space held with the left button: the view follows the pointer.
+    bool pan(QEvent* event);
+    // The status texts: the coordinates panels and the status text of a
+    // drawing without a calibration, the running length of the take-off.
+    void showStatus();
     // Where the file dialog opens: the current drawing's folder, else the image folder.
     QString dialogFolder() const;
+
+    // While a conversion or a turn runs: every command off, the busy cursor
+    // (over the drawing too) and the status text.
+    class Busy;
 
     Form1& form1_;
     Form2& form2_;
     ProgramState& state_;
     QWidget* client_;               // the window's inner area (ScaleWidth x ScaleHeight)
-    QImage shown_;                  // Image1 as painted (32-bit)
+    QWidget* takenView_;            // the outlines taken off the drawing, over Picture1
+    QImage half_;                   // Image1 at half its size, for views below half
     QString shownPath_;             // the file Image1 was read from
     FileStamp shownStamp_;          // and how it was then
     std::vector<PressMarks> marks_; // what the take-off under way drew, in box units
-    bool converting_ = false;
+    bool busy_ = false;
+    QString busyText_;
+    bool spaceHeld_ = false;
+    std::optional<QPoint> panFrom_; // global pointer position where a pan started
+    QPointF panView_;               // and the scroll values then
+    int wheelZoomSteps_ = 0;        // wheel turn towards the next zoom step (1/8 degrees)
 };

@@ -38,15 +38,19 @@ void TakeoffTrace::extend(float x, float y) {
         maxY = y;
 }
 
-void TakeoffTrace::rescale(double ratio) {
+namespace {
+
+// Positions of a take-off on a box zoomed by ratio. The idle mark and the
+// bounding box's start values are no positions and stay.
+void RescalePositions(double ratio, float& lastX, float& lastY, float& sumX, float& sumY,
+                      float& minX, float& maxX, float& minY, float& maxY) {
     auto scaled = [ratio](float& v) { v = float(double(v) * ratio); };
-    if (underway()) {
+    if (lastX != TakeoffTrace::kIdle) {
         scaled(lastX);
         scaled(lastY);
     }
     scaled(sumX);
     scaled(sumY);
-    // The bounding box holds its start values until a point extends it.
     if (minX <= maxX) {
         scaled(minX);
         scaled(maxX);
@@ -55,6 +59,54 @@ void TakeoffTrace::rescale(double ratio) {
         scaled(minY);
         scaled(maxY);
     }
+}
+
+} // namespace
+
+void TakeoffTrace::rescale(double ratio) {
+    RescalePositions(ratio, lastX, lastY, sumX, sumY, minX, maxX, minY, maxY);
+    for (TracePoint& p : points_) {
+        p.x = float(double(p.x) * ratio);
+        p.y = float(double(p.y) * ratio);
+    }
+    for (Before& b : undo_)
+        RescalePositions(ratio, b.lastX, b.lastY, b.sumX, b.sumY, b.minX, b.maxX, b.minY, b.maxY);
+}
+
+std::optional<TakeoffTrace::Snap> TakeoffTrace::snapToFirst(int button, float x, float y) const {
+    if ((button != 1 && button != 2) || points_.size() < 2)
+        return std::nullopt;
+    const TracePoint& first = points_.front();
+    if (std::hypot(double(x) - first.x, double(y) - first.y) > kSnapDistance)
+        return std::nullopt;
+    return Snap{first.x, first.y, firstXText_, firstYText_};
+}
+
+std::optional<QString> TakeoffTrace::undo(OutlineStore& store) {
+    if (undo_.empty())
+        return std::nullopt;
+    const Before b = undo_.back();
+    undo_.pop_back();
+    points_.pop_back();
+    lastX = b.lastX;
+    lastY = b.lastY;
+    segmentCount = b.segmentCount;
+    sumX = b.sumX;
+    sumY = b.sumY;
+    minX = b.minX;
+    maxX = b.maxX;
+    minY = b.minY;
+    maxY = b.maxY;
+    store.pointCount = b.pointCount;
+    store.lastPointText = b.lastPointText;
+    return b.logLine;
+}
+
+QString TakeoffTrace::logText() const {
+    QString text;
+    for (const Before& b : undo_)
+        text += b.logLine;
+    return text;
 }
 
 PressMarks ScaledMarks(const PressMarks& marks, double ratio) {
@@ -83,7 +135,7 @@ PressOutcome TakeoffTrace::press(int button, float x, float y, const QString& xT
         }
     }
     if (underway()) {
-        if (const auto why = RefusePoint(store, button)) {
+        if (const auto why = RefusePoint(store, button, OutlineEnd::ScreenButton)) {
             out.refusal = why;
             return out;
         }
@@ -92,6 +144,23 @@ PressOutcome TakeoffTrace::press(int button, float x, float y, const QString& xT
         out.refusal = why;
         return out;
     }
+    if (underway() && (button == 1 || button == 2) && x == lastX && y == lastY) {
+        out.ignored = true;
+        return out;
+    }
+    // Taken back, the first point leaves an empty store, not the outline before it.
+    const Before before{lastX,
+                        lastY,
+                        segmentCount,
+                        sumX,
+                        sumY,
+                        minX,
+                        maxX,
+                        minY,
+                        maxY,
+                        underway() ? store.pointCount : int16_t(0),
+                        store.lastPointText,
+                        QString()};
 
     PressMarks& m = out.marks;
     m.at = QPointF(x, y);
@@ -131,6 +200,10 @@ PressOutcome TakeoffTrace::press(int button, float x, float y, const QString& xT
         extend(x, y);
         m.dot = true;
         m.lineColour = kQBColor12;
+        points_.clear();
+        undo_.clear();
+        firstXText_ = xText;
+        firstYText_ = yText;
     }
 
     lastX = x;
@@ -143,6 +216,10 @@ PressOutcome TakeoffTrace::press(int button, float x, float y, const QString& xT
         // The closing point is stored, not counted.
         store.finishedCount = int16_t(store.pointCount - 1);
         out.finish = true;
+    } else {
+        points_.push_back(TracePoint{x, y, button});
+        undo_.push_back(before);
+        undo_.back().logLine = out.logLine;
     }
     return out;
 }

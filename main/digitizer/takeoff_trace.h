@@ -10,8 +10,10 @@
 #include <QPointF>
 #include <QString>
 
+#include <array>
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 // QBColor(11) light cyan and QBColor(12) light red.
 inline const QColor kQBColor11 = QColor(0, 255, 255);
@@ -32,9 +34,16 @@ struct PressMarks {
 // What became of one press.
 struct PressOutcome {
     std::optional<QString> refusal; // the press is not taken: tell the user, nothing changed
+    bool ignored = false;           // the press repeats the last point: nothing changed, no word
     PressMarks marks;
     QString logLine;     // for the main window's log
     bool finish = false; // the middle button: run the finish
+};
+
+// A point of the take-off: its position (box units) and button.
+struct TracePoint {
+    float x = 0, y = 0;
+    int button = 0;
 };
 
 class TakeoffTrace {
@@ -51,9 +60,33 @@ public:
     // metresPerUnit* scale the segment numbers' offsets. Refused, with
     // nothing changed: a point when 99 rows are held (the last row is kept
     // for the end), a middle press before the first segment, a position
-    // whose texts do not fit a point field (RefusePointDigits).
+    // whose texts do not fit a point field (RefusePointDigits). Ignored: a
+    // left or right press at the last point's position (the second press of
+    // a double-click would add a segment of no length).
     PressOutcome press(int button, float x, float y, const QString& xText, const QString& yText,
                        float metresPerUnitX, float metresPerUnitY, OutlineStore& store);
+
+    // A left or right press within kSnapDistance box units (screen pixels)
+    // of the take-off's first point, when it would be the third point or a
+    // later one, is taken at that point: its position and its coordinate
+    // texts, so the outline closes exactly. Nothing for any other press.
+    static constexpr double kSnapDistance = 6;
+    struct Snap {
+        float x = 0, y = 0;
+        QString xText, yText;
+    };
+    std::optional<Snap> snapToFirst(int button, float x, float y) const;
+
+    // Takes back the last point of the take-off under way: its row of the
+    // outline store (and the store's last point text), the segment count,
+    // sums, bounding box and last point as they were before it. Returns the
+    // point's log line, or nothing when no point is held. Down to no point:
+    // then no take-off is under way.
+    std::optional<QString> undo(OutlineStore& store);
+
+    // The points taken (box units), and the log lines of the take-off.
+    const std::vector<TracePoint>& points() const { return points_; }
+    QString logText() const;
 
     // The button "中ボタン" finishes without a point: the refusal, if the
     // take-off has no segment to finish.
@@ -76,6 +109,19 @@ public:
 
 private:
     void extend(float x, float y);
+
+    // What a press changed, to take it back.
+    struct Before {
+        float lastX, lastY;
+        int16_t segmentCount;
+        float sumX, sumY, minX, maxX, minY, maxY;
+        int16_t pointCount;
+        std::array<QString, 3> lastPointText;
+        QString logLine; // the line the press logged
+    };
+    std::vector<TracePoint> points_;
+    std::vector<Before> undo_;
+    QString firstXText_, firstYText_;
 };
 
 // The marks of a press drawn on a box zoomed by `ratio`: positions follow,

@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -174,11 +175,11 @@ ScaleOutcome ScaleFromDrag(const CalibrationTexts& current, const QString& answe
         at(CalRow::RealLength) = DoubleToText(Val(answer) * 0.001);
         if (Val(at(CalRow::RealLength)) == 0)
             at(CalRow::RealLength) = QStringLiteral("1");
-        // Metres per box unit, then per drawing pixel: rounded twice.
-        at(CalRow::Coefficient) = Format(Val(at(CalRow::RealLength)) / Val(at(CalRow::Difference)),
-                                         QStringLiteral("0.00000"));
+        // Metres per drawing pixel, rounded once: the drag is in box units,
+        // zoom of them to a drawing pixel.
         at(CalRow::Coefficient) =
-            Format(Val(at(CalRow::Coefficient)) * double(zoom), QStringLiteral("0.00000"));
+            Format(Val(at(CalRow::RealLength)) / Val(at(CalRow::Difference)) * double(zoom),
+                   QStringLiteral("0.00000"));
         // The start of the drag is the origin, at drawing coordinate 0.
         at(CalRow::OriginCoordinate) = QStringLiteral("0");
         at(CalRow::Origin) = SingleToText(float(Val(at(CalRow::CalibrationStart)) / double(zoom)));
@@ -198,6 +199,14 @@ ScaleOutcome ScaleFromDrag(const CalibrationTexts& current, const QString& answe
     }
     out.delt = std::fabs(Val(t.X(CalRow::Coefficient)) - Val(t.Y(CalRow::Coefficient)));
     out.accepted = out.delt < 0.005;
+    // Axes that pass Delt may still disagree far more than a scan stretches.
+    const double disagreement = out.delt / std::max(coefX, coefY);
+    if (out.accepted && disagreement > kAxesDisagreementLimit)
+        out.question =
+            QStringLiteral("X軸係数 %1 と Y軸係数 %2 が %3 % 違います。\r\n"
+                           "寸法の入力に誤りがないか確かめて下さい。このまま設定しますか？")
+                .arg(t.X(CalRow::Coefficient), t.Y(CalRow::Coefficient),
+                     Format(disagreement * 100, QStringLiteral("0.0")));
     out.message = QStringLiteral("Delt = ") + DoubleToText(out.delt) + QStringLiteral("\r\n") +
                   (out.accepted ? QStringLiteral("正しく設定されました")
                                 : QStringLiteral("設定誤差が大き過ぎます\r\n"

@@ -134,16 +134,26 @@ struct ScaleOutcome {
     double delt = 0;        // |X coefficient - Y coefficient|
     bool accepted = false;  // delt below 0.005: the axes agree
     QString message;        // "Delt = ..." and the verdict
+    // Accepted, but the coefficients differ by more than
+    // kAxesDisagreementLimit of the larger: the question to ask before the
+    // verdict (both values and the difference in per cent). Declined, nothing
+    // of the scale is taken.
+    std::optional<QString> question;
     // The lengths give a coefficient outside its range: nothing may change.
     std::optional<QString> refusal;
 };
 
+// The largest relative difference of the two coefficients a scale takes
+// without asking.
+inline constexpr double kAxesDisagreementLimit = 0.02;
+
 // The scale from the drag held in the press and release values and the two
 // typed lengths in millimetres (their numeric value; 0 counts as 1 m), at
-// the zoom the drag was made: the start, end and difference of the drag, the
-// real lengths in metres, the coefficients per box unit and then per drawing
-// pixel (each rounded to "0.00000"), and the drag's start as the origin with
-// drawing coordinates (0, 0), in drawing pixels (the start divided by zoom).
+// the zoom the drag was made: the start, end and difference of the drag (box
+// units), the real lengths in metres, the coefficients per drawing pixel
+// (length / difference x zoom, rounded once to "0.00000"), and the drag's
+// start as the origin with drawing coordinates (0, 0), in drawing pixels (the
+// start divided by zoom).
 // Coefficients outside their range give the refusal instead of a verdict.
 ScaleOutcome ScaleFromDrag(const CalibrationTexts& current, const QString& answerX,
                            const QString& answerY, float zoom);

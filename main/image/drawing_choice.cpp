@@ -3,6 +3,7 @@
 #include "common/atomic_file.h"
 #include "common/numtext.h"
 #include "common/refusals.h"
+#include "main/image/taken_outlines.h"
 
 #include <QDir>
 #include <QEventLoop>
@@ -10,6 +11,8 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QTimer>
+
+#include <thread>
 
 QString DrawingFileFilter() {
     return QStringLiteral("*.bmp;*.jpg;*.jpeg;*.pdf (*.bmp *.jpg *.jpeg *.pdf)");
@@ -257,6 +260,16 @@ ProcessOutcome RunProcessWhileEventsFlow(const QString& program, const QStringLi
     return outcome;
 }
 
+void RunWhileEventsFlow(const std::function<void()>& work) {
+    QEventLoop loop;
+    std::thread worker([&] {
+        work();
+        QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+    });
+    loop.exec();
+    worker.join();
+}
+
 PageConversion::PageConversion(const QString& chosenPdf, const QString& instPath, int page,
                                int pageCount)
     : chosen_(chosenPdf), folder_(ImageFolder(instPath)),
@@ -284,9 +297,10 @@ std::optional<QString> PageConversion::prepare() {
             return cannotCopy + *why;
     if (const auto why = RefuseWritingTo(jpegPath_))
         return cannot + *why;
-    if (QFileInfo::exists(infPath_) || QFileInfo(infPath_).isSymLink())
-        if (const auto why = RefuseWritingTo(infPath_))
-            return cannot + *why;
+    for (const QString& kept : {infPath_, TakenOutlinesPath(jpegPath_)})
+        if (QFileInfo::exists(kept) || QFileInfo(kept).isSymLink())
+            if (const auto why = RefuseWritingTo(kept))
+                return cannot + *why;
     if (!QDir().mkpath(folder_))
         return QStringLiteral("画像フォルダを作成できませんでした: ") + folder_;
     QString error;
@@ -329,8 +343,9 @@ PageConversion::Result PageConversion::finish(const ProcessOutcome& outcome) {
                          QStringLiteral("\r\n") + error);
         return r;
     }
-    // A freshly converted page has no calibration.
+    // A freshly converted page has no calibration, and nothing taken off it.
     QFile::remove(infPath_);
+    QFile::remove(TakenOutlinesPath(jpegPath_));
     return r;
 }
 

@@ -15,6 +15,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <optional>
 
 // The open-file dialog's filter: the patterns "*.bmp;*.jpg;*.jpeg;*.pdf".
@@ -120,6 +121,11 @@ struct ProcessOutcome {
 // and answering). A program still running after timeLimitMs is killed.
 ProcessOutcome RunProcessWhileEventsFlow(const QString& program, const QStringList& arguments,
                                          int timeLimitMs);
+
+// Runs work on a thread of its own and handles the pending events of the
+// program's windows until it ends (they keep painting and answering). The
+// work must leave the windows and their objects alone.
+void RunWhileEventsFlow(const std::function<void()>& work);
 
 // One page of a PDF made into its JPEG in the image folder, whole or not at
 // all. prepare() refuses before anything changes when a file the conversion

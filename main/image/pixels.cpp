@@ -3,16 +3,23 @@
 #include "common/atomic_file.h"
 #include "main/image/picture_data.h"
 
-#include <QBuffer>
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
-#include <QImageWriter>
 #include <QPainter>
 
 #include <algorithm>
+#include <cmath>
+#include <csetjmp>
+#include <cstdio>
 #include <cstring>
+#include <memory>
+#include <thread>
 #include <unordered_map>
+#include <vector>
+
+// libjpeg's header needs FILE declared first.
+#include <jpeglib.h>
 
 namespace {
 
@@ -28,6 +35,263 @@ QList<QRgb> GreyRamp() {
 
 QRgb RecordColour(const PixelRecord& p) {
     return qRgb(p.red, p.green, p.blue);
+}
+
+// Rows of a quarter turn are made a band at a time: each source row gives a
+// short run of every row of the band, so reads stay in the cache and a band
+// of the turned picture is all that is held at once.
+constexpr int kTurnBand = 256;
+
+// Rows r0 to r0 + n - 1 of the picture (w x h pixels of type P, srcStride
+// bytes a row) turned by a quarter, into dst (dstStride bytes a row, h
+// pixels each). Right: turned (h - 1 - y, x) = (x, y); left: (y, w - 1 - x).
+template <class P>
+void TurnedRows(const uint8_t* src, qsizetype srcStride, int w, int h, QuarterTurn turn, int r0,
+                int n, uint8_t* dst, qsizetype dstStride) {
+    // In tiles of kTile source rows: the tile's runs stay in the cache while
+    // each turned row receives kTile neighbouring pixels at once.
+    constexpr int kTile = 16;
+    for (int y0 = 0; y0 < h; y0 += kTile) {
+        const int m = std::min(kTile, h - y0);
+        const P* s[kTile];
+        for (int i = 0; i < m; ++i)
+            s[i] = reinterpret_cast<const P*>(src + qsizetype(y0 + i) * srcStride);
+        for (int k = 0; k < n; ++k) {
+            P* d = reinterpret_cast<P*>(dst + qsizetype(k) * dstStride);
+            if (turn == QuarterTurn::Right) {
+                const int x = r0 + k;
+                for (int i = 0; i < m; ++i)
+                    d[h - 1 - (y0 + i)] = s[i][x];
+            } else {
+                const int x = w - 1 - (r0 + k);
+                for (int i = 0; i < m; ++i)
+                    d[y0 + i] = s[i][x];
+            }
+        }
+    }
+}
+
+struct Pixel16 {
+    uint16_t v;
+};
+struct Pixel32 {
+    uint32_t v;
+};
+
+// The same for a picture of 8, 16, 24 or 32 bits a pixel; false for another depth.
+bool TurnedPictureRows(const QImage& picture, QuarterTurn turn, int r0, int n, uint8_t* dst,
+                       qsizetype dstStride) {
+    const uint8_t* src = picture.constBits();
+    const qsizetype stride = picture.bytesPerLine();
+    const int w = picture.width(), h = picture.height();
+    switch (picture.depth()) {
+    case 8:
+        TurnedRows<uint8_t>(src, stride, w, h, turn, r0, n, dst, dstStride);
+        return true;
+    case 16:
+        TurnedRows<Pixel16>(src, stride, w, h, turn, r0, n, dst, dstStride);
+        return true;
+    case 24:
+        TurnedRows<PixelRecord>(src, stride, w, h, turn, r0, n, dst, dstStride);
+        return true;
+    case 32:
+        TurnedRows<Pixel32>(src, stride, w, h, turn, r0, n, dst, dstStride);
+        return true;
+    default:
+        return false;
+    }
+}
+
+// The same with the band's rows shared by two threads for a big picture.
+bool TurnedPictureRowsOnTwo(const QImage& picture, QuarterTurn turn, int r0, int n, uint8_t* dst,
+                            qsizetype dstStride) {
+    if (qint64(picture.width()) * picture.height() < 4'000'000 || n < 2)
+        return TurnedPictureRows(picture, turn, r0, n, dst, dstStride);
+    const int m = n / 2;
+    bool upper = true;
+    std::thread other([&] { upper = TurnedPictureRows(picture, turn, r0, m, dst, dstStride); });
+    const bool lower =
+        TurnedPictureRows(picture, turn, r0 + m, n - m, dst + qsizetype(m) * dstStride, dstStride);
+    other.join();
+    return upper && lower;
+}
+
+// The mean of four RGB32 pixels, channel by channel, rounded: the red and
+// blue channels side by side in one word, green and the pad byte in another.
+inline QRgb Mean4(QRgb a, QRgb b, QRgb c, QRgb d) {
+    constexpr uint32_t m = 0x00ff00ff;
+    const uint32_t rb = (a & m) + (b & m) + (c & m) + (d & m) + 0x00020002;
+    const uint32_t ag =
+        ((a >> 8) & m) + ((b >> 8) & m) + ((c >> 8) & m) + ((d >> 8) & m) + 0x00020002;
+    return ((rb >> 2) & m) | (((ag >> 2) & m) << 8);
+}
+
+bool AllGrey(const QImage& image) {
+    if (image.format() == QImage::Format_Grayscale8)
+        return true;
+    if (image.format() != QImage::Format_Indexed8)
+        return false;
+    for (QRgb c : image.colorTable())
+        if (qRed(c) != qGreen(c) || qGreen(c) != qBlue(c))
+            return false;
+    return true;
+}
+
+// libjpeg's failures come back here through longjmp, with its message.
+struct JpegErrors {
+    jpeg_error_mgr mgr;
+    std::jmp_buf jump;
+    char message[JMSG_LENGTH_MAX];
+};
+
+void OnJpegError(j_common_ptr c) {
+    auto* e = reinterpret_cast<JpegErrors*>(c->err);
+    (*c->err->format_message)(c, e->message);
+    std::longjmp(e->jump, 1);
+}
+
+// The encoder's output goes into the replacement a buffer at a time; the
+// first failed write is kept and the rest of the output dropped.
+struct JpegSink {
+    jpeg_destination_mgr mgr;
+    AtomicReplacement* file;
+    JOCTET buffer[64 * 1024];
+    bool failed;
+    QString* error;
+
+    void flush(std::size_t n) {
+        if (!failed && n > 0 &&
+            !file->append(reinterpret_cast<const char*>(buffer), qsizetype(n), error))
+            failed = true;
+    }
+};
+
+void SinkInit(j_compress_ptr c) {
+    auto* s = reinterpret_cast<JpegSink*>(c->dest);
+    s->mgr.next_output_byte = s->buffer;
+    s->mgr.free_in_buffer = sizeof(s->buffer);
+}
+
+boolean SinkEmpty(j_compress_ptr c) {
+    auto* s = reinterpret_cast<JpegSink*>(c->dest);
+    s->flush(sizeof(s->buffer));
+    s->mgr.next_output_byte = s->buffer;
+    s->mgr.free_in_buffer = sizeof(s->buffer);
+    return TRUE;
+}
+
+void SinkTerm(j_compress_ptr c) {
+    auto* s = reinterpret_cast<JpegSink*>(c->dest);
+    s->flush(sizeof(s->buffer) - s->mgr.free_in_buffer);
+}
+
+// Encodes the picture, turned when `turn` is given, into `file` (begun): a
+// band of rows at a time, each made in the picture's own format and then in
+// RGB32 (or 8-bit grey for a grey picture), which libjpeg takes as it is.
+bool EncodeJpeg(const QImage& picture, const std::optional<QuarterTurn>& turn, int quality,
+                AtomicReplacement& file, QString* error) {
+    const bool grey = AllGrey(picture);
+    const int outW = turn ? picture.height() : picture.width();
+    const int outH = turn ? picture.width() : picture.height();
+    // Everything with a destructor lives outside the part libjpeg may jump out of.
+    QImage band, converted;
+    if (turn) {
+        band = QImage(outW, kTurnBand, picture.format());
+        if (picture.format() == QImage::Format_Indexed8)
+            band.setColorTable(picture.colorTable());
+        if (band.isNull()) {
+            if (error)
+                *error = QStringLiteral("メモリが不足しています");
+            return false;
+        }
+    }
+    std::vector<JSAMPROW> rows(kTurnBand);
+    auto sink = std::make_unique<JpegSink>();
+    sink->file = &file;
+    sink->failed = false;
+    sink->error = error;
+    sink->mgr.init_destination = SinkInit;
+    sink->mgr.empty_output_buffer = SinkEmpty;
+    sink->mgr.term_destination = SinkTerm;
+    jpeg_compress_struct cinfo;
+    JpegErrors errors;
+    cinfo.err = jpeg_std_error(&errors.mgr);
+    errors.mgr.error_exit = OnJpegError;
+    if (setjmp(errors.jump)) {
+        jpeg_destroy_compress(&cinfo);
+        if (error && !sink->failed)
+            *error = QString::fromLocal8Bit(errors.message);
+        return false;
+    }
+    jpeg_create_compress(&cinfo);
+    cinfo.dest = &sink->mgr;
+    cinfo.image_width = JDIMENSION(outW);
+    cinfo.image_height = JDIMENSION(outH);
+    cinfo.input_components = grey ? 1 : 4;
+    cinfo.in_color_space = grey ? JCS_GRAYSCALE : JCS_EXT_BGRX;
+    jpeg_set_defaults(&cinfo);
+    jpeg_set_quality(&cinfo, std::clamp(quality, 0, 100), TRUE);
+    if (picture.dotsPerMeterX() > 0 && picture.dotsPerMeterY() > 0) {
+        cinfo.density_unit = 1; // dots per inch
+        cinfo.X_density = UINT16(std::lround(picture.dotsPerMeterX() * 0.0254));
+        cinfo.Y_density = UINT16(std::lround(picture.dotsPerMeterY() * 0.0254));
+    }
+    jpeg_start_compress(&cinfo, TRUE);
+    const QImage::Format wanted = grey ? QImage::Format_Grayscale8 : QImage::Format_RGB32;
+    for (int r0 = 0; r0 < outH && !sink->failed; r0 += kTurnBand) {
+        const int n = std::min(kTurnBand, outH - r0);
+        const QImage* rowsOf = &picture;
+        int first = r0;
+        if (turn) {
+            TurnedPictureRowsOnTwo(picture, *turn, r0, n, band.bits(), band.bytesPerLine());
+            rowsOf = &band;
+            first = 0;
+        }
+        if (rowsOf->format() != wanted) {
+            converted = rowsOf->copy(0, first, outW, n).convertToFormat(wanted);
+            rowsOf = &converted;
+            first = 0;
+        }
+        if (rowsOf->isNull())
+            break;
+        for (int k = 0; k < n; ++k)
+            rows[k] = const_cast<JSAMPROW>(rowsOf->constScanLine(first + k));
+        jpeg_write_scanlines(&cinfo, rows.data(), JDIMENSION(n));
+    }
+    if (sink->failed || cinfo.next_scanline < cinfo.image_height) {
+        if (error && !sink->failed)
+            *error = QStringLiteral("メモリが不足しています");
+        jpeg_destroy_compress(&cinfo);
+        return false;
+    }
+    jpeg_finish_compress(&cinfo);
+    jpeg_destroy_compress(&cinfo);
+    return !sink->failed;
+}
+
+bool SaveJpeg(const QImage& image, const std::optional<QuarterTurn>& turn, const QString& path,
+              int quality, QString* error) {
+    auto fail = [&](const QString& why) {
+        if (error)
+            *error = QStringLiteral("画像を保存できませんでした: ") + path +
+                     QStringLiteral("\r\n") + why;
+        return false;
+    };
+    if (image.isNull())
+        return fail(QStringLiteral("画像がありません"));
+    if (turn && image.depth() != 8 && image.depth() != 16 && image.depth() != 24 &&
+        image.depth() != 32)
+        return fail(QStringLiteral("Invalid number of bits per pixel: ") +
+                    QString::number(image.depth()));
+    if (image.width() > 65500 || image.height() > 65500)
+        return fail(QStringLiteral("JPEGにできる大きさを超えています"));
+    // Encoded into the temporary file: the drawing is replaced only by a
+    // complete JPEG.
+    AtomicReplacement file(path);
+    QString why;
+    if (!file.begin(&why) || !EncodeJpeg(image, turn, quality, file, &why) || !file.commit(&why))
+        return fail(why);
+    return true;
 }
 
 } // namespace
@@ -360,29 +624,12 @@ void RotatePixels(const PixelArray& pixels, QuarterTurn turn, PixelArray& rotate
     const int w = pixels.width();
     const int h = pixels.height();
     rotated.reshape(h, w);
-    // A strip of source rows at a time: each source column of the strip
-    // becomes a short run of one turned row, so reads stay in the cache and
-    // writes are sequential.
-    constexpr int kStrip = 64;
-    const PixelRecord* src[kStrip];
-    for (int by = 0; by < h; by += kStrip) {
-        const int n = std::min(kStrip, h - by);
-        for (int k = 0; k < n; ++k)
-            src[k] = pixels.row(by + k);
-        for (int x = 0; x < w; ++x) {
-            if (turn == QuarterTurn::Right) {
-                // (x, y) -> (h - 1 - y, x)
-                PixelRecord* d = rotated.row(x) + (h - 1 - by);
-                for (int k = 0; k < n; ++k)
-                    d[-k] = src[k][x];
-            } else {
-                // (x, y) -> (y, w - 1 - x)
-                PixelRecord* d = rotated.row(w - 1 - x) + by;
-                for (int k = 0; k < n; ++k)
-                    d[k] = src[k][x];
-            }
-        }
-    }
+    if (rotated.empty())
+        return;
+    const auto* src = reinterpret_cast<const uint8_t*>(pixels.row(0));
+    for (int r0 = 0; r0 < w; r0 += kTurnBand)
+        TurnedRows<PixelRecord>(src, qsizetype(w) * 3, w, h, turn, r0, std::min(kTurnBand, w - r0),
+                                reinterpret_cast<uint8_t*>(rotated.row(r0)), qsizetype(h) * 3);
 }
 
 std::optional<QString> RefuseRotation(qint64 width, qint64 height) {
@@ -396,27 +643,12 @@ std::optional<QString> RefuseRotation(qint64 width, qint64 height) {
 }
 
 bool DCSavetoJPEG(const QImage& image, const QString& path, int quality, QString* error) {
-    auto fail = [&](const QString& why) {
-        if (error)
-            *error = QStringLiteral("画像を保存できませんでした: ") + path +
-                     QStringLiteral("\r\n") + why;
-        return false;
-    };
-    if (image.isNull())
-        return fail(QStringLiteral("画像がありません"));
-    // Encoded whole first: the file is replaced only by a complete JPEG.
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    QImageWriter writer(&buffer, "jpeg");
-    writer.setQuality(quality);
-    if (!writer.write(image))
-        return fail(writer.errorString());
-    buffer.close();
-    QString why;
-    if (!WriteFileAtomically(path, bytes, &why))
-        return fail(why);
-    return true;
+    return SaveJpeg(image, std::nullopt, path, quality, error);
+}
+
+bool SaveTurnedJpeg(const QImage& image, QuarterTurn turn, const QString& path, int quality,
+                    QString* error) {
+    return SaveJpeg(image, turn, path, quality, error);
 }
 
 QImage LoadPicture(const QString& path, QString* description, const QString& shownPath) {
@@ -475,28 +707,79 @@ QImage LoadPicture(const QString& path, QString* description, const QString& sho
     return converted;
 }
 
+QImage HalfSize(const QImage& picture) {
+    if (picture.isNull())
+        return QImage();
+    const int w = picture.width(), h = picture.height();
+    QImage half((w + 1) / 2, (h + 1) / 2, QImage::Format_RGB32);
+    if (half.isNull())
+        return half;
+    const bool direct = picture.format() == QImage::Format_RGB32;
+    // Taken once: scanLine() of a QImage is no call for two threads.
+    uchar* const halfBits = half.bits();
+    const qsizetype halfStride = half.bytesPerLine();
+    const int halfWidth = half.width();
+    // Rows ya to yb - 1 of the copy; false when memory is refused. Another
+    // format is taken into RGB32 a few rows at a time.
+    auto rows = [&](int ya, int yb) {
+        constexpr int kBandRows = 32;
+        QImage band;
+        int bandFirst = -kBandRows;
+        auto row = [&](int y) -> const QRgb* {
+            if (direct)
+                return reinterpret_cast<const QRgb*>(picture.constScanLine(y));
+            if (y < bandFirst || y >= bandFirst + band.height()) {
+                bandFirst = y;
+                band = picture.copy(0, y, w, std::min(kBandRows, h - y))
+                           .convertToFormat(QImage::Format_RGB32);
+                if (band.isNull())
+                    return nullptr;
+            }
+            return reinterpret_cast<const QRgb*>(band.constScanLine(y - bandFirst));
+        };
+        for (int y = ya; y < yb; ++y) {
+            const QRgb* a = row(2 * y);
+            const QRgb* b = row(std::min(2 * y + 1, h - 1));
+            if (!a || !b)
+                return false;
+            auto* out = reinterpret_cast<QRgb*>(halfBits + qsizetype(y) * halfStride);
+            for (int x = 0; x < halfWidth; ++x) {
+                const int x0 = 2 * x, x1 = std::min(2 * x + 1, w - 1);
+                out[x] = Mean4(a[x0], a[x1], b[x0], b[x1]);
+            }
+        }
+        return true;
+    };
+    // A big picture in two halves side by side (a turn waits for it).
+    const int split = qint64(w) * h >= 4'000'000 ? half.height() / 2 : 0;
+    bool lowerDone = true;
+    std::thread lower;
+    if (split > 0)
+        lower = std::thread([&] { lowerDone = rows(split, half.height()); });
+    const bool upperDone = rows(0, split > 0 ? split : half.height());
+    if (lower.joinable())
+        lower.join();
+    if (!upperDone || !lowerDone)
+        return QImage();
+    half.setDotsPerMeterX(picture.dotsPerMeterX() / 2);
+    half.setDotsPerMeterY(picture.dotsPerMeterY() / 2);
+    return half;
+}
+
 DrawingPicture ReadDrawingPicture(const QString& path, const QString& shownPath) {
     DrawingPicture d;
     d.picture = LoadPicture(path, &d.error, shownPath);
     if (d.picture.isNull())
         return d;
-    try {
-        GetBitmapPixels(d.picture, d.pixels, d.colourDepth);
-    } catch (const BitmapError& e) {
-        d.error = e.description();
-        d.picture = QImage();
-        d.pixels.clear();
-        return d;
-    }
-    // A scan in black and white or greyscale is held as 8 bits.
-    d.shown = d.picture.format() == QImage::Format_RGB32
-                  ? d.picture
-                  : d.picture.convertToFormat(QImage::Format_RGB32);
-    if (d.shown.isNull()) {
+    d.colourDepth = int16_t(DepthOfImage(d.picture));
+    // Every index byte of an 8-bit scan names a colour.
+    if (d.colourDepth == 8)
+        MatchColorPalette(d.picture);
+    d.half = HalfSize(d.picture);
+    if (d.half.isNull()) {
         d.error =
             QStringLiteral("メモリが不足しています: ") + (shownPath.isEmpty() ? path : shownPath);
         d.picture = QImage();
-        d.pixels.clear();
     }
     return d;
 }

@@ -185,16 +185,23 @@ inline constexpr qint64 kMaxPictureBytes = qint64(1024) * 1024 * 1024;
 QImage LoadPicture(const QString& path, QString* description = nullptr,
                    const QString& shownPath = QString());
 
-// A drawing read whole, before the window takes it: the picture, its pixels
-// and depth, and the 32-bit picture the view paints. `error` (and nothing
-// else) when it cannot be read.
+// The picture at half its size, each pixel the mean of a 2 x 2 block (the
+// last column or row of an odd side averaged with itself), in RGB32. A view
+// that shrinks the drawing below half paints this one instead, so a line one
+// pixel wide still darkens the pixels it crosses. Made a few rows at a time:
+// no full-size copy of an 8-bit scan is made on the way. Null for a null
+// picture or when memory is refused.
+QImage HalfSize(const QImage& picture);
+
+// A drawing read whole, before the window takes it: the picture (its only
+// full-size copy), its depth and its half-size copy for shrunk views.
+// `error` (and nothing else) when it cannot be read.
 struct DrawingPicture {
     QImage picture;
-    PixelArray pixels;
     int16_t colourDepth = 0;
-    QImage shown;
+    QImage half;
     QString error;
-    bool ok() const { return !shown.isNull(); }
+    bool ok() const { return !picture.isNull() && !half.isNull(); }
 };
 DrawingPicture ReadDrawingPicture(const QString& path, const QString& shownPath = QString());
 
@@ -208,9 +215,16 @@ void RotatePixels(const PixelArray& pixels, QuarterTurn turn, PixelArray& rotate
 // longest side a pixel array holds), else nothing.
 std::optional<QString> RefuseRotation(qint64 width, qint64 height);
 
-// Saves the image as a JPEG of the given quality (0-100) over path: encoded
-// whole, then replaced by WriteFileAtomically, so a failed save (a full
-// disk, a read-only file, a FIFO in its place) leaves the old file as it was.
-// The name's extension does not matter. False and a message for the user
-// (quoting the path) on failure.
+// Saves the image as a JPEG of the given quality (0-100) over path, into a
+// temporary file replaced over it only once complete (AtomicReplacement), so
+// a failed save (a full disk, a read-only file, a FIFO in its place) leaves
+// the old file as it was. The name's extension does not matter. A picture
+// whose colours are all grey is saved as a greyscale JPEG. False and a
+// message for the user (quoting the path) on failure.
 bool DCSavetoJPEG(const QImage& image, const QString& path, int quality, QString* error = nullptr);
+
+// The same for the picture turned by a quarter (the mapping of RotatePixels):
+// the turned rows are made and encoded a strip at a time, so a turn of a big
+// drawing holds no second copy of it.
+bool SaveTurnedJpeg(const QImage& image, QuarterTurn turn, const QString& path, int quality,
+                    QString* error = nullptr);

@@ -479,6 +479,9 @@ void Form1::Command2_Click() {
     showSerialNumber();
     // 9.
     reopenChosenPort();
+    // An outline taken on screen stays on its drawing as done.
+    if (const auto why = state_.onScreen.rowWritten(outline, TextCodec::fromRegistry()))
+        MsgBox(this, *why);
     // 10.
     outline.pointCount = 0;
     outline.finishedCount = 0;
@@ -572,6 +575,13 @@ void Form1::Command4_Click() {
 
 void Form1::Command5_Click() {
     if (Option3->isChecked()) {
+        // A finished outline whose row is not written is not taken over.
+        if (state_.outline.endReceived()) {
+            if (!MsgBoxYesNo(this, QStringLiteral("「実行」していない図形があります。\r\n"
+                                                  "この図形を破棄して、新しく拾いますか？")))
+                return;
+            Command1_Click();
+        }
         Form3 digitizer(*this);
         digitizer.Form_Load();
         digitizer.exec();
@@ -663,6 +673,17 @@ void Form1::ReadCoordFile() {
 
 void Form1::AppendLogLine(const QString& line) {
     appendLog(line);
+}
+
+void Form1::TakeBackLog(const QString& lines) {
+    if (lines.isEmpty() || !receivedText_.endsWith(lines))
+        return;
+    receivedText_.chop(lines.size());
+    QString shown = receivedText_;
+    if (shown.endsWith(QStringLiteral("\r\n")))
+        shown.chop(2);
+    Text1->setPlainText(shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+    Text1->verticalScrollBar()->setValue(Text1->verticalScrollBar()->maximum());
 }
 
 void Form1::ShowTakeoffThumbnail(const QString& path) {

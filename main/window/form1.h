@@ -4,6 +4,7 @@
 // and the worksheet that receives one row per outline.
 
 #include "common/outline_store.h"
+#include "main/image/taken_outlines.h"
 #include "main/takeoff/reception.h"
 #include "main/takeoff/recovery.h"
 #include "main/takeoff/worksheet.h"
@@ -35,6 +36,8 @@ struct ProgramState {
     OutlineStore outline; // pointsM, pointsMm, pointCount, finishedCount, lastPointText
     QString imagePath;    // drawing image (digitizer)
     QString statePath;    // instPath & "curPass.txt" once the digitizer was loaded
+    // The outline finished on screen, until "実行" writes its row.
+    OnScreenOutlines onScreen;
 };
 
 class Form1 : public QWidget {
@@ -77,6 +80,9 @@ public:
     void AppendLogLine(const QString& line);
     void ShowTakeoffThumbnail(const QString& path);
     Form2& form2();
+    // Takes lines appended last back out of 受信データ (a point taken back,
+    // a take-off given up); nothing when the log does not end with them.
+    void TakeBackLog(const QString& lines);
 
     // Controls, named as the window's layout names them.
     QLabel* Label1;

@@ -223,7 +223,7 @@ TEST_F(Form3DrawingTest, WhileGhostscriptRunsTheWindowPaintsButTakesNoCommand) {
     startMain(form);
     const auto opened = openDigitizer(form);
     Form3& f3 = *opened;
-    int seenRunning = 0, seenOpen = 0;
+    int seenRunning = 0, seenOpen = 0, seenSaid = 0;
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, [&] {
         if (!f3.converting())
@@ -231,6 +231,10 @@ TEST_F(Form3DrawingTest, WhileGhostscriptRunsTheWindowPaintsButTakesNoCommand) {
         ++seenRunning;
         seenOpen += !f3.A11->isEnabled() && !f3.A13->isEnabled() && !f3.D16->isEnabled() &&
                     !f3.E12->isEnabled() && !f3.Command1->isEnabled() && !f3.Picture1->isEnabled();
+        // Said in the status bar, the busy cursor over the drawing too.
+        seenSaid += f3.statusText->text().startsWith(QStringLiteral("変換中… ")) &&
+                    f3.statusText->text().contains("a2.pdf") &&
+                    f3.Picture1->cursor().shape() == Qt::BusyCursor;
         // Neither closing nor a second conversion.
         f3.reject();
         f3.close();
@@ -242,6 +246,9 @@ TEST_F(Form3DrawingTest, WhileGhostscriptRunsTheWindowPaintsButTakesNoCommand) {
     poll.stop();
     EXPECT_GT(seenRunning, 2);
     EXPECT_EQ(seenOpen, seenRunning);
+    EXPECT_EQ(seenSaid, seenRunning);
+    EXPECT_EQ(f3.statusText->text(), QStringLiteral("スケール未設定: 基準値--->スケール"));
+    EXPECT_EQ(f3.Picture1->cursor().shape(), Qt::CrossCursor);
     EXPECT_TRUE(f3.isVisible());
     EXPECT_EQ(filters.size(), 1);
     EXPECT_EQ(imagePath(form), images() + "a2.pdf.jpg");

@@ -288,3 +288,54 @@ TEST(TakeoffTrace, AZoomCarriesTheTakeoffWithTheDrawing) {
     EXPECT_EQ(z.numberText, m.numberText);
     EXPECT_EQ(z.lineColour, m.lineColour);
 }
+
+TEST(TakeoffTrace, UndoSnapToTheFirstPointAndARepeatedPress) {
+    TakeoffTrace t;
+    OutlineStore s;
+    s.appendMetres(9, 9, 1); // an older outline: not brought back by an undo
+    Press(t, s, 1, 100, 100, "1.00", "6.00");
+    // Near the first point, but only from the third point on.
+    EXPECT_FALSE(t.snapToFirst(1, 103, 100));
+    Press(t, s, 2, 400, 100, "4.00", "6.00");
+    const TakeoffTrace two = t;
+    const auto two_text = s.lastPointText;
+    EXPECT_FALSE(t.snapToFirst(4, 103, 100)); // a middle press finishes where it is
+    EXPECT_FALSE(t.snapToFirst(1, 105, 105)); // 7.07 units away
+    const auto snap = t.snapToFirst(1, 104, 96);
+    ASSERT_TRUE(snap);
+    EXPECT_EQ(QPointF(snap->x, snap->y), QPointF(100, 100));
+    EXPECT_EQ(snap->xText + snap->yText, "1.006.00");
+    // The second press of a double-click changes nothing.
+    const PressOutcome again = Press(t, s, 2, 400, 100, "4.00", "6.00");
+    EXPECT_TRUE(again.ignored);
+    EXPECT_EQ(s.pointCount, 2);
+
+    // A point taken back: everything as it was, after a zoom too.
+    Press(t, s, 1, 400, 300, "4.00", "4.00");
+    t.rescale(2);
+    EXPECT_EQ(*t.undo(s), QStringLiteral("(  4.000000 ,  4.000000 )  Flg = 1\r\n"));
+    EXPECT_FLOAT_EQ(t.lastX, two.lastX * 2);
+    EXPECT_FLOAT_EQ(t.sumX, two.sumX * 2);
+    EXPECT_FLOAT_EQ(t.maxY, two.maxY * 2);
+    EXPECT_EQ(t.segmentCount, two.segmentCount);
+    EXPECT_EQ(s.pointCount, 2);
+    EXPECT_EQ(s.lastPointText, two_text);
+    EXPECT_EQ(t.logText(), QStringLiteral("(  1.000000 ,  6.000000 )  Flg = 1\r\n"
+                                          "(  4.000000 ,  6.000000 )  Flg = 2\r\n"));
+    // Down to no point: no take-off, an empty store; then nothing more.
+    EXPECT_TRUE(t.undo(s));
+    EXPECT_TRUE(t.undo(s));
+    EXPECT_FALSE(t.undo(s));
+    EXPECT_FALSE(t.underway());
+    EXPECT_EQ(s.pointCount, 0);
+    EXPECT_EQ(t.sumX, 0);
+    EXPECT_EQ(t.minX, 1e8f);
+
+    // The 100th point names the middle button, not a tablet's end button.
+    for (int i = 1; i <= 99; ++i)
+        Press(t, s, 1, float(10 * i), 1);
+    const PressOutcome full = Press(t, s, 1, 5000, 5000);
+    ASSERT_TRUE(full.refusal);
+    EXPECT_TRUE(full.refusal->contains(QStringLiteral("「中ボタン」")))
+        << full.refusal->toStdString();
+}

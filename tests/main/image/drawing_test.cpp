@@ -11,6 +11,7 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <tuple>
 
 namespace {
@@ -318,4 +319,68 @@ TEST(QuarterTurn, JpegReplacesTheDrawingOnlyWhenComplete) {
     EXPECT_TRUE(QFileInfo(folder).isDir());
     EXPECT_FALSE(DCSavetoJPEG(canvas, dir.filePath("none/plan.jpg"), 80, &error));
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"plan.bmp"});
+}
+
+TEST(ScaleCalibration, RoundedOnceAtAZoomAndAxesThatDisagreeAreAsked) {
+    // A 12 m side over 1800 units at zoom 1.5: 0.01000 m a pixel (rounding
+    // per unit first gave 0.00667 x 1.5 = 0.01001).
+    const ScaleOutcome z = ScaleFromDrag(Drag("0", "0", "1800", "1200"), "12000", "8000", 1.5f);
+    EXPECT_EQ(z.texts.X(CalRow::Coefficient), "0.01000");
+    EXPECT_EQ(z.texts.Y(CalRow::Coefficient), "0.01000");
+    EXPECT_FALSE(z.question);
+    // Up to 2 % apart quietly; beyond, asked with both values and the difference.
+    EXPECT_FALSE(ScaleFromDrag(Drag("0", "0", "1000", "1000"), "10000", "10200", 1).question);
+    EXPECT_TRUE(ScaleFromDrag(Drag("0", "0", "1000", "1000"), "10000", "10210", 1).question);
+    const ScaleOutcome half = ScaleFromDrag(Drag("0", "0", "500", "400"), "5000", "6000", 1);
+    EXPECT_TRUE(half.accepted); // Delt 0.005 passes by floating-point luck
+    EXPECT_EQ(*half.question, QStringLiteral("X軸係数 0.01000 と Y軸係数 0.01500 が 33.3 % "
+                                             "違います。\r\n寸法の入力に誤りがないか確かめて"
+                                             "下さい。このまま設定しますか？"));
+    // A refused scale is not asked about.
+    EXPECT_FALSE(ScaleFromDrag(Drag("100", "200", "340", "380"), "5400", "5040", 1).question);
+}
+
+TEST(QuarterTurn, TurnedJpegFollowsTheMappingInEveryFormatAndGreyStaysGrey) {
+    QTemporaryDir dir;
+    // 8 x 8 blocks of one colour (little JPEG error), sides that cut the
+    // bands and tiles of the turn unevenly, big enough to be turned by two
+    // threads.
+    QImage colour(2056, 2004, QImage::Format_RGB32);
+    for (int y = 0; y < colour.height(); ++y)
+        for (int x = 0; x < colour.width(); ++x)
+            colour.setPixel(x, y, qRgb(x / 8 * 15 % 256, y / 8 * 28, 255 - x / 8 * 15 % 256));
+    QImage grey =
+        colour.convertToFormat(QImage::Format_Grayscale8).convertToFormat(QImage::Format_Indexed8);
+    for (const QImage& picture : {colour, colour.convertToFormat(QImage::Format_RGB16), grey}) {
+        for (const QuarterTurn turn : {QuarterTurn::Right, QuarterTurn::Left}) {
+            const QString path = dir.filePath("turned.bmp");
+            QString error;
+            ASSERT_TRUE(SaveTurnedJpeg(picture, turn, path, 80, &error)) << error.toStdString();
+            const QImage back = QImageReader(path).read();
+            ASSERT_EQ(back.size(), picture.size().transposed());
+            EXPECT_EQ(back.isGrayscale(), picture.format() == QImage::Format_Indexed8);
+            const int w = picture.width(), h = picture.height();
+            for (int y = 4; y < h; y += 24)
+                for (int x = 4; x < w; x += 24) {
+                    const QPoint to =
+                        turn == QuarterTurn::Right ? QPoint(h - 1 - y, x) : QPoint(y, w - 1 - x);
+                    const QRgb a = picture.pixel(x, y), b = back.pixel(to);
+                    ASSERT_LE(std::abs(qRed(a) - qRed(b)) + std::abs(qGreen(a) - qGreen(b)) +
+                                  std::abs(qBlue(a) - qBlue(b)),
+                              24)
+                        << x << "," << y;
+                }
+        }
+    }
+    // The half-size copy: each pixel the mean of its 2 x 2 block, an odd
+    // side's last column with itself; an 8-bit scan through its colours.
+    QImage small(3, 2, QImage::Format_Indexed8);
+    small.setColorTable({qRgb(0, 0, 0), qRgb(255, 255, 255), qRgb(200, 100, 0)});
+    const uchar rows[2][3] = {{0, 1, 2}, {1, 1, 2}};
+    for (int y = 0; y < 2; ++y)
+        std::memcpy(small.scanLine(y), rows[y], 3);
+    const QImage half = HalfSize(small);
+    ASSERT_EQ(half.size(), QSize(2, 1));
+    EXPECT_EQ(half.pixel(0, 0), qRgb(191, 191, 191));
+    EXPECT_EQ(half.pixel(1, 0), qRgb(200, 100, 0));
 }

@@ -1,11 +1,13 @@
-// The drawing's pixel routines, the check of its file's data, and its
-// calibration file.
+// The drawing's pixel routines, the check of its file's data, its
+// calibration file and the outlines taken off it.
 #include "main/image/calibration.h"
 #include "main/image/picture_data.h"
 #include "main/image/pixels.h"
+#include "main/image/taken_outlines.h"
 
 #include <QBuffer>
 #include <QFile>
+#include <QFileInfo>
 #include <QImageWriter>
 #include <QPainter>
 #include <QTemporaryDir>
@@ -386,4 +388,69 @@ TEST(CalibrationFile, PositionsConvertTheSameAtEveryZoom) {
     p = PositionToDrawing(90, 150, DrawingFrame::from(t, 1.5f, 0.0225f / 1.5f, 0.0225f / 1.5f));
     EXPECT_NEAR(p.x, 10 + (90 - 150) * 0.015, 1e-6);
     EXPECT_NEAR(p.y, -1 + (300 - 150) * 0.015, 1e-6);
+}
+
+TEST(TakenOutlines, KeptLineByLineAndWrittenForTheRowOfTheirOutlineOnly) {
+    QTemporaryDir dir;
+    const TextCodec codec;
+    const QString path = TakenOutlinesPath(dir.filePath("plan.bmp"));
+    EXPECT_EQ(path, dir.filePath("plan.bmp.takeoff"));
+    EXPECT_TRUE(ReadTakenOutlines(path, codec).error.isEmpty()); // none yet
+    const TakenOutline room{{{100, 100}, {600.004, 100}, {600, 500}, {100, 100}},
+                            QStringLiteral("居間, 北-1")};
+    EXPECT_EQ(TakenOutlineLine(room),
+              QStringLiteral("4,100,100,600,100,600,500,100,100,居間, 北-1"));
+
+    // Only the outline whose row "実行" wrote goes into the file, once.
+    OutlineStore finished;
+    finished.appendMetres(1, 6, 1);
+    finished.appendMetres(6, 6, 1);
+    finished.finishedCount = 2;
+    OutlineStore other = finished;
+    other.pointsM[2][3] = 2;
+    OnScreenOutlines waiting;
+    waiting.finished(dir.filePath("plan.bmp"), room, finished);
+    EXPECT_FALSE(waiting.rowWritten(other, codec));
+    EXPECT_FALSE(QFile::exists(path));
+    EXPECT_FALSE(waiting.rowWritten(finished, codec));
+    EXPECT_FALSE(waiting.rowWritten(finished, codec));
+    const TakenOutlinesRead one = ReadTakenOutlines(path, codec);
+    const TakenOutline rounded{{{100, 100}, {600, 100}, {600, 500}, {100, 100}}, room.comment};
+    EXPECT_EQ(one.outlines, QList<TakenOutline>{rounded});
+
+    // Lines no reader takes stay byte for byte; the first is quoted briefly.
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::Append));
+    const QByteArray junk = "3,1,2,nan,4,5,6," + QByteArray(200, 'x') + "\r\n\xff\xfe\r\n";
+    f.write(junk);
+    f.close();
+    ASSERT_TRUE(AppendTakenOutline(path, room, codec));
+    QFile back(path);
+    ASSERT_TRUE(back.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(back.readAll().contains(junk));
+    const TakenOutlinesRead three = ReadTakenOutlines(path, codec);
+    EXPECT_EQ(three.outlines.size(), 2);
+    EXPECT_TRUE(
+        three.error.startsWith(QStringLiteral("拾い済みの記録の 2 行目を読めません: 「3,1,2,nan")));
+    EXPECT_TRUE(three.error.contains(QStringLiteral("…」（ほかに 1 行）\r\n") + path));
+    EXPECT_LT(three.error.size(), 120 + path.size());
+
+    // A file past its bound is neither read nor replaced; a write that fails
+    // is said once a file.
+    const QByteArray huge(int(kMaxTakenOutlinesBytes) + 1, '\n');
+    QFile big(path);
+    ASSERT_TRUE(big.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    big.write(huge);
+    big.close();
+    QString error;
+    EXPECT_FALSE(AppendTakenOutline(path, room, codec, &error));
+    EXPECT_TRUE(error.contains(path));
+    EXPECT_EQ(QFileInfo(path).size(), huge.size());
+    for (int i = 0; i < 2; ++i)
+        waiting.finished(dir.filePath("plan.bmp"), room, finished);
+    const auto said = waiting.rowWritten(finished, codec);
+    ASSERT_TRUE(said);
+    EXPECT_TRUE(said->startsWith(QStringLiteral("拾い済みの図形を図面に記録できませんでした")));
+    waiting.finished(dir.filePath("plan.bmp"), room, finished);
+    EXPECT_FALSE(waiting.rowWritten(finished, codec));
 }

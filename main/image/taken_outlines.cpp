@@ -1,0 +1,154 @@
+#include "main/image/taken_outlines.h"
+
+#include "common/atomic_file.h"
+#include "common/file_read.h"
+#include "common/numtext.h"
+#include "common/refusals.h"
+
+#include <QFileInfo>
+
+#include <cmath>
+#include <optional>
+#include <utility>
+
+namespace {
+
+// Positions far outside any drawing are no positions.
+constexpr double kMaxPosition = 1000000;
+
+// A field that is a plain number (the texts DoubleToText writes).
+std::optional<double> Number(const QString& field) {
+    bool ok = false;
+    const double v = field.trimmed().toDouble(&ok);
+    if (!ok || !std::isfinite(v) || std::fabs(v) > kMaxPosition)
+        return std::nullopt;
+    return v;
+}
+
+std::optional<TakenOutline> ParseLine(const QString& line) {
+    const QStringList f = line.split(QLatin1Char(','));
+    bool ok = false;
+    const int n = f.value(0).trimmed().toInt(&ok);
+    if (!ok || n < 1 || n > kMaxTakenOutlinePoints || f.size() < 1 + 2 * n + 1)
+        return std::nullopt;
+    TakenOutline o;
+    for (int i = 0; i < n; ++i) {
+        const auto x = Number(f[1 + 2 * i]);
+        const auto y = Number(f[2 + 2 * i]);
+        if (!x || !y)
+            return std::nullopt;
+        o.points.append(QPointF(*x, *y));
+    }
+    o.comment = f.mid(1 + 2 * n).join(QLatin1Char(','));
+    return o;
+}
+
+} // namespace
+
+QString TakenOutlinesPath(const QString& imagePath) {
+    return imagePath + QStringLiteral(".takeoff");
+}
+
+QString TakenOutlineLine(const TakenOutline& outline) {
+    QStringList f{QString::number(outline.points.size())};
+    // A hundredth of a pixel is finer than any press.
+    auto text = [](double v) { return DoubleToText(std::round(v * 100) / 100); };
+    for (const QPointF& p : outline.points)
+        f << text(p.x()) << text(p.y());
+    // A line end in the comment would start another line.
+    QString comment = outline.comment;
+    comment.replace(QLatin1Char('\r'), QLatin1Char(' '))
+        .replace(QLatin1Char('\n'), QLatin1Char(' '));
+    f << comment;
+    return f.join(QLatin1Char(','));
+}
+
+TakenOutlinesRead ReadTakenOutlines(const QString& path, const TextCodec& codec) {
+    TakenOutlinesRead read;
+    if (!QFileInfo::exists(path) && !QFileInfo(path).isSymLink())
+        return read;
+    const FileStart file = ReadWholeFile(path, kMaxTakenOutlinesBytes);
+    if (!file.ok) {
+        read.error = file.error;
+        return read;
+    }
+    int bad = 0;
+    const QStringList lines = SplitTextLines(file.bytes, codec);
+    for (int i = 0; i < lines.size(); ++i) {
+        if (lines[i].trimmed().isEmpty())
+            continue;
+        if (const auto o = ParseLine(lines[i])) {
+            read.outlines.append(*o);
+        } else if (bad++ == 0) {
+            read.error = QStringLiteral("拾い済みの記録の %1 行目を読めません: 「%2」")
+                             .arg(i + 1)
+                             .arg(Brief(lines[i]));
+        }
+    }
+    if (bad > 1)
+        read.error += QStringLiteral("（ほかに %1 行）").arg(bad - 1);
+    if (!read.error.isEmpty())
+        read.error += QStringLiteral("\r\n") + path;
+    return read;
+}
+
+bool AppendTakenOutline(const QString& path, const TakenOutline& outline, const TextCodec& codec,
+                        QString* error) {
+    QByteArray bytes;
+    if (QFileInfo::exists(path) || QFileInfo(path).isSymLink()) {
+        const FileStart file = ReadWholeFile(path, kMaxTakenOutlinesBytes);
+        if (!file.ok) {
+            if (error)
+                *error = file.error;
+            return false;
+        }
+        bytes = file.bytes;
+        // A last line without its end is ended first.
+        if (!bytes.isEmpty() && !bytes.endsWith('\n') && !bytes.endsWith('\r'))
+            bytes += "\r\n";
+    }
+    bytes += CrLfLine(TakenOutlineLine(outline), codec);
+    if (bytes.size() > kMaxTakenOutlinesBytes) {
+        if (error)
+            *error = QStringLiteral("拾い済みの記録がいっぱいです（%1 MB まで）: ")
+                         .arg(kMaxTakenOutlinesBytes / (1024 * 1024)) +
+                     path;
+        return false;
+    }
+    return WriteFileAtomically(path, bytes, error);
+}
+
+namespace {
+
+// The same finished outline: its points and codes as "実行" reads them.
+bool SameOutline(const OutlineStore& a, const OutlineStore& b) {
+    if (a.finishedCount != b.finishedCount || a.finishedCount < 1)
+        return false;
+    for (int i = 1; i <= a.finishedCount; ++i)
+        for (int c = 1; c <= 3; ++c)
+            if (a.pointsM[i][c] != b.pointsM[i][c])
+                return false;
+    return true;
+}
+
+} // namespace
+
+void OnScreenOutlines::finished(const QString& imagePath, const TakenOutline& outline,
+                                const OutlineStore& store) {
+    waiting_ = Waiting{imagePath, outline, store};
+}
+
+std::optional<QString> OnScreenOutlines::rowWritten(const OutlineStore& written,
+                                                    const TextCodec& codec) {
+    if (!waiting_ || !SameOutline(waiting_->store, written))
+        return std::nullopt;
+    const Waiting w = *std::exchange(waiting_, std::nullopt);
+    const QString path = TakenOutlinesPath(w.imagePath);
+    QString error;
+    if (AppendTakenOutline(path, w.outline, codec, &error) || reported_.contains(path))
+        return std::nullopt;
+    reported_ << path;
+    return QStringLiteral("拾い済みの図形を図面に記録できませんでした"
+                          "（行は書き込まれています）。\r\n") +
+           error;
+}
