@@ -1,10 +1,10 @@
 #include "devices/support/device_support.h"
 
 #include "common/exchange_files.h"
+#include "common/installation.h"
 #include "common/message.h"
 #include "common/picturebox.h"
 #include "common/refusals.h"
-#include "common/registry.h"
 #include "common/serial_line.h"
 #include "common/textcodec.h"
 
@@ -39,18 +39,10 @@ bool InstallMessageLogFromEnvironment() {
 }
 
 QString ReadInstallationFolder(QWidget* parent) {
-    if (const QString problem = RegistryStartProblem(); !problem.isEmpty()) {
-        MsgBox(parent, problem);
-        return QString();
-    }
-    const QString instPath = ReadInstPath();
-    if (instPath.isEmpty()) {
-        MsgBox(parent, QStringLiteral("インストールフォルダが登録されていません。"
-                                      "レジストリファイル（%1）の HKEY_LOCAL_MACHINE\\%2 に "
-                                      "\"InstPath\" を設定して下さい。")
-                           .arg(RegistryFile::defaultPath(), QLatin1String(kPointraKey)));
-    }
-    return instPath;
+    const InstallationCheck installation = CheckInstallation();
+    if (!installation.problem.isEmpty())
+        MsgBox(parent, installation.problem + QStringLiteral("\n起動できないため終了します。"));
+    return installation.instPath;
 }
 
 bool ReadRoomName(QWidget* parent, const QString& path, const TextCodec& codec, QString* name) {

@@ -34,9 +34,11 @@ bool InstallMessageLogFromEnvironment();
 inline constexpr int kExitFailed = 1;
 inline constexpr int kExitLostTablet = 2;
 
-// The installation folder registered as "InstPath"; empty (after a message)
-// when the registry file cannot be read, names a code page the programs do
-// not write, or holds no installation folder.
+// The installation folder registered as "InstPath", with its trailing "/";
+// empty after a message saying why there is none (CheckInstallation): no
+// registry file (every place looked at named), one that cannot be read or
+// names a code page the programs do not write, no "InstPath", or a folder
+// that does not exist.
 QString ReadInstallationFolder(QWidget* parent);
 
 // The first line of roomName.txt; false (after a message) when the file is

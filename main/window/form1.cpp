@@ -2,6 +2,7 @@
 
 #include "common/atomic_file.h"
 #include "common/exchange_files.h"
+#include "common/installation.h"
 #include "common/message.h"
 #include "common/numtext.h"
 #include "common/outline_sketch.h"
@@ -227,20 +228,16 @@ bool Form1::Form_Load() {
     // 4.
     state_.GsDllPath = GhostscriptPath();
     // 5. The installation folder. A folder that does not exist is no
-    // installation either: every file of the system lives in it.
-    if (const QString problem = RegistryStartProblem(); !problem.isEmpty()) {
-        MsgBox(this, problem);
-        return false;
-    }
-    QString inst = ReadInstPath();
-    if (!inst.isEmpty() && !inst.endsWith(QLatin1Char('/')))
-        inst += QLatin1Char('/');
-    if (inst.isEmpty() || !QFileInfo(inst).isDir()) {
+    // installation either: every file of the system lives in it. The
+    // message says what is wrong after the two lines of the original.
+    const InstallationCheck installation = CheckInstallation();
+    if (!installation.problem.isEmpty()) {
         MsgBox(this, QStringLiteral("VarpadXLは正しくインストールされていません\r\n"
-                                    "再度インストールをして下さい"));
+                                    "再度インストールをして下さい\r\n\r\n") +
+                         installation.problem);
         return false;
     }
-    state_.instPath = inst;
+    state_.instPath = installation.instPath;
     // 6.
     state_.rowNo = 2;
     state_.serialNo = 1;
@@ -531,7 +528,8 @@ bool Form1::offerToSave(const QString& question) {
     case MsgAnswer::Yes:
         return SaveSheet();
     case MsgAnswer::No:
-        // Declined, but not destroyed: the rows stay in the dated recovery workbook.
+        // Declined, but not destroyed: the rows stay in the dated recovery
+        // workbook.
         if (!recoveryHeld_)
             keepRecoveryAside(QDateTime::currentDateTime());
         return true;
@@ -763,7 +761,8 @@ void Form1::closeEvent(QCloseEvent* event) {
 }
 
 void Form1::clearSelectedCells() {
-    // Bound to the view itself: while a cell editor has the focus, Delete is the editor's.
+    // Bound to the view itself: while a cell editor has the focus, Delete is the
+    // editor's.
     sheet_->clearCells(OLE1->selectionModel()->selectedIndexes());
 }
 

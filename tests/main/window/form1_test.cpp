@@ -30,9 +30,11 @@ protected:
         writeRegistry(instPath(), portKeys(dir_.path() + "/no-tty-1", dir_.path() + "/no-tty-2"));
     }
     static QString portKeys(const QString& port1, const QString& port2) {
-        return QStringLiteral("[HKEY_LOCAL_MACHINE\\Software\\VarnelSystem\\Pointra\\VarpadLumo\\"
+        return QStringLiteral("[HKEY_LOCAL_"
+                              "MACHINE\\Software\\VarnelSystem\\Pointra\\VarpadLumo\\"
                               "MSComm1]\r\n\"PortName\"=\"%1\"\r\n\r\n"
-                              "[HKEY_LOCAL_MACHINE\\Software\\VarnelSystem\\Pointra\\VarpadLumo\\"
+                              "[HKEY_LOCAL_"
+                              "MACHINE\\Software\\VarnelSystem\\Pointra\\VarpadLumo\\"
                               "MSComm2]\r\n\"PortName\"=\"%2\"\r\n")
             .arg(port1, port2);
     }
@@ -79,14 +81,40 @@ TEST_F(Form1Test, ControlsSitWhereTheLayoutPutsThem) {
     EXPECT_EQ(form.findChild<QPushButton*>("Command1")->text(), QStringLiteral("キャンセル"));
 }
 
-TEST_F(Form1Test, MissingOrEmptyInstallationFolderEndsWithTheMessage) {
-    for (const QString& value : {QString(), QStringLiteral(""), dir_.path() + "/absent/"}) {
+TEST_F(Form1Test, MissingOrEmptyInstallationFolderEndsWithTheMessageAndItsCause) {
+    const QString reg = dir_.path() + QStringLiteral("/registry.reg");
+    const QString where = QStringLiteral("レジストリファイル（%1）の "
+                                         "HKEY_LOCAL_MACHINE\\Software\\VarnelSystem\\Pointra")
+                              .arg(reg);
+    const QString absent = dir_.path() + "/absent/";
+    const QList<std::pair<QString, QString>> cases{
+        {QString(),
+         where + QStringLiteral(" に \"InstPath\"（インストールフォルダ）がありません。")},
+        {QStringLiteral(""), where + QStringLiteral(" の \"InstPath\" が空です。")},
+        {absent,
+         QStringLiteral("インストールフォルダ「%1」がありません（レジストリファイル（%2）の "
+                        "\"InstPath\"）。")
+             .arg(absent, reg)},
+    };
+    for (const auto& [value, cause] : cases) {
         writeRegistry(value);
         messages.clear();
         Form1 form;
         EXPECT_FALSE(form.Form_Load()) << value.toStdString();
-        EXPECT_EQ(messages, QStringList{kMissingInstallation});
+        EXPECT_EQ(messages, QStringList{kMissingInstallation + QStringLiteral("\r\n\r\n") + cause});
     }
+    // A mistyped POINTRA_REGISTRY names the file that is not there.
+    qputenv("POINTRA_REGISTRY", QFile::encodeName(dir_.path() + "/typo.reg"));
+    RegistryFile::reload();
+    messages.clear();
+    Form1 form;
+    EXPECT_FALSE(form.Form_Load());
+    EXPECT_EQ(messages, QStringList{kMissingInstallation +
+                                    QStringLiteral(
+                                        "\r\n\r\n環境変数 POINTRA_REGISTRY が指すレジストリファイル"
+                                        "（%1/typo.reg）がありません。POINTRA_REGISTRY が"
+                                        "設定されているときは、ほかの場所は探しません。")
+                                        .arg(dir_.path())});
 }
 
 TEST_F(Form1Test, InstallationFolderWithoutTrailingSlashGetsOne) {
@@ -163,7 +191,8 @@ TEST_F(Form1Test, OptionsBehaveAsOneGroupAndShowTheirControls) {
     EXPECT_FALSE(form.Text5->isHidden());
     EXPECT_FALSE(form.Label5->isHidden());
     EXPECT_FALSE(form.Label6->isHidden());
-    // The port cannot be opened here (no such device): that is said, then the scale request.
+    // The port cannot be opened here (no such device): that is said, then the
+    // scale request.
     ASSERT_EQ(messages.size(), 2);
     EXPECT_TRUE(messages[0].contains(dir_.path() + "/no-tty-2")) << messages[0].toStdString();
     EXPECT_EQ(messages[1], QStringLiteral("最初に縮尺を設定して下さい"));
