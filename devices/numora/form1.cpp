@@ -48,15 +48,13 @@ bool Form1::Form_Load() {
         return false;
 
     QString room;
-    if (!devices::ReadRoomName(this, RoomNameFilePath(instPath, PathStyle::ExtraSeparator), codec_,
-                               &room))
+    if (!devices::ReadRoomName(this, RoomNameFilePath(instPath), codec_, &room))
         return false;
     Text2->setText(room);
 
     // The file is taken whole or not at all: a file cut short, a short line or
     // no last line leaves the old sketch as it was.
-    const NumoraOutline outline =
-        ReadNumoraCoordFile(CoordFilePath(instPath, PathStyle::ExtraSeparator), codec_);
+    const NumoraOutline outline = ReadNumoraCoordFile(CoordFilePath(instPath), codec_);
     if (!outline.ok) {
         MsgBox(this, outline.error + QStringLiteral("\n略図は作成しません。"));
         return false;
@@ -74,8 +72,7 @@ bool Form1::Form_Load() {
 
     // The line marked 4 is itself a point of the outline.
     DrawOutline(*Picture1, store_, n_, Text2->text());
-    return devices::SaveSketch(this, *Picture1,
-                               SketchFilePath(instPath, PathStyle::ExtraSeparator));
+    return devices::SaveSketch(this, *Picture1, SketchFilePath(instPath));
 }
 
 void Form1::Command5_Click() {
