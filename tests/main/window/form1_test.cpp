@@ -5,6 +5,7 @@
 #include "common/serial_line.h"
 #include "window_test_helpers.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QFileInfo>
 #include <QGroupBox>
@@ -15,6 +16,7 @@
 #include <QRadioButton>
 #include <QTableView>
 #include <QTest>
+#include <QTextDocument>
 
 namespace {
 
@@ -30,11 +32,9 @@ protected:
         writeRegistry(instPath(), portKeys(dir_.path() + "/no-tty-1", dir_.path() + "/no-tty-2"));
     }
     static QString portKeys(const QString& port1, const QString& port2) {
-        return QStringLiteral("[HKEY_LOCAL_"
-                              "MACHINE\\Software\\VarnelSystem\\Pointra\\VarpadLumo\\"
+        return QStringLiteral("[HKEY_LOCAL_MACHINE\\Software\\VarnelSystem\\Pointra\\VarpadLumo\\"
                               "MSComm1]\r\n\"PortName\"=\"%1\"\r\n\r\n"
-                              "[HKEY_LOCAL_"
-                              "MACHINE\\Software\\VarnelSystem\\Pointra\\VarpadLumo\\"
+                              "[HKEY_LOCAL_MACHINE\\Software\\VarnelSystem\\Pointra\\VarpadLumo\\"
                               "MSComm2]\r\n\"PortName\"=\"%2\"\r\n")
             .arg(port1, port2);
     }
@@ -79,6 +79,24 @@ TEST_F(Form1Test, ControlsSitWhereTheLayoutPutsThem) {
     EXPECT_EQ(form.Command5->toolTip(), QStringLiteral("デジタイザで数量拾い"));
     EXPECT_EQ(form.Command4->toolTip(), QStringLiteral("過去の積算を編集"));
     EXPECT_EQ(form.findChild<QPushButton*>("Command1")->text(), QStringLiteral("キャンセル"));
+    // The four options read alike: one font, one stretch, each caption whole.
+    for (QRadioButton* o : {form.Option1, form.Option2, form.Option3, form.Option4}) {
+        EXPECT_EQ(o->font(), form.Option4->font()) << o->objectName().toStdString();
+        EXPECT_LE(o->sizeHint().width(), o->width()) << o->objectName().toStdString();
+    }
+}
+
+TEST_F(Form1Test, ReceivedRecordsStayOnTheirLinesWithAHorizontalScrollBar) {
+    Form1 form;
+    ASSERT_TRUE(form.Form_Load());
+    form.show();
+    const QString record = QStringLiteral("( 0.0 , 4000.0 )  Flg = 1");
+    form.Text1->setPlainText(record + u'\n' + record);
+    QApplication::processEvents();
+    EXPECT_EQ(form.Text1->lineWrapMode(), QPlainTextEdit::NoWrap);
+    EXPECT_EQ(form.Text1->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+    // Two records, two lines, however narrow the box.
+    EXPECT_EQ(form.Text1->document()->lineCount(), 2);
 }
 
 TEST_F(Form1Test, MissingOrEmptyInstallationFolderEndsWithTheMessageAndItsCause) {
@@ -191,8 +209,7 @@ TEST_F(Form1Test, OptionsBehaveAsOneGroupAndShowTheirControls) {
     EXPECT_FALSE(form.Text5->isHidden());
     EXPECT_FALSE(form.Label5->isHidden());
     EXPECT_FALSE(form.Label6->isHidden());
-    // The port cannot be opened here (no such device): that is said, then the
-    // scale request.
+    // The port cannot be opened here (no such device): that is said, then the scale request.
     ASSERT_EQ(messages.size(), 2);
     EXPECT_TRUE(messages[0].contains(dir_.path() + "/no-tty-2")) << messages[0].toStdString();
     EXPECT_EQ(messages[1], QStringLiteral("最初に縮尺を設定して下さい"));
