@@ -10,6 +10,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QPlainTextEdit>
 #include <QWidget>
 
 #include <cstdio>
@@ -53,6 +54,21 @@ bool ReadRoomName(QWidget* parent, const QString& path, const TextCodec& codec, 
     }
     *name = room.name;
     return true;
+}
+
+bool ReadStart(QWidget* parent, const TextCodec& codec, QString* instPath, QString* roomName) {
+    *instPath = ReadInstallationFolder(parent);
+    if (instPath->isEmpty())
+        return false;
+    return ReadRoomName(parent, RoomNameFilePath(*instPath), codec, roomName);
+}
+
+QPlainTextEdit* PlaceLogBox(QWidget* parent, const QRect& where) {
+    auto* box = Place(new QPlainTextEdit(parent), "Text1", where);
+    box->setLineWrapMode(QPlainTextEdit::NoWrap);
+    box->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    box->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    return box;
 }
 
 bool SaveSketch(QWidget* parent, const PictureBox& picture, const QString& path) {

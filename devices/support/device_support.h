@@ -1,7 +1,8 @@
 #pragma once
 // What the three device programs share around their windows: the message log
-// of batch runs, the layout in twips, the start-up reads and the saving of the
-// sketch. The exchange files themselves are in common/.
+// of batch runs, the start-up reads, the log box, the refusals and the saving
+// of the sketch. The tablet programs' whole flow is TabletForm
+// (tablet_form.h); the exchange files themselves are in common/.
 
 #include "common/twips.h"
 
@@ -11,6 +12,7 @@
 class CoordFileWriter;
 class OutlineRefusals;
 class PictureBox;
+class QPlainTextEdit;
 class SerialLine;
 class QWidget;
 class TextCodec;
@@ -44,6 +46,14 @@ QString ReadInstallationFolder(QWidget* parent);
 // The first line of roomName.txt; false (after a message) when the file is
 // missing or unreadable.
 bool ReadRoomName(QWidget* parent, const QString& path, const TextCodec& codec, QString* name);
+
+// The start every device program makes: the installation folder, then the
+// room name from its roomName.txt. False after a message.
+bool ReadStart(QWidget* parent, const TextCodec& codec, QString* instPath, QString* roomName);
+
+// The log box of a device program at its place: no line is wrapped (a
+// record stays on one line), both scroll bars.
+QPlainTextEdit* PlaceLogBox(QWidget* parent, const QRect& where);
 
 // Saves the picture's image as curGazo.bmp (replaced whole); false after a
 // message when it cannot be written.

@@ -93,7 +93,7 @@ TEST_F(Hostile, InstallationFolderThatDoesNotExistIsNamed) {
         QStringLiteral("インストールフォルダ「%1」がありません（レジストリファイル（%2）の "
                        "\"InstPath\"）。 起動できないため終了します。")
             .arg(absent, inst.registryPath());
-    for (const QString program :
+    for (const QString& program :
          {QStringLiteral("T5160"), QStringLiteral("MT4500"), QStringLiteral("Numora")}) {
         QFile::remove(inst.messageLogPath());
         const ProgramRun run = RunProgram(program, inst);
