@@ -19,7 +19,7 @@ QString MissingRegistryFile() {
         return QStringLiteral(
                    "環境変数 POINTRA_REGISTRY が指すレジストリファイル（%1）がありません。"
                    "POINTRA_REGISTRY が設定されているときは、ほかの場所は探しません。")
-            .arg(places.first());
+            .arg(Brief(places.first(), 200));
     QString text = QStringLiteral("レジストリファイルがありません。次の場所を順に探しました:\r\n"
                                   "  1. 環境変数 POINTRA_REGISTRY（設定されていません）");
     for (int i = 0; i < places.size(); ++i)
