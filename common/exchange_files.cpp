@@ -17,13 +17,6 @@
 
 namespace {
 
-QString joinPath(const QString& instPath, const char* name, PathStyle style) {
-    QString path = instPath;
-    if (style == PathStyle::ExtraSeparator)
-        path += u'/';
-    return path + QString::fromUtf8(name);
-}
-
 QString fileName(const QString& path) {
     return QFileInfo(path).fileName();
 }
@@ -121,20 +114,26 @@ FirstLine readFirstLine(const QString& path, const TextCodec& codec, QString* li
 
 } // namespace
 
-QString CoordFilePath(const QString& instPath, PathStyle style) {
-    return joinPath(instPath, "座標.txt", style);
+QString InstFilePath(const QString& instPath, const QString& name) {
+    if (instPath.isEmpty() || instPath.endsWith(u'/'))
+        return instPath + name;
+    return instPath + u'/' + name;
 }
 
-QString ScaleFilePath(const QString& instPath, PathStyle style) {
-    return joinPath(instPath, "縮尺.txt", style);
+QString CoordFilePath(const QString& instPath) {
+    return InstFilePath(instPath, QStringLiteral("座標.txt"));
 }
 
-QString RoomNameFilePath(const QString& instPath, PathStyle style) {
-    return joinPath(instPath, "roomName.txt", style);
+QString ScaleFilePath(const QString& instPath) {
+    return InstFilePath(instPath, QStringLiteral("縮尺.txt"));
 }
 
-QString SketchFilePath(const QString& instPath, PathStyle style) {
-    return joinPath(instPath, "curGazo.bmp", style);
+QString RoomNameFilePath(const QString& instPath) {
+    return InstFilePath(instPath, QStringLiteral("roomName.txt"));
+}
+
+QString SketchFilePath(const QString& instPath) {
+    return InstFilePath(instPath, QStringLiteral("curGazo.bmp"));
 }
 
 CoordFileContent ReadCoordLines(const QString& path, const TextCodec& codec) {

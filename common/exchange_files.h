@@ -27,15 +27,15 @@
 
 class OutlineStore;
 
-// Numora appends a separator of its own after the installation folder
-// (folder + "/" + name); the other programs append the name directly. On
-// Linux the doubled "/" names the same file.
-enum class PathStyle { Plain, ExtraSeparator };
+// A file of the installation folder: the folder and the name with one "/"
+// between them, whether or not the registered folder ends in "/". Every
+// program names the files of the installation folder through it.
+QString InstFilePath(const QString& instPath, const QString& name);
 
-QString CoordFilePath(const QString& instPath, PathStyle style = PathStyle::Plain);
-QString ScaleFilePath(const QString& instPath, PathStyle style = PathStyle::Plain);
-QString RoomNameFilePath(const QString& instPath, PathStyle style = PathStyle::Plain);
-QString SketchFilePath(const QString& instPath, PathStyle style = PathStyle::Plain);
+QString CoordFilePath(const QString& instPath);
+QString ScaleFilePath(const QString& instPath);
+QString RoomNameFilePath(const QString& instPath);
+QString SketchFilePath(const QString& instPath);
 
 // The outline store takes at most this many lines of 座標.txt (plus the end
 // record the main program appends).

@@ -3,7 +3,6 @@
 #include "common/file_read.h"
 #include "common/numtext.h"
 #include "common/refusals.h"
-#include "common/textcodec.h"
 
 #include <QDir>
 #include <QFile>
@@ -399,20 +398,24 @@ RegistryFile RegistryFile::load(const QString& path) {
     return reg;
 }
 
-QString RegistryFile::defaultPath() {
+QStringList RegistryFile::searchPlaces() {
     const QString explicitPath = qEnvironmentVariable("POINTRA_REGISTRY");
     if (!explicitPath.isEmpty())
-        return explicitPath;
+        return {explicitPath};
     QString configHome = qEnvironmentVariable("XDG_CONFIG_HOME");
     if (configHome.isEmpty() || !QDir::isAbsolutePath(configHome))
         configHome = QDir::homePath() + QStringLiteral("/.config");
-    const QString userPath = configHome + QStringLiteral("/pointra/registry.reg");
-    if (QFileInfo::exists(userPath))
-        return userPath;
-    const QString systemPath = QStringLiteral("/etc/pointra/registry.reg");
-    if (QFileInfo::exists(systemPath))
-        return systemPath;
-    return userPath;
+    return {configHome + QStringLiteral("/pointra/registry.reg"),
+            QStringLiteral("/etc/pointra/registry.reg")};
+}
+
+QString RegistryFile::defaultPath() {
+    const QStringList places = searchPlaces();
+    for (const QString& place : places) {
+        if (QFileInfo::exists(place))
+            return place;
+    }
+    return places.first();
 }
 
 const RegistryFile& RegistryFile::current() {
@@ -523,15 +526,6 @@ qint32 RegistryDword(const QString& key, const QString& name, qint32 def) {
             return qint32(d);
     }
     return def;
-}
-
-QString RegistryStartProblem() {
-    const RegistryFile& reg = RegistryFile::current();
-    if (!reg.failure().isEmpty())
-        return reg.failure();
-    QString refusal;
-    TextCodec::fromRegistry(&refusal);
-    return refusal;
 }
 
 QString ReadInstPath() {

@@ -2,8 +2,9 @@
 // The registry file: a text file in the format of a Windows registry export
 // standing in for HKEY_LOCAL_MACHINE, and GetRegistryValue over it.
 //
-// File location: $POINTRA_REGISTRY, else $XDG_CONFIG_HOME/pointra/registry.reg
-// (default ~/.config/pointra/registry.reg), else /etc/pointra/registry.reg.
+// File location: $POINTRA_REGISTRY when set (the only place looked at then),
+// else $XDG_CONFIG_HOME/pointra/registry.reg (default
+// ~/.config/pointra/registry.reg), else /etc/pointra/registry.reg.
 // UTF-8 (or UTF-16 with BOM), CR LF, LF or CR.
 //
 // The file is read within bounds, since every program reads it at start: at
@@ -68,7 +69,11 @@ public:
     // is installed); one that cannot be read or parsed is an empty registry
     // with failure().
     static RegistryFile load(const QString& path);
-    // The registry file in force (see the location rule above).
+    // The places the file is looked for, in order: a set $POINTRA_REGISTRY
+    // alone, else the user's file and then the system's.
+    static QStringList searchPlaces();
+    // The registry file in force: the first of searchPlaces() that exists,
+    // else the first of them.
     static QString defaultPath();
     static const RegistryFile& current();
     // Re-reads current() from defaultPath() (used after the environment changes, e.g. in tests).
@@ -117,11 +122,6 @@ QVariant GetRegistryValue(const QString& root, const QString& keyName, const QSt
 QVariant GetRegistryValue(const RegistryFile& reg, const QString& root, const QString& keyName,
                           const QString& valueName,
                           const QVariant& defaultValue = QVariant(QString()));
-
-// What keeps a program from starting on the registry file in force, as the
-// message to show: the file could not be read (why, and where it is), or its
-// "CodePage" names a code page other than CP932 and UTF-8. Empty when neither.
-QString RegistryStartProblem();
 
 // Text of the value "InstPath" under kPointraKey in the registry file in
 // force, as stored; empty when the key or value is missing or not a text.

@@ -49,10 +49,10 @@ public:
     bool PortOpen() const;
     // Opens or closes the port. Opening applies the settings before and after
     // the open; a missing device, a refused access or a line setting the
-    // device refuses fails with a message in *error (and errorText()). On a
-    // pseudo-terminal, which cannot hold 7 data bits or parity, a refused line
-    // setting is only a warning. Opening an open port or closing a closed one
-    // succeeds and changes nothing.
+    // device refuses fails with a message in *error (and errorText()). A
+    // pseudo-terminal cannot hold 7 data bits or parity: their refusal there
+    // passes silently, any other refused setting there is a warning. Opening an open port or
+    // closing a closed one succeeds and changes nothing.
     bool setPortOpen(bool open, QString* error = nullptr);
 
     int CommEvent() const { return commEvent_; }
@@ -84,7 +84,8 @@ private:
     void deliver();
     void absorb(); // moves what the port has read into the framer
     // Sets the line parameters on the port; on an open port, each refusal is a
-    // warning on a pseudo-terminal and a failure (with *problem) elsewhere.
+    // failure (with *problem) on a real line; on a pseudo-terminal, refused
+    // data bits and parity pass silently and the rest are warnings.
     bool applyLine(QString* problem);
     bool isPseudoTerminal() const;
     bool fail(const QString& message, QString* error);

@@ -17,7 +17,8 @@ public:
     // The codec named by "CodePage" under kPointraKey in the registry file in
     // force; CP932 when the value is missing or empty. A value naming another
     // code page also gives CP932, with the message refusing it in *refusal
-    // (the programs refuse to start then: see RegistryStartProblem()).
+    // (the programs refuse to start then: see CheckInstallation() in
+    // common/installation.h).
     static TextCodec fromRegistry(QString* refusal = nullptr);
 
     // "CP932" (also "Shift_JIS", "SJIS", "MS932", "Windows-31J") or "UTF-8"

@@ -32,8 +32,7 @@ void Form1::buildControls() {
     Text2 = Place(new QLineEdit(this), "Text2", Twips(240, 1080, 2055, 270));
     Label2 = Place(new QLabel(QStringLiteral("送受信テキストエリア"), this), "Label2",
                    Twips(360, 1680, 1935, 255));
-    Text1 = Place(new QPlainTextEdit(this), "Text1", Twips(240, 1920, 3135, 4695));
-    Text1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    Text1 = devices::PlaceLogBox(this, Twips(240, 1920, 3135, 4695));
     Command5 = Place(new QPushButton(QStringLiteral("text Clear"), this), "Command5",
                      Twips(1200, 6840, 1095, 375));
     Picture1 = Place(new PictureBox(this), "Picture1", Twips(3840, 720, 6000, 6000));
@@ -43,20 +42,15 @@ void Form1::buildControls() {
 }
 
 bool Form1::Form_Load() {
-    const QString instPath = devices::ReadInstallationFolder(this);
-    if (instPath.isEmpty())
-        return false;
-
+    QString instPath;
     QString room;
-    if (!devices::ReadRoomName(this, RoomNameFilePath(instPath, PathStyle::ExtraSeparator), codec_,
-                               &room))
+    if (!devices::ReadStart(this, codec_, &instPath, &room))
         return false;
     Text2->setText(room);
 
     // The file is taken whole or not at all: a file cut short, a short line or
     // no last line leaves the old sketch as it was.
-    const NumoraOutline outline =
-        ReadNumoraCoordFile(CoordFilePath(instPath, PathStyle::ExtraSeparator), codec_);
+    const NumoraOutline outline = ReadNumoraCoordFile(CoordFilePath(instPath), codec_);
     if (!outline.ok) {
         MsgBox(this, outline.error + QStringLiteral("\n略図は作成しません。"));
         return false;
@@ -74,8 +68,7 @@ bool Form1::Form_Load() {
 
     // The line marked 4 is itself a point of the outline.
     DrawOutline(*Picture1, store_, n_, Text2->text());
-    return devices::SaveSketch(this, *Picture1,
-                               SketchFilePath(instPath, PathStyle::ExtraSeparator));
+    return devices::SaveSketch(this, *Picture1, SketchFilePath(instPath));
 }
 
 void Form1::Command5_Click() {

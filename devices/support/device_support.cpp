@@ -1,15 +1,16 @@
 #include "devices/support/device_support.h"
 
 #include "common/exchange_files.h"
+#include "common/installation.h"
 #include "common/message.h"
 #include "common/picturebox.h"
 #include "common/refusals.h"
-#include "common/registry.h"
 #include "common/serial_line.h"
 #include "common/textcodec.h"
 
 #include <QFile>
 #include <QFileInfo>
+#include <QPlainTextEdit>
 #include <QWidget>
 
 #include <cstdio>
@@ -39,18 +40,10 @@ bool InstallMessageLogFromEnvironment() {
 }
 
 QString ReadInstallationFolder(QWidget* parent) {
-    if (const QString problem = RegistryStartProblem(); !problem.isEmpty()) {
-        MsgBox(parent, problem);
-        return QString();
-    }
-    const QString instPath = ReadInstPath();
-    if (instPath.isEmpty()) {
-        MsgBox(parent, QStringLiteral("インストールフォルダが登録されていません。"
-                                      "レジストリファイル（%1）の HKEY_LOCAL_MACHINE\\%2 に "
-                                      "\"InstPath\" を設定して下さい。")
-                           .arg(RegistryFile::defaultPath(), QLatin1String(kPointraKey)));
-    }
-    return instPath;
+    const InstallationCheck installation = CheckInstallation();
+    if (!installation.problem.isEmpty())
+        MsgBox(parent, installation.problem + QStringLiteral("\n起動できないため終了します。"));
+    return installation.instPath;
 }
 
 bool ReadRoomName(QWidget* parent, const QString& path, const TextCodec& codec, QString* name) {
@@ -61,6 +54,21 @@ bool ReadRoomName(QWidget* parent, const QString& path, const TextCodec& codec, 
     }
     *name = room.name;
     return true;
+}
+
+bool ReadStart(QWidget* parent, const TextCodec& codec, QString* instPath, QString* roomName) {
+    *instPath = ReadInstallationFolder(parent);
+    if (instPath->isEmpty())
+        return false;
+    return ReadRoomName(parent, RoomNameFilePath(*instPath), codec, roomName);
+}
+
+QPlainTextEdit* PlaceLogBox(QWidget* parent, const QRect& where) {
+    auto* box = Place(new QPlainTextEdit(parent), "Text1", where);
+    box->setLineWrapMode(QPlainTextEdit::NoWrap);
+    box->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    box->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    return box;
 }
 
 bool SaveSketch(QWidget* parent, const PictureBox& picture, const QString& path) {

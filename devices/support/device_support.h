@@ -1,7 +1,8 @@
 #pragma once
 // What the three device programs share around their windows: the message log
-// of batch runs, the layout in twips, the start-up reads and the saving of the
-// sketch. The exchange files themselves are in common/.
+// of batch runs, the start-up reads, the log box, the refusals and the saving
+// of the sketch. The tablet programs' whole flow is TabletForm
+// (tablet_form.h); the exchange files themselves are in common/.
 
 #include "common/twips.h"
 
@@ -11,6 +12,7 @@
 class CoordFileWriter;
 class OutlineRefusals;
 class PictureBox;
+class QPlainTextEdit;
 class SerialLine;
 class QWidget;
 class TextCodec;
@@ -34,14 +36,24 @@ bool InstallMessageLogFromEnvironment();
 inline constexpr int kExitFailed = 1;
 inline constexpr int kExitLostTablet = 2;
 
-// The installation folder registered as "InstPath"; empty (after a message)
-// when the registry file cannot be read, names a code page the programs do
-// not write, or holds no installation folder.
+// The installation folder registered as "InstPath", with its trailing "/";
+// empty after a message saying why there is none (CheckInstallation): no
+// registry file (every place looked at named), one that cannot be read or
+// names a code page the programs do not write, no "InstPath", or a folder
+// that does not exist.
 QString ReadInstallationFolder(QWidget* parent);
 
 // The first line of roomName.txt; false (after a message) when the file is
 // missing or unreadable.
 bool ReadRoomName(QWidget* parent, const QString& path, const TextCodec& codec, QString* name);
+
+// The start every device program makes: the installation folder, then the
+// room name from its roomName.txt. False after a message.
+bool ReadStart(QWidget* parent, const TextCodec& codec, QString* instPath, QString* roomName);
+
+// The log box of a device program at its place: no line is wrapped (a
+// record stays on one line), both scroll bars.
+QPlainTextEdit* PlaceLogBox(QWidget* parent, const QRect& where);
 
 // Saves the picture's image as curGazo.bmp (replaced whole); false after a
 // message when it cannot be written.

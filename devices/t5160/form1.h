@@ -1,26 +1,20 @@
 #pragma once
 // T5160: takes one outline from a T5160-25 tablet. The points are written to
 // 座標.txt as they arrive; the end button draws the sketch, saves it as
-// curGazo.bmp and ends the program.
+// curGazo.bmp and ends the program (the flow of devices::TabletForm). Its
+// own: the scale field and 縮尺.txt, the record of three comma-separated
+// fields, and its log line.
 
-#include "common/exchange_files.h"
-#include "common/outline_store.h"
-#include "common/refusals.h"
-#include "common/textcodec.h"
+#include "devices/support/tablet_form.h"
 
 #include <QString>
-#include <QWidget>
 
-class PictureBox;
 class QLabel;
-class QLineEdit;
-class QPlainTextEdit;
 class QPushButton;
-class SerialLine;
 
 namespace t5160 {
 
-class Form1 : public QWidget {
+class Form1 : public devices::TabletForm {
     Q_OBJECT
 public:
     explicit Form1(QWidget* parent = nullptr);
@@ -32,60 +26,26 @@ public:
     // registry file, the room name, the scale file) changes nothing.
     bool Form_Load();
 
-    // The log as the tablet's records made it (line ends as received).
-    const QString& logText() const { return logText_; }
-    const OutlineStore& store() const { return store_; }
-    QString instPath() const { return instPath_; }
-    // Set once the program has ended itself, with the status it ended with.
-    bool hasEnded() const { return ended_; }
-    int exitCode() const { return exitCode_; }
-
     QLabel* Label1 = nullptr;
     QLabel* Label2 = nullptr;
     QLabel* Label3 = nullptr;
-    QLineEdit* Text2 = nullptr; // room name
-    QLineEdit* Text3 = nullptr; // scale denominator
-    QPlainTextEdit* Text1 = nullptr;
+    QLineEdit* Text3 = nullptr;      // scale denominator
     QPushButton* Command2 = nullptr; // 終了
     QPushButton* Command5 = nullptr; // text Clear
-    PictureBox* Picture1 = nullptr;
-    SerialLine* MSComm1 = nullptr;
-
-signals:
-    // The program is over: 0 after the sketch was saved or the user ended it,
-    // devices::kExitLostTablet when the tablet went away mid-outline, another
-    // non-zero status after a failure that was reported.
-    void programEnded(int exitCode);
 
 public slots:
     void Command2_Click();
     void Command5_Click();
     void Text3_Change();
-    void MSComm1_OnComm();
 
 protected:
-    void closeEvent(QCloseEvent* event) override;
+    Record readRecord(const QByteArray& record) override;
 
 private:
     void buildControls();
-    void takeRecord(const QByteArray& record);
-    void refuse(const QString& reason);
-    void finishOutline();
-    void appendLog(const QString& text);
-    void endProgram(int code);
 
-    TextCodec codec_;
-    QString instPath_;
-    QString roomNamePath_;
-    QString coordPath_;
     QString scalePath_;
-    CoordFileWriter coordFile_;
-    OutlineStore store_;
-    OutlineRefusals refusals_;
-    QString logText_;
     bool loaded_ = false; // 縮尺.txt is rewritten only once the start has read it
-    bool ended_ = false;
-    int exitCode_ = 0;
 };
 
 } // namespace t5160

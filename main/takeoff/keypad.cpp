@@ -1,5 +1,7 @@
 #include "main/takeoff/keypad.h"
 
+#include "common/exchange_files.h"
+
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
@@ -68,12 +70,12 @@ QStringList SplitCommandWords(const QString& text) {
 
 RuntimeCommand BuildRuntimeCommand(const QString& instPath, const QString& runtime,
                                    const QString& terminalPrefix) {
-    const QString folder = instPath + QString::fromLatin1(kSizeinModuleFolder);
+    const QString folder = InstFilePath(instPath, QString::fromLatin1(kSizeinModuleFolder));
     const QString name = QString::fromLatin1(kSizeinModuleName);
     const QString module = folder + name;
 
     QStringList runtimeArgs{QStringLiteral("-c"),
-                            instPath + QString::fromLatin1(kRuntimeConfigName)};
+                            InstFilePath(instPath, QString::fromLatin1(kRuntimeConfigName))};
     if (QFile::encodeName(module).size() <= kRuntimeModuleArgLimit)
         runtimeArgs << module;
     else

@@ -1,14 +1,13 @@
 #include "main/takeoff/recovery.h"
 
+#include "common/exchange_files.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
 QString RecoveryWorkbookPath(const QString& instPath) {
-    QString p = instPath;
-    if (!p.isEmpty() && !p.endsWith(QLatin1Char('/')))
-        p += QLatin1Char('/');
-    return p + QLatin1String(kRecoveryWorkbookName);
+    return InstFilePath(instPath, QLatin1String(kRecoveryWorkbookName));
 }
 
 bool WriteRecoveryWorkbook(const Worksheet& sheet, const QString& instPath, bool rowsSaved,

@@ -73,3 +73,20 @@ QVariant TakeoffRow::cell(int column) const {
         return {};
     }
 }
+
+std::optional<LabelContinuation> ContinueFromRowLabel(const QString& label) {
+    const qsizetype dash = label.lastIndexOf(u'-');
+    if (dash < 0)
+        return std::nullopt;
+    const QString digits = label.mid(dash + 1);
+    if (digits.isEmpty() || digits.size() > 5)
+        return std::nullopt;
+    for (QChar c : digits) {
+        if (c < u'0' || c > u'9')
+            return std::nullopt;
+    }
+    const int next = digits.toInt() + 1;
+    if (next > 32767)
+        return std::nullopt;
+    return LabelContinuation{label.left(dash), static_cast<int16_t>(next)};
+}

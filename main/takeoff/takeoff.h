@@ -8,6 +8,9 @@
 #include <QString>
 #include <QVariant>
 
+#include <cstdint>
+#include <optional>
+
 struct TakeoffRow {
     float total = 0;     // total perimeter, m, rounded to 0.01
     float reference = 0; // reference length (code 1 segments), m, rounded to 0.01
@@ -34,3 +37,14 @@ float RoundCentimetres(float v);
 // A single-precision result as the decimal it stands for, rounded to the
 // given number of decimals (14 for 14.00, 33.6 for 33.60).
 double ExactDecimal(double v, int decimals);
+
+// The take-off name and serial number that follow a row whose label was
+// written as takeoffName & "-" & serialNo: the text before the label's last
+// "-" and the number after it plus one. Nothing when the label does not end
+// in "-" and a whole number (a row typed by hand) or the next number would
+// pass 32767.
+struct LabelContinuation {
+    QString takeoffName;
+    int16_t serialNo = 1;
+};
+std::optional<LabelContinuation> ContinueFromRowLabel(const QString& label);

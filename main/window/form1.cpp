@@ -2,6 +2,7 @@
 
 #include "common/atomic_file.h"
 #include "common/exchange_files.h"
+#include "common/installation.h"
 #include "common/message.h"
 #include "common/numtext.h"
 #include "common/outline_sketch.h"
@@ -131,9 +132,11 @@ void Form1::buildControls() {
                    Twips(240, 7095, 1095, 255));
     Text1 = Place(new QPlainTextEdit(this), "Text1", Twips(1440, 7035, 3015, 1695));
     Text1->setReadOnly(true);
+    // A record stays on its line: no wrapping, a horizontal scroll bar for
+    // what is wider than the box.
+    Text1->setLineWrapMode(QPlainTextEdit::NoWrap);
     Text1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    // A multi-line box with only a vertical scroll bar wraps its lines.
-    Text1->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    Text1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     Label5 =
         Place(new QLabel(QStringLiteral("縮尺設定"), this), "Label5", Twips(300, 7600, 975, 240));
     Label6 = Place(new QLabel(QStringLiteral("1/"), this), "Label6", Twips(340, 7950, 255, 240));
@@ -151,14 +154,29 @@ void Form1::buildControls() {
         w->setFont(uiFont);
 
     // Captions wider than their design width in the fallback font are
-    // narrowed a little, so that neighbouring options do not cut them.
-    for (QWidget* w : std::initializer_list<QWidget*>{Option1, Option2, Option3, Option4, Check1}) {
-        QFont f = w->font();
-        for (int stretch = 95; stretch >= 70 && w->sizeHint().width() > w->width(); stretch -= 5) {
+    // narrowed a little, so that neighbouring options do not cut them: the
+    // four options share one stretch, the widest that fits them all, so they
+    // read alike.
+    const auto narrowToFit = [](const std::initializer_list<QWidget*>& group) {
+        QFont f = (*group.begin())->font();
+        const auto fits = [&] {
+            return std::all_of(group.begin(), group.end(),
+                               [](QWidget* w) { return w->sizeHint().width() <= w->width(); });
+        };
+        for (int stretch = 95; stretch >= 70 && !fits(); stretch -= 5) {
             f.setStretch(stretch);
-            w->setFont(f);
+            for (QWidget* w : group)
+                w->setFont(f);
         }
-    }
+    };
+    narrowToFit({Option1, Option2, Option3, Option4});
+    narrowToFit({Check1});
+    // The frame's caption sits on its border line, as the frame was designed.
+    Frame1->setStyleSheet(QStringLiteral(
+        "QGroupBox#Frame1 { border: 1px solid palette(mid); border-radius: 2px;"
+        " margin-top: 0.5em; }"
+        "QGroupBox#Frame1::title { subcontrol-origin: margin; subcontrol-position: top left;"
+        " left: 8px; padding: 0 2px; }"));
 
     // The name takes Japanese text; the number fields take digits only, with
     // the input method off.
@@ -227,20 +245,16 @@ bool Form1::Form_Load() {
     // 4.
     state_.GsDllPath = GhostscriptPath();
     // 5. The installation folder. A folder that does not exist is no
-    // installation either: every file of the system lives in it.
-    if (const QString problem = RegistryStartProblem(); !problem.isEmpty()) {
-        MsgBox(this, problem);
-        return false;
-    }
-    QString inst = ReadInstPath();
-    if (!inst.isEmpty() && !inst.endsWith(QLatin1Char('/')))
-        inst += QLatin1Char('/');
-    if (inst.isEmpty() || !QFileInfo(inst).isDir()) {
+    // installation either: every file of the system lives in it. The
+    // message says what is wrong after the two lines of the original.
+    const InstallationCheck installation = CheckInstallation();
+    if (!installation.problem.isEmpty()) {
         MsgBox(this, QStringLiteral("VarpadXLは正しくインストールされていません\r\n"
-                                    "再度インストールをして下さい"));
+                                    "再度インストールをして下さい\r\n\r\n") +
+                         installation.problem);
         return false;
     }
-    state_.instPath = inst;
+    state_.instPath = installation.instPath;
     // 6.
     state_.rowNo = 2;
     state_.serialNo = 1;
@@ -287,10 +301,22 @@ void Form1::offerRecovery() {
         keepRecoveryAside(now);
         return;
     }
-    // As a past workbook is loaded, but the rows stay unsaved.
+    // As a past workbook is loaded, but the rows stay unsaved; the take-off
+    // goes on where it stopped: the name and the next number of the last
+    // row's label (Text2 first, since a new name sets the number to 1).
     CopyIntoSheet(found.data, *sheet_);
     followLastRow();
     unsavedRows_ = true;
+    const QVariant label = sheet_->Cells(sheet_->usedRows(), 1).value();
+    if (label.typeId() != QMetaType::QString)
+        return;
+    if (const auto next = ContinueFromRowLabel(label.toString())) {
+        Text2->setText(next->takeoffName);
+        if (Check1->isChecked())
+            Text3->setText(QString::number(next->serialNo));
+        else
+            state_.serialNo = next->serialNo;
+    }
 }
 
 bool Form1::keepRecoveryAside(const QDateTime& when) {

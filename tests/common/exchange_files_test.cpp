@@ -5,6 +5,7 @@
 
 #include "common/outline_store.h"
 #include "common/point_log.h"
+#include "test_paths.h"
 
 #include <QDir>
 #include <QFile>
@@ -17,7 +18,7 @@ namespace {
 const TextCodec kCp932{QStringLiteral("CP932")};
 
 QString fixture(const char* name) {
-    return QStringLiteral(POINTRA_TEST_DATA "/exchange/") + QString::fromUtf8(name);
+    return QDataPath("/exchange/") + QString::fromUtf8(name);
 }
 
 QByteArray readBytes(const QString& path) {
@@ -48,20 +49,20 @@ protected:
     QString coord() const { return CoordFilePath(inst()); }
 };
 
-TEST(ExchangePaths, NamesFollowTheFolderAndNumoraAddsItsOwnSeparator) {
+TEST(ExchangePaths, NamesFollowTheFolderWithOneSeparator) {
     EXPECT_EQ(CoordFilePath(QStringLiteral("/opt/p/")), QStringLiteral("/opt/p/座標.txt"));
     EXPECT_EQ(ScaleFilePath(QStringLiteral("/opt/p/")), QStringLiteral("/opt/p/縮尺.txt"));
     EXPECT_EQ(RoomNameFilePath(QStringLiteral("/opt/p/")), QStringLiteral("/opt/p/roomName.txt"));
     EXPECT_EQ(SketchFilePath(QStringLiteral("/opt/p/")), QStringLiteral("/opt/p/curGazo.bmp"));
-    EXPECT_EQ(CoordFilePath(QStringLiteral("/opt/p/"), PathStyle::ExtraSeparator),
-              QStringLiteral("/opt/p//座標.txt"));
-    EXPECT_EQ(SketchFilePath(QStringLiteral("/opt/p/"), PathStyle::ExtraSeparator),
-              QStringLiteral("/opt/p//curGazo.bmp"));
+    // A folder registered without its "/" gets one; never two.
+    EXPECT_EQ(CoordFilePath(QStringLiteral("/opt/p")), QStringLiteral("/opt/p/座標.txt"));
+    EXPECT_EQ(InstFilePath(QStringLiteral("/opt/p"), QStringLiteral("runtm.cfg")),
+              QStringLiteral("/opt/p/runtm.cfg"));
 }
 
-TEST_F(ExchangeFiles, NumoraPathNamesTheSameFileAsTheOthers) {
+TEST_F(ExchangeFiles, FolderWithOrWithoutItsSeparatorNamesTheSameFile) {
     writeBytes(coord(), "x");
-    EXPECT_EQ(readBytes(CoordFilePath(inst(), PathStyle::ExtraSeparator)), QByteArray("x"));
+    EXPECT_EQ(readBytes(CoordFilePath(dir.path())), QByteArray("x"));
 }
 
 // --- the main program's reader -------------------------------------------
@@ -347,8 +348,7 @@ TEST_F(ExchangeFiles, NumoraRefusesWhatItCannotSketch) {
             << c.what << ": " << o.error.toStdString();
     }
     QFile::remove(coord());
-    const NumoraOutline missing =
-        ReadNumoraCoordFile(CoordFilePath(inst(), PathStyle::ExtraSeparator), kCp932);
+    const NumoraOutline missing = ReadNumoraCoordFile(CoordFilePath(inst()), kCp932);
     EXPECT_FALSE(missing.ok);
     EXPECT_TRUE(missing.error.contains(QStringLiteral("がありません")));
 }

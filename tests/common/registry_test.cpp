@@ -1,6 +1,9 @@
 // The registry file reader and GetRegistryValue on real export files.
 #include "common/registry.h"
 
+#include "common/installation.h"
+#include "test_paths.h"
+
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -13,7 +16,7 @@ const QString kRoot = QString::fromLatin1(HKEY_LOCAL_MACHINE);
 const QString kKey = QString::fromLatin1(kPointraKey);
 
 QString fixture(const char* name) {
-    return QStringLiteral(POINTRA_TEST_DATA "/registry/") + QString::fromLatin1(name);
+    return QDataPath("/registry/") + QString::fromLatin1(name);
 }
 
 QVariant get(const RegistryFile& reg, const char* name, const QVariant& def = QString()) {
@@ -347,6 +350,69 @@ TEST_F(RegistryLocation, AFileThatCannotBeReadIsNamedAtStart) {
     problem = RegistryStartProblem();
     EXPECT_TRUE(problem.contains(QStringLiteral("大きすぎます"))) << problem.toStdString();
     EXPECT_TRUE(problem.contains(file));
+}
+
+// Every start-up failure names its cause: the places looked at, the file,
+// the value, the folder.
+TEST_F(RegistryLocation, InstallationCheckSaysWhatIsWrong) {
+    const QString file = path(QStringLiteral("mine.reg"));
+    const auto check = [&](const QByteArray& lines) {
+        writeFile(file, "Windows Registry Editor Version 5.00\n"
+                        "[HKEY_LOCAL_MACHINE\\Software\\VarnelSystem\\Pointra]\n" +
+                            lines);
+        qputenv("POINTRA_REGISTRY", QFile::encodeName(file));
+        RegistryFile::reload();
+        return CheckInstallation();
+    };
+    const QString where =
+        QStringLiteral("レジストリファイル（%1）の HKEY_LOCAL_MACHINE\\Software\\VarnelSystem\\"
+                       "Pointra")
+            .arg(file);
+    EXPECT_EQ(check("").problem,
+              where + QStringLiteral(" に \"InstPath\"（インストールフォルダ）がありません。"));
+    EXPECT_EQ(check("\"InstPath\"=\"\"\n").problem,
+              where + QStringLiteral(" の \"InstPath\" が空です。"));
+    EXPECT_EQ(check("\"InstPath\"=dword:00000001\n").problem,
+              where + QStringLiteral(" の \"InstPath\" が文字列ではありません。"));
+    const QString absent = path(QStringLiteral("does-not-exist"));
+    EXPECT_EQ(check("\"InstPath\"=\"" + QFile::encodeName(absent) + "\"\n").problem,
+              QStringLiteral("インストールフォルダ「%1/」がありません（レジストリファイル（%2）の "
+                             "\"InstPath\"）。")
+                  .arg(absent, file));
+    EXPECT_EQ(check("\"InstPath\"=\"" + QFile::encodeName(file) + "\"\n").problem,
+              QStringLiteral("インストールフォルダ「%1/」がフォルダではありません（レジストリ"
+                             "ファイル（%1）の \"InstPath\"）。")
+                  .arg(file));
+    // A folder registered without its "/" is taken with one.
+    const InstallationCheck fine =
+        check("\"InstPath\"=\"" + QFile::encodeName(dir_.path()) + "\"\n");
+    EXPECT_EQ(fine.problem, QString());
+    EXPECT_EQ(fine.instPath, dir_.path() + QLatin1Char('/'));
+    // The code page is checked before "InstPath".
+    EXPECT_TRUE(check("\"CodePage\"=\"UTF-16\"\n").problem.contains(QStringLiteral("CodePage")));
+
+    // A set POINTRA_REGISTRY is the only place looked at.
+    qputenv("POINTRA_REGISTRY", QFile::encodeName(path(QStringLiteral("typo.reg"))));
+    RegistryFile::reload();
+    EXPECT_EQ(RegistryFile::searchPlaces(), QStringList{path(QStringLiteral("typo.reg"))});
+    EXPECT_EQ(CheckInstallation().problem,
+              QStringLiteral("環境変数 POINTRA_REGISTRY が指すレジストリファイル（%1）が"
+                             "ありません。POINTRA_REGISTRY が設定されているときは、ほかの場所は"
+                             "探しません。")
+                  .arg(path(QStringLiteral("typo.reg"))));
+
+    // Unset: every place, in order.
+    qunsetenv("POINTRA_REGISTRY");
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir_.path()));
+    RegistryFile::reload();
+    if (QFile::exists(QStringLiteral("/etc/pointra/registry.reg")))
+        return; // this machine has a system-wide file
+    EXPECT_EQ(CheckInstallation().problem,
+              QStringLiteral("レジストリファイルがありません。次の場所を順に探しました:\r\n"
+                             "  1. 環境変数 POINTRA_REGISTRY（設定されていません）\r\n"
+                             "  2. %1/pointra/registry.reg\r\n"
+                             "  3. /etc/pointra/registry.reg")
+                  .arg(dir_.path()));
 }
 
 TEST_F(RegistryLocation, HelpersNeverThrow) {

@@ -2,6 +2,7 @@
 // may be replaced, by whom, and on a full disk.
 #include "common/atomic_file.h"
 #include "common/exchange_files.h"
+#include "common/installation.h"
 #include "common/picturebox.h"
 #include "common/registry.h"
 #include "common/textcodec.h"

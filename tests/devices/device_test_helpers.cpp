@@ -2,6 +2,7 @@
 
 #include "common/registry.h"
 #include "common/textcodec.h"
+#include "test_paths.h"
 
 #include <QDir>
 #include <QFile>
@@ -92,7 +93,7 @@ ChildProgram::ChildProgram(const QString& program, const Installation& inst)
     for (QByteArray& b : envBytes)
         envp.push_back(b.data());
     envp.push_back(nullptr);
-    QByteArray exe = QFile::encodeName(QStringLiteral(POINTRA_BIN_DIR "/") + program);
+    QByteArray exe = QFile::encodeName(QBinPath("/") + program);
     char* argv[] = {exe.data(), nullptr};
     const int err = ::open(QFile::encodeName(stderrPath_).constData(),
                            O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);

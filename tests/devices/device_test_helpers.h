@@ -60,7 +60,7 @@ struct ProgramRun {
     long maxRssKb = 0; // the child's peak resident memory
 };
 
-// POINTRA_BIN_DIR/program run as a child process with the installation's
+// The build's bin/program run as a child process with the installation's
 // registry file, QT_QPA_PLATFORM=offscreen and the message log. Started at
 // once; wait() reaps it and takes its own resource use (wait4), so a test
 // can bound the memory one run took.

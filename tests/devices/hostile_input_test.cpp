@@ -81,6 +81,28 @@ TEST_F(Hostile, RegistryFileThatCannotBeReadIsNamed) {
     expectRefused(RunProgram(QStringLiteral("Numora"), inst), QStringLiteral("「UCS-4」"));
 }
 
+// An installation folder that is not there is named as the cause, by every
+// program alike, before any file of it is looked for.
+TEST_F(Hostile, InstallationFolderThatDoesNotExistIsNamed) {
+    const QString absent = inst.path(QStringLiteral("does-not-exist/"));
+    writeRegistryText("Windows Registry Editor Version 5.00\r\n"
+                      "[HKEY_LOCAL_MACHINE\\Software\\VarnelSystem\\Pointra]\r\n"
+                      "\"InstPath\"=\"" +
+                      absent.toUtf8() + "\"\r\n");
+    const QString expected =
+        QStringLiteral("インストールフォルダ「%1」がありません（レジストリファイル（%2）の "
+                       "\"InstPath\"）。 起動できないため終了します。")
+            .arg(absent, inst.registryPath());
+    for (const QString& program :
+         {QStringLiteral("T5160"), QStringLiteral("MT4500"), QStringLiteral("Numora")}) {
+        QFile::remove(inst.messageLogPath());
+        const ProgramRun run = RunProgram(program, inst);
+        ASSERT_TRUE(run.finished) << qPrintable(program);
+        EXPECT_EQ(run.exitCode, 1) << qPrintable(program);
+        EXPECT_EQ(inst.loggedMessages(), QStringList{expected}) << qPrintable(program);
+    }
+}
+
 TEST_F(Hostile, NumoraRefusesOversizedOddAndMisreadCoordinateFiles) {
     inst.writeRegistry(QStringLiteral("Numora"), QString());
     const QString coordPath = inst.path(QStringLiteral("座標.txt"));

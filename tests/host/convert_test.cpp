@@ -2,13 +2,14 @@
 // bytes of a record written by a real program turn into the expected text,
 // and that text turns back into the same bytes.
 #include "host_fixture.h"
+#include "test_paths.h"
 
 #include <cstring>
 #include <vector>
 
 namespace {
 
-const std::string data_dir = std::string(POINTRA_TEST_DATA) + "/host";
+const std::string data_dir = DataPath("/host");
 
 struct Case {
     const char* field;

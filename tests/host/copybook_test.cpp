@@ -1,6 +1,7 @@
 // Record layouts from copybooks, with offsets and sizes checked against what
 // GnuCOBOL itself allocates for the same copybook.
 #include "host_fixture.h"
+#include "test_paths.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,7 +13,7 @@
 
 namespace {
 
-const std::string data_dir = std::string(POINTRA_TEST_DATA) + "/host";
+const std::string data_dir = DataPath("/host");
 
 std::string cobol_name(const char* name) {
     std::string s = name;

@@ -3,6 +3,7 @@
 // read again when it changes, the trace level never wraps, and two copies
 // never share a temporary file.
 #include "host_fixture.h"
+#include "test_paths.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -53,7 +54,7 @@ void operator delete[](void* p, std::size_t) noexcept {
 
 namespace {
 
-const std::string data_dir = std::string(POINTRA_TEST_DATA) + "/host";
+const std::string data_dir = DataPath("/host");
 
 // Runs `call` with the n-th C++ allocation failing, for every n until a run
 // needs no more than n allocations; each failing run must report 14.

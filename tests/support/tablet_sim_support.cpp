@@ -1,8 +1,9 @@
 #include "tablet_sim.h"
+#include "test_paths.h"
 
 TabletSim::TabletSim(const QString& mode, const QStringList& args)
     : proc_(std::make_unique<QProcess>()) {
-    proc_->setProgram(QStringLiteral(POINTRA_BIN_DIR "/tabletsim"));
+    proc_->setProgram(QBinPath("/tabletsim"));
     proc_->setArguments(QStringList{QStringLiteral("--mode"), mode} + args);
     proc_->setProcessChannelMode(QProcess::SeparateChannels);
     proc_->start();

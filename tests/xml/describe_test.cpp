@@ -1,5 +1,6 @@
 // bxml-describe and bxml_describe: the DTD and the XML Schema of a layout on
 // standard output, the very ones a document of that layout carries.
+#include "test_paths.h"
 #include "write_helpers.h"
 
 #include <cerrno>
@@ -10,13 +11,13 @@ using namespace xmltest;
 
 namespace {
 
-const std::string kLedger = std::string(POINTRA_TEST_DATA) + "/xml/ledger.xfd";
+const std::string kLedger = DataPath("/xml/ledger.xfd");
 
 class DescribeTest : public WriteTest {
 protected:
     // The tool's standard output and error, "[exit N]" after a failure.
     std::string describe(const std::string& arguments) {
-        return run_command("'" + std::string(POINTRA_BIN_DIR) + "/bxml-describe' " + arguments);
+        return run_command("'" + BinPath("/bxml-describe' ") + arguments);
     }
 };
 
@@ -99,9 +100,8 @@ TEST_F(DescribeTest, BinarySizesAndRefusals) {
     EXPECT_EQ(
         describe("--help").rfind("Usage: bxml-describe [--xsd] [--binary-size=RULE] LAYOUT\n", 0),
         0u);
-    EXPECT_EQ(
-        run_command("('" + std::string(POINTRA_BIN_DIR) + "/bxml-describe' codes >/dev/full)"),
-        "bxml-describe: No space left on device\n[exit 1]");
+    EXPECT_EQ(run_command("('" + BinPath("/bxml-describe' codes >/dev/full)")),
+              "bxml-describe: No space left on device\n[exit 1]");
 }
 
 // The library function: a shortage at any allocation fails cleanly with 14

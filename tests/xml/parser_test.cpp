@@ -1,4 +1,5 @@
 // The incremental parser and the tree its callbacks build.
+#include "test_paths.h"
 #include "xml_helpers.h"
 
 #include <expat.h>
@@ -266,7 +267,7 @@ TEST_F(ParserTest, ParseToEndReportsErrorsToo) {
 // ---- size and depth
 
 TEST_F(ParserTest, ReadsALargeFileStepByStepRecordByRecord) {
-    FILE* f = brelrt_fopen(POINTRA_TEST_DATA "/xml/orders_large.xml", "r", 0);
+    FILE* f = brelrt_fopen(DataPath("/xml/orders_large.xml").c_str(), "r", 0);
     ASSERT_NE(f, nullptr);
     parser = xml_create_parser(BXML_SOPEN_FLAGS | BXML_CASE_FOLD);
     ASSERT_NE(parser, nullptr);

@@ -1,4 +1,5 @@
 #include "write_helpers.h"
+#include "test_paths.h"
 
 #include <cstdio>
 #include <filesystem>
@@ -104,7 +105,7 @@ std::vector<std::string> WriteTest::read_back(const std::string& name, size_t si
 }
 
 std::vector<std::string> WriteTest::ledger_records() {
-    const std::string data = std::string(POINTRA_TEST_DATA) + "/xml";
+    const std::string data = DataPath("/xml");
     std::filesystem::copy_file(data + "/ledger.xfd", path("ledger.xfd"));
     std::filesystem::copy_file(data + "/ledger.cob", path("ledger.cob"));
     std::vector<std::string> records;

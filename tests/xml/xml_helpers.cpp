@@ -1,4 +1,5 @@
 #include "xml_helpers.h"
+#include "test_paths.h"
 
 #include <dlfcn.h>
 #include <unistd.h>
@@ -27,8 +28,8 @@ void Runtime::set_all_entries() const {
 const Runtime& runtime() {
     static Runtime r = [] {
         Runtime rt;
-        rt.brelrt = dlopen(POINTRA_LIB_DIR "/libbrelrt.so", RTLD_NOW);
-        rt.bxml = dlopen(POINTRA_LIB_DIR "/libbxml32.so", RTLD_NOW);
+        rt.brelrt = dlopen(LibPath("/libbrelrt.so").c_str(), RTLD_NOW);
+        rt.bxml = dlopen(LibPath("/libbxml32.so").c_str(), RTLD_NOW);
         if (!rt.brelrt || !rt.bxml) {
             std::fprintf(stderr, "dlopen: %s\n", dlerror());
             std::abort();

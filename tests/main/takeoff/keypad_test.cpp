@@ -5,6 +5,7 @@
 
 #include "common/exchange_files.h"
 #include "common/outline_store.h"
+#include "test_paths.h"
 
 #include <QDir>
 #include <QFile>
@@ -150,14 +151,13 @@ TEST(KeypadRunProcess, ExitCodeAndCrashArePassedOn) {
 class DemoSizein : public ::testing::Test {
 protected:
     void SetUp() override {
-        const QString built =
-            QStringLiteral(POINTRA_BIN_DIR "/../demo-install/LUMO80/Object/LumoSizein.so");
+        const QString built = QBinPath("/../demo-install/LUMO80/Object/LumoSizein.so");
         ASSERT_TRUE(QFileInfo::exists(built))
             << "the demo module is not built (target demo_sizein): " << built.toStdString();
         inst = dir.path() + QStringLiteral("/見積 デモ/インストール 先/");
         ASSERT_TRUE(QDir().mkpath(inst + QStringLiteral("LUMO80/Object")));
         ASSERT_TRUE(QFile::copy(built, inst + QStringLiteral("LUMO80/Object/LumoSizein.so")));
-        ASSERT_TRUE(QFile::copy(QStringLiteral(POINTRA_SOURCE_DIR "/examples/demo/runtm.cfg"),
+        ASSERT_TRUE(QFile::copy(QSourcePath("/examples/demo/runtm.cfg"),
                                 inst + QStringLiteral("runtm.cfg")));
     }
 
@@ -200,8 +200,7 @@ TEST_F(DemoSizein, RectangleIsWrittenInMillimetresAndClosed) {
     EXPECT_FLOAT_EQ(store.pointsM[3][2], 2.5005f);
 
     // And Numora finds the marked last line.
-    const NumoraOutline numora =
-        ReadNumoraCoordFile(CoordFilePath(inst, PathStyle::ExtraSeparator), kCp932);
+    const NumoraOutline numora = ReadNumoraCoordFile(CoordFilePath(inst), kCp932);
     ASSERT_TRUE(numora.ok) << numora.error.toStdString();
     EXPECT_EQ(numora.points.size(), 5);
 }

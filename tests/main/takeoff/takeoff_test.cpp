@@ -93,3 +93,32 @@ TEST(TakeoffRow, RoundingGoesUpAtTheHalfCentimetre) {
 }
 
 } // namespace
+
+namespace {
+
+// The label of the last restored row gives the name and the next number.
+TEST(RowLabel, TheNameBeforeTheLastDashAndTheNextNumber) {
+    struct Case {
+        const char* label;
+        const char* name; // nullptr: no continuation
+        int next;
+    };
+    const Case cases[] = {
+        {"拾い-2", "拾い", 3},   {"A-棟-9", "A-棟", 10},  {"居間-0", "居間", 1},
+        {"-4", "", 5},           {"x-32766", "x", 32767}, {"x-32767", nullptr, 0},
+        {"拾い", nullptr, 0},    {"拾い-", nullptr, 0},   {"拾い-1a", nullptr, 0},
+        {"拾い- 1", nullptr, 0}, {"拾い-１", nullptr, 0}, {"x-123456", nullptr, 0},
+    };
+    for (const Case& c : cases) {
+        const auto got = ContinueFromRowLabel(QString::fromUtf8(c.label));
+        if (!c.name) {
+            EXPECT_FALSE(got) << c.label;
+            continue;
+        }
+        ASSERT_TRUE(got) << c.label;
+        EXPECT_EQ(got->takeoffName, QString::fromUtf8(c.name)) << c.label;
+        EXPECT_EQ(got->serialNo, c.next) << c.label;
+    }
+}
+
+} // namespace

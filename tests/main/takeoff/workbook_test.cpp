@@ -4,6 +4,7 @@
 #include "main/takeoff/workbook.h"
 
 #include "file_systems.h"
+#include "test_paths.h"
 
 #include <QByteArray>
 #include <QDir>
@@ -27,7 +28,7 @@ namespace {
 const QString kPython = QStringLiteral("/usr/bin/python3");
 
 QString Fixture(const char* name) {
-    return QStringLiteral(POINTRA_TEST_DATA "/workbooks/") + QString::fromUtf8(name);
+    return QDataPath("/workbooks/") + QString::fromUtf8(name);
 }
 
 QByteArray ReadAll(const QString& path) {
@@ -552,7 +553,7 @@ struct ProbeRun {
 // resident memory from the kernel.
 ProbeRun Probe(const QString& path, const QTemporaryDir& dir) {
     ProbeRun run;
-    const QByteArray program = POINTRA_BIN_DIR "/workbook_probe";
+    const QByteArray program = QByteArray::fromStdString(BinPath("/workbook_probe"));
     const QByteArray file = QFile::encodeName(path);
     const QByteArray out = QFile::encodeName(dir.filePath(QStringLiteral("probe.out")));
     posix_spawn_file_actions_t actions;

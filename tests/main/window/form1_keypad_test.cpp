@@ -4,6 +4,7 @@
 
 #include "common/exchange_files.h"
 #include "common/picturebox.h"
+#include "test_paths.h"
 #include "window_test_helpers.h"
 
 #include <QFileInfo>
@@ -92,13 +93,11 @@ TEST_F(Form1KeypadTest, MissingRuntimeIsReportedAndNothingIsRead) {
 // The whole road: cobcrun runs the demo module, whose answers come from a
 // pipe set up by the terminal prefix; the outline becomes a worksheet row.
 TEST_F(Form1KeypadTest, DemoModuleUnderTheRealRuntimeGivesARow) {
-    const QString built =
-        QStringLiteral(POINTRA_BIN_DIR "/../demo-install/LUMO80/Object/LumoSizein.so");
+    const QString built = QBinPath("/../demo-install/LUMO80/Object/LumoSizein.so");
     ASSERT_TRUE(QFileInfo::exists(built)) << built.toStdString();
     ASSERT_TRUE(QDir().mkpath(instPath() + "LUMO80/Object"));
     ASSERT_TRUE(QFile::copy(built, instPath() + "LUMO80/Object/LumoSizein.so"));
-    ASSERT_TRUE(QFile::copy(QStringLiteral(POINTRA_SOURCE_DIR "/examples/demo/runtm.cfg"),
-                            instPath() + "runtm.cfg"));
+    ASSERT_TRUE(QFile::copy(QSourcePath("/examples/demo/runtm.cfg"), instPath() + "runtm.cfg"));
     // Terminal prefix: sh -c 'printf "1\n4000\n3000\n" | "$0" "$@"' (escaped for the file).
     writeRegistry(instPath(), QStringLiteral("[HKEY_LOCAL_MACHINE\\Software\\VarnelSystem\\Pointra]"
                                              "\r\n\"Terminal\"=\"sh -c 'printf \\\"1\\\\n4000\\\\n"
@@ -140,8 +139,7 @@ TEST_F(Form1KeypadTest, UntouchedFileAfterTheRunIsNotTaken) {
 // A module that writes its outline and then ends with RETURN-CODE 1: the
 // file this run wrote is taken.
 TEST_F(Form1KeypadTest, OutlineWrittenBeforeANonZeroReturnCodeIsTaken) {
-    const QString built =
-        QStringLiteral(POINTRA_BIN_DIR "/../test-modules/return-code-1/LumoSizein.so");
+    const QString built = QBinPath("/../test-modules/return-code-1/LumoSizein.so");
     ASSERT_TRUE(QFileInfo::exists(built)) << built.toStdString();
     ASSERT_TRUE(QDir().mkpath(instPath() + "LUMO80/Object"));
     ASSERT_TRUE(QFile::copy(built, instPath() + "LUMO80/Object/LumoSizein.so"));

@@ -5,6 +5,7 @@
 #include "common/serial_line.h"
 #include "window_test_helpers.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QFileInfo>
 #include <QGroupBox>
@@ -15,6 +16,7 @@
 #include <QRadioButton>
 #include <QTableView>
 #include <QTest>
+#include <QTextDocument>
 
 namespace {
 
@@ -77,16 +79,60 @@ TEST_F(Form1Test, ControlsSitWhereTheLayoutPutsThem) {
     EXPECT_EQ(form.Command5->toolTip(), QStringLiteral("デジタイザで数量拾い"));
     EXPECT_EQ(form.Command4->toolTip(), QStringLiteral("過去の積算を編集"));
     EXPECT_EQ(form.findChild<QPushButton*>("Command1")->text(), QStringLiteral("キャンセル"));
+    // The four options read alike: one font, one stretch, each caption whole.
+    for (QRadioButton* o : {form.Option1, form.Option2, form.Option3, form.Option4}) {
+        EXPECT_EQ(o->font(), form.Option4->font()) << o->objectName().toStdString();
+        EXPECT_LE(o->sizeHint().width(), o->width()) << o->objectName().toStdString();
+    }
 }
 
-TEST_F(Form1Test, MissingOrEmptyInstallationFolderEndsWithTheMessage) {
-    for (const QString& value : {QString(), QStringLiteral(""), dir_.path() + "/absent/"}) {
+TEST_F(Form1Test, ReceivedRecordsStayOnTheirLinesWithAHorizontalScrollBar) {
+    Form1 form;
+    ASSERT_TRUE(form.Form_Load());
+    form.show();
+    const QString record = QStringLiteral("( 0.0 , 4000.0 )  Flg = 1");
+    form.Text1->setPlainText(record + u'\n' + record);
+    QApplication::processEvents();
+    EXPECT_EQ(form.Text1->lineWrapMode(), QPlainTextEdit::NoWrap);
+    EXPECT_EQ(form.Text1->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+    // Two records, two lines, however narrow the box.
+    EXPECT_EQ(form.Text1->document()->lineCount(), 2);
+}
+
+TEST_F(Form1Test, MissingOrEmptyInstallationFolderEndsWithTheMessageAndItsCause) {
+    const QString reg = dir_.path() + QStringLiteral("/registry.reg");
+    const QString where = QStringLiteral("レジストリファイル（%1）の "
+                                         "HKEY_LOCAL_MACHINE\\Software\\VarnelSystem\\Pointra")
+                              .arg(reg);
+    const QString absent = dir_.path() + "/absent/";
+    const QList<std::pair<QString, QString>> cases{
+        {QString(),
+         where + QStringLiteral(" に \"InstPath\"（インストールフォルダ）がありません。")},
+        {QStringLiteral(""), where + QStringLiteral(" の \"InstPath\" が空です。")},
+        {absent,
+         QStringLiteral("インストールフォルダ「%1」がありません（レジストリファイル（%2）の "
+                        "\"InstPath\"）。")
+             .arg(absent, reg)},
+    };
+    for (const auto& [value, cause] : cases) {
         writeRegistry(value);
         messages.clear();
         Form1 form;
         EXPECT_FALSE(form.Form_Load()) << value.toStdString();
-        EXPECT_EQ(messages, QStringList{kMissingInstallation});
+        EXPECT_EQ(messages, QStringList{kMissingInstallation + QStringLiteral("\r\n\r\n") + cause});
     }
+    // A mistyped POINTRA_REGISTRY names the file that is not there.
+    qputenv("POINTRA_REGISTRY", QFile::encodeName(dir_.path() + "/typo.reg"));
+    RegistryFile::reload();
+    messages.clear();
+    Form1 form;
+    EXPECT_FALSE(form.Form_Load());
+    EXPECT_EQ(messages, QStringList{kMissingInstallation +
+                                    QStringLiteral(
+                                        "\r\n\r\n環境変数 POINTRA_REGISTRY が指すレジストリファイル"
+                                        "（%1/typo.reg）がありません。POINTRA_REGISTRY が"
+                                        "設定されているときは、ほかの場所は探しません。")
+                                        .arg(dir_.path())});
 }
 
 TEST_F(Form1Test, InstallationFolderWithoutTrailingSlashGetsOne) {

@@ -7,6 +7,7 @@
 #include "window_test_helpers.h"
 
 #include "common/picturebox.h"
+#include "test_paths.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -173,6 +174,7 @@ TEST_F(Form1WorkbookTest, RowsOfAKilledRunAreOfferedAndRestored) {
     {
         Form1 killed;
         ASSERT_TRUE(killed.Form_Load());
+        killed.Text2->setText(QStringLiteral("A-棟"));
         TakeRectangle(killed);
         TakeRectangle(killed);
     }
@@ -183,12 +185,15 @@ TEST_F(Form1WorkbookTest, RowsOfAKilledRunAreOfferedAndRestored) {
     ASSERT_EQ(messages.size(), 1);
     EXPECT_TRUE(messages[0].contains(QStringLiteral("前回保存されなかった行")))
         << messages[0].toStdString();
-    EXPECT_EQ(form.sheet().Cells(3, 1).value().toString(), QStringLiteral("拾い-2"));
+    EXPECT_EQ(form.sheet().Cells(3, 1).value().toString(), QStringLiteral("A-棟-2"));
     EXPECT_EQ(form.sheet().Cells(3, 6).value().toDouble(), 33.6);
     EXPECT_EQ(form.state().rowNo, 4);
     EXPECT_TRUE(form.hasUnsavedRows());
+    // The take-off goes on from the last restored row: its name, its number + 1.
+    EXPECT_EQ(form.Text2->text(), QStringLiteral("A-棟"));
+    EXPECT_EQ(form.Text3->text(), QStringLiteral("3"));
     TakeRectangle(form);
-    EXPECT_EQ(form.sheet().Cells(4, 1).value().toString(), QStringLiteral("拾い-1"));
+    EXPECT_EQ(form.sheet().Cells(4, 1).value().toString(), QStringLiteral("A-棟-3"));
     const auto book = ReadWorkbook(RecoveryWorkbookPath(instPath()));
     ASSERT_TRUE(book);
     EXPECT_EQ(book->lastRow(), 4);
@@ -275,7 +280,7 @@ TEST_F(Form1WorkbookTest, PastWorkbookFromB2KeepsItsCellsAndClearsTheOutline) {
     s.finishedCount = 3;
     form.Picture1->Line(0, 0, 3000, 3000, Qt::red);
     form.Command2->setEnabled(true);
-    openPath = QStringLiteral(POINTRA_TEST_DATA "/workbooks/openpyxl_from_b2.xlsx");
+    openPath = QDataPath("/workbooks/openpyxl_from_b2.xlsx");
     form.Command4_Click();
     ASSERT_TRUE(messages.isEmpty()) << messages.join("|").toStdString();
     EXPECT_FALSE(form.sheet().Cells(1, 1).value().isValid()) << "the headings of A1 are replaced";
@@ -300,8 +305,8 @@ TEST_F(Form1WorkbookTest, HostileWorkbookIsRefusedBrieflyAndTheSheetStays) {
     TakeRectangle(form);
     openPath = dir_.path() + "/hostile.xlsx";
     QProcess py;
-    py.start("/usr/bin/python3", {QStringLiteral(POINTRA_TEST_DATA "/workbooks/make_hostile.py"),
-                                  "long_shared_string", openPath});
+    py.start("/usr/bin/python3",
+             {QDataPath("/workbooks/make_hostile.py"), "long_shared_string", openPath});
     ASSERT_TRUE(py.waitForFinished(120000) && py.exitCode() == 0);
     form.Command4_Click();
     ASSERT_EQ(messages.size(), 1);

@@ -1,0 +1,139 @@
+#include "devices/support/tablet_form.h"
+
+#include "common/message.h"
+#include "common/outline_sketch.h"
+#include "common/picturebox.h"
+#include "common/serial_line.h"
+#include "devices/support/device_support.h"
+
+#include <QCloseEvent>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QScrollBar>
+
+namespace devices {
+
+TabletForm::TabletForm(const QString& program, RecordFramer::Mode mode, QWidget* parent)
+    : QWidget(parent), codec_(TextCodec::fromRegistry()) {
+    MSComm1 = new SerialLine(program, QStringLiteral("MSComm1"), mode, this);
+    MSComm1->setObjectName(QStringLiteral("MSComm1"));
+    connect(MSComm1, &SerialLine::OnComm, this, &TabletForm::MSComm1_OnComm);
+}
+
+TabletForm::~TabletForm() = default;
+
+bool TabletForm::readStart() {
+    QString room;
+    if (!ReadStart(this, codec_, &instPath_, &room))
+        return false;
+    coordPath_ = CoordFilePath(instPath_);
+    Text2->setText(room);
+    return true;
+}
+
+bool TabletForm::startTaking(int handshaking, const QString& settingsText) {
+    handshaking_ = handshaking;
+    settingsText_ = settingsText;
+    QString error;
+    if (!coordFile_.open(coordPath_, &error)) {
+        MsgBox(this, error);
+        return false;
+    }
+    if (!MSComm1->setPortOpen(true, &error)) {
+        coordFile_.close();
+        portNotOpened();
+        MsgBox(this, error + QStringLiteral("。タブレットから受信できないため終了します。"));
+        return false;
+    }
+    applyLineSettings();
+    store_.clear();
+    refusals_.reset();
+    return true;
+}
+
+void TabletForm::applyLineSettings() {
+    MSComm1->setHandshaking(handshaking_);
+    MSComm1->setSettingsText(settingsText_);
+}
+
+void TabletForm::stopTaking() {
+    MSComm1->setPortOpen(false);
+    coordFile_.close();
+}
+
+void TabletForm::closeEvent(QCloseEvent* event) {
+    // Closing the window keeps what was taken so far (座標.txt as written).
+    if (!ended_) {
+        stopTaking();
+        endProgram(0);
+    }
+    event->accept();
+}
+
+void TabletForm::MSComm1_OnComm() {
+    if (ended_)
+        return;
+    if (MSComm1->CommEvent() == kComEvReceive)
+        return takeRecord(MSComm1->Input());
+    bool lost = false;
+    appendLog(TakeLineEvent(this, *MSComm1, refusals_, coordFile_, &lost));
+    if (lost)
+        endProgram(kExitLostTablet);
+}
+
+void TabletForm::refuse(const QString& reason) {
+    appendLog(RefuseRecord(this, refusals_, reason));
+}
+
+void TabletForm::takeRecord(const QByteArray& bytes) {
+    const Record record = readRecord(bytes);
+    if (!record.parsed.point)
+        return refuse(record.parsed.error);
+    const TabletPoint& p = *record.parsed.point;
+    if (const auto refusal = RefusePoint(store_, p.code))
+        return refuse(*refusal);
+    if (record.coordLine.isEmpty())
+        return refuse(record.coordRefusal);
+    QString error;
+    if (!coordFile_.appendLine(record.coordLine, &error))
+        return refuse(QStringLiteral("座標.txt に書き込めません（%1）").arg(error));
+    appendLog(refusals_.flush());
+    appendLog(record.logText);
+    store_.appendMetres(p.xM, p.yM, static_cast<float>(p.code));
+    if (p.code == 4)
+        finishOutline();
+}
+
+void TabletForm::finishOutline() {
+    stopTaking();
+    DrawOutline(*Picture1, store_, Text2->text());
+    const bool saved = SaveSketch(this, *Picture1, SketchFilePath(instPath_));
+    endProgram(saved ? 0 : kExitFailed);
+}
+
+void TabletForm::appendLog(const QString& text) {
+    // The log keeps the records' own line ends; the box shows them as lines.
+    if (text.isEmpty())
+        return;
+    logText_ += text;
+    QString shown = text;
+    shown.remove(QLatin1Char('\r'));
+    Text1->moveCursor(QTextCursor::End);
+    Text1->insertPlainText(shown);
+    Text1->verticalScrollBar()->setValue(Text1->verticalScrollBar()->maximum());
+}
+
+void TabletForm::clearLog() {
+    Text1->clear();
+    logText_.clear();
+}
+
+void TabletForm::endProgram(int code) {
+    if (ended_)
+        return;
+    ended_ = true;
+    exitCode_ = code;
+    emit programEnded(code);
+}
+
+} // namespace devices
