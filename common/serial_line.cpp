@@ -1,16 +1,25 @@
 #include "common/serial_line.h"
 
+#include <QFile>
 #include <QPointer>
 #include <QtDebug>
 
+#include <cerrno>
 #include <poll.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <termios.h>
+#include <unistd.h>
 
 #include <utility>
 
 namespace {
+
+// Whether the device's access rights refuse the user reading and writing it
+// (not in the group that owns serial lines, dialout on Debian).
+bool PortRefusesUser(const QString& path) {
+    return ::access(QFile::encodeName(path).constData(), R_OK | W_OK) != 0 && errno == EACCES;
+}
 
 QSerialPort::DataBits DataBitsOf(int bits) {
     switch (bits) {
@@ -184,6 +193,15 @@ bool SerialLine::setPortOpen(bool open, QString* error) {
         port_.clearError();
         if (e == QSerialPort::DeviceNotFoundError)
             return fail(QStringLiteral("シリアルポート「%1」が見つかりません").arg(name), error);
+        // Qt reports a port in use as a permission error too: only the
+        // device's own access rights mean the user is not in dialout.
+        if (e == QSerialPort::PermissionError && PortRefusesUser(name))
+            return fail(
+                QStringLiteral("シリアルポート「%1」を使う権限がありません。"
+                               "利用者を dialout グループに入れてください"
+                               "（sudo usermod -aG dialout ユーザー名 の後、ログインし直します）")
+                    .arg(name),
+                error);
         if (e == QSerialPort::PermissionError || e == QSerialPort::OpenError)
             return fail(QStringLiteral("シリアルポート「%1」を開けません"
                                        "（他のプログラムが使用中か、使用が許可されていません）")

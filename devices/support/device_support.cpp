@@ -17,15 +17,33 @@
 
 namespace devices {
 
+namespace {
+
+// A message on one line: its line breaks as blanks.
+QString OneLine(const QString& text) {
+    QString line = text;
+    line.replace(QStringLiteral("\r\n"), QStringLiteral(" "));
+    line.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    line.replace(QLatin1Char('\r'), QLatin1Char(' '));
+    return line;
+}
+
+} // namespace
+
+void InstallMessagesOnStandardError() {
+    SetMessageHook([](const QString& text) {
+        std::fprintf(stderr, "%s: %s\n", MessageTitle().toLocal8Bit().constData(),
+                     OneLine(text).toLocal8Bit().constData());
+        return MsgAnswer::Yes;
+    });
+}
+
 bool InstallMessageLogFromEnvironment() {
     const QString path = qEnvironmentVariable(kMessageLogVariable);
     if (path.isEmpty())
         return false;
     SetMessageHook([path](const QString& text) {
-        QString line = text;
-        line.replace(QStringLiteral("\r\n"), QStringLiteral(" "));
-        line.replace(QLatin1Char('\n'), QLatin1Char(' '));
-        line.replace(QLatin1Char('\r'), QLatin1Char(' '));
+        const QString line = OneLine(text);
         QFile f(path);
         if (f.open(QIODevice::WriteOnly | QIODevice::Append)) {
             f.write(line.toUtf8() + '\n');

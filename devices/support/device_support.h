@@ -29,6 +29,10 @@ inline constexpr const char* kMessageLogVariable = "POINTRA_MESSAGE_LOG";
 // and in batch use. Returns true when the log is in force.
 bool InstallMessageLogFromEnvironment();
 
+// Every message goes to standard error instead, one line each under the
+// program's title (a program that never shows a window).
+void InstallMessagesOnStandardError();
+
 // Exit statuses of the device programs: 0 after the sketch was saved or the
 // user ended the run, kExitLostTablet when the tablet went away before the
 // end of the outline (座標.txt then holds the points taken, without an end

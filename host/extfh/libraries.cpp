@@ -1,4 +1,5 @@
-// Loading libbrelrt.so and libbxml32.so beside the handler, as a runtime
+// Loading libbrelrt.so and libbxml32.so beside the handler, by their
+// versioned names (BXMLFH_HOST_LIBRARY, BXMLFH_PLUGIN_LIBRARY), as a runtime
 // loads its host and its plug-in.
 #include "libraries.h"
 
@@ -70,7 +71,7 @@ template <typename Fn> bool take(void* handle, const char* library, const char* 
 }
 
 bool load_host(void* h) {
-    const char* lib = "libbrelrt.so";
+    const char* lib = BXMLFH_HOST_LIBRARY;
     return take(h, lib, "brelrt_alloc", g_host.alloc) && take(h, lib, "brelrt_free", g_host.free) &&
            take(h, lib, "brelrt_strdup", g_host.strdup) &&
            take(h, lib, "brelrt_translate_name", g_host.translate_name) &&
@@ -92,7 +93,7 @@ bool load_host(void* h) {
 // The plug-in's dispatch table and named functions, its host entries set by
 // name from the host library and its configuration registered.
 bool load_plugin(void* h, void* host_handle) {
-    const char* lib = "libbxml32.so";
+    const char* lib = BXMLFH_PLUGIN_LIBRARY;
     decltype(&GetDispatchTable) get_table = nullptr;
     BxmlSlot* table = nullptr;
     if (!take(h, lib, "GetDispatchTable", get_table) || get_table(&table) != 0 || !table) {
@@ -119,7 +120,8 @@ bool load_plugin(void* h, void* host_handle) {
     BRELRT_HOST_ENTRY_LIST(BXMLFH_SET_ENTRY)
 #undef BXMLFH_SET_ENTRY
     if (const char* missing = static_cast<const char*>(set_entry(nullptr, nullptr))) {
-        std::snprintf(g_failure, sizeof g_failure, "libbrelrt.so has no host entry %s", missing);
+        std::snprintf(g_failure, sizeof g_failure, "%s has no host entry %s", BXMLFH_HOST_LIBRARY,
+                      missing);
         return false;
     }
     register_config();
@@ -136,7 +138,7 @@ void load() {
         return;
     }
     // The host first: the plug-in's own link to it finds it loaded.
-    void* host_handle = open_library(folder, "libbrelrt.so");
+    void* host_handle = open_library(folder, BXMLFH_HOST_LIBRARY);
     if (!host_handle || !load_host(host_handle))
         return;
     g_host.config_register(kConfig, 1, 0);
@@ -146,7 +148,7 @@ void load() {
                       g_binary_size);
         return;
     }
-    void* plugin_handle = open_library(folder, "libbxml32.so");
+    void* plugin_handle = open_library(folder, BXMLFH_PLUGIN_LIBRARY);
     if (!plugin_handle || !load_plugin(plugin_handle, host_handle))
         return;
     g_failure[0] = '\0';

@@ -228,10 +228,10 @@ TEST_F(BridgeTest, StatusesAreThoseOfASequentialFile) {
     // A handler without the libraries beside it fails every OPEN, naming the
     // library, and never leaves the file to libcob.
     fs::create_directory(path("lonely"));
-    fs::copy_file(POINTRA_LIB_DIR "/libbxmlfh.so", path("lonely/libbxmlfh.so"));
+    fs::copy_file(POINTRA_LIB_DIR "/libbxmlfh.so", path("lonely/libbxmlfh.so.1"));
     Ran lonely = fileops(dir.path(), "ops.xml", "oo w c", {{{"LD_LIBRARY_PATH", path("lonely")}}});
     EXPECT_EQ(lonely.out, "oo 30\nw 48\nc 42\n");
-    EXPECT_NE(lonely.err.find("OPEN OUTPUT of XMLFILE: cannot load libbrelrt.so: "),
+    EXPECT_NE(lonely.err.find("OPEN OUTPUT of XMLFILE: cannot load libbrelrt.so.1: "),
               std::string::npos)
         << lonely.err;
     EXPECT_FALSE(fs::exists(path("ops.xml")));

@@ -10,6 +10,8 @@
 #include "tools/tabletsim/tabletsim.h"
 
 #include <QByteArray>
+#include <QCommandLineOption>
+#include <QCommandLineParser>
 #include <QFile>
 #include <QString>
 
@@ -26,6 +28,8 @@
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
+#include <utility>
+#include <variant>
 
 using namespace tabletsim;
 
@@ -95,62 +99,95 @@ void Usage(FILE* to) {
         "                  (printing \"opened\" and \"closed\" as the port is seen so)\n"
         "                  (after --settle MS); stdin commands as with --repeat\n"
         "  --keys          interactive: keys move the cursor and press buttons\n"
+        "  -h, --help      this text;  -v, --version  the version\n"
+        "Exit status: 0 done, 1 the pseudo-terminal or the link failed, 2 a wrong command line or "
+        "script.\n"
         "The first line on stdout is the port's device path.\n",
         to);
 }
 
-bool ParseInt(const char* text, int* out) {
-    char* end = nullptr;
-    errno = 0;
-    const long v = std::strtol(text, &end, 10);
-    if (errno || end == text || *end || v < 0 || v > 3600000)
+bool ParseInt(const QString& text, int* out) {
+    bool ok = false;
+    const int v = text.toInt(&ok);
+    if (!ok || v < 0 || v > 3600000)
         return false;
-    *out = static_cast<int>(v);
+    *out = v;
     return true;
 }
 
-std::optional<Options> ParseArgs(int argc, char** argv) {
-    Options o;
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
-        auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
-        const char* v = nullptr;
-        if (a == "--mode" && (v = value())) {
-            o.mode = ParseMode(v);
-            if (!o.mode)
-                return std::nullopt;
-        } else if ((a == "--script" || a == "--raw") && (v = value())) {
-            o.script = QString::fromLocal8Bit(v);
-            o.raw = a == "--raw";
-        } else if (a == "--link" && (v = value())) {
-            o.link = QString::fromLocal8Bit(v);
-        } else if (a == "--delay" && (v = value())) {
-            if (!ParseInt(v, &o.delayMs))
-                return std::nullopt;
-        } else if (a == "--split-gap" && (v = value())) {
-            if (!ParseInt(v, &o.splitGapMs))
-                return std::nullopt;
-        } else if (a == "--settle" && (v = value())) {
-            if (!ParseInt(v, &o.settleMs))
-                return std::nullopt;
-        } else if (a == "--split") {
-            o.split = true;
-        } else if (a == "--merge") {
-            o.merge = true;
-        } else if (a == "--wait-open") {
-            o.waitOpen = true;
-        } else if (a == "--repeat") {
-            o.repeat = true;
-        } else if (a == "--on-open") {
-            o.onOpen = true;
-        } else if (a == "--keys") {
-            o.keys = true;
-        } else {
-            return std::nullopt;
-        }
+// A wrong argument is quoted, but only its first few dozen characters.
+QString Quoted(const QString& text) {
+    return text.size() <= 40 ? text : text.left(40) + QStringLiteral("...");
+}
+
+// The options, or the exit status after --help, --version or a wrong command
+// line (which is named on stderr).
+std::variant<Options, int> ParseArgs(int argc, char** argv) {
+    QStringList args;
+    for (int i = 0; i < argc; ++i)
+        args << QString::fromLocal8Bit(argv[i]);
+    QCommandLineParser parser;
+    const auto valued = [](const char* name) {
+        return QCommandLineOption(QString::fromLatin1(name), QString(), QStringLiteral("value"));
+    };
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, QString());
+    const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")}, QString());
+    const QCommandLineOption mode = valued("mode"), script = valued("script"), raw = valued("raw"),
+                             link = valued("link"), delay = valued("delay"),
+                             splitGap = valued("split-gap"), settle = valued("settle");
+    const QCommandLineOption split(QStringLiteral("split")), merge(QStringLiteral("merge")),
+        waitOpen(QStringLiteral("wait-open")), repeat(QStringLiteral("repeat")),
+        onOpen(QStringLiteral("on-open")), keys(QStringLiteral("keys"));
+    parser.addOptions({help, version, mode, script, raw, link, delay, splitGap, settle, split,
+                       merge, waitOpen, repeat, onOpen, keys});
+    const auto wrong = [](const QString& why) {
+        std::fprintf(stderr, "tabletsim: %s\n", qPrintable(why));
+        Usage(stderr);
+        return 2;
+    };
+    if (!parser.parse(args)) {
+        if (!parser.unknownOptionNames().isEmpty())
+            return wrong(QStringLiteral("unknown option '%1'")
+                             .arg(Quoted(parser.unknownOptionNames().first())));
+        return wrong(Quoted(parser.errorText()));
     }
+    if (parser.isSet(help)) {
+        Usage(stdout);
+        return 0;
+    }
+    if (parser.isSet(version)) {
+        std::printf("tabletsim %s\n", POINTRA_VERSION);
+        return 0;
+    }
+    if (!parser.positionalArguments().isEmpty())
+        return wrong(QStringLiteral("unexpected argument '%1'")
+                         .arg(Quoted(parser.positionalArguments().first())));
+    Options o;
+    if (parser.isSet(mode)) {
+        o.mode = ParseMode(parser.value(mode).toLocal8Bit().constData());
+        if (!o.mode)
+            return wrong(QStringLiteral("unknown mode '%1'").arg(Quoted(parser.value(mode))));
+    }
+    if (parser.isSet(script) && parser.isSet(raw))
+        return wrong(QStringLiteral("--script and --raw exclude each other"));
+    o.raw = parser.isSet(raw);
+    o.script = parser.value(o.raw ? raw : script);
+    o.link = parser.value(link);
+    for (const auto& [option, out] :
+         {std::pair{&delay, &o.delayMs}, std::pair{&splitGap, &o.splitGapMs},
+          std::pair{&settle, &o.settleMs}}) {
+        if (parser.isSet(*option) && !ParseInt(parser.value(*option), out))
+            return wrong(QStringLiteral("--%1 takes milliseconds from 0 to 3600000, not '%2'")
+                             .arg(option->names().first(), Quoted(parser.value(*option))));
+    }
+    o.split = parser.isSet(split);
+    o.merge = parser.isSet(merge);
+    o.waitOpen = parser.isSet(waitOpen);
+    o.repeat = parser.isSet(repeat);
+    o.onOpen = parser.isSet(onOpen);
+    o.keys = parser.isSet(keys);
     if (!o.mode && !(o.raw && !o.keys))
-        return std::nullopt;
+        return wrong(QStringLiteral("--mode is needed (only --raw without --keys goes without)"));
     return o;
 }
 
@@ -375,12 +412,10 @@ private:
 } // namespace
 
 int main(int argc, char** argv) {
-    const std::optional<Options> opts = ParseArgs(argc, argv);
-    if (!opts) {
-        Usage(stderr);
-        return 2;
-    }
-    const Options& o = *opts;
+    const std::variant<Options, int> parsed = ParseArgs(argc, argv);
+    if (const int* status = std::get_if<int>(&parsed))
+        return *status;
+    const Options& o = std::get<Options>(parsed);
 
     std::vector<QByteArray> script;
     if (!o.script.isEmpty()) {

@@ -31,6 +31,7 @@ const char kUsage[] =
     "                      BRELRT_BINARY_SIZE), 2-4-8 or 1--8, as the program's\n"
     "                      cobc -fbinary-size or -std does\n"
     "  --help              this text\n"
+    "  --version           the version\n"
     "\n"
     "Exit status: 0 written; 1 the layout cannot be read (the reason on standard\n"
     "error) or the output cannot be written; 2 a wrong command line.\n";
@@ -49,6 +50,10 @@ int main(int argc, char** argv) {
         std::string arg = argv[i];
         if (arg == "--help") {
             std::fputs(kUsage, stdout);
+            return 0;
+        }
+        if (arg == "--version") {
+            std::printf("bxml-describe %s\n", POINTRA_VERSION);
             return 0;
         }
         if (arg == "--xsd") {
