@@ -33,8 +33,10 @@ namespace {
 
 int g_element_type = 0;
 
-// Elements and hash entries a pool keeps, at most.
-constexpr size_t kPoolMax = 4096;
+// Pooled hash entries have room for any name a layout may have, so every
+// one serves every record; a longer name gets an entry of its own, freed
+// when the hash is cleared.
+constexpr size_t kEntryRoom = BRELRT_NAME_MAX;
 
 // A byte below 128 that isspace accepts.
 bool is_blank(unsigned char byte) {
@@ -464,11 +466,9 @@ void empty(XmlElement* e) {
     }
 }
 
+// A pool keeps every element given back: it holds at most the elements of
+// the largest record read so far, which the reader bounds.
 void give_back(XmlElement* e, ElementPool* pool) {
-    if (pool->count >= kPoolMax) {
-        brelrt_handle_free(e->self, HERE);
-        return;
-    }
     empty(e);
     e->next_spare = pool->first;
     pool->first = e;
@@ -501,14 +501,21 @@ void free_pool(ElementPool* pool) {
     pool->entry_count = 0;
 }
 
+uint32_t count_children_named(XmlElement* parent, const char* name, size_t name_hash) {
+    if (!parent->child_names)
+        return 0;
+    ChildName* entry = find_name(parent->child_names, name, child_hash(name_hash));
+    return entry ? entry->count : 0;
+}
+
 ElementHashEntry* new_hash_entry(ElementPool* pool, size_t length) {
-    ElementHashEntry* entry = pool ? pool->entries : nullptr;
-    if (entry && entry->capacity >= length) {
+    ElementHashEntry* entry = nullptr;
+    if (pool && pool->entries && length <= kEntryRoom) {
+        entry = pool->entries;
         pool->entries = entry->next;
         --pool->entry_count;
     } else {
-        // Names of records are short: most fit the room of the first one.
-        size_t capacity = length < 31 ? 31 : length;
+        size_t capacity = length < kEntryRoom ? kEntryRoom : length;
         entry = static_cast<ElementHashEntry*>(
             brelrt_alloc(sizeof(ElementHashEntry) + capacity + 1, 0, HERE, "Element hash"));
         if (!entry)
@@ -649,7 +656,7 @@ void xml_element_hash_destructor(void* head) {
             if (e->hash_entry == entry)
                 e->hash_entry = nullptr;
         ElementPool* pool = entry->pool;
-        if (pool && pool->entry_count < kPoolMax) {
+        if (pool && entry->capacity == kEntryRoom) {
             entry->next = pool->entries;
             pool->entries = entry;
             ++pool->entry_count;

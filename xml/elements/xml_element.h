@@ -147,8 +147,12 @@ XmlElement* create_element(const char* name, size_t length, XmlElement* parent, 
 XmlElement* create_element(const char* name, size_t length, size_t hash, XmlElement* parent,
                            XmlElement* before, ElementPool* pool);
 
+/* How many children named `name` (`name_hash`: brelrt_hash_text of it)
+ * `parent` has: the occurrence number a new one would get is one more. */
+uint32_t count_children_named(XmlElement* parent, const char* name, size_t name_hash);
+
 /* Takes `e` with its subtree out of the tree into `pool` (the elements stay
- * live handles, their storage kept); past the pool's size they are freed. */
+ * live handles, their storage kept for the next record). */
 void recycle_element(XmlElement* e, ElementPool* pool);
 /* Frees every element and entry of the pool. */
 void free_pool(ElementPool* pool);
