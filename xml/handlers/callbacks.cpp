@@ -14,6 +14,43 @@
 
 using namespace bxml;
 
+// What the sequential reader keeps (xml_parser_keep_only): one tracked block
+// with the table of kept names behind it.
+struct XmlKeep {
+    struct Name {
+        char text[BRELRT_NAME_MAX + 1]; // lower case (ASCII); "" in a free slot
+        size_t length;
+        size_t hash;
+        size_t text_max;
+    };
+    // The element open at each depth: the bytes of text it keeps, and what
+    // it dropped.
+    struct Level {
+        size_t text_max;
+        size_t dropped;
+        bool nonblank; // a dropped character was no blank
+    };
+
+    size_t capacity; // name slots, a power of two
+    uint32_t occurrences;
+    size_t elements_max;
+    size_t text_max;
+    // The record being read: its number (from 1), the elements and bytes of
+    // text kept so far, the elements skipped, and the kept elements whose
+    // name an earlier kept element of the record had.
+    unsigned long record;
+    size_t elements;
+    size_t text;
+    size_t skipped;
+    size_t repeats;
+    // The depth of the element skipped with its subtree; 0 while none is.
+    int32_t skip_from;
+    char refusal[160];
+    Level levels[BXML_DEPTH_MAX + 1];
+
+    Name* names() { return reinterpret_cast<Name*>(this + 1); }
+};
+
 namespace {
 
 #define HERE kModuleHandlers, __LINE__
@@ -22,8 +59,17 @@ namespace {
 constexpr int kModelDumpDepth = 32;
 constexpr size_t kModelBuckets = 61;
 
+// A kept name in the document's encoding holds at most BRELRT_NAME_MAX bytes,
+// each from at most 4 bytes of UTF-8: a longer name is skipped unconverted.
+constexpr size_t kKeptNameUtf8Max = 4 * BRELRT_NAME_MAX;
+
 XmlParser* parser_of(void* arg) {
     return static_cast<XmlParser*>(XML_GetUserData(static_cast<XML_Parser>(arg)));
+}
+
+// A byte below 128 that isspace accepts.
+bool is_blank(unsigned char c) {
+    return c == ' ' || (c >= '\t' && c <= '\r');
 }
 
 // `text` (UTF-8) in the document's encoding, in a new text; null when out
@@ -82,28 +128,144 @@ bool needs_conversion(const char* name, bool letters) {
     return found & (letters ? 3u : 2u);
 }
 
-void normalise(char* name, uint32_t flags) {
-    switch (flags & BXML_CASE_MASK) {
+void normalise(char* name, const XmlParser* p) {
+    switch (p->flags & BXML_CASE_MASK) {
     case BXML_CASE_FOLD:
         if (!needs_conversion(name, true))
             break;
-        brelrt_name_convert(name, BRELRT_NAME_ZERO_TERMINATED, BRELRT_NAME_LOWER);
-        brelrt_name_convert(name, BRELRT_NAME_ZERO_TERMINATED, BRELRT_NAME_UNDERSCORE);
+        brelrt_name_convert_dbcs(name, BRELRT_NAME_ZERO_TERMINATED, BRELRT_NAME_LOWER, p->dbcs);
+        brelrt_name_convert_dbcs(name, BRELRT_NAME_ZERO_TERMINATED, BRELRT_NAME_UNDERSCORE,
+                                 p->dbcs);
         break;
     case BXML_CASE_UNDERSCORE:
         if (needs_conversion(name, false))
-            brelrt_name_convert(name, BRELRT_NAME_ZERO_TERMINATED, BRELRT_NAME_UNDERSCORE);
+            brelrt_name_convert_dbcs(name, BRELRT_NAME_ZERO_TERMINATED, BRELRT_NAME_UNDERSCORE,
+                                     p->dbcs);
         break;
     default:
         break;
     }
 }
 
+// ---- what the sequential reader keeps
+
+// `name` in lower case (ASCII) into `folded` (BRELRT_NAME_MAX + 1 bytes, a
+// name no longer than that); its hash.
+size_t fold(const char* name, size_t length, char* folded) {
+    for (size_t i = 0; i < length; ++i) {
+        char c = name[i];
+        folded[i] = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    }
+    folded[length] = '\0';
+    return brelrt_hash_text(folded, length);
+}
+
+// The slot of a folded name in the table of kept names: its own, or the
+// free one where it would go.
+XmlKeep::Name* name_slot(XmlKeep* keep, const char* folded, size_t length, size_t hash) {
+    XmlKeep::Name* slots = keep->names();
+    for (size_t i = hash & (keep->capacity - 1);; i = (i + 1) & (keep->capacity - 1)) {
+        XmlKeep::Name& slot = slots[i];
+        if (!slot.text[0] || (slot.hash == hash && slot.length == length &&
+                              std::memcmp(slot.text, folded, length) == 0))
+            return &slot;
+    }
+}
+
+// The kept name `name` is (ASCII case ignored), null when none.
+const XmlKeep::Name* kept_name(XmlKeep* keep, const char* name, size_t length) {
+    if (length > BRELRT_NAME_MAX)
+        return nullptr;
+    char folded[BRELRT_NAME_MAX + 1];
+    size_t hash = fold(name, length, folded);
+    const XmlKeep::Name* slot = name_slot(keep, folded, length, hash);
+    return slot->text[0] ? slot : nullptr;
+}
+
+// Refuses the record being read for passing a bound of XmlKeep.
+void refuse_record(XmlParser* p, const char* what, size_t bound, const char* name) {
+    XmlKeep* keep = p->keep;
+    format_bounded(keep->refusal, sizeof keep->refusal,
+                   "record %lu holds more than %zu %s (at %.40s)", keep->record, bound, what, name);
+    stop_refused(p, keep->refusal);
+}
+
+// The skipped element (or a descendant of one) that starts; its subtree
+// goes without a trace of itself but the depth.
+void skip_element(XmlParser* p, const char* why) {
+    XmlKeep* keep = p->keep;
+    ++p->depth;
+    ++keep->skipped;
+    if (!keep->skip_from)
+        keep->skip_from = p->depth;
+    if (trace_on())
+        trace_leave(kTraceTag, "Leaving, skipped (%s)", why);
+}
+
+// True when a dropped piece of text holds something that trimming keeps:
+// a byte that is no ASCII blank, or a double-byte blank (U+3000) where the
+// document's encoding has none that trimming knows.
+bool holds_nonblank(const XmlParser* p, const char* data, size_t length) {
+    bool wide = p->blanks != static_cast<uint8_t>(Blanks::kAscii);
+    const auto* s = reinterpret_cast<const unsigned char*>(data);
+    for (size_t i = 0; i < length; ++i) {
+        if (is_blank(s[i]))
+            continue;
+        if (wide && s[i] == 0xE3 && i + 2 < length && s[i + 1] == 0x80 && s[i + 2] == 0x80) {
+            i += 2;
+            continue;
+        }
+        return true;
+    }
+    return false;
+}
+
+// Character data of a kept element: the first text_max bytes (never part of
+// a character), the rest counted and dropped. Whether the dropped bytes
+// were all blanks decides the trimming at the end: the text comes out as
+// the whole text would have given the field. False when the parser was
+// stopped.
+bool keep_text(XmlParser* p, XmlElement* e, const char* data, size_t length) {
+    XmlKeep* keep = p->keep;
+    XmlKeep::Level& level = keep->levels[p->depth];
+    if (!e->text)
+        while (length && is_blank(static_cast<unsigned char>(*data))) {
+            ++data;
+            --length;
+        }
+    size_t have = e->text ? brelrt_text_length(e->text) : 0;
+    size_t take = 0;
+    if (!level.dropped && have < level.text_max) {
+        take = level.text_max - have < length ? level.text_max - have : length;
+        if (take < length)
+            while (take && (static_cast<unsigned char>(data[take]) & 0xC0) == 0x80)
+                --take;
+    }
+    if (take) {
+        if (keep->text + take > keep->text_max) {
+            refuse_record(p, "bytes of text", keep->text_max, brelrt_text_data(e->name));
+            return false;
+        }
+        if (!append_text(e, data, take)) {
+            stop_out_of_memory(p);
+            return false;
+        }
+        keep->text += take;
+    }
+    if (take < length) {
+        level.dropped += length - take;
+        if (level.text_max && !level.nonblank)
+            level.nonblank = holds_nonblank(p, data + take, length - take);
+    }
+    return true;
+}
+
 // ---- tags
 
-// Adds the element's hash entry; false when out of memory (the entry is
-// then freed, the element keeps none).
-bool add_to_hash(XmlParser* p, XmlElement* e, ElementHashEntry* entry, size_t hash) {
+// Adds the element's hash entry: 1 under a new name, 2 at the end of its
+// name's chain; 0 when out of memory (the entry is then freed, the element
+// keeps none).
+int add_to_hash(XmlParser* p, XmlElement* e, ElementHashEntry* entry, size_t hash) {
     entry->element = e->self;
     entry->record = e;
     if (trace_on()) {
@@ -112,12 +274,13 @@ bool add_to_hash(XmlParser* p, XmlElement* e, ElementHashEntry* entry, size_t ha
         else
             trace_line(kTraceTag, "Adding element %s to the hash", entry->name);
     }
-    if (!brelrt_hash_add_hashed(p->elements, entry->name, hash, entry)) {
+    int added = brelrt_hash_add_hashed(p->elements, entry->name, hash, entry);
+    if (!added) {
         brelrt_free(entry, HERE);
-        return false;
+        return 0;
     }
     e->hash_entry = entry;
-    return true;
+    return added;
 }
 
 void no_memory_for_element(XmlParser* p) {
@@ -125,39 +288,73 @@ void no_memory_for_element(XmlParser* p) {
     trace_leave(kTraceTag, "Leaving, no memory for element info");
 }
 
-// The element's name as it is kept: in the document's encoding for the
-// reader, normalised by the case mode. It is written into the hash entry
-// when there is a hash, else into `small` or a block of its own; null when
-// out of memory.
-char* element_name(XmlParser* p, const char* name, ElementHashEntry** entry, char* small,
-                   size_t small_size, size_t* length) {
-    BrelrtText* converted = nullptr;
-    size_t n = std::strlen(name);
-    if (converts(p) && has_high_bytes(name, n)) {
-        // Names as the layout spells them: in the document's encoding.
-        converted = in_document_encoding(p, name, n, "XML element name");
-        if (!converted)
-            return nullptr;
-        name = brelrt_text_data(converted);
-        n = brelrt_text_length(converted);
-    }
-    char* out = nullptr;
-    if (p->elements) {
-        *entry = new_hash_entry(&p->pool, n);
-        out = *entry ? (*entry)->name : nullptr;
-    } else {
-        out = n < small_size ? small
-                             : static_cast<char*>(brelrt_alloc(n + 1, 0, HERE, "XML element name"));
-    }
-    if (out) {
-        std::memcpy(out, name, n);
-        out[n] = '\0';
-        normalise(out, p->flags);
-    }
-    if (converted)
+// The name of a starting element as it is kept: in the document's encoding
+// for the reader (names as the layout spells them), normalised by the case
+// mode. Short names stay in the object, longer ones in a block of their own.
+class ElementName {
+public:
+    ElementName() = default;
+    ElementName(const ElementName&) = delete;
+    ElementName& operator=(const ElementName&) = delete;
+    ~ElementName() { brelrt_free(block_, HERE); }
+
+    // False when out of memory (the parser is stopped then).
+    bool make(XmlParser* p, const char* name, size_t length) {
+        BrelrtText* converted = nullptr;
+        if (converts(p) && has_high_bytes(name, length)) {
+            converted = in_document_encoding(p, name, length, "XML element name");
+            if (!converted)
+                return false;
+            name = brelrt_text_data(converted);
+            length = brelrt_text_length(converted);
+        }
+        char* out = small_;
+        if (length >= sizeof small_)
+            out = block_ =
+                static_cast<char*>(brelrt_alloc(length + 1, 0, HERE, "XML element name"));
+        if (out) {
+            std::memcpy(out, name, length);
+            out[length] = '\0';
+            normalise(out, p);
+            data = out;
+            this->length = length;
+        }
         brelrt_text_free(converted, HERE);
-    *length = n;
-    return out;
+        return out != nullptr;
+    }
+
+    const char* data = nullptr;
+    size_t length = 0;
+
+private:
+    char small_[256];
+    char* block_ = nullptr;
+};
+
+// For the sequential reader, below the record element: why the element
+// named `name` is skipped, or null when it is kept, with the bytes of its
+// text kept in *text_max.
+//
+// Of a name under one parent the first `occurrences` elements are kept: one
+// more than the layout's largest OCCURS count M, and at least 2. A later one
+// would carry an occurrence number above M, which no item has, so
+// same_array_signature accepts neither it nor anything inside it (their
+// numbers hold it, or all 20 places, more than an item has), and it is
+// skipped unmade with its subtree. The elements kept get the numbers they
+// always had: the later ones of the name are all skipped, and the first
+// gets its 1 when the second comes. And a name that had two or more
+// elements under the parent still has two or more, so find_element takes
+// the same road for it. Records of documents without such elements, and
+// without elements of names no item has, read as before.
+const char* skip_reason(XmlParser* p, const ElementName& n, size_t hash, size_t* text_max) {
+    const XmlKeep::Name* kept = kept_name(p->keep, n.data, n.length);
+    if (!kept)
+        return "not in the layout";
+    if (p->current_element &&
+        count_children_named(p->current_element, n.data, hash) >= p->keep->occurrences)
+        return "past the occurrences of the layout";
+    *text_max = kept->text_max;
+    return nullptr;
 }
 
 void XMLCALL start_element(void* arg, const XML_Char* name, const XML_Char** attributes) {
@@ -174,19 +371,56 @@ void XMLCALL start_element(void* arg, const XML_Char* name, const XML_Char** att
         trace_leave(kTraceTag, "Leaving, nested too deeply");
         return;
     }
-    char small[256];
-    ElementHashEntry* entry = nullptr;
-    size_t length = 0;
-    char* normalised = element_name(p, name, &entry, small, sizeof small, &length);
-    if (!normalised) {
+    size_t raw_length = std::strlen(name);
+    p->open_names += raw_length;
+    if (p->open_names > BXML_OPEN_NAMES_MAX) {
+        stop_refused(p, "names of open elements longer than 1 MB in all");
+        trace_leave(kTraceTag, "Leaving, names too long");
+        return;
+    }
+    XmlKeep* keep = p->keep;
+    // The reader skips what lies below the record element and no item uses.
+    bool below_record = keep && p->depth >= 2;
+    if (below_record && (keep->skip_from || raw_length > kKeptNameUtf8Max)) {
+        skip_element(p, keep->skip_from ? "inside a skipped element" : "not in the layout");
+        return;
+    }
+    ElementName n;
+    if (!n.make(p, name, raw_length)) {
         no_memory_for_element(p);
         return;
     }
+    size_t hash = brelrt_hash_text(n.data, n.length);
+    size_t text_max = 0;
+    if (below_record) {
+        if (const char* why = skip_reason(p, n, hash, &text_max)) {
+            skip_element(p, why);
+            return;
+        }
+    } else if (keep) {
+        const XmlKeep::Name* kept = kept_name(keep, n.data, n.length);
+        text_max = kept ? kept->text_max : 0;
+        if (p->depth == 1) { // a record begins
+            ++keep->record;
+            keep->elements = keep->text = keep->skipped = keep->repeats = 0;
+        }
+    }
+    if (keep && p->depth >= 1 && ++keep->elements > keep->elements_max) {
+        refuse_record(p, "elements", keep->elements_max, n.data);
+        trace_leave(kTraceTag, "Leaving, record too large");
+        return;
+    }
+    ElementHashEntry* entry = nullptr;
+    if (p->elements) {
+        entry = new_hash_entry(&p->pool, n.length);
+        if (!entry) {
+            no_memory_for_element(p);
+            return;
+        }
+        std::memcpy(entry->name, n.data, n.length + 1);
+    }
     ++p->depth;
-    size_t hash = brelrt_hash_text(normalised, length);
-    XmlElement* e = create_element(normalised, length, hash, p->current_element, nullptr, &p->pool);
-    if (!entry && normalised != small)
-        brelrt_free(normalised, HERE);
+    XmlElement* e = create_element(n.data, n.length, hash, p->current_element, nullptr, &p->pool);
     if (!e) {
         brelrt_free(entry, HERE);
         no_memory_for_element(p);
@@ -197,9 +431,11 @@ void XMLCALL start_element(void* arg, const XML_Char* name, const XML_Char** att
         p->root = e->self;
     p->current = e->self;
     p->current_element = e;
+    if (keep)
+        keep->levels[p->depth] = XmlKeep::Level{text_max, 0, false};
 
     bool ok = true;
-    for (const XML_Char** a = attributes; ok && a && a[0]; a += 2) {
+    for (const XML_Char** a = attributes; ok && !keep && a && a[0]; a += 2) {
         const char* value = a[1] ? a[1] : "";
         ok = add_attribute(e, a[0], value, std::strlen(value));
     }
@@ -208,13 +444,29 @@ void XMLCALL start_element(void* arg, const XML_Char* name, const XML_Char** att
         no_memory_for_element(p);
         return;
     }
-    if (entry && !add_to_hash(p, e, entry, hash)) {
-        stop_out_of_memory(p);
-        trace_leave(kTraceTag, "Leaving, no memory for hash");
-        return;
+    if (entry) {
+        int added = add_to_hash(p, e, entry, hash);
+        if (!added) {
+            stop_out_of_memory(p);
+            trace_leave(kTraceTag, "Leaving, no memory for hash");
+            return;
+        }
+        if (keep && added == 2)
+            ++keep->repeats;
     }
     if (trace_on())
         trace_leave(kTraceTag, "Leaving");
+}
+
+// The end of a kept element's text for the reader: trimmed unless it lost
+// more than blanks, the cut traced once.
+bool finish_kept_text(XmlParser* p, XmlElement* e) {
+    const XmlKeep::Level& level = p->keep->levels[p->depth];
+    if (level.dropped && level.text_max && trace_on())
+        trace_line(kTraceField, "text of %s: %zu bytes kept, %zu dropped",
+                   brelrt_text_data(e->name), e->text ? brelrt_text_length(e->text) : 0,
+                   level.dropped);
+    return !e->text || finish_text(p, e, !(level.dropped && level.nonblank));
 }
 
 void XMLCALL end_element(void* arg, const XML_Char* name) {
@@ -225,13 +477,24 @@ void XMLCALL end_element(void* arg, const XML_Char* name) {
         trace_leave(kTraceTag, "Leaving, element depth == 0");
         return;
     }
+    size_t raw_length = std::strlen(name);
+    p->open_names -= raw_length < p->open_names ? raw_length : p->open_names;
+    XmlKeep* keep = p->keep;
+    if (keep && keep->skip_from) {
+        if (p->depth == keep->skip_from)
+            keep->skip_from = 0;
+        --p->depth;
+        if (trace_on())
+            trace_leave(kTraceTag, "Leaving, skipped");
+        return;
+    }
     if (XmlElement* e = p->current_element) {
         if (!attach_pending_comments(p, e)) {
             stop_out_of_memory(p);
             trace_leave(kTraceTag, "Leaving, out of memory");
             return;
         }
-        if (e->text && !finish_text(p, e)) {
+        if (!(keep ? finish_kept_text(p, e) : !e->text || finish_text(p, e, true))) {
             trace_leave(kTraceTag, "Leaving, text refused");
             return;
         }
@@ -241,6 +504,9 @@ void XMLCALL end_element(void* arg, const XML_Char* name) {
         p->current_element = e->up;
     }
     --p->depth;
+    if (keep && p->depth == 1 && keep->skipped && trace_on())
+        trace_line(kTraceField, "record %lu: %zu elements skipped (no item uses them)",
+                   keep->record, keep->skipped);
     // A record (or the root element) is complete: the reader takes it now.
     if (p->records && p->depth <= 1)
         XML_StopParser(p->expat, XML_TRUE);
@@ -259,7 +525,13 @@ void XMLCALL character_data(void* arg, const XML_Char* data, int length) {
             trace_hex(data, static_cast<size_t>(length));
     }
     XmlElement* e = length > 0 ? p->current_element : nullptr;
-    if (e && !append_text(e, data, static_cast<size_t>(length))) {
+    if (e && p->keep) {
+        // Inside a skipped element: nothing of it is kept.
+        if (!p->keep->skip_from && !keep_text(p, e, data, static_cast<size_t>(length))) {
+            trace_leave(kTraceData, "Leaving, text refused");
+            return;
+        }
+    } else if (e && !append_text(e, data, static_cast<size_t>(length))) {
         stop_out_of_memory(p);
         trace_leave(kTraceData, "Leaving, out of memory");
         return;
@@ -272,6 +544,10 @@ void XMLCALL comment(void* arg, const XML_Char* data) {
     XmlParser* p = parser_of(arg);
     trace_enter(kTraceData, "comments:");
     trace_line(kTraceData, "%s", safe_text(data));
+    if (p->keep) {
+        trace_leave(kTraceData, "Leaving, not kept");
+        return;
+    }
     size_t length = data ? std::strlen(data) : 0;
     bool ok = p->current ? append_to(&p->pending_comments, "XML Comments for element", data, length)
                          : append_to(&p->top_comments, "XML Comments at top level", data, length);
@@ -433,7 +709,7 @@ void XMLCALL element_declaration(void* arg, const XML_Char* name, XML_Content* m
     if (length)
         std::memcpy(copy, name, length);
     copy[length] = '\0';
-    brelrt_name_convert(copy, BRELRT_NAME_ZERO_TERMINATED, BRELRT_NAME_LOWER);
+    brelrt_name_convert_dbcs(copy, BRELRT_NAME_ZERO_TERMINATED, BRELRT_NAME_LOWER, p->dbcs);
     entry->name = copy;
     entry->model = model;
     if (!brelrt_hash_add(p->models, copy, entry)) {
@@ -548,7 +824,7 @@ bool count_declaration(XmlParser* parser) {
     return false;
 }
 
-bool finish_text(XmlParser* p, XmlElement* e) {
+bool finish_text(XmlParser* p, XmlElement* e, bool trim) {
     const char* data = brelrt_text_data(e->text);
     size_t length = brelrt_text_length(e->text);
     if (converts(p) && has_high_bytes(data, length)) {
@@ -558,9 +834,47 @@ bool finish_text(XmlParser* p, XmlElement* e) {
         brelrt_text_free(e->text, HERE);
         e->text = fresh;
     }
-    brelrt_text_truncate(e->text,
-                         trimmed_length(brelrt_text_data(e->text), brelrt_text_length(e->text),
-                                        static_cast<Blanks>(p->blanks)));
+    if (trim)
+        brelrt_text_truncate(e->text,
+                             trimmed_length(brelrt_text_data(e->text), brelrt_text_length(e->text),
+                                            static_cast<Blanks>(p->blanks)));
+    return true;
+}
+
+size_t xml_parser_record_repeats(const XmlParser* p) {
+    return p->keep ? p->keep->repeats : 0;
+}
+
+bool xml_parser_keep_only(XmlParser* p, const KeepName* names, size_t count, uint32_t occurrences,
+                          size_t elements, size_t text) {
+    size_t capacity = 8;
+    while (capacity < 2 * count)
+        capacity *= 2;
+    auto* keep = static_cast<XmlKeep*>(brelrt_alloc(
+        sizeof(XmlKeep) + capacity * sizeof(XmlKeep::Name), 1, HERE, "XML record bounds"));
+    if (!keep)
+        return false;
+    keep->capacity = capacity;
+    keep->occurrences = occurrences;
+    keep->elements_max = elements;
+    keep->text_max = text;
+    for (size_t k = 0; k < count; ++k) {
+        size_t length = std::strlen(names[k].name);
+        if (length == 0 || length > BRELRT_NAME_MAX)
+            continue;
+        char folded[BRELRT_NAME_MAX + 1];
+        size_t hash = fold(names[k].name, length, folded);
+        XmlKeep::Name* slot = name_slot(keep, folded, length, hash);
+        if (!slot->text[0]) {
+            std::memcpy(slot->text, folded, length + 1);
+            slot->length = length;
+            slot->hash = hash;
+        }
+        if (names[k].text_max > slot->text_max)
+            slot->text_max = names[k].text_max;
+    }
+    brelrt_free(p->keep, HERE);
+    p->keep = keep;
     return true;
 }
 
