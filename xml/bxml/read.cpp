@@ -294,6 +294,14 @@ public:
         return item.offset + item.field.size;
     }
 
+    // The record's index, when its names repeat often enough for walks to
+    // be long; false when out of memory.
+    bool prepare() {
+        KeptRecord kept = xml_parser_kept_record(parser_);
+        return !root_ || kept.repeats < kIndexRepeats ||
+               index_.build(root_, kept.entries, kept.elements);
+    }
+
     // Every field of the record, unconditional ones first, so that the
     // conditions choosing a record variant can test them; the largest end
     // offset filled.
@@ -304,12 +312,6 @@ public:
     // other record types test are not in this document, so testing would
     // read the previous record's bytes). Conditions of variants inside it
     // are tested as they come.
-    // The record's index, when its names repeat often enough for walks to
-    // be long; false when out of memory.
-    bool prepare() {
-        return !root_ || xml_parser_record_repeats(parser_) < kIndexRepeats || index_.build(root_);
-    }
-
     int fill(const XmlElement* element) {
         auto test = host_function<decltype(&B4TestCOBOLCond)>(kEntryB4TestCOBOLCond);
         int first = 0, end = layout_->field_count;

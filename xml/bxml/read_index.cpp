@@ -85,47 +85,19 @@ size_t bucket_of(uint64_t key, size_t capacity) {
     return static_cast<size_t>(key ^ (key >> 29)) & (capacity - 1);
 }
 
-// Calls fn on `root` and every element below it, in document order, without
-// recursion.
-template <typename Fn> void each_in_order(XmlElement* root, Fn fn) {
-    XmlElement* e = root;
-    for (;;) {
-        fn(e);
-        if (e->children && e->children->first) {
-            e = element_at(e->children->first);
-            continue;
-        }
-        while (e != root && !e->node->next)
-            e = e->up;
-        if (e == root)
-            return;
-        e = element_at(e->node->next);
-    }
-}
-
 } // namespace
 
 RecordIndex::~RecordIndex() {
     brelrt_free(buckets_, HERE);
 }
 
-bool RecordIndex::build(XmlElement* root) {
-    // Only elements a record read may find: with a hash entry, a name that
-    // may be an item's and no more numbers than an item has.
-    auto indexed = [](const XmlElement* e, size_t* hash) {
-        return e->hash_entry && element_numbers(e) <= BRELRT_MAX_DEPTH &&
-               folded_hash(e->hash_entry->name, hash);
-    };
-    size_t n = 0;
-    each_in_order(root, [&](XmlElement* e) {
-        size_t hash;
-        n += indexed(e, &hash);
-    });
+bool RecordIndex::build(XmlElement* root, ElementHashEntry* const* entries, size_t count) {
+    size_t at_most = count + 1; // and the root
     size_t capacity = 16;
-    while (capacity < 2 * n)
+    while (capacity < 2 * at_most)
         capacity *= 2;
-    void* block =
-        brelrt_alloc(capacity * sizeof(Bucket) + n * sizeof(Slot), 0, HERE, "XML record index");
+    void* block = brelrt_alloc(capacity * sizeof(Bucket) + at_most * sizeof(Slot), 0, HERE,
+                               "XML record index");
     if (!block)
         return false;
     buckets_ = static_cast<Bucket*>(block);
@@ -134,13 +106,17 @@ bool RecordIndex::build(XmlElement* root) {
     for (size_t b = 0; b < capacity; ++b)
         buckets_[b] = Bucket{0, kNone, kNone};
     count_ = 0;
-    each_in_order(root, [&](XmlElement* e) {
+    // Only elements a record read may find: with a name that may be an
+    // item's and no more numbers than an item has. The root, when it is in
+    // the hash (the first record), comes first.
+    auto add = [&](ElementHashEntry* entry) {
+        XmlElement* e = entry->record;
         size_t hash;
-        if (!indexed(e, &hash))
+        if (!e || element_numbers(e) > BRELRT_MAX_DEPTH || !folded_hash(entry->name, &hash))
             return;
         auto at = static_cast<uint32_t>(count_++);
         uint64_t key = form_key(hash, e->index, element_numbers(e));
-        slots_[at] = Slot{key, e->hash_entry, kNone};
+        slots_[at] = Slot{key, entry, e, kNone};
         for (size_t b = bucket_of(key, capacity_);; b = (b + 1) & (capacity_ - 1)) {
             Bucket& bucket = buckets_[b];
             if (bucket.first == kNone) {
@@ -153,7 +129,20 @@ bool RecordIndex::build(XmlElement* root) {
                 break;
             }
         }
-    });
+    };
+    if (root->hash_entry)
+        add(root->hash_entry);
+    // The elements lie all over memory: their loads are started ahead.
+    constexpr size_t kAhead = 8;
+    for (size_t k = 0; k < count && k < kAhead; ++k)
+        __builtin_prefetch(entries[k]);
+    for (size_t k = 0; k < count; ++k) {
+        if (k + 2 * kAhead < count)
+            __builtin_prefetch(entries[k + 2 * kAhead]);
+        if (k + kAhead < count)
+            __builtin_prefetch(entries[k + kAhead]->record);
+        add(entries[k]);
+    }
     return true;
 }
 

@@ -42,9 +42,10 @@ public:
     RecordIndex& operator=(const RecordIndex&) = delete;
     ~RecordIndex();
 
-    // Indexes `root` and every element below it that has a hash entry;
-    // false when out of memory (nothing is indexed then).
-    bool build(XmlElement* root);
+    // Indexes the root, when it has a hash entry, and the elements of the
+    // `count` hash entries at `entries` (in document order); false when out
+    // of memory (nothing is indexed then).
+    bool build(XmlElement* root, ElementHashEntry* const* entries, size_t count);
     bool built() const { return slots_ != nullptr; }
 
     // Calls fn(entry) for each indexed element named like `item` (ASCII case
@@ -62,6 +63,7 @@ private:
     struct Slot {
         uint64_t key;
         ElementHashEntry* entry;
+        XmlElement* element;
         uint32_t next;
     };
     // The first element of a name and numbers, and the last (for appending).
@@ -100,8 +102,8 @@ bool RecordIndex::each_match(const LayoutItem& item, bool exact, Fn fn) const {
         const Slot& slot = slots_[at[pick]];
         at[pick] = slot.next;
         const char* why = nullptr;
-        if (strcasecmp(slot.entry->name, item.name) == 0 &&
-            signature_matches(slot.entry->record, item, exact, &why) && !fn(slot.entry))
+        if (signature_matches(slot.element, item, exact, &why) &&
+            strcasecmp(slot.entry->name, item.name) == 0 && !fn(slot.entry))
             return true;
     }
 }

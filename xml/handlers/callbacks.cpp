@@ -43,8 +43,14 @@ struct XmlKeep {
     size_t text;
     size_t skipped;
     size_t repeats;
+    // The hash entries of the record's kept elements in document order
+    // (`elements` of them), in a block kept for the next record.
+    ElementHashEntry** entries;
+    size_t entries_capacity;
     // The depth of the element skipped with its subtree; 0 while none is.
     int32_t skip_from;
+    // Whether expat reports character data now (see want_text).
+    bool text_on;
     char refusal[160];
     Level levels[BXML_DEPTH_MAX + 1];
 
@@ -64,7 +70,7 @@ constexpr size_t kModelBuckets = 61;
 constexpr size_t kKeptNameUtf8Max = 4 * BRELRT_NAME_MAX;
 
 XmlParser* parser_of(void* arg) {
-    return static_cast<XmlParser*>(XML_GetUserData(static_cast<XML_Parser>(arg)));
+    return static_cast<XmlParser*>(arg);
 }
 
 // A byte below 128 that isspace accepts.
@@ -86,8 +92,7 @@ BrelrtText* in_document_encoding(XmlParser* p, const char* data, size_t length,
 }
 
 bool converts(const XmlParser* p) {
-    return p->document_texts && p->encoder &&
-           static_cast<TextEncoder*>(p->encoder)->encoding() != Encoding::kUtf8;
+    return p->converting;
 }
 
 // Moves the pending comments onto `e`; false when out of memory.
@@ -110,10 +115,10 @@ bool append_to(BrelrtText** text, const char* description, const char* data, siz
     return brelrt_text_append(*text, data, length);
 }
 
-// The host conversions change only upper-case letters and "-": names
-// without them (what this library writes) are left as they are without a
-// call.
-bool needs_conversion(const char* name, bool letters) {
+// Per byte of `name`: 1 an upper-case letter, 2 "-". The host conversions
+// change only these: names without them (what this library writes) are
+// left as they are without a call.
+unsigned changed_bytes(const char* name) {
     // Per byte: 1 an upper-case letter, 2 "-".
     static constexpr auto kChanged = [] {
         std::array<uint8_t, 256> bits{};
@@ -125,26 +130,64 @@ bool needs_conversion(const char* name, bool letters) {
     unsigned found = 0;
     for (const auto* c = reinterpret_cast<const unsigned char*>(name); *c; ++c)
         found |= kChanged[*c];
-    return found & (letters ? 3u : 2u);
+    return found;
 }
 
-void normalise(char* name, const XmlParser* p) {
+// Normalises `name` by the case mode; false when it held an upper-case
+// letter (it may still, after the conversion: the trail byte of a
+// double-byte pair stays as it is).
+bool normalise(char* name, const XmlParser* p) {
+    unsigned found = changed_bytes(name);
     switch (p->flags & BXML_CASE_MASK) {
     case BXML_CASE_FOLD:
-        if (!needs_conversion(name, true))
+        if (!found)
             break;
         brelrt_name_convert_dbcs(name, BRELRT_NAME_ZERO_TERMINATED, BRELRT_NAME_LOWER, p->dbcs);
         brelrt_name_convert_dbcs(name, BRELRT_NAME_ZERO_TERMINATED, BRELRT_NAME_UNDERSCORE,
                                  p->dbcs);
         break;
     case BXML_CASE_UNDERSCORE:
-        if (needs_conversion(name, false))
+        if (found & 2)
             brelrt_name_convert_dbcs(name, BRELRT_NAME_ZERO_TERMINATED, BRELRT_NAME_UNDERSCORE,
                                      p->dbcs);
         break;
     default:
         break;
     }
+    return !(found & 1);
+}
+
+// `name` (`length` bytes) normalised by the case mode into `out`, with a
+// zero after it; false when it held an upper-case letter (see normalise).
+// Without double-byte text the host's conversions change single bytes:
+// they are made here in the same pass as the copy.
+bool copy_normalised(char* out, const char* name, size_t length, const XmlParser* p) {
+    unsigned mode = p->flags & BXML_CASE_MASK;
+    if (p->dbcs && mode != BXML_CASE_KEEP) {
+        std::memcpy(out, name, length);
+        out[length] = '\0';
+        return normalise(out, p);
+    }
+    static constexpr auto kFolded = [] {
+        std::array<char, 256> map{};
+        for (int c = 0; c < 256; ++c)
+            map[c] = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c == '-' ? '_' : c);
+        return map;
+    }();
+    const auto* in = reinterpret_cast<const unsigned char*>(name);
+    bool upper = false;
+    if (mode == BXML_CASE_FOLD) {
+        for (size_t i = 0; i < length; ++i)
+            out[i] = kFolded[in[i]];
+    } else {
+        for (size_t i = 0; i < length; ++i) {
+            unsigned char c = in[i];
+            upper = upper || (c >= 'A' && c <= 'Z');
+            out[i] = static_cast<char>(c == '-' && mode == BXML_CASE_UNDERSCORE ? '_' : c);
+        }
+    }
+    out[length] = '\0';
+    return !upper;
 }
 
 // ---- what the sequential reader keeps
@@ -172,13 +215,18 @@ XmlKeep::Name* name_slot(XmlKeep* keep, const char* folded, size_t length, size_
     }
 }
 
-// The kept name `name` is (ASCII case ignored), null when none.
-const XmlKeep::Name* kept_name(XmlKeep* keep, const char* name, size_t length) {
+// The kept name `name` is (ASCII case ignored), null when none. `lower`:
+// the name holds no upper-case letter, and `hash` is its hash.
+const XmlKeep::Name* kept_name(XmlKeep* keep, const char* name, size_t length, bool lower,
+                               size_t hash) {
     if (length > BRELRT_NAME_MAX)
         return nullptr;
     char folded[BRELRT_NAME_MAX + 1];
-    size_t hash = fold(name, length, folded);
-    const XmlKeep::Name* slot = name_slot(keep, folded, length, hash);
+    if (!lower) {
+        hash = fold(name, length, folded);
+        name = folded;
+    }
+    const XmlKeep::Name* slot = name_slot(keep, name, length, hash);
     return slot->text[0] ? slot : nullptr;
 }
 
@@ -190,14 +238,98 @@ void refuse_record(XmlParser* p, const char* what, size_t bound, const char* nam
     stop_refused(p, keep->refusal);
 }
 
-// The skipped element (or a descendant of one) that starts; its subtree
-// goes without a trace of itself but the depth.
+// Lists the hash entry of a kept element for the record's reader (`repeat`:
+// its name was had by an earlier one); false when out of memory.
+bool keep_entry(XmlParser* p, ElementHashEntry* entry, bool repeat) {
+    XmlKeep* keep = p->keep;
+    size_t at = keep->elements - 1; // elements counts this one already
+    if (at >= keep->entries_capacity) {
+        size_t capacity = keep->entries_capacity ? 2 * keep->entries_capacity : 64;
+        void* grown =
+            keep->entries
+                ? brelrt_realloc(keep->entries, capacity * sizeof(ElementHashEntry*), HERE)
+                : brelrt_alloc(capacity * sizeof(ElementHashEntry*), 0, HERE, "XML record entries");
+        if (!grown)
+            return false;
+        keep->entries = static_cast<ElementHashEntry**>(grown);
+        keep->entries_capacity = capacity;
+    }
+    keep->entries[at] = entry;
+    keep->repeats += repeat;
+    return true;
+}
+
+void XMLCALL start_element(void* arg, const XML_Char* name, const XML_Char** attributes);
+void XMLCALL end_element(void* arg, const XML_Char* name);
+void XMLCALL character_data(void* arg, const XML_Char* data, int length);
+
+// Character data reaches the reader only while the open element keeps
+// text: expat is not asked to report the blanks between the elements of a
+// group, nor anything inside a skipped element.
+void want_text(XmlParser* p, bool on) {
+    XmlKeep* keep = p->keep;
+    on = on && (p->flags & BXML_CHARACTER_DATA);
+    if (keep->text_on != on) {
+        keep->text_on = on;
+        XML_SetCharacterDataHandler(p->expat, on ? character_data : nullptr);
+    }
+}
+
+// The open element keeps text.
+bool keeps_text(const XmlParser* p) {
+    return p->depth >= 1 && p->keep->levels[p->depth].text_max > 0;
+}
+
+// One more open element, of a name of `length` bytes, within the limits of nesting and of
+// the names expat keeps; false (the parser stopped) past them.
+bool open_element(XmlParser* p, size_t length) {
+    if (p->depth >= BXML_DEPTH_MAX) {
+        stop_refused(p, "element nesting deeper than 1024 levels");
+        return false;
+    }
+    p->open_names += length;
+    if (p->open_names > BXML_OPEN_NAMES_MAX) {
+        stop_refused(p, "names of open elements longer than 1 MB in all");
+        return false;
+    }
+    return true;
+}
+
+void close_element(XmlParser* p, const char* name) {
+    size_t length = std::strlen(name);
+    p->open_names -= length < p->open_names ? length : p->open_names;
+}
+
+// Inside a skipped element only the depth is followed, by these handlers.
+void XMLCALL skipped_start(void* arg, const XML_Char* name, const XML_Char**) {
+    XmlParser* p = parser_of(arg);
+    if (trace_on())
+        trace_line(kTraceTag, "start_element: '%s' skipped", name);
+    if (!open_element(p, std::strlen(name)))
+        return;
+    ++p->depth;
+    ++p->keep->skipped;
+}
+
+void XMLCALL skipped_end(void* arg, const XML_Char* name) {
+    XmlParser* p = parser_of(arg);
+    close_element(p, name);
+    XmlKeep* keep = p->keep;
+    if (p->depth-- == keep->skip_from) {
+        keep->skip_from = 0;
+        XML_SetElementHandler(p->expat, start_element, end_element);
+        want_text(p, keeps_text(p));
+    }
+}
+
+// The element that starts is skipped with its subtree.
 void skip_element(XmlParser* p, const char* why) {
     XmlKeep* keep = p->keep;
     ++p->depth;
     ++keep->skipped;
-    if (!keep->skip_from)
-        keep->skip_from = p->depth;
+    keep->skip_from = p->depth;
+    XML_SetElementHandler(p->expat, skipped_start, skipped_end);
+    want_text(p, false);
     if (trace_on())
         trace_leave(kTraceTag, "Leaving, skipped (%s)", why);
 }
@@ -228,6 +360,8 @@ bool holds_nonblank(const XmlParser* p, const char* data, size_t length) {
 bool keep_text(XmlParser* p, XmlElement* e, const char* data, size_t length) {
     XmlKeep* keep = p->keep;
     XmlKeep::Level& level = keep->levels[p->depth];
+    if (!level.text_max) // a group's: no item takes it
+        return true;
     if (!e->text)
         while (length && is_blank(static_cast<unsigned char>(*data))) {
             ++data;
@@ -296,7 +430,10 @@ public:
     ElementName() = default;
     ElementName(const ElementName&) = delete;
     ElementName& operator=(const ElementName&) = delete;
-    ~ElementName() { brelrt_free(block_, HERE); }
+    ~ElementName() {
+        if (block_)
+            brelrt_free(block_, HERE);
+    }
 
     // False when out of memory (the parser is stopped then).
     bool make(XmlParser* p, const char* name, size_t length) {
@@ -313,18 +450,18 @@ public:
             out = block_ =
                 static_cast<char*>(brelrt_alloc(length + 1, 0, HERE, "XML element name"));
         if (out) {
-            std::memcpy(out, name, length);
-            out[length] = '\0';
-            normalise(out, p);
+            lower = copy_normalised(out, name, length, p);
             data = out;
             this->length = length;
         }
-        brelrt_text_free(converted, HERE);
+        if (converted)
+            brelrt_text_free(converted, HERE);
         return out != nullptr;
     }
 
     const char* data = nullptr;
     size_t length = 0;
+    bool lower = false; // no upper-case letter in it
 
 private:
     char small_[256];
@@ -347,11 +484,14 @@ private:
 // the same road for it. Records of documents without such elements, and
 // without elements of names no item has, read as before.
 const char* skip_reason(XmlParser* p, const ElementName& n, size_t hash, size_t* text_max) {
-    const XmlKeep::Name* kept = kept_name(p->keep, n.data, n.length);
+    const XmlKeep::Name* kept = kept_name(p->keep, n.data, n.length, n.lower, hash);
     if (!kept)
         return "not in the layout";
-    if (p->current_element &&
-        count_children_named(p->current_element, n.data, hash) >= p->keep->occurrences)
+    // A parent of fewer children than that has fewer of the name.
+    XmlElement* parent = p->current_element;
+    uint32_t most = p->keep->occurrences;
+    if (parent && parent->children && parent->children->count >= most &&
+        count_children_named(parent, n.data, hash) >= most)
         return "past the occurrences of the layout";
     *text_max = kept->text_max;
     return nullptr;
@@ -366,23 +506,16 @@ void XMLCALL start_element(void* arg, const XML_Char* name, const XML_Char** att
         for (const XML_Char** a = attributes; a && a[0]; a += 2)
             trace_line(kTraceTag, " '%s': '%s'", a[0], safe_text(a[1]));
     }
-    if (p->depth >= BXML_DEPTH_MAX) {
-        stop_refused(p, "element nesting deeper than 1024 levels");
-        trace_leave(kTraceTag, "Leaving, nested too deeply");
-        return;
-    }
     size_t raw_length = std::strlen(name);
-    p->open_names += raw_length;
-    if (p->open_names > BXML_OPEN_NAMES_MAX) {
-        stop_refused(p, "names of open elements longer than 1 MB in all");
-        trace_leave(kTraceTag, "Leaving, names too long");
+    if (!open_element(p, raw_length)) {
+        trace_leave(kTraceTag, "Leaving, document refused");
         return;
     }
     XmlKeep* keep = p->keep;
     // The reader skips what lies below the record element and no item uses.
     bool below_record = keep && p->depth >= 2;
-    if (below_record && (keep->skip_from || raw_length > kKeptNameUtf8Max)) {
-        skip_element(p, keep->skip_from ? "inside a skipped element" : "not in the layout");
+    if (below_record && raw_length > kKeptNameUtf8Max) {
+        skip_element(p, "not in the layout");
         return;
     }
     ElementName n;
@@ -398,7 +531,7 @@ void XMLCALL start_element(void* arg, const XML_Char* name, const XML_Char** att
             return;
         }
     } else if (keep) {
-        const XmlKeep::Name* kept = kept_name(keep, n.data, n.length);
+        const XmlKeep::Name* kept = kept_name(keep, n.data, n.length, n.lower, hash);
         text_max = kept ? kept->text_max : 0;
         if (p->depth == 1) { // a record begins
             ++keep->record;
@@ -431,15 +564,17 @@ void XMLCALL start_element(void* arg, const XML_Char* name, const XML_Char** att
         p->root = e->self;
     p->current = e->self;
     p->current_element = e;
-    if (keep)
+    if (keep) {
         keep->levels[p->depth] = XmlKeep::Level{text_max, 0, false};
+        want_text(p, text_max > 0);
+    }
 
     bool ok = true;
     for (const XML_Char** a = attributes; ok && !keep && a && a[0]; a += 2) {
         const char* value = a[1] ? a[1] : "";
         ok = add_attribute(e, a[0], value, std::strlen(value));
     }
-    if (!ok || !attach_pending_comments(p, e)) {
+    if (!ok || (p->pending_comments && !attach_pending_comments(p, e))) {
         brelrt_free(entry, HERE);
         no_memory_for_element(p);
         return;
@@ -451,8 +586,11 @@ void XMLCALL start_element(void* arg, const XML_Char* name, const XML_Char** att
             trace_leave(kTraceTag, "Leaving, no memory for hash");
             return;
         }
-        if (keep && added == 2)
-            ++keep->repeats;
+        if (keep && !keep_entry(p, entry, added == 2)) {
+            stop_out_of_memory(p);
+            trace_leave(kTraceTag, "Leaving, out of memory");
+            return;
+        }
     }
     if (trace_on())
         trace_leave(kTraceTag, "Leaving");
@@ -477,19 +615,10 @@ void XMLCALL end_element(void* arg, const XML_Char* name) {
         trace_leave(kTraceTag, "Leaving, element depth == 0");
         return;
     }
-    size_t raw_length = std::strlen(name);
-    p->open_names -= raw_length < p->open_names ? raw_length : p->open_names;
+    close_element(p, name);
     XmlKeep* keep = p->keep;
-    if (keep && keep->skip_from) {
-        if (p->depth == keep->skip_from)
-            keep->skip_from = 0;
-        --p->depth;
-        if (trace_on())
-            trace_leave(kTraceTag, "Leaving, skipped");
-        return;
-    }
     if (XmlElement* e = p->current_element) {
-        if (!attach_pending_comments(p, e)) {
+        if (p->pending_comments && !attach_pending_comments(p, e)) {
             stop_out_of_memory(p);
             trace_leave(kTraceTag, "Leaving, out of memory");
             return;
@@ -504,9 +633,12 @@ void XMLCALL end_element(void* arg, const XML_Char* name) {
         p->current_element = e->up;
     }
     --p->depth;
-    if (keep && p->depth == 1 && keep->skipped && trace_on())
-        trace_line(kTraceField, "record %lu: %zu elements skipped (no item uses them)",
-                   keep->record, keep->skipped);
+    if (keep) {
+        want_text(p, keeps_text(p));
+        if (p->depth == 1 && keep->skipped && trace_on())
+            trace_line(kTraceField, "record %lu: %zu elements skipped (no item uses them)",
+                       keep->record, keep->skipped);
+    }
     // A record (or the root element) is complete: the reader takes it now.
     if (p->records && p->depth <= 1)
         XML_StopParser(p->expat, XML_TRUE);
@@ -526,8 +658,7 @@ void XMLCALL character_data(void* arg, const XML_Char* data, int length) {
     }
     XmlElement* e = length > 0 ? p->current_element : nullptr;
     if (e && p->keep) {
-        // Inside a skipped element: nothing of it is kept.
-        if (!p->keep->skip_from && !keep_text(p, e, data, static_cast<size_t>(length))) {
+        if (!keep_text(p, e, data, static_cast<size_t>(length))) {
             trace_leave(kTraceData, "Leaving, text refused");
             return;
         }
@@ -672,8 +803,8 @@ void dump_model(const XML_Content* model, int depth) {
 }
 
 void XMLCALL element_declaration(void* arg, const XML_Char* name, XML_Content* model) {
-    auto expat = static_cast<XML_Parser>(arg);
     XmlParser* p = parser_of(arg);
+    XML_Parser expat = p->expat;
     trace_enter(kTraceParse, "element declaration %s", safe_text(name));
     if (!count_declaration(p)) {
         XML_FreeContentModel(expat, model);
@@ -841,8 +972,17 @@ bool finish_text(XmlParser* p, XmlElement* e, bool trim) {
     return true;
 }
 
-size_t xml_parser_record_repeats(const XmlParser* p) {
-    return p->keep ? p->keep->repeats : 0;
+KeptRecord xml_parser_kept_record(const XmlParser* p) {
+    if (!p->keep)
+        return KeptRecord{0, 0, nullptr};
+    return KeptRecord{p->keep->elements, p->keep->repeats, p->keep->entries};
+}
+
+void xml_parser_keep_free(XmlParser* p) {
+    if (p->keep)
+        brelrt_free(p->keep->entries, HERE);
+    brelrt_free(p->keep, HERE);
+    p->keep = nullptr;
 }
 
 bool xml_parser_keep_only(XmlParser* p, const KeepName* names, size_t count, uint32_t occurrences,
@@ -873,8 +1013,10 @@ bool xml_parser_keep_only(XmlParser* p, const KeepName* names, size_t count, uin
         if (names[k].text_max > slot->text_max)
             slot->text_max = names[k].text_max;
     }
-    brelrt_free(p->keep, HERE);
+    xml_parser_keep_free(p);
     p->keep = keep;
+    keep->text_on = (p->flags & BXML_CHARACTER_DATA) != 0;
+    want_text(p, keeps_text(p));
     return true;
 }
 

@@ -55,9 +55,19 @@ struct KeepName {
 bool xml_parser_keep_only(XmlParser* parser, const KeepName* names, size_t count,
                           uint32_t occurrences, size_t elements, size_t text);
 
-// The kept elements of the last record begun whose name an earlier kept
-// element of that record had (0 for a parser that keeps everything).
-size_t xml_parser_record_repeats(const XmlParser* parser);
+// What the parser kept of the last record begun (nothing for a parser that
+// keeps everything): its elements, those whose name an earlier kept element
+// of the record had, and the hash entries of its elements in document order
+// (valid until the next record begins).
+struct KeptRecord {
+    size_t elements;
+    size_t repeats;
+    ElementHashEntry* const* entries;
+};
+KeptRecord xml_parser_kept_record(const XmlParser* parser);
+
+// Frees what xml_parser_keep_only made.
+void xml_parser_keep_free(XmlParser* parser);
 
 // Destructor of the element-declaration table (frees names and models).
 BrelrtHashDestructor models_table_destructor();

@@ -205,8 +205,8 @@ XmlParser* xml_create_parser(uint32_t flags) {
         trace_leave(kTraceParse, "Leaving, out of memory");
         return nullptr;
     }
+    // The handlers are given the parser record itself.
     XML_SetUserData(p->expat, p);
-    XML_UseParserAsHandlerArg(p->expat);
 #if XML_MAJOR_VERSION > 2 || (XML_MAJOR_VERSION == 2 && XML_MINOR_VERSION >= 6)
     // Each step hands over a single tag and expects its callbacks to have run
     // when the call returns: no deferred reparsing.
@@ -295,6 +295,7 @@ int xml_parser_document_texts(XmlParser* p) {
     if (!ok)
         trace_line(kTraceFile, "Texts stay in UTF-8: no conversion into %s", p->encoding);
     p->blanks = static_cast<uint8_t>(encoder->blanks());
+    p->converting = static_cast<uint8_t>(encoder->encoding() != Encoding::kUtf8);
     return ok;
 }
 
@@ -397,7 +398,7 @@ void xml_free_parser(XmlParser* p) {
     if (p->models)
         brelrt_hash_free(p->models, HERE);
     brelrt_free(p->doctype_name, HERE);
-    brelrt_free(p->keep, HERE);
+    xml_parser_keep_free(p);
     if (p->root)
         xml_free_element(p->root);
     // Last: clearing the hash gave its entries back to the pool.

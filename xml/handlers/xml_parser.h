@@ -109,8 +109,10 @@ typedef struct XmlParser {
     /* How trailing blanks of element texts are recognised (bxml::Blanks). */
     uint8_t blanks;
     /* Set for the sequential reader: element texts and names are turned
-       back from expat's UTF-8 into the document's encoding as they end. */
+       back from expat's UTF-8 into the document's encoding as they end
+       (`converting` when that encoding is not UTF-8). */
     uint8_t document_texts;
+    uint8_t converting;
     /* The encoding the document declares (cut to 39 bytes), "" when none. */
     char encoding[40];
     /* The conversion of document_texts (a bxml::TextEncoder), null before. */
