@@ -14,8 +14,7 @@
 
 using namespace bxml;
 
-// What the sequential reader keeps (xml_parser_keep_only): one tracked block
-// with the table of kept names behind it.
+// What the sequential reader keeps (xml_parser_keep_only).
 struct XmlKeep {
     struct Name {
         char text[BRELRT_NAME_MAX + 1]; // lower case (ASCII); "" in a free slot
@@ -31,7 +30,10 @@ struct XmlKeep {
         bool nonblank; // a dropped character was no blank
     };
 
-    size_t capacity; // name slots, a power of two
+    // The kept names: an open-addressing table, at most half full.
+    Name* names;
+    size_t capacity; // a power of two
+    size_t used;
     uint32_t occurrences;
     size_t elements_max;
     size_t text_max;
@@ -53,8 +55,6 @@ struct XmlKeep {
     bool text_on;
     char refusal[160];
     Level levels[BXML_DEPTH_MAX + 1];
-
-    Name* names() { return reinterpret_cast<Name*>(this + 1); }
 };
 
 namespace {
@@ -206,7 +206,7 @@ size_t fold(const char* name, size_t length, char* folded) {
 // The slot of a folded name in the table of kept names: its own, or the
 // free one where it would go.
 XmlKeep::Name* name_slot(XmlKeep* keep, const char* folded, size_t length, size_t hash) {
-    XmlKeep::Name* slots = keep->names();
+    XmlKeep::Name* slots = keep->names;
     for (size_t i = hash & (keep->capacity - 1);; i = (i + 1) & (keep->capacity - 1)) {
         XmlKeep::Name& slot = slots[i];
         if (!slot.text[0] || (slot.hash == hash && slot.length == length &&
@@ -219,7 +219,7 @@ XmlKeep::Name* name_slot(XmlKeep* keep, const char* folded, size_t length, size_
 // the name holds no upper-case letter, and `hash` is its hash.
 const XmlKeep::Name* kept_name(XmlKeep* keep, const char* name, size_t length, bool lower,
                                size_t hash) {
-    if (length > BRELRT_NAME_MAX)
+    if (length > BRELRT_NAME_MAX || !keep->capacity)
         return nullptr;
     char folded[BRELRT_NAME_MAX + 1];
     if (!lower) {
@@ -972,6 +972,47 @@ bool finish_text(XmlParser* p, XmlElement* e, bool trim) {
     return true;
 }
 
+namespace {
+
+// Adds a name to the table of kept names (keeping the larger text_max of a
+// name listed twice), which grows to stay at most half full; false when out
+// of memory.
+bool add_name(XmlKeep* keep, const KeepName& name) {
+    size_t length = std::strlen(name.name);
+    if (length == 0 || length > BRELRT_NAME_MAX)
+        return true;
+    if (2 * (keep->used + 1) > keep->capacity) {
+        XmlKeep grown = *keep;
+        grown.capacity = keep->capacity ? 2 * keep->capacity : 16;
+        grown.names = static_cast<XmlKeep::Name*>(brelrt_alloc(
+            grown.capacity * sizeof(XmlKeep::Name), 1, HERE, "XML names of the layout"));
+        if (!grown.names)
+            return false;
+        for (size_t i = 0; i < keep->capacity; ++i) {
+            const XmlKeep::Name& old = keep->names[i];
+            if (old.text[0])
+                *name_slot(&grown, old.text, old.length, old.hash) = old;
+        }
+        brelrt_free(keep->names, HERE);
+        keep->names = grown.names;
+        keep->capacity = grown.capacity;
+    }
+    char folded[BRELRT_NAME_MAX + 1];
+    size_t hash = fold(name.name, length, folded);
+    XmlKeep::Name* slot = name_slot(keep, folded, length, hash);
+    if (!slot->text[0]) {
+        std::memcpy(slot->text, folded, length + 1);
+        slot->length = length;
+        slot->hash = hash;
+        ++keep->used;
+    }
+    if (name.text_max > slot->text_max)
+        slot->text_max = name.text_max;
+    return true;
+}
+
+} // namespace
+
 KeptRecord xml_parser_kept_record(const XmlParser* p) {
     if (!p->keep)
         return KeptRecord{0, 0, nullptr};
@@ -979,39 +1020,29 @@ KeptRecord xml_parser_kept_record(const XmlParser* p) {
 }
 
 void xml_parser_keep_free(XmlParser* p) {
-    if (p->keep)
+    if (p->keep) {
         brelrt_free(p->keep->entries, HERE);
+        brelrt_free(p->keep->names, HERE);
+    }
     brelrt_free(p->keep, HERE);
     p->keep = nullptr;
 }
 
 bool xml_parser_keep_only(XmlParser* p, const KeepName* names, size_t count, uint32_t occurrences,
                           size_t elements, size_t text) {
-    size_t capacity = 8;
-    while (capacity < 2 * count)
-        capacity *= 2;
-    auto* keep = static_cast<XmlKeep*>(brelrt_alloc(
-        sizeof(XmlKeep) + capacity * sizeof(XmlKeep::Name), 1, HERE, "XML record bounds"));
+    auto* keep = static_cast<XmlKeep*>(brelrt_alloc(sizeof(XmlKeep), 1, HERE, "XML record bounds"));
     if (!keep)
         return false;
-    keep->capacity = capacity;
     keep->occurrences = occurrences;
     keep->elements_max = elements;
     keep->text_max = text;
-    for (size_t k = 0; k < count; ++k) {
-        size_t length = std::strlen(names[k].name);
-        if (length == 0 || length > BRELRT_NAME_MAX)
-            continue;
-        char folded[BRELRT_NAME_MAX + 1];
-        size_t hash = fold(names[k].name, length, folded);
-        XmlKeep::Name* slot = name_slot(keep, folded, length, hash);
-        if (!slot->text[0]) {
-            std::memcpy(slot->text, folded, length + 1);
-            slot->length = length;
-            slot->hash = hash;
-        }
-        if (names[k].text_max > slot->text_max)
-            slot->text_max = names[k].text_max;
+    bool ok = true;
+    for (size_t k = 0; k < count && ok; ++k)
+        ok = add_name(keep, names[k]);
+    if (!ok) {
+        brelrt_free(keep->names, HERE);
+        brelrt_free(keep, HERE);
+        return false;
     }
     xml_parser_keep_free(p);
     p->keep = keep;
