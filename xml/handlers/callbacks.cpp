@@ -559,6 +559,13 @@ void XMLCALL start_element(void* arg, const XML_Char* name, const XML_Char** att
         no_memory_for_element(p);
         return;
     }
+    // The next element and entry of the pool lie anywhere in memory: their
+    // loads start now, while expat parses on (a large record's elements are
+    // all taken from the pool).
+    if (p->pool.first)
+        __builtin_prefetch(p->pool.first, 1);
+    if (p->pool.entries)
+        __builtin_prefetch(p->pool.entries, 1);
     // Part of the tree from here on, so it is freed with it whatever follows.
     if (!p->root)
         p->root = e->self;
