@@ -119,7 +119,6 @@ bool append_to(BrelrtText** text, const char* description, const char* data, siz
 // change only these: names without them (what this library writes) are
 // left as they are without a call.
 unsigned changed_bytes(const char* name) {
-    // Per byte: 1 an upper-case letter, 2 "-".
     static constexpr auto kChanged = [] {
         std::array<uint8_t, 256> bits{};
         for (int c = 'A'; c <= 'Z'; ++c)
@@ -280,8 +279,9 @@ bool keeps_text(const XmlParser* p) {
     return p->depth >= 1 && p->keep->levels[p->depth].text_max > 0;
 }
 
-// One more open element, of a name of `length` bytes, within the limits of nesting and of
-// the names expat keeps; false (the parser stopped) past them.
+// One more open element, its name of `length` bytes, within the limits of
+// nesting and of the names expat keeps; false (the parser stopped) past
+// them.
 bool open_element(XmlParser* p, size_t length) {
     if (p->depth >= BXML_DEPTH_MAX) {
         stop_refused(p, "element nesting deeper than 1024 levels");
@@ -388,7 +388,7 @@ bool keep_text(XmlParser* p, XmlElement* e, const char* data, size_t length) {
     }
     if (take < length) {
         level.dropped += length - take;
-        if (level.text_max && !level.nonblank)
+        if (!level.nonblank)
             level.nonblank = holds_nonblank(p, data + take, length - take);
     }
     return true;
@@ -607,7 +607,7 @@ void XMLCALL start_element(void* arg, const XML_Char* name, const XML_Char** att
 // more than blanks, the cut traced once.
 bool finish_kept_text(XmlParser* p, XmlElement* e) {
     const XmlKeep::Level& level = p->keep->levels[p->depth];
-    if (level.dropped && level.text_max && trace_on())
+    if (level.dropped && trace_on())
         trace_line(kTraceField, "text of %s: %zu bytes kept, %zu dropped",
                    brelrt_text_data(e->name), e->text ? brelrt_text_length(e->text) : 0,
                    level.dropped);
