@@ -222,6 +222,13 @@ CoordFileWriter::~CoordFileWriter() {
 bool CoordFileWriter::open(const QString& path, QString* error) {
     close();
     lines_ = 0;
+    // Only a regular file is emptied: opening a FIFO would wait for a reader,
+    // and a device is no place for the points.
+    if (const auto why = RefuseWritingTo(path)) {
+        if (error)
+            *error = *why;
+        return false;
+    }
     file_.setFileName(path);
     if (!file_.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
         if (error)

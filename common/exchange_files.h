@@ -101,9 +101,10 @@ QString Mt4500CoordLine(const QString& xField, const QString& yField, int code);
 // The abandon line of the MT4500 (a blank, 18 zeros and the code 8).
 inline constexpr const char* kMt4500AbandonLine = " 0000000000000000008";
 
-// 座標.txt written as points arrive: open() creates or empties the file,
-// appendLine() writes one line and CR LF and pushes it to the disk before it
-// returns, so the lines taken so far survive a crash or a power cut.
+// 座標.txt written as points arrive: open() creates or empties the file (a
+// regular one only, see RefuseWritingTo), appendLine() writes one line and
+// CR LF and pushes it to the disk before it returns, so the lines taken so
+// far survive a crash or a power cut.
 class CoordFileWriter {
 public:
     explicit CoordFileWriter(const TextCodec& codec = TextCodec());

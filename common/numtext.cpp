@@ -368,7 +368,12 @@ QString CoordText(double v, bool* fits) {
     return text.left(8);
 }
 
-QString PointFieldText(const QString& formattedText) {
+QString PointFieldText(const QString& formattedText, bool* fits) {
+    if (fits) {
+        const qsizetype point = formattedText.indexOf(u'.');
+        *fits =
+            (point < 0 ? formattedText.size() : point) <= (formattedText.startsWith(u'-') ? 9 : 8);
+    }
     const QString padded = formattedText + QStringLiteral("000000");
     if (!padded.contains(u'-'))
         return u' ' + padded.left(8);

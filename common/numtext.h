@@ -79,4 +79,7 @@ QString CoordText(double v, bool* fits = nullptr);
 // digitizer's point texts): t & "000000"; without a "-" a blank followed by
 // its first 8 characters, otherwise its first 9 characters.
 // "12.5" -> " 12.50000", "-3.25" -> "-3.250000".
-QString PointFieldText(const QString& formattedText);
+// *fits (when given) is false when the digits before the "." do not all fit
+// in the field (more than 8 characters before it, or 9 with the "-"): the
+// field would then read as another number (123456789.00 -> " 12345678").
+QString PointFieldText(const QString& formattedText, bool* fits = nullptr);

@@ -1,12 +1,12 @@
 #include "common/picturebox.h"
 
+#include "common/atomic_file.h"
 #include "common/uifont.h"
 
 #include <QFontMetrics>
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
-#include <QSaveFile>
 #include <QStringList>
 #include <QTransform>
 #include <QVector>
@@ -780,23 +780,5 @@ bool SaveImageAsBmp(const QImage& image, const QString& path, QString* error) {
             *error = QStringLiteral("the image cannot be written as a bitmap");
         return false;
     }
-    QSaveFile file(path);
-    file.setDirectWriteFallback(false);
-    if (!file.open(QIODevice::WriteOnly)) {
-        if (error)
-            *error = file.errorString();
-        return false;
-    }
-    if (file.write(bytes) != bytes.size()) {
-        if (error)
-            *error = file.errorString();
-        file.cancelWriting();
-        return false;
-    }
-    if (!file.commit()) {
-        if (error)
-            *error = file.errorString();
-        return false;
-    }
-    return true;
+    return WriteFileAtomically(path, bytes, error);
 }

@@ -189,6 +189,6 @@ private:
 // BITMAPINFOHEADER, 96 dpi). Empty result for a null image or one too large
 // for the format.
 QByteArray EncodeBmp24(const QImage& image);
-// Writes EncodeBmp24(image) to a temporary file in the target's folder and
-// renames it over the target, so readers never see a half-written bitmap.
+// Replaces the file with EncodeBmp24(image) (WriteFileAtomically), so readers
+// never see a half-written bitmap and a failed save leaves the old one.
 bool SaveImageAsBmp(const QImage& image, const QString& path, QString* error = nullptr);

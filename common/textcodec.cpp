@@ -136,6 +136,10 @@ QByteArray TextCodec::encode(const QString& text) const {
     return convert(cd, utf8, QByteArrayLiteral("?"), utf8Length);
 }
 
+bool TextCodec::canEncode(const QString& text) const {
+    return decode(encode(text)) == text;
+}
+
 QString TextCodec::decode(const QByteArray& bytes) const {
     if (utf8_)
         return QString::fromUtf8(bytes);

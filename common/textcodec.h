@@ -27,6 +27,9 @@ public:
 
     // Characters the code page cannot hold become '?'.
     QByteArray encode(const QString& text) const;
+    // Every character of the text has a code in the code page: it is read
+    // back from a file as it was written.
+    bool canEncode(const QString& text) const;
     // Bytes that are no character of the code page become U+FFFD.
     QString decode(const QByteArray& bytes) const;
 

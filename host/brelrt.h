@@ -12,10 +12,25 @@
  * Environment:
  *   BRELRT_TRACE          trace level (default 0: off)
  *   BRELRT_TRACE_FILE     trace output file (default standard error; appended)
- *   BRELRT_CONFIG         optional file of "NAME value" lines
- *   BRELRT_XFD_DIR        folder of the <layout>.xfd copybooks (default ".")
+ *   BRELRT_CONFIG         optional file of "NAME value" lines: a regular file of
+ *                         at most BRELRT_FILE_SIZE_MAX bytes, else not used (one
+ *                         line says why, once per change of the file)
+ *   BRELRT_XFD_DIR        folder of the <layout>.xfd copybooks (default "."),
+ *                         each a regular file of at most BRELRT_FILE_SIZE_MAX bytes
+ *   COBCPY                folders (separated by ":") searched for a layout that
+ *                         BRELRT_XFD_DIR does not hold, as cobc finds copybooks
+ *   BRELRT_BINARY_SIZE    how binary items are sized: 1-2-4-8 (default), 2-4-8
+ *                         or 1--8 (see brelrt_set_binary_size)
+ *   COB_FILE_PATH         the folder of names that are not absolute, as
+ *                         GnuCOBOL's runtime takes it (see brelrt_fopen)
  *   BRELRT_DECIMAL_POINT  the program's decimal point, "." (default) or ","
  *   BRELRT_DOUBLE_BYTE    yes/no: Shift-JIS double-byte text active (default no)
+ *   BRELRT_URL_MAX_MB     largest body a URL fetch takes, in megabytes of
+ *                         1,048,576 bytes (default 256)
+ *   BRELRT_URL_TIMEOUT    seconds a whole URL fetch may take, name lookup aside
+ *                         (default 120)
+ * A value of the last two that is not a positive whole number gives the
+ * default, and a trace line.
  */
 #ifndef BRELRT_H
 #define BRELRT_H
@@ -112,6 +127,11 @@ int brelrt_config_yes_no(const char* name);
 long brelrt_config_number(const char* name);
 /* The value of the keyword named (case ignored); the default when none matches. */
 int brelrt_config_keyword(const char* name);
+/* 1 when the variable is unset, or set to a value its registered kind takes
+ * (a yes/no word above, one of its keywords, an integer for a number
+ * variable; any text for a text variable or one not registered); 0 when set
+ * to anything else, which the lookups above would take for the default. */
+int brelrt_config_valid(const char* name);
 
 /* -------------------------------------------------------- tracked memory */
 
@@ -130,6 +150,12 @@ char* brelrt_strdup(const char* text, const char* path, int line, const char* de
 
 /* Number of blocks still allocated. */
 size_t brelrt_mem_outstanding(void);
+/* Bytes still allocated: the sizes asked for of the blocks still allocated
+ * (each block costs about 24 bytes more: its record and malloc's). */
+size_t brelrt_mem_bytes(void);
+/* The most bytes allocated at one time since the start or the last reset;
+ * with `reset`, the count starts again from the bytes allocated now. */
+size_t brelrt_mem_peak(int reset);
 /* Writes one line per outstanding block ("path:line description (n bytes)")
  * to `out` (null: the trace); returns their number. */
 size_t brelrt_mem_report(FILE* out);
@@ -142,9 +168,8 @@ void brelrt_mem_fail_nth(long n);
 /* ---------------------------------------------------------- file streams */
 
 /* Opens `name` with mode "r" or "w" (any fopen mode). With `translate`, the
- * name is mapped as COBOL programs expect: a name without "/" is replaced by
- * the value of the environment variable DD_<name>, dd_<name> or <name>, the
- * first that is set; a leading "$VAR/" is expanded. Null on failure (errno set). */
+ * name is first mapped as GnuCOBOL 3.1's runtime maps an ASSIGN name
+ * (brelrt_translate_name). Null on failure (errno set). */
 FILE* brelrt_fopen(const char* name, const char* mode, int translate);
 int brelrt_fclose(FILE* stream);
 int brelrt_fprintf(FILE* stream, const char* format, ...) BRELRT_PRINTF(2, 3);
@@ -152,13 +177,39 @@ int brelrt_fprintf(FILE* stream, const char* format, ...) BRELRT_PRINTF(2, 3);
 size_t brelrt_fread(FILE* stream, void* buffer, size_t n);
 /* Removes a file (no translation); 0 on success. */
 int brelrt_remove(const char* name);
-/* The translated name (tracked copy, description "translated file name"). */
+/* The name a COBOL program's file of that ASSIGN name opens, mapped as
+ * GnuCOBOL 3.1's runtime maps it (tracked copy, description "translated file
+ * name"; null for a null name or out of memory):
+ *   - A part of the name is looked up as the environment variables
+ *     DD_<part>, dd_<part> and <part>, in that order, the first set and not
+ *     empty giving its value; a "." in the part reads as "_" ("inv.xml":
+ *     DD_inv_xml). A part that begins with "." is never looked up, nor is any
+ *     part of a name that begins with "-" or a digit.
+ *   - A name without "/" or "" (less a leading "$") is replaced by its value,
+ *     else kept as written ("$INV" stays "$INV").
+ *   - Otherwise the first part is replaced by its value (a first part "$VAR"
+ *     that is not set is left out, with the separator after it); each later
+ *     part written "$VAR" is replaced by its value or left out, and the
+ *     separator after it is dropped, as the runtime drops it ("d/$V/f" with
+ *     V=x gives "d/xf"). Parts are joined by "/"; empty parts are dropped.
+ *   - A result that does not begin with "/" is put in the folder
+ *     COB_FILE_PATH when that is set ("COB_FILE_PATH/result").
+ * A value is used as it is, never looked up again. */
 char* brelrt_translate_name(const char* name);
 
+/* The most bytes a file read whole may hold: the BRELRT_CONFIG file and each
+ * copybook (16 MiB). */
+#define BRELRT_FILE_SIZE_MAX (16L * 1024 * 1024)
+
 /* Fetches an "http://host[:port]/path" URL with HTTP/1.0 GET into a new
- * temporary file; returns its name (tracked, description "URL local copy",
- * free with brelrt_free; the caller removes the file), or null. Only status
- * 200 is accepted. */
+ * temporary file in $TMPDIR (default /tmp); returns its name (tracked,
+ * description "URL local copy", free with brelrt_free; the caller removes the
+ * file), or null. Only status 200 with the whole body is accepted. The body
+ * may hold at most BRELRT_URL_MAX_MB megabytes, and connecting, sending and
+ * receiving share one deadline of BRELRT_URL_TIMEOUT seconds. On any failure
+ * (status, size, time, a body shorter than its Content-Length, a write error,
+ * no memory) the temporary file is removed and a trace line at level 1 says
+ * why. */
 char* brelrt_url_fetch(const char* url);
 
 /* The layout name of a file: its base name without folder and extension
@@ -327,9 +378,9 @@ int brelrt_name_compare(const char* a, const char* b, int ignore_case);
  *   5  DISPLAY, SIGN LEADING SEPARATE
  *   6  COMP-3 signed (sign nibble C / D)
  *   7  COMP-3 unsigned (sign nibble F)
- *   8  COMP / BINARY / COMP-4 signed, big-endian, 1/2/4/8 bytes by digits
+ *   8  COMP / BINARY / COMP-4 signed, big-endian, 1 to 8 bytes (binary-size rule)
  *   9  COMP / BINARY / COMP-4 unsigned, big-endian
- *  10  COMP-5 signed, native byte order
+ *  10  COMP-5 signed, native byte order, 1 to 8 bytes
  *  11  COMP-5 unsigned, native byte order
  *  12  COMP-1, IEEE single, little-endian
  *  13  COMP-2, IEEE double, little-endian
@@ -451,6 +502,11 @@ typedef struct ConditionEntry {
 
 #define BRELRT_LAYOUT_MULTIPLE 1 /* RecordLayout.flags: several record types */
 
+/* The largest record a layout may describe: 64 MiB (67,108,864 bytes). A
+ * copybook whose record (or any picture) is larger, or whose record has no
+ * size, gives no layout; the error names the line. */
+#define BRELRT_RECORD_SIZE_MAX (64L * 1024 * 1024)
+
 typedef struct RecordLayout {
     char name[82];              /* layout name: the root element's name */
     int16_t condition_count;    /* conditions 1..count at conditions[k-1] */
@@ -463,18 +519,45 @@ typedef struct RecordLayout {
     int32_t record_count;
 } RecordLayout;
 
-/* Text of the last copybook error ("file:line: what"), "" when none. */
+/* Text of the last copybook error ("file:line: what", or every place a
+ * layout was looked for), "" when none. */
 const char* brelrt_xfd_last_error(void);
+/* The copybook file B4ParseXFD read its last layout from, whether the layout
+ * was good or not ("" when it found none): what a caller names when a layout
+ * turns out not to be the one it needed. */
+const char* brelrt_xfd_last_file(void);
+
+/* How the layouts parsed from now on size COMP, BINARY, COMP-4 and COMP-5
+ * items, as cobc's -fbinary-size and the dialects' binary-size do:
+ *   "1-2-4-8"  GnuCOBOL's default: 1 to 2 digits 1 byte, 3 to 4 digits 2,
+ *              5 to 9 digits 4, 10 to 18 digits 8;
+ *   "2-4-8"    -std=ibm, mvs, rm, bs2000: the same, but COMP, BINARY and
+ *              COMP-4 of 1 to 2 digits take 2 bytes (COMP-5 keeps 1);
+ *   "1--8"     -std=mf: the fewest bytes (1 to 8) that hold every value of
+ *              the picture's digits, signed or not (S9(6): 3 bytes, 9(7): 3).
+ * Returns 1, or 0 for any other rule (nothing changes). The rule set wins
+ * over the variable BRELRT_BINARY_SIZE (same values), whose default is
+ * 1-2-4-8; a value of the variable that names no rule makes every layout
+ * fail, the error saying why. */
+int brelrt_set_binary_size(const char* rule);
+/* The rule layouts are sized by now ("1-2-4-8", "2-4-8" or "1--8"); null
+ * while BRELRT_BINARY_SIZE names no rule and none was set. */
+const char* brelrt_binary_size(void);
 /* Parses a copybook from a file path directly (the same rules as B4ParseXFD). */
 RecordLayout* brelrt_parse_copybook(const char* path, const char* layout_name);
 
 /* ------------------------------------------------------- host entries */
 
-/* Reads <BRELRT_XFD_DIR>/<name>.xfd (also tried with the name in lower case).
- * `version` (14) is the layout version the caller understands; `name_max`
- * (30) is not applied: names are kept whole, up to BRELRT_NAME_MAX
- * characters, so two fields never share a name by truncation. Null when
- * there is no such file or it has an error (see brelrt_xfd_last_error). */
+/* Reads the copybook of layout `name`: <BRELRT_XFD_DIR>/<name>.xfd, else,
+ * in each folder of COBCPY in turn, <name> with the suffixes .xfd, then
+ * those cobc tries: none, .CPY, .CBL, .COB, .cpy, .cbl, .cob. With each
+ * suffix the name is tried as given, in lower case, then in upper case. `version` (14) is the
+ * layout version the caller understands; `name_max` (30) is not applied:
+ * names are kept whole, up to BRELRT_NAME_MAX characters, so two fields
+ * never share a name by truncation. Null when there is no such file (the
+ * error names every place looked at) or it has an error (see
+ * brelrt_xfd_last_error). OCCURS min TO max [DEPENDING ON] tables, min
+ * from 0, are laid out at their maximum. */
 RecordLayout* B4ParseXFD(const char* name, int version, int name_max);
 int B4XFDFree(RecordLayout* layout);
 /* Evaluates condition cond_no (1-based) against the record; sets or clears

@@ -68,16 +68,20 @@ bool same_time(const struct timespec& a, const struct timespec& b) {
 }
 
 // "NAME value" or "NAME = value" lines; "#" and ";" begin comment lines; the
-// last line for a name wins.
+// last line for a name wins. A file that cannot be read whole, is no regular
+// file or is larger than BRELRT_FILE_SIZE_MAX gives no values, and one line
+// says why: the caller reads it again only when it changes.
 void read_file(FileCache& cache) {
     cache.values.clear();
-    std::string text;
-    if (!brelrt::read_whole_file(cache.path, text))
+    std::string text, why;
+    if (!brelrt::read_whole_file(cache.path, BRELRT_FILE_SIZE_MAX, text, why)) {
+        brelrt::report("BRELRT_CONFIG " + cache.path + " not used: " + why);
         return;
-    for (const std::string& line : brelrt::split_lines(text)) {
-        std::string t = trim(line);
+    }
+    brelrt::each_line(text, [&](std::string_view line, int) {
+        std::string t = trim(std::string(line));
         if (t.empty() || t[0] == '#' || t[0] == ';')
-            continue;
+            return;
         size_t sep = 0;
         while (sep < t.size() && !std::isspace(static_cast<unsigned char>(t[sep])) && t[sep] != '=')
             ++sep;
@@ -85,7 +89,7 @@ void read_file(FileCache& cache) {
         if (!rest.empty() && rest[0] == '=')
             rest = trim(rest.substr(1));
         cache.values[upper(t.substr(0, sep))] = rest;
-    }
+    });
 }
 
 // The file's values, read again only when the file is another one or has
@@ -136,6 +140,17 @@ const BrelrtConfigEntry* entry_of(const char* name) {
     auto& e = state().entries;
     auto it = e.find(std::string_view(name));
     return it == e.end() ? nullptr : &it->second;
+}
+
+// The keyword of a keyword variable that `value` names (case ignored); null
+// when none.
+const BrelrtKeyword* find_keyword(const BrelrtConfigEntry& e, const std::string& value) {
+    std::string t = trim(value);
+    const auto* keywords = static_cast<const BrelrtKeyword*>(e.pointer);
+    for (int i = 0; keywords && i < e.keyword_count; ++i)
+        if (keywords[i].name && strcasecmp(keywords[i].name, t.c_str()) == 0)
+            return &keywords[i];
+    return nullptr;
 }
 
 } // namespace
@@ -259,11 +274,33 @@ int brelrt_config_keyword(const char* name) {
         const std::string* v = raw_value(name, scratch);
         if (!v)
             return fallback;
-        std::string t = trim(*v);
-        const auto* keywords = static_cast<const BrelrtKeyword*>(e->pointer);
-        for (int i = 0; keywords && i < e->keyword_count; ++i)
-            if (keywords[i].name && strcasecmp(keywords[i].name, t.c_str()) == 0)
-                return keywords[i].value;
-        return fallback;
+        const BrelrtKeyword* k = find_keyword(*e, *v);
+        return k ? k->value : fallback;
+    });
+}
+
+int brelrt_config_valid(const char* name) {
+    if (!name)
+        return 1;
+    return brelrt::guarded(1, [&] {
+        std::string scratch;
+        const std::string* v = raw_value(name, scratch);
+        const BrelrtConfigEntry* e = v ? entry_of(name) : nullptr;
+        if (!e)
+            return 1;
+        switch (e->kind) {
+        case BRELRT_CFG_YES_NO:
+            return brelrt::parse_yes_no(*v) >= 0 ? 1 : 0;
+        case BRELRT_CFG_KEYWORD:
+            return find_keyword(*e, *v) ? 1 : 0;
+        case BRELRT_CFG_NUMBER: {
+            std::string t = trim(*v);
+            char* end = nullptr;
+            std::strtol(t.c_str(), &end, 10);
+            return !t.empty() && *end == '\0' ? 1 : 0;
+        }
+        default:
+            return 1;
+        }
     });
 }

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <unistd.h>
 
 namespace {
 
@@ -131,8 +132,10 @@ Result parse_text(const unsigned char* p, size_t n, Decimal& out) {
 // significant first; true when one of them is not zero.
 bool put_digits(unsigned char* out, const Decimal& d, size_t count, int scale) {
     bool nonzero = false;
-    for (size_t i = 0; i < count; ++i) {
-        int digit = d.at(scale + static_cast<long>(count - 1 - i));
+    // The digit of 10^(scale + count - 1), then each next lower one.
+    long k = d.top() - (scale + static_cast<long>(count) - 1);
+    for (size_t i = 0; i < count; ++i, ++k) {
+        int digit = k >= 0 && k < d.length ? d.digits[k] : 0;
         nonzero = nonzero || digit;
         out[i] = static_cast<unsigned char>('0' + digit);
     }
@@ -186,18 +189,17 @@ Result read_display(const FieldDescriptor& f, Decimal& out) {
     }
     for (size_t i = first; i < last; ++i) {
         unsigned char c = p[i];
-        bool embedded = (f.type == BRELRT_T_SIGN_TRAILING && i == n - 1) ||
-                        (f.type == BRELRT_T_SIGN_LEADING && i == 0);
         int digit;
-        if (embedded) {
-            bool negative;
-            if (!decode_overpunch(c, digit, negative))
-                return INVALID;
-            out.negative = negative;
-        } else if (is_digit(c)) {
+        if (is_digit(c)) {
             digit = c - '0';
         } else if (c == ' ') {
             digit = 0; // a blank record area reads as zero
+        } else if ((f.type == BRELRT_T_SIGN_TRAILING && i == n - 1) ||
+                   (f.type == BRELRT_T_SIGN_LEADING && i == 0)) {
+            bool negative; // the embedded sign of a digit that is not plain
+            if (!decode_overpunch(c, digit, negative))
+                return INVALID;
+            out.negative = negative;
         } else {
             return INVALID;
         }
@@ -301,7 +303,7 @@ bool little_endian_host() {
 
 Result read_binary(const FieldDescriptor& f, Decimal& out) {
     size_t n = static_cast<size_t>(f.size);
-    if (n != 1 && n != 2 && n != 4 && n != 8)
+    if (n < 1 || n > 8)
         return UNSUPPORTED;
     bool big = big_endian_type(f.type) || !little_endian_host();
     uint64_t u = 0;
@@ -330,7 +332,7 @@ Result read_binary(const FieldDescriptor& f, Decimal& out) {
 // GnuCOBOL's MOVE stores it (70000 into S9(4) COMP-5 gives 4464).
 Result write_binary(const FieldDescriptor& f, const Decimal& d) {
     size_t n = static_cast<size_t>(f.size);
-    if (n != 1 && n != 2 && n != 4 && n != 8)
+    if (n < 1 || n > 8)
         return UNSUPPORTED;
     bool native = f.type == BRELRT_T_NATIVE || f.type == BRELRT_T_NATIVE_UNSIGNED;
     long highest =
@@ -523,8 +525,65 @@ int compare_numeric(const FieldDescriptor& field, const char* literal) {
 
 } // namespace brelrt
 
+namespace {
+
+// The value of one environment variable, as getenv finds it, without
+// scanning the whole environment on every call: where the variable was
+// found (or that it was not) is trusted for as long as the environment
+// shows no change there. An entry found stays valid while the same array
+// holds the same string at its place (setenv puts a new string in,
+// unsetenv moves later entries down); an absence while the same array
+// holds the same number of entries with the same last one (setenv appends,
+// unsetenv moves entries down).
+class EnvironmentValue {
+public:
+    explicit EnvironmentValue(const char* name) : name_(name), length_(std::strlen(name)) {}
+
+    const char* get() {
+        char** env = environ;
+        if (!known(env))
+            look(env);
+        return entry_ ? entry_ + length_ + 1 : nullptr;
+    }
+
+private:
+    bool known(char** env) const {
+        if (!env || env != env_)
+            return false;
+        if (entry_)
+            return env[index_] == entry_;
+        return env[index_] == nullptr && (index_ == 0 || env[index_ - 1] == last_);
+    }
+
+    void look(char** env) {
+        env_ = env;
+        entry_ = nullptr;
+        last_ = nullptr;
+        index_ = 0;
+        if (!env)
+            return;
+        for (; env[index_]; ++index_)
+            if (std::strncmp(env[index_], name_, length_) == 0 && env[index_][length_] == '=') {
+                entry_ = env[index_];
+                return;
+            }
+        last_ = index_ ? env[index_ - 1] : nullptr;
+    }
+
+    const char* name_;
+    size_t length_;
+    char** env_ = nullptr;
+    size_t index_ = 0;            // of the entry, or of the array's end when absent
+    const char* entry_ = nullptr; // "NAME=value"; null when absent
+    const char* last_ = nullptr;  // the last entry, when absent
+};
+
+} // namespace
+
+// Asked for by every conversion that writes decimals.
 int B4PgmPeriod(void) {
-    const char* v = std::getenv("BRELRT_DECIMAL_POINT");
+    static EnvironmentValue point("BRELRT_DECIMAL_POINT");
+    const char* v = point.get();
     return v && v[0] == ',' ? ',' : '.';
 }
 

@@ -1,14 +1,16 @@
 // Record layouts from COBOL copybooks (<layout>.xfd): levels, PICTURE, USAGE,
 // SIGN, OCCURS, REDEFINES, FILLER, several records with "*> WHEN" conditions.
-// Offsets and sizes follow GnuCOBOL's own allocation (binary sizes 1-2-4-8 by
-// digits, no SYNCHRONIZED).
+// Offsets and sizes follow GnuCOBOL's own allocation (binary items sized by
+// the binary-size rule in force, no SYNCHRONIZED). Layouts are found in
+// BRELRT_XFD_DIR, else along COBCPY as cobc finds copybooks.
 #include "internal.h"
 
+#include <algorithm>
 #include <cctype>
-#include <cerrno>
 #include <cstring>
 #include <memory>
 #include <sys/stat.h>
+#include <utility>
 #include <vector>
 
 #define HERE "host/copybook", __LINE__
@@ -16,8 +18,61 @@
 namespace {
 
 std::string g_last_error;
+std::string g_last_file; // the copybook B4ParseXFD found last
 
 constexpr int max_items = 32767; // item indices are 16-bit
+
+// How GnuCOBOL sizes binary items (cobc -fbinary-size, and the dialects):
+// 1-2-4-8 (the default) and 2-4-8 (-std=ibm, mvs, rm, bs2000) by digits in
+// 1, 2, 4 or 8 bytes, 2-4-8 never in 1 byte except for COMP-5; 1--8
+// (-std=mf) in the fewest bytes that hold every value of the picture.
+enum class BinarySize { kDefault, kNoByte, kFewest };
+
+struct BinaryRule {
+    const char* name;
+    BinarySize size;
+};
+constexpr BinaryRule binary_rules[] = {
+    {"1-2-4-8", BinarySize::kDefault},
+    {"2-4-8", BinarySize::kNoByte},
+    {"1--8", BinarySize::kFewest},
+};
+
+// The rule brelrt_set_binary_size chose; null while none was.
+const BinaryRule* g_binary_rule = nullptr;
+
+const BinaryRule* binary_rule_named(const char* name) {
+    for (const BinaryRule& rule : binary_rules)
+        if (name && std::strcmp(name, rule.name) == 0)
+            return &rule;
+    return nullptr;
+}
+
+// The rule in force: the one set, else BRELRT_BINARY_SIZE, else 1-2-4-8;
+// null when the variable names no rule.
+const BinaryRule* binary_rule() {
+    if (g_binary_rule)
+        return g_binary_rule;
+    std::string value = brelrt::env("BRELRT_BINARY_SIZE");
+    return value.empty() ? &binary_rules[0] : binary_rule_named(value.c_str());
+}
+
+// Bytes of a binary item of `digits` digits. `native`: COMP-5.
+int32_t binary_bytes(int64_t digits, bool is_signed, bool native, BinarySize rule) {
+    if (rule == BinarySize::kFewest) {
+        // The digits every value of n bytes has room for, n = 1 to 8.
+        static const int unsigned_digits[] = {2, 4, 7, 9, 12, 14, 16, 18};
+        static const int signed_digits[] = {2, 4, 6, 9, 11, 14, 16, 18};
+        const int* held = is_signed ? signed_digits : unsigned_digits;
+        int32_t n = 1;
+        while (n < 8 && digits > held[n - 1])
+            ++n;
+        return n;
+    }
+    if (digits <= 2 && (rule == BinarySize::kDefault || native))
+        return 1;
+    return digits <= 4 ? 2 : digits <= 9 ? 4 : 8;
+}
 
 struct Token {
     enum Kind { WORD, LITERAL, PERIOD } kind;
@@ -32,11 +87,14 @@ struct WhenClause {
     int line;
 };
 
-// A comment that says something about the entry after it.
-struct Directive {
-    enum Kind { WHEN, BINARY } kind = WHEN;
-    WhenClause when;
-    int line = 0;
+// The comments that say something about the entry after them ("*> WHEN",
+// "*> BINARY"), read since the last entry began: the first of each kind and
+// the line of a second WHEN (an error), so that a run of them takes no room.
+struct Directives {
+    int binary_line = 0; // the first BINARY, 0 when none
+    bool has_when = false;
+    WhenClause when;          // the first WHEN
+    int second_when_line = 0; // 0 when none
 };
 
 enum class Usage { NONE, DISPLAY, BINARY, PACKED, NATIVE, FLOAT, DOUBLE };
@@ -77,30 +135,6 @@ std::string upper(std::string s) {
     return s;
 }
 
-// Fixed form (sequence area, indicator in column 7, code in 8 to 72) unless
-// most lines say otherwise: one odd line does not switch a fixed-form
-// copybook to free form.
-bool fixed_form(const std::vector<std::string>& lines) {
-    static const std::string indicators = " */-Dd";
-    int fixed = 0, free = 0;
-    for (const std::string& l : lines) {
-        if (l.find_first_not_of(" \r") == std::string::npos)
-            continue;
-        if (l.size() < 7)
-            continue; // a sequence number only, or nothing either form would read
-        bool looks_fixed = l.size() <= 81 && indicators.find(l[6]) != std::string::npos &&
-                           l.substr(0, 6).find("*>") == std::string::npos;
-        ++(looks_fixed ? fixed : free);
-    }
-    return fixed > 0 && fixed >= free;
-}
-
-// Splits the text into code tokens; directive comments are kept aside.
-struct Source {
-    std::vector<Token> tokens;
-    std::vector<std::pair<size_t, Directive>> directives; // token position it precedes
-};
-
 std::string trimmed(const std::string& s) {
     size_t b = s.find_first_not_of(" \t\r");
     size_t e = s.find_last_not_of(" \t\r");
@@ -109,7 +143,7 @@ std::string trimmed(const std::string& s) {
 
 // A comment "*> WHEN field = literal" or "*> BINARY"; any other comment is
 // ignored.
-void parse_comment(const std::string& comment, int line, Source& src) {
+void parse_comment(const std::string& comment, int line, Directives& pending) {
     size_t begin = comment.find_first_not_of(" \t\r");
     if (begin == std::string::npos)
         return;
@@ -118,13 +152,11 @@ void parse_comment(const std::string& comment, int line, Source& src) {
         end = comment.size();
     std::string word = upper(comment.substr(begin, end - begin));
     std::string rest = comment.substr(end);
-    Directive d;
-    d.line = line;
     if (word == "BINARY") {
         if (!trimmed(rest).empty())
             return; // a comment that merely begins with the word
-        d.kind = Directive::BINARY;
-        src.directives.emplace_back(src.tokens.size(), d);
+        if (!pending.binary_line)
+            pending.binary_line = line;
         return;
     }
     if (word != "WHEN")
@@ -132,8 +164,7 @@ void parse_comment(const std::string& comment, int line, Source& src) {
     size_t eq = rest.find('=');
     if (eq == std::string::npos)
         throw ParseError{line, "WHEN without \"=\""};
-    d.kind = Directive::WHEN;
-    WhenClause& w = d.when;
+    WhenClause w;
     w.field = trimmed(rest.substr(0, eq));
     std::string literal = trimmed(rest.substr(eq + 1));
     if (!literal.empty() && literal.back() == '.')
@@ -169,57 +200,11 @@ void parse_comment(const std::string& comment, int line, Source& src) {
     }
     if (w.literal.size() >= sizeof(ConditionEntry::literal))
         throw ParseError{line, "WHEN literal too long"};
-    src.directives.emplace_back(src.tokens.size(), d);
-}
-
-void tokenize_line(const std::string& code, int line, Source& src) {
-    size_t i = 0, n = code.size();
-    while (i < n) {
-        char c = code[i];
-        if (c == ' ' || c == '\t' || c == '\r' || c == ',' || c == ';') {
-            ++i;
-            continue;
-        }
-        if (c == '*' && i + 1 < n && code[i + 1] == '>') {
-            parse_comment(code.substr(i + 2), line, src);
-            return;
-        }
-        if (c == '"' || c == '\'') {
-            size_t j = i + 1;
-            std::string text;
-            for (;; ++j) {
-                if (j >= n)
-                    throw ParseError{line, "literal not closed"};
-                if (code[j] == c) {
-                    if (j + 1 < n && code[j + 1] == c) {
-                        text += c;
-                        ++j;
-                        continue;
-                    }
-                    break;
-                }
-                text += code[j];
-            }
-            src.tokens.push_back({Token::LITERAL, text, line});
-            i = j + 1;
-            continue;
-        }
-        if (c == '.') {
-            src.tokens.push_back({Token::PERIOD, ".", line});
-            ++i;
-            continue;
-        }
-        size_t j = i;
-        while (j < n && code[j] != ' ' && code[j] != '\t' && code[j] != '\r' && code[j] != '"' &&
-               code[j] != '\'') {
-            // A period, comma or semicolon followed by a blank ends the word.
-            if ((code[j] == '.' || code[j] == ',' || code[j] == ';') &&
-                (j + 1 >= n || code[j + 1] == ' ' || code[j + 1] == '\t' || code[j + 1] == '\r'))
-                break;
-            ++j;
-        }
-        src.tokens.push_back({Token::WORD, code.substr(i, j - i), line});
-        i = j;
+    if (!pending.has_when) {
+        pending.has_when = true;
+        pending.when = std::move(w);
+    } else if (!pending.second_when_line) {
+        pending.second_when_line = line;
     }
 }
 
@@ -246,10 +231,10 @@ char open_quote(const std::string& code) {
 }
 
 // Tabs become blanks up to the next tab stop of 8, as cobc reads them.
-std::string expand_tabs(const std::string& line) {
-    if (line.find('\t') == std::string::npos)
-        return line;
+std::string expand_tabs(std::string_view line) {
     std::string out;
+    if (line.find('\t') == std::string_view::npos)
+        return out.assign(line);
     for (char c : line) {
         if (c == '\t')
             out.append(8 - out.size() % 8, ' ');
@@ -259,82 +244,289 @@ std::string expand_tabs(const std::string& line) {
     return out;
 }
 
-Source read_source(std::string text) {
-    // A trailing end-of-file byte (0x1A) of DOS editors is not part of the text.
-    while (!text.empty() && (text.back() == '\x1A' || text.back() == '\n' || text.back() == '\r'))
-        text.pop_back();
-    std::vector<std::string> lines = brelrt::split_lines(text);
-    for (std::string& l : lines)
-        l = expand_tabs(l);
-    bool fixed = fixed_form(lines);
-    Source src;
-    // A code line waits until it is known whether the next line continues it.
-    std::string pending;
-    int pending_line = 0;
-    size_t piece_length = 0; // length of the last physical line in pending
-    auto flush = [&] {
-        if (pending_line)
-            tokenize_line(pending, pending_line, src);
-        pending.clear();
-        pending_line = 0;
-    };
-    constexpr size_t area = 65; // columns 8 to 72
-    for (size_t k = 0; k < lines.size(); ++k) {
-        std::string code = lines[k];
-        int line = static_cast<int>(k + 1);
-        if (!fixed) {
-            flush();
-            pending = code;
-            pending_line = line;
-            continue;
-        }
-        if (code.size() < 7)
-            continue;
-        char indicator = code[6];
-        if (code.size() > 72)
-            code.resize(72);
-        if (indicator == '*' || indicator == '/') {
-            std::string rest = code.substr(7);
-            if (!rest.empty() && rest[0] == '>') {
-                flush();
-                parse_comment(rest.substr(1), line, src);
-            }
-            continue;
-        }
-        if (indicator == 'D' || indicator == 'd')
-            continue;
-        code = code.substr(7);
-        if (indicator != '-') {
-            flush();
-            pending = code;
-            pending_line = line;
-            piece_length = code.size();
-            continue;
-        }
-        // Continuation: a literal goes on from column 72 of the line before,
-        // after the quote that opens the continued part; a word goes on from
-        // the first character.
-        if (!pending_line)
-            throw ParseError{line, "continuation line with no line before it"};
-        size_t first = code.find_first_not_of(' ');
-        if (first == std::string::npos)
-            continue;
-        if (char quote = open_quote(pending)) {
-            if (code[first] != quote)
-                throw ParseError{line, "continued literal must go on after a quote"};
-            if (piece_length < area)
-                pending.append(area - piece_length, ' ');
-            pending += code.substr(first + 1);
-        } else {
-            size_t end = pending.find_last_not_of(' ');
-            pending.resize(end == std::string::npos ? 0 : end + 1);
-            pending += code.substr(first);
-        }
-        piece_length = code.size();
+enum class Format { NONE, FIXED, FREE, OTHER };
+
+// A line that sets the source format from its line on, in GnuCOBOL's forms:
+// ">>SOURCE [FORMAT] [IS] FREE|FIXED" or "$SET SOURCEFORMAT"FREE"" (also
+// 'FREE' or (FREE)), any case, at the line's first non-blank or after a
+// fixed-form sequence area. NONE for any other line, OTHER for a $SET line
+// that sets something else.
+Format format_directive(const std::string& line, int number) {
+    size_t at = line.find_first_not_of(' ');
+    if (at == std::string::npos)
+        return Format::NONE;
+    std::string text = line.substr(at);
+    if (text.compare(0, 2, ">>") != 0 && text[0] != '$') {
+        if (line.size() <= 6 || (line[6] != '>' && line[6] != '$' && line[6] != ' '))
+            return Format::NONE;
+        text = trimmed(line.substr(6));
+        if (text.compare(0, 2, ">>") != 0 && (text.empty() || text[0] != '$'))
+            return Format::NONE;
     }
-    flush();
-    return src;
+    text = upper(text);
+    auto format_named = [&](const std::string& word) {
+        if (word == "FREE")
+            return Format::FREE;
+        if (word == "FIXED")
+            return Format::FIXED;
+        throw ParseError{number, "source format " + brelrt::excerpt(word) + " is not supported"};
+    };
+    if (text[0] == '$') {
+        if (text.compare(0, 5, "$SET ") != 0)
+            return Format::NONE;
+        size_t key = text.find("SOURCEFORMAT");
+        if (key == std::string::npos)
+            return Format::OTHER;
+        size_t open = text.find_first_not_of(' ', key + 12);
+        char close = open == std::string::npos ? 0
+                     : text[open] == '('       ? ')'
+                     : text[open] == '"'       ? '"'
+                     : text[open] == '\''      ? '\''
+                                               : 0;
+        size_t end = close ? text.find(close, open + 1) : std::string::npos;
+        if (end == std::string::npos)
+            throw ParseError{number, "SOURCEFORMAT needs a quoted format"};
+        return format_named(text.substr(open + 1, end - open - 1));
+    }
+    // The words after ">>", up to a "*>" comment.
+    std::vector<std::string> words;
+    for (size_t i = 2; i < text.size();) {
+        size_t begin = text.find_first_not_of(' ', i);
+        if (begin == std::string::npos || text.compare(begin, 2, "*>") == 0)
+            break;
+        size_t end = std::min(text.find(' ', begin), text.size());
+        words.push_back(text.substr(begin, end - begin));
+        i = end;
+    }
+    if (words.empty() || words[0] != "SOURCE")
+        return Format::NONE;
+    size_t k = 1;
+    if (k < words.size() && words[k] == "FORMAT")
+        ++k;
+    if (k < words.size() && words[k] == "IS")
+        ++k;
+    if (k + 1 != words.size())
+        throw ParseError{number, ">>SOURCE needs one format, FREE or FIXED"};
+    return format_named(words[k]);
 }
+
+// Fixed form (sequence area, indicator in column 7, code in 8 to 72) unless
+// most lines before the first format directive say otherwise: one odd line
+// does not switch a fixed-form copybook to free form. Columns past 72 are
+// the identification area: what they hold never counts against fixed form.
+bool fixed_form(std::string_view text) {
+    static const std::string indicators = " */-Dd";
+    int fixed = 0, free = 0;
+    bool counting = true;
+    brelrt::each_line(text, [&](std::string_view raw, int number) {
+        if (!counting)
+            return;
+        std::string l = expand_tabs(raw);
+        if (l.find_first_not_of(" \r") == std::string::npos)
+            return;
+        if (format_directive(l, number) != Format::NONE) {
+            counting = false;
+            return;
+        }
+        if (l.size() < 7)
+            return; // a sequence number only, or nothing either form would read
+        bool looks_fixed = indicators.find(l[6]) != std::string::npos &&
+                           l.substr(0, 6).find("*>") == std::string::npos;
+        ++(looks_fixed ? fixed : free);
+    });
+    return fixed > 0 && fixed >= free;
+}
+
+// The code tokens of a copybook, made as the parser asks for them: memory
+// holds one logical line (a line and its continuations), never every token
+// of the copybook. Directive comments wait for the entry after them.
+class Source {
+public:
+    explicit Source(std::string_view text) {
+        // A trailing end-of-file byte (0x1A) of DOS editors is not part of the text.
+        while (!text.empty() &&
+               (text.back() == '\x1A' || text.back() == '\n' || text.back() == '\r'))
+            text.remove_suffix(1);
+        text_ = text;
+        fixed_ = fixed_form(text);
+    }
+
+    // The next token, null at the end; valid until the next take.
+    const Token* peek() {
+        if (!has_token_)
+            has_token_ = next_token();
+        return has_token_ ? &token_ : nullptr;
+    }
+
+    // The next token, taken (there must be one).
+    Token take() {
+        peek();
+        has_token_ = false;
+        return std::move(token_);
+    }
+
+    // The line of the last token made (0 when none).
+    int last_line() const { return token_.line; }
+
+    // The directive comments read so far: those before the next token.
+    const Directives& directives() const { return pending_; }
+    Directives take_directives() { return std::exchange(pending_, Directives{}); }
+
+private:
+    // Reads the next token of the code line, and the next lines as needed.
+    bool next_token() {
+        for (;;) {
+            size_t n = code_.size();
+            while (at_ < n && (code_[at_] == ' ' || code_[at_] == '\t' || code_[at_] == '\r' ||
+                               code_[at_] == ',' || code_[at_] == ';'))
+                ++at_;
+            if (at_ >= n) {
+                if (!next_line())
+                    return false;
+                continue;
+            }
+            size_t i = at_;
+            char c = code_[i];
+            int line = code_line_;
+            if (c == '*' && i + 1 < n && code_[i + 1] == '>') {
+                parse_comment(code_.substr(i + 2), line, pending_);
+                at_ = n;
+                continue;
+            }
+            if (c == '"' || c == '\'') {
+                size_t j = i + 1;
+                std::string text;
+                for (;; ++j) {
+                    if (j >= n)
+                        throw ParseError{line, "literal not closed"};
+                    if (code_[j] == c) {
+                        if (j + 1 < n && code_[j + 1] == c) {
+                            text += c;
+                            ++j;
+                            continue;
+                        }
+                        break;
+                    }
+                    text += code_[j];
+                }
+                token_ = {Token::LITERAL, std::move(text), line};
+                at_ = j + 1;
+                return true;
+            }
+            if (c == '.') {
+                token_ = {Token::PERIOD, ".", line};
+                at_ = i + 1;
+                return true;
+            }
+            size_t j = i;
+            while (j < n && code_[j] != ' ' && code_[j] != '\t' && code_[j] != '\r' &&
+                   code_[j] != '"' && code_[j] != '\'') {
+                // A period, comma or semicolon followed by a blank ends the word.
+                if ((code_[j] == '.' || code_[j] == ',' || code_[j] == ';') &&
+                    (j + 1 >= n || code_[j + 1] == ' ' || code_[j + 1] == '\t' ||
+                     code_[j + 1] == '\r'))
+                    break;
+                ++j;
+            }
+            token_ = {Token::WORD, code_.substr(i, j - i), line};
+            at_ = j;
+            return true;
+        }
+    }
+
+    // The next logical line into code_: in fixed form a code line waits
+    // until it is known whether the next line continues it. Comment lines
+    // between them are read through; a directive comment or a format
+    // directive is read only once the line before it has been handed over.
+    bool next_line() {
+        code_.clear();
+        code_line_ = 0;
+        at_ = 0;
+        size_t piece_length = 0;    // length of the last physical line in code_
+        constexpr size_t area = 65; // columns 8 to 72
+        while (next_ < text_.size()) {
+            size_t start = next_;
+            size_t end = text_.find('\n', start);
+            if (end == std::string_view::npos)
+                end = text_.size();
+            size_t stop = end > start && text_[end - 1] == '\r' ? end - 1 : end;
+            std::string code = expand_tabs(text_.substr(start, stop - start));
+            int line = number_ + 1;
+            Format format = format_directive(code, line);
+            bool continuation =
+                fixed_ && format == Format::NONE && code.size() >= 7 && code[6] == '-';
+            bool directive_comment = fixed_ && format == Format::NONE && code.size() >= 8 &&
+                                     (code[6] == '*' || code[6] == '/') && code[7] == '>';
+            bool starts = format != Format::NONE || directive_comment || !fixed_ ||
+                          (code.size() >= 7 && !continuation && code[6] != '*' && code[6] != '/' &&
+                           code[6] != 'D' && code[6] != 'd');
+            if (starts && code_line_)
+                return true; // this line is read again on the next call
+            next_ = end + 1;
+            number_ = line;
+            if (format != Format::NONE) {
+                if (format != Format::OTHER)
+                    fixed_ = format == Format::FIXED;
+                continue;
+            }
+            if (!fixed_) {
+                code_ = std::move(code);
+                code_line_ = line;
+                return true;
+            }
+            if (code.size() < 7)
+                continue;
+            char indicator = code[6];
+            if (code.size() > 72)
+                code.resize(72);
+            if (directive_comment) {
+                parse_comment(code.substr(8), line, pending_);
+                continue;
+            }
+            if (indicator == '*' || indicator == '/' || indicator == 'D' || indicator == 'd')
+                continue;
+            code.erase(0, 7);
+            if (!continuation) {
+                code_ = std::move(code);
+                code_line_ = line;
+                piece_length = code_.size();
+                continue;
+            }
+            // Continuation: a literal goes on from column 72 of the line
+            // before, after the quote that opens the continued part; a word
+            // goes on from the first character.
+            if (!code_line_)
+                throw ParseError{line, "continuation line with no line before it"};
+            size_t first = code.find_first_not_of(' ');
+            if (first == std::string::npos)
+                continue;
+            if (char quote = open_quote(code_)) {
+                if (code[first] != quote)
+                    throw ParseError{line, "continued literal must go on after a quote"};
+                if (piece_length < area)
+                    code_.append(area - piece_length, ' ');
+                code_.append(code, first + 1);
+            } else {
+                size_t last = code_.find_last_not_of(' ');
+                code_.resize(last == std::string::npos ? 0 : last + 1);
+                code_.append(code, first);
+            }
+            piece_length = code.size();
+        }
+        return code_line_ != 0;
+    }
+
+    std::string_view text_;
+    size_t next_ = 0; // offset of the next line
+    int number_ = 0;  // number of the last line read
+    bool fixed_ = true;
+    std::string code_; // the logical line being read
+    int code_line_ = 0;
+    size_t at_ = 0; // where in code_
+    Token token_{Token::PERIOD, "", 0};
+    bool has_token_ = false;
+    Directives pending_;
+};
 
 bool is_level(const Token& t, int& level) {
     if (t.kind != Token::WORD || t.text.empty() || t.text.size() > 2)
@@ -384,23 +576,21 @@ public:
     std::vector<std::unique_ptr<Node>> records() {
         std::vector<std::unique_ptr<Node>> result;
         std::vector<Node*> stack;
-        size_t next_directive = 0;
-        while (pos_ < src_.tokens.size()) {
-            const Token& t = src_.tokens[pos_];
+        while (src_.peek()) {
+            Token t = src_.take();
             int level;
             if (!is_level(t, level))
-                throw ParseError{t.line, "expected a level number, found '" + t.text + "'"};
-            std::vector<Directive> directives;
-            while (next_directive < src_.directives.size() &&
-                   src_.directives[next_directive].first <= pos_)
-                directives.push_back(src_.directives[next_directive++].second);
-            ++pos_;
+                throw ParseError{t.line, "expected a level number, found '" +
+                                             brelrt::excerpt(t.text) + "'"};
+            Directives directives = src_.take_directives();
             if (level == 66 || level == 77 || level == 88) {
                 skip_entry();
                 continue;
             }
             if (level < 1 || level > 49)
                 throw ParseError{t.line, "level number " + t.text + " not allowed"};
+            if (++entries_ > max_items)
+                throw ParseError{t.line, "layout has too many entries"};
             auto node = std::make_unique<Node>();
             node->level = level;
             node->line = t.line;
@@ -440,53 +630,55 @@ public:
             }
             stack.push_back(raw);
         }
-        if (next_directive < src_.directives.size()) {
-            const Directive& d = src_.directives[next_directive].second;
-            throw ParseError{d.line, d.kind == Directive::WHEN ? "WHEN not followed by a record"
-                                                               : "BINARY not followed by a field"};
-        }
+        const Directives& left = src_.directives();
+        if (left.has_when && (!left.binary_line || left.when.line < left.binary_line))
+            throw ParseError{left.when.line, "WHEN not followed by a record"};
+        if (left.binary_line)
+            throw ParseError{left.binary_line, "BINARY not followed by a field"};
         return result;
     }
 
 private:
-    // The WHEN and BINARY comments before an entry.
-    static void apply(const std::vector<Directive>& directives, Node& node) {
-        for (const Directive& d : directives) {
-            if (d.kind == Directive::BINARY) {
-                if (!node.has_picture)
-                    throw ParseError{d.line, "BINARY must precede an elementary item with PICTURE"};
-                node.binary = true;
-                continue;
-            }
-            if (node.has_when)
-                throw ParseError{d.line, "more than one WHEN for an entry"};
-            if (node.level != 1 && node.redefines.empty())
-                throw ParseError{d.line,
-                                 "WHEN must precede a level 01 record or an entry with REDEFINES"};
-            node.has_when = true;
-            node.when = d.when;
-        }
+    // The WHEN and BINARY comments before an entry; the first one that does
+    // not fit it, in the order of the lines, is the error.
+    static void apply(Directives& d, Node& node) {
+        std::vector<ParseError> errors;
+        if (d.binary_line && !node.has_picture)
+            errors.push_back(
+                {d.binary_line, "BINARY must precede an elementary item with PICTURE"});
+        if (d.has_when && node.level != 1 && node.redefines.empty())
+            errors.push_back(
+                {d.when.line, "WHEN must precede a level 01 record or an entry with REDEFINES"});
+        if (d.second_when_line)
+            errors.push_back({d.second_when_line, "more than one WHEN for an entry"});
+        if (!errors.empty())
+            throw *std::min_element(errors.begin(), errors.end(),
+                                    [](const auto& a, const auto& b) { return a.line < b.line; });
+        node.binary = d.binary_line != 0;
+        node.has_when = d.has_when;
+        if (d.has_when)
+            node.when = std::move(d.when);
     }
 
-    const Token* peek() const { return pos_ < src_.tokens.size() ? &src_.tokens[pos_] : nullptr; }
+    const Token* peek() { return src_.peek(); }
 
-    const Token& take(int line, const char* what) {
-        if (pos_ >= src_.tokens.size())
+    void skip() { src_.take(); }
+
+    Token take(int line, const char* what) {
+        if (!src_.peek())
             throw ParseError{line, std::string("missing ") + what};
-        return src_.tokens[pos_++];
+        return src_.take();
     }
-
-    int last_line() const { return src_.tokens.empty() ? 0 : src_.tokens.back().line; }
 
     void skip_entry() {
-        while (pos_ < src_.tokens.size() && src_.tokens[pos_].kind != Token::PERIOD)
-            ++pos_;
-        if (pos_ >= src_.tokens.size())
-            throw ParseError{last_line(), "entry not ended by a period"};
-        ++pos_;
+        while (src_.peek() && src_.peek()->kind != Token::PERIOD)
+            skip();
+        if (!src_.peek())
+            throw ParseError{src_.last_line(), "entry not ended by a period"};
+        skip();
     }
 
-    bool next_is(const char* word) const {
+    bool next_is(const char* word) {
         const Token* t = peek();
         return t && t->kind == Token::WORD && upper(t->text) == word;
     }
@@ -510,15 +702,16 @@ private:
         if (t->kind == Token::WORD) {
             std::string w = upper(t->text);
             if (w == "FILLER") {
-                ++pos_;
+                skip();
             } else if (!clause_start(w)) {
                 for (char c : t->text)
                     if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-' && c != '_')
-                        throw ParseError{t->line, "bad data name '" + t->text + "'"};
+                        throw ParseError{t->line,
+                                         "bad data name '" + brelrt::excerpt(t->text) + "'"};
                 if (t->text.size() > BRELRT_NAME_MAX)
                     throw ParseError{t->line, "data name longer than 63 characters"};
                 node.name = t->text;
-                ++pos_;
+                skip();
             }
         }
         for (;;) {
@@ -526,12 +719,13 @@ private:
             if (tok.kind == Token::PERIOD)
                 return;
             if (tok.kind == Token::LITERAL)
-                throw ParseError{tok.line, "unexpected literal \"" + tok.text + "\""};
+                throw ParseError{tok.line,
+                                 "unexpected literal \"" + brelrt::excerpt(tok.text) + "\""};
             std::string w = upper(tok.text);
             Usage u;
             if (w == "PIC" || w == "PICTURE") {
                 if (next_is("IS"))
-                    ++pos_;
+                    skip();
                 const Token& p = take(tok.line, "picture string");
                 if (p.kind != Token::WORD)
                     throw ParseError{p.line, "PICTURE without a picture string"};
@@ -541,12 +735,13 @@ private:
                 node.picture = upper(p.text);
             } else if (w == "USAGE") {
                 if (next_is("IS"))
-                    ++pos_;
+                    skip();
                 const Token& p = take(tok.line, "usage");
                 if (refused_usage(upper(p.text)))
                     throw ParseError{p.line, "USAGE " + upper(p.text) + " is not supported"};
                 if (!usage_word(upper(p.text), u))
-                    throw ParseError{p.line, "usage '" + p.text + "' not supported"};
+                    throw ParseError{p.line,
+                                     "usage '" + brelrt::excerpt(p.text) + "' not supported"};
                 node.usage = u;
             } else if (usage_word(w, u)) {
                 node.usage = u;
@@ -554,34 +749,40 @@ private:
                 std::string which = w;
                 if (w == "SIGN") {
                     if (next_is("IS"))
-                        ++pos_;
+                        skip();
                     which = upper(take(tok.line, "LEADING or TRAILING").text);
                 }
                 if (which != "LEADING" && which != "TRAILING")
                     throw ParseError{tok.line, "SIGN needs LEADING or TRAILING"};
                 node.sign = which == "LEADING" ? 1 : 2;
                 if (next_is("SEPARATE")) {
-                    ++pos_;
+                    skip();
                     node.sign_separate = true;
                     if (next_is("CHARACTER"))
-                        ++pos_;
+                        skip();
                 }
             } else if (w == "OCCURS") {
+                // "OCCURS n" (n at least 1) or "OCCURS min TO max" (min may
+                // be 0): the table takes its maximum.
                 const Token& n = take(tok.line, "OCCURS count");
-                if (!is_number(n.text) || std::stol(n.text) < 1)
-                    throw ParseError{n.line, "OCCURS needs a positive count"};
-                node.occurs = std::stoi(n.text);
+                long count = is_number(n.text) ? std::stol(n.text) : -1;
                 if (next_is("TO")) {
-                    ++pos_;
+                    skip();
                     const Token& m = take(tok.line, "OCCURS maximum");
-                    if (!is_number(m.text) || std::stol(m.text) < node.occurs)
-                        throw ParseError{m.line, "OCCURS TO needs a count not below the minimum"};
-                    node.occurs = std::stoi(m.text);
+                    if (count < 0)
+                        throw ParseError{n.line, "OCCURS needs a count not below 0 before TO"};
+                    if (!is_number(m.text) || std::stol(m.text) < std::max(count, 1L))
+                        throw ParseError{m.line, "OCCURS TO needs a positive count not below "
+                                                 "the minimum"};
+                    count = std::stol(m.text);
+                } else if (count < 1) {
+                    throw ParseError{n.line, "OCCURS needs a positive count"};
                 }
+                node.occurs = static_cast<int>(std::min(count, 32768L));
                 if (node.occurs > 32767)
                     throw ParseError{n.line, "OCCURS count too large"};
                 if (next_is("TIMES"))
-                    ++pos_;
+                    skip();
                 skip_table_phrases(tok.line);
             } else if (w == "REDEFINES") {
                 const Token& r = take(tok.line, "redefined name");
@@ -592,10 +793,10 @@ private:
                 skip_values();
             } else if (w == "JUSTIFIED" || w == "JUST") {
                 if (next_is("RIGHT"))
-                    ++pos_;
+                    skip();
             } else if (w == "BLANK") {
                 if (next_is("WHEN"))
-                    ++pos_;
+                    skip();
                 const Token& z = take(tok.line, "ZERO");
                 std::string zw = upper(z.text);
                 if (zw != "ZERO" && zw != "ZEROS" && zw != "ZEROES")
@@ -606,7 +807,7 @@ private:
             } else if (refused_usage(w)) {
                 throw ParseError{tok.line, "USAGE " + w + " is not supported"};
             } else {
-                throw ParseError{tok.line, "unexpected '" + tok.text + "'"};
+                throw ParseError{tok.line, "unexpected '" + brelrt::excerpt(tok.text) + "'"};
             }
         }
     }
@@ -614,22 +815,22 @@ private:
     void skip_table_phrases(int line) {
         for (;;) {
             if (next_is("DEPENDING")) {
-                ++pos_;
+                skip();
                 if (next_is("ON"))
-                    ++pos_;
+                    skip();
                 take(line, "DEPENDING ON name");
             } else if (next_is("ASCENDING") || next_is("DESCENDING") || next_is("INDEXED")) {
-                ++pos_;
+                skip();
                 if (next_is("KEY") || next_is("BY"))
-                    ++pos_;
+                    skip();
                 if (next_is("IS"))
-                    ++pos_;
+                    skip();
                 // Names up to the next clause or the period.
                 while (const Token* t = peek()) {
                     if (t->kind != Token::WORD || clause_start(upper(t->text)) ||
                         next_is("ASCENDING") || next_is("DESCENDING") || next_is("INDEXED"))
                         break;
-                    ++pos_;
+                    skip();
                 }
             } else {
                 return;
@@ -639,23 +840,23 @@ private:
 
     void skip_values() {
         if (next_is("IS") || next_is("ARE"))
-            ++pos_;
+            skip();
         while (const Token* t = peek()) {
             if (t->kind == Token::PERIOD)
                 return;
             if (t->kind == Token::WORD && clause_start(upper(t->text)) && upper(t->text) != "IS")
                 return;
-            ++pos_;
+            skip();
         }
     }
 
     Source& src_;
     std::string record_name_;
-    size_t pos_ = 0;
+    int entries_ = 0; // level 01 to 49: each is a node in memory
 };
 
 // PICTURE and USAGE of an elementary item give its type, digits, scale, size.
-void describe(Node& node, Usage usage, int sign, bool separate) {
+void describe(Node& node, Usage usage, int sign, bool separate, BinarySize rule) {
     const std::string& pic = node.picture;
     int line = node.line;
     if (!node.has_picture) {
@@ -668,7 +869,8 @@ void describe(Node& node, Usage usage, int sign, bool separate) {
         }
         throw ParseError{line, "elementary item without PICTURE"};
     }
-    int x = 0, a = 0, nines = 0, decimals = 0, edits = 0, positions = 0;
+    // Each count stays below the record bound plus one repeat: no overflow.
+    int64_t x = 0, a = 0, nines = 0, decimals = 0, edits = 0, positions = 0;
     bool s = false, v = false;
     for (size_t i = 0; i < pic.size(); ++i) {
         char c = pic[i];
@@ -677,31 +879,31 @@ void describe(Node& node, Usage usage, int sign, bool separate) {
             size_t close = pic.find(')', i + 2);
             std::string count = close == std::string::npos ? "" : pic.substr(i + 2, close - i - 2);
             if (!is_number(count) || std::stol(count) < 1)
-                throw ParseError{line, "bad repeat count in PICTURE " + pic};
+                throw ParseError{line, "bad repeat count in PICTURE " + brelrt::excerpt(pic)};
             repeat = std::stol(count);
             if (repeat > 65535)
-                throw ParseError{line, "PICTURE " + pic + " too long"};
+                throw ParseError{line, "PICTURE " + brelrt::excerpt(pic) + " too long"};
         }
         switch (c) {
         case 'X':
-            x += static_cast<int>(repeat);
+            x += repeat;
             break;
         case 'A':
-            a += static_cast<int>(repeat);
+            a += repeat;
             break;
         case '9':
-            nines += static_cast<int>(repeat);
+            nines += repeat;
             if (v)
-                decimals += static_cast<int>(repeat);
+                decimals += repeat;
             break;
         case 'S':
             if (i != 0 || repeat != 1)
-                throw ParseError{line, "S must come first in PICTURE " + pic};
+                throw ParseError{line, "S must come first in PICTURE " + brelrt::excerpt(pic)};
             s = true;
             break;
         case 'V':
             if (v || repeat != 1)
-                throw ParseError{line, "more than one V in PICTURE " + pic};
+                throw ParseError{line, "more than one V in PICTURE " + brelrt::excerpt(pic)};
             v = true;
             break;
         case 'Z':
@@ -717,49 +919,53 @@ void describe(Node& node, Usage usage, int sign, bool separate) {
         case 'R':
         case 'D':
         case '$':
-            edits += static_cast<int>(repeat);
+            edits += repeat;
             break;
         case 'P':
             throw ParseError{line, "P in PICTURE is not supported"};
         default:
-            throw ParseError{line, "PICTURE " + pic + " is not supported"};
+            throw ParseError{line, "PICTURE " + brelrt::excerpt(pic) + " is not supported"};
         }
         if (c != 'S' && c != 'V')
-            positions += static_cast<int>(repeat);
+            positions += repeat;
+        if (positions > BRELRT_RECORD_SIZE_MAX)
+            throw ParseError{line, "PICTURE " + brelrt::excerpt(pic) +
+                                       " is larger than a record may be (" +
+                                       std::to_string(BRELRT_RECORD_SIZE_MAX) + " bytes)"};
         if (repeat > 1 || (i + 1 < pic.size() && pic[i + 1] == '('))
             i = pic.find(')', i);
     }
     if (edits) {
         // Numeric-edited: printed text of its length.
         if (usage != Usage::NONE && usage != Usage::DISPLAY)
-            throw ParseError{line, "edited PICTURE " + pic + " must be DISPLAY"};
+            throw ParseError{line, "edited PICTURE " + brelrt::excerpt(pic) + " must be DISPLAY"};
         node.type = BRELRT_T_ALPHANUMERIC;
-        node.size = positions;
+        node.size = static_cast<int32_t>(positions);
         return;
     }
     if (x || a) {
         if (s || v)
-            throw ParseError{line, "S or V in an alphanumeric PICTURE " + pic};
+            throw ParseError{line, "S or V in an alphanumeric PICTURE " + brelrt::excerpt(pic)};
         if (usage != Usage::NONE && usage != Usage::DISPLAY)
-            throw ParseError{line, "usage needs a numeric PICTURE, not " + pic};
+            throw ParseError{line, "usage needs a numeric PICTURE, not " + brelrt::excerpt(pic)};
         if (sign)
             throw ParseError{line, "SIGN on a non-numeric item"};
         node.type = x || nines ? BRELRT_T_ALPHANUMERIC : BRELRT_T_ALPHABETIC;
-        node.size = positions;
+        node.size = static_cast<int32_t>(positions);
         return;
     }
     if (!nines)
-        throw ParseError{line, "PICTURE " + pic + " has no digits"};
+        throw ParseError{line, "PICTURE " + brelrt::excerpt(pic) + " has no digits"};
     if (nines > 38)
-        throw ParseError{line, "more than 38 digits in PICTURE " + pic};
+        throw ParseError{line, "more than 38 digits in PICTURE " + brelrt::excerpt(pic)};
     if (sign && !s)
         throw ParseError{line, "SIGN clause on an unsigned item"};
-    node.digits = nines;
-    node.scale = -decimals;
+    node.digits = static_cast<int>(nines);
+    node.scale = -static_cast<int>(decimals);
     switch (usage) {
     case Usage::NONE:
     case Usage::DISPLAY:
-        node.size = nines + (s && separate ? 1 : 0);
+        node.size = static_cast<int32_t>(nines) + (s && separate ? 1 : 0);
         if (!s)
             node.type = BRELRT_T_UNSIGNED;
         else if (sign == 1)
@@ -768,14 +974,14 @@ void describe(Node& node, Usage usage, int sign, bool separate) {
             node.type = separate ? BRELRT_T_SIGN_TRAILING_SEP : BRELRT_T_SIGN_TRAILING;
         return;
     case Usage::PACKED:
-        node.size = nines / 2 + 1;
+        node.size = static_cast<int32_t>(nines / 2 + 1);
         node.type = s ? BRELRT_T_PACKED : BRELRT_T_PACKED_UNSIGNED;
         break;
     case Usage::BINARY:
     case Usage::NATIVE:
         if (nines > 18)
             throw ParseError{line, "more than 18 digits in a binary item"};
-        node.size = nines <= 2 ? 1 : nines <= 4 ? 2 : nines <= 9 ? 4 : 8;
+        node.size = binary_bytes(nines, s, usage == Usage::NATIVE, rule);
         if (usage == Usage::BINARY)
             node.type = s ? BRELRT_T_BINARY : BRELRT_T_BINARY_UNSIGNED;
         else
@@ -794,7 +1000,7 @@ bool same_name(const std::string& a, const std::string& b) {
 }
 
 // Sizes and offsets (relative to the parent) of a subtree.
-void lay_out(Node& node, Usage usage, int sign, bool separate) {
+void lay_out(Node& node, Usage usage, int sign, bool separate, BinarySize rule) {
     if (node.usage != Usage::NONE)
         usage = node.usage;
     if (node.sign) {
@@ -802,7 +1008,7 @@ void lay_out(Node& node, Usage usage, int sign, bool separate) {
         separate = node.sign_separate;
     }
     if (node.children.empty()) {
-        describe(node, usage, sign, separate);
+        describe(node, usage, sign, separate, rule);
         return;
     }
     if (node.has_picture)
@@ -810,7 +1016,7 @@ void lay_out(Node& node, Usage usage, int sign, bool separate) {
     int64_t position = 0, end = 0;
     for (size_t i = 0; i < node.children.size(); ++i) {
         Node& child = *node.children[i];
-        lay_out(child, usage, sign, separate);
+        lay_out(child, usage, sign, separate, rule);
         int64_t total = static_cast<int64_t>(child.size) * (child.occurs ? child.occurs : 1);
         if (!child.redefines.empty()) {
             // The redefined item is the nearest earlier sibling that is not
@@ -823,17 +1029,20 @@ void lay_out(Node& node, Usage usage, int sign, bool separate) {
                 }
             }
             if (!target || !same_name(target->name, child.redefines))
-                throw ParseError{child.line, "REDEFINES " + child.redefines +
+                throw ParseError{child.line, "REDEFINES " + brelrt::excerpt(child.redefines) +
                                                  " does not name the item before it"};
             child.offset = target->offset;
             child.redefined = target;
         } else {
             child.offset = static_cast<int32_t>(end);
         }
+        // An item at most the bound, times at most 32767 occurrences, plus an
+        // offset within the bound: far from overflowing 64 bits.
         position = child.offset + total;
         end = std::max(end, position);
-        if (end > 0x7FFFFFF)
-            throw ParseError{child.line, "record too large"};
+        if (end > BRELRT_RECORD_SIZE_MAX)
+            throw ParseError{child.line, "record larger than " +
+                                             std::to_string(BRELRT_RECORD_SIZE_MAX) + " bytes"};
     }
     node.size = static_cast<int32_t>(end);
     node.type = BRELRT_T_GROUP;
@@ -880,6 +1089,7 @@ struct Emitter {
             throw ParseError{node.when.line, "WHEN before an elementary FILLER"};
         int first = -1;
         for (int k = 1; k <= copies; ++k) {
+            // Within the record, whose size lay_out bounded: no overflow.
             int32_t offset = base + node.offset + (k - 1) * node.size;
             int16_t c[BRELRT_MAX_DEPTH + 1] = {}, o[BRELRT_MAX_DEPTH + 1] = {};
             std::memcpy(c, counts, sizeof c);
@@ -985,6 +1195,13 @@ RecordLayout* out_of_memory(const std::string& path) {
 }
 
 RecordLayout* build(const std::string& text, const std::string& path, const char* layout_name) {
+    const BinaryRule* binary = binary_rule();
+    if (!binary) {
+        set_error("BRELRT_BINARY_SIZE '" + brelrt::excerpt(brelrt::env("BRELRT_BINARY_SIZE")) +
+                  "' is no binary-size rule (1-2-4-8, 2-4-8 or 1--8): " + path + " not used");
+        return nullptr;
+    }
+    BinarySize rule = binary->size;
     std::vector<std::unique_ptr<Node>> records;
     Emitter em;
     // Field names take the same case as the element names of the reader:
@@ -995,7 +1212,7 @@ RecordLayout* build(const std::string& text, const std::string& path, const char
     std::vector<int> record_first; // first item of each record
     std::vector<int> tested;
     try {
-        Source src = read_source(text);
+        Source src(text);
         Parser parser(src, em.record_name);
         records = parser.records();
         if (records.empty())
@@ -1013,10 +1230,12 @@ RecordLayout* build(const std::string& text, const std::string& path, const char
                     if (same_name(records[e]->name, record.redefines))
                         redefined = record_first[e];
                 if (redefined < 0)
-                    throw ParseError{record.line,
-                                     "REDEFINES " + record.redefines + " names no earlier record"};
+                    throw ParseError{record.line, "REDEFINES " + brelrt::excerpt(record.redefines) +
+                                                      " names no earlier record"};
             }
-            lay_out(record, Usage::NONE, 0, false);
+            lay_out(record, Usage::NONE, 0, false, rule);
+            if (record.size < 1)
+                throw ParseError{record.line, "record of no size"};
             record.offset = 0;
             int first = static_cast<int>(em.items.size());
             record_first.push_back(first);
@@ -1039,7 +1258,8 @@ RecordLayout* build(const std::string& text, const std::string& path, const char
                     ++r;
                 t = tested_field(em, s, record_first[r], record_first[r + 1]);
                 if (t < 0)
-                    throw ParseError{s.when->line, "WHEN names no field '" + s.when->field + "'"};
+                    throw ParseError{s.when->line, "WHEN names no field '" +
+                                                       brelrt::excerpt(s.when->field) + "'"};
             }
             tested.push_back(t);
         }
@@ -1154,19 +1374,97 @@ bool file_exists(const std::string& path) {
     return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-// The whole file, or false (with the reason as the last error).
+// The whole file, or false (with the reason as the last error): a regular
+// file of at most BRELRT_FILE_SIZE_MAX bytes.
 bool read_copybook(const std::string& path, std::string& text) {
-    if (!brelrt::read_whole_file(path, text)) {
-        set_error(brelrt::format("%s: cannot be read: %s", path.c_str(), std::strerror(errno)));
+    std::string why;
+    if (!brelrt::read_whole_file(path, BRELRT_FILE_SIZE_MAX, text, why)) {
+        set_error(path + ": cannot be read: " + why);
         return false;
     }
     return true;
+}
+
+// The suffixes cobc tries, in its order, for a copybook named without one,
+// after the layout's own ".xfd".
+const char* const copybook_suffixes[] = {".xfd", "",     ".CPY", ".CBL",
+                                         ".COB", ".cpy", ".cbl", ".cob"};
+
+std::vector<std::string> split_folders(const std::string& list) {
+    std::vector<std::string> folders;
+    for (size_t start = 0; start <= list.size();) {
+        size_t end = std::min(list.find(':', start), list.size());
+        if (end > start)
+            folders.push_back(list.substr(start, end - start));
+        start = end + 1;
+    }
+    return folders;
+}
+
+// The copybook of a layout: <name>.xfd in BRELRT_XFD_DIR (default "."),
+// else along the folders of COBCPY (separated by ":"), in each folder with
+// the suffixes in turn (".xfd", then cobc's). Each time the name is tried
+// as given, in lower case, then in upper case. "" when there is none, with
+// every place looked at as the last error.
+std::string find_copybook(const std::string& name) {
+    std::vector<std::string> names{name};
+    for (bool lower : {true, false}) {
+        std::string other = name;
+        for (char& c : other)
+            if (lower && c >= 'A' && c <= 'Z')
+                c = static_cast<char>(c - 'A' + 'a');
+            else if (!lower && c >= 'a' && c <= 'z')
+                c = static_cast<char>(c - 'a' + 'A');
+        if (std::find(names.begin(), names.end(), other) == names.end())
+            names.push_back(other);
+    }
+    std::string dir = brelrt::env("BRELRT_XFD_DIR");
+    if (dir.empty())
+        dir = ".";
+    if (dir.back() != '/')
+        dir += '/';
+    for (const std::string& n : names)
+        if (file_exists(dir + n + ".xfd"))
+            return dir + n + ".xfd";
+    std::vector<std::string> folders = split_folders(brelrt::env("COBCPY"));
+    for (std::string folder : folders) {
+        if (folder.back() != '/')
+            folder += '/';
+        for (const char* suffix : copybook_suffixes)
+            for (const std::string& n : names)
+                if (file_exists(folder + n + suffix))
+                    return folder + n + suffix;
+    }
+    // "<dir>/<name>.xfd: no such layout (nor ...; nor ... in COBCPY ...)".
+    std::string others, tried, along;
+    for (size_t k = 1; k < names.size(); ++k)
+        others += (k > 1 ? ", " : "nor ") + dir + names[k] + ".xfd";
+    for (size_t k = 0; k < names.size(); ++k)
+        tried += (k == 0 ? "" : k + 1 == names.size() ? " or " : ", ") + brelrt::excerpt(names[k]);
+    if (folders.empty()) {
+        along = "COBCPY not set";
+    } else {
+        along = "nor " + tried + " with .xfd, no suffix, .CPY, .CBL, .COB, .cpy, .cbl or .cob in ";
+        along += folders.size() == 1 ? "the COBCPY folder " : "the COBCPY folders ";
+        constexpr size_t named = 8;
+        for (size_t k = 0; k < folders.size() && k < named; ++k)
+            along += (k ? ", " : "") + brelrt::excerpt(folders[k], 60);
+        if (folders.size() > named)
+            along += brelrt::format(" and %zu more", folders.size() - named);
+    }
+    set_missing(dir + brelrt::excerpt(name) + ".xfd: no such layout (" +
+                (others.empty() ? "" : others + "; ") + along + ")");
+    return std::string();
 }
 
 } // namespace
 
 const char* brelrt_xfd_last_error(void) {
     return g_last_error.c_str();
+}
+
+const char* brelrt_xfd_last_file(void) {
+    return g_last_file.c_str();
 }
 
 RecordLayout* brelrt_parse_copybook(const char* path, const char* layout_name) {
@@ -1188,26 +1486,29 @@ RecordLayout* B4ParseXFD(const char* name, int /*version*/, int /*name_max*/) {
             set_missing("B4ParseXFD: no usable layout name");
             return nullptr;
         }
-        std::string dir = brelrt::env("BRELRT_XFD_DIR");
-        if (dir.empty())
-            dir = ".";
-        if (dir.back() != '/')
-            dir += '/';
-        std::string path = dir + name + ".xfd";
-        if (!file_exists(path)) {
-            std::string lower = name;
-            brelrt_name_convert(lower.data(), static_cast<int>(lower.size()), BRELRT_NAME_LOWER);
-            std::string other = dir + lower + ".xfd";
-            if (!file_exists(other)) {
-                set_missing(brelrt::format("%s: no such layout", path.c_str()));
-                return nullptr;
-            }
-            path = other;
-        }
+        g_last_file.clear();
+        std::string path = find_copybook(name);
+        if (path.empty())
+            return nullptr;
+        g_last_file = path;
         std::string text;
         if (!read_copybook(path, text))
             return nullptr;
         return build(text, path, name);
+    });
+}
+
+int brelrt_set_binary_size(const char* rule) {
+    const BinaryRule* chosen = binary_rule_named(rule);
+    if (chosen)
+        g_binary_rule = chosen;
+    return chosen ? 1 : 0;
+}
+
+const char* brelrt_binary_size(void) {
+    return brelrt::guarded<const char*>(nullptr, [] {
+        const BinaryRule* rule = binary_rule();
+        return rule ? rule->name : nullptr;
     });
 }
 

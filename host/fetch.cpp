@@ -1,16 +1,26 @@
-// URL fetch: a plain HTTP/1.0 GET into a temporary file.
+// URL fetch: a plain HTTP/1.0 GET into a temporary file, bounded in size
+// (BRELRT_URL_MAX_MB) and in time (BRELRT_URL_TIMEOUT: connecting, sending
+// and receiving share one deadline). A fetch that fails leaves no file.
 #include "internal.h"
 
 #include <cerrno>
+#include <chrono>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <netdb.h>
+#include <poll.h>
 #include <strings.h>
 #include <sys/socket.h>
-#include <sys/time.h>
 #include <unistd.h>
 
 namespace {
+
+constexpr long long default_max_mb = 256;
+constexpr long long default_timeout_seconds = 120;
+constexpr long long megabyte = 1024 * 1024;
+constexpr size_t header_limit = 64 * 1024;
 
 struct Url {
     std::string host;
@@ -45,68 +55,148 @@ bool parse_url(const char* text, Url& url) {
     return !url.host.empty();
 }
 
-int connect_to(const Url& url) {
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* list = nullptr;
-    if (getaddrinfo(url.host.c_str(), url.port.c_str(), &hints, &list) != 0)
-        return -1;
-    int fd = -1;
-    for (addrinfo* a = list; a; a = a->ai_next) {
-        fd = socket(a->ai_family, a->ai_socktype, a->ai_protocol);
-        if (fd < 0)
-            continue;
-        timeval tv{30, 0};
-        setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-        setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
-        if (connect(fd, a->ai_addr, a->ai_addrlen) == 0)
-            break;
-        close(fd);
-        fd = -1;
+// A positive whole number from the environment variable `name`, at most
+// `most`; the default, and a trace line, for anything else.
+long long setting(const char* name, long long fallback, long long most) {
+    const char* text = std::getenv(name);
+    if (!text)
+        return fallback;
+    const char* p = text;
+    while (*p == ' ')
+        ++p;
+    char* end = nullptr;
+    errno = 0;
+    long long n = *p >= '0' && *p <= '9' ? std::strtoll(p, &end, 10) : 0;
+    while (end && *end == ' ')
+        ++end;
+    if (n <= 0 || !end || *end) {
+        brelrt_trace(0, 1,
+                     brelrt::format("URL fetch: %s '%s' is not a positive number: %lld is used",
+                                    name, brelrt::excerpt(text).c_str(), fallback)
+                         .c_str());
+        return fallback;
     }
-    freeaddrinfo(list);
-    return fd;
+    return errno == ERANGE || n > most ? most : n;
 }
 
-bool send_all(int fd, const std::string& data) {
-    size_t sent = 0;
-    while (sent < data.size()) {
-        ssize_t n = send(fd, data.data() + sent, data.size() - sent, MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR)
+// The end of the time a fetch may take.
+class Deadline {
+public:
+    explicit Deadline(long long seconds)
+        : end_(std::chrono::steady_clock::now() + std::chrono::seconds(seconds)) {}
+
+    // Waits until `fd` is ready for `events`; false, with `why` set, when the
+    // deadline passes first.
+    bool wait(int fd, short events, std::string& why) const {
+        for (;;) {
+            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                            end_ - std::chrono::steady_clock::now())
+                            .count();
+            if (left <= 0) {
+                why = "no answer in time (BRELRT_URL_TIMEOUT)";
+                return false;
+            }
+            pollfd p{fd, events, 0};
+            int n = poll(&p, 1, static_cast<int>(std::min<long long>(left + 1, INT_MAX)));
+            if (n > 0)
+                return true;
+            if (n < 0 && errno != EINTR) {
+                why = std::strerror(errno);
+                return false;
+            }
+        }
+    }
+
+private:
+    std::chrono::steady_clock::time_point end_;
+};
+
+// A connected socket (non-blocking), or -1 with `why` set.
+int connect_to(const addrinfo* list, const Deadline& deadline, std::string& why) {
+    why = "cannot connect";
+    for (const addrinfo* a = list; a; a = a->ai_next) {
+        brelrt::Descriptor fd(
+            socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol));
+        if (fd.fd < 0)
             continue;
-        if (n <= 0)
+        if (connect(fd.fd, a->ai_addr, a->ai_addrlen) == 0)
+            return fd.release();
+        if (errno != EINPROGRESS)
+            continue;
+        if (!deadline.wait(fd.fd, POLLOUT, why))
+            return -1;
+        int error = 0;
+        socklen_t length = sizeof error;
+        if (getsockopt(fd.fd, SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error == 0)
+            return fd.release();
+        why = std::string("cannot connect: ") + std::strerror(error);
+    }
+    return -1;
+}
+
+bool send_all(int fd, const std::string& data, const Deadline& deadline, std::string& why) {
+    for (size_t sent = 0; sent < data.size();) {
+        if (!deadline.wait(fd, POLLOUT, why))
             return false;
+        ssize_t n = send(fd, data.data() + sent, data.size() - sent, MSG_NOSIGNAL);
+        if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK))
+            continue;
+        if (n <= 0) {
+            why = std::string("cannot send the request: ") + std::strerror(errno);
+            return false;
+        }
         sent += static_cast<size_t>(n);
     }
     return true;
 }
 
-bool write_all(int fd, const char* data, size_t length) {
+// Up to `size` bytes into `buffer`: the count, 0 at the end, -1 with `why`
+// set on a failure or when the deadline passes.
+ssize_t receive_some(int fd, char* buffer, size_t size, const Deadline& deadline,
+                     std::string& why) {
+    for (;;) {
+        if (!deadline.wait(fd, POLLIN, why))
+            return -1;
+        ssize_t n = recv(fd, buffer, size, 0);
+        if (n >= 0)
+            return n;
+        if (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK) {
+            why = std::strerror(errno);
+            return -1;
+        }
+    }
+}
+
+bool write_all(int fd, const char* data, size_t length, std::string& why) {
     while (length > 0) {
         ssize_t n = write(fd, data, length);
         if (n < 0 && errno == EINTR)
             continue;
-        if (n <= 0)
+        if (n <= 0) {
+            why = std::string("cannot write the local copy: ") +
+                  std::strerror(n < 0 ? errno : ENOSPC);
             return false;
+        }
         data += n;
         length -= static_cast<size_t>(n);
     }
     return true;
 }
 
-// Reads the response; the body goes to `out`. False on any failure.
-bool receive(int fd, int out) {
-    const size_t header_limit = 64 * 1024;
+// Reads the response; the body, at most `most` bytes, goes to `out`. False,
+// with `why` set, on any failure.
+bool receive(int fd, int out, long long most, const Deadline& deadline, std::string& why) {
     std::string head;
     char buffer[16384];
     size_t body_start = std::string::npos;
     while (body_start == std::string::npos) {
-        ssize_t n = recv(fd, buffer, sizeof buffer, 0);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
+        ssize_t n = receive_some(fd, buffer, sizeof buffer, deadline, why);
+        if (n < 0)
             return false;
+        if (n == 0) {
+            why = "the connection closed before the headers ended";
+            return false;
+        }
         head.append(buffer, static_cast<size_t>(n));
         size_t crlf = head.find("\r\n\r\n");
         size_t lf = head.find("\n\n");
@@ -114,58 +204,98 @@ bool receive(int fd, int out) {
             body_start = crlf + 4;
         else if (lf != std::string::npos)
             body_start = lf + 2;
-        else if (head.size() > header_limit)
+        else if (head.size() > header_limit) {
+            why = brelrt::format("headers longer than %zu bytes", header_limit);
             return false;
+        }
     }
     // Status line: HTTP/1.x 200 ...
     int status = 0;
-    if (std::sscanf(head.c_str(), "HTTP/%*d.%*d %d", &status) != 1 || status != 200)
+    if (std::sscanf(head.c_str(), "HTTP/%*d.%*d %d", &status) != 1 || status != 200) {
+        size_t end = head.find_first_of("\r\n");
+        why = "answered '" + brelrt::excerpt(std::string_view(head).substr(0, end)) + "'";
         return false;
-    long long expected = -1;
-    std::string headers = head.substr(0, body_start);
-    for (size_t pos = 0; pos < headers.size();) {
-        size_t end = headers.find('\n', pos);
-        if (end == std::string::npos)
-            end = headers.size();
-        std::string line = headers.substr(pos, end - pos);
-        if (strncasecmp(line.c_str(), "Content-Length:", 15) == 0)
-            expected = std::atoll(line.c_str() + 15);
-        pos = end + 1;
     }
-    long long received = static_cast<long long>(head.size() - body_start);
-    if (!write_all(out, head.data() + body_start, head.size() - body_start))
+    long long expected = -1;
+    std::string_view headers = std::string_view(head).substr(0, body_start);
+    brelrt::each_line(headers, [&](std::string_view line, int) {
+        if (line.size() > 15 && strncasecmp(line.data(), "Content-Length:", 15) == 0) {
+            std::string value(line.substr(15));
+            char* end = nullptr;
+            long long n = std::strtoll(value.c_str(), &end, 10);
+            if (end != value.c_str() && n >= 0)
+                expected = n;
+        }
+    });
+    if (expected > most) {
+        why = brelrt::format("a body of %lld bytes, more than %lld (BRELRT_URL_MAX_MB)", expected,
+                             most);
         return false;
-    for (;;) {
-        ssize_t n = recv(fd, buffer, sizeof buffer, 0);
-        if (n < 0 && errno == EINTR)
-            continue;
+    }
+    // With a Content-Length the body ends there; without one, at the close.
+    long long limit = expected >= 0 ? expected : most;
+    long long received = 0;
+    auto take = [&](const char* data, size_t n) {
+        if (static_cast<long long>(n) > limit - received) {
+            if (expected < 0) {
+                why = brelrt::format("a body of more than %lld bytes (BRELRT_URL_MAX_MB)", most);
+                return false;
+            }
+            n = static_cast<size_t>(limit - received); // what follows is not the body
+        }
+        received += static_cast<long long>(n);
+        return write_all(out, data, n, why);
+    };
+    if (!take(head.data() + body_start, head.size() - body_start))
+        return false;
+    while (expected < 0 || received < expected) {
+        ssize_t n = receive_some(fd, buffer, sizeof buffer, deadline, why);
         if (n < 0)
             return false;
         if (n == 0)
             break;
-        if (!write_all(out, buffer, static_cast<size_t>(n)))
+        if (!take(buffer, static_cast<size_t>(n)))
             return false;
-        received += n;
     }
-    return expected < 0 || received >= expected;
+    if (received < expected) {
+        why = brelrt::format("a body of %lld bytes, shorter than its Content-Length %lld", received,
+                             expected);
+        return false;
+    }
+    return true;
 }
 
-} // namespace
-
-namespace {
-
-// Closes a descriptor when it goes out of scope, so that an exception
-// cannot leave one open.
-struct Descriptor {
+// The local copy: removed when it goes out of scope, unless kept.
+struct LocalCopy {
+    std::string name;
     int fd = -1;
-    ~Descriptor() {
+    bool keep = false;
+    ~LocalCopy() {
         if (fd >= 0)
             close(fd);
+        if (!name.empty() && !keep)
+            unlink(name.c_str());
     }
-    int release() {
+    // Makes the file in `dir`; false with `why` set.
+    bool make(const std::string& dir, std::string& why) {
+        std::string pattern = dir + "/brelrt-url-XXXXXX";
+        fd = mkostemp(pattern.data(), O_CLOEXEC);
+        if (fd < 0) {
+            why =
+                "cannot make a local copy in " + brelrt::excerpt(dir) + ": " + std::strerror(errno);
+            return false;
+        }
+        name = std::move(pattern);
+        return true;
+    }
+    // Closes the file; false with `why` set when its last writes failed.
+    bool finish(std::string& why) {
         int f = fd;
         fd = -1;
-        return f;
+        if (close(f) == 0)
+            return true;
+        why = std::string("cannot write the local copy: ") + std::strerror(errno);
+        return false;
     }
 };
 
@@ -175,37 +305,42 @@ char* fetch(const char* url_text) {
         brelrt_trace(0, 1, "URL fetch: not an http URL");
         return nullptr;
     }
+    std::string shown = brelrt::excerpt(url_text, 80);
+    long long most = setting("BRELRT_URL_MAX_MB", default_max_mb, LLONG_MAX / megabyte) * megabyte;
+    long long seconds =
+        setting("BRELRT_URL_TIMEOUT", default_timeout_seconds, 100LL * 365 * 24 * 3600);
     std::string request = "GET " + url.path + " HTTP/1.0\r\nHost: " + url.host +
                           "\r\nUser-Agent: brelrt\r\nConnection: close\r\n\r\n";
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* addresses = nullptr;
+    if (int e = getaddrinfo(url.host.c_str(), url.port.c_str(), &hints, &addresses); e != 0) {
+        brelrt_trace(0, 1,
+                     brelrt::format("URL fetch: %s: %s", shown.c_str(), gai_strerror(e)).c_str());
+        return nullptr;
+    }
+    Deadline deadline(seconds);
+    std::string why;
+    brelrt::Descriptor connection(connect_to(addresses, deadline, why));
+    freeaddrinfo(addresses);
+    if (connection.fd < 0) {
+        brelrt_trace(0, 1, brelrt::format("URL fetch: %s: %s", shown.c_str(), why.c_str()).c_str());
+        return nullptr;
+    }
     std::string dir = brelrt::env("TMPDIR");
     if (dir.empty())
         dir = "/tmp";
-    std::string name = dir + "/brelrt-url-XXXXXX";
-    Descriptor connection;
-    connection.fd = connect_to(url);
-    if (connection.fd < 0) {
-        brelrt_trace(0, 1, brelrt::format("URL fetch: cannot connect to %s", url_text).c_str());
+    LocalCopy copy;
+    if (!copy.make(dir, why) || !send_all(connection.fd, request, deadline, why) ||
+        !receive(connection.fd, copy.fd, most, deadline, why) || !copy.finish(why)) {
+        brelrt_trace(0, 1, brelrt::format("URL fetch: %s: %s", shown.c_str(), why.c_str()).c_str());
         return nullptr;
     }
-    Descriptor out;
-    out.fd = mkstemp(name.data());
-    bool ok = false;
-    try {
-        ok = out.fd >= 0 && send_all(connection.fd, request) && receive(connection.fd, out.fd);
-    } catch (...) {
-        unlink(name.c_str());
-        throw;
-    }
-    if (out.fd >= 0 && close(out.release()) != 0)
-        ok = false;
-    if (!ok) {
-        unlink(name.c_str());
-        brelrt_trace(0, 1, brelrt::format("URL fetch: %s failed", url_text).c_str());
-        return nullptr;
-    }
-    char* result = brelrt_strdup(name.c_str(), "host/fetch", __LINE__, "URL local copy");
+    char* result = brelrt_strdup(copy.name.c_str(), "host/fetch", __LINE__, "URL local copy");
     if (!result)
-        unlink(name.c_str());
+        brelrt::shortage();
+    copy.keep = result != nullptr;
     return result;
 }
 

@@ -3,8 +3,10 @@
 #include "internal.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdarg>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -15,47 +17,90 @@
 
 namespace {
 
-// An environment mapping for a bare name, as GnuCOBOL does it: DD_name,
-// dd_name, then name itself.
-const char* mapped(const std::string& name) {
-    if (name.empty())
+// The value GnuCOBOL's runtime gives a part of a file name: the environment
+// variable DD_<part>, dd_<part> or <part>, the first that is set and not
+// empty, a "." in the part read as "_". None for a part that begins with ".",
+// nor for any part when `lookups` is off (a name that begins with "-" or a
+// digit).
+const char* environment_value(std::string_view part, bool lookups) {
+    if (!lookups || part.empty() || part[0] == '.')
         return nullptr;
+    std::string key(part);
+    std::replace(key.begin(), key.end(), '.', '_');
     for (const char* prefix : {"DD_", "dd_", ""}) {
-        std::string var = std::string(prefix) + name;
+        std::string var = prefix + key;
         if (const char* v = std::getenv(var.c_str()); v && *v)
             return v;
     }
     return nullptr;
 }
 
+bool separator(char c) {
+    return c == '/' || c == '\\';
+}
+
+// A name as GnuCOBOL 3.1's runtime maps an ASSIGN name before it opens the
+// file. A name without a separator ("/" or "\\"), less a leading "$", is
+// looked up as above and replaced by its value, else kept as written. In a
+// name with separators, the first part is looked up the same way; a first
+// part written "$VAR" that is not set is left out, with the separator after
+// it. Each later part written "$VAR" is replaced by its value (left out when
+// not set), and the separator after it is dropped, as the runtime does. The
+// parts are joined by "/", empty parts dropped. A result that does not begin
+// with "/" is then put in the folder COB_FILE_PATH when that is set.
 std::string translate(const std::string& name) {
     if (name.empty())
         return name;
-    if (name.find('/') == std::string::npos) {
-        if (const char* v = mapped(name))
-            return v;
-        std::string path = brelrt::env("COB_FILE_PATH");
-        if (!path.empty()) {
-            if (path.back() != '/')
-                path += '/';
-            return path + name;
+    bool lookups = name[0] != '-' && !std::isdigit(static_cast<unsigned char>(name[0]));
+    std::string result;
+    std::string_view rest(name);
+    bool dollar = rest[0] == '$';
+    if (dollar)
+        rest.remove_prefix(1);
+    if (std::find_if(rest.begin(), rest.end(), separator) == rest.end()) {
+        const char* v = environment_value(rest, lookups);
+        result = v ? v : name;
+    } else {
+        auto next_part = [&rest] {
+            while (!rest.empty() && separator(rest[0]))
+                rest.remove_prefix(1);
+            size_t n = static_cast<size_t>(std::find_if(rest.begin(), rest.end(), separator) -
+                                           rest.begin());
+            std::string_view part = rest.substr(0, n);
+            rest.remove_prefix(n);
+            return part;
+        };
+        bool first = true;
+        if (separator(rest[0])) {
+            result = "/";
+            dollar = false;
+        } else {
+            std::string_view part = next_part();
+            if (const char* v = environment_value(part, lookups)) {
+                result = v;
+                dollar = false;
+            } else if (!dollar) {
+                result = part;
+            }
+            first = false;
         }
-        return name;
+        for (std::string_view part = next_part(); !part.empty(); part = next_part()) {
+            if (!first && !std::exchange(dollar, false))
+                result += '/';
+            first = false;
+            if (part[0] == '$') {
+                if (const char* v = environment_value(part.substr(1), lookups))
+                    result += v;
+                dollar = true;
+            } else {
+                result += part;
+            }
+        }
     }
-    // "$VAR/rest" or "VAR/rest" with VAR set: the first part is expanded.
-    size_t slash = name.find('/');
-    if (slash == 0)
-        return name;
-    std::string first = name.substr(0, slash);
-    if (first[0] == '$') {
-        if (const char* v = std::getenv(first.c_str() + 1))
-            return std::string(v) + name.substr(slash);
-        return name;
-    }
-    if (first != "." && first != "..")
-        if (const char* v = mapped(first))
-            return std::string(v) + name.substr(slash);
-    return name;
+    std::string folder = brelrt::env("COB_FILE_PATH");
+    if (!folder.empty() && (result.empty() || result[0] != '/'))
+        result = folder + "/" + result;
+    return result;
 }
 
 int fail_with_errno() {
@@ -67,12 +112,13 @@ int fail_with_errno() {
 // target, renamed over it at the end, so that a failed copy leaves the old
 // target whole and two copies at the same time never share a temporary.
 int copy_file(const std::string& src_name, const std::string& dst_name) {
-    int src = ::open(src_name.c_str(), O_RDONLY | O_CLOEXEC);
+    // O_NONBLOCK: a FIFO without a writer is refused at once, not waited for.
+    int src = ::open(src_name.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (src < 0)
         return fail_with_errno();
     struct stat st {};
     if (fstat(src, &st) != 0 || !S_ISREG(st.st_mode)) {
-        int e = S_ISDIR(st.st_mode) ? EISDIR : errno;
+        int e = st.st_mode == 0 ? errno : S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
         ::close(src);
         errno = e;
         return fail_with_errno();
@@ -126,39 +172,52 @@ int copy_file(const std::string& src_name, const std::string& dst_name) {
 
 namespace brelrt {
 
-bool read_whole_file(const std::string& path, std::string& text) {
-    FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f)
-        return false;
-    text.clear();
-    char buffer[65536];
-    size_t n;
-    try {
-        while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0)
-            text.append(buffer, n);
-    } catch (...) {
-        std::fclose(f);
-        throw;
-    }
-    bool ok = !std::ferror(f);
-    int e = errno;
-    std::fclose(f);
-    errno = e;
-    return ok;
+Descriptor::~Descriptor() {
+    if (fd >= 0)
+        ::close(fd);
 }
 
-std::vector<std::string> split_lines(const std::string& text) {
-    std::vector<std::string> lines;
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t end = text.find('\n', start);
-        if (end == std::string::npos)
-            end = text.size();
-        size_t stop = end > start && text[end - 1] == '\r' ? end - 1 : end;
-        lines.emplace_back(text, start, stop - start);
-        start = end + 1;
+bool read_whole_file(const std::string& path, size_t cap, std::string& text, std::string& why) {
+    text.clear();
+    // O_NONBLOCK: opening a FIFO without a writer returns at once.
+    Descriptor file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    struct stat st {};
+    if (file.fd < 0 || fstat(file.fd, &st) != 0) {
+        why = std::strerror(errno);
+        return false;
     }
-    return lines;
+    if (!S_ISREG(st.st_mode)) {
+        why = std::string(S_ISDIR(st.st_mode)    ? "a folder"
+                          : S_ISFIFO(st.st_mode) ? "a FIFO"
+                          : S_ISSOCK(st.st_mode) ? "a socket"
+                                                 : "a device") +
+              ", not a regular file";
+        return false;
+    }
+    if (static_cast<uintmax_t>(st.st_size) > cap) {
+        why = format("%jd bytes, more than %zu", static_cast<intmax_t>(st.st_size), cap);
+        return false;
+    }
+    // The size may change meanwhile (or be 0 for a file of /proc): the reads
+    // stop one byte past the cap whatever they find.
+    text.reserve(static_cast<size_t>(st.st_size));
+    char buffer[65536];
+    while (text.size() <= cap) {
+        ssize_t n = ::read(file.fd, buffer, std::min(sizeof buffer, cap + 1 - text.size()));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            why = std::strerror(errno);
+            text.clear();
+            return false;
+        }
+        if (n == 0)
+            return true;
+        text.append(buffer, static_cast<size_t>(n));
+    }
+    why = format("more than %zu bytes", cap);
+    text.clear();
+    return false;
 }
 
 } // namespace brelrt

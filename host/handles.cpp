@@ -16,10 +16,12 @@ struct HandleType {
 
 constexpr uint32_t kLive = 0x48444C45; // marks a handle until it is freed
 
-struct alignas(16) Handle {
+// 8 bytes in front of the record, which is pointer-aligned.
+struct Handle {
     uint32_t mark;
-    int type;
+    int32_t type;
 };
+static_assert(sizeof(Handle) == 8);
 
 std::vector<HandleType>& types() {
     static auto* t = new std::vector<HandleType>; // type t at t - 1

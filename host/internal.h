@@ -9,14 +9,20 @@
 #include <cstdarg>
 
 #include <string>
+#include <string_view>
 #include <utility>
-#include <vector>
 
 namespace brelrt {
 
 // Formats into a std::string (vsnprintf, any length).
 std::string vformat(const char* format, va_list args);
 std::string format(const char* format, ...) BRELRT_PRINTF(1, 2);
+
+// At most `most` bytes of a text from outside (a copybook, a URL), for a
+// message: longer ones are cut and end in "...".
+inline std::string excerpt(std::string_view text, size_t most = 40) {
+    return text.size() <= most ? std::string(text) : std::string(text.substr(0, most)) + "...";
+}
 
 // Value of an environment variable or "" when unset.
 std::string env(const char* name);
@@ -42,12 +48,43 @@ int compare_numeric(const FieldDescriptor& field, const char* literal);
 // brelrt_config_number for the host's own use: a shortage throws.
 long config_number(const char* name);
 
-// The whole of a file into `text` (a shortage throws, never shortens it);
-// false with errno set when it cannot be read.
-bool read_whole_file(const std::string& path, std::string& text);
+// The whole of a regular file of at most `cap` bytes into `text` (a shortage
+// throws, never shortens it). The file is opened without blocking, so a FIFO
+// never holds the caller, and at most cap + 1 bytes are read whatever the
+// file does meanwhile. False, with `text` empty and a short reason in `why`
+// ("a FIFO, not a regular file", "20000000 bytes, more than 16777216", or
+// the system's message), when it cannot be read whole.
+bool read_whole_file(const std::string& path, size_t cap, std::string& text, std::string& why);
 
-// The lines of a text, without their line ends (LF or CR LF).
-std::vector<std::string> split_lines(const std::string& text);
+// Calls fn(line, number) for each line of a text, without its line end (LF
+// or CR LF), numbered from 1. No copy of the text is made.
+template <typename Fn> void each_line(std::string_view text, Fn&& fn) {
+    int number = 0;
+    for (size_t start = 0; start < text.size();) {
+        size_t end = text.find('\n', start);
+        if (end == std::string_view::npos)
+            end = text.size();
+        size_t stop = end > start && text[end - 1] == '\r' ? end - 1 : end;
+        fn(text.substr(start, stop - start), ++number);
+        start = end + 1;
+    }
+}
+
+// Closes a descriptor when it goes out of scope, so that an exception
+// cannot leave one open.
+struct Descriptor {
+    int fd = -1;
+    Descriptor() = default;
+    explicit Descriptor(int f) : fd(f) {}
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    ~Descriptor();
+    int release() {
+        int f = fd;
+        fd = -1;
+        return f;
+    }
+};
 
 // A shortage of memory inside a C entry: the file-error word becomes 14 and
 // a fixed line goes to the trace. Allocates nothing, throws nothing.

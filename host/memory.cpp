@@ -1,10 +1,11 @@
 // Tracked memory: every block is recorded with who allocated it, so that what
 // is still allocated can be reported and an unknown pointer is never freed.
 //
-// Each block carries its record in a header in front of the caller's bytes,
-// and the live blocks are kept in an open-addressing set of pointers: an
-// allocation costs one malloc and one probe, a free one probe, and a pointer
-// that is not in the set is never dereferenced.
+// Each block carries its record in a 16-byte header in front of the caller's
+// bytes: its size and the number of its allocation site (path, line and
+// description, each site kept once in a table). The live blocks are kept in
+// a set of pointers: an allocation costs one malloc and two probes, a free
+// one probe, and a pointer that is not in the set is never dereferenced.
 #include "internal.h"
 
 #include <cstdint>
@@ -13,14 +14,102 @@
 
 namespace {
 
-// 32 bytes, so the caller's bytes keep malloc's 16-byte alignment.
+// 16 bytes, so the caller's bytes keep malloc's 16-byte alignment.
 struct alignas(16) Header {
     size_t size;
+    uint32_t site; // its number in the table of sites
+};
+static_assert(sizeof(Header) == 16);
+
+// Where blocks are allocated: few (the call sites of the code), so each is
+// kept once and a block names it by number.
+struct Site {
     const char* path;
     const char* description;
     int line;
 };
-static_assert(sizeof(Header) == 32);
+
+// Sites kept at most; every later one is counted as site 0, "?", so that a
+// caller making up descriptions cannot grow the table without end.
+constexpr uint32_t kSitesMax = 65536;
+
+struct SiteTable {
+    Site* sites = nullptr;     // site k at k; 0 is the unknown site
+    uint32_t count = 0;        // sites in use, 0 before the first
+    uint32_t* slots = nullptr; // open addressing: site number, 0 for an empty slot
+    size_t slot_count = 0;     // a power of two, more than twice the sites
+    uint32_t last = 0;         // the site found last
+
+    static size_t slot_of(const char* path, int line, const char* description, size_t slots) {
+        uint64_t h = reinterpret_cast<uintptr_t>(path) * UINT64_C(0x9E3779B97F4A7C15);
+        h = (h ^ (reinterpret_cast<uintptr_t>(description) + static_cast<uint64_t>(line))) *
+            UINT64_C(0xBF58476D1CE4E5B9);
+        return static_cast<size_t>(h ^ (h >> 31)) & (slots - 1);
+    }
+
+    static bool same(const Site& s, const char* path, int line, const char* description) {
+        return s.path == path && s.line == line && s.description == description;
+    }
+
+    // Room for one more site; false when out of memory.
+    bool reserve() {
+        if (count && (count + 1) * 2 < slot_count)
+            return true;
+        size_t more = slot_count ? slot_count * 2 : 512;
+        auto* fresh_sites = static_cast<Site*>(std::realloc(sites, more / 2 * sizeof(Site)));
+        if (!fresh_sites)
+            return false;
+        sites = fresh_sites;
+        auto* fresh = static_cast<uint32_t*>(std::calloc(more, sizeof(uint32_t)));
+        if (!fresh)
+            return false;
+        std::free(slots);
+        slots = fresh;
+        slot_count = more;
+        if (!count) {
+            sites[0] = Site{nullptr, "?", 0};
+            count = 1;
+        }
+        for (uint32_t k = 1; k < count; ++k) {
+            size_t i = slot_of(sites[k].path, sites[k].line, sites[k].description, slot_count);
+            while (slots[i])
+                i = (i + 1) & (slot_count - 1);
+            slots[i] = k;
+        }
+        return true;
+    }
+
+    // The number of a site, entered when new; false when out of memory.
+    bool number(const char* path, int line, const char* description, uint32_t* out) {
+        if (count && same(sites[last], path, line, description)) {
+            *out = last;
+            return true;
+        }
+        if (!count && !reserve())
+            return false;
+        size_t i = slot_of(path, line, description, slot_count);
+        for (; slots[i]; i = (i + 1) & (slot_count - 1))
+            if (same(sites[slots[i]], path, line, description)) {
+                *out = last = slots[i];
+                return true;
+            }
+        if (count >= kSitesMax) {
+            *out = 0;
+            return true;
+        }
+        if ((count + 1) * 2 >= slot_count) {
+            if (!reserve())
+                return false;
+            i = slot_of(path, line, description, slot_count);
+            while (slots[i])
+                i = (i + 1) & (slot_count - 1);
+        }
+        sites[count] = Site{path, description, line};
+        slots[i] = count;
+        *out = last = count++;
+        return true;
+    }
+};
 
 Header* header_of(void* ptr) {
     return reinterpret_cast<Header*>(static_cast<char*>(ptr) - sizeof(Header));
@@ -163,6 +252,9 @@ struct LiveSet {
 
 struct MemoryState {
     LiveSet live;
+    SiteTable sites;
+    size_t bytes = 0; // the sizes of the live blocks, as asked for
+    size_t peak = 0;  // the most `bytes` held since the last reset
     size_t bad_frees = 0;
     long fail_countdown = 0; // 0: off
 };
@@ -197,19 +289,33 @@ void complain(const char* what, void* ptr, const char* path, int line) {
 // live block may read its first word without knowing its size.
 constexpr size_t kMinimumBlock = 16;
 
+namespace {
+
+void count_in(MemoryState& s, size_t size) {
+    s.bytes += size;
+    if (s.bytes > s.peak)
+        s.peak = s.bytes;
+}
+
+} // namespace
+
 void* brelrt_alloc(size_t size, int zero, const char* path, int line, const char* description) {
-    if (injected_failure() || size > SIZE_MAX - sizeof(Header))
+    MemoryState& s = state();
+    uint32_t site = 0;
+    if (injected_failure() || size > SIZE_MAX - sizeof(Header) - kMinimumBlock ||
+        !s.sites.number(path, line, description, &site))
         return nullptr;
     size_t real = sizeof(Header) + (size < kMinimumBlock ? kMinimumBlock : size);
     auto* h = static_cast<Header*>(zero ? std::calloc(1, real) : std::malloc(real));
     if (!h)
         return nullptr;
-    *h = Header{size, path, description, line};
+    *h = Header{size, site};
     void* p = user_of(h);
-    if (!state().live.insert(p)) {
+    if (!s.live.insert(p)) {
         std::free(h);
         return nullptr;
     }
+    count_in(s, size);
     return p;
 }
 
@@ -221,15 +327,20 @@ void* brelrt_realloc(void* ptr, size_t size, const char* path, int line) {
         complain("realloc", ptr, path, line);
         return nullptr;
     }
-    if (injected_failure() || size > SIZE_MAX - sizeof(Header) || !s.live.reserve())
+    // The block keeps its description; path and line become the caller's.
+    uint32_t site = 0;
+    if (injected_failure() || size > SIZE_MAX - sizeof(Header) - kMinimumBlock ||
+        !s.live.reserve() ||
+        !s.sites.number(path, line, s.sites.sites[header_of(ptr)->site].description, &site))
         return nullptr;
     auto* h = static_cast<Header*>(std::realloc(
         header_of(ptr), sizeof(Header) + (size < kMinimumBlock ? kMinimumBlock : size)));
     if (!h)
         return nullptr;
+    s.bytes -= h->size;
+    count_in(s, size);
     h->size = size;
-    h->path = path;
-    h->line = line;
+    h->site = site;
     void* p = user_of(h);
     if (p != ptr) {
         // Room was reserved above: this insert cannot fail.
@@ -249,6 +360,7 @@ void brelrt_free(void* ptr, const char* path, int line) {
         return;
     }
     s.live.remove(ptr);
+    s.bytes -= header_of(ptr)->size;
     std::free(header_of(ptr));
 }
 
@@ -271,18 +383,31 @@ size_t brelrt_mem_outstanding(void) {
 }
 
 size_t brelrt_mem_report(FILE* out) {
-    const LiveSet& live = state().live;
-    live.each([out](void* p) {
+    const MemoryState& s = state();
+    s.live.each([&s, out](void* p) {
         const Header* h = header_of(p);
+        const Site& site = s.sites.sites[h->site];
         char line[600];
-        std::snprintf(line, sizeof line, "%s:%d %s (%zu bytes)", safe(h->path), h->line,
-                      safe(h->description), h->size);
+        std::snprintf(line, sizeof line, "%s:%d %s (%zu bytes)", safe(site.path), site.line,
+                      safe(site.description), h->size);
         if (out)
             std::fprintf(out, "%s\n", line);
         else
             brelrt_trace(0, 1, line);
     });
-    return live.count;
+    return s.live.count;
+}
+
+size_t brelrt_mem_bytes(void) {
+    return state().bytes;
+}
+
+size_t brelrt_mem_peak(int reset) {
+    MemoryState& s = state();
+    size_t peak = s.peak;
+    if (reset)
+        s.peak = s.bytes;
+    return peak;
 }
 
 size_t brelrt_mem_bad_frees(void) {

@@ -53,6 +53,15 @@ extern "C" {
     34 /* the stream refused a write (disk full, closed pipe):                                     \
           the trace names the records lost */
 
+/* The cause of a failure, in the host's secondary error word
+ * (*brelrt_secondary_error()), cleared to 0 at the start of every file
+ * operation: after 15 from xml_sopen, and after 34 from xml_sopen (the
+ * schema file), xml_swrite or xml_sclose, the system's error number (errno:
+ * ENOENT, EACCES, EISDIR, ENOSPC, ...) of the call that failed, or 0 when no
+ * system call failed (no layout, a bad name, a bad layout); 5 with every 19
+ * of reading (malformed XML, limits, a root that is not the layout's). A
+ * failed xml_smake leaves the errno there too. */
+
 /* A slot of the dispatch table: a function of the type given below for its
  * slot, cast to this generic pointer type. */
 typedef void (*BxmlSlot)(void);
@@ -109,6 +118,8 @@ BXML_EXPORT int xml_register_config(void);
 
 /* An open XML file (xml/bxml/xml_file.h). */
 typedef struct XmlFile XmlFile;
+/* A record layout (brelrt.h). */
+typedef struct RecordLayout RecordLayout;
 
 /* Slot 44: creates an empty file (name translated); 1, or 0 when it cannot
  * be created. `extra` is only traced. */
@@ -117,10 +128,28 @@ BXML_EXPORT int xml_smake(const char* name, const char* extra);
 
 /* Slot 45: opens `name` for input (mode 0) or output (mode 1) with the
  * record layout of its name; null with the file-error word set when it
- * cannot (15 file or layout, 17 mode or encoding, 14 memory, 8 or 19 for an
- * input without a root element). Output: the prologue is written (DTD,
- * schema, root start tag by BXML_CREATE_STYLE). Arguments 3 to 6 and 8 are
- * kept, `extra` only traced. */
+ * cannot (15 file or layout, 17 mode or encoding, 14 memory, 34 the schema
+ * file, 8 or 19 for an input without a root element), the secondary error
+ * saying why (see above). Output: the prologue is written (DTD, schema,
+ * root start tag by BXML_CREATE_STYLE). Input: the document's root element
+ * must be named as the layout, ASCII case aside (and "-" and "_" alike
+ * while 4GL_COLUMN_CASE is 0 or 1), else 19, with both names in the trace
+ * and the error text. Arguments 3 to 6 and 8 are kept.
+ *
+ * Flags above the low two bits of `mode`:
+ *   BXML_OPEN_AS_NAMED      `name` is opened exactly as given: no name
+ *                           translation, no URL fetch, no ".xml" retry (for
+ *                           a caller that has mapped the name itself, as
+ *                           brelrt_translate_name does);
+ *   BXML_OPEN_LAYOUT_GIVEN  `extra` is the layout's name (as B4ParseXFD
+ *                           takes it) instead of the one the file's name
+ *                           gives; null or empty fails with 15.
+ * Without BXML_OPEN_LAYOUT_GIVEN `extra` is only traced; other bits are
+ * ignored. */
+#define BXML_OPEN_INPUT 0
+#define BXML_OPEN_OUTPUT 1
+#define BXML_OPEN_AS_NAMED 0x100
+#define BXML_OPEN_LAYOUT_GIVEN 0x200
 typedef XmlFile* (*BxmlSopenFn)(const char* name, int mode, int a3, int a4, int a5, int a6,
                                 const char* extra, int a8);
 BXML_EXPORT XmlFile* xml_sopen(const char* name, int mode, int a3, int a4, int a5, int a6,
@@ -151,6 +180,25 @@ BXML_EXPORT int xml_sread(XmlFile* file, unsigned char* record);
 typedef int (*BxmlSwriteFn)(XmlFile* file, const unsigned char* record, int length);
 BXML_EXPORT int xml_swrite(XmlFile* file, const unsigned char* record, int length);
 
+/* For a process that is ending abnormally (after a runtime error or a
+ * signal): writes the complete records an output file still holds to its
+ * stream and leaves out the root end tag, so that reading the document gives
+ * its records and then 19 (cut off), never a clean end. Allocates and frees
+ * nothing and closes nothing, so it may run while another call of the library
+ * was interrupted; the file may not be used again, and its memory and
+ * descriptor go with the process. Returns 1; 0 with 34 in the file-error word
+ * (the reason as the error text) when the records could not be written, or
+ * with 17 for a file not open for output. */
+typedef int (*BxmlSabandonFn)(XmlFile* file);
+BXML_EXPORT int xml_sabandon(XmlFile* file);
+
+/* The level-01 record of `layout` that the `length` bytes of `record` hold,
+ * chosen as xml_swrite chooses the element it writes: the first record whose
+ * "*> WHEN" holds (or that has none), else the first. Returns its item index;
+ * the conditions' result bits are left as evaluated. */
+typedef int (*BxmlRecordItemFn)(RecordLayout* layout, const unsigned char* record, int length);
+BXML_EXPORT int xml_record_item(RecordLayout* layout, const unsigned char* record, int length);
+
 /* Slot 49: sets the file-error word to 17; returns 0. */
 typedef int (*BxmlUnsupportedFn)(void);
 BXML_EXPORT int xml_unsupported(void);
@@ -167,6 +215,23 @@ BXML_EXPORT int xml_copy(const char* from, const char* to);
 /* Slot 53: sets the file-error word to 17; returns -1 in 64 bits. */
 typedef int64_t (*BxmlUnsupportedQueryFn)(void);
 BXML_EXPORT int64_t xml_unsupported_query(void);
+
+/* The description of a record layout that an output file carries, written
+ * to `stream` by the generators xml_sopen uses:
+ *   BXML_DESCRIBE_DTD     the element declarations of the document's
+ *                         internal DTD, as a standalone .dtd (no DOCTYPE
+ *                         around them);
+ *   BXML_DESCRIBE_SCHEMA  the XML Schema document that BXML_CREATE_STYLE
+ *                         SCHEMA writes (with BXML_ENCODING and
+ *                         BXML_SCHEMA_DOC as at OPEN OUTPUT).
+ * `layout` comes from B4ParseXFD. Clears the file-error word; returns 1, or
+ * 0 with 17 (no layout, or another style), 14 (out of memory) or 34 (the
+ * stream refused the write; the secondary error holds its errno). The
+ * bxml-describe tool is this function on standard output. */
+#define BXML_DESCRIBE_DTD 1
+#define BXML_DESCRIBE_SCHEMA 2
+struct RecordLayout;
+BXML_EXPORT int bxml_describe(FILE* stream, struct RecordLayout* layout, int style);
 
 /* ---------------------------------------------------------------------
  * The element and parser-handle API, by ordinal.
@@ -265,7 +330,12 @@ BXML_EXPORT int bxml_trace_element(void* element, int indent);
  * 46 and 20 to 24 and saved with 50. `flags` are the parser flags
  * (BXML_PARSER_* below); the parser parses until the root start tag, or with
  * BXML_PARSER_WHOLE to the end (then the source is closed and released).
- * Null with 1, 3, 4 (malformed, cut off, or beyond the parser's limits) or 8. */
+ * The tree it builds (elements, names, texts, attributes, comments, the
+ * element hash, each block with its bookkeeping) may take at most
+ * BXML_TREE_LIMIT megabytes (read now; default 256); what the element
+ * functions add to it later counts too, and fails with 1 past it.
+ * Null with 1 (out of memory, or the tree past BXML_TREE_LIMIT: file-error
+ * word 14), 3, 4 (malformed, cut off, or beyond the parser's limits) or 8. */
 BXML_EXPORT void* bxml_parser_open(const char* source, unsigned flags, long length);
 /* 42: 1 for a parser handle, else 0. */
 BXML_EXPORT int bxml_is_parser(void* handle);
@@ -278,8 +348,9 @@ BXML_EXPORT void* bxml_element_declarations(void* handle);
 BXML_EXPORT void* bxml_create_root(void* handle, const char* name);
 /* 47: parses on until the next child of the root is complete; 1, or 0 at
  * the end (file-error word 8) or on an error (file-error word 19, also for a
- * document cut off after its last complete record; 14 out of memory).
- * Records stay in the tree until the handle is freed. */
+ * document cut off after its last complete record; 14 out of memory or the
+ * tree past BXML_TREE_LIMIT, and so at every later call). Records stay in
+ * the tree until the handle is freed. */
 BXML_EXPORT int bxml_next_record(void* handle);
 /* 48: the current element. */
 BXML_EXPORT void* bxml_current_element(void* handle);

@@ -5,8 +5,14 @@
 //                                      80), and the whole command with the reload
 //   drawing_bench --pdf FOLDER         Ghostscript's conversion of an A1 sheet
 //                                      (made in FOLDER) to JPEG, as the window runs it
+//   drawing_bench --set FOLDER [RUNS]  a page of a 200-page A1 drawing set (made in
+//                                      FOLDER) to a loaded drawing: page 1 by the
+//                                      plain command line (the whole set into one
+//                                      JPEG) against page 1 alone, and pages 1, 100
+//                                      and 200 chosen through the window; each run a
+//                                      process of its own, the sides alternating
 //
-// Prints one line of figures each.
+// Prints one line of figures each (the set: one line a side and the ratio).
 #include "bench/digitizer/bench_support.h"
 #include "main/digitizer/form3.h"
 #include "main/image/drawing_choice.h"
@@ -16,6 +22,7 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QImageReader>
+#include <QProcess>
 
 #include <algorithm>
 #include <cstdio>
@@ -68,8 +75,12 @@ int Turn(const QString& source) {
     f3.D16_Click();
     const double commandMs = Ms(t);
     t.restart();
-    f3.LoadDrawing();
+    // The drawing shown is not read again while its file is unchanged: the
+    // reload is timed as the turn reads it, the picture read whole.
+    const bool reread = ReadDrawingPicture(drawing).ok();
     const double reloadMs = Ms(t);
+    if (!reread)
+        return 1;
     std::printf("turn %dx%d depth %d | mapping %.0f ms, canvas %.0f ms, JPEG save %.0f ms "
                 "(%.1f MB): turn and save %.0f ms | the whole command %.0f ms, of which the "
                 "reload of the turned drawing about %.0f ms | memory %.0f MB after open, peak "
@@ -80,19 +91,22 @@ int Turn(const QString& source) {
     return 0;
 }
 
-// An A1 sheet (841 x 594 mm) of a drawing: a grid of walls, thin lines,
-// dimension text, as a CAD plot is.
-bool MakeA1(const QString& pdf, const QString& folder) {
+// A1 sheets (841 x 594 mm) of a drawing: a grid of walls, thin lines,
+// dimension text, as a CAD plot is; each page numbered.
+bool MakeA1(const QString& pdf, const QString& folder, int pages = 1) {
     const QString ps = folder + QStringLiteral("/a1.ps");
     QFile f(ps);
     if (!f.open(QIODevice::WriteOnly))
         return false;
     f.write("%!PS\n<< /PageSize [2384 1684] >> setpagedevice\n"
             "/Helvetica findfont 14 scalefont setfont\n"
+            "1 1 " +
+            QByteArray::number(pages) +
+            " { /page exch def\n"
             "0.2 setlinewidth 0 12 2384 { 0 moveto 0 1684 rlineto stroke } for\n"
             "3 setlinewidth 60 180 2300 { /x exch def 60 140 1600 { /y exch def\n"
             "  x y 180 140 rectstroke x 10 add y 10 add moveto (4500 x 3500) show } for } for\n"
-            "showpage\n");
+            "100 1640 moveto page 10 string cvs show showpage } for\n");
     f.close();
     const ProcessOutcome o = RunProcessWhileEventsFlow(
         GhostscriptProgramFor(GhostscriptPath()),
@@ -136,6 +150,105 @@ int Pdf(const QString& folder) {
     return 0;
 }
 
+// One run of a side of the drawing-set figures, in a process of its own;
+// prints its milliseconds and this process's peak memory (MB).
+//   plain PAGE:  page count, the plain command line (the whole set), the JPEG read
+//   alone PAGE:  page count, that page alone, the JPEG read
+//   window PAGE: the page chosen through Form3's "画像の選択" into a fresh
+//                installation (copy, page count, conversion, load, view)
+int SetRun(const QString& pdf, const QString& side, int page) {
+    const QString gs = GhostscriptProgramFor(GhostscriptPath());
+    QTemporaryDir work;
+    QElapsedTimer t;
+    if (side == QLatin1String("window")) {
+        if (!MakeBenchInstallation(work, QString(), 1))
+            return 1;
+        QFile::resize(work.filePath(QStringLiteral("curPass.txt")), 0);
+        Form1 form;
+        if (!form.Form_Load())
+            return 1;
+        Form3 f3(form);
+        f3.Form_Load();
+        SetFileDialogHook([&](bool, const QString&) { return pdf; });
+        SetInputBoxHook([&](const QString&, const QString&) {
+            return std::optional<QString>(QString::number(page));
+        });
+        t.start();
+        f3.A11_Click();
+        const double ms = Ms(t);
+        if (f3.pixels.empty() || !form.state().imagePath.endsWith(QStringLiteral(".jpg"))) {
+            std::fprintf(stderr, "drawing_bench: page %d did not load\n", page);
+            return 1;
+        }
+        std::printf("%.1f %.1f\n", ms, StatusMb("VmHWM:"));
+        return 0;
+    }
+    const QString jpeg = work.filePath(QStringLiteral("page.jpg"));
+    t.start();
+    const ProcessOutcome counted = RunProcessWhileEventsFlow(gs, PageCountArguments(pdf), 60000);
+    const int pages = ParsePageCount(counted.output).value_or(1);
+    const ProcessOutcome o = RunProcessWhileEventsFlow(
+        gs, GhostscriptArguments(jpeg, pdf, page, side == QLatin1String("plain") ? 1 : pages),
+        600000);
+    const DrawingPicture read = ReadDrawingPicture(jpeg);
+    const double ms = Ms(t);
+    if (!o.ok() || !read.ok()) {
+        std::fprintf(stderr, "drawing_bench: %s\n",
+                     qPrintable(o.ok() ? read.error : ConversionFailureMessage(pdf, o, false)));
+        return 1;
+    }
+    std::printf("%.1f %.1f\n", ms, StatusMb("VmHWM:"));
+    return 0;
+}
+
+struct Figures {
+    std::vector<double> ms, mb;
+    double median() const {
+        std::vector<double> v = ms;
+        std::sort(v.begin(), v.end());
+        return v.empty() ? 0 : v[v.size() / 2];
+    }
+    double min() const { return ms.empty() ? 0 : *std::min_element(ms.begin(), ms.end()); }
+    double peak() const { return mb.empty() ? 0 : *std::max_element(mb.begin(), mb.end()); }
+};
+
+int Set(const QString& self, const QString& folder, int runs) {
+    const QString pdf = folder + QStringLiteral("/a1-set-200.pdf");
+    if (!QFileInfo::exists(pdf) && !MakeA1(pdf, folder, 200)) {
+        std::fprintf(stderr, "drawing_bench: the drawing set could not be made\n");
+        return 1;
+    }
+    const std::pair<const char*, int> sides[] = {
+        {"plain", 1}, {"alone", 1}, {"window", 1}, {"window", 100}, {"window", 200}};
+    std::vector<Figures> figures(std::size(sides));
+    // Alternating: one run of every side, then the next round.
+    for (int round = 0; round < runs; ++round)
+        for (size_t i = 0; i < std::size(sides); ++i) {
+            QProcess child;
+            child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+            child.start(self,
+                        {QStringLiteral("--set-run"), pdf, QString::fromLatin1(sides[i].first),
+                         QString::number(sides[i].second)});
+            if (!child.waitForFinished(900000) || child.exitCode() != 0)
+                return 1;
+            const QList<QByteArray> f = child.readAllStandardOutput().trimmed().split(' ');
+            figures[i].ms.push_back(f.value(0).toDouble());
+            figures[i].mb.push_back(f.value(1).toDouble());
+        }
+    const char* names[] = {
+        "page 1, plain command (the whole set)  ", "page 1 alone                           ",
+        "page 1 through the window              ", "page 100 through the window            ",
+        "page 200 through the window            "};
+    std::printf("200-page A1 set (%.1f MB) at 200 dpi, to a loaded drawing, %d runs a side:\n",
+                QFileInfo(pdf).size() / 1e6, runs);
+    for (size_t i = 0; i < std::size(sides); ++i)
+        std::printf("  %s median %7.0f ms, min %7.0f ms, peak %6.0f MB\n", names[i],
+                    figures[i].median(), figures[i].min(), figures[i].peak());
+    std::printf("  page 1: plain / alone, ratio of medians %.1f\n",
+                figures[0].median() / std::max(1.0, figures[1].median()));
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -147,7 +260,12 @@ int main(int argc, char** argv) {
         return Turn(args[2]);
     if (args.size() >= 3 && args[1] == QLatin1String("--pdf"))
         return Pdf(args[2]);
+    if (args.size() >= 3 && args[1] == QLatin1String("--set"))
+        return Set(args[0], args[2], args.size() >= 4 ? std::max(3, args[3].toInt()) : 3);
+    if (args.size() >= 5 && args[1] == QLatin1String("--set-run"))
+        return SetRun(args[2], args[3], args[4].toInt());
     std::fprintf(stderr, "usage: drawing_bench --turn DRAWING.bmp\n"
-                         "       drawing_bench --pdf FOLDER\n");
+                         "       drawing_bench --pdf FOLDER\n"
+                         "       drawing_bench --set FOLDER [RUNS]\n");
     return 2;
 }

@@ -60,7 +60,7 @@ const char kLayout[] = "      *> WHEN KIND = \"A\"\n"
 }
 
 // Every element's numbers stay inside the vector, every child points back at
-// its parent and node, every hash entry at its element.
+// its parent and at its siblings, every hash entry at its element.
 void check_tree(BrelrtHandle top) {
     if (!top)
         return;
@@ -74,12 +74,11 @@ void check_tree(BrelrtHandle top) {
             fail("occurrence position out of range");
         if (e->hash_entry && e->hash_entry->element != current)
             fail("hash entry does not point back");
-        if (e->children && e->children->first) {
-            BrelrtListNode* node = e->children->first;
-            XmlElement* c = xml_element_record(node->data);
-            if (!c || c->parent != current || c->node != node || c->up != e)
+        if (e->first_child) {
+            XmlElement* c = xml_element_record(e->first_child->self);
+            if (!c || c->up != e || !c->prev || c->prev->next)
                 fail("child not linked to its parent");
-            current = node->data;
+            current = c->self;
             continue;
         }
         // Next sibling, or up.
@@ -87,15 +86,16 @@ void check_tree(BrelrtHandle top) {
             if (current == top)
                 return;
             XmlElement* c = xml_element_record(current);
-            if (c->node->next) {
-                BrelrtHandle next = c->node->next->data;
-                XmlElement* n = xml_element_record(next);
-                if (!n || n->parent != c->parent)
+            if (c->next) {
+                XmlElement* n = xml_element_record(c->next->self);
+                if (!n || n->up != c->up || n->prev != c)
                     fail("sibling not linked to its parent");
-                current = next;
+                current = n->self;
                 break;
             }
-            current = c->parent;
+            if (c->up->first_child->prev != c)
+                fail("last child not known to the first");
+            current = c->up->self;
         }
     }
 }

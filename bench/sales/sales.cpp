@@ -124,6 +124,27 @@ std::string read_document(const std::string& file, size_t bytes) {
     return doc;
 }
 
+long status_kb(const char* key) {
+    FILE* status = std::fopen("/proc/self/status", "r");
+    if (!status)
+        return -1;
+    char line[256];
+    long kb = -1;
+    size_t n = std::strlen(key);
+    while (kb < 0 && std::fgets(line, sizeof line, status))
+        if (std::strncmp(line, key, n) == 0)
+            kb = std::atol(line + n);
+    std::fclose(status);
+    return kb;
+}
+
+void reset_peak() {
+    if (FILE* f = std::fopen("/proc/self/clear_refs", "w")) {
+        std::fputs("5", f);
+        std::fclose(f);
+    }
+}
+
 void set_up(const std::string& dir) {
     std::string layout_file = dir + "/sales.xfd";
     FILE* cb = std::fopen(layout_file.c_str(), "w");

@@ -36,4 +36,10 @@ Figures write_document(const std::string& file, long count,
 // The whole file in memory.
 std::string read_document(const std::string& file, size_t bytes);
 
+// A figure in kB of /proc/self/status: "VmHWM:" the peak resident memory
+// since the last reset_peak(), "VmRSS:" the resident memory now.
+long status_kb(const char* key);
+// Starts a new peak: the peak resident memory becomes the present one.
+void reset_peak();
+
 } // namespace sales

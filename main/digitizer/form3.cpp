@@ -1,5 +1,7 @@
 #include "main/digitizer/form3.h"
 
+#include "common/atomic_file.h"
+#include "common/exchange_files.h"
 #include "common/message.h"
 #include "common/numtext.h"
 #include "common/picturebox.h"
@@ -208,7 +210,6 @@ void Form3::Form_Load() {
         return;
     }
     const ViewState& vs = *read.state;
-    state_.imagePath = vs.imagePath;
     savedTop = vs.savedTop;
     savedLeft = vs.savedLeft;
     // The window's outer size, within what the screen can show.
@@ -221,14 +222,17 @@ void Form3::Form_Load() {
                                               StatusBar1->sizeHint().height());
     resize(outer.expandedTo(least).boundedTo(most.expandedTo(least)));
     zoomFactor = vs.zoomFactor;
-    LoadDrawing();
+    loadDrawing(vs.imagePath);
 }
 
 void Form3::clearDrawing() {
     Image1 = QImage();
     shown_ = QImage();
+    shownPath_.clear();
+    shownStamp_ = FileStamp();
     pixels.clear();
     imageWidth = imageHeight = 0;
+    marks_.clear();
     Picture1->clearPicture();
     Picture1->Cls();
     Picture1->setGeometry(0, 0, 0, 0);
@@ -238,45 +242,47 @@ void Form3::clearDrawing() {
 }
 
 void Form3::LoadDrawing() {
-    // 1. The marks of a take-off go with the old picture.
-    marks_.clear();
-    Image1 = QImage();
-    shown_ = QImage();
-    Picture1->clearPicture();
-    Picture1->Cls();
-    if (state_.imagePath.isEmpty()) {
+    loadDrawing(state_.imagePath);
+}
+
+bool Form3::loadDrawing(const QString& path) {
+    if (path.isEmpty()) {
         clearDrawing();
         MsgBox(this, QStringLiteral("ファイル未選択"));
-        return;
+        return false;
     }
-    QString description;
-    QImage loaded = LoadPicture(state_.imagePath, &description);
-    if (loaded.isNull()) {
-        // 11.
-        clearDrawing();
-        MsgBox(this, description, kErrorTitle);
-        return;
+    // 1.-3. Read whole before anything changes: a drawing that cannot be
+    // loaded leaves the one shown, its path and its calibration as they
+    // were. The drawing shown, unchanged on the disk, is not read again.
+    const FileStamp stamp = StampFile(path);
+    if (shown_.isNull() || path != shownPath_ || !(stamp == shownStamp_)) {
+        DrawingPicture read = ReadDrawingPicture(path);
+        if (!read.ok()) {
+            // 11.
+            MsgBox(this, read.error, kErrorTitle);
+            return false;
+        }
+        takeDrawing(std::move(read), path, stamp);
     }
-    try {
-        // 2.-3.
-        GetBitmapPixels(loaded, pixels, colourDepth);
-    } catch (const BitmapError& e) {
-        clearDrawing();
-        MsgBox(this, e.description(), kErrorTitle);
-        return;
-    }
-    Image1 = loaded;
+    state_.imagePath = path;
+    showDrawing();
+    return true;
+}
+
+void Form3::takeDrawing(DrawingPicture&& read, const QString& path, const FileStamp& stamp) {
+    Image1 = std::move(read.picture);
+    shown_ = std::move(read.shown);
+    pixels = std::move(read.pixels);
+    colourDepth = read.colourDepth;
     imageWidth = pixels.width();
     imageHeight = pixels.height();
-    // The box paints from a 32-bit picture (a scan in black and white or
-    // greyscale is held as 8 bits).
-    shown_ = Image1.format() == QImage::Format_RGB32 ? Image1
-                                                     : Image1.convertToFormat(QImage::Format_RGB32);
-    if (shown_.isNull()) {
-        clearDrawing();
-        MsgBox(this, QStringLiteral("メモリが不足しています: ") + state_.imagePath, kErrorTitle);
-        return;
-    }
+    shownPath_ = path;
+    shownStamp_ = stamp;
+}
+
+void Form3::showDrawing() {
+    // The marks of a take-off go with the old picture.
+    marks_.clear();
     // 4.
     Picture1->resize(int(std::lround(zoomFactor * imageWidth)),
                      int(std::lround(zoomFactor * imageHeight)));
@@ -289,22 +295,22 @@ void Form3::LoadDrawing() {
     VScroll1->setValue(int(std::lround(-savedTop)));
     HScroll1_Change();
     VScroll1_Change();
-    // 9.-10.
+    // 9.-10. A calibration outside what a drawing can mean (a coefficient
+    // that is no positive number, one of 1e308 m a pixel) is none: its
+    // values are not taken, the drawing asks for its scale.
     CalibrationTexts texts = form2_.texts();
     const CalibrationRead read = ReadCalibrationFile(CalibrationFilePath(state_.imagePath),
                                                      TextCodec::fromRegistry(), texts);
-    form2_.setTexts(texts);
-    const double coefX = Val(texts.X(CalRow::Coefficient));
-    const double coefY = Val(texts.Y(CalRow::Coefficient));
-    // A coefficient that is no positive number is no calibration: every
-    // length and the finish would divide by it.
-    if (!read.ok || !(coefX > 0) || !(coefY > 0)) {
+    const bool outOfRange = read.ok && RefuseCalibration(texts);
+    if (!outOfRange)
+        form2_.setTexts(texts);
+    if (!read.ok || outOfRange) {
         scaleIsSet = 0;
         MsgBox(this, QStringLiteral("画像のスケールを設定をして下さい\r\n基準値--->スケール"));
         return;
     }
-    metresPerUnitX = float(coefX / zoomFactor);
-    metresPerUnitY = float(coefY / zoomFactor);
+    metresPerUnitX = float(Val(texts.X(CalRow::Coefficient)) / zoomFactor);
+    metresPerUnitY = float(Val(texts.Y(CalRow::Coefficient)) / zoomFactor);
     trace.lastX = trace.lastY = TakeoffTrace::kIdle;
     scaleIsSet = 1;
 }
@@ -435,6 +441,11 @@ void Form3::Command1_Click() {
         MsgBox(this, *why);
         return;
     }
+    if (const auto why =
+            RefusePointDigits(form2_.変換down座標x->text(), form2_.変換down座標y->text())) {
+        MsgBox(this, *why);
+        return;
+    }
     OutlineStore& store = state_.outline;
     // 1.-3. As a middle-button press, without adding a point.
     trace.lastX = float(Val(form2_.down座標x->text()));
@@ -545,10 +556,14 @@ void Form3::A11_Click() {
         GetOpenFileName(this, QStringLiteral("画像の選択"), DrawingFileFilter(), dialogFolder());
     if (chosen.isEmpty())
         return;
-    // 2.-3. A bitmap or JPEG is shown where it lies.
+    // 2.-3. A bitmap or JPEG is shown where it lies, if its name can go into
+    // the view-state file and it can be loaded; else the drawing shown stays.
     if (!IsPdfPath(chosen)) {
-        state_.imagePath = chosen;
-        LoadDrawing();
+        if (const auto why = RefuseDrawingName(chosen, TextCodec::fromRegistry())) {
+            MsgBox(this, *why);
+            return;
+        }
+        loadDrawing(chosen);
         return;
     }
     // 4. The drawing shown and its path stay as they were.
@@ -561,9 +576,28 @@ void Form3::A11_Click() {
 }
 
 void Form3::convertPdf(const QString& chosen) {
-    const QString program = GhostscriptProgramFor(state_.GsDllPath);
+    // Nothing changes until the new page is loaded: every refusal below
+    // leaves the drawing shown, the copy, the page's JPEG and its calibration.
+    // Ghostscript would wait on a FIFO for ever.
+    if (!QFileInfo(chosen).isFile()) {
+        MsgBox(this, QStringLiteral("PDFファイルを画像に変換できませんでした:\r\n") + chosen +
+                         QStringLiteral("\r\n通常のファイルではありません"));
+        return;
+    }
+    const QString copyPath = PdfCopyPath(chosen, state_.instPath);
+    if (const auto why = RefuseDrawingName(PdfJpegPath(copyPath, 1), TextCodec::fromRegistry())) {
+        MsgBox(this, *why);
+        return;
+    }
+    // 5.1-5.2 A PDF chosen from the image folder is converted where it lies;
+    // another one is copied there, over a copy of the same name. When that
+    // copy holds another PDF whose pages are calibrated, the user is asked.
+    if (QFileInfo::exists(copyPath) && !CalibratedPages(copyPath).isEmpty() &&
+        CopyNeeded(chosen, copyPath) && !MsgBoxYesNo(this, ReplaceDrawingQuestion(copyPath)))
+        return;
     // A drawing set: which page. A PDF Ghostscript cannot count is tried as
     // one page, and its conversion says what is wrong.
+    const QString program = GhostscriptProgramFor(state_.GsDllPath);
     int pageCount = 1;
     const ProcessOutcome counted =
         WaitForProcess(program, PageCountArguments(chosen), kPageCountLimitMs);
@@ -582,42 +616,27 @@ void Form3::convertPdf(const QString& chosen) {
         }
         page = a.page;
     }
-    // 5.1-5.2 The copy in the image folder (made when missing); a PDF chosen
-    // from there is converted where it lies.
-    const QString folder = ImageFolder(state_.instPath);
-    if (!QDir().mkpath(folder)) {
-        MsgBox(this, QStringLiteral("画像フォルダを作成できませんでした: ") + folder);
+    // 5.3-5.8 Ghostscript writes the page while the window keeps painting;
+    // the copy and the JPEG take their places only with a page that loads.
+    PageConversion conversion(chosen, state_.instPath, page, pageCount);
+    if (const auto why = conversion.prepare()) {
+        MsgBox(this, *why);
         return;
     }
-    const QString copyPath = PdfCopyPath(chosen, state_.instPath);
-    const QFileInfo copyInfo(copyPath);
-    const bool samePdf = copyPath == chosen ||
-                         (copyInfo.exists() &&
-                          copyInfo.canonicalFilePath() == QFileInfo(chosen).canonicalFilePath());
-    QString error;
-    if (!samePdf && !CopyFileReplacing(chosen, copyPath, &error)) {
-        MsgBox(this, error);
+    PageConversion::Result done =
+        conversion.finish(WaitForProcess(program, conversion.arguments(), kConversionLimitMs));
+    if (!done.picture.ok()) {
+        if (done.title.isEmpty())
+            MsgBox(this, done.message);
+        else
+            MsgBox(this, done.message, done.title);
         return;
     }
-    // 5.3-5.7 Ghostscript writes the page's JPEG; the window keeps painting.
-    const QString jpegPath = PdfJpegPath(copyPath, page);
-    const QFileInfo before(jpegPath);
-    const bool existed = before.exists();
-    const QDateTime oldTime = before.lastModified();
-    const ProcessOutcome converted = WaitForProcess(
-        program, GhostscriptArguments(jpegPath, copyPath, page, pageCount), kConversionLimitMs);
-    const QFileInfo after(jpegPath);
-    const bool wroteNoJpeg =
-        !after.isFile() || after.size() == 0 || (existed && after.lastModified() == oldTime);
-    if (!converted.ok() || wroteNoJpeg) {
-        MsgBox(this, ConversionFailureMessage(chosen, converted, wroteNoJpeg));
-        return;
-    }
-    state_.imagePath = jpegPath;
-    // 5.8 A freshly converted drawing has no calibration.
-    QFile::remove(CalibrationFilePath(jpegPath));
     // 5.9
-    LoadDrawing();
+    const QString jpegPath = conversion.jpegPath();
+    takeDrawing(std::move(done.picture), jpegPath, StampFile(jpegPath));
+    state_.imagePath = jpegPath;
+    showDrawing();
 }
 
 ProcessOutcome Form3::WaitForProcess(const QString& program, const QStringList& arguments,
@@ -714,6 +733,20 @@ void Form3::rotate(QuarterTurn turn) {
         MsgBox(this, *why);
         return;
     }
+    // The turn replaces the drawing and deletes its calibration: a drawing or
+    // a calibration the user may not change is not turned at all.
+    const QString inf = CalibrationFilePath(state_.imagePath);
+    if (const auto why = RefuseWritingTo(state_.imagePath)) {
+        MsgBox(this, QStringLiteral("画像を保存できませんでした: ") + state_.imagePath +
+                         QStringLiteral("\r\n") + *why);
+        return;
+    }
+    if (QFileInfo::exists(inf) || QFileInfo(inf).isSymLink())
+        if (const auto why = RefuseWritingTo(inf)) {
+            MsgBox(this,
+                   *why + QStringLiteral("\r\n回転すると基準値が消えるため、図面は回転しません"));
+            return;
+        }
     // 1.-4.
     rotWidth = imageHeight;
     rotHeight = imageWidth;
@@ -746,10 +779,10 @@ void Form3::rotate(QuarterTurn turn) {
         MsgBox(this, error);
         return;
     }
-    Picture1->clearPicture();
-    Picture1->Cls();
-    // 8.-9. The turned drawing needs a new scale.
-    QFile::remove(CalibrationFilePath(state_.imagePath));
+    // 8.-9. The turned drawing needs a new scale. The old picture is gone
+    // from the disk: it is let go before the turned one is read.
+    QFile::remove(inf);
+    clearDrawing();
     LoadDrawing();
 }
 
@@ -801,8 +834,13 @@ void Form3::E12_Click() {
             MsgBox(this, QStringLiteral("寸法が入力されていないため、スケールは変更されません"));
         return;
     }
-    // 2.-9.
+    // 2.-9. Lengths that make a coefficient out of range change nothing.
     const ScaleOutcome scale = ScaleFromDrag(before, *answerX, *answerY, zoomFactor);
+    if (scale.refusal) {
+        repaintWithMarks();
+        MsgBox(this, *scale.refusal);
+        return;
+    }
     form2_.setTexts(scale.texts);
     MsgBox(this, scale.message);
     // 11. The calibration in force stays.

@@ -10,6 +10,7 @@
 // the view. So a point of the drawing keeps its Picture1 coordinates at any
 // scroll position, and the marks of a take-off stay on the drawing.
 
+#include "common/exchange_files.h"
 #include "main/digitizer/takeoff_trace.h"
 #include "main/digitizer/zoom.h"
 #include "main/image/calibration.h"
@@ -140,6 +141,15 @@ private:
     void applyScrollRanges();
     // An empty window: no drawing, nothing to take.
     void clearDrawing();
+    // LoadDrawing of `path`: false (with the message) when it cannot be
+    // loaded, and then the drawing shown, imagePath and the calibration in
+    // force stay as they were.
+    bool loadDrawing(const QString& path);
+    // The drawing read becomes the one shown (Image1, pixels, sizes).
+    void takeDrawing(DrawingPicture&& read, const QString& path, const FileStamp& stamp);
+    // Steps 4-10 of LoadDrawing on the drawing taken: size, repaint, scroll
+    // position, calibration.
+    void showDrawing();
     void drawMarks(const PressMarks& marks);
     // The drawing with the marks of the take-off under way.
     void repaintWithMarks();
@@ -157,6 +167,8 @@ private:
     ProgramState& state_;
     QWidget* client_;               // the window's inner area (ScaleWidth x ScaleHeight)
     QImage shown_;                  // Image1 as painted (32-bit)
+    QString shownPath_;             // the file Image1 was read from
+    FileStamp shownStamp_;          // and how it was then
     std::vector<PressMarks> marks_; // what the take-off under way drew, in box units
     bool converting_ = false;
 };

@@ -16,6 +16,17 @@ QString NoCalibrationMessage() {
                           "基準値--->スケール で設定して下さい");
 }
 
+std::optional<QString> RefusePointDigits(const QString& xText, const QString& yText) {
+    bool fitsX = true, fitsY = true;
+    PointFieldText(xText, &fitsX);
+    PointFieldText(yText, &fitsY);
+    if (fitsX && fitsY)
+        return std::nullopt;
+    return QStringLiteral("座標の桁が多すぎます（X %1 m、Y %2 m）。\r\n"
+                          "この点は取り込みません。基準値を確かめて下さい")
+        .arg(Brief(xText, 24), Brief(yText, 24));
+}
+
 void TakeoffTrace::extend(float x, float y) {
     if (x < minX)
         minX = x;
@@ -76,6 +87,10 @@ PressOutcome TakeoffTrace::press(int button, float x, float y, const QString& xT
             out.refusal = why;
             return out;
         }
+    }
+    if (const auto why = RefusePointDigits(xText, yText)) {
+        out.refusal = why;
+        return out;
     }
 
     PressMarks& m = out.marks;

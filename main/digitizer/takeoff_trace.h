@@ -50,7 +50,8 @@ public:
     // labels. xText and yText are the drawing coordinates with "0.00".
     // metresPerUnit* scale the segment numbers' offsets. Refused, with
     // nothing changed: a point when 99 rows are held (the last row is kept
-    // for the end), a middle press before the first segment.
+    // for the end), a middle press before the first segment, a position
+    // whose texts do not fit a point field (RefusePointDigits).
     PressOutcome press(int button, float x, float y, const QString& xText, const QString& yText,
                        float metresPerUnitX, float metresPerUnitY, OutlineStore& store);
 
@@ -80,6 +81,11 @@ private:
 // The marks of a press drawn on a box zoomed by `ratio`: positions follow,
 // the dot's radius and the number's font stay.
 PressMarks ScaledMarks(const PressMarks& marks, double ratio);
+
+// A point whose "0.00" texts have more digits before the "." than the 9
+// characters of a point field hold (PointFieldText) would be stored as
+// another number: its refusal ("座標の桁が多すぎます"), else nothing.
+std::optional<QString> RefusePointDigits(const QString& xText, const QString& yText);
 
 // The refusal of a finish without a segment or without a calibration.
 QString NoSegmentMessage();

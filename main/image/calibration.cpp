@@ -1,6 +1,7 @@
 #include "main/image/calibration.h"
 
 #include "common/numtext.h"
+#include "common/refusals.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -75,6 +76,47 @@ CalibrationRead ReadCalibrationFile(const QString& path, const TextCodec& codec,
     return read;
 }
 
+std::optional<QString> RefuseCalibrationValue(CalRow row, bool y, const QString& text) {
+    double least = 0, most = 0;
+    QString what, range;
+    switch (row) {
+    case CalRow::Origin:
+        least = -kMaxOriginPixels;
+        most = kMaxOriginPixels;
+        what = QStringLiteral("原点");
+        range = QStringLiteral("-1000000 から 1000000 ピクセル");
+        break;
+    case CalRow::OriginCoordinate:
+        least = -kMaxOriginMetres;
+        most = kMaxOriginMetres;
+        what = QStringLiteral("原点の座標");
+        range = QStringLiteral("-1000000 から 1000000 m");
+        break;
+    case CalRow::Coefficient:
+        // Compared with a little room: "0.00001" is the least a text can say.
+        least = kMinMetresPerPixel * (1 - 1e-9);
+        most = kMaxMetresPerPixel;
+        what = QStringLiteral("軸係数");
+        range = QStringLiteral("1 ピクセルあたり 0.00001 m（0.01 mm）から 100 m");
+        break;
+    default:
+        return std::nullopt;
+    }
+    const double v = Val(text);
+    if (v >= least && v <= most)
+        return std::nullopt;
+    return QStringLiteral("%1 %2 の値「%3」は範囲外です。\r\n%4 までの値にして下さい")
+        .arg(what, y ? QStringLiteral("Y") : QStringLiteral("X"), Brief(text), range);
+}
+
+std::optional<QString> RefuseCalibration(const CalibrationTexts& texts) {
+    for (CalRow row : {CalRow::Origin, CalRow::OriginCoordinate, CalRow::Coefficient})
+        for (bool y : {false, true})
+            if (auto why = RefuseCalibrationValue(row, y, y ? texts.Y(row) : texts.X(row)))
+                return why;
+    return std::nullopt;
+}
+
 DrawingFrame DrawingFrame::from(const CalibrationTexts& texts, float zoom, float metresPerUnitX,
                                 float metresPerUnitY) {
     DrawingFrame f;
@@ -143,6 +185,17 @@ ScaleOutcome ScaleFromDrag(const CalibrationTexts& current, const QString& answe
     };
     axis(t.x, answerX);
     axis(t.y, answerY);
+    const double coefX = Val(t.X(CalRow::Coefficient));
+    const double coefY = Val(t.Y(CalRow::Coefficient));
+    if (RefuseCalibrationValue(CalRow::Coefficient, false, t.X(CalRow::Coefficient)) ||
+        RefuseCalibrationValue(CalRow::Coefficient, true, t.Y(CalRow::Coefficient))) {
+        out.refusal = QStringLiteral("この寸法では縮尺が範囲外になります"
+                                     "（1 ピクセルあたり X %1 m、Y %2 m）。\r\n"
+                                     "1 ピクセルあたり 0.00001 m（0.01 mm）から 100 m "
+                                     "までになる寸法を入力して下さい")
+                          .arg(DoubleToText(coefX), DoubleToText(coefY));
+        return out;
+    }
     out.delt = std::fabs(Val(t.X(CalRow::Coefficient)) - Val(t.Y(CalRow::Coefficient)));
     out.accepted = out.delt < 0.005;
     out.message = QStringLiteral("Delt = ") + DoubleToText(out.delt) + QStringLiteral("\r\n") +

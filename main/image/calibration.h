@@ -74,6 +74,24 @@ struct CalibrationRead {
 CalibrationRead ReadCalibrationFile(const QString& path, const TextCodec& codec,
                                     CalibrationTexts& texts);
 
+// What a calibration can mean, whatever the drawing: a coefficient from 0.01 mm
+// to 100 m a drawing pixel (the five decimals of a coefficient hold nothing
+// finer), an origin within 1,000,000 drawing pixels of the drawing's corner
+// and an origin coordinate within 1,000,000 m of 0. A calibration file with
+// a value outside these ranges is no calibration; a scale that would make
+// one, or a value typed into the dialog outside them, is refused.
+inline constexpr double kMinMetresPerPixel = 0.00001;
+inline constexpr double kMaxMetresPerPixel = 100;
+inline constexpr double kMaxOriginPixels = 1000000;
+inline constexpr double kMaxOriginMetres = 1000000;
+
+// The refusal of one value outside its row's range (origin, origin coordinate,
+// coefficient), naming the value and the range; nothing for a value within
+// it or a row without a range.
+std::optional<QString> RefuseCalibrationValue(CalRow row, bool y, const QString& text);
+// The first refusal among the values positions are converted with, else nothing.
+std::optional<QString> RefuseCalibration(const CalibrationTexts& texts);
+
 // The numbers a position is converted with.
 struct DrawingFrame {
     double originX = 0, originY = 0; // the origin, drawing pixels (zoom 1)
@@ -116,6 +134,8 @@ struct ScaleOutcome {
     double delt = 0;        // |X coefficient - Y coefficient|
     bool accepted = false;  // delt below 0.005: the axes agree
     QString message;        // "Delt = ..." and the verdict
+    // The lengths give a coefficient outside its range: nothing may change.
+    std::optional<QString> refusal;
 };
 
 // The scale from the drag held in the press and release values and the two
@@ -124,6 +144,7 @@ struct ScaleOutcome {
 // real lengths in metres, the coefficients per box unit and then per drawing
 // pixel (each rounded to "0.00000"), and the drag's start as the origin with
 // drawing coordinates (0, 0), in drawing pixels (the start divided by zoom).
+// Coefficients outside their range give the refusal instead of a verdict.
 ScaleOutcome ScaleFromDrag(const CalibrationTexts& current, const QString& answerX,
                            const QString& answerY, float zoom);
 

@@ -1,13 +1,14 @@
 #include "main/image/drawing_choice.h"
 
+#include "common/atomic_file.h"
 #include "common/numtext.h"
 #include "common/refusals.h"
 
+#include <QDir>
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
-#include <QSaveFile>
 #include <QTimer>
 
 QString DrawingFileFilter() {
@@ -36,18 +37,23 @@ QString PdfJpegPath(const QString& copyPath, int page) {
     return copyPath + QStringLiteral("-p") + QString::number(page) + QStringLiteral(".jpg");
 }
 
-QStringList GhostscriptArguments(const QString& jpegPath, const QString& copyPath, int page,
+QStringList GhostscriptArguments(const QString& outputPath, const QString& copyPath, int page,
                                  int pageCount) {
     QStringList args{QStringLiteral("-dSAFER"), QStringLiteral("-dBATCH"),
                      QStringLiteral("-dNOPAUSE"), QStringLiteral("-sDEVICE=jpeg"),
                      QStringLiteral("-r200")};
-    // Page 1 keeps the plain command line (its JPEG is the one a reader shows
-    // first); any other page of a set is converted alone into its own JPEG.
-    if (pageCount > 1 && page > 1)
+    // A page of a set is converted alone: without a range Ghostscript would
+    // render every page of the set into the one JPEG.
+    if (pageCount > 1)
         args << QStringLiteral("-dFirstPage=%1").arg(page)
              << QStringLiteral("-dLastPage=%1").arg(page);
-    args << QStringLiteral("-sOutputFile=") + jpegPath << copyPath;
+    args << QStringLiteral("-sOutputFile=") + GhostscriptOutputName(outputPath) << copyPath;
     return args;
+}
+
+QString GhostscriptOutputName(const QString& path) {
+    QString name = path;
+    return name.replace(QLatin1Char('%'), QStringLiteral("%%"));
 }
 
 QString GhostscriptProgramFor(const QString& gsDllPath) {
@@ -110,34 +116,103 @@ QString NoGhostscriptMessage() {
 }
 
 bool CopyFileReplacing(const QString& from, const QString& to, QString* error) {
+    AtomicReplacement out(to);
+    if (!CopyFileInto(from, out, error))
+        return false;
+    QString why;
+    if (out.commit(&why))
+        return true;
+    if (error)
+        *error = QStringLiteral("PDFファイルを画像フォルダにコピーできませんでした:\r\n") + from +
+                 QStringLiteral("\r\n→ ") + to + QStringLiteral("\r\n") + why;
+    return false;
+}
+
+bool CopyFileInto(const QString& from, AtomicReplacement& out, QString* error) {
     auto fail = [&](const QString& why) {
+        out.abandon();
         if (error)
             *error = QStringLiteral("PDFファイルを画像フォルダにコピーできませんでした:\r\n") +
-                     from + QStringLiteral("\r\n→ ") + to + QStringLiteral("\r\n") + why;
+                     from + QStringLiteral("\r\n→ ") + out.path() + QStringLiteral("\r\n") + why;
         return false;
     };
     QFile in(from);
     if (!QFileInfo(from).isFile())
-        return fail(QStringLiteral("ファイルではありません"));
+        return fail(QStringLiteral("通常のファイルではありません"));
     if (!in.open(QIODevice::ReadOnly))
         return fail(in.errorString());
-    QSaveFile out(to);
-    if (!out.open(QIODevice::WriteOnly))
-        return fail(out.errorString());
-    QByteArray chunk;
-    while (!(chunk = in.read(1 << 20)).isEmpty()) {
-        if (out.write(chunk) != chunk.size()) {
-            out.cancelWriting();
-            return fail(out.errorString());
+    QString why;
+    if (!out.begin(&why))
+        return fail(why);
+    QByteArray chunk(1 << 20, Qt::Uninitialized);
+    for (;;) {
+        const qint64 n = in.read(chunk.data(), chunk.size());
+        if (n < 0)
+            return fail(in.errorString());
+        if (n == 0)
+            return true;
+        if (!out.append(chunk.constData(), n, &why))
+            return fail(why);
+    }
+}
+
+bool SameFileContents(const QString& a, const QString& b) {
+    QFile fa(a), fb(b);
+    if (!QFileInfo(a).isFile() || !QFileInfo(b).isFile() || fa.size() != fb.size() ||
+        !fa.open(QIODevice::ReadOnly) || !fb.open(QIODevice::ReadOnly))
+        return false;
+    constexpr qint64 kChunk = 1 << 20;
+    for (;;) {
+        const QByteArray x = fa.read(kChunk);
+        const QByteArray y = fb.read(kChunk);
+        if (x != y)
+            return false;
+        if (x.isEmpty())
+            return true;
+    }
+}
+
+bool CopyNeeded(const QString& chosenPdf, const QString& copyPath) {
+    const QFileInfo copy(copyPath);
+    if (copyPath == chosenPdf ||
+        (copy.exists() && copy.canonicalFilePath() == QFileInfo(chosenPdf).canonicalFilePath()))
+        return false;
+    return !SameFileContents(chosenPdf, copyPath);
+}
+
+QStringList CalibratedPages(const QString& copyPath) {
+    const QFileInfo copy(copyPath);
+    const QString stem = copy.fileName();
+    QStringList found;
+    const QStringList names = copy.dir().entryList(QDir::Files | QDir::Hidden, QDir::Name);
+    for (const QString& name : names) {
+        if (!name.startsWith(stem) || !name.endsWith(QLatin1String(".jpg.inf")))
+            continue;
+        // stem & ".jpg.inf", or stem & "-p" & digits & ".jpg.inf".
+        const QString middle = name.mid(stem.size(), name.size() - stem.size() - 8);
+        bool page = middle.isEmpty();
+        if (middle.size() > 2 && middle.startsWith(QLatin1String("-p"))) {
+            page = true;
+            for (QChar c : middle.mid(2))
+                page = page && c >= QLatin1Char('0') && c <= QLatin1Char('9');
         }
+        if (page)
+            found << copy.dir().filePath(name);
     }
-    if (in.error() != QFileDevice::NoError) {
-        out.cancelWriting();
-        return fail(in.errorString());
-    }
-    if (!out.commit())
-        return fail(out.errorString());
-    return true;
+    return found;
+}
+
+QString ReplaceDrawingQuestion(const QString& copyPath) {
+    return QStringLiteral("同じ名前の図面が既にあります。置き換えますか\r\n") + copyPath +
+           QStringLiteral("\r\n（置き換えると、変換するページの基準値は消えます）");
+}
+
+std::optional<QString> RefuseDrawingName(const QString& imagePath, const TextCodec& codec) {
+    if (codec.canEncode(imagePath))
+        return std::nullopt;
+    return QStringLiteral("図面のファイル名に文字コード %1 で表せない文字があるため、"
+                          "使えません:\r\n%2\r\nファイル名を変えてから選んで下さい")
+        .arg(codec.name(), Brief(imagePath, 80));
 }
 
 ProcessOutcome RunProcessWhileEventsFlow(const QString& program, const QStringList& arguments,
@@ -182,11 +257,94 @@ ProcessOutcome RunProcessWhileEventsFlow(const QString& program, const QStringLi
     return outcome;
 }
 
+PageConversion::PageConversion(const QString& chosenPdf, const QString& instPath, int page,
+                               int pageCount)
+    : chosen_(chosenPdf), folder_(ImageFolder(instPath)),
+      copyPath_(PdfCopyPath(chosenPdf, instPath)), jpegPath_(PdfJpegPath(copyPath_, page)),
+      infPath_(jpegPath_ + QStringLiteral(".inf")), page_(page), pageCount_(pageCount),
+      copyNeeded_(CopyNeeded(chosenPdf, copyPath_)), copy_(copyPath_), jpeg_(jpegPath_) {}
+
+QString PageConversion::fail(const QString& message) {
+    jpeg_.abandon();
+    copy_.abandon();
+    const QFileInfo old(jpegPath_);
+    if (old.isFile() && old.size() == 0 && !QFileInfo::exists(infPath_))
+        QFile::remove(jpegPath_);
+    return message;
+}
+
+std::optional<QString> PageConversion::prepare() {
+    const QString cannot = QStringLiteral("PDFファイルを画像に変換できませんでした:\r\n") +
+                           chosen_ + QStringLiteral("\r\n");
+    const QString cannotCopy =
+        QStringLiteral("PDFファイルを画像フォルダにコピーできませんでした:\r\n") + chosen_ +
+        QStringLiteral("\r\n→ ") + copyPath_ + QStringLiteral("\r\n");
+    if (copyNeeded_)
+        if (const auto why = RefuseWritingTo(copyPath_))
+            return cannotCopy + *why;
+    if (const auto why = RefuseWritingTo(jpegPath_))
+        return cannot + *why;
+    if (QFileInfo::exists(infPath_) || QFileInfo(infPath_).isSymLink())
+        if (const auto why = RefuseWritingTo(infPath_))
+            return cannot + *why;
+    if (!QDir().mkpath(folder_))
+        return QStringLiteral("画像フォルダを作成できませんでした: ") + folder_;
+    QString error;
+    if (copyNeeded_ && !CopyFileInto(chosen_, copy_, &error))
+        return fail(error);
+    if (!jpeg_.begin(&error))
+        return fail(cannot + error);
+    return std::nullopt;
+}
+
+QStringList PageConversion::arguments() const {
+    return GhostscriptArguments(jpeg_.temporaryPath(),
+                                copyNeeded_ ? copy_.temporaryPath() : copyPath_, page_, pageCount_);
+}
+
+PageConversion::Result PageConversion::finish(const ProcessOutcome& outcome) {
+    Result r;
+    // Ghostscript ends with 0 on a full disk too, its JPEG cut short: a
+    // folder without room says why.
+    const bool wroteNoJpeg = jpeg_.temporarySize() <= 0;
+    if (!outcome.ok() || wroteNoJpeg) {
+        r.message =
+            fail(ConversionFailureMessage(chosen_, outcome, wroteNoJpeg, FolderIsFull(folder_)));
+        return r;
+    }
+    r.picture = ReadDrawingPicture(jpeg_.temporaryPath(), jpegPath_);
+    if (!r.picture.ok()) {
+        if (FolderIsFull(folder_)) {
+            r.message = fail(ConversionFailureMessage(chosen_, outcome, false, true));
+        } else {
+            r.message = fail(r.picture.error);
+            r.title = QStringLiteral("エラー");
+        }
+        return r;
+    }
+    QString error;
+    if ((copyNeeded_ && !copy_.commit(&error)) || !jpeg_.commit(&error)) {
+        r.picture = DrawingPicture();
+        r.message = fail(QStringLiteral("PDFファイルを画像に変換できませんでした:\r\n") + chosen_ +
+                         QStringLiteral("\r\n") + error);
+        return r;
+    }
+    // A freshly converted page has no calibration.
+    QFile::remove(infPath_);
+    return r;
+}
+
 QString ConversionFailureMessage(const QString& pdfPath, const ProcessOutcome& outcome,
-                                 bool wroteNoJpeg) {
+                                 bool wroteNoJpeg, bool diskFull) {
     QString why;
+    const bool password = outcome.output.toLower().contains("password");
     if (!outcome.started)
         why = QStringLiteral("Ghostscriptを起動できません: ") + outcome.error;
+    else if (diskFull)
+        why = QStringLiteral("ディスクの空き容量が足りません");
+    else if (password)
+        why = QStringLiteral("パスワードで保護されたPDFファイルです。"
+                             "パスワードを外したPDFファイルを選んで下さい");
     else if (outcome.timedOut)
         why = QStringLiteral("Ghostscriptが時間内に終わりませんでした");
     else if (outcome.crashed)
@@ -197,12 +355,14 @@ QString ConversionFailureMessage(const QString& pdfPath, const ProcessOutcome& o
         why = QStringLiteral("Ghostscriptが画像を書きませんでした");
     // Ghostscript's own last words, a few dozen characters of them.
     QString last;
-    const QList<QByteArray> lines = outcome.output.split('\n');
-    for (auto it = lines.crbegin(); it != lines.crend(); ++it)
-        if (!it->trimmed().isEmpty()) {
-            last = QString::fromLocal8Bit(it->trimmed());
-            break;
-        }
+    if (!diskFull && !password) {
+        const QList<QByteArray> lines = outcome.output.split('\n');
+        for (auto it = lines.crbegin(); it != lines.crend(); ++it)
+            if (!it->trimmed().isEmpty()) {
+                last = QString::fromLocal8Bit(it->trimmed());
+                break;
+            }
+    }
     QString text = QStringLiteral("PDFファイルを画像に変換できませんでした:\r\n") + pdfPath;
     if (!why.isEmpty())
         text += QStringLiteral("\r\n") + why;

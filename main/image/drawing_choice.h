@@ -7,6 +7,10 @@
 // Ghostscript is always given its arguments one by one, never through a
 // shell, so a path with blanks, quotes or Japanese is passed as it is.
 
+#include "common/atomic_file.h"
+#include "common/textcodec.h"
+#include "main/image/pixels.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -36,12 +40,17 @@ QString PdfCopyPath(const QString& chosenPdf, const QString& instPath);
 QString PdfJpegPath(const QString& copyPath, int page);
 
 // The conversion's arguments: "-dSAFER -dBATCH -dNOPAUSE -sDEVICE=jpeg
-// -r200", for page n >= 2 of a drawing set "-dFirstPage=n -dLastPage=n" (that
-// page alone), then "-sOutputFile=" & jpegPath and the copy. Page 1 keeps the
-// plain command line: Ghostscript writes the set's pages one after another
-// into that file, and a JPEG reader shows the first of them.
-QStringList GhostscriptArguments(const QString& jpegPath, const QString& copyPath, int page,
+// -r200", for page n of a drawing set of more than one page
+// "-dFirstPage=n -dLastPage=n" (that page alone, page 1 too), then
+// "-sOutputFile=" & the output file (GhostscriptOutputName) and the copy. A
+// one-page PDF keeps the plain command line.
+QStringList GhostscriptArguments(const QString& outputPath, const QString& copyPath, int page,
                                  int pageCount);
+
+// The output file as Ghostscript takes it: "%" starts a page-number template
+// there ("%d"), so every "%" of the name is doubled. Input files are taken
+// as they are named.
+QString GhostscriptOutputName(const QString& path);
 
 // The Ghostscript program of the location found at start-up (GsDllPath): a
 // folder names the "gs" in it, anything else is the program itself.
@@ -66,9 +75,33 @@ PageAnswer ParsePageAnswer(const QString& answer, int pageCount);
 // The message when no Ghostscript was found.
 QString NoGhostscriptMessage();
 
-// Copies a file over another, whole or not at all (a temporary file beside
-// the target, renamed over it). False and a message quoting both paths.
+// Copies a file over another, whole or not at all, reading and writing it a
+// piece at a time (AtomicReplacement): a PDF need not fit in memory, and a
+// full disk or a read-only copy leaves the old copy whole. False and a
+// message quoting both paths and why.
 bool CopyFileReplacing(const QString& from, const QString& to, QString* error = nullptr);
+// The same up to the commit: `to` is begun and holds the copy in its
+// temporary file, for the caller to commit (or abandon) with what depends on it.
+bool CopyFileInto(const QString& from, AtomicReplacement& to, QString* error = nullptr);
+
+// Two files hold the same bytes (both readable).
+bool SameFileContents(const QString& a, const QString& b);
+
+// A chosen PDF is copied over the image folder's copy of its name unless it
+// is that copy (chosen from the image folder) or holds the same bytes.
+bool CopyNeeded(const QString& chosenPdf, const QString& copyPath);
+
+// The calibration files of the page JPEGs of a PDF copy in the image folder
+// (copy & ".jpg.inf", copy & "-pN.jpg.inf").
+QStringList CalibratedPages(const QString& copyPath);
+
+// The question before a different PDF replaces a copy of the same name whose
+// pages are calibrated.
+QString ReplaceDrawingQuestion(const QString& copyPath);
+
+// A drawing's path goes into the view-state file in the code page: the
+// refusal of one the code page cannot hold (naming the code page), else nothing.
+std::optional<QString> RefuseDrawingName(const QString& imagePath, const TextCodec& codec);
 
 // A program run to its end.
 struct ProcessOutcome {
@@ -88,7 +121,41 @@ struct ProcessOutcome {
 ProcessOutcome RunProcessWhileEventsFlow(const QString& program, const QStringList& arguments,
                                          int timeLimitMs);
 
+// One page of a PDF made into its JPEG in the image folder, whole or not at
+// all. prepare() refuses before anything changes when a file the conversion
+// replaces or deletes does not allow it (the copy, the page's JPEG, its
+// calibration), then makes the copy beside the old one and begins the JPEG's
+// temporary file; Ghostscript writes the page there (arguments()); finish()
+// reads it whole (ReadDrawingPicture) and only then puts the copy and the
+// JPEG in their places and deletes the page's calibration. A failure at any
+// step removes what was begun and leaves every old file as it was, an empty
+// JPEG an earlier failure left excepted (removed).
+class PageConversion {
+public:
+    PageConversion(const QString& chosenPdf, const QString& instPath, int page, int pageCount);
+
+    const QString& jpegPath() const { return jpegPath_; }
+    std::optional<QString> prepare();
+    QStringList arguments() const;
+
+    struct Result {
+        DrawingPicture picture; // ok(): the page, now at jpegPath()
+        QString message;        // else why not, for the user
+        QString title;          // the message's title when it is a load's ("エラー")
+    };
+    Result finish(const ProcessOutcome& outcome);
+
+private:
+    QString fail(const QString& message);
+
+    QString chosen_, folder_, copyPath_, jpegPath_, infPath_;
+    int page_, pageCount_;
+    bool copyNeeded_;
+    AtomicReplacement copy_, jpeg_;
+};
+
 // The message when a conversion failed or wrote no JPEG, naming the PDF and
-// quoting a little of Ghostscript's own last words.
+// saying why: the disk is full (diskFull), the PDF needs a password, or
+// Ghostscript's own last words, a few dozen characters of them.
 QString ConversionFailureMessage(const QString& pdfPath, const ProcessOutcome& outcome,
-                                 bool wroteNoJpeg);
+                                 bool wroteNoJpeg, bool diskFull = false);

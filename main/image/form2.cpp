@@ -1,5 +1,6 @@
 #include "main/image/form2.h"
 
+#include "common/message.h"
 #include "common/uifont.h"
 
 #include <QGridLayout>
@@ -99,6 +100,33 @@ Form2::Form2(QWidget* parent) : QDialog(parent) {
     grid->addWidget(Command1, kCalRows + 1, 2);
     setTexts(CalibrationTexts::defaults());
     connect(Command1, &QPushButton::clicked, this, &Form2::Command1_Click);
+    for (CalRow row : {CalRow::OriginCoordinate, CalRow::Coefficient})
+        for (bool y : {false, true})
+            connect(static_cast<QLineEdit*>((y ? yControls_ : xControls_)[int(row)]),
+                    &QLineEdit::editingFinished, this, [this, row, y] { checkTyped(row, y); });
+}
+
+bool Form2::checkTyped(CalRow row, bool y) {
+    QString& kept = (y ? keptY_ : keptX_)[int(row)];
+    const QString typed = text(row, y);
+    if (const auto why = RefuseCalibrationValue(row, y, typed)) {
+        setText(row, y, kept);
+        MsgBox(this, *why);
+        return false;
+    }
+    kept = typed;
+    return true;
+}
+
+void Form2::checkAllTyped() {
+    for (CalRow row : {CalRow::OriginCoordinate, CalRow::Coefficient})
+        for (bool y : {false, true})
+            checkTyped(row, y);
+}
+
+void Form2::done(int result) {
+    checkAllTyped();
+    QDialog::done(result);
 }
 
 QString Form2::text(CalRow row, bool y) const {
@@ -109,6 +137,7 @@ QString Form2::text(CalRow row, bool y) const {
 }
 
 void Form2::setText(CalRow row, bool y, const QString& text) {
+    (y ? keptY_ : keptX_)[static_cast<int>(row)] = text;
     QWidget* w = (y ? yControls_ : xControls_)[static_cast<int>(row)];
     if (auto* l = qobject_cast<QLabel*>(w))
         l->setText(text);
@@ -133,5 +162,6 @@ void Form2::setTexts(const CalibrationTexts& t) {
 }
 
 void Form2::Command1_Click() {
+    checkAllTyped();
     hide();
 }

@@ -73,8 +73,19 @@ public:
 
 public slots:
     void Command1_Click();
+    // Closing the dialog, however, first checks what was typed.
+    void done(int result) override;
 
 private:
+    // A typed origin coordinate or coefficient outside its range
+    // (RefuseCalibrationValue) is refused with a message and the box gets
+    // back the value it had; false then.
+    bool checkTyped(CalRow row, bool y);
+    void checkAllTyped();
+
     std::array<QWidget*, kCalRows> xControls_{};
     std::array<QWidget*, kCalRows> yControls_{};
+    // The last value of each box that was set or taken.
+    std::array<QString, kCalRows> keptX_;
+    std::array<QString, kCalRows> keptY_;
 };

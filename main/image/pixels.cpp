@@ -1,10 +1,14 @@
 #include "main/image/pixels.h"
 
+#include "common/atomic_file.h"
+#include "main/image/picture_data.h"
+
+#include <QBuffer>
+#include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
 #include <QImageWriter>
 #include <QPainter>
-#include <QSaveFile>
 
 #include <algorithm>
 #include <cstring>
@@ -400,21 +404,23 @@ bool DCSavetoJPEG(const QImage& image, const QString& path, int quality, QString
     };
     if (image.isNull())
         return fail(QStringLiteral("画像がありません"));
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return fail(file.errorString());
-    QImageWriter writer(&file, "jpeg");
+    // Encoded whole first: the file is replaced only by a complete JPEG.
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, "jpeg");
     writer.setQuality(quality);
-    if (!writer.write(image)) {
-        file.cancelWriting();
+    if (!writer.write(image))
         return fail(writer.errorString());
-    }
-    if (!file.commit())
-        return fail(file.errorString());
+    buffer.close();
+    QString why;
+    if (!WriteFileAtomically(path, bytes, &why))
+        return fail(why);
     return true;
 }
 
-QImage LoadPicture(const QString& path, QString* description) {
+QImage LoadPicture(const QString& path, QString* description, const QString& shownPath) {
+    const QString name = shownPath.isEmpty() ? path : shownPath;
     auto fail = [&](const QString& why) {
         if (description)
             *description = why;
@@ -422,33 +428,75 @@ QImage LoadPicture(const QString& path, QString* description) {
     };
     const QFileInfo info(path);
     if (path.isEmpty() || !info.exists())
-        return fail(QStringLiteral("ファイルが見つかりません: ") + path);
+        return fail(QStringLiteral("ファイルが見つかりません: ") + name);
     if (!info.isFile())
-        return fail(QStringLiteral("画像ファイルではありません: ") + path);
+        return fail(QStringLiteral("画像ファイルではありません: ") + name);
     QImageReader reader(path);
     reader.setAutoTransform(false);
     const QSize size = reader.size();
     if (size.isValid() &&
         (size.width() > PixelArray::kMaxSide || size.height() > PixelArray::kMaxSide))
-        return fail(QStringLiteral("画像が大きすぎます（%1 × %2 ピクセル、一辺 %3 ピクセルまで）")
+        return fail(QStringLiteral("画像が大きすぎます（%1 × %2 ピクセル、一辺 %3 ピクセルまで）: ")
                         .arg(size.width())
                         .arg(size.height())
-                        .arg(PixelArray::kMaxSide));
+                        .arg(PixelArray::kMaxSide) +
+                    name);
     if (size.isValid() && qint64(size.width()) * size.height() * 4 > kMaxPictureBytes)
-        return fail(QStringLiteral("画像が大きすぎます（%1 × %2 ピクセル）")
+        return fail(QStringLiteral("画像が大きすぎます（%1 × %2 ピクセル）: ")
                         .arg(size.width())
-                        .arg(size.height()));
+                        .arg(size.height()) +
+                    name);
+    // A header whose data the file does not hold is not decoded at all.
+    QFile file(path);
+    if (file.open(QIODevice::ReadOnly)) {
+        const PictureData data = CheckPictureData(file);
+        if (data.cut)
+            return fail(QStringLiteral("画像データが途中で切れています") +
+                        (data.claimed.isValid() ? QStringLiteral("（%1 × %2 ピクセル）")
+                                                      .arg(data.claimed.width())
+                                                      .arg(data.claimed.height())
+                                                : QString()) +
+                        QStringLiteral(": ") + name);
+    }
+    file.close();
     // The reader's own cap is below a big scan; the checks above bound it.
     QImageReader::setAllocationLimit(int(kMaxPictureBytes / (1024 * 1024)) + 1);
     QImage image = reader.read();
     if (image.isNull())
-        return fail(QStringLiteral("画像を読み込めません: ") + path + QStringLiteral("\r\n") +
+        return fail(QStringLiteral("画像を読み込めません: ") + name + QStringLiteral("\r\n") +
                     reader.errorString());
     if (image.width() > PixelArray::kMaxSide || image.height() > PixelArray::kMaxSide)
-        return fail(
-            QStringLiteral("画像が大きすぎます（一辺 %1 ピクセルまで）").arg(PixelArray::kMaxSide));
+        return fail(QStringLiteral("画像が大きすぎます（一辺 %1 ピクセルまで）: ")
+                        .arg(PixelArray::kMaxSide) +
+                    name);
     QImage converted = ToPixelFormat(image);
     if (converted.isNull())
-        return fail(QStringLiteral("メモリが不足しています: ") + path);
+        return fail(QStringLiteral("メモリが不足しています: ") + name);
     return converted;
+}
+
+DrawingPicture ReadDrawingPicture(const QString& path, const QString& shownPath) {
+    DrawingPicture d;
+    d.picture = LoadPicture(path, &d.error, shownPath);
+    if (d.picture.isNull())
+        return d;
+    try {
+        GetBitmapPixels(d.picture, d.pixels, d.colourDepth);
+    } catch (const BitmapError& e) {
+        d.error = e.description();
+        d.picture = QImage();
+        d.pixels.clear();
+        return d;
+    }
+    // A scan in black and white or greyscale is held as 8 bits.
+    d.shown = d.picture.format() == QImage::Format_RGB32
+                  ? d.picture
+                  : d.picture.convertToFormat(QImage::Format_RGB32);
+    if (d.shown.isNull()) {
+        d.error =
+            QStringLiteral("メモリが不足しています: ") + (shownPath.isEmpty() ? path : shownPath);
+        d.picture = QImage();
+        d.pixels.clear();
+    }
+    return d;
 }

@@ -177,10 +177,26 @@ void MatchColorPalette(QImage& picture);
 inline constexpr qint64 kMaxPictureBytes = qint64(1024) * 1024 * 1024;
 
 // Loads a picture file (BMP, JPEG or another format Qt reads) in one of the
-// five formats. A missing or unreadable file, or a picture over 32767 pixels
-// a side or kMaxPictureBytes, gives a null image and a description for the
-// user (quoting the path).
-QImage LoadPicture(const QString& path, QString* description = nullptr);
+// five formats. A missing or unreadable file, a picture over 32767 pixels a
+// side or kMaxPictureBytes, or a BMP or JPEG whose data ends before its
+// header's size ("画像データが途中で切れています", CheckPictureData) gives a null
+// image and a description for the user quoting shownPath (the path itself
+// when empty: a conversion loads its result before it takes its name).
+QImage LoadPicture(const QString& path, QString* description = nullptr,
+                   const QString& shownPath = QString());
+
+// A drawing read whole, before the window takes it: the picture, its pixels
+// and depth, and the 32-bit picture the view paints. `error` (and nothing
+// else) when it cannot be read.
+struct DrawingPicture {
+    QImage picture;
+    PixelArray pixels;
+    int16_t colourDepth = 0;
+    QImage shown;
+    QString error;
+    bool ok() const { return !shown.isNull(); }
+};
+DrawingPicture ReadDrawingPicture(const QString& path, const QString& shownPath = QString());
 
 // A quarter turn of the drawing: Right (clockwise) puts pixel (x, y) at
 // (height - 1 - y, x), Left (counter-clockwise) at (y, width - 1 - x). The
@@ -192,8 +208,9 @@ void RotatePixels(const PixelArray& pixels, QuarterTurn turn, PixelArray& rotate
 // longest side a pixel array holds), else nothing.
 std::optional<QString> RefuseRotation(qint64 width, qint64 height);
 
-// Saves the image as a JPEG of the given quality (0-100) over path: written
-// to a temporary file beside it and renamed over it once complete, so a
-// failed save leaves the old file as it was. The name's extension does not
-// matter. False and a message for the user (quoting the path) on failure.
+// Saves the image as a JPEG of the given quality (0-100) over path: encoded
+// whole, then replaced by WriteFileAtomically, so a failed save (a full
+// disk, a read-only file, a FIFO in its place) leaves the old file as it was.
+// The name's extension does not matter. False and a message for the user
+// (quoting the path) on failure.
 bool DCSavetoJPEG(const QImage& image, const QString& path, int quality, QString* error = nullptr);

@@ -1,5 +1,6 @@
 #include "main/window/form1.h"
 
+#include "common/atomic_file.h"
 #include "common/exchange_files.h"
 #include "common/message.h"
 #include "common/numtext.h"
@@ -738,11 +739,11 @@ void Form1::Form_Unload() {
         return;
     unloaded_ = true;
     closePorts();
-    if (!state_.statePath.isEmpty()) {
-        QFile f(state_.statePath);
-        if (f.open(QIODevice::WriteOnly | QIODevice::Truncate))
-            f.close();
-    }
+    // The view state lasts one run. Emptied by a replacement, so a FIFO or a
+    // device in its place is refused instead of waited on or written to.
+    QString error;
+    if (!state_.statePath.isEmpty() && !WriteFileAtomically(state_.statePath, {}, &error))
+        MsgBox(this, QStringLiteral("表示状態のファイルを空にできませんでした:\r\n") + error);
 }
 
 void Form1::closeEvent(QCloseEvent* event) {

@@ -2,6 +2,8 @@
 // worksheet compare byte for byte.
 #include "common/numtext.h"
 
+#include <QStringList>
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -213,6 +215,17 @@ TEST(PointFieldText, SignColumnAndEightCharacters) {
     EXPECT_EQ(PointFieldText(q("0.00")), q(" 0.000000"));
     EXPECT_EQ(PointFieldText(q("123.45")), q(" 123.4500"));
     EXPECT_EQ(PointFieldText(Format(4.5, q("0.00"))).size(), 9);
+    // Whether the digits before the "." survive the cut.
+    QStringList fits;
+    for (const char* t : {"12345678.00", "123456789.00", "-12345678.00", "-123456789.00",
+                          "99999999", "100000000", "0.00"}) {
+        bool f = false;
+        const QString field = PointFieldText(q(t), &f);
+        fits << field + (f ? q(" fits") : q(" cut"));
+    }
+    EXPECT_EQ(fits, QStringList({q(" 12345678 fits"), q(" 12345678 cut"), q("-12345678 fits"),
+                                 q("-12345678 cut"), q(" 99999999 fits"), q(" 10000000 cut"),
+                                 q(" 0.000000 fits")}));
 }
 
 } // namespace

@@ -97,54 +97,115 @@ protected:
         return Bconvert(&dst, &src, 1);
     }
 
+    // A program compiled with cobc `options` MOVEs each case's value into its
+    // field of `copybook` and writes the record (`record` is its level 01); each
+    // field's bytes must read as the case's text, and the text (and its other
+    // spelling) must turn back into the same bytes. The layout is parsed by the
+    // binary-size rule in force.
+    void expect_gnucobol_bytes(const std::string& copybook, const std::string& record,
+                               const std::vector<Case>& cases, const std::string& options = "") {
+        RecordLayout* layout = brelrt_parse_copybook((data_dir + "/" + copybook).c_str(), "record");
+        ASSERT_NE(layout, nullptr) << brelrt_xfd_last_error();
+        auto item = [layout](const char* name) -> const LayoutItem* {
+            for (int i = 0; i < layout->item_count; ++i)
+                if (std::strcmp(layout->items[i].name, name) == 0)
+                    return &layout->items[i];
+            return nullptr;
+        };
+        TempDir dir;
+        write_file(dir.file("layout.cpy"), read_file(data_dir + "/" + copybook));
+        std::string program = "       IDENTIFICATION DIVISION.\n"
+                              "       PROGRAM-ID. WRITER.\n"
+                              "       ENVIRONMENT DIVISION.\n"
+                              "       INPUT-OUTPUT SECTION.\n"
+                              "       FILE-CONTROL.\n"
+                              "           SELECT OUT-FILE ASSIGN TO \"record.bin\"\n"
+                              "               ORGANIZATION IS SEQUENTIAL.\n"
+                              "       DATA DIVISION.\n"
+                              "       FILE SECTION.\n"
+                              "       FD OUT-FILE.\n"
+                              "       01 OUT-REC PIC X(" +
+                              std::to_string(layout->record_size) +
+                              ").\n"
+                              "       WORKING-STORAGE SECTION.\n"
+                              "       COPY \"layout.cpy\".\n"
+                              "       PROCEDURE DIVISION.\n"
+                              "           OPEN OUTPUT OUT-FILE\n"
+                              "           MOVE LOW-VALUES TO " +
+                              record + "\n";
+        for (const Case& c : cases)
+            program +=
+                "           MOVE " + std::string(c.move) + " TO " + cobol_name(c.field) + "\n";
+        program += "           WRITE OUT-REC FROM " + record +
+                   "\n"
+                   "           CLOSE OUT-FILE\n"
+                   "           STOP RUN.\n";
+        run_cobol(dir, program, false, options);
+        std::string bytes = read_file(dir.file("record.bin"));
+        ASSERT_EQ(bytes.size(), static_cast<size_t>(layout->record_size));
+        std::vector<unsigned char> cobol(bytes.begin(), bytes.end());
+
+        for (const Case& c : cases) {
+            SCOPED_TRACE(c.field);
+            const LayoutItem* it = item(c.field);
+            ASSERT_NE(it, nullptr);
+            EXPECT_EQ(as_text(*it, cobol.data()), c.text);
+            for (std::string text : {std::string(c.text), std::string(c.xml_text)}) {
+                if (text.empty())
+                    continue;
+                std::vector<unsigned char> ours(cobol.size(), 0xEE);
+                ASSERT_EQ(from_text(*it, ours.data(), text), 0) << text;
+                EXPECT_EQ(std::memcmp(ours.data() + it->offset, cobol.data() + it->offset,
+                                      static_cast<size_t>(it->field.size)),
+                          0)
+                    << "from \"" << text << "\"";
+                EXPECT_EQ(ours[static_cast<size_t>(it->offset + it->field.size) % ours.size()],
+                          0xEE)
+                    << "wrote past the field";
+            }
+        }
+        B4XFDFree(layout);
+    }
+
     RecordLayout* layout_ = nullptr;
 };
 
 TEST_F(ConvertTest, EveryUsageMatchesTheBytesGnuCobolWrites) {
-    TempDir dir;
-    write_file(dir.file("convert.cpy"), read_file(data_dir + "/convert.xfd"));
-    std::string program = "       IDENTIFICATION DIVISION.\n"
-                          "       PROGRAM-ID. WRITER.\n"
-                          "       ENVIRONMENT DIVISION.\n"
-                          "       INPUT-OUTPUT SECTION.\n"
-                          "       FILE-CONTROL.\n"
-                          "           SELECT OUT-FILE ASSIGN TO \"record.bin\"\n"
-                          "               ORGANIZATION IS SEQUENTIAL.\n"
-                          "       DATA DIVISION.\n"
-                          "       FILE SECTION.\n"
-                          "       FD OUT-FILE.\n"
-                          "       COPY \"convert.cpy\".\n"
-                          "       PROCEDURE DIVISION.\n"
-                          "           OPEN OUTPUT OUT-FILE\n"
-                          "           MOVE LOW-VALUES TO CONV-REC\n";
-    for (const Case& c : cases)
-        program += "           MOVE " + std::string(c.move) + " TO " + cobol_name(c.field) + "\n";
-    program += "           WRITE CONV-REC\n"
-               "           CLOSE OUT-FILE\n"
-               "           STOP RUN.\n";
-    run_cobol(dir, program);
-    std::string bytes = read_file(dir.file("record.bin"));
-    ASSERT_EQ(bytes.size(), static_cast<size_t>(layout_->record_size));
-    std::vector<unsigned char> cobol(bytes.begin(), bytes.end());
+    expect_gnucobol_bytes("convert.xfd", "CONV-REC", {std::begin(cases), std::end(cases)});
+}
 
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.field);
-        const LayoutItem* it = item(c.field);
-        ASSERT_NE(it, nullptr);
-        EXPECT_EQ(as_text(*it, cobol.data()), c.text);
-        for (std::string text : {std::string(c.text), std::string(c.xml_text)}) {
-            if (text.empty())
-                continue;
-            std::vector<unsigned char> ours(cobol.size(), 0xEE);
-            ASSERT_EQ(from_text(*it, ours.data(), text), 0) << text;
-            EXPECT_EQ(std::memcmp(ours.data() + it->offset, cobol.data() + it->offset,
-                                  static_cast<size_t>(it->field.size)),
-                      0)
-                << "from \"" << text << "\"";
-            EXPECT_EQ(ours[static_cast<size_t>(it->offset + it->field.size) % ours.size()], 0xEE)
-                << "wrote past the field";
-        }
-    }
+// Binary fields of every size from 1 to 8 bytes, big-endian (COMP) and
+// native (COMP-5), signed and not, at the ends of their pictures, as cobc
+// stores them under -std=mf (1--8) and -fbinary-size=2-4-8.
+TEST_F(ConvertTest, BinaryFieldsOfEverySizeMatchGnuCobol) {
+    std::vector<Case> binary = {
+        {"t_count", "3", "3", ""},
+        {"b_one", "7", "7", ""},
+        {"b_two", "-99", "-99", ""},
+        {"b_five", "99999", "99999", ""},
+        {"b_six", "-999999", "-999999", ""},
+        {"b_seven", "9999999", "9999999", ""},
+        {"b_dec", "-1234567.89", "-1234567.89", ""},
+        {"b_eleven", "-99999999999", "-99999999999", ""},
+        {"b_twelve", "999999999999", "999999999999", ""},
+        {"b_fourteen", "-12345678901234", "-12345678901234", ""},
+        {"b_sixteen", "9999999999999999", "9999999999999999", ""},
+        {"b_eighteen", "-999999999999999999", "-999999999999999999", ""},
+        {"n_one", "-9", "-9", ""},
+        {"n_four", "9999", "9999", ""},
+        {"n_six", "-999999", "-999999", ""},
+        {"n_ten", "9876543210", "9876543210", ""},
+        {"g_two", "99", "99", ""},
+        {"g_seven", "-7654321", "-7654321", ""},
+    };
+    ASSERT_EQ(brelrt_set_binary_size("1--8"), 1);
+    expect_gnucobol_bytes("binary.xfd", "BIN-REC", binary, "-std=mf");
+    // Digits beyond the picture are lost from COMP as MOVE loses them (-std=mf
+    // keeps them: it also sets -fnotrunc, which the host does not follow).
+    binary.push_back({"b_three", "-12345", "-345", "-12345"});
+    ASSERT_EQ(brelrt_set_binary_size("2-4-8"), 1);
+    expect_gnucobol_bytes("binary.xfd", "BIN-REC", binary, "-fbinary-size=2-4-8");
+    brelrt_set_binary_size("1-2-4-8");
 }
 
 TEST_F(ConvertTest, InvalidTextIsRefusedAndLeavesTheField) {

@@ -2,7 +2,11 @@
 // GnuCOBOL itself allocates for the same copybook.
 #include "host_fixture.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstring>
+#include <filesystem>
 #include <map>
 #include <sstream>
 
@@ -67,13 +71,14 @@ std::string offsets_program(const RecordLayout* layout, bool enclose) {
 }
 
 // `enclose`: the copybook has no level 01, the program gives it the one the
-// layout reader makes up.
-void expect_gnucobol_layout(const std::string& copybook, bool free_format, bool enclose = false) {
+// layout reader makes up. `options`: more options of cobc.
+void expect_gnucobol_layout(const std::string& copybook, bool free_format, bool enclose = false,
+                            const std::string& options = "") {
     RecordLayout* layout = brelrt_parse_copybook((data_dir + "/" + copybook).c_str(), "layout");
     ASSERT_NE(layout, nullptr) << brelrt_xfd_last_error();
     TempDir dir;
     write_file(dir.file("layout.cpy"), read_file(data_dir + "/" + copybook));
-    std::string out = run_cobol(dir, offsets_program(layout, enclose), free_format);
+    std::string out = run_cobol(dir, offsets_program(layout, enclose), free_format, options);
     std::istringstream lines(out);
     int index;
     long offset, length;
@@ -156,6 +161,39 @@ TEST_F(HostTest, RecordVariantsMatchGnuCobolAndNameTheirGroup) {
     EXPECT_EQ(find(l, "hdr_date_n")->flags, BRELRT_ITEM_REDEFINES | BRELRT_ITEM_SHADOW);
     EXPECT_EQ(&l->items[l->conditions[4].item], find(l, "trl_rec"));
     B4XFDFree(l);
+}
+
+// Binary items sized by each binary-size rule as cobc sizes them under the
+// option or the dialect that sets it (COMP-5 of 1 or 2 digits keeps 1 byte
+// under 2-4-8), and a table of 0 to 3 rows laid out at 3 rows.
+TEST_F(HostTest, BinarySizeRulesAndDependingTablesMatchGnuCobol) {
+    const struct {
+        const char* rule;
+        const char* options;
+        int32_t record_size;
+    } rules[] = {
+        {"1-2-4-8", "", 96},
+        {"2-4-8", "-std=ibm", 99},
+        {"2-4-8", "-fbinary-size=2-4-8", 99},
+        {"1--8", "-std=mf", 80},
+        {"1--8", "-std=ibm -fbinary-size=1--8", 80},
+    };
+    for (const auto& r : rules) {
+        SCOPED_TRACE(std::string(r.rule) + " " + r.options);
+        ASSERT_EQ(brelrt_set_binary_size(r.rule), 1);
+        EXPECT_STREQ(brelrt_binary_size(), r.rule);
+        expect_gnucobol_layout("binary.xfd", false, false, r.options);
+        RecordLayout* l = brelrt_parse_copybook((data_dir + "/binary.xfd").c_str(), "binary");
+        ASSERT_NE(l, nullptr) << brelrt_xfd_last_error();
+        EXPECT_EQ(l->record_size, r.record_size);
+        EXPECT_EQ(find(l, "t_name", 3)->occurs_count[1], 3);
+        B4XFDFree(l);
+    }
+    for (const char* unknown : {"1-2-4", "", "1-2-4-8 ", "2--8"})
+        EXPECT_EQ(brelrt_set_binary_size(unknown), 0) << unknown;
+    EXPECT_EQ(brelrt_set_binary_size(nullptr), 0);
+    EXPECT_STREQ(brelrt_binary_size(), "1--8");
+    brelrt_set_binary_size("1-2-4-8");
 }
 
 TEST_F(HostTest, TablesGetAnItemPerOccurrenceWithNumbersAndCounts) {
@@ -309,6 +347,87 @@ TEST_F(CopybookErrors, SyntaxErrorsNameTheLine) {
                  4, "WHEN inside an OCCURS table");
     expect_error("01 r.\n*> BINARY\n   05 g.\n      10 a pic x.\n", 2, "BINARY must precede");
     expect_error("      -    05 A PIC X.\n       01 R.\n", 1, "continuation line");
+    expect_error("01 r.\n   05 t occurs 0.\n      10 a pic x.\n", 2, "positive count");
+    expect_error("01 r.\n   05 t occurs 0 to 0 depending on n.\n", 2, "positive count not below");
+    expect_error("01 r.\n   05 t occurs 3 to 2.\n", 2, "positive count not below");
+}
+
+// Sizes are counted so that they cannot overflow: a picture or a record
+// past 64 MiB is refused at its line, one at the bound is taken. Messages
+// quote a few dozen characters of a long picture. Entries are bounded too.
+TEST_F(CopybookErrors, RecordsAndPicturesLargerThanTheBoundAreRefused) {
+    auto repeated = [](const std::string& piece, int times) {
+        std::string s;
+        for (int i = 0; i < times; ++i)
+            s += piece;
+        return s;
+    };
+    std::string huge_x = repeated("X(65535)", 32769), huge_z = repeated("Z(65535)", 32769);
+    expect_error("01 r.\n   05 a pic " + huge_x + ".\n", 2, "larger than a record may be");
+    EXPECT_LT(std::string(brelrt_xfd_last_error()).size(), dir_.path().size() + 140)
+        << brelrt_xfd_last_error();
+    expect_error("01 r.\n   05 a pic " + huge_z + ".\n", 2, "larger than a record may be");
+    expect_error("01 r.\n   05 t occurs 32767.\n      10 u occurs 32767.\n"
+                 "         15 b pic x(65535).\n",
+                 3, "record larger than 67108864 bytes");
+    // Each entry is held until the layout is made: at most 32767 of them.
+    expect_error("01 r.\n" + repeated("   05 filler pic x.\n", 32767), 32768,
+                 "layout has too many entries");
+    // 64 MiB: 1024 times X(65535), and X(1024).
+    std::string bound = repeated("X(65535)", 1024) + "X(1024)";
+    expect_error("01 r.\n   05 a pic " + bound + "X.\n", 2, "larger than a record may be");
+    expect_error("01 r.\n   05 t occurs 2048.\n      10 b pic x(32768).\n   05 c pic x.\n", 4,
+                 "record larger than 67108864 bytes");
+    const std::string at_bound[] = {"01 r.\n   05 a pic " + bound + ".\n",
+                                    "01 r.\n   05 t occurs 2048.\n      10 b pic x(32768).\n"};
+    for (const std::string& text : at_bound) {
+        write_file(dir_.file("big.xfd"), text);
+        RecordLayout* l = brelrt_parse_copybook(dir_.file("big.xfd").c_str(), "big");
+        ASSERT_NE(l, nullptr) << brelrt_xfd_last_error();
+        EXPECT_EQ(l->record_size, BRELRT_RECORD_SIZE_MAX);
+        EXPECT_EQ(l->items[l->item_count - 1].offset + l->items[l->item_count - 1].field.size,
+                  BRELRT_RECORD_SIZE_MAX);
+        B4XFDFree(l);
+    }
+}
+
+// A copybook is a regular file of at most 16 MiB: anything else gives no
+// layout, and the error names the file and why.
+TEST_F(HostTest, CopybookMustBeARegularFileWithinTheBound) {
+    TempDir dir;
+    EnvVar quiet("BRELRT_TRACE", "0");
+    std::string big = dir.file("big.xfd"), fifo = dir.file("fifo.xfd");
+    write_file(big, "01 r.\n   05 a pic x.\n");
+    ASSERT_EQ(truncate(big.c_str(), 100 * 1024 * 1024), 0); // sparse
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    std::string errors;
+    for (const std::string& path : {big, fifo, dir.path()}) {
+        EXPECT_EQ(brelrt_parse_copybook(path.c_str(), "r"), nullptr);
+        errors += std::string(brelrt_xfd_last_error()) + "\n";
+    }
+    EXPECT_EQ(errors, big + ": cannot be read: 104857600 bytes, more than 16777216\n" + fifo +
+                          ": cannot be read: a FIFO, not a regular file\n" + dir.path() +
+                          ": cannot be read: a folder, not a regular file\n");
+}
+
+// Fixed form whatever comment banners and identification areas run past
+// column 72; the source format directives switch the form from their line on.
+TEST_F(HostTest, LongCommentLinesAndFormatDirectivesMatchGnuCobol) {
+    expect_gnucobol_layout("banners.xfd", false);
+    expect_gnucobol_layout("formats.xfd", false);
+    RecordLayout* l = brelrt_parse_copybook((data_dir + "/formats.xfd").c_str(), "formats");
+    ASSERT_NE(l, nullptr) << brelrt_xfd_last_error();
+    EXPECT_EQ(l->record_size, 152);
+    EXPECT_EQ(find(l, "cust_name")->field.size, 60);
+    B4XFDFree(l);
+}
+
+TEST_F(CopybookErrors, UnknownSourceFormatsAreRefused) {
+    expect_error("01 r.\n>>SOURCE FORMAT IS VARIABLE\n   05 a pic x.\n", 2,
+                 "source format VARIABLE is not supported");
+    expect_error("01 r.\n>>SOURCE FREE FIXED\n", 2, ">>SOURCE needs one format");
+    expect_error("       01 R.\n      $SET SOURCEFORMAT\"TERMINAL\"\n", 2,
+                 "source format TERMINAL is not supported");
 }
 
 TEST_F(HostTest, LayoutLookupByNameAndCase) {
@@ -335,6 +454,73 @@ TEST_F(HostTest, LayoutLookupByNameAndCase) {
     ASSERT_NE(l, nullptr);
     EXPECT_STREQ(l->items[1].name, "a_very_long_field_name_of_thirty_one"); // kept whole
     B4XFDFree(l);
+}
+
+// Layouts are found along COBCPY as cobc finds copybooks: folder after
+// folder, in each the suffixes in cobc's order. cobc compiling "COPY stock"
+// and B4ParseXFD("stock") pick the same file as the files are taken away
+// one by one (each copybook's record has a size of its own).
+TEST_F(HostTest, LayoutsAreFoundAlongCobcpyAsCobcFindsCopybooks) {
+    TempDir program, xfd, first, second;
+    EnvVar xfd_dir("BRELRT_XFD_DIR", xfd.path().c_str());
+    EnvVar cobcpy("COBCPY", (":" + first.path() + "::" + second.path() + "/").c_str());
+    auto copybook = [](const std::string& path, int size) {
+        write_file(path, "       01 STOCK-REC PIC X(" + std::to_string(size) + ").\n");
+    };
+    const char* suffixes[] = {"", ".CPY", ".cpy", ".CBL", ".cbl", ".COB", ".cob"};
+    std::map<int, std::string> files;
+    for (int k = 0; k < 7; ++k)
+        files[k + 1] = first.file(std::string("stock") + suffixes[k]);
+    files[8] = second.file("stock.cpy");
+    for (const auto& [size, path] : files)
+        copybook(path, size);
+    const std::string source = "       IDENTIFICATION DIVISION.\n"
+                               "       PROGRAM-ID. PICKS.\n"
+                               "       DATA DIVISION.\n"
+                               "       WORKING-STORAGE SECTION.\n"
+                               "       COPY stock.\n"
+                               "       PROCEDURE DIVISION.\n"
+                               "           DISPLAY LENGTH OF STOCK-REC\n"
+                               "           STOP RUN.\n";
+    std::string cobol, host;
+    while (!files.empty()) {
+        ASSERT_TRUE(build_cobol(program, source));
+        int picked = std::stoi(run_program(program));
+        cobol += std::to_string(picked) + " ";
+        RecordLayout* l = B4ParseXFD("stock", 14, 30);
+        host += (l ? std::to_string(l->record_size) : std::string("none")) + " ";
+        B4XFDFree(l);
+        ASSERT_EQ(files.count(picked), 1u) << cobol;
+        std::filesystem::remove(files[picked]);
+        files.erase(picked);
+    }
+    EXPECT_EQ(cobol, "1 2 4 6 3 5 7 8 ");
+    EXPECT_EQ(host, cobol);
+    // Nothing left: the error names every place looked at.
+    EXPECT_EQ(B4ParseXFD("Stock", 14, 30), nullptr);
+    EXPECT_EQ(std::string(brelrt_xfd_last_error()),
+              xfd.file("Stock.xfd: no such layout (nor ") + xfd.file("stock.xfd, ") +
+                  xfd.file("STOCK.xfd; nor Stock, stock or STOCK with .xfd, no suffix, .CPY, "
+                           ".CBL, .COB, .cpy, .cbl or .cob in the COBCPY folders ") +
+                  first.path() + ", " + second.path() + "/)");
+    // The layout's own .xfd comes first in each folder, and the layout
+    // folder before COBCPY; the name is also tried in lower and upper case.
+    copybook(second.file("stock.CBL"), 10);
+    copybook(second.file("STOCK.xfd"), 11);
+    RecordLayout* l = B4ParseXFD("Stock", 14, 30);
+    ASSERT_NE(l, nullptr) << brelrt_xfd_last_error();
+    EXPECT_EQ(l->record_size, 11);
+    EXPECT_STREQ(l->name, "Stock");
+    B4XFDFree(l);
+    copybook(xfd.file("stock.xfd"), 12);
+    l = B4ParseXFD("Stock", 14, 30);
+    ASSERT_NE(l, nullptr) << brelrt_xfd_last_error();
+    EXPECT_EQ(l->record_size, 12);
+    B4XFDFree(l);
+    EnvVar unset("COBCPY", nullptr);
+    EXPECT_EQ(B4ParseXFD("other", 14, 30), nullptr);
+    EXPECT_EQ(std::string(brelrt_xfd_last_error()),
+              xfd.file("other.xfd: no such layout (nor ") + xfd.file("OTHER.xfd; COBCPY not set)"));
 }
 
 TEST_F(HostTest, LayoutSurvivesFailedAllocations) {

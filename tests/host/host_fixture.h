@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -50,16 +51,28 @@ private:
     std::string old_;
 };
 
-// Compiles `source` with cobc -x in `dir` (free format when asked; extra
-// files such as copybooks must already be there) and runs it there. Returns
-// its standard output; fails the test on a compile error.
-std::string run_cobol(const TempDir& dir, const std::string& source, bool free_format = false);
+// Compiles `source` with cobc -x and `options` into `dir`/prog (extra files
+// such as copybooks must already be there); false, failing the test, on a
+// compile error.
+bool build_cobol(const TempDir& dir, const std::string& source, const std::string& options = "");
+// Runs `dir`/prog there with `environment` added ("'A=1' 'B=2'", as env
+// takes it) and `arguments` (as the shell reads them); its standard output
+// and error, with "[exit status N]" after them when it did not end with 0.
+std::string run_program(const TempDir& dir, const std::string& environment = "",
+                        const std::string& arguments = "");
+// Compiles `source` (free format when asked, with extra cobc `options`) and
+// runs it; its standard output, empty after a compile error (which fails
+// the test).
+std::string run_cobol(const TempDir& dir, const std::string& source, bool free_format = false,
+                      const std::string& options = "");
 
-// Serves one connection on 127.0.0.1 with a fixed response, from a thread of
-// its own; remembers the request.
+// Serves one connection on 127.0.0.1 from a thread of its own: remembers the
+// request, then sends a fixed response, or lets `answer` write to the
+// connection (it returns when a send fails: the client is gone).
 class OneShotServer {
 public:
     explicit OneShotServer(std::string response);
+    explicit OneShotServer(std::function<void(int connection)> answer);
     ~OneShotServer();
     OneShotServer(const OneShotServer&) = delete;
     OneShotServer& operator=(const OneShotServer&) = delete;
@@ -70,7 +83,7 @@ public:
 private:
     void serve();
 
-    std::string response_;
+    std::function<void(int)> answer_;
     std::string request_;
     int fd_ = -1;
     int port_ = 0;

@@ -89,21 +89,38 @@ std::string capture(const std::string& command) {
 
 } // namespace
 
-std::string run_cobol(const TempDir& dir, const std::string& source, bool free_format) {
+bool build_cobol(const TempDir& dir, const std::string& source, const std::string& options) {
     write_file(dir.file("prog.cob"), source);
-    std::string compile = "cd '" + dir.path() + "' && cobc -x " + (free_format ? "-free " : "") +
-                          "-o prog prog.cob 2>&1";
+    std::filesystem::remove(dir.file("prog"));
+    std::string compile =
+        "cd '" + dir.path() + "' && cobc -x " + options + " -o prog prog.cob 2>&1";
     std::string messages = capture(compile);
-    EXPECT_TRUE(std::filesystem::exists(dir.file("prog"))) << "cobc failed:\n"
-                                                           << messages << "\n"
-                                                           << source;
-    if (!std::filesystem::exists(dir.file("prog")))
-        return std::string();
-    // Run without the sanitizer runtime of the test binary leaking into it.
-    return capture("cd '" + dir.path() + "' && env -u LD_PRELOAD ./prog 2>&1");
+    bool built = std::filesystem::exists(dir.file("prog"));
+    EXPECT_TRUE(built) << "cobc " << options << " failed:\n" << messages << "\n" << source;
+    return built;
 }
 
-OneShotServer::OneShotServer(std::string response) : response_(std::move(response)) {
+std::string run_program(const TempDir& dir, const std::string& environment,
+                        const std::string& arguments) {
+    // Run without the sanitizer runtime of the test binary leaking into it.
+    return capture("cd '" + dir.path() + "' && env -u LD_PRELOAD " + environment + " ./prog " +
+                   arguments + " 2>&1");
+}
+
+std::string run_cobol(const TempDir& dir, const std::string& source, bool free_format,
+                      const std::string& options) {
+    if (!build_cobol(dir, source, (free_format ? "-free " : "") + options))
+        return std::string();
+    return run_program(dir);
+}
+
+OneShotServer::OneShotServer(std::string response)
+    : OneShotServer([response = std::move(response)](int c) {
+          send(c, response.data(), response.size(), MSG_NOSIGNAL);
+      }) {}
+
+OneShotServer::OneShotServer(std::function<void(int)> answer) : answer_(std::move(answer)) {
+    request_.reserve(8192); // no allocation while the client is at work
     fd_ = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
@@ -146,6 +163,6 @@ void OneShotServer::serve() {
             break;
         request_.append(buffer, static_cast<size_t>(n));
     }
-    send(c, response_.data(), response_.size(), MSG_NOSIGNAL);
+    answer_(c);
     close(c);
 }

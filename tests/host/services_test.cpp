@@ -176,6 +176,40 @@ TEST_F(HostTest, TrackedBlocksAreZeroFilledReportedAndFreed) {
     brelrt_free(p, HERE);
 }
 
+// Bytes are counted as blocks come, grow and go, with their peak; blocks
+// name their site through a table that stops at 65536 sites, later sites
+// being reported as "?".
+TEST_F(HostTest, TrackedBytesPeakAndSitesAreCounted) {
+    size_t start = brelrt_mem_bytes();
+    brelrt_mem_peak(1);
+    void* a = brelrt_alloc(100, 0, HERE, "a");
+    void* b = brelrt_alloc(100, 1, HERE, "b");
+    a = brelrt_realloc(a, 1000, HERE);
+    EXPECT_EQ(brelrt_mem_bytes(), start + 1100);
+    a = brelrt_realloc(a, 10, HERE);
+    brelrt_free(b, HERE);
+    EXPECT_EQ(brelrt_mem_bytes(), start + 10);
+    EXPECT_EQ(brelrt_mem_peak(1), start + 1100); // since the first reset
+    EXPECT_EQ(brelrt_mem_peak(0), start + 10);
+    brelrt_free(a, HERE);
+    EXPECT_EQ(brelrt_mem_bytes(), start);
+
+    std::vector<void*> blocks;
+    for (int line = 1; line <= 70000; ++line)
+        blocks.push_back(brelrt_alloc(1, 0, "tests/host/sites", line, "site"));
+    TempDir dir;
+    FILE* out = std::fopen(dir.file("report").c_str(), "w");
+    EXPECT_EQ(brelrt_mem_report(out), blocks.size());
+    std::fclose(out);
+    std::string report = read_file(dir.file("report"));
+    EXPECT_NE(report.find("\ntests/host/sites:1 site (1 bytes)\n"), std::string::npos);
+    EXPECT_NE(report.find("\ntests/host/sites:4000 site (1 bytes)\n"), std::string::npos);
+    EXPECT_EQ(report.find("\ntests/host/sites:70000 "), std::string::npos);
+    EXPECT_NE(report.find("\n?:0 ? (1 bytes)\n"), std::string::npos);
+    for (void* p : blocks)
+        brelrt_free(p, HERE);
+}
+
 TEST_F(HostTest, FreeingAnUnknownPointerIsReportedNotFatal) {
     EnvVar quiet("BRELRT_TRACE", "0");
     brelrt_trace_reset();

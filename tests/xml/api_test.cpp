@@ -329,4 +329,126 @@ TEST_F(ApiTest, NextRecordKeepsEveryRecordAndTellsACutOffDocument) {
     }
 }
 
+// ---- the bound on the tree
+
+std::string children_doc(int n) {
+    std::string doc = "<r>\n";
+    for (int k = 0; k < n; ++k)
+        doc += " <c>" + std::to_string(k) + "</c>\n";
+    return doc + "</r>\n";
+}
+
+// Past BXML_TREE_LIMIT the open fails with 1 (file error 14) and frees
+// what it built; below it, or with the variable unset or not a number (256
+// MB), the same document opens. Record by record, the records before the
+// bound stay and every later next record answers 0 with 14.
+TEST_F(ApiTest, TreeLimitRefusesTheOpenAndTheNextRecordCleanly) {
+    const std::string doc = "<?xml version=\"1.0\"?>\n" + children_doc(20000); // 6 MB of tree
+    const unsigned whole = kRecords | BXML_PARSER_WHOLE;
+    {
+        EnvVar limit("BXML_TREE_LIMIT", "1");
+        std::string trace =
+            with_trace(6, [&] { EXPECT_EQ(api.open(doc.c_str(), whole, -1), nullptr); });
+        EXPECT_EQ(api.parser_code(), 1);
+        EXPECT_EQ(*brelrt_file_error(), 14);
+        EXPECT_EQ(brelrt_mem_outstanding(), 0u);
+        EXPECT_NE(trace.find("past its limit of 1 MB (BXML_TREE_LIMIT)"), std::string::npos)
+            << trace;
+        EXPECT_NE(trace.find("Leaving, tree past BXML_TREE_LIMIT"), std::string::npos) << trace;
+
+        Handle small =
+            api.open(("<?xml version=\"1.0\"?>" + children_doc(2000)).c_str(), whole, -1);
+        ASSERT_NE(small, nullptr);
+        EXPECT_EQ(children_of(api.root(small)).size(), 2000u);
+        api.free_parser(small);
+
+        Handle h = api.open(doc.c_str(), kRecords, -1);
+        ASSERT_NE(h, nullptr);
+        int records = 0;
+        while (api.next_record(h) == 1)
+            ++records;
+        EXPECT_EQ(*brelrt_file_error(), 14);
+        // Each record costs about 250 bytes (the hash keeps only the last).
+        EXPECT_GT(records, 3000);
+        EXPECT_LT(records, 5000);
+        EXPECT_EQ(api.next_record(h), 0);
+        EXPECT_EQ(*brelrt_file_error(), 14);
+        // The tree is still whole up to the last record read, and can be
+        // edited within the bound again once part of it goes.
+        std::vector<BrelrtHandle> recs = children_of(api.root(h));
+        EXPECT_EQ(str(api.text(recs[static_cast<size_t>(records) - 1])),
+                  std::to_string(records - 1));
+        EXPECT_EQ(api.add_child(api.root(h), "more"), nullptr);
+        EXPECT_EQ(api.element_code(), 1);
+        for (size_t k = 0; k < 100; ++k)
+            api.free_element(recs[k]);
+        EXPECT_NE(api.add_child(api.root(h), "more"), nullptr);
+        api.free_parser(h);
+    }
+    for (const char* value : {"x", "0", "-5"}) {
+        EnvVar limit("BXML_TREE_LIMIT", value);
+        Handle h = api.open(doc.c_str(), whole, -1);
+        ASSERT_NE(h, nullptr) << value;
+        api.free_parser(h);
+    }
+}
+
+// Documents made to take memory end within the bound, whichever part of
+// the tree grows: besides expat's own buffers (for runs of at most 1 MB),
+// the tree built before the refusal is all that was held.
+TEST_F(ApiTest, HostileDocumentsEndWithinTheTreeLimit) {
+    auto repeat = [](const std::string& s, int n) {
+        std::string out;
+        for (int k = 0; k < n; ++k)
+            out += s;
+        return out;
+    };
+    const std::string head = "<?xml version=\"1.0\"?>\n";
+    const std::string long_name(4000, 'n');
+    const std::string big_text(900 * 1024, 't');
+    std::string attributes;
+    for (int k = 0; k < 100; ++k)
+        attributes += " a" + std::to_string(k) + "=\"v\"";
+    const std::string laughs = "<!DOCTYPE r [<!ENTITY l0 \"lollollollollol\">"
+                               "<!ENTITY l1 \"&l0;&l0;&l0;&l0;&l0;&l0;&l0;&l0;&l0;&l0;\">"
+                               "<!ENTITY l2 \"&l1;&l1;&l1;&l1;&l1;&l1;&l1;&l1;&l1;&l1;\">"
+                               "<!ENTITY l3 \"&l2;&l2;&l2;&l2;&l2;&l2;&l2;&l2;&l2;&l2;\">"
+                               "<!ENTITY l4 \"&l3;&l3;&l3;&l3;&l3;&l3;&l3;&l3;&l3;&l3;\">"
+                               "<!ENTITY l5 \"&l4;&l4;&l4;&l4;&l4;&l4;&l4;&l4;&l4;&l4;\">"
+                               "<!ENTITY l6 \"&l5;&l5;&l5;&l5;&l5;&l5;&l5;&l5;&l5;&l5;\">"
+                               "<!ENTITY l7 \"&l6;&l6;&l6;&l6;&l6;&l6;&l6;&l6;&l6;&l6;\">"
+                               "<!ENTITY l8 \"&l7;&l7;&l7;&l7;&l7;&l7;&l7;&l7;&l7;&l7;\">]>";
+    const struct {
+        const char* what;
+        std::string doc;
+        int code; // of the open
+    } cases[] = {
+        {"many children", children_doc(40000), 1},
+        {"long names", "<r>" + repeat("<" + long_name + "/>", 2000) + "</r>", 1},
+        {"many attributes", "<r>" + repeat("<e" + attributes + "/>", 4000) + "</r>", 1},
+        {"deep nesting", "<r>" + repeat(repeat("<d>", 1000) + repeat("</d>", 1000), 40) + "</r>",
+         1},
+        {"long texts", "<r>" + repeat("<t>" + big_text + "</t>", 20) + "</r>", 1},
+        {"comments", "<r>" + repeat("<!--" + big_text + "-->", 20) + "<e/></r>", 1},
+        {"billion laughs", laughs + "<r><t>&l8;</t></r>", 1},
+        {"cut document", children_doc(2000).substr(0, 20000), 4},
+    };
+    EnvVar limit("BXML_TREE_LIMIT", "1");
+    TempDir dir;
+    for (const auto& c : cases) {
+        write_file(dir.file("d.xml"), head + c.doc);
+        *brelrt_file_error() = 0;
+        brelrt_mem_peak(1);
+        size_t before = brelrt_mem_bytes();
+        EXPECT_EQ(api.open(dir.file("d.xml").c_str(),
+                           kRecords | BXML_PARSER_WHOLE | BXML_PARSER_COMMENTS, 0),
+                  nullptr)
+            << c.what;
+        EXPECT_EQ(api.parser_code(), c.code) << c.what;
+        EXPECT_EQ(*brelrt_file_error(), c.code == 1 ? 14 : 19) << c.what;
+        EXPECT_EQ(brelrt_mem_outstanding(), 0u) << c.what;
+        EXPECT_LT(brelrt_mem_peak(0) - before, size_t{5} << 20) << c.what;
+    }
+}
+
 } // namespace

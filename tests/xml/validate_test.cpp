@@ -169,4 +169,67 @@ TEST_F(LedgerTest, SchemaDocumentValidates) {
     EXPECT_EQ(schema.find("hdr_date_n"), std::string::npos);
 }
 
+// Groups that declare no child (all their fields FILLER, also nested) hold
+// only the blanks they are indented with: both descriptions let them.
+TEST_F(WriteTest, GroupsOfFillerValidateAgainstDtdAndSchema) {
+    copybook("filler", "       01 R.\n"
+                       "          05 G.\n"
+                       "             10 FILLER PIC X(2).\n"
+                       "          05 F PIC X.\n"
+                       "          05 H.\n"
+                       "             10 I.\n"
+                       "                15 FILLER PIC X.\n");
+    const std::vector<std::string> records = {"abcd", "  Z "};
+    std::string doc = document("filler", records);
+    EXPECT_EQ(doc.substr(doc.find("<!DOCTYPE")), "<!DOCTYPE filler [\n"
+                                                 "<!ELEMENT filler (r)*>\n"
+                                                 " <!ELEMENT r (g, f, h)>\n"
+                                                 "     <!ELEMENT g (#PCDATA)>\n"
+                                                 "     <!ELEMENT f (#PCDATA)>\n"
+                                                 "     <!ELEMENT h (i)>\n"
+                                                 "          <!ELEMENT i (#PCDATA)>\n"
+                                                 "]>\n"
+                                                 "<filler>\n"
+                                                 " <r>\n"
+                                                 "     <g>\n"
+                                                 "     </g>\n"
+                                                 "     <f>c</f>\n"
+                                                 "     <h>\n"
+                                                 "          <i>\n"
+                                                 "          </i>\n"
+                                                 "     </h>\n"
+                                                 " </r>\n"
+                                                 " <r>\n"
+                                                 "     <g>\n"
+                                                 "     </g>\n"
+                                                 "     <f>Z</f>\n"
+                                                 "     <h>\n"
+                                                 "          <i>\n"
+                                                 "          </i>\n"
+                                                 "     </h>\n"
+                                                 " </r>\n"
+                                                 "</filler>\n");
+    EXPECT_EQ(run_command("xmllint --noout --valid '" + path("filler.xml") + "'"), "");
+    EnvVar style("BXML_CREATE_STYLE", "SCHEMA");
+    EnvVar name("BXML_SCHEMA_NAME", path("filler.xsd").c_str());
+    document("filler", records);
+    std::string schema = read_file(path("filler.xsd"));
+    EXPECT_NE(schema.find("  <xs:element name=\"h\">\n"
+                          "    <xs:complexType>\n"
+                          "      <xs:sequence>\n"
+                          "        <xs:element ref=\"i\"/>\n"
+                          "      </xs:sequence>\n"
+                          "    </xs:complexType>\n"
+                          "  </xs:element>\n"
+                          "\n"
+                          "  <xs:element name=\"i\" type=\"xs:string\"/>\n"
+                          "\n"),
+              std::string::npos)
+        << schema;
+    EXPECT_NE(schema.find("  <xs:element name=\"g\" type=\"xs:string\"/>\n"), std::string::npos);
+    EXPECT_EQ(run_command("xmllint --noout --schema '" + path("filler.xsd") + "' '" +
+                          path("filler.xml") + "'"),
+              path("filler.xml") + " validates\n");
+}
+
 } // namespace

@@ -87,6 +87,22 @@ std::string WriteTest::document(const std::string& layout,
     return read_file(name);
 }
 
+std::vector<std::string> WriteTest::read_back(const std::string& name, size_t size, char fill) {
+    std::vector<std::string> records;
+    XmlFile* file = open(name, 0);
+    EXPECT_NE(file, nullptr) << "open " << name << ": " << *brelrt_file_error();
+    if (!file)
+        return records;
+    auto read = runtime().slot<BxmlSreadFn>(BXML_SLOT_SREAD);
+    for (std::string area(size, fill);
+         records.size() < 10000 && read(file, reinterpret_cast<unsigned char*>(area.data())) > 0;
+         area.assign(size, fill))
+        records.push_back(area);
+    EXPECT_EQ(*brelrt_file_error(), BXML_FILE_END_OF_FILE);
+    close(file);
+    return records;
+}
+
 std::vector<std::string> WriteTest::ledger_records() {
     const std::string data = std::string(POINTRA_TEST_DATA) + "/xml";
     std::filesystem::copy_file(data + "/ledger.xfd", path("ledger.xfd"));

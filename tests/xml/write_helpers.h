@@ -41,6 +41,10 @@ protected:
     // returns the document; the file-error word of every call must stay 0.
     std::string document(const std::string& layout, const std::vector<std::string>& records);
 
+    // Every record of the document `name` read back through slot 47, each
+    // into an area of `size` bytes of `fill`; the reading must end with 8.
+    std::vector<std::string> read_back(const std::string& name, size_t size, char fill = '#');
+
     // The five records of tests/data/xml/ledger.cob (a header, three
     // details with each body variant, a trailer), each as long as its own
     // record description, as GnuCOBOL wrote them; ledger.xfd is the layout.

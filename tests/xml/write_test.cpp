@@ -3,6 +3,8 @@
 #include "write_helpers.h"
 
 #include <cstring>
+#include <sys/mman.h>
+#include <unistd.h>
 
 using namespace xmltest;
 
@@ -290,6 +292,144 @@ TEST_F(FieldsTest, ShiftJisDocumentsCarryShiftJisText) {
     EXPECT_EQ(doc.substr(0, 40), "<?xml version=\"1.0\" encoding=\"Shift_JIS\"");
     EXPECT_NE(doc.find("<text_a>\x93\xFA\x96\x7B</text_a>"), std::string::npos);
     EXPECT_EQ(run_command("xmllint --noout '" + path("cases.xml") + "'"), "");
+}
+
+// Record types and variants whose conditions test fields far into the
+// record (offset 8000): the first record type tests offset 0, the second
+// offset 8000, the third is OTHER; FAR-REC's variants test offset 8000.
+const char kFar[] = "      *> WHEN F-TYPE = \"F\"\n"
+                    "       01 FAR-REC.\n"
+                    "          05 F-TYPE      PIC X.\n"
+                    "          05 F-KEY       PIC X(4).\n"
+                    "          05 F-BODY      PIC X(6).\n"
+                    "      *> WHEN F-KIND = \"N\"\n"
+                    "          05 F-NUM REDEFINES F-BODY.\n"
+                    "             10 F-AMOUNT PIC 9(6).\n"
+                    "      *> WHEN F-KIND = OTHER\n"
+                    "          05 F-TXT REDEFINES F-BODY.\n"
+                    "             10 F-TEXT   PIC X(6).\n"
+                    "          05 FILLER      PIC X(7989).\n"
+                    "          05 F-KIND      PIC X.\n"
+                    "      *> WHEN L-TYPE = \"L\"\n"
+                    "       01 LONG-REC.\n"
+                    "          05 L-KEY       PIC X(4).\n"
+                    "          05 FILLER      PIC X(7996).\n"
+                    "          05 L-TYPE      PIC X.\n"
+                    "      *> WHEN S-TYPE = OTHER\n"
+                    "       01 SHORT-REC.\n"
+                    "          05 S-KEY       PIC X(4).\n"
+                    "          05 S-TYPE      PIC X.\n";
+
+// The bytes of a record placed right before a page no one may read: a read
+// past its end kills the process.
+class GuardedRecord {
+public:
+    explicit GuardedRecord(const std::string& bytes) {
+        size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+        size_ = (bytes.size() / page + 2) * page;
+        void* m = mmap(nullptr, size_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        EXPECT_NE(m, MAP_FAILED);
+        base_ = static_cast<unsigned char*>(m);
+        mprotect(base_ + size_ - page, page, PROT_NONE);
+        data_ = base_ + size_ - page - bytes.size();
+        std::memcpy(data_, bytes.data(), bytes.size());
+    }
+    ~GuardedRecord() { munmap(base_, size_); }
+    GuardedRecord(const GuardedRecord&) = delete;
+    GuardedRecord& operator=(const GuardedRecord&) = delete;
+    const unsigned char* data() const { return data_; }
+
+private:
+    unsigned char* base_;
+    unsigned char* data_;
+    size_t size_;
+};
+
+TEST_F(FieldsTest, ShortRecordsAreNeverReadPastTheirLength) {
+    copybook("far", kFar);
+    auto full = [](char type, const std::string& head, char at_8000) {
+        std::string r = std::string(1, type) + head;
+        r.resize(8000, ' ');
+        return r + at_8000;
+    };
+    // A condition on a field beyond the record is false, and an OTHER then
+    // holds; fields beyond it are left out.
+    const std::vector<std::string> records = {
+        "FK001ABCDEF",                // FAR-REC; its variant's field beyond: OTHER
+        full('F', "K002000042", 'N'), // FAR-REC, variant N
+        "XK003",                      // LONG-REC's field beyond: SHORT-REC (OTHER)
+        full('Z', "K004", 'L'),       // LONG-REC
+        "",                           // nothing at all: SHORT-REC, empty
+    };
+    std::string name = path("far.xml");
+    EnvVar none("BXML_CREATE_STYLE", "NONE");
+    XmlFile* file = open(name);
+    ASSERT_NE(file, nullptr);
+    auto swrite = runtime().slot<BxmlSwriteFn>(BXML_SLOT_SWRITE);
+    for (const std::string& r : records) {
+        GuardedRecord guarded(r);
+        EXPECT_EQ(swrite(file, guarded.data(), static_cast<int>(r.size())), 1);
+    }
+    EXPECT_EQ(close(file), 0);
+    EXPECT_EQ(read_file(name), prologue() + "<far>\n"
+                                            " <far_rec>\n"
+                                            "     <f_type>F</f_type>\n"
+                                            "     <f_key>K001</f_key>\n"
+                                            "     <f_txt>\n"
+                                            "          <f_text>ABCDEF</f_text>\n"
+                                            "     </f_txt>\n"
+                                            " </far_rec>\n"
+                                            " <far_rec>\n"
+                                            "     <f_type>F</f_type>\n"
+                                            "     <f_key>K002</f_key>\n"
+                                            "     <f_num>\n"
+                                            "          <f_amount>42</f_amount>\n"
+                                            "     </f_num>\n"
+                                            "     <f_kind>N</f_kind>\n"
+                                            " </far_rec>\n"
+                                            " <short_rec>\n"
+                                            "     <s_key>XK00</s_key>\n"
+                                            "     <s_type>3</s_type>\n"
+                                            " </short_rec>\n"
+                                            " <long_rec>\n"
+                                            "     <l_key>ZK00</l_key>\n"
+                                            "     <l_type>L</l_type>\n"
+                                            " </long_rec>\n"
+                                            " <short_rec>\n"
+                                            " </short_rec>\n"
+                                            "</far>\n");
+}
+
+// Single-byte code pages expat does not know itself are decoded through
+// iconv: what is written in them is read back byte for byte.
+TEST_F(OrdersTest, SingleByteCodePagesComeBackByteForByte) {
+    const struct {
+        const char* encoding;
+        std::string ord_no, item1, item2;
+    } cases[] = {
+        {"windows-1252", "\x80\xE9\x97\x8A\x9F",
+         "Fa\xE7"
+         "ade",
+         "\x93q\x94 \x85"},
+        {"ISO-8859-15", "\xA4\xA6\xBD\xBE\xE9", "\xB4\xB8\xA8", "na\xEFve \xA4"},
+        {"KOI8-R", "\xF0\xD2\xC9\xD7\xC5", "\xCD\xC9\xD2", "\xE1\xE2 \xFF"},
+    };
+    for (const auto& c : cases) {
+        EnvVar encoding("BXML_ENCODING", c.encoding);
+        auto pad = [](std::string s, size_t n) { return s.append(n - s.size(), ' '); };
+        std::vector<std::string> records = {
+            pad(c.ord_no, 5) + pad(c.item1, 8) + pad(c.item2, 8),
+            pad("A1", 5) + pad(c.item2, 8) + pad("", 8),
+        };
+        std::string doc = document("orders", records);
+        EXPECT_EQ(doc.substr(0, 34 + std::strlen(c.encoding)),
+                  std::string("<?xml version=\"1.0\" encoding=\"") + c.encoding + "\"?>\n")
+            << c.encoding;
+        EXPECT_NE(doc.find("<ord_no>" + c.ord_no + "</ord_no>"), std::string::npos) << doc;
+        EXPECT_EQ(run_command("xmllint --noout --valid '" + path("orders.xml") + "'"), "")
+            << c.encoding;
+        EXPECT_EQ(read_back(path("orders.xml"), 21), records) << c.encoding;
+    }
 }
 
 } // namespace

@@ -80,17 +80,17 @@ XmlElement* rec(BrelrtHandle element) {
 
 std::string name_of(BrelrtHandle element) {
     XmlElement* e = rec(element);
-    return e ? brelrt_text_data(e->name) : "";
+    return e ? e->name : "";
 }
 
 std::string text_of(BrelrtHandle element) {
     XmlElement* e = rec(element);
-    return e && e->text ? std::string(brelrt_text_data(e->text), brelrt_text_length(e->text)) : "";
+    return e ? std::string(bxml::text_or_empty(e), bxml::text_length(e)) : "";
 }
 
 std::string comments_of(BrelrtHandle element) {
     XmlElement* e = rec(element);
-    return e && e->comments ? brelrt_text_data(e->comments) : "";
+    return e && bxml::element_comments(e) ? bxml::element_comments(e) : "";
 }
 
 std::vector<int> numbers_of(BrelrtHandle element) {
@@ -104,9 +104,8 @@ std::vector<int> numbers_of(BrelrtHandle element) {
 std::vector<BrelrtHandle> children_of(BrelrtHandle element) {
     std::vector<BrelrtHandle> v;
     XmlElement* e = rec(element);
-    if (e && e->children)
-        for (BrelrtListNode* n = e->children->first; n; n = n->next)
-            v.push_back(n->data);
+    for (XmlElement* c = e ? e->first_child : nullptr; c; c = c->next)
+        v.push_back(c->self);
     return v;
 }
 

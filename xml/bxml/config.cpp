@@ -1,5 +1,8 @@
 #include "bxml/config.h"
 
+#include "bxml/module.h"
+#include "bxml/trace.h"
+
 namespace bxml {
 
 namespace {
@@ -35,6 +38,18 @@ const BrelrtConfigEntry* config_table() {
 
 int register_config() {
     return brelrt_config_register(kConfigTable, kConfigCount, 0);
+}
+
+bool config_valid(std::initializer_list<const char*> names) {
+    for (const char* name : names) {
+        if (brelrt_config_valid(name))
+            continue;
+        const char* value = brelrt_config_text(name);
+        fail_reason("%s has the value '%.40s', which it does not take", name, value ? value : "");
+        set_file_error(kNotSupported);
+        return false;
+    }
+    return true;
 }
 
 } // namespace bxml

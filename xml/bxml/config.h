@@ -4,6 +4,8 @@
 
 #include <brelrt.h>
 
+#include <initializer_list>
+
 namespace bxml {
 
 inline constexpr int kConfigCount = 10;
@@ -35,5 +37,10 @@ const BrelrtConfigEntry* config_table();
 
 // Slot 26.
 int register_config();
+
+// True when each variable of `names` is unset or holds a value its kind
+// takes. Otherwise the file-error word is 17 and a trace line names the
+// first variable that does not, quoting at most 40 characters of its value.
+bool config_valid(std::initializer_list<const char*> names);
 
 } // namespace bxml

@@ -1,8 +1,14 @@
 #include "bxml/describe.h"
 
+#include "bxml/config.h"
 #include "bxml/layout_walk.h"
 #include "bxml/module.h"
+#include "bxml/trace.h"
 #include "bxml32.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 
 namespace bxml {
 
@@ -67,11 +73,13 @@ class Dtd {
 public:
     Dtd(OutBuffer& out, RecordLayout* layout) : out_(out), layout_(layout) {}
 
-    bool write() {
+    // `wrapped`: inside "<!DOCTYPE layout [" and "]>", as a document holds it.
+    bool write(bool wrapped) {
         if (!names_.ok())
             return false;
         LayoutItem* items = layout_->items;
-        out_printf(out_, "<!DOCTYPE %s [\n", layout_->name);
+        if (wrapped)
+            out_printf(out_, "<!DOCTYPE %s [\n", layout_->name);
         out_printf(out_, "<!ELEMENT %s (%s", layout_->name, items[0].name);
         names_.enter(items[0]);
         bool several = (layout_->flags & BRELRT_LAYOUT_MULTIPLE) != 0;
@@ -87,7 +95,8 @@ public:
             for (int i = 1; i < layout_->field_count; ++i)
                 if (is_record(items[i]))
                     declare(i);
-        out_put(out_, "]>\n");
+        if (wrapped)
+            out_put(out_, "]>\n");
         return names_.ok() && !out_.failed;
     }
 
@@ -219,10 +228,25 @@ private:
         return true;
     }
 
+    // A group that declares no child (all of its fields are FILLER) holds
+    // only the blanks the writer indents with: a string, as the DTD's
+    // (#PCDATA).
+    bool declares_child(int index) const {
+        for (int c = first_child(layout_, index); c >= 0; c = next_sibling(layout_, c))
+            if (!is_repeated(layout_->items[c]))
+                return true;
+        return false;
+    }
+
     void complex_element(int index) {
         LayoutItem& item = layout_->items[index];
         if (!described(item))
             return;
+        if (!declares_child(index)) {
+            out_printf(out_, "%*s<%s:element name=\"%s\" type=\"%s:string\"/>\n\n", 2, " ", "xs",
+                       item.name, "xs");
+            return;
+        }
         out_printf(out_, "%*s<%s:element name=\"%s\">\n", 2, " ", "xs", item.name);
         out_printf(out_, "%*s<%s:complexType>\n", 4, " ", "xs");
         out_printf(out_, "%*s<%s:sequence>\n", 6, " ", "xs");
@@ -302,11 +326,11 @@ private:
 
 } // namespace
 
-bool write_dtd(OutBuffer& out, RecordLayout* layout) {
+bool write_dtd(OutBuffer& out, RecordLayout* layout, bool wrapped) {
     if (!layout || layout->field_count < 1)
         return false;
     Dtd dtd(out, layout);
-    return dtd.write();
+    return dtd.write(wrapped);
 }
 
 bool write_schema(OutBuffer& out, RecordLayout* layout, const char* encoding,
@@ -318,3 +342,39 @@ bool write_schema(OutBuffer& out, RecordLayout* layout, const char* encoding,
 }
 
 } // namespace bxml
+
+using namespace bxml;
+
+extern "C" int bxml_describe(FILE* stream, struct RecordLayout* layout, int style) {
+    set_file_error(kNoError);
+    trace_enter(kTraceFile, "bxml_describe: %s, %d", layout ? layout->name : "NULL", style);
+    if (!stream || !layout || layout->field_count < 1 || layout->item_count < layout->field_count ||
+        (style != kStyleDtd && style != kStyleSchema)) {
+        set_file_error(kNotSupported);
+        trace_leave(kTraceFile, "Leaving, no layout or no such style");
+        return 0;
+    }
+    OutBuffer out;
+    bool made = style == kStyleDtd ? write_dtd(out, layout, false)
+                                   : write_schema(out, layout, brelrt_config_text(kEncoding),
+                                                  brelrt_config_text(kSchemaDoc));
+    if (!made) {
+        out_free(out);
+        set_file_error(kOutOfMemory);
+        trace_leave(kTraceFile, "Leaving, out of memory");
+        return 0;
+    }
+    errno = 0;
+    bool written = std::fwrite(out.data, 1, out.length, stream) == out.length;
+    written = std::fflush(stream) == 0 && written;
+    int error = errno ? errno : EIO;
+    out_free(out);
+    if (!written) {
+        set_file_error(kWriteFailed);
+        set_cause(error);
+        trace_leave(kTraceFile, "Leaving, write failed: %s", std::strerror(error));
+        return 0;
+    }
+    trace_leave(kTraceFile, "Leaving, success");
+    return 1;
+}

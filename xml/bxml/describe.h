@@ -9,8 +9,9 @@
 
 namespace bxml {
 
-// Appends "<!DOCTYPE layout [ ... ]>\n". False only when out of memory.
-bool write_dtd(OutBuffer& out, RecordLayout* layout);
+// Appends "<!DOCTYPE layout [ ... ]>\n", or with `wrapped` false only the
+// element declarations (a standalone .dtd). False only when out of memory.
+bool write_dtd(OutBuffer& out, RecordLayout* layout, bool wrapped = true);
 
 // Appends the whole schema document. `encoding` (null or empty: none) goes
 // into its declaration, `documentation` (null: none) into its annotation.

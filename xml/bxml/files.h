@@ -7,8 +7,9 @@
 namespace bxml {
 
 // Writes what `out` holds to the stream. A failed write sets the file-error
-// word to 34, traces which records were lost, and marks the file so that
-// later writes fail at once. True when all was written.
+// word to 34 and the secondary error to its errno, traces which records
+// were lost, and marks the file so that later writes fail at once (again
+// with 34 and that errno). True when all was written.
 bool flush_output(XmlFile* file, const char* routine);
 
 } // namespace bxml

@@ -49,14 +49,23 @@ int record_condition(const RecordLayout* layout, int item) {
     return 0;
 }
 
+int alternatives(const RecordLayout* layout, const ConditionEntry& c) {
+    if (c.item < 0 || c.item >= layout->item_count)
+        return -2;
+    const LayoutItem& selected = layout->items[c.item];
+    return selected.level == 1 ? -1 : selected.redefined;
+}
+
 int text_digits(const LayoutItem& item) {
     int size = item.field.size;
+    // The digits of the largest value of 1 to 8 bytes: 255, 65535, 16777215 ...
+    static const int binary_digits[] = {3, 5, 8, 10, 13, 15, 17, 20};
     switch (item.field.type) {
     case BRELRT_T_BINARY:
     case BRELRT_T_BINARY_UNSIGNED:
     case BRELRT_T_NATIVE:
     case BRELRT_T_NATIVE_UNSIGNED:
-        return size <= 1 ? 3 : size <= 2 ? 5 : size <= 4 ? 10 : 20;
+        return binary_digits[size < 1 ? 0 : size > 8 ? 7 : size - 1];
     case BRELRT_T_PACKED:
     case BRELRT_T_PACKED_UNSIGNED:
         return size > 0 ? size * 2 - 1 : item.field.digits;

@@ -50,6 +50,16 @@ inline bool condition_holds(const RecordLayout* layout, int k) {
     return k >= 1 && k <= layout->condition_count && (layout->conditions[k - 1].result & 1);
 }
 
+// A "*> WHEN field = OTHER": it holds when none of its alternatives holds.
+inline bool is_other(const ConditionEntry& c) {
+    return c.numeric == 2;
+}
+
+// What a condition is an alternative to: -1 for the record types (the
+// conditions before level-01 records), else the item whose storage the
+// variant it selects redefines.
+int alternatives(const RecordLayout* layout, const ConditionEntry& c);
+
 // The level-01 records that documents of the layout hold: every one that
 // is not a second view of another.
 inline bool is_record(const LayoutItem& item) {

@@ -24,9 +24,23 @@ enum FileError : int16_t {
     kWriteFailed = BXML_FILE_WRITE_FAILED,
 };
 
+// Sets the file-error word. The secondary error says what caused the code
+// (set_cause); clearing the word clears it too, so each file operation
+// begins with neither.
 inline void set_file_error(int16_t code) {
     if (int16_t* word = brelrt_file_error())
         *word = code;
+    if (code == kNoError)
+        if (int32_t* secondary = brelrt_secondary_error())
+            *secondary = 0;
+}
+
+// The secondary error: the system's error number (errno) of the call that
+// made an open, write or close fail; 0 when no system call failed; 5 with
+// a parse error (set by the parser).
+inline void set_cause(int error) {
+    if (int32_t* secondary = brelrt_secondary_error())
+        *secondary = error;
 }
 
 inline int16_t file_error() {

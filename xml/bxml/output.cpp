@@ -1,5 +1,6 @@
 #include "bxml/output.h"
 
+#include "bxml/layout_walk.h"
 #include "bxml/module.h"
 
 #include <cstdarg>
@@ -87,6 +88,69 @@ void out_escaped(OutBuffer& out, const char* text, size_t length) {
             out_char(out, text[i]);
         }
     }
+}
+
+bool tags_make(Tags& tags, const RecordLayout* layout) {
+    tags = Tags();
+    int count = layout->item_count;
+    size_t bytes = 0;
+    for (int i = 0; i < count; ++i) {
+        const LayoutItem& item = layout->items[i];
+        size_t name = strnlen(item.name, sizeof item.name);
+        size_t level = item.level > 0 ? static_cast<size_t>(item.level) : 0;
+        bytes += 2 * level + 2 * name + 6;
+    }
+    bytes += 16; // the writer copies tags 16 bytes at a time
+    auto* items = static_cast<ItemTags*>(
+        brelrt_alloc(sizeof(ItemTags) * static_cast<size_t>(count), 0, HERE, "XML tags"));
+    auto* text = static_cast<char*>(brelrt_alloc(bytes, 0, HERE, "XML tags"));
+    if (!items || !text) {
+        brelrt_free(items, HERE);
+        brelrt_free(text, HERE);
+        return false;
+    }
+    char* w = text;
+    for (int i = 0; i < count; ++i) {
+        const LayoutItem& item = layout->items[i];
+        size_t name = strnlen(item.name, sizeof item.name);
+        size_t level = item.level > 0 ? static_cast<size_t>(item.level) : 0;
+        bool group = is_group(item);
+        ItemTags& t = items[i];
+        t.at = static_cast<uint32_t>(w - text);
+        std::memset(w, ' ', level);
+        w += level;
+        *w++ = '<';
+        std::memcpy(w, item.name, name);
+        w += name;
+        *w++ = '>';
+        if (group)
+            *w++ = '\n';
+        t.start = static_cast<uint16_t>(w - text - t.at);
+        char* end = w;
+        if (group) {
+            std::memset(w, ' ', level);
+            w += level;
+        }
+        *w++ = '<';
+        *w++ = '/';
+        std::memcpy(w, item.name, name);
+        w += name;
+        *w++ = '>';
+        *w++ = '\n';
+        t.end = static_cast<uint16_t>(w - end);
+        t.first = i < layout->field_count ? first_child(layout, i) : -1;
+        t.next = i < layout->field_count ? next_sibling(layout, i) : -1;
+        t.limit = static_cast<int64_t>(item.offset) + item.field.size;
+    }
+    tags.items = items;
+    tags.text = text;
+    return true;
+}
+
+void tags_free(Tags& tags) {
+    brelrt_free(tags.items, HERE);
+    brelrt_free(tags.text, HERE);
+    tags = Tags();
 }
 
 } // namespace bxml

@@ -6,6 +6,7 @@
 #include <brelrt.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 
 #include "bxml/trace.h"
@@ -51,5 +52,31 @@ void out_escaped(OutBuffer& out, const char* text, size_t length);
 inline void out_escaped(OutBuffer& out, const char* text) {
     out_escaped(out, text, std::strlen(text));
 }
+
+// The fixed text of every item's element, made once when an output file is
+// opened ("XML tags"): the start tag indented by the level number (a group's
+// followed by its line break), then the end tag (a group's after the
+// level's blanks) and its line break, with 16 spare bytes after the last
+// (the writer copies 16 bytes at a time). And what the writer's walk asks
+// of each item, so that it reads these alone: its first child and next
+// sibling (as first_child() and next_sibling() find them), and where its
+// storage ends.
+struct ItemTags {
+    uint32_t at;    // the start tag at text + at, the end tag right after it
+    uint16_t start; // bytes of the start tag
+    uint16_t end;   // bytes of the end tag
+    int32_t first;  // the first child; -1 when none
+    int32_t next;   // the next sibling; -1 when none
+    int64_t limit;  // offset + size
+};
+
+struct Tags {
+    ItemTags* items = nullptr; // one per item of the layout
+    char* text = nullptr;
+};
+
+// False when out of memory (nothing is kept then).
+bool tags_make(Tags& tags, const RecordLayout* layout);
+void tags_free(Tags& tags);
 
 } // namespace bxml

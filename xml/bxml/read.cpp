@@ -137,7 +137,7 @@ size_t whole_characters(const char* text, size_t length, size_t size, Blanks enc
             numbers[k] = item.occurrence[k + 1];
         char a[160], b[160];
         signature_text(a, sizeof a, item.name, numbers, depth);
-        signature_text(b, sizeof b, brelrt_text_data(e->name), e->index, element_numbers(e));
+        signature_text(b, sizeof b, e->name, e->index, element_numbers(e));
         trace_enter(kTraceSignature, "same_array_signature for items %s and %s", a, b);
     }
     trace_leave(kTraceSignature, "%s", why);
@@ -228,10 +228,8 @@ public:
                     target = entry;
                 return !target;
             })) {
-            for (BrelrtListNode* n = parent->children ? parent->children->first : nullptr;
-                 n && !target; n = n->next) {
-                XmlElement* c = element_at(n);
-                if (c->hash_entry && strcasecmp(brelrt_text_data(c->name), item.name) == 0 &&
+            for (XmlElement* c = parent->first_child; c && !target; c = c->next) {
+                if (c->hash_entry && strcasecmp(c->name, item.name) == 0 &&
                     same_array_signature(c, item))
                     target = c->hash_entry;
             }
@@ -258,8 +256,8 @@ public:
         e->hash_entry->flags |= BXML_HASH_CONSUMED;
         // An element that is there but empty stands for an empty field: the
         // field is blanked, never left with the previous record's bytes.
-        const char* text = e->text ? brelrt_text_data(e->text) : "";
-        size_t length = e->text ? brelrt_text_length(e->text) : 0;
+        const char* text = text_or_empty(e);
+        size_t length = text_length(e);
         if (trace_on())
             trace_line(kTraceDump, "text: '%s'", text);
         while (length && is_blank(static_cast<unsigned char>(*text))) {
@@ -352,7 +350,7 @@ private:
     int record_type(const XmlElement* element) const {
         if (!element || !(layout_->flags & BRELRT_LAYOUT_MULTIPLE))
             return -1;
-        const char* name = brelrt_text_data(element->name);
+        const char* name = element->name;
         for (int i = 0; i < layout_->field_count; ++i)
             if (is_record(layout_->items[i]) && strcasecmp(layout_->items[i].name, name) == 0)
                 return i;
@@ -483,8 +481,7 @@ int xml_sread(XmlFile* file, unsigned char* record) {
             trace_leave(kTraceFile, "Leaving, out of memory");
             return 0;
         }
-        BrelrtListNode* first = root && root->children ? root->children->first : nullptr;
-        largest = reader.fill(first ? element_at(first) : nullptr);
+        largest = reader.fill(root ? root->first_child : nullptr);
     }
     // Only the root stays between records.
     xml_parser_drop_record(p);

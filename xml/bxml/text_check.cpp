@@ -1,7 +1,12 @@
 #include "bxml/text_check.h"
 
+#include "handlers/callbacks.h"
+#include "handlers/encodings.h"
+
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <expat.h>
 #include <iconv.h>
 #include <strings.h>
 
@@ -54,7 +59,39 @@ bool named(const char* encoding, const char* const* names) {
     return false;
 }
 
+int XMLCALL decode_unknown(void*, const XML_Char* name, XML_Encoding* info) {
+    return describe_encoding(name, info) ? XML_STATUS_OK : XML_STATUS_ERROR;
+}
+
 } // namespace
+
+DocumentCheck text_check_document(const char* data, size_t length) {
+    static const XML_Memory_Handling_Suite suite = {expat_malloc, expat_realloc, expat_free};
+    XML_Parser parser = XML_ParserCreate_MM(nullptr, &suite, nullptr);
+    if (!parser)
+        return {DocumentCheck::kNoMemory, nullptr, 0};
+    XML_SetUnknownEncodingHandler(parser, decode_unknown, nullptr);
+    DocumentCheck r{DocumentCheck::kReadable, nullptr, 0};
+    bool ok = true;
+    size_t at = 0;
+    do {
+        size_t n = length - at < (1u << 30) ? length - at : (1u << 30);
+        ok = XML_Parse(parser, data + at, static_cast<int>(n), at + n == length) == XML_STATUS_OK;
+        at += n;
+    } while (ok && at < length);
+    if (!ok) {
+        XML_Error e = XML_GetErrorCode(parser);
+        r.verdict = e == XML_ERROR_NO_MEMORY ? DocumentCheck::kNoMemory
+                    : e == XML_ERROR_UNKNOWN_ENCODING || e == XML_ERROR_INCORRECT_ENCODING
+                        ? DocumentCheck::kUnknownEncoding
+                        : DocumentCheck::kMalformed;
+        r.message = XML_ErrorString(e);
+        XML_Index at = XML_GetCurrentByteIndex(parser);
+        r.offset = at > 0 ? static_cast<size_t>(at) : 0;
+    }
+    XML_ParserFree(parser);
+    return r;
+}
 
 bool text_check_open(TextCheck& check, const char* encoding) {
     check = TextCheck();
@@ -62,6 +99,8 @@ bool text_check_open(TextCheck& check, const char* encoding) {
     static const char* const ascii[] = {"US-ASCII", "ASCII", nullptr};
     static const char* const latin1[] = {"ISO-8859-1", "ISO8859-1", "LATIN1", "ISO_8859-1",
                                          nullptr};
+    if (encoding)
+        std::snprintf(check.name, sizeof check.name, "%s", encoding);
     if (!encoding || !*encoding || named(encoding, utf8))
         return true;
     if (named(encoding, ascii)) {

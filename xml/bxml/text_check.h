@@ -11,6 +11,7 @@ namespace bxml {
 struct TextCheck {
     enum Kind { kUtf8, kAscii, kLatin1, kConverter } kind = kUtf8;
     void* converter = nullptr; // iconv_t from the encoding to UTF-8 (kConverter)
+    char name[48] = {};        // the encoding as messages name it (cut)
 };
 
 // Prepares the check for `encoding` (null or empty: UTF-8). False when the
@@ -19,8 +20,23 @@ struct TextCheck {
 bool text_check_open(TextCheck& check, const char* encoding);
 void text_check_close(TextCheck& check);
 
+// The encoding as messages name it: its name, or "UTF-8 XML" when unset.
+inline const char* text_check_name(const TextCheck& check) {
+    return check.name[0] ? check.name : "UTF-8 XML";
+}
+
 // The offset of the first byte of data[0, length) that cannot be written,
 // or `length` when every byte can.
 size_t text_check_find_bad(TextCheck& check, const unsigned char* data, size_t length);
+
+// What expat says of a whole document, decoding its declared encoding as
+// the reader does: well-formed (kReadable), or not with expat's message
+// and the offset of the byte it stopped at.
+struct DocumentCheck {
+    enum Verdict { kReadable, kNoMemory, kUnknownEncoding, kMalformed } verdict;
+    const char* message; // expat's, for kMalformed
+    size_t offset;       // where expat stopped, for kMalformed
+};
+DocumentCheck text_check_document(const char* data, size_t length);
 
 } // namespace bxml

@@ -55,6 +55,17 @@ void trace_leave(int level, const char* format, ...) {
     va_end(args);
 }
 
+void fail_reason(const char* format, ...) {
+    char line[kTraceBufferSize];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(line, sizeof line, format, args);
+    va_end(args);
+    brelrt_set_error_text(line);
+    if (trace_level() != 0)
+        brelrt_trace(0, kTraceFile, line);
+}
+
 void trace_hex(const void* data, size_t length) {
     if (!trace_on() || !data)
         return;

@@ -56,6 +56,11 @@ void trace_leave(int level, const char* format, ...) BXML_PRINTF(2, 3);
 // Hex dump of a byte range (only while trace is on).
 void trace_hex(const void* data, size_t length);
 
+// The reason of a failure: kept as the host's error text, where a runtime
+// finds it to show its user, and traced at level 1. Formatted whether trace
+// is on or not; only failures call it.
+void fail_reason(const char* format, ...) BXML_PRINTF(1, 2);
+
 // Formats into out (size bytes, always terminated, cut when too long);
 // returns out. Used for every bounded message text.
 char* format_bounded(char* out, size_t size, const char* format, ...) BXML_PRINTF(3, 4);

@@ -10,66 +10,105 @@
 #include "bxml/xml_file.h"
 #include "bxml32.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 namespace bxml {
 
 namespace {
 
-// The work buffer shared by the module: the text of one field is built here
-// and handed on whenever more than 502 characters are pending, so a field
-// of any size goes out in pieces.
-constexpr size_t kWorkSize = 512;
-constexpr size_t kWorkEmit = 502;
-char g_work[kWorkSize];
-
 const char kHex[] = "0123456789ABCDEF";
+
+// What a byte of character data needs: 0 nothing (copied as it stands),
+// 1 an entity or a blank in its place, 2 the encoding's check (a control
+// byte, or one above 0x7F).
+enum ByteKind : unsigned char { kPlain, kReplace, kCheck };
+
+constexpr ByteKind byte_kind(unsigned c) {
+    return c == '<' || c == '>' || c == '&' || c == '\'' || c == '"' || c == '\r' || c == 0
+               ? kReplace
+           : c >= 0x80 || (c < 0x20 && c != '\t' && c != '\n') ? kCheck
+                                                               : kPlain;
+}
+
+struct ByteKinds {
+    ByteKind kind[256];
+    constexpr ByteKinds() : kind() {
+        for (unsigned c = 0; c < 256; ++c)
+            kind[c] = byte_kind(c);
+    }
+};
+constexpr ByteKinds kByteKinds;
+
+// Eight bytes at a time: text is mostly letters, digits and blanks.
+constexpr uint64_t kOnes = 0x0101010101010101;
+constexpr uint64_t kHigh = 0x8080808080808080;
+
+uint64_t load8(const unsigned char* p) {
+    uint64_t w;
+    std::memcpy(&w, p, 8);
+    return w;
+}
+
+// Some byte of w is 0.
+constexpr uint64_t has_zero(uint64_t w) {
+    return (w - kOnes) & ~w & kHigh;
+}
+
+// Some byte of w may not be plain: a control byte, one above 0x7F, or
+// " & ' < > (the test is exact for those; a word it flags is looked at
+// byte by byte).
+constexpr bool maybe_special(uint64_t w) {
+    return (((w - kOnes * 0x20) | w) & kHigh) | has_zero(w ^ (kOnes * 0x22)) |
+           has_zero((w | kOnes) ^ (kOnes * 0x27)) | has_zero((w | kOnes * 0x02) ^ (kOnes * 0x3E));
+}
+
+// All eight bytes are blanks or NULs (LOW-VALUES).
+constexpr bool all_blank(uint64_t w) {
+    return (w & ~(kOnes * 0x20)) == 0;
+}
+
+bool blank(unsigned char c) {
+    return (c & ~0x20) == 0;
+}
+
+// A numeric field's text: at most its digits, a sign and a decimal point.
+constexpr size_t kNumberText = 128;
+
+// Tags are copied 16 bytes at a time: the tag text has 16 spare bytes at its
+// end (tags_make), and every room() for a tag asks for 16 more.
+constexpr size_t kTagSlack = 16;
+
+char* copy_tag(char* w, const char* tag, size_t n) {
+    std::memcpy(w, tag, 16);
+    for (size_t i = 16; i < n; i += 16)
+        std::memcpy(w + i, tag + i, 16);
+    return w + n;
+}
 
 class Writer {
 public:
     Writer(XmlFile* file, const unsigned char* record, int length, bool collect)
-        : file_(file), layout_(file->layout), record_(record), length_(length < 0 ? 0 : length),
-          collect_(collect), out_(file->out),
+        : file_(file), layout_(file->layout), tags_(file->tags), record_(record),
+          length_(length < 0 ? 0 : length), collect_(collect),
+          tracing_(trace_level() >= kTraceField), out_(file->out),
           convert_(host_function<decltype(&Bconvert)>(kEntryBconvert)),
           period_(static_cast<char>(host_function<decltype(&B4PgmPeriod)>(kEntryB4PgmPeriod)() &
                                     0xFF)) {}
 
     // The element of `index` and its subtree; true when some field in it
-    // had data.
+    // had data. With BXML_IGNORE_EMPTY_DATA an element without data is
+    // left out whole.
     bool write_xml_piece(int index) {
-        trace_enter(kTraceField, "write_xml_piece, %d, %s", index, layout_->items[index].name);
+        if (tracing_)
+            trace_enter(kTraceField, "write_xml_piece, %d, %s", index, layout_->items[index].name);
         // A record variant stands in the place of the storage it redefines.
-        index = chosen_variant(layout_, index);
-        const LayoutItem& item = layout_->items[index];
-        out_blanks(out_, item.level);
-        out_char(out_, '<');
-        out_put(out_, item.name);
-        out_char(out_, '>');
-        bool any = false;
-        if (is_group(item)) {
-            out_char(out_, '\n');
-            for (int c = first_child(layout_, index); c >= 0 && !bad_;
-                 c = next_sibling(layout_, c)) {
-                const LayoutItem& child = layout_->items[c];
-                if (length_ < static_cast<int64_t>(child.offset) + child.field.size)
-                    continue; // beyond the record as given
-                size_t mark = out_.length;
-                bool r = write_xml_piece(c);
-                if (collect_ && !r)
-                    out_.length = mark;
-                any = any || r;
-            }
-            out_blanks(out_, item.level);
-        } else {
-            size_t mark = out_.length;
-            any = write_xml_data(index);
-            if (collect_ && !any)
-                out_.length = mark;
-        }
-        out_put(out_, "</", 2);
-        out_put(out_, item.name);
-        out_put(out_, ">\n", 2);
-        trace_leave(kTraceField, "Leaving");
+        if (layout_->items[index].flags & BRELRT_ITEM_REDEFINED)
+            index = chosen_variant(layout_, index);
+        bool any = is_group(layout_->items[index]) ? group(index) : element(index);
+        if (tracing_)
+            trace_leave(kTraceField, "Leaving");
         return any;
     }
 
@@ -77,52 +116,105 @@ public:
     bool refused() const { return bad_; }
 
 private:
-    // The text of an elementary item; true when it had data.
-    bool write_xml_data(int index) {
+    // Room for `n` more bytes in the output; false when out of memory (the
+    // output is marked failed, and the record is given up).
+    bool room(size_t n) { return out_.length + n <= out_.capacity || out_grow(out_, n); }
+
+    void put_tag(const char* tag, size_t n) {
+        if (room(n + kTagSlack))
+            out_.length =
+                static_cast<size_t>(copy_tag(out_.data + out_.length, tag, n) - out_.data);
+    }
+
+    bool group(int index) {
+        const ItemTags& tags = tags_.items[index];
+        const char* text = tags_.text + tags.at;
+        size_t mark = out_.length;
+        put_tag(text, tags.start);
+        bool any = false;
+        const ItemTags* items = tags_.items;
+        for (int c = tags.first; c >= 0 && !bad_ && !out_.failed; c = items[c].next)
+            if (items[c].limit <= length_) // else beyond the record as given
+                any = write_xml_piece(c) || any;
+        put_tag(text + tags.start, tags.end);
+        if (collect_ && !any)
+            out_.length = mark;
+        return any;
+    }
+
+    // An elementary item's element, made in place: room for its longest
+    // text is made first.
+    bool element(int index) {
         const LayoutItem& item = layout_->items[index];
-        trace_enter(kTraceField, "write_xml_data");
-        if (item.condition >= 1 && item.condition != BRELRT_CONDITION_GROUP &&
-            !condition_holds(layout_, item.condition)) {
-            trace_leave(kTraceField, "Leaving, condition failed");
-            return false;
-        }
+        const ItemTags& tags = tags_.items[index];
+        const char* text = tags_.text + tags.at;
         // The bytes of the field that lie within the record as given.
         const unsigned char* field = record_ + item.offset;
         int64_t end = static_cast<int64_t>(item.offset) + item.field.size;
         size_t size = item.offset >= length_ ? 0
                       : end > length_        ? static_cast<size_t>(length_ - item.offset)
                                              : static_cast<size_t>(item.field.size);
-        bool whole = size == static_cast<size_t>(item.field.size);
-        bool r;
-        if (item.user_type == BRELRT_USER_TYPE_BINARY) {
-            trace_line(kTraceField, "Writing binary data");
-            pending_ = 0;
-            for (size_t i = 0; i < size; ++i) {
-                work(kHex[field[i] >> 4]);
-                work(kHex[field[i] & 0xF]);
-            }
-            emit();
-            r = size > 0;
-        } else if (is_numeric(item.field.type)) {
-            trace_line(kTraceField, "Writing numeric data");
-            r = whole && numeric(item, field);
+        bool binary = item.user_type == BRELRT_USER_TYPE_BINARY;
+        bool number = !binary && is_numeric(item.field.type);
+        size_t longest = binary ? 2 * size : number ? kNumberText : 6 * size; // "&quot;"
+        if (!room(tags.start + longest + tags.end + kTagSlack))
+            return false;
+        if (tracing_)
+            trace_enter(kTraceField, "write_xml_data");
+        const char* leaving = "Leaving";
+        char* w = copy_tag(out_.data + out_.length, text, tags.start);
+        char* data = w;
+        if (item.condition >= 1 && item.condition != BRELRT_CONDITION_GROUP &&
+            !condition_holds(layout_, item.condition)) {
+            leaving = "Leaving, condition failed";
+        } else if (binary) {
+            if (tracing_)
+                trace_line(kTraceField, "Writing binary data");
+            w = hexadecimal(w, field, size);
+        } else if (number) {
+            if (tracing_)
+                trace_line(kTraceField, "Writing numeric data");
+            if (size == static_cast<size_t>(item.field.size))
+                w = numeric(w, item, field);
         } else {
-            trace_line(kTraceField, "Writing character data");
-            r = characters(item, field, size);
+            if (tracing_)
+                trace_line(kTraceField, "Writing character data");
+            w = characters(w, item, field, size);
         }
-        trace_leave(kTraceField, "Leaving");
-        return r;
+        // Collecting, a zero counts as no data; a refused field ends the
+        // record.
+        bool any = w != data && (!collect_ || !number || has_value(data, w));
+        if (!bad_ && (any || !collect_))
+            out_.length = static_cast<size_t>(copy_tag(w, text + tags.start, tags.end) - out_.data);
+        if (tracing_)
+            trace_leave(kTraceField, "%s", leaving);
+        return any;
     }
 
-    bool numeric(const LayoutItem& item, const unsigned char* field) {
+    static bool has_value(const char* p, const char* end) {
+        return std::any_of(p, end, [](char c) { return c >= '1' && c <= '9'; });
+    }
+
+    // Each byte as two uppercase hexadecimal digits, all bytes.
+    static char* hexadecimal(char* w, const unsigned char* p, size_t n) {
+        for (size_t i = 0; i < n; ++i) {
+            *w++ = kHex[p[i] >> 4];
+            *w++ = kHex[p[i] & 0xF];
+        }
+        return w;
+    }
+
+    // The field's value as numeric text, converted by the host straight
+    // into the output: "." for the program's decimal point, trailing blanks
+    // cut. Nothing when the field holds no valid number.
+    char* numeric(char* w, const LayoutItem& item, const unsigned char* field) {
         FieldDescriptor source = item.field;
         source.address = const_cast<unsigned char*>(field);
         int digits = text_digits(item);
         int size = digits + 1 + (item.field.scale < 0 ? 1 : 0);
-        char text[128];
-        if (size > static_cast<int>(sizeof text))
-            size = sizeof text;
-        FieldDescriptor target{reinterpret_cast<unsigned char*>(text),
+        if (size > static_cast<int>(kNumberText))
+            size = kNumberText;
+        FieldDescriptor target{reinterpret_cast<unsigned char*>(w),
                                size,
                                BRELRT_T_NUMTEXT,
                                static_cast<uint8_t>(digits),
@@ -133,109 +225,153 @@ private:
             // Left empty: the previous field's text is never repeated here.
             trace_line(kTraceFile, "xml_swrite: record %ld, field %s holds no valid number (%d)",
                        file_->records, item.name, rc);
-            return false;
+            return w;
         }
+        auto* text = reinterpret_cast<unsigned char*>(w);
         size_t n = static_cast<size_t>(size);
-        while (n > 0 && (text[n - 1] == ' ' || text[n - 1] == '\0'))
+        while (n >= 8 && all_blank(load8(text + n - 8)))
+            n -= 8;
+        while (n > 0 && blank(text[n - 1]))
             --n;
-        bool value = false;
-        for (size_t i = 0; i < n; ++i) {
-            if (text[i] == period_)
-                text[i] = '.';
-            if (text[i] >= '1' && text[i] <= '9')
-                value = true;
-        }
-        // Collecting, a zero counts as no data.
-        if (collect_ && !value)
-            return false;
-        out_put(out_, text, n);
-        return true;
+        if (period_ != '.')
+            std::replace(w, w + n, period_, '.');
+        return w + n;
     }
 
-    bool characters(const LayoutItem& item, const unsigned char* p, size_t n) {
-        // LOW-VALUES count as blanks.
-        while (n > 0 && (p[0] == ' ' || p[0] == '\0')) {
+    // Character data without its leading and trailing blanks (LOW-VALUES
+    // count as blanks), escaped. A byte the document cannot carry refuses
+    // the record.
+    char* characters(char* w, const LayoutItem& item, const unsigned char* p, size_t n) {
+        while (n >= 8 && all_blank(load8(p + n - 8)))
+            n -= 8;
+        while (n > 0 && blank(p[n - 1]))
+            --n;
+        while (n >= 8 && all_blank(load8(p))) {
+            p += 8;
+            n -= 8;
+        }
+        while (n > 0 && blank(p[0])) {
             ++p;
             --n;
         }
-        while (n > 0 && (p[n - 1] == ' ' || p[n - 1] == '\0'))
-            --n;
-        if (n == 0)
-            return false;
-        size_t bad = text_check_find_bad(file_->check, p, n);
-        if (bad < n) {
-            bad_ = true;
-            set_file_error(kParseError);
-            const char* encoding = brelrt_config_text(kEncoding);
-            trace_line(kTraceFile,
-                       "xml_swrite: record %ld not written: field %s has byte 0x%02X at %ld, "
-                       "which %s cannot carry",
-                       file_->records, item.name, p[bad],
-                       static_cast<long>(p + bad - (record_ + item.offset)),
-                       encoding && *encoding ? encoding : "UTF-8 XML");
-            return false;
-        }
-        pending_ = 0;
-        for (size_t i = 0; i < n; ++i) {
-            unsigned char c = p[i];
-            switch (c) {
-            case '<':
-                work("&lt;");
+        bool checked = false;
+        for (size_t i = 0; i < n;) {
+            size_t run = i;
+            while (run + 8 <= n && !maybe_special(load8(p + run)))
+                run += 8;
+            while (run < n && kByteKinds.kind[p[run]] == kPlain)
+                ++run;
+            std::memcpy(w, p + i, run - i);
+            w += run - i;
+            if (run == n)
                 break;
-            case '>':
-                work("&gt;");
-                break;
-            case '&':
-                work("&amp;");
-                break;
-            case '\'':
-                work("&apos;");
-                break;
-            case '"':
-                work("&quot;");
-                break;
-            case '\r':
-                work("&#13;"); // a parser would read a bare one as a line feed
-                break;
-            case '\0':
-                work(' ');
-                break;
-            default:
-                work(static_cast<char>(c));
+            unsigned char c = p[run];
+            if (kByteKinds.kind[c] == kCheck) {
+                if (!checked && !check(item, p, n))
+                    return w;
+                checked = true;
+                *w++ = static_cast<char>(c);
+            } else {
+                w = replace(w, c);
             }
+            i = run + 1;
         }
-        trace_line(kTraceField, "Removing trailing spaces");
-        emit();
-        return true;
+        if (tracing_)
+            trace_line(kTraceField, "Removing trailing spaces");
+        return w;
     }
 
-    void work(char c) {
-        g_work[pending_++] = c;
-        if (pending_ > kWorkEmit)
-            emit();
+    static char* replace(char* w, unsigned char c) {
+        const char* entity;
+        size_t length;
+        switch (c) {
+        case '<':
+            entity = "&lt;", length = 4;
+            break;
+        case '>':
+            entity = "&gt;", length = 4;
+            break;
+        case '&':
+            entity = "&amp;", length = 5;
+            break;
+        case '\'':
+            entity = "&apos;", length = 6;
+            break;
+        case '"':
+            entity = "&quot;", length = 6;
+            break;
+        case '\r':
+            entity = "&#13;", length = 5; // a parser would read a bare one as a line feed
+            break;
+        default:
+            entity = " ", length = 1; // LOW-VALUES inside the text
+        }
+        std::memcpy(w, entity, length);
+        return w + length;
     }
-    void work(const char* entity) {
-        while (*entity)
-            g_work[pending_++] = *entity++;
-        if (pending_ > kWorkEmit)
-            emit();
-    }
-    void emit() {
-        out_put(out_, g_work, pending_);
-        pending_ = 0;
+
+    // Whether the document's encoding carries the field's bytes; refuses
+    // the record (and says which byte) when not.
+    bool check(const LayoutItem& item, const unsigned char* p, size_t n) {
+        size_t bad = text_check_find_bad(file_->check, p, n);
+        if (bad >= n)
+            return true;
+        bad_ = true;
+        set_file_error(kParseError);
+        fail_reason("xml_swrite: record %ld not written: field %s has byte 0x%02X at %ld, "
+                    "which %s cannot carry",
+                    file_->records, item.name, p[bad],
+                    static_cast<long>(p + bad - (record_ + item.offset)),
+                    text_check_name(file_->check));
+        return false;
     }
 
     XmlFile* file_;
     RecordLayout* layout_;
+    const Tags& tags_;
     const unsigned char* record_;
     int64_t length_;
     bool collect_;
+    bool tracing_; // field tracing (level 2) is on
     OutBuffer& out_;
     decltype(&Bconvert) convert_;
     char period_;
-    size_t pending_ = 0;
     bool bad_ = false;
 };
+
+// Evaluates every condition of the layout on the record as given. The host
+// reads the tested field through B4TestCOBOLCond, so a condition whose
+// field does not lie wholly within the first `length` bytes is false
+// without asking it; an OTHER (which the host would decide by testing its
+// alternatives again) holds when none of its alternatives holds.
+void evaluate_conditions(RecordLayout* layout, const unsigned char* record, int64_t length) {
+    auto test = host_function<decltype(&B4TestCOBOLCond)>(kEntryB4TestCOBOLCond);
+    for (int k = 1; k <= layout->condition_count; ++k) {
+        ConditionEntry& c = layout->conditions[k - 1];
+        if (is_other(c))
+            continue;
+        bool within = c.tested >= 0 && c.tested < layout->item_count &&
+                      static_cast<int64_t>(layout->items[c.tested].offset) +
+                              layout->items[c.tested].field.size <=
+                          length;
+        if (within)
+            test(layout, k, record);
+        else
+            c.result = static_cast<uint8_t>(c.result & ~1);
+    }
+    for (int k = 1; k <= layout->condition_count; ++k) {
+        ConditionEntry& c = layout->conditions[k - 1];
+        if (!is_other(c))
+            continue;
+        bool none = true;
+        for (int j = 1; j <= layout->condition_count && none; ++j) {
+            const ConditionEntry& a = layout->conditions[j - 1];
+            none = is_other(a) || alternatives(layout, a) != alternatives(layout, c) ||
+                   !(a.result & 1);
+        }
+        c.result = static_cast<uint8_t>(none ? (c.result | 1) : (c.result & ~1));
+    }
+}
 
 // The record type of this record: the first level-01 record whose condition
 // holds (or that has none), else item 0.
@@ -258,27 +394,42 @@ using namespace bxml;
 
 extern "C" {
 
+int xml_record_item(RecordLayout* layout, const unsigned char* record, int length) {
+    if (!layout || !layout->items || layout->field_count < 1)
+        return 0;
+    evaluate_conditions(layout, record, record ? length : 0);
+    return record_item(layout);
+}
+
 int xml_swrite(XmlFile* file, const unsigned char* record, int length) {
-    bool collect = brelrt_config_yes_no(kIgnoreEmptyData) != 0;
     set_file_error(kNoError);
     trace_enter(kTraceFile, "xml_swrite");
+    if (!config_valid({kIgnoreEmptyData})) {
+        trace_leave(kTraceFile, "Leaving, %d", file_error());
+        return 0;
+    }
+    bool collect = brelrt_config_yes_no(kIgnoreEmptyData) != 0;
     if (!file || !xml_file_output(file) || !file->layout || (!record && length > 0)) {
         set_file_error(kNotSupported);
+        fail_reason("xml_swrite: not a file open for output");
         trace_leave(kTraceFile, "Leaving, not a file open for output");
         return 0;
     }
     if (file->write_error) {
         set_file_error(kWriteFailed);
+        set_cause(file->write_error);
+        fail_reason("xml_swrite: an earlier write to '%s' failed (%s)", file->name,
+                    std::strerror(file->write_error));
         trace_leave(kTraceFile, "Leaving, an earlier write to '%s' failed", file->name);
         return 0;
     }
     static const unsigned char nothing = 0;
-    if (!record)
+    if (!record || length < 0) {
         record = &nothing;
+        length = 0;
+    }
     RecordLayout* layout = file->layout;
-    auto test = host_function<decltype(&B4TestCOBOLCond)>(kEntryB4TestCOBOLCond);
-    for (int k = 1; k <= layout->condition_count; ++k)
-        test(layout, k, record);
+    evaluate_conditions(layout, record, length);
     OutBuffer& out = file->out;
     size_t start = out.length;
     ++file->records;

@@ -36,6 +36,7 @@ typedef struct XmlFile {
     char* name;            /* the file name as given ("XML file name") */
     bxml::OutBuffer out;   /* output not yet written to the stream */
     bxml::TextCheck check; /* what character data the document's encoding carries */
+    bxml::Tags tags;       /* output: the tags of every item */
     long records;          /* records written so far */
     long first_pending;    /* the first record whose bytes are still in `out` */
     int write_error;       /* errno of a failed write to the stream; 0 while none */

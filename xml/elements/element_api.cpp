@@ -29,27 +29,22 @@ size_t length_of(const char* text, long length) {
     return length < 0 ? std::strlen(text) : static_cast<size_t>(length);
 }
 
-BrelrtText* attribute_text(XmlElement* e, int k, bool value) {
-    BrelrtPair* pair = k >= 0 ? brelrt_pairs_at(e->attributes, static_cast<size_t>(k)) : nullptr;
-    if (!pair)
-        return nullptr;
-    return static_cast<BrelrtText*>(value ? pair->value : pair->name);
-}
-
+// Attribute k's name or value; null with the error set when there is none.
 const char* attribute_part(void* element, int k, bool value) {
     XmlElement* e = checked(element);
     if (!e)
         return nullptr;
-    BrelrtText* t = attribute_text(e, k, value);
-    return t ? brelrt_text_data(t) : element_fails(kApiBadAttribute, nullptr);
+    size_t at = k >= 0 ? static_cast<size_t>(k) : SIZE_MAX;
+    const char* part = value ? attribute_value(e, at) : attribute_name(e, at);
+    return part ? part : element_fails(kApiBadAttribute, nullptr);
 }
 
 void* neighbour(void* element, bool next) {
     XmlElement* e = checked(element);
     if (!e)
         return nullptr;
-    BrelrtListNode* n = e->node ? (next ? e->node->next : e->node->prev) : nullptr;
-    return n ? n->data : element_fails(kApiNoSiblings, nullptr);
+    XmlElement* n = next ? e->next : previous_sibling(e);
+    return n ? n->self : element_fails(kApiNoSiblings, nullptr);
 }
 
 void* create(XmlElement* parent, const char* name, XmlElement* before) {
@@ -97,8 +92,7 @@ void* bxml_first_child(void* element) {
     XmlElement* e = checked(element);
     if (!e)
         return nullptr;
-    return e->children && e->children->first ? e->children->first->data
-                                             : element_fails(kApiNoChildren, nullptr);
+    return e->first_child ? e->first_child->self : element_fails(kApiNoChildren, nullptr);
 }
 
 void* bxml_next_sibling(void* element) {
@@ -113,19 +107,20 @@ void* bxml_parent(void* element) {
     XmlElement* e = checked(element);
     if (!e)
         return nullptr;
-    return e->parent ? e->parent : element_fails(kApiTopLevel, nullptr);
+    return e->up ? e->up->self : element_fails(kApiTopLevel, nullptr);
 }
 
 const char* bxml_element_name(void* element) {
     XmlElement* e = checked(element);
-    return e ? brelrt_text_data(e->name) : nullptr;
+    return e ? e->name : nullptr;
 }
 
 const char* bxml_element_text(void* element) {
     XmlElement* e = checked(element);
     if (!e)
         return nullptr;
-    return e->text ? brelrt_text_data(e->text) : element_fails(kApiNoValue, nullptr);
+    const char* text = element_text(e);
+    return text ? text : element_fails(kApiNoValue, nullptr);
 }
 
 int bxml_last_position(void* element) {
@@ -144,7 +139,7 @@ int bxml_attribute_count(void* element) {
     XmlElement* e = checked(element);
     if (!e)
         return 0;
-    size_t n = brelrt_pairs_count(e->attributes);
+    size_t n = attribute_count(e);
     return n ? static_cast<int>(n) : element_fails(kApiNoAttributes, 0);
 }
 
@@ -166,21 +161,13 @@ int bxml_replace_text(void* element, const char* text, long length, long keep, l
     XmlElement* e = checked(element);
     if (!e)
         return 0;
-    size_t n = length_of(text, length);
-    size_t old = brelrt_text_length(e->text);
-    size_t kept = keep <= 0 ? 0 : static_cast<size_t>(keep) < old ? static_cast<size_t>(keep) : old;
+    size_t old = text_length(e);
+    size_t kept = keep <= 0 ? 0 : static_cast<size_t>(keep);
     size_t from =
         resume > 0 && static_cast<size_t>(resume) < old ? static_cast<size_t>(resume) : old;
-    BrelrtText* fresh = brelrt_text_new(HERE, "XML Character data");
-    const char* data = brelrt_text_data(e->text);
-    if (!fresh || !brelrt_text_append(fresh, data, kept) || !brelrt_text_append(fresh, text, n) ||
-        !brelrt_text_append(fresh, data + from, old - from)) {
-        brelrt_text_free(fresh, HERE);
-        return element_fails(kApiNoMemory, 0);
-    }
-    brelrt_text_free(e->text, HERE);
-    e->text = fresh;
-    return 1;
+    return replace_text(e, kept, text, length_of(text, length), from)
+               ? 1
+               : element_fails(kApiNoMemory, 0);
 }
 
 int bxml_append_text(void* element, const char* text, long length) {
@@ -194,17 +181,12 @@ int bxml_set_attribute_value(void* element, int k, const char* text, long length
     XmlElement* e = checked(element);
     if (!e)
         return 0;
-    BrelrtText* value = attribute_text(e, k, true);
-    if (!value)
+    if (k < 0 || static_cast<size_t>(k) >= attribute_count(e))
         return element_fails(kApiBadAttribute, 0);
-    BrelrtText* fresh = brelrt_text_new(HERE, "XML element attribute value");
-    if (!fresh || !brelrt_text_append(fresh, text, length_of(text, length))) {
-        brelrt_text_free(fresh, HERE);
-        return element_fails(kApiNoMemory, 0);
-    }
-    brelrt_pairs_at(e->attributes, static_cast<size_t>(k))->value = fresh;
-    brelrt_text_free(value, HERE);
-    return 1;
+    return set_attribute_value(e, static_cast<size_t>(k), text ? text : "",
+                               text ? length_of(text, length) : 0)
+               ? 1
+               : element_fails(kApiNoMemory, 0);
 }
 
 void* bxml_add_child(void* parent, const char* name) {
@@ -218,8 +200,7 @@ void* bxml_add_sibling(void* element, const char* name) {
         return nullptr;
     if (!e->up)
         return element_fails(kApiHasRoot, nullptr);
-    XmlElement* next = e->node->next ? xml_element_record(e->node->next->data) : nullptr;
-    return create(e->up, name, next);
+    return create(e->up, name, e->next);
 }
 
 int bxml_add_attribute(void* element, const char* name, const char* value, long length) {
@@ -228,20 +209,16 @@ int bxml_add_attribute(void* element, const char* name, const char* value, long 
         return 0;
     if (!add_attribute(e, name, value ? value : "", length_of(value, length)))
         return element_fails(kApiNoMemory, 0);
-    return static_cast<int>(brelrt_pairs_count(e->attributes));
+    return static_cast<int>(attribute_count(e));
 }
 
 int bxml_delete_attribute(void* element, int k) {
     XmlElement* e = checked(element);
     if (!e)
         return 0;
-    BrelrtPair* pair = k >= 0 ? brelrt_pairs_at(e->attributes, static_cast<size_t>(k)) : nullptr;
-    if (!pair)
-        return element_fails(kApiBadAttribute, 0);
-    brelrt_text_free(static_cast<BrelrtText*>(pair->name), HERE);
-    brelrt_text_free(static_cast<BrelrtText*>(pair->value), HERE);
-    brelrt_pairs_remove(e->attributes, static_cast<size_t>(k));
-    return 1;
+    return k >= 0 && delete_attribute(e, static_cast<size_t>(k))
+               ? 1
+               : element_fails(kApiBadAttribute, 0);
 }
 
 int bxml_append_comment(void* element, const char* text) {
@@ -252,15 +229,13 @@ int bxml_append_comment(void* element, const char* text) {
 }
 
 void bxml_clear_comments(void* element) {
-    if (XmlElement* e = checked(element)) {
-        brelrt_text_free(e->comments, HERE);
-        e->comments = nullptr;
-    }
+    if (XmlElement* e = checked(element))
+        clear_comments(e);
 }
 
 const char* bxml_comments(void* element) {
     XmlElement* e = checked(element);
-    return e && e->comments ? brelrt_text_data(e->comments) : nullptr;
+    return e ? element_comments(e) : nullptr;
 }
 
 int bxml_write_element(FILE* stream, void* element, int indent) {

@@ -65,54 +65,46 @@ void escaped(FILE* f, const char* s, size_t n, bool comment) {
     put(f, s + run, n - run);
 }
 
-void escaped(FILE* f, const BrelrtText* t, bool comment = false) {
-    escaped(f, brelrt_text_data(t), brelrt_text_length(t), comment);
-}
-
 void indent_to(FILE* f, int n) {
     if (n > 0)
         spaces(f, n);
 }
 
-bool has_children(const XmlElement* e) {
-    return e->children && e->children->first;
-}
-
 // Everything of `e` up to its children; true when children follow and the
 // end tag is still to come.
 bool open_tag(FILE* f, const XmlElement* e, int n) {
-    if (e->comments) {
+    if (const char* comments = element_comments(e)) {
         indent_to(f, n);
         put(f, "<!-- ");
-        escaped(f, e->comments, true);
+        escaped(f, comments, comments_length(e), true);
         put(f, " -->\n");
     }
     indent_to(f, n);
     put(f, "<");
-    put(f, brelrt_text_data(e->name));
-    for (size_t k = 0, count = brelrt_pairs_count(e->attributes); k < count; ++k) {
-        BrelrtPair* a = brelrt_pairs_at(e->attributes, k);
+    put(f, e->name);
+    for (size_t k = 0, count = attribute_count(e); k < count; ++k) {
         put(f, "\n");
         spaces(f, n + 1);
         put(f, "    ");
-        put(f, brelrt_text_data(static_cast<BrelrtText*>(a->name)));
+        put(f, attribute_name(e, k));
         put(f, "=\"");
-        escaped(f, static_cast<BrelrtText*>(a->value));
+        escaped(f, attribute_value(e, k), attribute_value_length(e, k), false);
         put(f, "\"");
     }
-    if (!e->text && !has_children(e)) {
+    const char* text = element_text(e);
+    if (!text && !e->first_child) {
         put(f, "/>\n");
         return false;
     }
     put(f, ">");
-    if (e->text)
-        escaped(f, e->text);
-    if (has_children(e)) {
+    if (text)
+        escaped(f, text, text_length(e), false);
+    if (e->first_child) {
         put(f, "\n");
         return true;
     }
     put(f, "</");
-    put(f, brelrt_text_data(e->name));
+    put(f, e->name);
     put(f, ">\n");
     return false;
 }
@@ -120,24 +112,21 @@ bool open_tag(FILE* f, const XmlElement* e, int n) {
 void close_tag(FILE* f, const XmlElement* e, int n) {
     indent_to(f, n);
     put(f, "</");
-    put(f, brelrt_text_data(e->name));
+    put(f, e->name);
     put(f, ">\n");
 }
 
 void trace_line_of(const XmlElement* e, int n) {
-    brelrt_trace_printf("%*s%s", n, " ", brelrt_text_data(e->name));
+    brelrt_trace_printf("%*s%s", n, " ", e->name);
     for (int k = 0; k <= e->last_position && k < BXML_INDEX_PLACES; ++k)
         brelrt_trace_printf("%c %d", k ? ',' : '(', e->index[k]);
     if (e->last_position >= 0)
         brelrt_trace_printf(")");
-    if (e->text)
-        brelrt_trace_printf(" = %s", brelrt_text_data(e->text));
-    for (size_t k = 0, count = brelrt_pairs_count(e->attributes); k < count; ++k) {
-        BrelrtPair* a = brelrt_pairs_at(e->attributes, k);
-        brelrt_trace_printf("\n%*s%s = %s", n + 4, " ",
-                            brelrt_text_data(static_cast<BrelrtText*>(a->name)),
-                            brelrt_text_data(static_cast<BrelrtText*>(a->value)));
-    }
+    if (const char* text = element_text(e))
+        brelrt_trace_printf(" = %s", text);
+    for (size_t k = 0, count = attribute_count(e); k < count; ++k)
+        brelrt_trace_printf("\n%*s%s = %s", n + 4, " ", attribute_name(e, k),
+                            attribute_value(e, k));
     brelrt_trace_printf("\n");
 }
 
@@ -146,27 +135,24 @@ void trace_line_of(const XmlElement* e, int n) {
 // `close(e, depth)` once its children were; depth 1 is `top`'s children.
 template <typename Open, typename Close>
 void walk_below(const XmlElement* top, Open open, Close close) {
-    if (!has_children(top))
-        return;
     const XmlElement* parent = top;
     int depth = 0;
-    BrelrtListNode* node = top->children->first;
+    const XmlElement* e = top->first_child;
     for (;;) {
-        if (node) {
-            const XmlElement* e = xml_element_record(node->data);
-            if (e && open(e, depth + 1) && has_children(e)) {
+        if (e) {
+            if (open(e, depth + 1) && e->first_child) {
                 parent = e;
                 ++depth;
-                node = e->children->first;
+                e = e->first_child;
             } else {
-                node = node->next;
+                e = e->next;
             }
             continue;
         }
         if (parent == top)
             return;
         close(parent, depth);
-        node = parent->node->next;
+        e = parent->next;
         parent = parent->up;
         --depth;
     }

@@ -1,10 +1,11 @@
-// The element tree: creating elements with their occurrence numbers, text,
-// attributes, comments, and freeing a subtree.
+// The element tree: creating elements with their occurrence numbers, their
+// storage (name, text, attributes, comments) counted in their store, and
+// freeing or recycling a subtree.
 #include "elements/xml_element.h"
 
 #include "bxml/module.h"
+#include "bxml/trace.h"
 
-#include <cctype>
 #include <cstring>
 
 using namespace bxml;
@@ -31,38 +32,112 @@ struct XmlChildNames {
 
 namespace {
 
+// The bytes behind the head of a comments block and of an attribute.
+char* data_of(XmlTextBlock* c) {
+    return reinterpret_cast<char*>(c + 1);
+}
+char* name_of(XmlAttribute* a) {
+    return reinterpret_cast<char*>(a + 1);
+}
+char* value_of(XmlAttribute* a) {
+    return name_of(a) + a->name_length + 1;
+}
+size_t size_of(const XmlAttribute* a) {
+    return sizeof(XmlAttribute) + a->name_length + a->value_length + 2;
+}
+XmlAttribute** items_of(XmlAttributes* all) {
+    return reinterpret_cast<XmlAttribute**>(all + 1);
+}
+size_t size_of(const XmlAttributes* all) {
+    return sizeof(XmlAttributes) + all->capacity * sizeof(XmlAttribute*);
+}
+
 int g_element_type = 0;
 
-// Pooled hash entries have room for any name a layout may have, so every
-// one serves every record; a longer name gets an entry of its own, freed
-// when the hash is cleared.
-constexpr size_t kEntryRoom = BRELRT_NAME_MAX;
+// What a block costs beyond its size: the allocator's record of it and
+// malloc's own word, as a store counts it.
+constexpr size_t kBlockCost = 24;
+constexpr size_t kElementCost = sizeof(XmlElement) + kBlockCost;
+
+// Texts and comments grow in blocks of at least this many bytes.
+constexpr size_t kTextBlockMinimum = 32;
+
+// Lengths are kept in 32 bits; nothing of a document comes near.
+constexpr size_t kLengthMax = UINT32_MAX - 1;
 
 // A byte below 128 that isspace accepts.
 bool is_blank(unsigned char byte) {
     return byte == ' ' || (byte >= '\t' && byte <= '\r');
 }
 
-const char* name_of(const XmlElement* e) {
-    return brelrt_text_data(e->name);
+// ---- the store: what its elements hold, within its limit
+
+bool charge(ElementPool* store, size_t bytes) {
+    if (!store)
+        return true;
+    if (store->limit && (store->bytes > store->limit || bytes > store->limit - store->bytes)) {
+        if (!store->over)
+            trace_line(kTraceFile,
+                       "Element tree of %zu bytes past its limit of %zu MB "
+                       "(BXML_TREE_LIMIT): %zu bytes more refused",
+                       store->bytes, store->limit >> 20, bytes);
+        store->over = 1;
+        return false;
+    }
+    store->bytes += bytes;
+    return true;
 }
+
+void discharge(ElementPool* store, size_t bytes) {
+    if (store)
+        store->bytes -= bytes;
+}
+
+void* store_alloc(ElementPool* store, size_t size, int line, const char* description) {
+    if (!charge(store, size + kBlockCost))
+        return nullptr;
+    void* p = brelrt_alloc(size, 0, kModuleElements, line, description);
+    if (!p)
+        discharge(store, size + kBlockCost);
+    return p;
+}
+
+void* store_realloc(ElementPool* store, void* block, size_t old_size, size_t size, int line) {
+    if (size > old_size && !charge(store, size - old_size))
+        return nullptr;
+    void* p = brelrt_realloc(block, size, kModuleElements, line);
+    if (!p && size > old_size)
+        discharge(store, size - old_size);
+    else if (p && size < old_size)
+        discharge(store, old_size - size);
+    return p;
+}
+
+void store_free(ElementPool* store, void* block, size_t size) {
+    if (!block)
+        return;
+    brelrt_free(block, HERE);
+    discharge(store, size + kBlockCost);
+}
+
+// ---- child names
 
 // A child name's slot hash, from brelrt_hash_text of the name.
 uint32_t child_hash(size_t name_hash) {
     return static_cast<uint32_t>(name_hash) | 1u;
 }
 
-XmlChildNames* new_names(size_t capacity) {
-    auto* t = static_cast<XmlChildNames*>(brelrt_alloc(
-        sizeof(XmlChildNames) + capacity * sizeof(ChildName), 1, HERE, "XML children names"));
-    if (t)
-        t->capacity = capacity;
-    return t;
+size_t names_size(size_t capacity) {
+    return sizeof(XmlChildNames) + capacity * sizeof(ChildName);
+}
+
+bool same_name(const XmlElement* a, const char* name, size_t length) {
+    return a->name_length == length && std::memcmp(a->name, name, length) == 0;
 }
 
 // The slot of `name`, or null; `*free_slot` (when given) becomes the slot
 // where the name would go.
-ChildName* find_name(XmlChildNames* t, const char* name, uint32_t hash,
+ChildName* find_name(XmlChildNames* t, const char* name, size_t length, uint32_t hash,
                      ChildName** free_slot = nullptr) {
     ChildName* slots = t->slots();
     ChildName* spare = nullptr;
@@ -76,7 +151,7 @@ ChildName* find_name(XmlChildNames* t, const char* name, uint32_t hash,
         if (!s.first) {
             if (!spare)
                 spare = &s;
-        } else if (s.hash == hash && std::strcmp(name_of(s.first), name) == 0) {
+        } else if (s.hash == hash && same_name(s.first, name, length)) {
             return &s;
         }
     }
@@ -92,23 +167,26 @@ bool reserve_name(XmlElement* parent) {
     if (t)
         for (size_t i = 0; i < t->capacity; ++i)
             live += t->slots()[i].first != nullptr;
-    size_t capacity = 8;
+    size_t capacity = 4;
     while ((live + 1) * 2 > capacity)
         capacity *= 2;
-    XmlChildNames* fresh = new_names(capacity);
+    auto* fresh = static_cast<XmlChildNames*>(
+        store_alloc(parent->store, names_size(capacity), __LINE__, "XML children names"));
     if (!fresh)
         return false;
+    std::memset(fresh, 0, names_size(capacity));
+    fresh->capacity = capacity;
     if (t) {
         for (size_t i = 0; i < t->capacity; ++i) {
             ChildName& s = t->slots()[i];
             if (!s.first)
                 continue;
             ChildName* slot = nullptr;
-            find_name(fresh, name_of(s.first), s.hash, &slot);
+            find_name(fresh, s.first->name, s.first->name_length, s.hash, &slot);
             *slot = s;
             ++fresh->used;
         }
-        brelrt_free(t, HERE);
+        store_free(parent->store, t, names_size(t->capacity));
     }
     parent->child_names = fresh;
     return true;
@@ -117,26 +195,22 @@ bool reserve_name(XmlElement* parent) {
 ChildName* name_entry(XmlElement* parent, const XmlElement* child) {
     if (!parent->child_names)
         return nullptr;
-    const char* name = name_of(child);
-    return find_name(parent->child_names, name,
-                     child_hash(brelrt_hash_text(name, brelrt_text_length(child->name))));
+    return find_name(parent->child_names, child->name, child->name_length,
+                     child_hash(brelrt_hash_text(child->name, child->name_length)));
 }
 
 // The next sibling after `e` that has its name, null when none.
 XmlElement* next_same_named(const XmlElement* e) {
-    const char* name = name_of(e);
-    for (BrelrtListNode* n = e->node->next; n; n = n->next) {
-        XmlElement* sibling = element_at(n);
-        if (std::strcmp(name_of(sibling), name) == 0)
+    for (XmlElement* sibling = e->next; sibling; sibling = sibling->next)
+        if (same_name(sibling, e->name, e->name_length))
             return sibling;
-    }
     return nullptr;
 }
 
 // True when `a` comes before `b` among their parent's children.
 bool comes_before(const XmlElement* a, const XmlElement* b) {
-    for (BrelrtListNode* n = a->node->next; n; n = n->next)
-        if (n == b->node)
+    for (const XmlElement* n = a->next; n; n = n->next)
+        if (n == b)
             return true;
     return false;
 }
@@ -152,28 +226,163 @@ void forget_name(XmlElement* parent, XmlElement* child) {
         entry->first = next_same_named(child);
 }
 
-// ---- freeing
+// ---- the children of a parent: a list through next and prev, the first
+// child's prev being the last child
 
-void free_attributes(BrelrtPairArray* attributes) {
-    if (!attributes)
-        return;
-    for (size_t k = 0, n = brelrt_pairs_count(attributes); k < n; ++k) {
-        BrelrtPair* pair = brelrt_pairs_at(attributes, k);
-        brelrt_text_free(static_cast<BrelrtText*>(pair->name), HERE);
-        brelrt_text_free(static_cast<BrelrtText*>(pair->value), HERE);
+void link_child(XmlElement* parent, XmlElement* e, XmlElement* before) {
+    e->up = parent;
+    XmlElement* first = parent->first_child;
+    if (!first) {
+        parent->first_child = e;
+        e->next = nullptr;
+        e->prev = e;
+    } else if (!before) {
+        XmlElement* last = first->prev;
+        last->next = e;
+        e->prev = last;
+        e->next = nullptr;
+        first->prev = e;
+    } else {
+        e->next = before;
+        e->prev = before->prev;
+        if (before == first)
+            parent->first_child = e;
+        else
+            before->prev->next = e;
+        before->prev = e;
     }
-    brelrt_pairs_free(attributes, HERE);
 }
 
-// Takes `child` out of its parent's list; the node stays with the child as
-// its spare, for the next parent (or freed with it).
-void detach(XmlElement* parent, XmlElement* child) {
-    brelrt_list_unlink(parent->children, child->node);
-    if (child->spare_node)
-        brelrt_free(child->spare_node, HERE);
-    child->spare_node = child->node;
-    child->node = nullptr;
+void unlink_child(XmlElement* parent, XmlElement* e) {
+    XmlElement* first = parent->first_child;
+    if (e == first) {
+        parent->first_child = e->next;
+        if (e->next)
+            e->next->prev = e->prev;
+    } else {
+        e->prev->next = e->next;
+        if (e->next)
+            e->next->prev = e->prev;
+        else
+            first->prev = e->prev;
+    }
+    e->next = nullptr;
+    e->prev = nullptr;
+    e->up = nullptr;
 }
+
+// ---- names and texts
+
+// The room for text in the element's own bytes, after its name there.
+void place_inline_text(XmlElement* e) {
+    size_t used = (e->flags & BXML_ELEMENT_NAME_BLOCK) ? 0 : e->name_length + 1;
+    if (used < BXML_ELEMENT_CHARS) {
+        e->text = e->chars + used;
+        e->text_capacity = static_cast<uint32_t>(BXML_ELEMENT_CHARS - used - 1);
+    } else {
+        e->text = nullptr;
+        e->text_capacity = 0;
+    }
+}
+
+void free_name_block(XmlElement* e) {
+    if (e->flags & BXML_ELEMENT_NAME_BLOCK) {
+        store_free(e->store, e->name, e->name_length + 1);
+        e->flags &= static_cast<uint16_t>(~BXML_ELEMENT_NAME_BLOCK);
+    }
+    e->name = e->chars;
+}
+
+// Gives the element (new, or out of a pool without text) its name.
+bool set_name(XmlElement* e, const char* name, size_t length) {
+    if (length > kLengthMax)
+        return false;
+    char* to = e->chars;
+    if (length >= BXML_ELEMENT_CHARS) {
+        to = static_cast<char*>(store_alloc(e->store, length + 1, __LINE__, "XML element name"));
+        if (!to)
+            return false;
+    }
+    free_name_block(e);
+    if (to != e->chars) {
+        e->name = to;
+        e->flags |= BXML_ELEMENT_NAME_BLOCK;
+    }
+    std::memcpy(to, name, length);
+    to[length] = '\0';
+    e->name_length = static_cast<uint32_t>(length);
+    if (!(e->flags & BXML_ELEMENT_TEXT_BLOCK))
+        place_inline_text(e);
+    return true;
+}
+
+void free_text_block(XmlElement* e) {
+    if (e->flags & BXML_ELEMENT_TEXT_BLOCK) {
+        store_free(e->store, e->text, size_t{e->text_capacity} + 1);
+        e->flags &= static_cast<uint16_t>(~BXML_ELEMENT_TEXT_BLOCK);
+        place_inline_text(e);
+    }
+}
+
+// Text storage of room for `needed` bytes in a block of its own, keeping
+// what the text holds.
+bool text_block(XmlElement* e, size_t needed) {
+    if (needed > kLengthMax)
+        return false;
+    size_t size = needed + 1 < kTextBlockMinimum ? kTextBlockMinimum : needed + 1;
+    char* block = nullptr;
+    if (e->flags & BXML_ELEMENT_TEXT_BLOCK) {
+        size_t old = size_t{e->text_capacity} + 1;
+        if (size < 2 * old && 2 * old <= kLengthMax)
+            size = 2 * old;
+        block = static_cast<char*>(store_realloc(e->store, e->text, old, size, __LINE__));
+        if (!block)
+            return false;
+    } else {
+        block = static_cast<char*>(store_alloc(e->store, size, __LINE__, "XML Character data"));
+        if (!block)
+            return false;
+        if (e->flags & BXML_ELEMENT_HAS_TEXT)
+            std::memcpy(block, e->text, e->text_length + size_t{1});
+        e->flags |= BXML_ELEMENT_TEXT_BLOCK;
+    }
+    e->text = block;
+    e->text_capacity = static_cast<uint32_t>(size - 1);
+    return true;
+}
+
+// ---- attributes
+
+void free_attributes(XmlElement* e) {
+    XmlAttributes* all = e->attributes;
+    if (!all)
+        return;
+    for (uint32_t k = 0; k < all->count; ++k)
+        store_free(e->store, items_of(all)[k], size_of(items_of(all)[k]));
+    store_free(e->store, all, size_of(all));
+    e->attributes = nullptr;
+}
+
+XmlAttribute* new_attribute(ElementPool* store, const char* name, size_t name_length,
+                            const char* value, size_t value_length) {
+    if (name_length > kLengthMax || value_length > kLengthMax - name_length)
+        return nullptr;
+    size_t size = sizeof(XmlAttribute) + name_length + value_length + 2;
+    auto* a =
+        static_cast<XmlAttribute*>(store_alloc(store, size, __LINE__, "XML element attribute"));
+    if (!a)
+        return nullptr;
+    a->name_length = static_cast<uint32_t>(name_length);
+    a->value_length = static_cast<uint32_t>(value_length);
+    std::memcpy(name_of(a), name, name_length);
+    name_of(a)[name_length] = '\0';
+    if (value_length)
+        std::memcpy(value_of(a), value, value_length);
+    value_of(a)[value_length] = '\0';
+    return a;
+}
+
+// ---- freeing
 
 // Takes every element below `top` out of the tree, leaves first, without
 // recursion (a tree may be nested as deeply as the document is long), and
@@ -182,49 +391,43 @@ void detach(XmlElement* parent, XmlElement* child) {
 template <typename Leaf> void take_descendants(XmlElement* top, Leaf leaf) {
     XmlElement* current = top;
     for (;;) {
-        if (current->children && current->children->first) {
-            current = element_at(current->children->first);
+        if (current->first_child) {
+            current = current->first_child;
             continue;
         }
         if (current == top)
             return;
-        detach(current->up, current);
         XmlElement* parent = current->up;
-        current->parent = nullptr;
-        current->up = nullptr;
+        unlink_child(parent, current);
         leaf(current);
         current = parent;
     }
 }
 
-void free_descendants(XmlElement* top) {
-    take_descendants(top, [](XmlElement* e) { brelrt_handle_free(e->self, HERE); });
+void unhook_entry(XmlElement* e) {
+    if (ElementHashEntry* entry = e->hash_entry) {
+        entry->name = nullptr;
+        entry->element = nullptr;
+        entry->record = nullptr;
+        e->hash_entry = nullptr;
+    }
 }
 
 void element_destructor(void* record) {
     auto* e = static_cast<XmlElement*>(record);
-    free_descendants(e);
-    if (e->hash_entry) {
-        e->hash_entry->element = nullptr;
-        e->hash_entry->record = nullptr;
-        e->hash_entry = nullptr;
-    }
-    if (e->up && e->node) {
+    take_descendants(e, [](XmlElement* child) { brelrt_handle_free(child->self, HERE); });
+    unhook_entry(e);
+    if (e->up) {
         forget_name(e->up, e);
-        brelrt_list_remove(e->up->children, e->node);
+        unlink_child(e->up, e);
     }
-    e->node = nullptr;
-    e->parent = nullptr;
-    e->up = nullptr;
-    if (e->children)
-        brelrt_list_free(e->children, HERE);
-    brelrt_free(e->child_names, HERE);
-    brelrt_text_free(e->name, HERE);
-    brelrt_text_free(e->text, HERE);
-    brelrt_text_free(e->spare_text, HERE);
-    brelrt_free(e->spare_node, HERE);
-    brelrt_text_free(e->comments, HERE);
-    free_attributes(e->attributes);
+    if (XmlChildNames* t = e->child_names)
+        store_free(e->store, t, names_size(t->capacity));
+    free_name_block(e);
+    free_text_block(e);
+    clear_comments(e);
+    free_attributes(e);
+    discharge(e->store, kElementCost);
 }
 
 // ---- occurrence numbers
@@ -241,31 +444,27 @@ void insert_level(XmlElement* e, int at) {
     for (int i = last; i > at; --i)
         e->index[i] = e->index[i - 1];
     e->index[at] = 1;
-    e->last_position = last;
+    e->last_position = static_cast<int16_t>(last);
 }
 
 // insert_level for every element below `top`, in document order, without
 // recursion.
 void insert_level_below(XmlElement* top, int at) {
-    if (at >= BXML_INDEX_PLACES || !top->children)
+    if (at >= BXML_INDEX_PLACES)
         return;
-    XmlElement* parent = top;
-    BrelrtListNode* node = top->children->first;
-    while (node) {
-        XmlElement* e = element_at(node);
+    XmlElement* e = top->first_child;
+    while (e) {
         insert_level(e, at);
-        if (e->children && e->children->first) {
-            parent = e;
-            node = e->children->first;
+        if (e->first_child) {
+            e = e->first_child;
             continue;
         }
-        while (!node->next) {
-            if (parent == top)
+        while (!e->next) {
+            e = e->up;
+            if (e == top)
                 return;
-            node = parent->node;
-            parent = parent->up;
         }
-        node = node->next;
+        e = e->next;
     }
 }
 
@@ -275,7 +474,7 @@ void append_number(XmlElement* e, int position, int32_t n) {
     if (position + 1 >= BXML_INDEX_PLACES)
         return;
     e->index[position + 1] = n;
-    e->last_position = position + 1;
+    e->last_position = static_cast<int16_t>(position + 1);
 }
 
 } // namespace
@@ -296,64 +495,38 @@ XmlElement* create_element(const char* name, size_t length, size_t name_hash, Xm
     if (!type || !name || (before && (before->up != parent || !parent)))
         return nullptr;
     XmlElement* e = pool ? pool->first : nullptr;
-    BrelrtHandle handle = nullptr;
     if (e) {
-        pool->first = e->next_spare;
+        pool->first = e->next;
         --pool->count;
-        e->next_spare = nullptr;
-        handle = e->self;
-        brelrt_text_truncate(e->name, 0);
+        e->next = nullptr;
     } else {
-        handle = brelrt_handle_new(type, HERE, "XML element info");
-        if (!handle)
+        ElementPool* store = pool ? pool : parent ? parent->store : nullptr;
+        if (!charge(store, kElementCost))
             return nullptr;
+        BrelrtHandle handle = brelrt_handle_new(type, HERE, "XML element info");
+        if (!handle) {
+            discharge(store, kElementCost);
+            return nullptr;
+        }
         e = static_cast<XmlElement*>(brelrt_handle_record(handle, type));
         e->self = handle;
-        e->name = brelrt_text_new(HERE, "XML element name");
+        e->store = store;
+        e->name = e->chars;
     }
     e->last_position = -1;
-    if (!e->name || !brelrt_text_append(e->name, name, length)) {
-        brelrt_handle_free(handle, HERE);
+    if (!set_name(e, name, length) || (parent && !reserve_name(parent))) {
+        brelrt_handle_free(e->self, HERE);
         return nullptr;
     }
     if (!parent)
         return e;
 
-    if (!parent->children) {
-        parent->children = brelrt_list_new(HERE, "XML children list");
-        if (!parent->children) {
-            brelrt_handle_free(handle, HERE);
-            return nullptr;
-        }
-    }
-    if (!reserve_name(parent)) {
-        brelrt_handle_free(handle, HERE);
-        return nullptr;
-    }
-    const char* text = name_of(e);
     uint32_t hash = child_hash(name_hash);
     ChildName* slot = nullptr;
-    ChildName* entry = find_name(parent->child_names, text, hash, &slot);
+    ChildName* entry = find_name(parent->child_names, e->name, e->name_length, hash, &slot);
     XmlElement* first_same = entry ? entry->first : nullptr;
     int32_t same = entry ? static_cast<int32_t>(entry->count) : 0;
-
-    // The element's node stays with it, from parent to parent.
-    BrelrtListNode* node = e->spare_node;
-    if (!node) {
-        auto* fresh = static_cast<XmlChildNode*>(
-            brelrt_alloc(sizeof(XmlChildNode), 1, HERE, "XML children list"));
-        if (!fresh) {
-            brelrt_handle_free(handle, HERE);
-            return nullptr;
-        }
-        fresh->element = e;
-        node = &fresh->link;
-    }
-    e->spare_node = nullptr;
-    node->data = handle;
-    e->node = brelrt_list_link(parent->children, before ? before->node : nullptr, node);
-    e->parent = parent->self;
-    e->up = parent;
+    link_child(parent, e, before);
     if (!entry) {
         if (!slot->hash)
             ++parent->child_names->used;
@@ -380,25 +553,86 @@ XmlElement* create_element(const char* name, size_t length, size_t name_hash, Xm
 bool append_text(XmlElement* e, const char* data, size_t length) {
     if (!data && length)
         return false;
-    if (!e->text) {
+    bool has = e->flags & BXML_ELEMENT_HAS_TEXT;
+    if (!has) {
         while (length && is_blank(static_cast<unsigned char>(*data))) {
             ++data;
             --length;
         }
         if (!length)
             return true;
-        e->text = e->spare_text ? e->spare_text : brelrt_text_new(HERE, "XML Character data");
-        e->spare_text = nullptr;
-        if (!e->text)
-            return false;
-        if (!brelrt_text_append(e->text, data, length)) {
-            brelrt_text_free(e->text, HERE);
-            e->text = nullptr;
-            return false;
-        }
-        return true;
     }
-    return brelrt_text_append(e->text, data, length);
+    size_t old = has ? e->text_length : 0;
+    if (length > kLengthMax - old)
+        return false;
+    // Bytes of the text itself stay where they are in it when it moves.
+    size_t from = 0;
+    bool own = has && data >= e->text && data < e->text + old;
+    if (own)
+        from = static_cast<size_t>(data - e->text);
+    if ((!e->text || old + length > e->text_capacity) && !text_block(e, old + length))
+        return false;
+    std::memmove(e->text + old, own ? e->text + from : data, length);
+    e->text_length = static_cast<uint32_t>(old + length);
+    e->text[e->text_length] = '\0';
+    e->flags |= BXML_ELEMENT_HAS_TEXT;
+    return true;
+}
+
+bool replace_text(XmlElement* e, size_t keep, const char* data, size_t length, size_t resume) {
+    if (!data && length)
+        return false;
+    size_t old = text_length(e);
+    if (keep > old)
+        keep = old;
+    if (resume > old)
+        resume = old;
+    size_t tail = old - resume;
+    if (length > kLengthMax || keep + tail > kLengthMax - length)
+        return false;
+    size_t total = keep + length + tail;
+    bool own =
+        length && e->text && data < e->text + e->text_capacity + 1 && data + length > e->text;
+    if (!own && e->text && total <= e->text_capacity) {
+        // In place: the tail first, to where it goes, then the new bytes.
+        std::memmove(e->text + keep + length, e->text + resume, tail);
+        if (length)
+            std::memcpy(e->text + keep, data, length);
+    } else {
+        // Into new storage, from the old and from `data` wherever it lies.
+        size_t size = total + 1 < kTextBlockMinimum ? kTextBlockMinimum : total + 1;
+        auto* fresh =
+            static_cast<char*>(store_alloc(e->store, size, __LINE__, "XML Character data"));
+        if (!fresh)
+            return false;
+        if (keep)
+            std::memcpy(fresh, e->text, keep);
+        if (length)
+            std::memcpy(fresh + keep, data, length);
+        if (tail)
+            std::memcpy(fresh + keep + length, e->text + resume, tail);
+        free_text_block(e);
+        e->text = fresh;
+        e->text_capacity = static_cast<uint32_t>(size - 1);
+        e->flags |= BXML_ELEMENT_TEXT_BLOCK;
+    }
+    e->text_length = static_cast<uint32_t>(total);
+    e->text[total] = '\0';
+    e->flags |= BXML_ELEMENT_HAS_TEXT;
+    return true;
+}
+
+void truncate_text(XmlElement* e, size_t length) {
+    if ((e->flags & BXML_ELEMENT_HAS_TEXT) && length < e->text_length) {
+        e->text_length = static_cast<uint32_t>(length);
+        e->text[length] = '\0';
+    }
+}
+
+void clear_comments(XmlElement* e) {
+    if (XmlTextBlock* c = e->comments)
+        store_free(e->store, c, sizeof(XmlTextBlock) + c->capacity + 1);
+    e->comments = nullptr;
 }
 
 bool append_comments(XmlElement* e, const char* data, size_t length) {
@@ -406,32 +640,81 @@ bool append_comments(XmlElement* e, const char* data, size_t length) {
         return false;
     if (!length)
         return true;
-    if (!e->comments) {
-        e->comments = brelrt_text_new(HERE, "XML comments");
-        if (!e->comments)
+    XmlTextBlock* c = e->comments;
+    size_t old = c ? c->length : 0;
+    if (length > kLengthMax - old)
+        return false;
+    if (!c || old + length > c->capacity) {
+        size_t capacity = c ? 2 * size_t{c->capacity} + 1 : kTextBlockMinimum - 1;
+        if (capacity < old + length || capacity > kLengthMax)
+            capacity = old + length;
+        size_t size = sizeof(XmlTextBlock) + capacity + 1;
+        void* p =
+            c ? store_realloc(e->store, c, sizeof(XmlTextBlock) + c->capacity + 1, size, __LINE__)
+              : store_alloc(e->store, size, __LINE__, "XML comments");
+        if (!p)
             return false;
+        c = static_cast<XmlTextBlock*>(p);
+        c->length = static_cast<uint32_t>(old);
+        c->capacity = static_cast<uint32_t>(capacity);
+        e->comments = c;
     }
-    return brelrt_text_append(e->comments, data, length);
+    std::memcpy(data_of(c) + old, data, length);
+    c->length = static_cast<uint32_t>(old + length);
+    data_of(c)[c->length] = '\0';
+    return true;
 }
 
 bool add_attribute(XmlElement* e, const char* name, const char* value, size_t value_length) {
-    if (!name)
+    if (!name || (!value && value_length))
         return false;
-    if (!e->attributes) {
-        e->attributes = brelrt_pairs_new(HERE, "XML elements attributes array");
-        if (!e->attributes)
+    XmlAttributes* all = e->attributes;
+    if (!all || all->count == all->capacity) {
+        uint32_t capacity = all ? 2 * all->capacity : 4;
+        size_t size = sizeof(XmlAttributes) + capacity * sizeof(XmlAttribute*);
+        void* p = all ? store_realloc(e->store, all, size_of(all), size, __LINE__)
+                      : store_alloc(e->store, size, __LINE__, "XML elements attributes array");
+        if (!p)
             return false;
+        all = static_cast<XmlAttributes*>(p);
+        if (!e->attributes)
+            all->count = 0;
+        all->capacity = capacity;
+        e->attributes = all;
     }
-    BrelrtText* n = brelrt_text_new(HERE, "XML element attribute name");
-    BrelrtText* v = brelrt_text_new(HERE, "XML element attribute value");
-    bool ok = n && v && brelrt_text_append_str(n, name) &&
-              (!value || brelrt_text_append(v, value, value_length)) &&
-              brelrt_pairs_append(e->attributes, n, v) >= 0;
-    if (!ok) {
-        brelrt_text_free(n, HERE);
-        brelrt_text_free(v, HERE);
+    XmlAttribute* a = new_attribute(e->store, name, std::strlen(name), value, value_length);
+    if (!a)
         return false;
-    }
+    items_of(all)[all->count++] = a;
+    return true;
+}
+
+bool set_attribute_value(XmlElement* e, size_t k, const char* value, size_t length) {
+    if (k >= attribute_count(e) || (!value && length))
+        return false;
+    XmlAttribute* old = items_of(e->attributes)[k];
+    XmlAttribute* a = new_attribute(e->store, name_of(old), old->name_length, value, length);
+    if (!a)
+        return false;
+    items_of(e->attributes)[k] = a;
+    store_free(e->store, old, size_of(old));
+    return true;
+}
+
+bool delete_attribute(XmlElement* e, size_t k) {
+    if (k >= attribute_count(e))
+        return false;
+    XmlAttribute** items = items_of(e->attributes);
+    store_free(e->store, items[k], size_of(items[k]));
+    std::memmove(items + k, items + k + 1, (e->attributes->count - k - 1) * sizeof *items);
+    --e->attributes->count;
+    return true;
+}
+
+bool store_has_room(ElementPool* store, size_t bytes) {
+    if (!charge(store, bytes))
+        return false;
+    discharge(store, bytes);
     return true;
 }
 
@@ -439,27 +722,14 @@ namespace {
 
 // What `e` holds goes, its storage stays: an element as new, out of any tree.
 void empty(XmlElement* e) {
-    if (e->hash_entry) {
-        e->hash_entry->element = nullptr;
-        e->hash_entry->record = nullptr;
-        e->hash_entry = nullptr;
-    }
-    e->parent = nullptr;
+    unhook_entry(e);
     e->up = nullptr;
-    e->node = nullptr;
-    if (e->text) {
-        brelrt_text_truncate(e->text, 0);
-        if (e->spare_text)
-            brelrt_text_free(e->spare_text, HERE);
-        e->spare_text = e->text;
-        e->text = nullptr;
-    }
-    if (e->comments) {
-        brelrt_text_free(e->comments, HERE);
-        e->comments = nullptr;
-    }
-    free_attributes(e->attributes);
-    e->attributes = nullptr;
+    e->next = nullptr;
+    e->prev = nullptr;
+    e->flags &= static_cast<uint16_t>(~BXML_ELEMENT_HAS_TEXT);
+    e->text_length = 0;
+    clear_comments(e);
+    free_attributes(e);
     if (XmlChildNames* t = e->child_names) {
         std::memset(t->slots(), 0, t->capacity * sizeof(ChildName));
         t->used = 0;
@@ -469,8 +739,12 @@ void empty(XmlElement* e) {
 // A pool keeps every element given back: it holds at most the elements of
 // the largest record read so far, which the reader bounds.
 void give_back(XmlElement* e, ElementPool* pool) {
+    if (e->store != pool) {
+        brelrt_handle_free(e->self, HERE);
+        return;
+    }
     empty(e);
-    e->next_spare = pool->first;
+    e->next = pool->first;
     pool->first = e;
     ++pool->count;
 }
@@ -478,11 +752,9 @@ void give_back(XmlElement* e, ElementPool* pool) {
 } // namespace
 
 void recycle_element(XmlElement* top, ElementPool* pool) {
-    if (top->up && top->node) {
+    if (top->up) {
         forget_name(top->up, top);
-        detach(top->up, top);
-        top->up = nullptr;
-        top->parent = nullptr;
+        unlink_child(top->up, top);
     }
     take_descendants(top, [pool](XmlElement* e) { give_back(e, pool); });
     give_back(top, pool);
@@ -490,45 +762,58 @@ void recycle_element(XmlElement* top, ElementPool* pool) {
 
 void free_pool(ElementPool* pool) {
     while (XmlElement* e = pool->first) {
-        pool->first = e->next_spare;
+        pool->first = e->next;
+        e->next = nullptr;
         brelrt_handle_free(e->self, HERE);
     }
     pool->count = 0;
     while (ElementHashEntry* entry = pool->entries) {
         pool->entries = entry->next;
-        brelrt_free(entry, HERE);
+        store_free(pool, entry, sizeof(ElementHashEntry));
     }
     pool->entry_count = 0;
 }
 
-uint32_t count_children_named(XmlElement* parent, const char* name, size_t name_hash) {
+uint32_t count_children_named(XmlElement* parent, const char* name, size_t length,
+                              size_t name_hash) {
     if (!parent->child_names)
         return 0;
-    ChildName* entry = find_name(parent->child_names, name, child_hash(name_hash));
+    ChildName* entry = find_name(parent->child_names, name, length, child_hash(name_hash));
     return entry ? entry->count : 0;
 }
 
-ElementHashEntry* new_hash_entry(ElementPool* pool, size_t length) {
-    ElementHashEntry* entry = nullptr;
-    if (pool && pool->entries && length <= kEntryRoom) {
-        entry = pool->entries;
+ElementHashEntry* new_hash_entry(ElementPool* pool, XmlElement* e) {
+    ElementHashEntry* entry = pool ? pool->entries : nullptr;
+    if (entry) {
         pool->entries = entry->next;
         --pool->entry_count;
     } else {
-        size_t capacity = length < kEntryRoom ? kEntryRoom : length;
         entry = static_cast<ElementHashEntry*>(
-            brelrt_alloc(sizeof(ElementHashEntry) + capacity + 1, 0, HERE, "Element hash"));
+            store_alloc(pool, sizeof(ElementHashEntry), __LINE__, "Element hash"));
         if (!entry)
             return nullptr;
-        entry->capacity = capacity;
     }
-    entry->name = reinterpret_cast<char*>(entry + 1);
-    entry->element = nullptr;
-    entry->record = nullptr;
+    entry->name = e->name;
+    entry->element = e->self;
+    entry->record = e;
     entry->next = nullptr;
     entry->flags = 0;
     entry->pool = pool;
     return entry;
+}
+
+// A pool keeps every entry given back, as it keeps every element: there are
+// never more than the elements of one record (or one tree) had.
+void free_hash_entry(ElementHashEntry* entry) {
+    if (!entry)
+        return;
+    if (ElementPool* pool = entry->pool) {
+        entry->next = pool->entries;
+        pool->entries = entry;
+        ++pool->entry_count;
+    } else {
+        brelrt_free(entry, HERE);
+    }
 }
 
 size_t trimmed_length(const char* data, size_t length, Blanks blanks) {
@@ -655,17 +940,7 @@ void xml_element_hash_destructor(void* head) {
         if (XmlElement* e = entry->record)
             if (e->hash_entry == entry)
                 e->hash_entry = nullptr;
-        ElementPool* pool = entry->pool;
-        if (pool && entry->capacity == kEntryRoom) {
-            entry->next = pool->entries;
-            pool->entries = entry;
-            ++pool->entry_count;
-        } else {
-            // A parser's entries carry their name in their own block.
-            if (entry->name != reinterpret_cast<char*>(entry + 1))
-                brelrt_free(entry->name, HERE);
-            brelrt_free(entry, HERE);
-        }
+        free_hash_entry(entry);
         entry = next;
     }
 }

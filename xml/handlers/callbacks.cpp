@@ -362,12 +362,12 @@ bool keep_text(XmlParser* p, XmlElement* e, const char* data, size_t length) {
     XmlKeep::Level& level = keep->levels[p->depth];
     if (!level.text_max) // a group's: no item takes it
         return true;
-    if (!e->text)
+    if (!element_text(e))
         while (length && is_blank(static_cast<unsigned char>(*data))) {
             ++data;
             --length;
         }
-    size_t have = e->text ? brelrt_text_length(e->text) : 0;
+    size_t have = text_length(e);
     size_t take = 0;
     if (!level.dropped && have < level.text_max) {
         take = level.text_max - have < length ? level.text_max - have : length;
@@ -377,7 +377,7 @@ bool keep_text(XmlParser* p, XmlElement* e, const char* data, size_t length) {
     }
     if (take) {
         if (keep->text + take > keep->text_max) {
-            refuse_record(p, "bytes of text", keep->text_max, brelrt_text_data(e->name));
+            refuse_record(p, "bytes of text", keep->text_max, e->name);
             return false;
         }
         if (!append_text(e, data, take)) {
@@ -397,11 +397,9 @@ bool keep_text(XmlParser* p, XmlElement* e, const char* data, size_t length) {
 // ---- tags
 
 // Adds the element's hash entry: 1 under a new name, 2 at the end of its
-// name's chain; 0 when out of memory (the entry is then freed, the element
-// keeps none).
+// name's chain; 0 when out of memory (the entry is then given back, the
+// element keeps none).
 int add_to_hash(XmlParser* p, XmlElement* e, ElementHashEntry* entry, size_t hash) {
-    entry->element = e->self;
-    entry->record = e;
     if (trace_on()) {
         if (brelrt_hash_find(p->elements, entry->name))
             trace_line(kTraceTag, "Adding element %s to an existing hash", entry->name);
@@ -410,7 +408,7 @@ int add_to_hash(XmlParser* p, XmlElement* e, ElementHashEntry* entry, size_t has
     }
     int added = brelrt_hash_add_hashed(p->elements, entry->name, hash, entry);
     if (!added) {
-        brelrt_free(entry, HERE);
+        free_hash_entry(entry);
         return 0;
     }
     e->hash_entry = entry;
@@ -490,8 +488,7 @@ const char* skip_reason(XmlParser* p, const ElementName& n, size_t hash, size_t*
     // A parent of fewer children than that has fewer of the name.
     XmlElement* parent = p->current_element;
     uint32_t most = p->keep->occurrences;
-    if (parent && parent->children && parent->children->count >= most &&
-        count_children_named(parent, n.data, hash) >= most)
+    if (parent && count_children_named(parent, n.data, n.length, hash) >= most)
         return "past the occurrences of the layout";
     *text_max = kept->text_max;
     return nullptr;
@@ -543,19 +540,9 @@ void XMLCALL start_element(void* arg, const XML_Char* name, const XML_Char** att
         trace_leave(kTraceTag, "Leaving, record too large");
         return;
     }
-    ElementHashEntry* entry = nullptr;
-    if (p->elements) {
-        entry = new_hash_entry(&p->pool, n.length);
-        if (!entry) {
-            no_memory_for_element(p);
-            return;
-        }
-        std::memcpy(entry->name, n.data, n.length + 1);
-    }
     ++p->depth;
     XmlElement* e = create_element(n.data, n.length, hash, p->current_element, nullptr, &p->pool);
     if (!e) {
-        brelrt_free(entry, HERE);
         no_memory_for_element(p);
         return;
     }
@@ -582,12 +569,12 @@ void XMLCALL start_element(void* arg, const XML_Char* name, const XML_Char** att
         ok = add_attribute(e, a[0], value, std::strlen(value));
     }
     if (!ok || (p->pending_comments && !attach_pending_comments(p, e))) {
-        brelrt_free(entry, HERE);
         no_memory_for_element(p);
         return;
     }
-    if (entry) {
-        int added = add_to_hash(p, e, entry, hash);
+    if (p->elements) {
+        ElementHashEntry* entry = new_hash_entry(&p->pool, e);
+        int added = entry ? add_to_hash(p, e, entry, hash) : 0;
         if (!added) {
             stop_out_of_memory(p);
             trace_leave(kTraceTag, "Leaving, no memory for hash");
@@ -608,10 +595,9 @@ void XMLCALL start_element(void* arg, const XML_Char* name, const XML_Char** att
 bool finish_kept_text(XmlParser* p, XmlElement* e) {
     const XmlKeep::Level& level = p->keep->levels[p->depth];
     if (level.dropped && trace_on())
-        trace_line(kTraceField, "text of %s: %zu bytes kept, %zu dropped",
-                   brelrt_text_data(e->name), e->text ? brelrt_text_length(e->text) : 0,
+        trace_line(kTraceField, "text of %s: %zu bytes kept, %zu dropped", e->name, text_length(e),
                    level.dropped);
-    return !e->text || finish_text(p, e, !(level.dropped && level.nonblank));
+    return !element_text(e) || finish_text(p, e, !(level.dropped && level.nonblank));
 }
 
 void XMLCALL end_element(void* arg, const XML_Char* name) {
@@ -630,13 +616,13 @@ void XMLCALL end_element(void* arg, const XML_Char* name) {
             trace_leave(kTraceTag, "Leaving, out of memory");
             return;
         }
-        if (!(keep ? finish_kept_text(p, e) : !e->text || finish_text(p, e, true))) {
+        if (!(keep ? finish_kept_text(p, e) : !element_text(e) || finish_text(p, e, true))) {
             trace_leave(kTraceTag, "Leaving, text refused");
             return;
         }
-        if (e->text && trace_on() && trace_level() >= kTraceDump)
-            trace_line(kTraceDump, "text: '%s'", brelrt_text_data(e->text));
-        p->current = e->parent;
+        if (element_text(e) && trace_on() && trace_level() >= kTraceDump)
+            trace_line(kTraceDump, "text: '%s'", element_text(e));
+        p->current = parent_handle(e);
         p->current_element = e->up;
     }
     --p->depth;
@@ -687,8 +673,12 @@ void XMLCALL comment(void* arg, const XML_Char* data) {
         return;
     }
     size_t length = data ? std::strlen(data) : 0;
-    bool ok = p->current ? append_to(&p->pending_comments, "XML Comments for element", data, length)
-                         : append_to(&p->top_comments, "XML Comments at top level", data, length);
+    // Comments waiting for their element count with the tree.
+    bool ok =
+        store_has_room(&p->pool, brelrt_text_length(p->pending_comments) +
+                                     brelrt_text_length(p->top_comments) + length) &&
+        (p->current ? append_to(&p->pending_comments, "XML Comments for element", data, length)
+                    : append_to(&p->top_comments, "XML Comments at top level", data, length));
     if (!ok) {
         stop_out_of_memory(p);
         trace_leave(kTraceData, "Leaving, out of memory");
@@ -737,8 +727,9 @@ void keep_encoding_name(XmlParser* p, const char* name) {
     std::snprintf(p->encoding, sizeof p->encoding, "%s", name ? name : "");
 }
 
-// Shift_JIS, CP932 and EUC-JP are decoded with the library's own tables;
-// every other encoding expat does not know is refused.
+// Shift_JIS, CP932 and EUC-JP are decoded with the library's own tables,
+// single-byte code pages with a map made through iconv; every other
+// encoding expat does not know is refused.
 int XMLCALL unknown_encoding(void* data, const XML_Char* name, XML_Encoding* info) {
     trace_enter(kTraceData, "unknown encoding: %s", safe_text(name));
     auto* p = static_cast<XmlParser*>(data);
@@ -963,19 +954,22 @@ bool count_declaration(XmlParser* parser) {
 }
 
 bool finish_text(XmlParser* p, XmlElement* e, bool trim) {
-    const char* data = brelrt_text_data(e->text);
-    size_t length = brelrt_text_length(e->text);
+    const char* data = element_text(e);
+    size_t length = text_length(e);
     if (converts(p) && has_high_bytes(data, length)) {
         BrelrtText* fresh = in_document_encoding(p, data, length, "XML Character data");
         if (!fresh)
             return false;
-        brelrt_text_free(e->text, HERE);
-        e->text = fresh;
+        bool ok = replace_text(e, 0, brelrt_text_data(fresh), brelrt_text_length(fresh), length);
+        brelrt_text_free(fresh, HERE);
+        if (!ok) {
+            stop_out_of_memory(p);
+            return false;
+        }
     }
     if (trim)
-        brelrt_text_truncate(e->text,
-                             trimmed_length(brelrt_text_data(e->text), brelrt_text_length(e->text),
-                                            static_cast<Blanks>(p->blanks)));
+        truncate_text(
+            e, trimmed_length(element_text(e), text_length(e), static_cast<Blanks>(p->blanks)));
     return true;
 }
 

@@ -168,6 +168,44 @@ uint32_t next_code(const unsigned char*& p, const unsigned char* end) {
     return c;
 }
 
+// A single-byte code page as iconv knows it: each byte's code point, -1
+// for a byte iconv refuses. False for an encoding iconv does not know, or
+// one where a byte begins a longer sequence or is a shift (no code page).
+bool describe_single_byte(const char* name, XML_Encoding* info) {
+    iconv_t cd = iconv_open("UTF-32LE", name);
+    if (cd == reinterpret_cast<iconv_t>(-1))
+        return false;
+    bool single = true;
+    for (int b = 0; b < 0x100 && single; ++b) {
+        char byte = static_cast<char>(b);
+        char* in = &byte;
+        size_t in_left = 1;
+        uint32_t out[2] = {};
+        char* o = reinterpret_cast<char*>(out);
+        size_t out_left = sizeof out;
+        iconv(cd, nullptr, nullptr, nullptr, nullptr);
+        size_t r = iconv(cd, &in, &in_left, &o, &out_left);
+        if (r == static_cast<size_t>(-1)) {
+            info->map[b] = -1;
+            single = errno == EILSEQ;
+            continue;
+        }
+        // Code pages that compose characters keep a letter until the next
+        // byte: it comes out at the end of the input.
+        if (iconv(cd, nullptr, nullptr, &o, &out_left) == static_cast<size_t>(-1) ||
+            out_left != sizeof out - 4) {
+            single = false;
+            continue;
+        }
+        info->map[b] = out[0] <= 0xFFFF ? static_cast<int>(out[0]) : -1;
+    }
+    iconv_close(cd);
+    info->data = nullptr;
+    info->convert = nullptr;
+    info->release = nullptr;
+    return single;
+}
+
 } // namespace
 
 Encoding encoding_of(const char* name) {
@@ -188,8 +226,13 @@ Encoding encoding_of(const char* name) {
 }
 
 bool describe_encoding(const char* name, XML_Encoding* info) {
-    Table* t = table_of(encoding_of(name));
-    if (!t || !info)
+    if (!name || !info)
+        return false;
+    Encoding e = encoding_of(name);
+    if (e == Encoding::kOther)
+        return describe_single_byte(name, info);
+    Table* t = table_of(e);
+    if (!t)
         return false;
     std::memcpy(info->map, t->map, sizeof t->map);
     info->data = t;

@@ -1,6 +1,8 @@
 // The document's encoding on the reading side. expat decodes UTF-8,
 // UTF-16, ISO-8859-1 and US-ASCII itself; Shift_JIS, CP932 and EUC-JP are
-// decoded through the unknown-encoding callback with the tables here. expat
+// decoded through the unknown-encoding callback with the tables here, and
+// single-byte code pages (windows-1252, ISO-8859-15, ...) with a map made
+// through iconv. expat
 // hands every text over in UTF-8: the sequential reader turns element texts
 // (and names) back into the document's encoding, so that a record comes back
 // with the bytes it was written with.
@@ -25,7 +27,9 @@ enum class Encoding : unsigned char {
 // The encoding of a declared name (null or empty: UTF-8).
 Encoding encoding_of(const char* name);
 
-// Fills expat's description of a Japanese encoding; false for any other.
+// Fills expat's description of an encoding expat does not know itself:
+// Shift_JIS, CP932 and EUC-JP from the tables here, any single-byte code
+// page through iconv. False for any other.
 bool describe_encoding(const char* name, XML_Encoding* info);
 
 // Converts UTF-8 text to a document encoding. Texts of plain ASCII are left

@@ -382,8 +382,8 @@ void xml_parser_drop_record(XmlParser* p) {
     if (p->elements)
         brelrt_hash_clear(p->elements);
     XmlElement* root = xml_element_record(p->root);
-    if (root && root->children && root->children->first)
-        recycle_element(element_at(root->children->first), &p->pool);
+    if (root && root->first_child)
+        recycle_element(root->first_child, &p->pool);
     p->current = p->root;
 }
 

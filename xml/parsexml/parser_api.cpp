@@ -21,6 +21,19 @@ namespace {
 
 int g_parser_type = 0;
 
+// The bound on the tree a parser handle builds, in megabytes, when
+// BXML_TREE_LIMIT gives no positive number.
+constexpr long kTreeLimitDefault = 256;
+
+// BXML_TREE_LIMIT in bytes, read now.
+size_t tree_limit() {
+    long mb = brelrt_config_number("BXML_TREE_LIMIT");
+    if (mb <= 0)
+        mb = kTreeLimitDefault;
+    constexpr size_t kMbMax = SIZE_MAX >> 21;
+    return (static_cast<size_t>(mb) < kMbMax ? static_cast<size_t>(mb) : kMbMax) << 20;
+}
+
 void release_source(ParserHandle* h) {
     if (h->source && (h->flags & BXML_SOURCE_LOCAL_COPY))
         brelrt_remove(h->source);
@@ -149,16 +162,21 @@ void* bxml_parser_open(const char* source, unsigned flags, long length) {
     if (!h->parser)
         return open_fails(handle, kApiNoMemory, "out of memory");
     XmlParser* p = h->parser;
+    p->pool.limit = tree_limit();
     if (!h->stream)
         xml_parser_set_input(p, h->source, memory_length);
     while (!p->root)
         if (xml_parse_to_next(p, h->stream) != 0)
             break;
+    bool whole = p->root && (flags & BXML_PARSE_WHOLE);
+    int result = whole ? xml_parse_to_end(p, h->stream) : kEndOfFile;
+    if (p->pool.over)
+        return open_fails(handle, kApiNoMemory, "tree past BXML_TREE_LIMIT");
     if (!p->root)
         return open_fails(handle, kApiInvalidXml, "no root element");
-    if (flags & BXML_PARSE_WHOLE) {
-        if (xml_parse_to_end(p, h->stream) != kEndOfFile)
-            return open_fails(handle, kApiInvalidXml, "parse error");
+    if (result != kEndOfFile)
+        return open_fails(handle, kApiInvalidXml, "parse error");
+    if (whole) {
         xml_parser_set_input(p, nullptr, 0);
         release_source(h);
     }
@@ -193,7 +211,8 @@ void* bxml_create_root(void* handle, const char* name) {
     XmlParser* p = h->parser;
     if (p->root)
         return parser_fails(kApiHasRoot, nullptr);
-    XmlElement* e = name ? create_element(name, std::strlen(name), nullptr, nullptr) : nullptr;
+    XmlElement* e =
+        name ? create_element(name, std::strlen(name), nullptr, nullptr, &p->pool) : nullptr;
     if (!e)
         return parser_fails(kApiNoMemory, nullptr);
     p->root = e->self;

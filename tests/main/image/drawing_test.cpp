@@ -11,6 +11,8 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 namespace {
 
 const QStringList kPartArguments{"-dSAFER", "-dBATCH", "-dNOPAUSE", "-sDEVICE=jpeg", "-r200"};
@@ -52,9 +54,18 @@ TEST(DrawingChoice, ExtensionRuleCopyPathAndGhostscriptArguments) {
         kPartArguments +
         QStringList{"-dFirstPage=2", "-dLastPage=2", "-sOutputFile=" + blanks + "-p2.jpg", blanks};
     EXPECT_EQ(GhostscriptArguments(PdfJpegPath(blanks, 2), blanks, 2, 3), second);
+    // Page 1 of a set is that page alone too, into copy & ".jpg".
     const QStringList first =
-        kPartArguments + QStringList{"-sOutputFile=" + blanks + ".jpg", blanks};
+        kPartArguments +
+        QStringList{"-dFirstPage=1", "-dLastPage=1", "-sOutputFile=" + blanks + ".jpg", blanks};
     EXPECT_EQ(GhostscriptArguments(PdfJpegPath(blanks, 1), blanks, 1, 3), first);
+    // "%" is a page-number template in the output file only: doubled there,
+    // the input named as it is.
+    const QString percent = QStringLiteral("/inst/見積用画像/p14_pct%d.pdf");
+    const QStringList escaped =
+        kPartArguments +
+        QStringList{QStringLiteral("-sOutputFile=/inst/見積用画像/p14_pct%%d.pdf.jpg"), percent};
+    EXPECT_EQ(GhostscriptArguments(PdfJpegPath(percent, 1), percent, 1, 1), escaped);
 
     QTemporaryDir dir;
     EXPECT_EQ(GhostscriptProgramFor(dir.path()), dir.path() + "/gs");
@@ -80,6 +91,54 @@ TEST(DrawingChoice, PageCountAndPageAnswers) {
     }
     // A huge answer is quoted briefly.
     EXPECT_LT(ParsePageAnswer(QString(5000, 'x'), 3).refusal->size(), 100);
+}
+
+TEST(DrawingChoice, NamesPagesOfACopyAndWhatAFailedConversionSays) {
+    // The drawing's path must survive the code page of curPass.txt.
+    const QString korean = QStringLiteral("/inst/평면도.bmp");
+    EXPECT_EQ(
+        *RefuseDrawingName(korean, TextCodec("CP932")),
+        QStringLiteral("図面のファイル名に文字コード CP932 で表せない文字があるため、"
+                       "使えません:\r\n/inst/평면도.bmp\r\nファイル名を変えてから選んで下さい"));
+    EXPECT_FALSE(RefuseDrawingName(korean, TextCodec("UTF-8")));
+    EXPECT_FALSE(RefuseDrawingName(QStringLiteral("/inst/見積用画像/図面 (改)～.pdf.jpg"),
+                                   TextCodec("CP932")));
+
+    // The calibrated pages of a copy: its own JPEGs' calibrations only.
+    QTemporaryDir dir;
+    for (const char* name : {"plan.pdf", "plan.pdf.jpg", "plan.pdf.jpg.inf", "plan.pdf-p2.jpg.inf",
+                             "plan.pdf-p12.jpg.inf", "plan.pdf-px.jpg.inf", "plan.pdf-p.jpg.inf",
+                             "plan.pdf.bak.jpg.inf", "plan.pdfx.jpg.inf", "other.pdf.jpg.inf"}) {
+        QFile f(dir.filePath(QString::fromUtf8(name)));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    }
+    QStringList pages = CalibratedPages(dir.filePath("plan.pdf"));
+    for (QString& p : pages)
+        p = QFileInfo(p).fileName();
+    EXPECT_EQ(pages,
+              QStringList({"plan.pdf-p12.jpg.inf", "plan.pdf-p2.jpg.inf", "plan.pdf.jpg.inf"}));
+    EXPECT_TRUE(CalibratedPages(dir.filePath("none.pdf")).isEmpty());
+
+    // An encrypted PDF: Ghostscript ends with 0, writes nothing, and says why
+    // in English; the message says it in the user's words.
+    ProcessOutcome locked;
+    locked.started = true;
+    locked.exitCode = 0;
+    locked.output = "   **** Error: Couldn't initialise file.\n"
+                    "   No pages will be processed (FirstPage > LastPage).\n"
+                    "   **** This file requires a password for access.\n";
+    EXPECT_EQ(ConversionFailureMessage("/x/locked.pdf", locked, true),
+              QStringLiteral("PDFファイルを画像に変換できませんでした:\r\n/x/locked.pdf\r\n"
+                             "パスワードで保護されたPDFファイルです。"
+                             "パスワードを外したPDFファイルを選んで下さい"));
+    // A full disk is said as such, whatever Ghostscript's words.
+    ProcessOutcome cut;
+    cut.started = true;
+    cut.exitCode = 0;
+    cut.output = "Page 1\n   **** Error: Page drawing error occurred.\n";
+    EXPECT_EQ(ConversionFailureMessage("/x/plan.pdf", cut, false, true),
+              QStringLiteral("PDFファイルを画像に変換できませんでした:\r\n/x/plan.pdf\r\n"
+                             "ディスクの空き容量が足りません"));
 }
 
 TEST(ScaleCalibration, DragAtZoomOneAndAHalf) {
@@ -134,6 +193,62 @@ TEST(ScaleCalibration, AxesMustAgreeAndEmptyLengthsCountAsAMetre) {
     rest.X(CalRow::Origin) = t.X(CalRow::Origin);
     rest.Y(CalRow::Origin) = t.Y(CalRow::Origin);
     EXPECT_EQ(rest, t);
+}
+
+TEST(ScaleCalibration, ValuesOutsideWhatADrawingCanMeanAreRefused) {
+    // Each value on its own: coefficients from 0.00001 to 100 m a pixel,
+    // origins within 1,000,000 pixels, origin coordinates within 1,000,000 m.
+    const std::tuple<CalRow, bool, const char*> values[] = {
+        {CalRow::Coefficient, false, "0.02250"}, {CalRow::Coefficient, true, "0.00001"},
+        {CalRow::Coefficient, false, "100"},     {CalRow::Coefficient, false, "100.00001"},
+        {CalRow::Coefficient, false, "1E+308"},  {CalRow::Coefficient, true, "1e39"},
+        {CalRow::Coefficient, false, "1e-300"},  {CalRow::Coefficient, false, "1000000"},
+        {CalRow::Coefficient, false, "0.00000"}, {CalRow::Coefficient, false, "-0.01"},
+        {CalRow::Coefficient, true, "abc"},      {CalRow::Origin, false, "-1000000"},
+        {CalRow::Origin, true, "1000000.5"},     {CalRow::Origin, false, "1e308"},
+        {CalRow::OriginCoordinate, true, "1e7"}, {CalRow::OriginCoordinate, false, "-999999.9"},
+        {CalRow::RealLength, false, "1e308"},    {CalRow::Unit, false, "1e308"},
+    };
+    QStringList refused;
+    for (const auto& [row, y, text] : values)
+        if (const auto why = RefuseCalibrationValue(row, y, QString::fromUtf8(text)))
+            refused << why->section(QStringLiteral("\r\n"), 0, 0);
+    EXPECT_EQ(refused, QStringList({
+                           QStringLiteral("軸係数 X の値「100.00001」は範囲外です。"),
+                           QStringLiteral("軸係数 X の値「1E+308」は範囲外です。"),
+                           QStringLiteral("軸係数 Y の値「1e39」は範囲外です。"),
+                           QStringLiteral("軸係数 X の値「1e-300」は範囲外です。"),
+                           QStringLiteral("軸係数 X の値「1000000」は範囲外です。"),
+                           QStringLiteral("軸係数 X の値「0.00000」は範囲外です。"),
+                           QStringLiteral("軸係数 X の値「-0.01」は範囲外です。"),
+                           QStringLiteral("軸係数 Y の値「abc」は範囲外です。"),
+                           QStringLiteral("原点 Y の値「1000000.5」は範囲外です。"),
+                           QStringLiteral("原点 X の値「1e308」は範囲外です。"),
+                           QStringLiteral("原点の座標 Y の値「1e7」は範囲外です。"),
+                       }));
+    EXPECT_EQ(
+        *RefuseCalibrationValue(CalRow::Coefficient, false, "0"),
+        QStringLiteral("軸係数 X の値「0」は範囲外です。\r\n"
+                       "1 ピクセルあたり 0.00001 m（0.01 mm）から 100 m までの値にして下さい"));
+    CalibrationTexts t = Drag("100", "200", "340", "380");
+    t.X(CalRow::Coefficient) = t.Y(CalRow::Coefficient) = "0.01000";
+    EXPECT_FALSE(RefuseCalibration(t));
+    t.Y(CalRow::Origin) = "-1e9";
+    EXPECT_TRUE(RefuseCalibration(t)->startsWith(QStringLiteral("原点 Y")));
+
+    // A scale whose lengths give such a coefficient changes nothing: 10^12 mm
+    // over 240 pixels, or a micrometre.
+    const CalibrationTexts drag = Drag("100", "200", "340", "380");
+    const ScaleOutcome huge = ScaleFromDrag(drag, "1000000000000", "750000000000", 1);
+    ASSERT_TRUE(huge.refusal);
+    EXPECT_EQ(
+        *huge.refusal,
+        QStringLiteral("この寸法では縮尺が範囲外になります（1 ピクセルあたり X 4166666.66667 m、"
+                       "Y 4166666.66667 m）。\r\n1 ピクセルあたり 0.00001 m（0.01 mm）から 100 m "
+                       "までになる寸法を入力して下さい"));
+    EXPECT_FALSE(huge.accepted);
+    EXPECT_TRUE(ScaleFromDrag(drag, "0.001", "0.001", 1).refusal);
+    EXPECT_FALSE(ScaleFromDrag(drag, "24000000", "18000000", 1).refusal); // 100 m a pixel
 }
 
 TEST(QuarterTurn, IndexMappingsAndTheirLimit) {

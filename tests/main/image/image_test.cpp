@@ -1,10 +1,15 @@
-// The drawing's pixel routines and its calibration file.
+// The drawing's pixel routines, the check of its file's data, and its
+// calibration file.
 #include "main/image/calibration.h"
+#include "main/image/picture_data.h"
 #include "main/image/pixels.h"
 
+#include <QBuffer>
 #include <QFile>
+#include <QImageWriter>
 #include <QPainter>
 #include <QTemporaryDir>
+#include <QtEndian>
 #include <gtest/gtest.h>
 
 #include <vector>
@@ -208,6 +213,98 @@ TEST(BitmapPixels, LoadPictureRefusesWhatItCannotHold) {
     grey.fill(128);
     ASSERT_TRUE(grey.save(dir.filePath("grey.jpg")));
     EXPECT_EQ(LoadPicture(dir.filePath("grey.jpg"), &why).format(), QImage::Format_Indexed8);
+}
+
+TEST(BitmapPixels, DataCutShortOrClaimedByALyingHeaderIsNoPicture) {
+    QImage picture(300, 200, QImage::Format_RGB32);
+    picture.fill(Qt::white);
+    QPainter(&picture).fillRect(20, 20, 100, 150, Qt::black);
+    auto encoded = [&](const QImage& image, const char* format, bool progressive = false) {
+        QByteArray bytes;
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::WriteOnly);
+        QImageWriter writer(&buffer, format);
+        writer.setProgressiveScanWrite(progressive);
+        EXPECT_TRUE(writer.write(image));
+        return bytes;
+    };
+    const QByteArray bmp = encoded(picture, "bmp");
+    const QByteArray jpeg = encoded(picture, "jpeg");
+    // A 154-byte BMP claiming 32767 x 8000 at 24 bits.
+    QByteArray lyingBmp = bmp.left(154);
+    qToLittleEndian<qint32>(32767, lyingBmp.data() + 18);
+    qToLittleEndian<qint32>(8000, lyingBmp.data() + 22);
+    // A BMP stored top-down (a negative height) holds the same rows.
+    QByteArray topDown = bmp;
+    qToLittleEndian<qint32>(-200, topDown.data() + 22);
+    // A small JPEG whose frame claims 16000 x 16000: whole, with its end
+    // marker, but with less coded data than so many blocks need.
+    QByteArray lyingJpeg = encoded(QImage(8, 8, QImage::Format_RGB32), "jpeg");
+    const qsizetype frame = lyingJpeg.indexOf("\xFF\xC0");
+    ASSERT_GT(frame, 0);
+    qToBigEndian<quint16>(16000, lyingJpeg.data() + frame + 5);
+    qToBigEndian<quint16>(16000, lyingJpeg.data() + frame + 7);
+    // A thumbnail with its own end marker before the scan does not make a
+    // cut JPEG whole.
+    const QByteArray thumb = encoded(QImage(8, 8, QImage::Format_RGB32), "jpeg");
+    QByteArray app1("\xFF\xE1");
+    app1 += char((thumb.size() + 2) >> 8);
+    app1 += char((thumb.size() + 2) & 0xFF);
+    const QByteArray withThumb = jpeg.left(2) + app1 + thumb + jpeg.mid(2);
+    QImage grey = picture.convertToFormat(QImage::Format_Grayscale8);
+
+    const std::pair<const char*, QByteArray> files[] = {
+        {"bmp", bmp},
+        {"bmp 8-bit", encoded(picture.convertToFormat(QImage::Format_Indexed8), "bmp")},
+        {"bmp top-down", topDown},
+        {"bmp cut in half", bmp.left(bmp.size() / 2)},
+        {"bmp one byte short", bmp.left(bmp.size() - 1)},
+        {"bmp lying", lyingBmp},
+        {"bmp header only", bmp.left(20)},
+        {"jpeg", jpeg},
+        {"jpeg progressive", encoded(picture, "jpeg", true)},
+        {"jpeg grey", encoded(grey, "jpeg")},
+        {"jpeg with bytes after its end", jpeg + QByteArray(5000, '\0')},
+        {"jpeg cut in half", jpeg.left(jpeg.size() / 2)},
+        {"jpeg without its end marker", jpeg.left(jpeg.size() - 2)},
+        {"jpeg lying", lyingJpeg},
+        {"jpeg thumbnail, cut", withThumb.left(withThumb.size() * 2 / 3)},
+        {"jpeg cut in its headers", jpeg.left(100)},
+        {"png", encoded(picture, "png")},
+        {"junk", QByteArray("not a picture at all")},
+    };
+    QStringList seen;
+    for (const auto& [name, bytes] : files) {
+        QBuffer buffer;
+        buffer.setData(bytes);
+        buffer.open(QIODevice::ReadOnly);
+        const PictureData d = CheckPictureData(buffer);
+        QString verdict = d.cut ? QStringLiteral(": cut") : QStringLiteral(": whole");
+        if (d.cut && d.claimed.isValid())
+            verdict += QStringLiteral(" %1x%2").arg(d.claimed.width()).arg(d.claimed.height());
+        seen << QString::fromUtf8(name) + verdict;
+    }
+    EXPECT_EQ(seen.join(QLatin1Char('\n')).toStdString(),
+              "bmp: whole\nbmp 8-bit: whole\nbmp top-down: whole\n"
+              "bmp cut in half: cut 300x200\nbmp one byte short: cut 300x200\n"
+              "bmp lying: cut 32767x8000\nbmp header only: cut\n"
+              "jpeg: whole\njpeg progressive: whole\njpeg grey: whole\n"
+              "jpeg with bytes after its end: whole\njpeg cut in half: cut 300x200\n"
+              "jpeg without its end marker: cut 300x200\njpeg lying: cut 16000x16000\n"
+              "jpeg thumbnail, cut: cut 300x200\njpeg cut in its headers: cut\n"
+              "png: whole\njunk: whole");
+
+    // Loaded from a file, a cut picture is refused before it is decoded.
+    QTemporaryDir dir;
+    const QString path = dir.filePath("plan.bmp");
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(lyingBmp);
+    f.close();
+    QString why;
+    EXPECT_TRUE(LoadPicture(path, &why, "/shown/plan.bmp").isNull());
+    EXPECT_EQ(why, QStringLiteral("画像データが途中で切れています（32767 × 8000 ピクセル）: "
+                                  "/shown/plan.bmp"));
 }
 
 TEST(CalibrationFile, WrittenAndReadBackWithEveryText) {
