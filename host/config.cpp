@@ -4,13 +4,16 @@
 #include "internal.h"
 
 #include <cctype>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <string_view>
 #include <strings.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -31,10 +34,26 @@ struct FileCache {
     std::map<std::string, std::string> values; // upper-case names
 };
 
+// What is known of one variable's name: where the environment holds it,
+// its upper-case form for the file, and its registration. Kept by the
+// address of the name the caller passes (a plug-in passes the same text at
+// every lookup) and checked against a copy of the name, so a lookup scans
+// neither the environment nor the registrations while they stay the same.
+struct NameSlot {
+    const char* address = nullptr;
+    brelrt::EnvironmentValue environment{""};
+    std::string upper;
+    const BrelrtConfigEntry* entry = nullptr;
+    unsigned generation = 0; // of the registrations `entry` was found in
+};
+
 struct ConfigState {
     std::map<std::string, BrelrtConfigEntry, std::less<>> entries;
+    unsigned generation = 1;                   // changes with every registration and clear
     std::map<std::string, std::string> values; // storage behind returned texts
     FileCache file;
+    brelrt::EnvironmentValue file_variable{"BRELRT_CONFIG"};
+    NameSlot slots[64];
 };
 
 // Never destroyed; made again on the next use when a shortage stops it.
@@ -95,7 +114,7 @@ void read_file(FileCache& cache) {
 // The file's values, read again only when the file is another one or has
 // changed since (its identity, size or times), so a lookup costs a stat.
 const std::map<std::string, std::string>* file_values() {
-    const char* path = std::getenv("BRELRT_CONFIG");
+    const char* path = state().file_variable.get();
     FileCache& cache = state().file;
     if (!path || !*path) {
         cache.present = false;
@@ -122,29 +141,39 @@ const std::map<std::string, std::string>* file_values() {
     return &cache.values;
 }
 
-// The value from the environment, else from the BRELRT_CONFIG file; null
-// when neither has one. Valid until the next lookup.
-const std::string* raw_value(const char* name, std::string& scratch) {
-    if (const char* v = std::getenv(name)) {
-        scratch.assign(v);
-        return &scratch;
+NameSlot& slot_of(const char* name) {
+    ConfigState& s = state();
+    auto bits = reinterpret_cast<uintptr_t>(name);
+    NameSlot& slot = s.slots[(bits ^ bits >> 7) % std::size(s.slots)];
+    if (slot.address != name || slot.environment.name() != name) {
+        slot.address = name;
+        slot.environment = brelrt::EnvironmentValue(name);
+        slot.upper = upper(name);
+        slot.generation = 0;
     }
+    if (slot.generation != s.generation) {
+        auto it = s.entries.find(std::string_view(name));
+        slot.entry = it == s.entries.end() ? nullptr : &it->second;
+        slot.generation = s.generation;
+    }
+    return slot;
+}
+
+// The value from the environment, else from the BRELRT_CONFIG file; null
+// when neither has one. Zero-terminated; valid until the next lookup.
+const char* raw_value(NameSlot& slot) {
+    if (const char* v = slot.environment.get())
+        return v;
     const auto* values = file_values();
     if (!values)
         return nullptr;
-    auto it = values->find(upper(name));
-    return it == values->end() ? nullptr : &it->second;
-}
-
-const BrelrtConfigEntry* entry_of(const char* name) {
-    auto& e = state().entries;
-    auto it = e.find(std::string_view(name));
-    return it == e.end() ? nullptr : &it->second;
+    auto it = values->find(slot.upper);
+    return it == values->end() ? nullptr : it->second.c_str();
 }
 
 // The keyword of a keyword variable that `value` names (case ignored); null
 // when none.
-const BrelrtKeyword* find_keyword(const BrelrtConfigEntry& e, const std::string& value) {
+const BrelrtKeyword* find_keyword(const BrelrtConfigEntry& e, const char* value) {
     std::string t = trim(value);
     const auto* keywords = static_cast<const BrelrtKeyword*>(e.pointer);
     for (int i = 0; keywords && i < e.keyword_count; ++i)
@@ -178,16 +207,48 @@ int parse_yes_no(const char* text) {
     return -1;
 }
 
+const char* EnvironmentValue::get() {
+    char** env = environ;
+    if (!known(env))
+        look(env);
+    return entry_ ? entry_ + name_.size() + 1 : nullptr;
+}
+
+bool EnvironmentValue::known(char** env) const {
+    if (!env || env != env_)
+        return false;
+    if (entry_)
+        return env[index_] == entry_;
+    return env[index_] == nullptr && (index_ == 0 || env[index_ - 1] == last_);
+}
+
+void EnvironmentValue::look(char** env) {
+    env_ = env;
+    entry_ = nullptr;
+    last_ = nullptr;
+    index_ = 0;
+    if (!env)
+        return;
+    for (; env[index_]; ++index_)
+        if (std::strncmp(env[index_], name_.c_str(), name_.size()) == 0 &&
+            env[index_][name_.size()] == '=') {
+            entry_ = env[index_];
+            return;
+        }
+    last_ = index_ ? env[index_ - 1] : nullptr;
+}
+
 } // namespace brelrt
 
 int brelrt_config_register(const BrelrtConfigEntry* table, int count, int /*flags*/) {
     if (!table || count < 0)
         return 0;
     return brelrt::guarded(0, [&] {
-        auto& entries = state().entries;
+        ConfigState& s = state();
         for (int i = 0; i < count; ++i)
             if (table[i].name)
-                entries[table[i].name] = table[i];
+                s.entries[table[i].name] = table[i];
+        ++s.generation;
         return 1;
     });
 }
@@ -198,6 +259,7 @@ void brelrt_config_clear(void) {
         s.entries.clear();
         for (const auto& e : host_variables)
             s.entries[e.name] = e;
+        ++s.generation;
     });
 }
 
@@ -205,20 +267,20 @@ const char* brelrt_config_text(const char* name) {
     if (!name)
         return nullptr;
     return brelrt::guarded<const char*>(nullptr, [&]() -> const char* {
-        if (const char* v = std::getenv(name))
+        NameSlot& slot = slot_of(name);
+        if (const char* v = slot.environment.get())
             return v;
-        std::string scratch;
-        const std::string* v = raw_value(name, scratch);
+        const char* v = raw_value(slot);
         if (!v) {
-            const BrelrtConfigEntry* e = entry_of(name);
+            const BrelrtConfigEntry* e = slot.entry;
             if (!e || !e->pointer ||
                 (e->kind != BRELRT_CFG_TEXT && e->kind != BRELRT_CFG_TEXT_LONG))
                 return nullptr;
             return static_cast<const char*>(e->pointer);
         }
-        std::string& slot = state().values[name];
-        slot = *v;
-        return slot.c_str();
+        std::string& kept = state().values[name];
+        kept = v;
+        return kept.c_str();
     });
 }
 
@@ -226,13 +288,12 @@ int brelrt_config_yes_no(const char* name) {
     if (!name)
         return 0;
     return brelrt::guarded(0, [&] {
-        const BrelrtConfigEntry* e = entry_of(name);
-        int fallback = e ? (e->default_value != 0) : 0;
-        std::string scratch;
-        const std::string* v = raw_value(name, scratch);
+        NameSlot& slot = slot_of(name);
+        int fallback = slot.entry ? (slot.entry->default_value != 0) : 0;
+        const char* v = raw_value(slot);
         if (!v)
             return fallback;
-        int r = brelrt::parse_yes_no(*v);
+        int r = brelrt::parse_yes_no(v);
         return r < 0 ? fallback : r;
     });
 }
@@ -240,13 +301,12 @@ int brelrt_config_yes_no(const char* name) {
 namespace brelrt {
 
 long config_number(const char* name) {
-    const BrelrtConfigEntry* e = entry_of(name);
-    long fallback = e ? e->default_value : 0;
-    std::string scratch;
-    const std::string* v = raw_value(name, scratch);
+    NameSlot& slot = slot_of(name);
+    long fallback = slot.entry ? slot.entry->default_value : 0;
+    const char* v = raw_value(slot);
     if (!v)
         return fallback;
-    std::string t = trim(*v);
+    std::string t = trim(v);
     char* end = nullptr;
     long n = std::strtol(t.c_str(), &end, 10);
     if (end == t.c_str())
@@ -266,16 +326,15 @@ int brelrt_config_keyword(const char* name) {
     if (!name)
         return 0;
     return brelrt::guarded(0, [&] {
-        const BrelrtConfigEntry* e = entry_of(name);
-        int fallback = e ? e->default_value : 0;
+        NameSlot& slot = slot_of(name);
+        const BrelrtConfigEntry* e = slot.entry;
         if (!e)
-            return fallback;
-        std::string scratch;
-        const std::string* v = raw_value(name, scratch);
+            return 0;
+        const char* v = raw_value(slot);
         if (!v)
-            return fallback;
-        const BrelrtKeyword* k = find_keyword(*e, *v);
-        return k ? k->value : fallback;
+            return static_cast<int>(e->default_value);
+        const BrelrtKeyword* k = find_keyword(*e, v);
+        return k ? k->value : static_cast<int>(e->default_value);
     });
 }
 
@@ -283,18 +342,18 @@ int brelrt_config_valid(const char* name) {
     if (!name)
         return 1;
     return brelrt::guarded(1, [&] {
-        std::string scratch;
-        const std::string* v = raw_value(name, scratch);
-        const BrelrtConfigEntry* e = v ? entry_of(name) : nullptr;
+        NameSlot& slot = slot_of(name);
+        const char* v = raw_value(slot);
+        const BrelrtConfigEntry* e = v ? slot.entry : nullptr;
         if (!e)
             return 1;
         switch (e->kind) {
         case BRELRT_CFG_YES_NO:
-            return brelrt::parse_yes_no(*v) >= 0 ? 1 : 0;
+            return brelrt::parse_yes_no(v) >= 0 ? 1 : 0;
         case BRELRT_CFG_KEYWORD:
-            return find_keyword(*e, *v) ? 1 : 0;
+            return find_keyword(*e, v) ? 1 : 0;
         case BRELRT_CFG_NUMBER: {
-            std::string t = trim(*v);
+            std::string t = trim(v);
             char* end = nullptr;
             std::strtol(t.c_str(), &end, 10);
             return !t.empty() && *end == '\0' ? 1 : 0;

@@ -525,64 +525,9 @@ int compare_numeric(const FieldDescriptor& field, const char* literal) {
 
 } // namespace brelrt
 
-namespace {
-
-// The value of one environment variable, as getenv finds it, without
-// scanning the whole environment on every call: where the variable was
-// found (or that it was not) is trusted for as long as the environment
-// shows no change there. An entry found stays valid while the same array
-// holds the same string at its place (setenv puts a new string in,
-// unsetenv moves later entries down); an absence while the same array
-// holds the same number of entries with the same last one (setenv appends,
-// unsetenv moves entries down).
-class EnvironmentValue {
-public:
-    explicit EnvironmentValue(const char* name) : name_(name), length_(std::strlen(name)) {}
-
-    const char* get() {
-        char** env = environ;
-        if (!known(env))
-            look(env);
-        return entry_ ? entry_ + length_ + 1 : nullptr;
-    }
-
-private:
-    bool known(char** env) const {
-        if (!env || env != env_)
-            return false;
-        if (entry_)
-            return env[index_] == entry_;
-        return env[index_] == nullptr && (index_ == 0 || env[index_ - 1] == last_);
-    }
-
-    void look(char** env) {
-        env_ = env;
-        entry_ = nullptr;
-        last_ = nullptr;
-        index_ = 0;
-        if (!env)
-            return;
-        for (; env[index_]; ++index_)
-            if (std::strncmp(env[index_], name_, length_) == 0 && env[index_][length_] == '=') {
-                entry_ = env[index_];
-                return;
-            }
-        last_ = index_ ? env[index_ - 1] : nullptr;
-    }
-
-    const char* name_;
-    size_t length_;
-    char** env_ = nullptr;
-    size_t index_ = 0;            // of the entry, or of the array's end when absent
-    const char* entry_ = nullptr; // "NAME=value"; null when absent
-    const char* last_ = nullptr;  // the last entry, when absent
-};
-
-} // namespace
-
 // Asked for by every conversion that writes decimals.
 int B4PgmPeriod(void) {
-    static EnvironmentValue point("BRELRT_DECIMAL_POINT");
+    static brelrt::EnvironmentValue point("BRELRT_DECIMAL_POINT");
     const char* v = point.get();
     return v && v[0] == ',' ? ',' : '.';
 }

@@ -86,6 +86,34 @@ struct Descriptor {
     }
 };
 
+// The value of one environment variable, as getenv finds it, without
+// scanning the whole environment on every lookup: where the variable was
+// found (or that it was not) is trusted for as long as the environment
+// shows no change there. An entry found stays valid while the same array
+// holds the same string at its place (setenv puts a new string in, unsetenv
+// moves later entries down); an absence while the same array holds the same
+// number of entries with the same last one (setenv and putenv append,
+// unsetenv moves entries down). The name is copied.
+class EnvironmentValue {
+public:
+    explicit EnvironmentValue(std::string name) : name_(std::move(name)) {}
+
+    const std::string& name() const { return name_; }
+
+    // "value" of "NAME=value", or null when the variable is not set.
+    const char* get();
+
+private:
+    bool known(char** env) const;
+    void look(char** env);
+
+    std::string name_;
+    char** env_ = nullptr;
+    size_t index_ = 0;            // of the entry, or of the array's end when absent
+    const char* entry_ = nullptr; // "NAME=value"; null when absent
+    const char* last_ = nullptr;  // the last entry, when absent
+};
+
 // A shortage of memory inside a C entry: the file-error word becomes 14 and
 // a fixed line goes to the trace. Allocates nothing, throws nothing.
 void shortage() noexcept;

@@ -155,6 +155,49 @@ TEST_F(ConfigTest, YesNoWordsAndBadValuesFallBackToDefault) {
     EXPECT_STREQ(brelrt_config_text("TSTCFG_NOTEXT"), "");
 }
 
+// Lookups remember where the environment holds a name: every kind of change
+// between two lookups (set, changed, removed, other variables added and
+// removed around it, another name at the same address, a registration
+// changed) still shows at the next one.
+TEST_F(ConfigTest, EveryChangeShowsAtTheNextLookup) {
+    EnvVar no_file("BRELRT_CONFIG", nullptr);
+    static const char* const name = "TSTCFG_STYLE";
+    std::vector<int> seen;
+    auto look = [&] { seen.push_back(brelrt_config_keyword(name)); };
+    look();
+    setenv(name, "schema", 1);
+    look();
+    setenv(name, "none", 1);
+    look();
+    for (int k = 0; k < 50; ++k) // the environment array grows and moves
+        setenv(("TSTCFG_FILLER" + std::to_string(k)).c_str(), "x", 1);
+    look();
+    unsetenv(name);
+    look();
+    static char put[] = "TSTCFG_STYLE=Schema";
+    putenv(put);
+    look();
+    for (int k = 0; k < 50; ++k)
+        unsetenv(("TSTCFG_FILLER" + std::to_string(k)).c_str());
+    look();
+    unsetenv(name);
+    static const BrelrtKeyword other_keywords[] = {{"DTD", 1}, {"SCHEMA", 2}, {"NONE", 0}};
+    static const BrelrtConfigEntry other[] = {
+        {name, BRELRT_CFG_KEYWORD, 0, other_keywords, 3, 0, 0}};
+    brelrt_config_register(other, 1, 0);
+    look();
+    EXPECT_EQ(seen, (std::vector<int>{1, 2, 0, 0, 1, 2, 2, 0}));
+
+    char buffer[32] = "TSTCFG_YES";
+    EnvVar no("TSTCFG_NO", "yes");
+    EXPECT_EQ(brelrt_config_yes_no(buffer), 1);
+    std::strcpy(buffer, "TSTCFG_NO");
+    EnvVar yes("TSTCFG_YES", "no");
+    EXPECT_EQ(brelrt_config_yes_no(buffer), 1);
+    std::strcpy(buffer, "TSTCFG_YES");
+    EXPECT_EQ(brelrt_config_yes_no(buffer), 0);
+}
+
 // ---- tracked memory
 
 TEST_F(HostTest, TrackedBlocksAreZeroFilledReportedAndFreed) {
