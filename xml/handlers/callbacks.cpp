@@ -49,6 +49,10 @@ struct XmlKeep {
     // (`elements` of them), in a block kept for the next record.
     ElementHashEntry** entries;
     size_t entries_capacity;
+    // Elements made below the root, and of them those listed in `entries`,
+    // since the parser last gave its record back.
+    size_t created;
+    size_t listed;
     // The depth of the element skipped with its subtree; 0 while none is.
     int32_t skip_from;
     // Whether expat reports character data now (see want_text).
@@ -255,6 +259,7 @@ bool keep_entry(XmlParser* p, ElementHashEntry* entry, bool repeat) {
     }
     keep->entries[at] = entry;
     keep->repeats += repeat;
+    ++keep->listed;
     return true;
 }
 
@@ -546,16 +551,11 @@ void XMLCALL start_element(void* arg, const XML_Char* name, const XML_Char** att
         no_memory_for_element(p);
         return;
     }
-    // The next element and entry of the pool lie anywhere in memory: their
-    // loads start now, while expat parses on (a large record's elements are
-    // all taken from the pool).
-    if (p->pool.first)
-        __builtin_prefetch(p->pool.first, 1);
-    if (p->pool.entries)
-        __builtin_prefetch(p->pool.entries, 1);
     // Part of the tree from here on, so it is freed with it whatever follows.
     if (!p->root)
         p->root = e->self;
+    if (keep && e->up)
+        ++keep->created;
     p->current = e->self;
     p->current_element = e;
     if (keep) {
@@ -1018,6 +1018,22 @@ KeptRecord xml_parser_kept_record(const XmlParser* p) {
     if (!p->keep)
         return KeptRecord{0, 0, nullptr};
     return KeptRecord{p->keep->elements, p->keep->repeats, p->keep->entries};
+}
+
+bool xml_parser_give_back_kept(XmlParser* p) {
+    XmlKeep* keep = p->keep;
+    XmlElement* root = xml_element_record(p->root);
+    XmlElement* top = root ? root->first_child : nullptr;
+    if (!keep)
+        return false;
+    // Only a record whose every element is listed, in one piece under the
+    // root (a record that failed half-way is walked instead).
+    bool whole = top && !top->next && keep->elements && keep->entries[0]->record == top &&
+                 keep->created == keep->elements && keep->listed == keep->elements;
+    if (whole && !give_back_listed(top, keep->entries, keep->elements, &p->pool))
+        whole = false;
+    keep->created = keep->listed = 0;
+    return whole;
 }
 
 void xml_parser_keep_free(XmlParser* p) {

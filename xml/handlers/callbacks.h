@@ -66,6 +66,12 @@ struct KeptRecord {
 };
 KeptRecord xml_parser_kept_record(const XmlParser* parser);
 
+// Gives the parser's record back to its pool whole, for a reader whose
+// every element of the record is listed (see give_back_listed); false
+// (nothing done) otherwise, or when out of memory. The caller clears the
+// element hash next.
+bool xml_parser_give_back_kept(XmlParser* parser);
+
 // Frees what xml_parser_keep_only made.
 void xml_parser_keep_free(XmlParser* parser);
 
