@@ -23,6 +23,9 @@ namespace {
 
 #define HERE kModuleBxml, __LINE__
 
+// How many items ahead a field's place in the record index is loaded.
+constexpr int kPrefetchItems = 6;
+
 // Numeric texts longer than this are cut before conversion.
 constexpr size_t kNumericTextMax = 100;
 
@@ -335,6 +338,8 @@ public:
             }
             for (int i = first; i < end; ++i) {
                 const LayoutItem& item = layout_->items[i];
+                if (i + kPrefetchItems < end)
+                    index_.prefetch(layout_->items[i + kPrefetchItems]);
                 if (item.condition != k || is_group(item) || is_shadow(item))
                     continue;
                 int filled = read_xml_data(i);

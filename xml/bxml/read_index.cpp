@@ -109,14 +109,17 @@ bool RecordIndex::build(XmlElement* root, ElementHashEntry* const* entries, size
     // Only elements a record read may find: with a name that may be an
     // item's and no more numbers than an item has. The root, when it is in
     // the hash (the first record), comes first.
-    auto add = [&](ElementHashEntry* entry) {
-        XmlElement* e = entry->record;
+    auto key_of = [](const ElementHashEntry* entry, uint64_t* key) {
+        const XmlElement* e = entry->record;
         size_t hash;
         if (!e || element_numbers(e) > BRELRT_MAX_DEPTH || !folded_hash(entry->name, &hash))
-            return;
+            return false;
+        *key = form_key(hash, e->index, element_numbers(e));
+        return true;
+    };
+    auto add = [&](ElementHashEntry* entry, uint64_t key) {
         auto at = static_cast<uint32_t>(count_++);
-        uint64_t key = form_key(hash, e->index, element_numbers(e));
-        slots_[at] = Slot{key, entry, e, kNone};
+        slots_[at] = Slot{key, entry, entry->record, kNone};
         for (size_t b = bucket_of(key, capacity_);; b = (b + 1) & (capacity_ - 1)) {
             Bucket& bucket = buckets_[b];
             if (bucket.first == kNone) {
@@ -130,20 +133,52 @@ bool RecordIndex::build(XmlElement* root, ElementHashEntry* const* entries, size
             }
         }
     };
-    if (root->hash_entry)
-        add(root->hash_entry);
-    // The elements lie all over memory: their loads are started ahead.
+    uint64_t key = 0;
+    if (root->hash_entry && key_of(root->hash_entry, &key))
+        add(root->hash_entry, key);
+    // The entries, their elements and their buckets lie all over memory:
+    // their loads are started ahead, each a step before it is needed (a
+    // bucket once its element's key is known).
     constexpr size_t kAhead = 8;
-    for (size_t k = 0; k < count && k < kAhead; ++k)
+    struct Pending {
+        uint64_t key;
+        bool indexed;
+    } pending[kAhead] = {};
+    auto start = [&](size_t k) {
+        Pending& p = pending[k % kAhead];
+        p.indexed = key_of(entries[k], &p.key);
+        if (p.indexed)
+            __builtin_prefetch(&buckets_[bucket_of(p.key, capacity_)], 1);
+    };
+    for (size_t k = 0; k < count && k < 3 * kAhead; ++k)
         __builtin_prefetch(entries[k]);
+    for (size_t k = 0; k < count && k < 2 * kAhead; ++k)
+        __builtin_prefetch(entries[k]->record);
+    for (size_t k = 0; k < count && k < kAhead; ++k)
+        start(k);
     for (size_t k = 0; k < count; ++k) {
+        if (k + 3 * kAhead < count)
+            __builtin_prefetch(entries[k + 3 * kAhead]);
         if (k + 2 * kAhead < count)
-            __builtin_prefetch(entries[k + 2 * kAhead]);
+            __builtin_prefetch(entries[k + 2 * kAhead]->record);
+        Pending now = pending[k % kAhead];
         if (k + kAhead < count)
-            __builtin_prefetch(entries[k + kAhead]->record);
-        add(entries[k]);
+            start(k + kAhead);
+        if (now.indexed)
+            add(entries[k], now.key);
     }
     return true;
+}
+
+void RecordIndex::prefetch(const LayoutItem& item) const {
+    size_t name_hash;
+    if (!built() || !folded_hash(item.name, &name_hash))
+        return;
+    int depth = item_numbers(item);
+    int32_t numbers[BRELRT_MAX_DEPTH];
+    for (int k = 0; k < depth; ++k)
+        numbers[k] = item.occurrence[k + 1];
+    __builtin_prefetch(&buckets_[bucket_of(form_key(name_hash, numbers, depth), capacity_)]);
 }
 
 uint32_t RecordIndex::first_of(uint64_t key) const {

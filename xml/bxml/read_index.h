@@ -54,6 +54,10 @@ public:
     // whose numbers leave too many forms to look up (the caller walks then).
     template <typename Fn> bool each_match(const LayoutItem& item, bool exact, Fn fn) const;
 
+    // Starts loading where each_match will look first for `item` (its
+    // numbers as they are): a large record's index lies all over memory.
+    void prefetch(const LayoutItem& item) const;
+
 private:
     static constexpr uint32_t kNone = UINT32_MAX;
     // Forms of an item's numbers looked up at most.
