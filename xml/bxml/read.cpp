@@ -195,7 +195,7 @@ public:
         const RecordIndex* ix = index_.built() ? &index_ : nullptr;
         // The index gives what the walk below gives, without looking at
         // every element of the name.
-        if (!ix || !ix->each_match(item, exact_, [&](ElementHashEntry* entry) {
+        if (!ix || !ix->each_match(item, folded_hash(index), exact_, [&](ElementHashEntry* entry) {
                 if (std::strcmp(entry->name, item.name) == 0 && !consumed(entry)) {
                     target = entry;
                     ++count;
@@ -226,7 +226,7 @@ public:
         if (!parent)
             return found(nullptr, "Leaving, pTarget == NULL");
         target = nullptr;
-        if (!ix || !ix->each_match(item, exact_, [&](ElementHashEntry* entry) {
+        if (!ix || !ix->each_match(item, folded_hash(index), exact_, [&](ElementHashEntry* entry) {
                 if (element_of(entry)->up == parent)
                     target = entry;
                 return !target;
@@ -300,7 +300,7 @@ public:
     bool prepare() {
         KeptRecord kept = xml_parser_kept_record(parser_);
         return !root_ || kept.repeats < kIndexRepeats ||
-               index_.build(root_, kept.entries, kept.elements);
+               index_.build(root_, kept.list, kept.elements);
     }
 
     // Every field of the record, unconditional ones first, so that the
@@ -339,7 +339,8 @@ public:
             for (int i = first; i < end; ++i) {
                 const LayoutItem& item = layout_->items[i];
                 if (i + kPrefetchItems < end)
-                    index_.prefetch(layout_->items[i + kPrefetchItems]);
+                    index_.prefetch(layout_->items[i + kPrefetchItems],
+                                    folded_hash(i + kPrefetchItems));
                 if (item.condition != k || is_group(item) || is_shadow(item))
                     continue;
                 int filled = read_xml_data(i);
@@ -361,6 +362,9 @@ private:
                 return i;
         return -1;
     }
+
+    // The hash of item `index`'s name in lower case (ASCII).
+    size_t folded_hash(int index) const { return file_->item_hashes[layout_->item_count + index]; }
 
     XmlElement* found(ElementHashEntry* entry, const char* why) {
         if (trace_on())
@@ -433,12 +437,21 @@ bool hash_item_names(XmlFile* file) {
         return true;
     const RecordLayout* layout = file->layout;
     size_t count = layout->item_count > 0 ? static_cast<size_t>(layout->item_count) : 0;
-    auto* hashes =
-        static_cast<size_t*>(brelrt_alloc(count * sizeof(size_t), 0, HERE, "XML item name hashes"));
+    auto* hashes = static_cast<size_t*>(
+        brelrt_alloc(2 * count * sizeof(size_t), 0, HERE, "XML item name hashes"));
     if (!hashes)
         return false;
-    for (size_t i = 0; i < count; ++i)
-        hashes[i] = brelrt_hash_text(layout->items[i].name, std::strlen(layout->items[i].name));
+    for (size_t i = 0; i < count; ++i) {
+        const char* name = layout->items[i].name;
+        size_t length = std::strlen(name);
+        hashes[i] = brelrt_hash_text(name, length);
+        char folded[BRELRT_NAME_SIZE];
+        for (size_t k = 0; k < length && k < sizeof folded; ++k)
+            folded[k] =
+                name[k] >= 'A' && name[k] <= 'Z' ? static_cast<char>(name[k] - 'A' + 'a') : name[k];
+        hashes[count + i] =
+            brelrt_hash_text(folded, length < sizeof folded ? length : sizeof folded);
+    }
     file->item_hashes = hashes;
     return true;
 }

@@ -56,10 +56,10 @@ bool signature_matches(const XmlElement* e, const LayoutItem& item, bool exact, 
 
 namespace {
 
-// The hash of a name in lower case (ASCII); false for a name longer than
+// The hash of a name in lower case (ASCII), as brelrt_hash_text gives it
+// for an item's name (which is lower case); false for a name longer than
 // any item's, which no item takes.
-bool folded_hash(const char* name, size_t* hash) {
-    size_t length = std::strlen(name);
+bool folded_hash(const char* name, size_t length, size_t* hash) {
     if (length > BRELRT_NAME_MAX)
         return false;
     char folded[BRELRT_NAME_MAX];
@@ -91,7 +91,7 @@ RecordIndex::~RecordIndex() {
     brelrt_free(buckets_, HERE);
 }
 
-bool RecordIndex::build(XmlElement* root, ElementHashEntry* const* entries, size_t count) {
+bool RecordIndex::build(XmlElement* root, XmlElement* const* list, size_t count) {
     size_t at_most = count + 1; // and the root
     size_t capacity = 16;
     while (capacity < 2 * at_most)
@@ -109,17 +109,17 @@ bool RecordIndex::build(XmlElement* root, ElementHashEntry* const* entries, size
     // Only elements a record read may find: with a name that may be an
     // item's and no more numbers than an item has. The root, when it is in
     // the hash (the first record), comes first.
-    auto key_of = [](const ElementHashEntry* entry, uint64_t* key) {
-        const XmlElement* e = entry->record;
+    auto key_of = [](const XmlElement* e, uint64_t* key) {
         size_t hash;
-        if (!e || element_numbers(e) > BRELRT_MAX_DEPTH || !folded_hash(entry->name, &hash))
+        if (!e->hash_entry || element_numbers(e) > BRELRT_MAX_DEPTH ||
+            !folded_hash(e->name, e->name_length, &hash))
             return false;
         *key = form_key(hash, e->index, element_numbers(e));
         return true;
     };
-    auto add = [&](ElementHashEntry* entry, uint64_t key) {
+    auto add = [&](XmlElement* e, uint64_t key) {
         auto at = static_cast<uint32_t>(count_++);
-        slots_[at] = Slot{key, entry, entry->record, kNone};
+        slots_[at] = Slot{key, e->hash_entry, e, kNone};
         for (size_t b = bucket_of(key, capacity_);; b = (b + 1) & (capacity_ - 1)) {
             Bucket& bucket = buckets_[b];
             if (bucket.first == kNone) {
@@ -134,11 +134,10 @@ bool RecordIndex::build(XmlElement* root, ElementHashEntry* const* entries, size
         }
     };
     uint64_t key = 0;
-    if (root->hash_entry && key_of(root->hash_entry, &key))
-        add(root->hash_entry, key);
-    // The entries, their elements and their buckets lie all over memory:
-    // their loads are started ahead, each a step before it is needed (a
-    // bucket once its element's key is known).
+    if (key_of(root, &key))
+        add(root, key);
+    // The elements and their buckets lie all over memory: their loads are
+    // started ahead, a bucket's once its element's key is known.
     constexpr size_t kAhead = 8;
     struct Pending {
         uint64_t key;
@@ -146,33 +145,28 @@ bool RecordIndex::build(XmlElement* root, ElementHashEntry* const* entries, size
     } pending[kAhead] = {};
     auto start = [&](size_t k) {
         Pending& p = pending[k % kAhead];
-        p.indexed = key_of(entries[k], &p.key);
+        p.indexed = key_of(list[k], &p.key);
         if (p.indexed)
             __builtin_prefetch(&buckets_[bucket_of(p.key, capacity_)], 1);
     };
     for (size_t k = 0; k < count && k < 3 * kAhead; ++k)
-        __builtin_prefetch(entries[k]);
-    for (size_t k = 0; k < count && k < 2 * kAhead; ++k)
-        __builtin_prefetch(entries[k]->record);
+        __builtin_prefetch(list[k]);
     for (size_t k = 0; k < count && k < kAhead; ++k)
         start(k);
     for (size_t k = 0; k < count; ++k) {
         if (k + 3 * kAhead < count)
-            __builtin_prefetch(entries[k + 3 * kAhead]);
-        if (k + 2 * kAhead < count)
-            __builtin_prefetch(entries[k + 2 * kAhead]->record);
+            __builtin_prefetch(list[k + 3 * kAhead]);
         Pending now = pending[k % kAhead];
         if (k + kAhead < count)
             start(k + kAhead);
         if (now.indexed)
-            add(entries[k], now.key);
+            add(list[k], now.key);
     }
     return true;
 }
 
-void RecordIndex::prefetch(const LayoutItem& item) const {
-    size_t name_hash;
-    if (!built() || !folded_hash(item.name, &name_hash))
+void RecordIndex::prefetch(const LayoutItem& item, size_t name_hash) const {
+    if (!built())
         return;
     int depth = item_numbers(item);
     int32_t numbers[BRELRT_MAX_DEPTH];
@@ -193,10 +187,8 @@ uint32_t RecordIndex::first_of(uint64_t key) const {
 // same_array_signature accepts: exactly the item's numbers; none, when the
 // item's are all 1; and, not exact, the item's numbers with some of its 1s
 // left out: for each run of 1s, how many of them are kept.
-size_t RecordIndex::heads(const LayoutItem& item, bool exact, uint32_t* out) const {
-    size_t name_hash;
-    if (!folded_hash(item.name, &name_hash))
-        return 0;
+size_t RecordIndex::heads(const LayoutItem& item, size_t name_hash, bool exact,
+                          uint32_t* out) const {
     int depth = item_numbers(item);
     int32_t numbers[BRELRT_MAX_DEPTH];
     bool all_one = true;

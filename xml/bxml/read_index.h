@@ -42,21 +42,23 @@ public:
     RecordIndex& operator=(const RecordIndex&) = delete;
     ~RecordIndex();
 
-    // Indexes the root, when it has a hash entry, and the elements of the
-    // `count` hash entries at `entries` (in document order); false when out
-    // of memory (nothing is indexed then).
-    bool build(XmlElement* root, ElementHashEntry* const* entries, size_t count);
+    // Indexes the root, when it has a hash entry, and the `count` elements
+    // at `list` (in document order, each with its hash entry); false when
+    // out of memory (nothing is indexed then).
+    bool build(XmlElement* root, XmlElement* const* list, size_t count);
     bool built() const { return slots_ != nullptr; }
 
     // Calls fn(entry) for each indexed element named like `item` (ASCII case
-    // ignored) that same_array_signature accepts for `item`, in document
+    // ignored; `name_hash`: brelrt_hash_text of its lower-case name) that
+    // same_array_signature accepts for `item`, in document
     // order, until fn returns false. False, without a call, for an item
     // whose numbers leave too many forms to look up (the caller walks then).
-    template <typename Fn> bool each_match(const LayoutItem& item, bool exact, Fn fn) const;
+    template <typename Fn>
+    bool each_match(const LayoutItem& item, size_t name_hash, bool exact, Fn fn) const;
 
     // Starts loading where each_match will look first for `item` (its
     // numbers as they are): a large record's index lies all over memory.
-    void prefetch(const LayoutItem& item) const;
+    void prefetch(const LayoutItem& item, size_t name_hash) const;
 
 private:
     static constexpr uint32_t kNone = UINT32_MAX;
@@ -79,7 +81,7 @@ private:
 
     // The first slot of every form of `item`'s numbers that an element may
     // have (no repeats) into `heads`; their count, or SIZE_MAX for too many.
-    size_t heads(const LayoutItem& item, bool exact, uint32_t* heads) const;
+    size_t heads(const LayoutItem& item, size_t name_hash, bool exact, uint32_t* heads) const;
     uint32_t first_of(uint64_t key) const;
 
     Slot* slots_ = nullptr;
@@ -89,9 +91,9 @@ private:
 };
 
 template <typename Fn>
-bool RecordIndex::each_match(const LayoutItem& item, bool exact, Fn fn) const {
+bool RecordIndex::each_match(const LayoutItem& item, size_t name_hash, bool exact, Fn fn) const {
     uint32_t at[kMaxForms];
-    size_t runs = heads(item, exact, at);
+    size_t runs = heads(item, name_hash, exact, at);
     if (runs == SIZE_MAX)
         return false;
     // The chains of every form, merged in document order (slots are numbered

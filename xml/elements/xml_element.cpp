@@ -802,16 +802,15 @@ void recycle_element(XmlElement* top, ElementPool* pool) {
     give_back(top, pool);
 }
 
-bool give_back_listed(XmlElement* top, ElementHashEntry* const* entries, size_t count,
-                      ElementPool* pool) {
+bool give_back_listed(XmlElement* top, XmlElement* const* list, size_t count, ElementPool* pool) {
     XmlElement* parent = top->up;
     if (!stack_reserve(&pool->elements, count) || !stack_reserve(&pool->entries, count + 1))
         return false;
     // Last first: the next record takes them in document order, walking
     // memory as this one did.
     for (size_t k = count; k-- > 0;) {
-        stack_put(&pool->elements, entries[k]->record);
-        stack_put(&pool->entries, entries[k]);
+        stack_put(&pool->elements, list[k]);
+        stack_put(&pool->entries, list[k]->hash_entry);
     }
     if (parent) {
         if (ElementHashEntry* entry = parent->hash_entry) {

@@ -45,11 +45,11 @@ struct XmlKeep {
     size_t text;
     size_t skipped;
     size_t repeats;
-    // The hash entries of the record's kept elements in document order
-    // (`elements` of them), in a block kept for the next record.
-    ElementHashEntry** entries;
-    size_t entries_capacity;
-    // Elements made below the root, and of them those listed in `entries`,
+    // The record's kept elements in document order (`elements` of them,
+    // each with its hash entry), in a block kept for the next record.
+    XmlElement** list;
+    size_t list_capacity;
+    // Elements made below the root, and of them those listed in `list`,
     // since the parser last gave its record back.
     size_t created;
     size_t listed;
@@ -241,23 +241,22 @@ void refuse_record(XmlParser* p, const char* what, size_t bound, const char* nam
     stop_refused(p, keep->refusal);
 }
 
-// Lists the hash entry of a kept element for the record's reader (`repeat`:
-// its name was had by an earlier one); false when out of memory.
-bool keep_entry(XmlParser* p, ElementHashEntry* entry, bool repeat) {
+// Lists a kept element, in the hash already, for the record's reader
+// (`repeat`: its name was had by an earlier one); false when out of memory.
+bool keep_element(XmlParser* p, XmlElement* e, bool repeat) {
     XmlKeep* keep = p->keep;
     size_t at = keep->elements - 1; // elements counts this one already
-    if (at >= keep->entries_capacity) {
-        size_t capacity = keep->entries_capacity ? 2 * keep->entries_capacity : 64;
-        void* grown =
-            keep->entries
-                ? brelrt_realloc(keep->entries, capacity * sizeof(ElementHashEntry*), HERE)
-                : brelrt_alloc(capacity * sizeof(ElementHashEntry*), 0, HERE, "XML record entries");
+    if (at >= keep->list_capacity) {
+        size_t capacity = keep->list_capacity ? 2 * keep->list_capacity : 64;
+        void* grown = keep->list ? brelrt_realloc(keep->list, capacity * sizeof(XmlElement*), HERE)
+                                 : brelrt_alloc(capacity * sizeof(XmlElement*), 0, HERE,
+                                                "XML record entries");
         if (!grown)
             return false;
-        keep->entries = static_cast<ElementHashEntry**>(grown);
-        keep->entries_capacity = capacity;
+        keep->list = static_cast<XmlElement**>(grown);
+        keep->list_capacity = capacity;
     }
-    keep->entries[at] = entry;
+    keep->list[at] = e;
     keep->repeats += repeat;
     ++keep->listed;
     return true;
@@ -580,7 +579,7 @@ void XMLCALL start_element(void* arg, const XML_Char* name, const XML_Char** att
             trace_leave(kTraceTag, "Leaving, no memory for hash");
             return;
         }
-        if (keep && !keep_entry(p, entry, added == 2)) {
+        if (keep && !keep_element(p, e, added == 2)) {
             stop_out_of_memory(p);
             trace_leave(kTraceTag, "Leaving, out of memory");
             return;
@@ -1017,7 +1016,7 @@ bool add_name(XmlKeep* keep, const KeepName& name) {
 KeptRecord xml_parser_kept_record(const XmlParser* p) {
     if (!p->keep)
         return KeptRecord{0, 0, nullptr};
-    return KeptRecord{p->keep->elements, p->keep->repeats, p->keep->entries};
+    return KeptRecord{p->keep->elements, p->keep->repeats, p->keep->list};
 }
 
 bool xml_parser_give_back_kept(XmlParser* p) {
@@ -1028,9 +1027,9 @@ bool xml_parser_give_back_kept(XmlParser* p) {
         return false;
     // Only a record whose every element is listed, in one piece under the
     // root (a record that failed half-way is walked instead).
-    bool whole = top && !top->next && keep->elements && keep->entries[0]->record == top &&
+    bool whole = top && !top->next && keep->elements && keep->list[0] == top &&
                  keep->created == keep->elements && keep->listed == keep->elements;
-    if (whole && !give_back_listed(top, keep->entries, keep->elements, &p->pool))
+    if (whole && !give_back_listed(top, keep->list, keep->elements, &p->pool))
         whole = false;
     keep->created = keep->listed = 0;
     return whole;
@@ -1038,7 +1037,7 @@ bool xml_parser_give_back_kept(XmlParser* p) {
 
 void xml_parser_keep_free(XmlParser* p) {
     if (p->keep) {
-        brelrt_free(p->keep->entries, HERE);
+        brelrt_free(p->keep->list, HERE);
         brelrt_free(p->keep->names, HERE);
     }
     brelrt_free(p->keep, HERE);

@@ -57,12 +57,12 @@ bool xml_parser_keep_only(XmlParser* parser, const KeepName* names, size_t count
 
 // What the parser kept of the last record begun (nothing for a parser that
 // keeps everything): its elements, those whose name an earlier kept element
-// of the record had, and the hash entries of its elements in document order
-// (valid until the next record begins).
+// of the record had, and its elements in document order, each with its hash
+// entry (valid until the next record begins).
 struct KeptRecord {
     size_t elements;
     size_t repeats;
-    ElementHashEntry* const* entries;
+    XmlElement* const* list;
 };
 KeptRecord xml_parser_kept_record(const XmlParser* parser);
 
