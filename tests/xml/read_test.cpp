@@ -626,3 +626,59 @@ TEST_F(ReadTest, TablesReadTheSameWithAndWithoutTheIndexInEveryConfiguration) {
 }
 
 } // namespace
+
+// Records of every shape in one document come back as each does alone, and
+// once every shape was read, reading more costs no block: a record's
+// elements (given back whole, or walked) serve the next whatever its shape,
+// with nothing of the last one left in them.
+TEST_F(ReadTest, RecordsReuseTheLastRecordsElementsWithNothingOfItLeft) {
+    copybook("tab", "       01 TAB-REC.\n"
+                    "          05 ID PIC 9(4).\n"
+                    "          05 ROW OCCURS 60.\n"
+                    "             10 V PIC X(3).\n"
+                    "             10 W OCCURS 2 PIC X.\n");
+    auto rows = [](int count, const std::string& row) { return times(size_t(count), row); };
+    const std::vector<std::string> records = {
+        // through the record index (names repeated 32 times and more)
+        "<tab_rec><id>1</id>" + rows(60, "<row><v>abc</v><w>x</w><w>y</w></row>") + "</tab_rec>",
+        "<tab_rec><id>2</id><row><v>d</v></row></tab_rec>",
+        // skipped elements, texts cut, a row without w
+        "<tab_rec><id>3</id>" +
+            rows(40, "<row><z><v>no</v></z><v>" + std::string(300, 'l') + "</v><w>q</w></row>") +
+            "<row><v>e</v></row></tab_rec>",
+        "<tab_rec/>",
+        // rows past the table's, skipped unmade
+        "<tab_rec><ID>5</ID>" + rows(70, "<ROW><V>f</V><W>1</W><W>2</W></ROW>") + "</tab_rec>",
+        "<tab_rec><id>6</id><row><v> g </v><w></w></row><row/></tab_rec>",
+    };
+    const size_t size = 4 + 60 * 5;
+    std::vector<std::string> alone;
+    for (const std::string& r : records) {
+        write_file(path("tab.xml"), "<tab>" + r + "</tab>");
+        Records one = read_all(path("tab.xml"), size);
+        ASSERT_EQ(one.areas.size(), 1u) << r.substr(0, 60);
+        alone.push_back(one.areas[0]);
+    }
+    std::string doc = "<tab>";
+    for (int cycle = 0; cycle < 3; ++cycle)
+        for (const std::string& r : records)
+            doc += r + "\n";
+    write_file(path("tab.xml"), doc + "</tab>");
+    XmlFile* file = open(path("tab.xml"), 0);
+    ASSERT_NE(file, nullptr);
+    size_t blocks = 0;
+    for (int cycle = 0; cycle < 3; ++cycle) {
+        for (size_t k = 0; k < records.size(); ++k) {
+            std::string area(size, '#');
+            ASSERT_GT(read(file, area), 0) << cycle << ", " << k;
+            EXPECT_EQ(area, alone[k]) << cycle << ", " << k;
+        }
+        if (cycle == 1)
+            blocks = brelrt_mem_outstanding();
+    }
+    EXPECT_EQ(brelrt_mem_outstanding(), blocks);
+    std::string area(size, '#');
+    EXPECT_EQ(read(file, area), 0);
+    EXPECT_EQ(*brelrt_file_error(), 8);
+    close(file);
+}
