@@ -259,10 +259,10 @@ void recycle_element(XmlElement* e, ElementPool* pool);
 /* Gives back a record read whole, `top` (a child of the root) and every
  * element below it, without visiting them, for a parser that clears its
  * element hash next with pool->dropping set: `list` holds each of them
- * (`count`, in document order, `top` first), each with its hash entry,
- * and they hold nothing but names and texts. The entry of `top`'s parent goes back
- * too. The elements are made new as they leave the pool. False when out of
- * memory (nothing changed; recycle_element does it then). */
+ * (`count`, in document order, `top` first), each with its hash entry, and
+ * they hold nothing but names and texts. The entry of `top`'s parent goes
+ * back too. The elements are made new as they leave the pool. False when
+ * out of memory (nothing changed; recycle_element does it then). */
 bool give_back_listed(XmlElement* top, XmlElement* const* list, size_t count, ElementPool* pool);
 /* Frees every element and entry of the pool. */
 void free_pool(ElementPool* pool);
