@@ -359,6 +359,9 @@ int brelrt_dbcs_is_blank(unsigned char lead, unsigned char trail); /* 81 40 */
  * double-byte text is active, the trail byte of a Shift-JIS pair is left
  * alone. Returns the length converted, -1 for an unknown mode. */
 int brelrt_name_convert(char* name, int length, int mode);
+/* The same with the double-byte setting given (non-zero: active), for a
+ * caller that looked BRELRT_DOUBLE_BYTE up once for many names. */
+int brelrt_name_convert_dbcs(char* name, int length, int mode, int dbcs);
 /* Compares two names, case ignored when `ignore_case`; <0, 0, >0. */
 int brelrt_name_compare(const char* a, const char* b, int ignore_case);
 

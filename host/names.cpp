@@ -22,6 +22,10 @@ int brelrt_dbcs_is_blank(unsigned char lead, unsigned char trail) {
 }
 
 int brelrt_name_convert(char* name, int length, int mode) {
+    return brelrt_name_convert_dbcs(name, length, mode, brelrt_dbcs_active());
+}
+
+int brelrt_name_convert_dbcs(char* name, int length, int mode, int dbcs) {
     if (mode != BRELRT_NAME_LOWER && mode != BRELRT_NAME_UNDERSCORE)
         return -1;
     if (!name)
@@ -29,7 +33,6 @@ int brelrt_name_convert(char* name, int length, int mode) {
     size_t n = length == BRELRT_NAME_ZERO_TERMINATED ? std::strlen(name)
                : length < 0                          ? 0
                                                      : static_cast<size_t>(length);
-    bool dbcs = brelrt_dbcs_active();
     for (size_t i = 0; i < n; ++i) {
         auto c = static_cast<unsigned char>(name[i]);
         if (dbcs && brelrt_dbcs_is_lead(c) && i + 1 < n &&

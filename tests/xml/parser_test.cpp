@@ -368,6 +368,7 @@ std::string declarations(int count) {
 // or parsing to the end; what stays within the limits parses.
 TEST_F(ParserTest, HostileDocumentsAreRefusedAtTheLimits) {
     const std::string big(BXML_RUN_MAX + 1, 'x');
+    const std::string third(BXML_OPEN_NAMES_MAX / 3 + 1, 'n');
     const struct {
         std::string doc;
         const char* reason; // null: parses
@@ -382,6 +383,11 @@ TEST_F(ParserTest, HostileDocumentsAreRefusedAtTheLimits) {
         {"<r" + big + "/>", "more than 1 MB without a \">\""},
         // The text and the end tag up to its ">" just fit.
         {"<r><a>" + big.substr(4) + "</a></r>", nullptr},
+        // expat keeps the name of every open element: long names are fine
+        // side by side, not nested past 1 MB in all.
+        {"<r><" + third + "/><" + third + "/><" + third + "/><" + third + "/></r>", nullptr},
+        {"<" + third + "><" + third + "><" + third + "/></" + third + "></" + third + ">",
+         "names of open elements longer than 1 MB in all"},
     };
     for (const auto& c : cases) {
         for (bool whole : {false, true}) {
@@ -408,6 +414,83 @@ TEST_F(ParserTest, HostileDocumentsAreRefusedAtTheLimits) {
                     << trace.substr(0, 200);
             }
         }
+    }
+}
+
+// After the root only comments, processing instructions and white space
+// may follow: reading record by record goes on to the end of the document,
+// and a second root is malformed, never the end.
+TEST_F(ParserTest, RecordByRecordTheRootEndsTheDocument) {
+    const struct {
+        const char* doc;
+        std::vector<int> results; // of each xml_parse_record
+    } cases[] = {
+        {"<r><a/><a>1</a></r>\n<!-- c --><?p i?>\n", {0, 0, 8, 8}},
+        {"<r><a/></r><r><a/></r>", {0, 19, 19}},
+        {"<r/><r/>", {19, 19}},
+        {"<r/>\n", {8}},
+    };
+    for (const auto& c : cases) {
+        XmlParser* p = parse_text(c.doc, BXML_SOPEN_FLAGS | BXML_CASE_FOLD, false);
+        ASSERT_NE(p, nullptr);
+        while (!p->root && xml_parse_to_next(p, nullptr) == 0) {
+        }
+        std::vector<int> results;
+        for (size_t k = 0; k < c.results.size(); ++k) {
+            results.push_back(xml_parse_record(p, nullptr));
+            xml_parser_drop_record(p);
+        }
+        EXPECT_EQ(results, c.results) << c.doc;
+        if (c.results.back() == 19) {
+            EXPECT_EQ(*brelrt_parse_error_code(), XML_ERROR_JUNK_AFTER_DOC_ELEMENT);
+        }
+        xml_free_parser(p);
+    }
+}
+
+// Records read one after another reuse the elements, hash entries, texts
+// and list nodes of the records before: once a record was read, the next
+// of its size allocates nothing, however many elements it has; and names
+// longer than most make the pool no larger record after record.
+TEST_F(ParserTest, RecordsReuseWhatEarlierRecordsAllocated) {
+    const std::string long_name = "a_name_longer_than_the_room_of_a_hash_entry";
+    const struct {
+        std::string record;
+        bool allocates; // the element's own name text grows once per element
+    } cases[] = {
+        {"<rec>" + std::string(5000 * 8, ' ') + "</rec>", false},
+        {"<rec><b>2</b><" + long_name + ">x</" + long_name + "><c/></rec>", true},
+    };
+    for (const auto& c : cases) {
+        std::string record = c.record;
+        for (size_t at = 0; (at = record.find("        ", at)) != std::string::npos;)
+            record.replace(at, 8, "<a>1</a>");
+        std::string doc = "<r>";
+        for (int k = 0; k < 5; ++k)
+            doc += record;
+        XmlParser* p = parse_text(doc + "</r>", BXML_SOPEN_FLAGS | BXML_CASE_FOLD, false);
+        ASSERT_NE(p, nullptr);
+        while (!p->root && xml_parse_to_next(p, nullptr) == 0) {
+        }
+        // Two records, so that the pool's elements have met every name
+        // and text of the record.
+        for (int k = 1; k <= 2; ++k) {
+            ASSERT_EQ(xml_parse_record(p, nullptr), 0);
+            xml_parser_drop_record(p);
+        }
+        size_t children = 0;
+        size_t blocks = brelrt_mem_outstanding();
+        for (int k = 3; k <= 5; ++k) {
+            brelrt_mem_fail_nth(c.allocates ? 0 : 1);
+            EXPECT_EQ(xml_parse_record(p, nullptr), 0) << "record " << k;
+            brelrt_mem_fail_nth(0);
+            size_t now = children_of(child_named(p->root, "rec")).size();
+            EXPECT_EQ(now, children ? children : now);
+            children = now;
+            xml_parser_drop_record(p);
+            EXPECT_EQ(brelrt_mem_outstanding(), blocks) << "record " << k;
+        }
+        xml_free_parser(p);
     }
 }
 

@@ -4,7 +4,9 @@
 
 #include <iconv.h>
 
+#include <cstdio>
 #include <cstring>
+#include <functional>
 
 using namespace xmltest;
 
@@ -48,6 +50,31 @@ protected:
         return r;
     }
 };
+
+// Bytes of every tracked block still allocated.
+size_t tracked_bytes() {
+    FILE* report = std::tmpfile();
+    brelrt_mem_report(report);
+    std::rewind(report);
+    size_t total = 0;
+    char line[512];
+    while (std::fgets(line, sizeof line, report)) {
+        const char* open = std::strrchr(line, '(');
+        if (open)
+            total += std::strtoul(open + 1, nullptr, 10);
+    }
+    std::fclose(report);
+    return total;
+}
+
+// `n` copies of `s`.
+std::string times(size_t n, const std::string& s) {
+    std::string out;
+    out.reserve(n * s.size());
+    for (size_t k = 0; k < n; ++k)
+        out += s;
+    return out;
+}
 
 std::string orders_document(const std::string& records) {
     return "<?xml version=\"1.0\"?>\n<orders>\n" + records + "</orders>\n";
@@ -249,8 +276,8 @@ TEST_F(ReadTest, BrokenDocumentsEndWithNineteenAfterEveryCompleteRecord) {
         {"<?xml version=\"1.0\"?>\n<orders>\n" + one + " <ord_rec><ord_n", 1, 19}, // in a record
         {"<orders>" + one + "<ord_rec><ord_no>x</ord_rec></orders>", 1, 19},       // bad nesting
         {"<?xml version=\"1.0\"?><orders>" + one + "<ord_rec><ord_no>\xFF</ord_no></ord_rec>", 1,
-         19},                                         // not UTF-8
-        {"<orders>" + one + "</orders><junk>", 1, 8}, // after the root: never read
+         19},                                          // not UTF-8
+        {"<orders>" + one + "</orders><junk>", 1, 19}, // after the root
         {"<orders/>", 0, 8},
         // past the limits, inside a record
         {"<orders>" + one + "<ord_rec>" + deep + "</ord_rec></orders>", 1, 19},
@@ -324,32 +351,334 @@ TEST_F(ReadTest, LongTablesReadLikeShortOnes) {
 }
 
 // A shortage at any allocation of a read ends it with 14 and leaves nothing
-// allocated once the file is closed.
+// allocated once the file is closed: for records of every usage, and for
+// records that skip elements, cut texts, are read through the record index
+// and have a name too long for a small buffer.
 TEST_F(ReadTest, AShortageAtAnyAllocationIsReported) {
     std::vector<std::string> records = ledger_records();
     ASSERT_EQ(records.size(), 5u);
     document("ledger", records);
-    bool completed = false;
-    for (long n = 1; n < 5000 && !completed; ++n) {
-        XmlFile* file = open(path("ledger.xml"), 0);
-        ASSERT_NE(file, nullptr);
-        brelrt_mem_fail_nth(n);
-        std::string area(300, ' ');
-        int count = 0;
-        while (read(file, area) > 0)
-            ++count;
-        int end = *brelrt_file_error();
-        brelrt_mem_fail_nth(0);
-        completed = end == 8;
-        if (completed) {
-            EXPECT_EQ(count, 5);
-        } else {
-            EXPECT_EQ(end, 14) << "allocation " << n;
+    copybook("tab", "       01 TAB-REC.\n"
+                    "          05 ROW OCCURS 20.\n"
+                    "             10 V PIC X(3).\n");
+    std::string rows;
+    for (int k = 0; k < 30; ++k)
+        rows += "<row><v>" + std::to_string(k) + std::string(k, ' ') + "x</v><z>1</z></row>";
+    const std::string name(300, 'n');
+    write_file(path("tab.xml"), "<tab><tab_rec>" + rows + "</tab_rec><" + name + ">" + rows + "</" +
+                                    name + "></tab>");
+    for (const auto& [file, size] : {std::pair<std::string, size_t>{"ledger.xml", 300},
+                                     std::pair<std::string, size_t>{"tab.xml", 60}}) {
+        Records clean = read_all(path(file), size, ' ');
+        ASSERT_FALSE(clean.areas.empty());
+        ASSERT_EQ(clean.end, 8);
+        bool completed = false;
+        for (long n = 1; n < 5000 && !completed; ++n) {
+            XmlFile* xml = open(path(file), 0);
+            ASSERT_NE(xml, nullptr);
+            brelrt_mem_fail_nth(n);
+            std::vector<std::string> areas;
+            for (;;) {
+                std::string area(size, ' ');
+                if (read(xml, area) == 0)
+                    break;
+                areas.push_back(area);
+            }
+            int end = *brelrt_file_error();
+            brelrt_mem_fail_nth(0);
+            completed = end == 8;
+            if (completed) {
+                EXPECT_EQ(areas, clean.areas);
+            } else {
+                EXPECT_EQ(end, 14) << file << ", allocation " << n;
+                // What was read before the shortage is what a clean read gave.
+                EXPECT_EQ(areas, std::vector<std::string>(clean.areas.begin(),
+                                                          clean.areas.begin() + areas.size()));
+                // Another read fails the same (the file stopped inside a
+                // record), or gives the record that failed: none is lost.
+                std::string area(size, ' ');
+                if (read(xml, area) == 0) {
+                    EXPECT_EQ(*brelrt_file_error(), 14);
+                    EXPECT_EQ(area, std::string(size, ' '));
+                } else {
+                    EXPECT_EQ(area, clean.areas[areas.size()]) << file << ", allocation " << n;
+                }
+            }
+            close(xml);
+            ASSERT_EQ(brelrt_mem_outstanding(), 0u) << file << ", allocation " << n;
         }
-        close(file);
-        ASSERT_EQ(brelrt_mem_outstanding(), 0u) << "allocation " << n;
+        EXPECT_TRUE(completed) << file;
     }
-    EXPECT_TRUE(completed);
+}
+
+// Elements no item can use are counted, not kept: wrappers of names the
+// layout does not have, occurrences past the largest OCCURS count, texts
+// past what the field takes. Hostile records read in a few hundred tracked
+// blocks and bytes (the pool keeps the largest record's elements), and the
+// records around them read as ever.
+TEST_F(ReadTest, WhatNoItemUsesIsCountedNotKept) {
+    copybook("small", "       01 SMALL-REC.\n"
+                      "          05 A PIC X(4).\n"
+                      "          05 B PIC 9(6).\n");
+    const std::string rec = "<small_rec>";
+    const std::string end = "</small_rec>\n";
+    std::string text_gt = "XY" + times(2000, std::string(999, 'x') + ">"); // 2 MB, a ">" a KB
+    std::string cdata = "<![CDATA[" + times(2000, std::string(999, 'c') + ">") + "]]>";
+    write_file(path("small.xml"),
+               "<small>\n" + rec + "<a>AB</a><b>12</b>" + end +                        //
+                   rec + times(125000, "<z>1</z>") + "<a>CD</a><b>3</b>" + end +       //
+                   rec + times(125000, "<a>1</a>") + "<b>4</b>" + end +                //
+                   rec + "<w><a>EF</a><q><b>9</b></q></w><b>5</b>" + end +             //
+                   rec + "<a>" + text_gt + "</a><b>6</b>" + end +                      //
+                   rec + "<a>C<z>zz</z>D<b>x</b>E</a><b>7</b>" + end +                 //
+                   rec + "<a>" + cdata + "</a><b>7</b><b>8</b>" + times(50000, "<b/>") //
+                   + end + rec + "<a>GH</a><b>000009</b>" + end + "</small>\n");
+    XmlFile* file = open(path("small.xml"), 0);
+    ASSERT_NE(file, nullptr);
+    std::vector<std::string> areas;
+    size_t blocks = 0, bytes = 0;
+    std::string trace = with_trace(2, [&] {
+        for (;;) {
+            std::string area(10, '#');
+            if (read(file, area) == 0)
+                break;
+            areas.push_back(area);
+            blocks = std::max(blocks, brelrt_mem_outstanding());
+            bytes = std::max(bytes, tracked_bytes());
+        }
+    });
+    EXPECT_EQ(*brelrt_file_error(), 8);
+    close(file);
+    EXPECT_EQ(areas, (std::vector<std::string>{
+                         "AB  000012", "CD  000003",
+                         // 125000 a: two kept, which no item takes (not a table)
+                         "####000004",
+                         // a field wrapped in an element of no item's name is not read
+                         "####000005", "XYxx000006",
+                         // text around skipped and kept children is the field's
+                         "CDE 000007", "cccc######", "GH  000009"}));
+    EXPECT_LT(blocks, 400u);
+    EXPECT_LT(bytes, 400000u);
+    for (const char* line : {"record 2: 125000 elements skipped (no item uses them)",
+                             "record 3: 124998 elements skipped", "record 4: 4 elements skipped",
+                             "text of a: 23 bytes kept, 1999979 dropped",
+                             "record 6: 1 elements skipped", "record 7: 50000 elements skipped"})
+        EXPECT_NE(trace.find(line), std::string::npos) << line;
+}
+
+// A field's text is kept only as far as the field and the conversion can
+// use it; what is dropped decides the trimming, so the field gets the bytes
+// the whole text gives: trailing blanks are cut only when nothing but blanks
+// (double-byte ones where the encoding has them) was dropped.
+TEST_F(ReadTest, TextsPastTheFieldGiveTheBytesOfTheWholeText) {
+    copybook("cut", "       01 CUT-REC.\n"
+                    "          05 C PIC X(6).\n"
+                    "          05 N PIC 9(5)V99.\n"
+                    "      *> BINARY\n"
+                    "          05 H PIC X(2).\n");
+    const std::string tabs(100, '\t'), wide = times(40, "\xE3\x80\x80");
+    const struct {
+        std::string c, n, h, expected;
+    } cases[] = {
+        {"AB" + tabs + "Z", "12.5" + std::string(500, ' ') + "x", "0A0B" + std::string(100, ' '),
+         "AB\t\t\t\t0001250\x0A\x0B"},
+        {"AB" + tabs, "1" + std::string(450, '0'), "0A0B" + std::string(100, ' ') + "0C",
+         "AB    0000000##"},
+        {"AB" + wide, "  7.25" + std::string(300, ' '), times(100, "0A"), "AB    0000725##"},
+        {"AB" + wide + "Z", "", "", "AB\xE3\x80\x80 0000000\0\0"},
+    };
+    std::string records;
+    for (const auto& c : cases)
+        records += "<cut_rec><c>" + c.c + "</c><n>" + c.n + "</n><h>" + c.h + "</h></cut_rec>";
+    write_file(path("cut.xml"), "<cut>" + records + "</cut>");
+    Records r = read_all(path("cut.xml"), 15);
+    std::vector<std::string> expected;
+    for (const auto& c : cases)
+        expected.push_back(c.expected.size() == 15 ? c.expected
+                                                   : c.expected + std::string(2, '\0'));
+    EXPECT_EQ(r.areas, expected);
+
+    // Shift_JIS: the double-byte blank is a blank.
+    EnvVar encoding("BXML_ENCODING", "Shift_JIS");
+    write_file(path("cut.xml"),
+               "<?xml version=\"1.0\" encoding=\"Shift_JIS\"?><cut><cut_rec><c>AB" +
+                   times(40, "\x81\x40") + "</c></cut_rec><cut_rec><c>AB" + times(40, "\x81\x40") +
+                   "Z</c></cut_rec></cut>");
+    r = read_all(path("cut.xml"), 15);
+    EXPECT_EQ(r.areas,
+              (std::vector<std::string>{"AB    #########", "AB\x81\x40\x81\x40#########"}));
+}
+
+// A record past the bounds of a record read (16384 + 2 per layout item
+// elements kept, 3 x the record size + 1 MB of text kept) is refused with
+// 19, the reason and a trace line naming the record; the file stays
+// stopped.
+TEST_F(ReadTest, ARecordPastTheBoundsIsRefused) {
+    copybook("nest", "       01 NEST-REC.\n"
+                     "          05 G OCCURS 3.\n"
+                     "             10 T PIC X(400).\n");
+    // Every g may hold 4 g (one more than the largest OCCURS) and 4 t.
+    std::function<std::string(int, const std::string&)> tree = [&](int depth,
+                                                                   const std::string& leaf) {
+        std::string inner;
+        for (int k = 0; k < 4; ++k)
+            inner += leaf + (depth ? tree(depth - 1, leaf) : "");
+        return "<g>" + inner + "</g>";
+    };
+    const std::string first = "<nest_rec><g><t>one</t></g></nest_rec>";
+    const struct {
+        std::string record;
+        const char* reason;
+    } cases[] = {
+        {"<nest_rec>" + tree(7, "") + "</nest_rec>",
+         "record 2 holds more than 16398 elements (at g)"},
+        {"<nest_rec>" + tree(4, "<t>" + std::string(2000, 't') + "</t>") + "</nest_rec>",
+         "record 2 holds more than 1052176 bytes of text (at t)"},
+    };
+    for (const auto& c : cases) {
+        write_file(path("nest.xml"), "<nest>" + first + c.record + first + "</nest>");
+        std::string trace = with_trace(1, [&] {
+            Records r = read_all(path("nest.xml"), 1200);
+            ASSERT_EQ(r.areas.size(), 1u);
+            EXPECT_EQ(r.areas[0].substr(0, 4), "one ");
+            EXPECT_EQ(r.end, 19);
+        });
+        EXPECT_NE(trace.find(std::string("Document refused: ") + c.reason), std::string::npos)
+            << trace.substr(0, 300);
+    }
+}
+
+// After the root element only comments, processing instructions and white
+// space may follow; anything else (a second root) is malformed and reported
+// with 19 once the records before it are read, never taken for the end.
+TEST_F(ReadTest, WhatFollowsTheRootIsCheckedToTheEnd) {
+    copybook("orders", kOrdersCopybook);
+    const std::string one = "<ord_rec><ord_no>A0001</ord_no></ord_rec>";
+    const struct {
+        std::string doc;
+        size_t records;
+        int end;
+    } cases[] = {
+        {"<orders>" + one + "</orders>\n<!-- end --><?done yes?>\n \n", 1, 8},
+        {"<orders>" + one + "</orders>\n<orders>" + one + one + "</orders>", 1, 19},
+        {"<orders>" + one + "</orders>tail", 1, 19},
+        {"<orders/> <orders/>", 0, 19},
+        {"<orders>" + one + "</orders>" + std::string(70000, ' ') + "<x/>", 1, 19},
+    };
+    for (const auto& c : cases) {
+        write_file(path("orders.xml"), c.doc);
+        std::string trace = with_trace(6, [&] {
+            Records r = read_all(path("orders.xml"), 21);
+            EXPECT_EQ(r.areas.size(), c.records) << c.doc.substr(0, 80);
+            EXPECT_EQ(r.end, c.end) << c.doc.substr(0, 80);
+        });
+        if (c.end == 19) {
+            EXPECT_STREQ(*brelrt_error_text(), XML_ErrorString(XML_ERROR_JUNK_AFTER_DOC_ELEMENT));
+            EXPECT_NE(trace.find("Parse error 9 at line"), std::string::npos);
+        }
+    }
+}
+
+// Tables read the same through the record index (records that repeat
+// names often) as through the walks over a name's elements and a parent's
+// children (records that do not), in every configuration. The rows hold
+// missing, single, repeated and differently cased elements (with
+// 4GL_COLUMN_CASE 1 and 2 the layout's names are upper case).
+TEST_F(ReadTest, TablesReadTheSameWithAndWithoutTheIndexInEveryConfiguration) {
+    const std::string rows[] = {"<ROW><V>a</V><W>b</W><W>c</W></ROW>", "<row><w>d</w></row>",
+                                "<Row><V>e</V><v>f</v><v>g</v><W>h</W><w>i</w></Row>"};
+    auto read_rows = [&](int count) {
+        copybook("tab", "       01 TAB-REC.\n"
+                        "          05 ROW OCCURS " +
+                            std::to_string(count) +
+                            ".\n"
+                            "             10 V PIC X.\n"
+                            "             10 W OCCURS 2 PIC X.\n");
+        std::string doc;
+        for (int k = 0; k < count; ++k)
+            doc += rows[k % 3];
+        write_file(path("tab.xml"), "<tab><TAB_REC>" + doc + "</TAB_REC></tab>");
+        Records r = read_all(path("tab.xml"), static_cast<size_t>(3 * count));
+        return r.areas.size() == 1 ? r.areas[0] : std::string();
+    };
+    // Case modes 1 and 2 take only the upper-case rows as rows; their v and
+    // w are found as the first of a name among a row's children.
+    const std::string upper = times(8, "abc") + std::string(48, '#');
+    const struct {
+        const char* exact;
+        const char* column_case;
+        std::string few;  // 3 rows: walks
+        std::string many; // 24 rows: the index
+    } cases[] = {
+        {"yes", "0", "abc####hi", times(8, "abc####hi")},
+        {"no", "0", "abc#d##hi", times(8, "abc#d##hi")},
+        {"yes", "1", "ah#######", upper},
+        {"no", "1", "abc######", upper},
+        {"yes", "2", "ah#######", upper},
+        {"no", "2", "abc######", upper},
+    };
+    for (const auto& c : cases) {
+        EnvVar exact("BXML_EXACT_TABLE_MATCH", c.exact);
+        EnvVar column_case("4GL_COLUMN_CASE", c.column_case);
+        EXPECT_EQ(read_rows(3), c.few) << c.exact << c.column_case;
+        EXPECT_EQ(read_rows(24), c.many) << c.exact << c.column_case;
+    }
 }
 
 } // namespace
+
+// Records of every shape in one document come back as each does alone, and
+// once every shape was read, reading more costs no block: a record's
+// elements (given back whole, or walked) serve the next whatever its shape,
+// with nothing of the last one left in them.
+TEST_F(ReadTest, RecordsReuseTheLastRecordsElementsWithNothingOfItLeft) {
+    copybook("tab", "       01 TAB-REC.\n"
+                    "          05 ID PIC 9(4).\n"
+                    "          05 ROW OCCURS 60.\n"
+                    "             10 V PIC X(3).\n"
+                    "             10 W OCCURS 2 PIC X.\n");
+    auto rows = [](int count, const std::string& row) { return times(size_t(count), row); };
+    const std::vector<std::string> records = {
+        // through the record index (names repeated 32 times and more)
+        "<tab_rec><id>1</id>" + rows(60, "<row><v>abc</v><w>x</w><w>y</w></row>") + "</tab_rec>",
+        "<tab_rec><id>2</id><row><v>d</v></row></tab_rec>",
+        // skipped elements, texts cut, a row without w
+        "<tab_rec><id>3</id>" +
+            rows(40, "<row><z><v>no</v></z><v>" + std::string(300, 'l') + "</v><w>q</w></row>") +
+            "<row><v>e</v></row></tab_rec>",
+        "<tab_rec/>",
+        // rows past the table's, skipped unmade
+        "<tab_rec><ID>5</ID>" + rows(70, "<ROW><V>f</V><W>1</W><W>2</W></ROW>") + "</tab_rec>",
+        "<tab_rec><id>6</id><row><v> g </v><w></w></row><row/></tab_rec>",
+    };
+    const size_t size = 4 + 60 * 5;
+    std::vector<std::string> alone;
+    for (const std::string& r : records) {
+        write_file(path("tab.xml"), "<tab>" + r + "</tab>");
+        Records one = read_all(path("tab.xml"), size);
+        ASSERT_EQ(one.areas.size(), 1u) << r.substr(0, 60);
+        alone.push_back(one.areas[0]);
+    }
+    std::string doc = "<tab>";
+    for (int cycle = 0; cycle < 3; ++cycle)
+        for (const std::string& r : records)
+            doc += r + "\n";
+    write_file(path("tab.xml"), doc + "</tab>");
+    XmlFile* file = open(path("tab.xml"), 0);
+    ASSERT_NE(file, nullptr);
+    size_t blocks = 0;
+    for (int cycle = 0; cycle < 3; ++cycle) {
+        for (size_t k = 0; k < records.size(); ++k) {
+            std::string area(size, '#');
+            ASSERT_GT(read(file, area), 0) << cycle << ", " << k;
+            EXPECT_EQ(area, alone[k]) << cycle << ", " << k;
+        }
+        if (cycle == 1)
+            blocks = brelrt_mem_outstanding();
+    }
+    EXPECT_EQ(brelrt_mem_outstanding(), blocks);
+    std::string area(size, '#');
+    EXPECT_EQ(read(file, area), 0);
+    EXPECT_EQ(*brelrt_file_error(), 8);
+    close(file);
+}

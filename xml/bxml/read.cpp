@@ -11,6 +11,7 @@
 #include "bxml/xml_file.h"
 #include "bxml32.h"
 #include "elements/element_io.h"
+#include "handlers/callbacks.h"
 
 #include <cctype>
 #include <cstring>
@@ -21,6 +22,9 @@ namespace bxml {
 namespace {
 
 #define HERE kModuleBxml, __LINE__
+
+// How many items ahead a field's place in the record index is loaded.
+constexpr int kPrefetchItems = 6;
 
 // Numeric texts longer than this are cut before conversion.
 constexpr size_t kNumericTextMax = 100;
@@ -126,54 +130,6 @@ size_t whole_characters(const char* text, size_t length, size_t size, Blanks enc
     return i;
 }
 
-// The numbers of an element and of an item, each as many as it has.
-int element_numbers(const XmlElement* e) {
-    int count = e->last_position + 1;
-    return count > BXML_INDEX_PLACES ? BXML_INDEX_PLACES : count;
-}
-
-int item_numbers(const LayoutItem& item) {
-    return item.depth < 0 ? 0 : item.depth > BRELRT_MAX_DEPTH ? BRELRT_MAX_DEPTH : item.depth;
-}
-
-// same_array_signature's answer; `why` becomes its trace's leaving line.
-bool signature_matches(const XmlElement* e, const LayoutItem& item, bool exact, const char** why) {
-    int count = element_numbers(e);
-    int depth = item_numbers(item);
-    const int16_t* numbers = item.occurrence + 1;
-    auto answer = [why](bool result, const char* reason) {
-        *why = reason;
-        return result;
-    };
-    if (count == 0) {
-        if (depth == 0)
-            return answer(true, "Leaving, TRUE, neither an array");
-        for (int k = 0; k < depth; ++k)
-            if (numbers[k] > 1)
-                return answer(false, "Leaving, FALSE, only one an array");
-        return answer(true, "Leaving, TRUE, XFD element an array, XML element not, but "
-                            "indices all 1");
-    }
-    if (count == depth) {
-        for (int k = 0; k < depth; ++k)
-            if (numbers[k] != e->index[k])
-                return answer(false, "Leaving, FALSE 1");
-        return answer(true, "Leaving, TRUE");
-    }
-    if (exact)
-        return answer(false, "Leaving, exact match required");
-    if (count > depth)
-        return answer(false, "Leaving, FALSE - too many XML indices");
-    int j = 0;
-    for (int k = 0; k < depth; ++k) {
-        if (j < count && numbers[k] == e->index[j])
-            ++j;
-        else if (numbers[k] != 1)
-            return answer(false, "Leaving, FALSE 2");
-    }
-    return j == count ? answer(true, "Leaving, TRUE") : answer(false, "Leaving, FALSE 2");
-}
-
 // The trace of one same_array_signature: both signatures, and its answer.
 [[gnu::noinline, gnu::cold]] void trace_signature(const XmlElement* e, const LayoutItem& item,
                                                   const char* why) {
@@ -196,10 +152,9 @@ bool signature_matches(const XmlElement* e, const LayoutItem& item, bool exact, 
 
 class Reader {
 public:
-    Reader(XmlFile* file, unsigned char* record)
-        : file_(file), layout_(file->layout), parser_(file->parser), record_(record),
-          exact_(brelrt_config_yes_no(kExactTableMatch) != 0),
-          index_(exact_ && (parser_->flags & BXML_CASE_MASK) == BXML_CASE_FOLD) {}
+    Reader(XmlFile* file, unsigned char* record, XmlElement* root)
+        : file_(file), layout_(file->layout), parser_(file->parser), record_(record), root_(root),
+          exact_(brelrt_config_yes_no(kExactTableMatch) != 0) {}
 
     bool same_array_signature(const XmlElement* e, const LayoutItem& item) {
         const char* why = nullptr;
@@ -237,17 +192,16 @@ public:
         }
         ElementHashEntry* target = nullptr;
         int count = 0;
-        ReadIndex* ix = index_ ? read_index_for(indexes_, head) : nullptr;
-        if (ix) {
-            // The same as the walk below, without looking at every entry.
-            ix->each_match(item, [&](ElementHashEntry* entry) {
-                if (!consumed(entry)) {
+        const RecordIndex* ix = index_.built() ? &index_ : nullptr;
+        // The index gives what the walk below gives, without looking at
+        // every element of the name.
+        if (!ix || !ix->each_match(item, folded_hash(index), exact_, [&](ElementHashEntry* entry) {
+                if (std::strcmp(entry->name, item.name) == 0 && !consumed(entry)) {
                     target = entry;
                     ++count;
                 }
                 return count < 2;
-            });
-        } else {
+            })) {
             for (ElementHashEntry* entry = head; entry; entry = entry->next) {
                 XmlElement* e = element_of(entry);
                 if (e && !consumed(entry) && same_array_signature(e, item)) {
@@ -271,15 +225,12 @@ public:
         }
         if (!parent)
             return found(nullptr, "Leaving, pTarget == NULL");
-        if (ix) {
-            target = nullptr;
-            ix->each_match(item, [&](ElementHashEntry* entry) {
+        target = nullptr;
+        if (!ix || !ix->each_match(item, folded_hash(index), exact_, [&](ElementHashEntry* entry) {
                 if (element_of(entry)->up == parent)
                     target = entry;
                 return !target;
-            });
-        } else {
-            target = nullptr;
+            })) {
             for (XmlElement* c = parent->first_child; c && !target; c = c->next) {
                 if (c->hash_entry && strcasecmp(c->name, item.name) == 0 &&
                     same_array_signature(c, item))
@@ -344,6 +295,14 @@ public:
         return item.offset + item.field.size;
     }
 
+    // The record's index, when its names repeat often enough for walks to
+    // be long; false when out of memory.
+    bool prepare() {
+        KeptRecord kept = xml_parser_kept_record(parser_);
+        return !root_ || kept.repeats < kIndexRepeats ||
+               index_.build(root_, kept.list, kept.elements);
+    }
+
     // Every field of the record, unconditional ones first, so that the
     // conditions choosing a record variant can test them; the largest end
     // offset filled.
@@ -379,6 +338,9 @@ public:
             }
             for (int i = first; i < end; ++i) {
                 const LayoutItem& item = layout_->items[i];
+                if (i + kPrefetchItems < end)
+                    index_.prefetch(layout_->items[i + kPrefetchItems],
+                                    folded_hash(i + kPrefetchItems));
                 if (item.condition != k || is_group(item) || is_shadow(item))
                     continue;
                 int filled = read_xml_data(i);
@@ -388,8 +350,6 @@ public:
         }
         return largest;
     }
-
-    ~Reader() { read_index_free(indexes_); }
 
 private:
     // The level-01 record named like the record element, -1 when none is.
@@ -403,6 +363,9 @@ private:
         return -1;
     }
 
+    // The hash of item `index`'s name in lower case (ASCII).
+    size_t folded_hash(int index) const { return file_->item_hashes[layout_->item_count + index]; }
+
     XmlElement* found(ElementHashEntry* entry, const char* why) {
         if (trace_on())
             trace_leave(kTraceFind, "%s", why);
@@ -413,10 +376,59 @@ private:
     RecordLayout* layout_;
     XmlParser* parser_;
     unsigned char* record_;
+    XmlElement* root_;
     bool exact_;
-    bool index_;
-    ReadIndexes indexes_;
+    RecordIndex index_;
 };
+
+// What the parser keeps of a record for a read (see xml_parser_keep_only),
+// set by the first read of a file: elements named like an item, of a name
+// under one parent the first M + 1 (M the layout's largest OCCURS count, at
+// least 1), and of an element's text what the items of its name can use:
+//   - a character field: size + 1 bytes in the document's encoding (the
+//     text is cut at the size before a character that would not fit whole;
+//     one byte more tells that it is longer),
+//   - a numeric field: the kNumericTextMax characters the conversion is
+//     given, and one more,
+//   - a binary field: 2 x size + 1 characters, one more than fits, so that
+//     an over-long hexadecimal text is still refused,
+//   - a group: nothing;
+// each of those bytes from at most 4 bytes of UTF-8, with 3 more for a
+// character cut short. A record is refused past kRecordElements + 2 per item
+// elements, or past 3 x the record size + kRecordText bytes of text.
+constexpr size_t kRecordElements = 16384;
+constexpr size_t kRecordText = 1024 * 1024;
+
+size_t utf8_room(size_t bytes) {
+    return 4 * bytes + 3;
+}
+
+bool keep_what_records_use(XmlFile* file) {
+    const RecordLayout* layout = file->layout;
+    size_t count = layout->item_count > 0 ? static_cast<size_t>(layout->item_count) : 0;
+    auto* names = static_cast<KeepName*>(
+        brelrt_alloc(count * sizeof(KeepName), 0, HERE, "XML names of the layout"));
+    if (!names)
+        return false;
+    int largest = 1;
+    for (size_t i = 0; i < count; ++i) {
+        const LayoutItem& item = layout->items[i];
+        size_t size = item.field.size > 0 ? static_cast<size_t>(item.field.size) : 0;
+        size_t text = is_group(item)                              ? 0
+                      : item.user_type == BRELRT_USER_TYPE_BINARY ? utf8_room(2 * size + 1)
+                      : is_numeric(item.field.type)               ? utf8_room(kNumericTextMax + 1)
+                                                                  : utf8_room(size + 1);
+        names[i] = KeepName{item.name, text};
+        for (int k = 1; k <= item_numbers(item); ++k)
+            if (item.occurs_count[k] > largest)
+                largest = item.occurs_count[k];
+    }
+    size_t record = layout->record_size > 0 ? static_cast<size_t>(layout->record_size) : 0;
+    bool ok = xml_parser_keep_only(file->parser, names, count, static_cast<uint32_t>(largest) + 1,
+                                   kRecordElements + 2 * count, 3 * record + kRecordText);
+    brelrt_free(names, HERE);
+    return ok;
+}
 
 // The hash of every item's name, made once for all the file's reads; false
 // when out of memory.
@@ -425,12 +437,21 @@ bool hash_item_names(XmlFile* file) {
         return true;
     const RecordLayout* layout = file->layout;
     size_t count = layout->item_count > 0 ? static_cast<size_t>(layout->item_count) : 0;
-    auto* hashes =
-        static_cast<size_t*>(brelrt_alloc(count * sizeof(size_t), 0, HERE, "XML item name hashes"));
+    auto* hashes = static_cast<size_t*>(
+        brelrt_alloc(2 * count * sizeof(size_t), 0, HERE, "XML item name hashes"));
     if (!hashes)
         return false;
-    for (size_t i = 0; i < count; ++i)
-        hashes[i] = brelrt_hash_text(layout->items[i].name, std::strlen(layout->items[i].name));
+    for (size_t i = 0; i < count; ++i) {
+        const char* name = layout->items[i].name;
+        size_t length = std::strlen(name);
+        hashes[i] = brelrt_hash_text(name, length);
+        char folded[BRELRT_NAME_SIZE];
+        for (size_t k = 0; k < length && k < sizeof folded; ++k)
+            folded[k] =
+                name[k] >= 'A' && name[k] <= 'Z' ? static_cast<char>(name[k] - 'A' + 'a') : name[k];
+        hashes[count + i] =
+            brelrt_hash_text(folded, length < sizeof folded ? length : sizeof folded);
+    }
     file->item_hashes = hashes;
     return true;
 }
@@ -456,7 +477,7 @@ int xml_sread(XmlFile* file, unsigned char* record) {
     }
     XmlParser* p = file->parser;
     if ((!p->document_texts && !xml_parser_document_texts(p) && !p->encoder) ||
-        !hash_item_names(file)) {
+        !hash_item_names(file) || (!p->keep && !keep_what_records_use(file))) {
         set_file_error(kOutOfMemory);
         trace_leave(kTraceFile, "Leaving, out of memory");
         return 0;
@@ -470,7 +491,14 @@ int xml_sread(XmlFile* file, unsigned char* record) {
     }
     int largest = 0;
     {
-        Reader reader(file, record);
+        Reader reader(file, record, root);
+        if (!reader.prepare()) {
+            // Nothing of the record was moved; the file stays stopped.
+            stop_out_of_memory(p);
+            xml_parser_drop_record(p);
+            trace_leave(kTraceFile, "Leaving, out of memory");
+            return 0;
+        }
         largest = reader.fill(root ? root->first_child : nullptr);
     }
     // Only the root stays between records.

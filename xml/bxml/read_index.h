@@ -1,8 +1,10 @@
-// The elements of one name in a record, sorted by their occurrence numbers,
-// so that finding the element of a table occurrence costs the same for the
-// thousandth occurrence as for the first. Made during one record read when a
-// name's chain is long, and only where it gives what a walk over the chain
-// gives: BXML_EXACT_TABLE_MATCH on and names folded to lower case.
+// Finding the element of a layout item in a record: same_array_signature's
+// test, and an index of the record's elements by name and occurrence
+// numbers, so that finding the element of a table occurrence costs the same
+// for the ten-thousandth occurrence as for the first, in every
+// configuration. A record read makes the index when the record repeats
+// names often enough for walks over the elements of a name, or over the
+// children of a parent, to be long; it gives exactly what those walks give.
 #pragma once
 
 #include "elements/xml_element.h"
@@ -11,85 +13,104 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <strings.h>
 
 namespace bxml {
 
-// Chains shorter than this are walked.
-inline constexpr int kReadIndexMinimum = 8;
+// A record with fewer elements whose name an earlier element of the record
+// had is read without the index: every name's elements, and the elements
+// of names that occur more than once, are fewer than twice as many.
+inline constexpr size_t kIndexRepeats = 32;
 
-class ReadIndex {
+// The numbers of an element and of an item, each as many as it has.
+int element_numbers(const XmlElement* e);
+int item_numbers(const LayoutItem& item);
+
+// same_array_signature's answer: may `e` stand for `item`? `exact`:
+// BXML_EXACT_TABLE_MATCH. `why` becomes its trace's leaving line.
+//   - An element without numbers stands for an item in no table, or for one
+//     whose occurrence numbers are all 1.
+//   - With as many numbers as the item: the same numbers.
+//   - With fewer, and not exact: the item's numbers with some of its 1s
+//     left out.
+bool signature_matches(const XmlElement* e, const LayoutItem& item, bool exact, const char** why);
+
+class RecordIndex {
 public:
+    RecordIndex() = default;
+    RecordIndex(const RecordIndex&) = delete;
+    RecordIndex& operator=(const RecordIndex&) = delete;
+    ~RecordIndex();
+
+    // Indexes the root, when it has a hash entry, and the `count` elements
+    // at `list` (in document order, each with its hash entry); false when
+    // out of memory (nothing is indexed then).
+    bool build(XmlElement* root, XmlElement* const* list, size_t count);
+    bool built() const { return slots_ != nullptr; }
+
+    // Calls fn(entry) for each indexed element named like `item` (ASCII case
+    // ignored; `name_hash`: brelrt_hash_text of its lower-case name) that
+    // same_array_signature accepts for `item`, in document
+    // order, until fn returns false. False, without a call, for an item
+    // whose numbers leave too many forms to look up (the caller walks then).
+    template <typename Fn>
+    bool each_match(const LayoutItem& item, size_t name_hash, bool exact, Fn fn) const;
+
+    // Starts loading where each_match will look first for `item` (its
+    // numbers as they are): a large record's index lies all over memory.
+    void prefetch(const LayoutItem& item, size_t name_hash) const;
+
+private:
+    static constexpr uint32_t kNone = UINT32_MAX;
+    // Forms of an item's numbers looked up at most.
+    static constexpr size_t kMaxForms = 512;
+
+    // One element, chained to the next of its name and numbers.
     struct Slot {
-        uint64_t key;     // of the element's occurrence numbers
-        uint32_t ordinal; // place in the chain (document order)
+        uint64_t key;
         ElementHashEntry* entry;
+        XmlElement* element;
+        uint32_t next;
+    };
+    // The first element of a name and numbers, and the last (for appending).
+    struct Bucket {
+        uint64_t key;
+        uint32_t first;
+        uint32_t last;
     };
 
-    ElementHashEntry* head = nullptr;
-    Slot* slots = nullptr;
-    size_t count = 0;
+    // The first slot of every form of `item`'s numbers that an element may
+    // have (no repeats) into `heads`; their count, or SIZE_MAX for too many.
+    size_t heads(const LayoutItem& item, size_t name_hash, bool exact, uint32_t* heads) const;
+    uint32_t first_of(uint64_t key) const;
 
-    // Fills the index from the chain at `head`; false when out of memory.
-    bool build(ElementHashEntry* chain);
-    void release();
-
-    // The entries whose element has the same numbers as `item` (or none at
-    // all while every number of `item` is 1), in document order: `fn` is
-    // called on each until it returns false.
-    template <typename Fn> void each_match(const LayoutItem& item, Fn fn) const;
+    Slot* slots_ = nullptr;
+    size_t count_ = 0;
+    Bucket* buckets_ = nullptr;
+    size_t capacity_ = 0; // buckets, a power of two
 };
 
-struct ReadIndexes {
-    ReadIndex* items = nullptr;
-    size_t count = 0;
-    size_t capacity = 0;
-};
-
-// The index of the chain at `head`, made when there is none yet; null when
-// the chain is short or memory is short (the chain is walked then).
-ReadIndex* read_index_for(ReadIndexes& indexes, ElementHashEntry* head);
-void read_index_free(ReadIndexes& indexes);
-
-uint64_t occurrence_key(const int32_t* numbers, int count);
-// The first slot with `key`, or `count`.
-size_t read_index_lower_bound(const ReadIndex& index, uint64_t key);
-bool same_numbers(const XmlElement* e, const int16_t* numbers, int count);
-
-template <typename Fn> void ReadIndex::each_match(const LayoutItem& item, Fn fn) const {
-    int depth = item.depth < 0 ? 0 : item.depth > BRELRT_MAX_DEPTH ? BRELRT_MAX_DEPTH : item.depth;
-    const int16_t* numbers = item.occurrence + 1;
-    int32_t wide[BRELRT_MAX_DEPTH];
-    bool all_one = true;
-    for (int k = 0; k < depth; ++k) {
-        wide[k] = numbers[k];
-        all_one = all_one && numbers[k] <= 1;
-    }
-    // Two runs in document order: the same numbers, and (for a first
-    // occurrence) no numbers; merged by place in the chain.
-    uint64_t keys[2] = {occurrence_key(wide, depth), occurrence_key(wide, 0)};
-    int runs = depth > 0 && all_one ? 2 : 1;
-    size_t at[2], end[2];
-    for (int r = 0; r < runs; ++r) {
-        at[r] = read_index_lower_bound(*this, keys[r]);
-        end[r] = at[r];
-        while (end[r] < count && slots[end[r]].key == keys[r])
-            ++end[r];
-    }
-    const int16_t* want[2] = {numbers, numbers};
-    int want_count[2] = {depth, 0};
+template <typename Fn>
+bool RecordIndex::each_match(const LayoutItem& item, size_t name_hash, bool exact, Fn fn) const {
+    uint32_t at[kMaxForms];
+    size_t runs = heads(item, name_hash, exact, at);
+    if (runs == SIZE_MAX)
+        return false;
+    // The chains of every form, merged in document order (slots are numbered
+    // in document order).
     for (;;) {
-        int pick = -1;
-        for (int r = 0; r < runs; ++r) {
-            // Skip key collisions.
-            while (at[r] < end[r] &&
-                   !same_numbers(slots[at[r]].entry->record, want[r], want_count[r]))
-                ++at[r];
-            if (at[r] < end[r] && (pick < 0 || slots[at[r]].ordinal < slots[at[pick]].ordinal))
+        size_t pick = runs;
+        for (size_t r = 0; r < runs; ++r)
+            if (at[r] != kNone && (pick == runs || at[r] < at[pick]))
                 pick = r;
-        }
-        if (pick < 0 || !fn(slots[at[pick]].entry))
-            return;
-        ++at[pick];
+        if (pick == runs)
+            return true;
+        const Slot& slot = slots_[at[pick]];
+        at[pick] = slot.next;
+        const char* why = nullptr;
+        if (signature_matches(slot.element, item, exact, &why) &&
+            strcasecmp(slot.entry->name, item.name) == 0 && !fn(slot.entry))
+            return true;
     }
 }
 

@@ -54,9 +54,6 @@ size_t size_of(const XmlAttributes* all) {
 
 int g_element_type = 0;
 
-// Elements and hash entries a pool keeps, at most.
-constexpr size_t kPoolMax = 4096;
-
 // What a block costs beyond its size: the allocator's record of it and
 // malloc's own word, as a store counts it.
 constexpr size_t kBlockCost = 24;
@@ -121,6 +118,45 @@ void store_free(ElementPool* store, void* block, size_t size) {
         return;
     brelrt_free(block, HERE);
     discharge(store, size + kBlockCost);
+}
+
+// ---- the stacks of a pool
+
+// Room for `more` items on top; false when out of memory.
+bool stack_reserve(PoolStack* stack, size_t more) {
+    if (stack->count + more <= stack->capacity)
+        return true;
+    size_t capacity = stack->capacity ? 2 * stack->capacity : 64;
+    while (capacity < stack->count + more)
+        capacity *= 2;
+    void* grown = stack->items
+                      ? brelrt_realloc(stack->items, capacity * sizeof(void*), HERE)
+                      : brelrt_alloc(capacity * sizeof(void*), 0, HERE, "XML element pool");
+    if (!grown)
+        return false;
+    stack->items = static_cast<void**>(grown);
+    stack->capacity = capacity;
+    return true;
+}
+
+// Puts an item (room reserved) on top.
+void stack_put(PoolStack* stack, void* item) {
+    stack->items[stack->count++] = item;
+}
+
+// The top item, null when none waits. The one a few places down is loaded
+// meanwhile: it lies anywhere in memory.
+void* stack_take(PoolStack* stack) {
+    if (!stack->count)
+        return nullptr;
+    if (stack->count > 8)
+        __builtin_prefetch(stack->items[stack->count - 9], 1);
+    return stack->items[--stack->count];
+}
+
+void stack_free(PoolStack* stack) {
+    brelrt_free(stack->items, HERE);
+    *stack = PoolStack{};
 }
 
 // ---- child names
@@ -416,6 +452,22 @@ void unhook_entry(XmlElement* e) {
     }
 }
 
+// A pooled element (emptied, or of a record given back whole) as new, out
+// of any tree: its links and text go, its child name table is emptied.
+void make_new(XmlElement* e) {
+    e->up = nullptr;
+    e->first_child = nullptr;
+    e->next = nullptr;
+    e->prev = nullptr;
+    e->hash_entry = nullptr;
+    e->flags &= static_cast<uint16_t>(~BXML_ELEMENT_HAS_TEXT);
+    e->text_length = 0;
+    if (XmlChildNames* t = e->child_names; t && t->used) {
+        std::memset(t->slots(), 0, t->capacity * sizeof(ChildName));
+        t->used = 0;
+    }
+}
+
 void element_destructor(void* record) {
     auto* e = static_cast<XmlElement*>(record);
     take_descendants(e, [](XmlElement* child) { brelrt_handle_free(child->self, HERE); });
@@ -497,11 +549,9 @@ XmlElement* create_element(const char* name, size_t length, size_t name_hash, Xm
     int type = xml_element_type();
     if (!type || !name || (before && (before->up != parent || !parent)))
         return nullptr;
-    XmlElement* e = pool ? pool->first : nullptr;
+    auto* e = pool ? static_cast<XmlElement*>(stack_take(&pool->elements)) : nullptr;
     if (e) {
-        pool->first = e->next;
-        --pool->count;
-        e->next = nullptr;
+        make_new(e);
     } else {
         ElementPool* store = pool ? pool : parent ? parent->store : nullptr;
         if (!charge(store, kElementCost))
@@ -723,31 +773,22 @@ bool store_has_room(ElementPool* store, size_t bytes) {
 
 namespace {
 
-// What `e` holds goes, its storage stays: an element as new, out of any tree.
+// What `e` holds beyond its name and text goes, its storage stays.
 void empty(XmlElement* e) {
     unhook_entry(e);
-    e->up = nullptr;
-    e->next = nullptr;
-    e->prev = nullptr;
-    e->flags &= static_cast<uint16_t>(~BXML_ELEMENT_HAS_TEXT);
-    e->text_length = 0;
     clear_comments(e);
     free_attributes(e);
-    if (XmlChildNames* t = e->child_names) {
-        std::memset(t->slots(), 0, t->capacity * sizeof(ChildName));
-        t->used = 0;
-    }
 }
 
+// A pool keeps every element given back: it holds at most the elements of
+// the largest record read so far, which the reader bounds.
 void give_back(XmlElement* e, ElementPool* pool) {
-    if (pool->count >= kPoolMax || e->store != pool) {
+    if (e->store != pool || !stack_reserve(&pool->elements, 1)) {
         brelrt_handle_free(e->self, HERE);
         return;
     }
     empty(e);
-    e->next = pool->first;
-    pool->first = e;
-    ++pool->count;
+    stack_put(&pool->elements, e);
 }
 
 } // namespace
@@ -761,26 +802,52 @@ void recycle_element(XmlElement* top, ElementPool* pool) {
     give_back(top, pool);
 }
 
+bool give_back_listed(XmlElement* top, XmlElement* const* list, size_t count, ElementPool* pool) {
+    XmlElement* parent = top->up;
+    if (!stack_reserve(&pool->elements, count) || !stack_reserve(&pool->entries, count + 1))
+        return false;
+    // Last first: the next record takes them in document order, walking
+    // memory as this one did.
+    for (size_t k = count; k-- > 0;) {
+        stack_put(&pool->elements, list[k]);
+        stack_put(&pool->entries, list[k]->hash_entry);
+    }
+    if (parent) {
+        if (ElementHashEntry* entry = parent->hash_entry) {
+            parent->hash_entry = nullptr;
+            stack_put(&pool->entries, entry);
+        }
+        parent->first_child = nullptr;
+        if (XmlChildNames* t = parent->child_names) {
+            std::memset(t->slots(), 0, t->capacity * sizeof(ChildName));
+            t->used = 0;
+        }
+    }
+    return true;
+}
+
 void free_pool(ElementPool* pool) {
-    while (XmlElement* e = pool->first) {
-        pool->first = e->next;
-        e->next = nullptr;
+    while (auto* e = static_cast<XmlElement*>(stack_take(&pool->elements))) {
+        make_new(e);
         brelrt_handle_free(e->self, HERE);
     }
-    pool->count = 0;
-    while (ElementHashEntry* entry = pool->entries) {
-        pool->entries = entry->next;
+    stack_free(&pool->elements);
+    while (auto* entry = static_cast<ElementHashEntry*>(stack_take(&pool->entries)))
         store_free(pool, entry, sizeof(ElementHashEntry));
-    }
-    pool->entry_count = 0;
+    stack_free(&pool->entries);
+}
+
+uint32_t count_children_named(XmlElement* parent, const char* name, size_t length,
+                              size_t name_hash) {
+    if (!parent->child_names)
+        return 0;
+    ChildName* entry = find_name(parent->child_names, name, length, child_hash(name_hash));
+    return entry ? entry->count : 0;
 }
 
 ElementHashEntry* new_hash_entry(ElementPool* pool, XmlElement* e) {
-    ElementHashEntry* entry = pool ? pool->entries : nullptr;
-    if (entry) {
-        pool->entries = entry->next;
-        --pool->entry_count;
-    } else {
+    auto* entry = pool ? static_cast<ElementHashEntry*>(stack_take(&pool->entries)) : nullptr;
+    if (!entry) {
         entry = static_cast<ElementHashEntry*>(
             store_alloc(pool, sizeof(ElementHashEntry), __LINE__, "Element hash"));
         if (!entry)
@@ -795,16 +862,18 @@ ElementHashEntry* new_hash_entry(ElementPool* pool, XmlElement* e) {
     return entry;
 }
 
+// A pool keeps every entry given back, as it keeps every element: there are
+// never more than the elements of one record (or one tree) had.
 void free_hash_entry(ElementHashEntry* entry) {
     if (!entry)
         return;
-    if (ElementPool* pool = entry->pool; pool && pool->entry_count < kPoolMax) {
-        entry->next = pool->entries;
-        pool->entries = entry;
-        ++pool->entry_count;
-    } else {
-        store_free(entry->pool, entry, sizeof(ElementHashEntry));
-    }
+    ElementPool* pool = entry->pool;
+    if (!pool)
+        brelrt_free(entry, HERE);
+    else if (stack_reserve(&pool->entries, 1))
+        stack_put(&pool->entries, entry);
+    else
+        store_free(pool, entry, sizeof(ElementHashEntry));
 }
 
 size_t trimmed_length(const char* data, size_t length, Blanks blanks) {
@@ -926,6 +995,8 @@ int xml_element_append_comments(BrelrtHandle element, const char* data, size_t l
 
 void xml_element_hash_destructor(void* head) {
     auto* entry = static_cast<ElementHashEntry*>(head);
+    if (entry && entry->pool && entry->pool->dropping)
+        return; // pooled already, with the record (give_back_listed)
     while (entry) {
         ElementHashEntry* next = entry->next;
         if (XmlElement* e = entry->record)

@@ -88,7 +88,7 @@ typedef struct XmlAttributes {
 typedef struct XmlElement {
     struct XmlElement* up;          /* the parent's record, null at the top */
     struct XmlElement* first_child; /* null when none */
-    struct XmlElement* next;        /* next sibling; in a store's pool, the next pooled */
+    struct XmlElement* next;        /* next sibling */
     /* Previous sibling; the first child's is the last child. */
     struct XmlElement* prev;
     ElementHashEntry* hash_entry; /* set once */
@@ -110,19 +110,28 @@ typedef struct XmlElement {
     char chars[BXML_ELEMENT_CHARS];
 } XmlElement;
 
+/* Records or hash entries of a store waiting to be used again, the last
+ * given back taken first. */
+typedef struct PoolStack {
+    void** items;
+    size_t count;
+    size_t capacity;
+} PoolStack;
+
 /* A parser's element store: the elements and hash entries it gave back
  * after a record, kept with their storage for the next record's, and the
  * bytes its elements hold (records, names, texts, comments, attributes,
  * child name tables, hash entries; each block with its bookkeeping), which
  * may not pass `limit`. */
 typedef struct ElementPool {
-    XmlElement* first; /* chained through `next` */
-    size_t count;
-    ElementHashEntry* entries; /* chained through `next` */
-    size_t entry_count;
+    PoolStack elements; /* XmlElement* */
+    PoolStack entries;  /* ElementHashEntry* */
     size_t bytes;
     size_t limit; /* 0: no limit */
     int over;     /* set once growth past the limit was refused */
+    /* Set while the hash of a record given back whole (give_back_listed)
+       is cleared: its entries are pooled already. */
+    int dropping;
 } ElementPool;
 
 /* The element handle type (registered on first use); 0 when it cannot be. */
@@ -239,9 +248,22 @@ XmlElement* create_element(const char* name, size_t length, XmlElement* parent, 
 XmlElement* create_element(const char* name, size_t length, size_t hash, XmlElement* parent,
                            XmlElement* before, ElementPool* pool);
 
+/* How many children named `name` (`length` bytes; `name_hash`: brelrt_hash_text of it)
+ * `parent` has: the occurrence number a new one would get is one more. */
+uint32_t count_children_named(XmlElement* parent, const char* name, size_t length,
+                              size_t name_hash);
+
 /* Takes `e` with its subtree out of the tree into `pool` (the elements stay
- * live handles, their storage kept); past the pool's size they are freed. */
+ * live handles, their storage kept for the next record). */
 void recycle_element(XmlElement* e, ElementPool* pool);
+/* Gives back a record read whole, `top` (a child of the root) and every
+ * element below it, without visiting them, for a parser that clears its
+ * element hash next with pool->dropping set: `list` holds each of them
+ * (`count`, in document order, `top` first), each with its hash entry, and
+ * they hold nothing but names and texts. The entry of `top`'s parent goes
+ * back too. The elements are made new as they leave the pool. False when
+ * out of memory (nothing changed; recycle_element does it then). */
+bool give_back_listed(XmlElement* top, XmlElement* const* list, size_t count, ElementPool* pool);
 /* Frees every element and entry of the pool. */
 void free_pool(ElementPool* pool);
 

@@ -14,6 +14,53 @@
 
 using namespace bxml;
 
+// What the sequential reader keeps (xml_parser_keep_only).
+struct XmlKeep {
+    struct Name {
+        char text[BRELRT_NAME_MAX + 1]; // lower case (ASCII); "" in a free slot
+        size_t length;
+        size_t hash;
+        size_t text_max;
+    };
+    // The element open at each depth: the bytes of text it keeps, and what
+    // it dropped.
+    struct Level {
+        size_t text_max;
+        size_t dropped;
+        bool nonblank; // a dropped character was no blank
+    };
+
+    // The kept names: an open-addressing table, at most half full.
+    Name* names;
+    size_t capacity; // a power of two
+    size_t used;
+    uint32_t occurrences;
+    size_t elements_max;
+    size_t text_max;
+    // The record being read: its number (from 1), the elements and bytes of
+    // text kept so far, the elements skipped, and the kept elements whose
+    // name an earlier kept element of the record had.
+    unsigned long record;
+    size_t elements;
+    size_t text;
+    size_t skipped;
+    size_t repeats;
+    // The record's kept elements in document order (`elements` of them,
+    // each with its hash entry), in a block kept for the next record.
+    XmlElement** list;
+    size_t list_capacity;
+    // Elements made below the root, and of them those listed in `list`,
+    // since the parser last gave its record back.
+    size_t created;
+    size_t listed;
+    // The depth of the element skipped with its subtree; 0 while none is.
+    int32_t skip_from;
+    // Whether expat reports character data now (see want_text).
+    bool text_on;
+    char refusal[160];
+    Level levels[BXML_DEPTH_MAX + 1];
+};
+
 namespace {
 
 #define HERE kModuleHandlers, __LINE__
@@ -22,8 +69,17 @@ namespace {
 constexpr int kModelDumpDepth = 32;
 constexpr size_t kModelBuckets = 61;
 
+// A kept name in the document's encoding holds at most BRELRT_NAME_MAX bytes,
+// each from at most 4 bytes of UTF-8: a longer name is skipped unconverted.
+constexpr size_t kKeptNameUtf8Max = 4 * BRELRT_NAME_MAX;
+
 XmlParser* parser_of(void* arg) {
-    return static_cast<XmlParser*>(XML_GetUserData(static_cast<XML_Parser>(arg)));
+    return static_cast<XmlParser*>(arg);
+}
+
+// A byte below 128 that isspace accepts.
+bool is_blank(unsigned char c) {
+    return c == ' ' || (c >= '\t' && c <= '\r');
 }
 
 // `text` (UTF-8) in the document's encoding, in a new text; null when out
@@ -40,8 +96,7 @@ BrelrtText* in_document_encoding(XmlParser* p, const char* data, size_t length,
 }
 
 bool converts(const XmlParser* p) {
-    return p->document_texts && p->encoder &&
-           static_cast<TextEncoder*>(p->encoder)->encoding() != Encoding::kUtf8;
+    return p->converting;
 }
 
 // Moves the pending comments onto `e`; false when out of memory.
@@ -64,11 +119,10 @@ bool append_to(BrelrtText** text, const char* description, const char* data, siz
     return brelrt_text_append(*text, data, length);
 }
 
-// The host conversions change only upper-case letters and "-": names
-// without them (what this library writes) are left as they are without a
-// call.
-bool needs_conversion(const char* name, bool letters) {
-    // Per byte: 1 an upper-case letter, 2 "-".
+// Per byte of `name`: 1 an upper-case letter, 2 "-". The host conversions
+// change only these: names without them (what this library writes) are
+// left as they are without a call.
+unsigned changed_bytes(const char* name) {
     static constexpr auto kChanged = [] {
         std::array<uint8_t, 256> bits{};
         for (int c = 'A'; c <= 'Z'; ++c)
@@ -79,43 +133,290 @@ bool needs_conversion(const char* name, bool letters) {
     unsigned found = 0;
     for (const auto* c = reinterpret_cast<const unsigned char*>(name); *c; ++c)
         found |= kChanged[*c];
-    return found & (letters ? 3u : 2u);
+    return found;
 }
 
-void normalise(char* name, uint32_t flags) {
-    switch (flags & BXML_CASE_MASK) {
+// Normalises `name` by the case mode; false when it held an upper-case
+// letter (it may still, after the conversion: the trail byte of a
+// double-byte pair stays as it is).
+bool normalise(char* name, const XmlParser* p) {
+    unsigned found = changed_bytes(name);
+    switch (p->flags & BXML_CASE_MASK) {
     case BXML_CASE_FOLD:
-        if (!needs_conversion(name, true))
+        if (!found)
             break;
-        brelrt_name_convert(name, BRELRT_NAME_ZERO_TERMINATED, BRELRT_NAME_LOWER);
-        brelrt_name_convert(name, BRELRT_NAME_ZERO_TERMINATED, BRELRT_NAME_UNDERSCORE);
+        brelrt_name_convert_dbcs(name, BRELRT_NAME_ZERO_TERMINATED, BRELRT_NAME_LOWER, p->dbcs);
+        brelrt_name_convert_dbcs(name, BRELRT_NAME_ZERO_TERMINATED, BRELRT_NAME_UNDERSCORE,
+                                 p->dbcs);
         break;
     case BXML_CASE_UNDERSCORE:
-        if (needs_conversion(name, false))
-            brelrt_name_convert(name, BRELRT_NAME_ZERO_TERMINATED, BRELRT_NAME_UNDERSCORE);
+        if (found & 2)
+            brelrt_name_convert_dbcs(name, BRELRT_NAME_ZERO_TERMINATED, BRELRT_NAME_UNDERSCORE,
+                                     p->dbcs);
         break;
     default:
         break;
     }
+    return !(found & 1);
+}
+
+// `name` (`length` bytes) normalised by the case mode into `out`, with a
+// zero after it; false when it held an upper-case letter (see normalise).
+// Without double-byte text the host's conversions change single bytes:
+// they are made here in the same pass as the copy.
+bool copy_normalised(char* out, const char* name, size_t length, const XmlParser* p) {
+    unsigned mode = p->flags & BXML_CASE_MASK;
+    if (p->dbcs && mode != BXML_CASE_KEEP) {
+        std::memcpy(out, name, length);
+        out[length] = '\0';
+        return normalise(out, p);
+    }
+    static constexpr auto kFolded = [] {
+        std::array<char, 256> map{};
+        for (int c = 0; c < 256; ++c)
+            map[c] = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c == '-' ? '_' : c);
+        return map;
+    }();
+    const auto* in = reinterpret_cast<const unsigned char*>(name);
+    bool upper = false;
+    if (mode == BXML_CASE_FOLD) {
+        for (size_t i = 0; i < length; ++i)
+            out[i] = kFolded[in[i]];
+    } else {
+        for (size_t i = 0; i < length; ++i) {
+            unsigned char c = in[i];
+            upper = upper || (c >= 'A' && c <= 'Z');
+            out[i] = static_cast<char>(c == '-' && mode == BXML_CASE_UNDERSCORE ? '_' : c);
+        }
+    }
+    out[length] = '\0';
+    return !upper;
+}
+
+// ---- what the sequential reader keeps
+
+// `name` in lower case (ASCII) into `folded` (BRELRT_NAME_MAX + 1 bytes, a
+// name no longer than that); its hash.
+size_t fold(const char* name, size_t length, char* folded) {
+    for (size_t i = 0; i < length; ++i) {
+        char c = name[i];
+        folded[i] = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    }
+    folded[length] = '\0';
+    return brelrt_hash_text(folded, length);
+}
+
+// The slot of a folded name in the table of kept names: its own, or the
+// free one where it would go.
+XmlKeep::Name* name_slot(XmlKeep* keep, const char* folded, size_t length, size_t hash) {
+    XmlKeep::Name* slots = keep->names;
+    for (size_t i = hash & (keep->capacity - 1);; i = (i + 1) & (keep->capacity - 1)) {
+        XmlKeep::Name& slot = slots[i];
+        if (!slot.text[0] || (slot.hash == hash && slot.length == length &&
+                              std::memcmp(slot.text, folded, length) == 0))
+            return &slot;
+    }
+}
+
+// The kept name `name` is (ASCII case ignored), null when none. `lower`:
+// the name holds no upper-case letter, and `hash` is its hash.
+const XmlKeep::Name* kept_name(XmlKeep* keep, const char* name, size_t length, bool lower,
+                               size_t hash) {
+    if (length > BRELRT_NAME_MAX || !keep->capacity)
+        return nullptr;
+    char folded[BRELRT_NAME_MAX + 1];
+    if (!lower) {
+        hash = fold(name, length, folded);
+        name = folded;
+    }
+    const XmlKeep::Name* slot = name_slot(keep, name, length, hash);
+    return slot->text[0] ? slot : nullptr;
+}
+
+// Refuses the record being read for passing a bound of XmlKeep.
+void refuse_record(XmlParser* p, const char* what, size_t bound, const char* name) {
+    XmlKeep* keep = p->keep;
+    format_bounded(keep->refusal, sizeof keep->refusal,
+                   "record %lu holds more than %zu %s (at %.40s)", keep->record, bound, what, name);
+    stop_refused(p, keep->refusal);
+}
+
+// Lists a kept element, in the hash already, for the record's reader
+// (`repeat`: its name was had by an earlier one); false when out of memory.
+bool keep_element(XmlParser* p, XmlElement* e, bool repeat) {
+    XmlKeep* keep = p->keep;
+    size_t at = keep->elements - 1; // elements counts this one already
+    if (at >= keep->list_capacity) {
+        size_t capacity = keep->list_capacity ? 2 * keep->list_capacity : 64;
+        void* grown = keep->list ? brelrt_realloc(keep->list, capacity * sizeof(XmlElement*), HERE)
+                                 : brelrt_alloc(capacity * sizeof(XmlElement*), 0, HERE,
+                                                "XML record entries");
+        if (!grown)
+            return false;
+        keep->list = static_cast<XmlElement**>(grown);
+        keep->list_capacity = capacity;
+    }
+    keep->list[at] = e;
+    keep->repeats += repeat;
+    ++keep->listed;
+    return true;
+}
+
+void XMLCALL start_element(void* arg, const XML_Char* name, const XML_Char** attributes);
+void XMLCALL end_element(void* arg, const XML_Char* name);
+void XMLCALL character_data(void* arg, const XML_Char* data, int length);
+
+// Character data reaches the reader only while the open element keeps
+// text: expat is not asked to report the blanks between the elements of a
+// group, nor anything inside a skipped element.
+void want_text(XmlParser* p, bool on) {
+    XmlKeep* keep = p->keep;
+    on = on && (p->flags & BXML_CHARACTER_DATA);
+    if (keep->text_on != on) {
+        keep->text_on = on;
+        XML_SetCharacterDataHandler(p->expat, on ? character_data : nullptr);
+    }
+}
+
+// The open element keeps text.
+bool keeps_text(const XmlParser* p) {
+    return p->depth >= 1 && p->keep->levels[p->depth].text_max > 0;
+}
+
+// One more open element, its name of `length` bytes, within the limits of
+// nesting and of the names expat keeps; false (the parser stopped) past
+// them.
+bool open_element(XmlParser* p, size_t length) {
+    if (p->depth >= BXML_DEPTH_MAX) {
+        stop_refused(p, "element nesting deeper than 1024 levels");
+        return false;
+    }
+    p->open_names += length;
+    if (p->open_names > BXML_OPEN_NAMES_MAX) {
+        stop_refused(p, "names of open elements longer than 1 MB in all");
+        return false;
+    }
+    return true;
+}
+
+void close_element(XmlParser* p, const char* name) {
+    size_t length = std::strlen(name);
+    p->open_names -= length < p->open_names ? length : p->open_names;
+}
+
+// Inside a skipped element only the depth is followed, by these handlers.
+void XMLCALL skipped_start(void* arg, const XML_Char* name, const XML_Char**) {
+    XmlParser* p = parser_of(arg);
+    if (trace_on())
+        trace_line(kTraceTag, "start_element: '%s' skipped", name);
+    if (!open_element(p, std::strlen(name)))
+        return;
+    ++p->depth;
+    ++p->keep->skipped;
+}
+
+void XMLCALL skipped_end(void* arg, const XML_Char* name) {
+    XmlParser* p = parser_of(arg);
+    close_element(p, name);
+    XmlKeep* keep = p->keep;
+    if (p->depth-- == keep->skip_from) {
+        keep->skip_from = 0;
+        XML_SetElementHandler(p->expat, start_element, end_element);
+        want_text(p, keeps_text(p));
+    }
+}
+
+// The element that starts is skipped with its subtree.
+void skip_element(XmlParser* p, const char* why) {
+    XmlKeep* keep = p->keep;
+    ++p->depth;
+    ++keep->skipped;
+    keep->skip_from = p->depth;
+    XML_SetElementHandler(p->expat, skipped_start, skipped_end);
+    want_text(p, false);
+    if (trace_on())
+        trace_leave(kTraceTag, "Leaving, skipped (%s)", why);
+}
+
+// True when a dropped piece of text holds something that trimming keeps:
+// a byte that is no ASCII blank, or a double-byte blank (U+3000) where the
+// document's encoding has none that trimming knows.
+bool holds_nonblank(const XmlParser* p, const char* data, size_t length) {
+    bool wide = p->blanks != static_cast<uint8_t>(Blanks::kAscii);
+    const auto* s = reinterpret_cast<const unsigned char*>(data);
+    for (size_t i = 0; i < length; ++i) {
+        if (is_blank(s[i]))
+            continue;
+        if (wide && s[i] == 0xE3 && i + 2 < length && s[i + 1] == 0x80 && s[i + 2] == 0x80) {
+            i += 2;
+            continue;
+        }
+        return true;
+    }
+    return false;
+}
+
+// Character data of a kept element: the first text_max bytes (never part of
+// a character), the rest counted and dropped. Whether the dropped bytes
+// were all blanks decides the trimming at the end: the text comes out as
+// the whole text would have given the field. False when the parser was
+// stopped.
+bool keep_text(XmlParser* p, XmlElement* e, const char* data, size_t length) {
+    XmlKeep* keep = p->keep;
+    XmlKeep::Level& level = keep->levels[p->depth];
+    if (!level.text_max) // a group's: no item takes it
+        return true;
+    if (!element_text(e))
+        while (length && is_blank(static_cast<unsigned char>(*data))) {
+            ++data;
+            --length;
+        }
+    size_t have = text_length(e);
+    size_t take = 0;
+    if (!level.dropped && have < level.text_max) {
+        take = level.text_max - have < length ? level.text_max - have : length;
+        if (take < length)
+            while (take && (static_cast<unsigned char>(data[take]) & 0xC0) == 0x80)
+                --take;
+    }
+    if (take) {
+        if (keep->text + take > keep->text_max) {
+            refuse_record(p, "bytes of text", keep->text_max, e->name);
+            return false;
+        }
+        if (!append_text(e, data, take)) {
+            stop_out_of_memory(p);
+            return false;
+        }
+        keep->text += take;
+    }
+    if (take < length) {
+        level.dropped += length - take;
+        if (!level.nonblank)
+            level.nonblank = holds_nonblank(p, data + take, length - take);
+    }
+    return true;
 }
 
 // ---- tags
 
-// Adds the element's hash entry; false when out of memory (the entry is
-// then given back, the element keeps none).
-bool add_to_hash(XmlParser* p, XmlElement* e, ElementHashEntry* entry, size_t hash) {
+// Adds the element's hash entry: 1 under a new name, 2 at the end of its
+// name's chain; 0 when out of memory (the entry is then given back, the
+// element keeps none).
+int add_to_hash(XmlParser* p, XmlElement* e, ElementHashEntry* entry, size_t hash) {
     if (trace_on()) {
         if (brelrt_hash_find(p->elements, entry->name))
             trace_line(kTraceTag, "Adding element %s to an existing hash", entry->name);
         else
             trace_line(kTraceTag, "Adding element %s to the hash", entry->name);
     }
-    if (!brelrt_hash_add_hashed(p->elements, entry->name, hash, entry)) {
+    int added = brelrt_hash_add_hashed(p->elements, entry->name, hash, entry);
+    if (!added) {
         free_hash_entry(entry);
-        return false;
+        return 0;
     }
     e->hash_entry = entry;
-    return true;
+    return added;
 }
 
 void no_memory_for_element(XmlParser* p) {
@@ -123,32 +424,78 @@ void no_memory_for_element(XmlParser* p) {
     trace_leave(kTraceTag, "Leaving, no memory for element info");
 }
 
-// The element's name as it is kept: in the document's encoding for the
-// reader, normalised by the case mode. It is written into `small` or a
-// block of its own; null when out of memory.
-char* element_name(XmlParser* p, const char* name, char* small, size_t small_size, size_t* length) {
-    BrelrtText* converted = nullptr;
-    size_t n = std::strlen(name);
-    if (converts(p) && has_high_bytes(name, n)) {
-        // Names as the layout spells them: in the document's encoding.
-        converted = in_document_encoding(p, name, n, "XML element name");
-        if (!converted)
-            return nullptr;
-        name = brelrt_text_data(converted);
-        n = brelrt_text_length(converted);
+// The name of a starting element as it is kept: in the document's encoding
+// for the reader (names as the layout spells them), normalised by the case
+// mode. Short names stay in the object, longer ones in a block of their own.
+class ElementName {
+public:
+    ElementName() = default;
+    ElementName(const ElementName&) = delete;
+    ElementName& operator=(const ElementName&) = delete;
+    ~ElementName() {
+        if (block_)
+            brelrt_free(block_, HERE);
     }
-    char* out = n < small_size
-                    ? small
-                    : static_cast<char*>(brelrt_alloc(n + 1, 0, HERE, "XML element name"));
-    if (out) {
-        std::memcpy(out, name, n);
-        out[n] = '\0';
-        normalise(out, p->flags);
+
+    // False when out of memory (the parser is stopped then).
+    bool make(XmlParser* p, const char* name, size_t length) {
+        BrelrtText* converted = nullptr;
+        if (converts(p) && has_high_bytes(name, length)) {
+            converted = in_document_encoding(p, name, length, "XML element name");
+            if (!converted)
+                return false;
+            name = brelrt_text_data(converted);
+            length = brelrt_text_length(converted);
+        }
+        char* out = small_;
+        if (length >= sizeof small_)
+            out = block_ =
+                static_cast<char*>(brelrt_alloc(length + 1, 0, HERE, "XML element name"));
+        if (out) {
+            lower = copy_normalised(out, name, length, p);
+            data = out;
+            this->length = length;
+        }
+        if (converted)
+            brelrt_text_free(converted, HERE);
+        return out != nullptr;
     }
-    if (converted)
-        brelrt_text_free(converted, HERE);
-    *length = n;
-    return out;
+
+    const char* data = nullptr;
+    size_t length = 0;
+    bool lower = false; // no upper-case letter in it
+
+private:
+    char small_[256];
+    char* block_ = nullptr;
+};
+
+// For the sequential reader, below the record element: why the element
+// named `name` is skipped, or null when it is kept, with the bytes of its
+// text kept in *text_max.
+//
+// Of a name under one parent the first `occurrences` elements are kept: one
+// more than the layout's largest OCCURS count M, and at least 2. A later one
+// would carry an occurrence number above M, which no item has, so
+// same_array_signature accepts neither it nor anything inside it (their
+// numbers hold it, or all 20 places, more than an item has), and it is
+// skipped unmade with its subtree. The elements kept get the numbers they
+// always had: the later ones of the name are all skipped, and the first
+// gets its 1 when the second comes. And a name that had two or more
+// elements under the parent still has two or more, so find_element takes
+// the same road for it. Records of documents without such elements, and
+// without elements of names no item has, read as before.
+const char* skip_reason(XmlParser* p, const ElementName& n, size_t hash, size_t* text_max) {
+    const XmlKeep::Name* kept = kept_name(p->keep, n.data, n.length, n.lower, hash);
+    if (!kept)
+        return "not in the layout";
+    // A parent of fewer children than that has fewer of the name.
+    XmlElement* parent = p->current_element;
+    uint32_t most = p->keep->occurrences;
+    if (parent && count_children_named(parent, n.data, n.length, hash) >= most)
+        return "past the occurrences of the layout";
+    *text_max = kept->text_max;
+    return nullptr;
 }
 
 void XMLCALL start_element(void* arg, const XML_Char* name, const XML_Char** attributes) {
@@ -160,23 +507,45 @@ void XMLCALL start_element(void* arg, const XML_Char* name, const XML_Char** att
         for (const XML_Char** a = attributes; a && a[0]; a += 2)
             trace_line(kTraceTag, " '%s': '%s'", a[0], safe_text(a[1]));
     }
-    if (p->depth >= BXML_DEPTH_MAX) {
-        stop_refused(p, "element nesting deeper than 1024 levels");
-        trace_leave(kTraceTag, "Leaving, nested too deeply");
+    size_t raw_length = std::strlen(name);
+    if (!open_element(p, raw_length)) {
+        trace_leave(kTraceTag, "Leaving, document refused");
         return;
     }
-    char small[256];
-    size_t length = 0;
-    char* normalised = element_name(p, name, small, sizeof small, &length);
-    if (!normalised) {
+    XmlKeep* keep = p->keep;
+    // The reader skips what lies below the record element and no item uses.
+    bool below_record = keep && p->depth >= 2;
+    if (below_record && raw_length > kKeptNameUtf8Max) {
+        skip_element(p, "not in the layout");
+        return;
+    }
+    ElementName n;
+    if (!n.make(p, name, raw_length)) {
         no_memory_for_element(p);
         return;
     }
+    size_t hash = brelrt_hash_text(n.data, n.length);
+    size_t text_max = 0;
+    if (below_record) {
+        if (const char* why = skip_reason(p, n, hash, &text_max)) {
+            skip_element(p, why);
+            return;
+        }
+    } else if (keep) {
+        const XmlKeep::Name* kept = kept_name(keep, n.data, n.length, n.lower, hash);
+        text_max = kept ? kept->text_max : 0;
+        if (p->depth == 1) { // a record begins
+            ++keep->record;
+            keep->elements = keep->text = keep->skipped = keep->repeats = 0;
+        }
+    }
+    if (keep && p->depth >= 1 && ++keep->elements > keep->elements_max) {
+        refuse_record(p, "elements", keep->elements_max, n.data);
+        trace_leave(kTraceTag, "Leaving, record too large");
+        return;
+    }
     ++p->depth;
-    size_t hash = brelrt_hash_text(normalised, length);
-    XmlElement* e = create_element(normalised, length, hash, p->current_element, nullptr, &p->pool);
-    if (normalised != small)
-        brelrt_free(normalised, HERE);
+    XmlElement* e = create_element(n.data, n.length, hash, p->current_element, nullptr, &p->pool);
     if (!e) {
         no_memory_for_element(p);
         return;
@@ -184,26 +553,50 @@ void XMLCALL start_element(void* arg, const XML_Char* name, const XML_Char** att
     // Part of the tree from here on, so it is freed with it whatever follows.
     if (!p->root)
         p->root = e->self;
+    if (keep && e->up)
+        ++keep->created;
     p->current = e->self;
     p->current_element = e;
+    if (keep) {
+        keep->levels[p->depth] = XmlKeep::Level{text_max, 0, false};
+        want_text(p, text_max > 0);
+    }
 
     bool ok = true;
-    for (const XML_Char** a = attributes; ok && a && a[0]; a += 2) {
+    for (const XML_Char** a = attributes; ok && !keep && a && a[0]; a += 2) {
         const char* value = a[1] ? a[1] : "";
         ok = add_attribute(e, a[0], value, std::strlen(value));
     }
-    if (!ok || !attach_pending_comments(p, e)) {
+    if (!ok || (p->pending_comments && !attach_pending_comments(p, e))) {
         no_memory_for_element(p);
         return;
     }
-    ElementHashEntry* entry = p->elements ? new_hash_entry(&p->pool, e) : nullptr;
-    if (p->elements && (!entry || !add_to_hash(p, e, entry, hash))) {
-        stop_out_of_memory(p);
-        trace_leave(kTraceTag, "Leaving, no memory for hash");
-        return;
+    if (p->elements) {
+        ElementHashEntry* entry = new_hash_entry(&p->pool, e);
+        int added = entry ? add_to_hash(p, e, entry, hash) : 0;
+        if (!added) {
+            stop_out_of_memory(p);
+            trace_leave(kTraceTag, "Leaving, no memory for hash");
+            return;
+        }
+        if (keep && !keep_element(p, e, added == 2)) {
+            stop_out_of_memory(p);
+            trace_leave(kTraceTag, "Leaving, out of memory");
+            return;
+        }
     }
     if (trace_on())
         trace_leave(kTraceTag, "Leaving");
+}
+
+// The end of a kept element's text for the reader: trimmed unless it lost
+// more than blanks, the cut traced once.
+bool finish_kept_text(XmlParser* p, XmlElement* e) {
+    const XmlKeep::Level& level = p->keep->levels[p->depth];
+    if (level.dropped && trace_on())
+        trace_line(kTraceField, "text of %s: %zu bytes kept, %zu dropped", e->name, text_length(e),
+                   level.dropped);
+    return !element_text(e) || finish_text(p, e, !(level.dropped && level.nonblank));
 }
 
 void XMLCALL end_element(void* arg, const XML_Char* name) {
@@ -214,13 +607,15 @@ void XMLCALL end_element(void* arg, const XML_Char* name) {
         trace_leave(kTraceTag, "Leaving, element depth == 0");
         return;
     }
+    close_element(p, name);
+    XmlKeep* keep = p->keep;
     if (XmlElement* e = p->current_element) {
-        if (!attach_pending_comments(p, e)) {
+        if (p->pending_comments && !attach_pending_comments(p, e)) {
             stop_out_of_memory(p);
             trace_leave(kTraceTag, "Leaving, out of memory");
             return;
         }
-        if (element_text(e) && !finish_text(p, e)) {
+        if (!(keep ? finish_kept_text(p, e) : !element_text(e) || finish_text(p, e, true))) {
             trace_leave(kTraceTag, "Leaving, text refused");
             return;
         }
@@ -230,6 +625,12 @@ void XMLCALL end_element(void* arg, const XML_Char* name) {
         p->current_element = e->up;
     }
     --p->depth;
+    if (keep) {
+        want_text(p, keeps_text(p));
+        if (p->depth == 1 && keep->skipped && trace_on())
+            trace_line(kTraceField, "record %lu: %zu elements skipped (no item uses them)",
+                       keep->record, keep->skipped);
+    }
     // A record (or the root element) is complete: the reader takes it now.
     if (p->records && p->depth <= 1)
         XML_StopParser(p->expat, XML_TRUE);
@@ -248,7 +649,12 @@ void XMLCALL character_data(void* arg, const XML_Char* data, int length) {
             trace_hex(data, static_cast<size_t>(length));
     }
     XmlElement* e = length > 0 ? p->current_element : nullptr;
-    if (e && !append_text(e, data, static_cast<size_t>(length))) {
+    if (e && p->keep) {
+        if (!keep_text(p, e, data, static_cast<size_t>(length))) {
+            trace_leave(kTraceData, "Leaving, text refused");
+            return;
+        }
+    } else if (e && !append_text(e, data, static_cast<size_t>(length))) {
         stop_out_of_memory(p);
         trace_leave(kTraceData, "Leaving, out of memory");
         return;
@@ -261,6 +667,10 @@ void XMLCALL comment(void* arg, const XML_Char* data) {
     XmlParser* p = parser_of(arg);
     trace_enter(kTraceData, "comments:");
     trace_line(kTraceData, "%s", safe_text(data));
+    if (p->keep) {
+        trace_leave(kTraceData, "Leaving, not kept");
+        return;
+    }
     size_t length = data ? std::strlen(data) : 0;
     // Comments waiting for their element count with the tree.
     bool ok =
@@ -390,8 +800,8 @@ void dump_model(const XML_Content* model, int depth) {
 }
 
 void XMLCALL element_declaration(void* arg, const XML_Char* name, XML_Content* model) {
-    auto expat = static_cast<XML_Parser>(arg);
     XmlParser* p = parser_of(arg);
+    XML_Parser expat = p->expat;
     trace_enter(kTraceParse, "element declaration %s", safe_text(name));
     if (!count_declaration(p)) {
         XML_FreeContentModel(expat, model);
@@ -427,7 +837,7 @@ void XMLCALL element_declaration(void* arg, const XML_Char* name, XML_Content* m
     if (length)
         std::memcpy(copy, name, length);
     copy[length] = '\0';
-    brelrt_name_convert(copy, BRELRT_NAME_ZERO_TERMINATED, BRELRT_NAME_LOWER);
+    brelrt_name_convert_dbcs(copy, BRELRT_NAME_ZERO_TERMINATED, BRELRT_NAME_LOWER, p->dbcs);
     entry->name = copy;
     entry->model = model;
     if (!brelrt_hash_add(p->models, copy, entry)) {
@@ -542,7 +952,7 @@ bool count_declaration(XmlParser* parser) {
     return false;
 }
 
-bool finish_text(XmlParser* p, XmlElement* e) {
+bool finish_text(XmlParser* p, XmlElement* e, bool trim) {
     const char* data = element_text(e);
     size_t length = text_length(e);
     if (converts(p) && has_high_bytes(data, length)) {
@@ -556,8 +966,104 @@ bool finish_text(XmlParser* p, XmlElement* e) {
             return false;
         }
     }
-    truncate_text(e,
-                  trimmed_length(element_text(e), text_length(e), static_cast<Blanks>(p->blanks)));
+    if (trim)
+        truncate_text(
+            e, trimmed_length(element_text(e), text_length(e), static_cast<Blanks>(p->blanks)));
+    return true;
+}
+
+namespace {
+
+// Adds a name to the table of kept names (keeping the larger text_max of a
+// name listed twice), which grows to stay at most half full; false when out
+// of memory.
+bool add_name(XmlKeep* keep, const KeepName& name) {
+    size_t length = std::strlen(name.name);
+    if (length == 0 || length > BRELRT_NAME_MAX)
+        return true;
+    if (2 * (keep->used + 1) > keep->capacity) {
+        XmlKeep grown = *keep;
+        grown.capacity = keep->capacity ? 2 * keep->capacity : 16;
+        grown.names = static_cast<XmlKeep::Name*>(brelrt_alloc(
+            grown.capacity * sizeof(XmlKeep::Name), 1, HERE, "XML names of the layout"));
+        if (!grown.names)
+            return false;
+        for (size_t i = 0; i < keep->capacity; ++i) {
+            const XmlKeep::Name& old = keep->names[i];
+            if (old.text[0])
+                *name_slot(&grown, old.text, old.length, old.hash) = old;
+        }
+        brelrt_free(keep->names, HERE);
+        keep->names = grown.names;
+        keep->capacity = grown.capacity;
+    }
+    char folded[BRELRT_NAME_MAX + 1];
+    size_t hash = fold(name.name, length, folded);
+    XmlKeep::Name* slot = name_slot(keep, folded, length, hash);
+    if (!slot->text[0]) {
+        std::memcpy(slot->text, folded, length + 1);
+        slot->length = length;
+        slot->hash = hash;
+        ++keep->used;
+    }
+    if (name.text_max > slot->text_max)
+        slot->text_max = name.text_max;
+    return true;
+}
+
+} // namespace
+
+KeptRecord xml_parser_kept_record(const XmlParser* p) {
+    if (!p->keep)
+        return KeptRecord{0, 0, nullptr};
+    return KeptRecord{p->keep->elements, p->keep->repeats, p->keep->list};
+}
+
+bool xml_parser_give_back_kept(XmlParser* p) {
+    XmlKeep* keep = p->keep;
+    XmlElement* root = xml_element_record(p->root);
+    XmlElement* top = root ? root->first_child : nullptr;
+    if (!keep)
+        return false;
+    // Only a record whose every element is listed, in one piece under the
+    // root (a record that failed half-way is walked instead).
+    bool whole = top && !top->next && keep->elements && keep->list[0] == top &&
+                 keep->created == keep->elements && keep->listed == keep->elements;
+    if (whole && !give_back_listed(top, keep->list, keep->elements, &p->pool))
+        whole = false;
+    keep->created = keep->listed = 0;
+    return whole;
+}
+
+void xml_parser_keep_free(XmlParser* p) {
+    if (p->keep) {
+        brelrt_free(p->keep->list, HERE);
+        brelrt_free(p->keep->names, HERE);
+    }
+    brelrt_free(p->keep, HERE);
+    p->keep = nullptr;
+}
+
+bool xml_parser_keep_only(XmlParser* p, const KeepName* names, size_t count, uint32_t occurrences,
+                          size_t elements, size_t text) {
+    auto* keep = static_cast<XmlKeep*>(brelrt_alloc(sizeof(XmlKeep), 1, HERE, "XML record bounds"));
+    if (!keep)
+        return false;
+    keep->occurrences = occurrences;
+    keep->elements_max = elements;
+    keep->text_max = text;
+    bool ok = true;
+    for (size_t k = 0; k < count && ok; ++k)
+        ok = add_name(keep, names[k]);
+    if (!ok) {
+        brelrt_free(keep->names, HERE);
+        brelrt_free(keep, HERE);
+        return false;
+    }
+    xml_parser_keep_free(p);
+    p->keep = keep;
+    keep->text_on = (p->flags & BXML_CHARACTER_DATA) != 0;
+    want_text(p, keeps_text(p));
     return true;
 }
 

@@ -27,9 +27,53 @@ void stop_refused(XmlParser* parser, const char* reason);
 // One more declaration; false (the parser stopped) past BXML_DECLARATIONS_MAX.
 bool count_declaration(XmlParser* parser);
 
-// The text of an element that ends: trailing blanks cut. False when the
-// parser was stopped.
-bool finish_text(XmlParser* parser, XmlElement* element);
+// The text of an element that ends: trailing blanks cut (unless `trim` is
+// false). False when the parser was stopped.
+bool finish_text(XmlParser* parser, XmlElement* element, bool trim);
+
+// A name whose elements the sequential reader keeps, and how many bytes of
+// an element's text (as expat hands it over, UTF-8) it keeps.
+struct KeepName {
+    const char* name; // at most BRELRT_NAME_MAX bytes
+    size_t text_max;
+};
+
+// Makes `parser` keep, of each record (the root's children), only what a
+// record read can use, so that reading a record costs bounded memory
+// whatever the document holds:
+//   - below the record element, only elements named like one of `names`
+//     (ASCII case ignored), and of those only the first `occurrences` of a
+//     name under one parent; every other element is skipped with its whole
+//     subtree;
+//   - of an element's text, only the first text_max bytes of its name (0 for
+//     names not listed); the rest is dropped, and the trailing blanks of a
+//     text that lost more than blanks are kept;
+//   - no attributes and no comments;
+//   - a record of more than `elements` kept elements, or of more than `text`
+//     bytes of kept text, is refused (19) like every other document limit.
+// Names listed twice keep the larger text_max. False when out of memory.
+bool xml_parser_keep_only(XmlParser* parser, const KeepName* names, size_t count,
+                          uint32_t occurrences, size_t elements, size_t text);
+
+// What the parser kept of the last record begun (nothing for a parser that
+// keeps everything): its elements, those whose name an earlier kept element
+// of the record had, and its elements in document order, each with its hash
+// entry (valid until the next record begins).
+struct KeptRecord {
+    size_t elements;
+    size_t repeats;
+    XmlElement* const* list;
+};
+KeptRecord xml_parser_kept_record(const XmlParser* parser);
+
+// Gives the parser's record back to its pool whole, for a reader whose
+// every element of the record is listed (see give_back_listed); false
+// (nothing done) otherwise, or when out of memory. The caller clears the
+// element hash next.
+bool xml_parser_give_back_kept(XmlParser* parser);
+
+// Frees what xml_parser_keep_only made.
+void xml_parser_keep_free(XmlParser* parser);
 
 // Destructor of the element-declaration table (frees names and models).
 BrelrtHashDestructor models_table_destructor();

@@ -180,7 +180,8 @@ XmlParser* xml_create_parser(uint32_t flags) {
         return nullptr;
     }
     p->flags = flags;
-    p->blanks = static_cast<uint8_t>(brelrt_dbcs_active() ? Blanks::kShiftJis : Blanks::kAscii);
+    p->dbcs = static_cast<uint8_t>(brelrt_dbcs_active() != 0);
+    p->blanks = static_cast<uint8_t>(p->dbcs ? Blanks::kShiftJis : Blanks::kAscii);
     const char* failure = nullptr;
     p->expat = XML_ParserCreate_MM(nullptr, &kMemorySuite, nullptr);
     if (!p->expat) {
@@ -204,8 +205,8 @@ XmlParser* xml_create_parser(uint32_t flags) {
         trace_leave(kTraceParse, "Leaving, out of memory");
         return nullptr;
     }
+    // The handlers are given the parser record itself.
     XML_SetUserData(p->expat, p);
-    XML_UseParserAsHandlerArg(p->expat);
 #if XML_MAJOR_VERSION > 2 || (XML_MAJOR_VERSION == 2 && XML_MINOR_VERSION >= 6)
     // Each step hands over a single tag and expects its callbacks to have run
     // when the call returns: no deferred reparsing.
@@ -263,6 +264,7 @@ int xml_parse_to_end(XmlParser* p, FILE* stream) {
     if (still_stopped(p))
         return p->stopped;
     begin_step(p);
+    p->dbcs = static_cast<uint8_t>(brelrt_dbcs_active() != 0);
     for (;;) {
         if (p->next < p->end) {
             const char* start = p->buffer + p->next;
@@ -293,13 +295,18 @@ int xml_parser_document_texts(XmlParser* p) {
     if (!ok)
         trace_line(kTraceFile, "Texts stay in UTF-8: no conversion into %s", p->encoding);
     p->blanks = static_cast<uint8_t>(encoder->blanks());
+    p->converting = static_cast<uint8_t>(encoder->encoding() != Encoding::kUtf8);
     return ok;
 }
 
 // Records are parsed from whole chunks read straight into expat's own
 // buffer; the end tag of a record (or of the root) suspends expat, and the
 // next record resumes it where it stopped. The records come out as one
-// step at a time would give them, without a call of expat per tag.
+// step at a time would give them, without a call of expat per tag. Once
+// the root has ended, the rest of the document is parsed to its end: what
+// follows the root must be nothing but comments, processing instructions
+// and white space, or expat refuses it (a second root would otherwise be
+// lost without a word).
 int xml_parse_record(XmlParser* p, FILE* stream) {
     if (!p || !p->expat)
         return nothing_to_parse();
@@ -307,16 +314,12 @@ int xml_parse_record(XmlParser* p, FILE* stream) {
     if (still_stopped(p))
         return p->stopped;
     begin_step(p);
+    p->dbcs = static_cast<uint8_t>(brelrt_dbcs_active() != 0);
     XML_ParsingStatus state;
     XML_GetParsingStatus(p->expat, &state);
     bool suspended = state.parsing == XML_SUSPENDED;
     if (p->ended && !suspended)
         return finish(p);
-    if (p->depth == 0) {
-        set_file_error(kEndOfFile);
-        trace_leave(kTraceParse, "Leaving, EOF");
-        return kEndOfFile;
-    }
     p->records = 1;
     XML_Status status = XML_STATUS_OK;
     if (suspended) {
@@ -330,18 +333,24 @@ int xml_parse_record(XmlParser* p, FILE* stream) {
             return refuse(p, kLongRun);
         status = XML_Parse(p->expat, start, static_cast<int>(length), XML_FALSE);
     }
-    while (status == XML_STATUS_OK && !p->ended) {
-        void* into = XML_GetBuffer(p->expat, BXML_PARSE_READ_SIZE);
-        if (!into) {
-            p->stopped = kOutOfMemory;
-            return report_stopped(p);
+    for (;;) {
+        while (status == XML_STATUS_OK && !p->ended) {
+            void* into = XML_GetBuffer(p->expat, BXML_PARSE_READ_SIZE);
+            if (!into) {
+                p->stopped = kOutOfMemory;
+                return report_stopped(p);
+            }
+            size_t n = read_chunk(p, stream, static_cast<char*>(into), BXML_PARSE_READ_SIZE);
+            if (n && run_too_long(p, static_cast<char*>(into), n))
+                return refuse(p, kLongRun);
+            if (n == 0)
+                p->ended = kEndOfFile;
+            status = XML_ParseBuffer(p->expat, static_cast<int>(n), n == 0);
         }
-        size_t n = read_chunk(p, stream, static_cast<char*>(into), BXML_PARSE_READ_SIZE);
-        if (n && run_too_long(p, static_cast<char*>(into), n))
-            return refuse(p, kLongRun);
-        if (n == 0)
-            p->ended = kEndOfFile;
-        status = XML_ParseBuffer(p->expat, static_cast<int>(n), n == 0);
+        // Suspended at the end of the root: on to the end of the document.
+        if (status != XML_STATUS_SUSPENDED || p->depth > 0)
+            break;
+        status = XML_ResumeParser(p->expat);
     }
     if (status == XML_STATUS_ERROR) {
         int result = report_failure(p);
@@ -349,7 +358,7 @@ int xml_parse_record(XmlParser* p, FILE* stream) {
             p->ended = result == kParseError ? kParseError : kEndOfFile;
         return result;
     }
-    if (p->depth == 0 || status != XML_STATUS_SUSPENDED) {
+    if (status != XML_STATUS_SUSPENDED) {
         set_file_error(kEndOfFile);
         trace_leave(kTraceParse, "Leaving, EOF");
         return kEndOfFile;
@@ -370,11 +379,20 @@ int xml_next_record_or_leave(XmlParser* p, FILE* stream) {
 void xml_parser_drop_record(XmlParser* p) {
     if (!p)
         return;
-    if (p->elements)
+    // A record the reader kept whole goes back in one step: its elements
+    // are not visited (with tens of thousands of them, visiting costs more
+    // than reading them did).
+    if (p->elements && xml_parser_give_back_kept(p)) {
+        p->pool.dropping = 1;
         brelrt_hash_clear(p->elements);
-    XmlElement* root = xml_element_record(p->root);
-    if (root && root->first_child)
-        recycle_element(root->first_child, &p->pool);
+        p->pool.dropping = 0;
+    } else {
+        if (p->elements)
+            brelrt_hash_clear(p->elements);
+        XmlElement* root = xml_element_record(p->root);
+        if (root && root->first_child)
+            recycle_element(root->first_child, &p->pool);
+    }
     p->current = p->root;
 }
 
@@ -389,6 +407,7 @@ void xml_free_parser(XmlParser* p) {
     if (p->models)
         brelrt_hash_free(p->models, HERE);
     brelrt_free(p->doctype_name, HERE);
+    xml_parser_keep_free(p);
     if (p->root)
         xml_free_element(p->root);
     // Last: clearing the hash gave its entries back to the pool.

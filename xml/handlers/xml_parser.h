@@ -58,10 +58,17 @@ extern "C" {
 
 /* What a record file never needs, refused with a parse error so that a
  * hostile document costs little: deeper nesting, more than 1 MB without a
- * ">" (one tag, comment, declaration or text), more declarations. */
+ * ">" (one tag, comment, declaration or text), more declarations, open
+ * elements whose names hold more than 1 MB in all (expat keeps the name of
+ * every open element). */
 #define BXML_DEPTH_MAX 1024
 #define BXML_RUN_MAX (1024 * 1024)
 #define BXML_DECLARATIONS_MAX 10000
+#define BXML_OPEN_NAMES_MAX (1024 * 1024)
+
+/* What the sequential reader keeps of each record (see xml_parser_keep_only
+ * in handlers/callbacks.h); null for every other parser. */
+typedef struct XmlKeep XmlKeep;
 
 /* An element declaration kept in a parser's declaration table, keyed by the
  * declared name; several declarations of one name are chained through `next`. */
@@ -102,8 +109,10 @@ typedef struct XmlParser {
     /* How trailing blanks of element texts are recognised (bxml::Blanks). */
     uint8_t blanks;
     /* Set for the sequential reader: element texts and names are turned
-       back from expat's UTF-8 into the document's encoding as they end. */
+       back from expat's UTF-8 into the document's encoding as they end
+       (`converting` when that encoding is not UTF-8). */
     uint8_t document_texts;
+    uint8_t converting;
     /* The encoding the document declares (cut to 39 bytes), "" when none. */
     char encoding[40];
     /* The conversion of document_texts (a bxml::TextEncoder), null before. */
@@ -120,6 +129,12 @@ typedef struct XmlParser {
        begins (the caller may have freed elements between steps), then kept
        with `current` by the callbacks. */
     XmlElement* current_element;
+    /* BRELRT_DOUBLE_BYTE as the parser's creation, and then each record and
+       each parse to the end, looked it up: names are converted with it. */
+    uint8_t dbcs;
+    /* Bytes of the names of the open elements. */
+    size_t open_names;
+    XmlKeep* keep;
 } XmlParser;
 
 /* Creates a parser with `flags`; null with the file-error word at 14 when
@@ -147,9 +162,10 @@ BXML_EXPORT int xml_parser_document_texts(XmlParser* parser);
 
 /* Parses on until the next child of the root element is complete: past
  * whatever lies between records, then through the record. 0 when it is
- * complete; 8 when the root element has ended (file-error word 8); else the
- * error of the step (14, or 19, which includes a document cut off after its
- * last complete record). */
+ * complete; 8 when the root element has ended and nothing but comments,
+ * processing instructions and white space follows it (file-error word 8);
+ * else the error of the step (14, or 19, which includes a document cut off
+ * after its last complete record and anything else after the root). */
 BXML_EXPORT int xml_parse_record(XmlParser* parser, FILE* stream);
 
 /* xml_parse_record for a routine that traced its entry: when no record
