@@ -11,6 +11,8 @@
 //   - URL fetch: a body without end cut at BRELRT_URL_MAX_MB=16, beside a
 //     16 MiB body that ends; a server sending a byte every 100 ms, cut at
 //     BRELRT_URL_TIMEOUT=1; the temporary folder is checked empty after each.
+#include "measure.h"
+
 #include <brelrt.h>
 
 #include <arpa/inet.h>
@@ -34,19 +36,8 @@
 
 namespace {
 
-// A figure in kB of /proc/self/status ("VmHWM:" the peak since reset_peak()).
-long status_kb(const char* key) {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind(key, 0) == 0)
-            return std::atol(line.c_str() + std::strlen(key));
-    return -1;
-}
-
-void reset_peak() {
-    std::ofstream("/proc/self/clear_refs") << "5";
-}
+using bench::reset_peak;
+using bench::status_kb;
 
 struct Side {
     Side(const char* n, std::function<void()> r) : name(n), run(std::move(r)) {}

@@ -46,10 +46,6 @@ const char kLayout[] = "       01 SALE-REC.\n"
                        "             10 ITEM-CODE     PIC X(8).\n"
                        "             10 QUANTITY      PIC S9(5)V9.\n";
 
-double seconds_since(std::chrono::steady_clock::time_point start) {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
 // 1000 different records, filled the way a program would.
 std::vector<std::string> make_records(RecordLayout* layout) {
     std::vector<std::string> records;
@@ -122,27 +118,6 @@ std::string read_document(const std::string& file, size_t bytes) {
         std::exit(1);
     std::fclose(in);
     return doc;
-}
-
-long status_kb(const char* key) {
-    FILE* status = std::fopen("/proc/self/status", "r");
-    if (!status)
-        return -1;
-    char line[256];
-    long kb = -1;
-    size_t n = std::strlen(key);
-    while (kb < 0 && std::fgets(line, sizeof line, status))
-        if (std::strncmp(line, key, n) == 0)
-            kb = std::atol(line + n);
-    std::fclose(status);
-    return kb;
-}
-
-void reset_peak() {
-    if (FILE* f = std::fopen("/proc/self/clear_refs", "w")) {
-        std::fputs("5", f);
-        std::fclose(f);
-    }
 }
 
 void set_up(const std::string& dir) {

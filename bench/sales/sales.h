@@ -4,6 +4,8 @@
 // bxml32 as the runtime writes it.
 #pragma once
 
+#include "measure.h"
+
 #include <brelrt.h>
 
 #include <chrono>
@@ -21,7 +23,7 @@ void set_up(const std::string& dir);
 // 1000 different records of the layout.
 std::vector<std::string> make_records(RecordLayout* layout);
 
-double seconds_since(std::chrono::steady_clock::time_point start);
+using bench::seconds_since;
 
 struct Figures {
     double seconds;
@@ -36,10 +38,7 @@ Figures write_document(const std::string& file, long count,
 // The whole file in memory.
 std::string read_document(const std::string& file, size_t bytes);
 
-// A figure in kB of /proc/self/status: "VmHWM:" the peak resident memory
-// since the last reset_peak(), "VmRSS:" the resident memory now.
-long status_kb(const char* key);
-// Starts a new peak: the peak resident memory becomes the present one.
-void reset_peak();
+using bench::reset_peak;
+using bench::status_kb;
 
 } // namespace sales

@@ -41,19 +41,10 @@
 
 namespace {
 
-using sales::seconds_since;
+using bench::seconds_since;
+using bench::status_kb;
 
 // ---- measuring
-
-// A figure in kB of /proc/self/status ("VmHWM:", "VmRSS:").
-long status_kb(const char* key) {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind(key, 0) == 0)
-            return std::atol(line.c_str() + std::strlen(key));
-    return -1;
-}
 
 struct Run {
     double seconds;

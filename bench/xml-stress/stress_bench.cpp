@@ -13,6 +13,7 @@
 // at random from a seed (repeated elements, attributes, text, nesting),
 // each printed with its seed so that a failure can be made again.
 #include "bxml32.h"
+#include "measure.h"
 
 #include <brelrt.h>
 #include <expat.h>
@@ -43,19 +44,8 @@ constexpr double kTimeRatio = 2.0;
 constexpr double kTimeSlack = 0.010;
 constexpr long kSreadGrowthKb = 50 * 1024;
 
-double seconds_since(Clock::time_point t0) {
-    return std::chrono::duration<double>(Clock::now() - t0).count();
-}
-
-// A figure in kB of /proc/self/status ("VmRSS:", "VmHWM:").
-long status_kb(const char* key) {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind(key, 0) == 0)
-            return std::atol(line.c_str() + std::strlen(key));
-    return -1;
-}
+using bench::seconds_since;
+using bench::status_kb;
 
 // ---- the child: one way of reading one document
 

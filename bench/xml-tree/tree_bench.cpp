@@ -10,6 +10,7 @@
 // median of each side, the ratio of the medians and the peak resident
 // memory of the case.
 #include "bxml32.h"
+#include "measure.h"
 
 #include <brelrt.h>
 #include <expat.h>
@@ -34,26 +35,9 @@ constexpr int kRuns = 3;
 constexpr unsigned kWhole =
     BXML_PARSER_RECORDS | BXML_PARSER_CASE_FOLD | BXML_PARSER_COMMENTS | BXML_PARSER_WHOLE;
 
-double seconds_since(std::chrono::steady_clock::time_point start) {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
-// A figure in kB of /proc/self/status.
-long status_kb(const char* key) {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind(key, 0) == 0)
-            return std::atol(line.c_str() + std::strlen(key));
-    return -1;
-}
-
-// Memory freed goes back to the system, and the peak resident memory
-// starts again from what is resident now.
-void reset_peak() {
-    malloc_trim(0);
-    std::ofstream("/proc/self/clear_refs") << "5";
-}
+using bench::reset_peak;
+using bench::seconds_since;
+using bench::status_kb;
 
 void write_file(const std::string& file, const std::string& text) {
     std::ofstream(file, std::ios::binary) << text;
