@@ -480,6 +480,11 @@ int main(int argc, char** argv) {
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     double budget = argc > 1 ? std::atof(argv[1]) : 0;
     std::string dir = argc > 2 ? argv[2] : "/tmp";
+    if (access(dir.c_str(), W_OK) != 0) {
+        std::fprintf(stderr, "xml_stress_bench: cannot write into the folder %.200s\n",
+                     dir.c_str());
+        return 2;
+    }
     char self[4096];
     ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
     if (n <= 0)
