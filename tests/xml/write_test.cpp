@@ -275,6 +275,42 @@ TEST_F(FieldsTest, BadBytesRefuseTheRecordAndNameTheField) {
     EXPECT_EQ(run_command("xmllint --noout '" + name + "'"), "");
 }
 
+// A text is looked at eight bytes at a time, its last bytes by one word
+// ending at its end: an entity or a control byte is found at every place of
+// texts of every length around those words.
+TEST_F(FieldsTest, EveryByteOfATextIsLookedAtWhereverItLies) {
+    const size_t kLongText = 26; // LONG-TEXT's offset
+    std::string name = path("cases.xml");
+    std::vector<std::string> expected;
+    {
+        EnvVar none("BXML_CREATE_STYLE", "none");
+        XmlFile* file = open(name);
+        ASSERT_NE(file, nullptr);
+        for (size_t n = 1; n <= 25; ++n)
+            for (size_t j = 0; j < n; ++j) {
+                std::string text(n, 'x');
+                std::string record = record_;
+                text[j] = '\x01';
+                record.replace(kLongText, 1000, text + std::string(1000 - n, ' '));
+                EXPECT_EQ(write(file, record), 0) << n << " " << j;
+                text[j] = '<';
+                record.replace(kLongText, 1000, text + std::string(1000 - n, ' '));
+                EXPECT_EQ(write(file, record), 1) << n << " " << j;
+                expected.push_back(text.substr(0, j) + "&lt;" + text.substr(j + 1));
+            }
+        EXPECT_EQ(close(file), 0);
+    }
+    std::string doc = read_file(name);
+    std::vector<std::string> texts;
+    const std::string open_tag = "<long_text>", close_tag = "</long_text>";
+    for (size_t at = doc.find(open_tag); at != std::string::npos; at = doc.find(open_tag, at)) {
+        at += open_tag.size();
+        texts.push_back(doc.substr(at, doc.find(close_tag, at) - at));
+    }
+    EXPECT_EQ(texts, expected);
+    EXPECT_EQ(doc.find('\x01'), std::string::npos);
+}
+
 TEST_F(FieldsTest, ShiftJisDocumentsCarryShiftJisText) {
     EnvVar encoding("BXML_ENCODING", "Shift_JIS");
     EnvVar none("BXML_CREATE_STYLE", "none");

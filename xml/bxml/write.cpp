@@ -227,12 +227,11 @@ private:
                        file_->records, item.name, rc);
             return w;
         }
-        auto* text = reinterpret_cast<unsigned char*>(w);
-        size_t n = static_cast<size_t>(size);
-        while (n >= 8 && all_blank(load8(text + n - 8)))
-            n -= 8;
-        while (n > 0 && blank(text[n - 1]))
-            --n;
+        // The text is left-justified and holds no blank: it ends at the
+        // first blank of the padding.
+        const void* pad = std::memchr(w, ' ', static_cast<size_t>(size));
+        size_t n = pad ? static_cast<size_t>(static_cast<const char*>(pad) - w)
+                       : static_cast<size_t>(size);
         if (period_ != '.')
             std::replace(w, w + n, period_, '.');
         return w + n;
@@ -259,6 +258,12 @@ private:
             size_t run = i;
             while (run + 8 <= n && !maybe_special(load8(p + run)))
                 run += 8;
+            // Fewer than eight bytes left: the word ending at the text's end
+            // holds them all (and bytes before `run`, plain or already
+            // handled) and settles them at once when none of its bytes is
+            // special.
+            if (run < n && n >= 8 && n - run < 8 && !maybe_special(load8(p + n - 8)))
+                run = n;
             while (run < n && kByteKinds.kind[p[run]] == kPlain)
                 ++run;
             std::memcpy(w, p + i, run - i);
