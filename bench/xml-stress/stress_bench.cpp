@@ -13,6 +13,7 @@
 // at random from a seed (repeated elements, attributes, text, nesting),
 // each printed with its seed so that a failure can be made again.
 #include "bxml32.h"
+#include "expat_floor.h"
 #include "measure.h"
 
 #include <brelrt.h>
@@ -48,30 +49,6 @@ using bench::seconds_since;
 using bench::status_kb;
 
 // ---- the child: one way of reading one document
-
-void XMLCALL no_start(void*, const XML_Char*, const XML_Char**) {}
-void XMLCALL no_end(void*, const XML_Char*) {}
-void XMLCALL no_text(void*, const XML_Char*, int) {}
-
-// expat with empty handlers; the result is 0, or expat's error code.
-long run_expat(const char* file) {
-    FILE* in = std::fopen(file, "rb");
-    if (!in)
-        return -1;
-    XML_Parser p = XML_ParserCreate(nullptr);
-    XML_SetElementHandler(p, no_start, no_end);
-    XML_SetCharacterDataHandler(p, no_text);
-    static char buffer[32000];
-    size_t n;
-    bool ok = true;
-    while (ok && (n = std::fread(buffer, 1, sizeof buffer, in)) > 0)
-        ok = XML_Parse(p, buffer, static_cast<int>(n), XML_FALSE) == XML_STATUS_OK;
-    ok = ok && XML_Parse(p, nullptr, 0, XML_TRUE) == XML_STATUS_OK;
-    long result = ok ? 0 : static_cast<long>(XML_GetErrorCode(p));
-    XML_ParserFree(p);
-    std::fclose(in);
-    return result;
-}
 
 void set_up_runtime() {
     for (const BrelrtHostEntry& e : brelrt_host_entries)
@@ -118,7 +95,7 @@ int child(const std::string& way, const char* file) {
     long result = 0;
     auto t0 = Clock::now();
     if (way == "expat")
-        result = run_expat(file);
+        result = bench::expat_parse_file(file);
     else if (way == "sread")
         result = run_sread(file, &error);
     else if (way == "api")

@@ -20,18 +20,8 @@ const ProgramText kProgram{
                    "curGazo.bmp に残します。"),
     QStringLiteral(
         "roomName.txt の室名で取り、シリアル回線はレジストリの ...\\Pointra\\MT4500\\MSComm1 "
-        "です。\n"
-        "インストールフォルダはレジストリファイル（$POINTRA_REGISTRY、\n"
-        "~/.config/pointra/registry.reg、/etc/pointra/registry.reg の順に探します）の\n"
-        "InstPath です。シリアルポートを開くには dialout グループに入っている必要があります。\n"
-        "POINTRA_MESSAGE_LOG=ファイル のときは、メッセージを画面ではなくそのファイルに書きます。\n"
-        "\n"
-        "終了状態:\n"
-        "  0   外形図を保存したか、利用者が終了しました\n"
-        "  1   知らせた失敗（レジストリファイル、室名、縮尺ファイル、ポート、座標.txt、外形図）\n"
-        "  2   外形の終わりの前にタブレットとの接続が切れました（座標.txt は取った点まで）\n"
-        "  64  コマンドラインの誤り\n"
-        "  69  画面（ディスプレイ）に接続できません\n")};
+        "です。\n") +
+        devices::TabletProgramHelp()};
 
 } // namespace
 

@@ -76,4 +76,9 @@ QString RefuseRecord(QWidget* parent, OutlineRefusals& refusals, const QString& 
 QString TakeLineEvent(QWidget* parent, const SerialLine& line, OutlineRefusals& refusals,
                       CoordFileWriter& coordFile, bool* lost);
 
+// The part of --help every tablet program shares: where the installation
+// folder comes from, the serial port's group, the message log, the exit
+// statuses.
+QString TabletProgramHelp();
+
 } // namespace devices
