@@ -481,7 +481,7 @@ int main(int argc, char** argv) {
     while (seconds_since(t0) < budget) {
         std::string shape;
         std::string file = random_doc(dir, seed, static_cast<size_t>(4) << 20, shape);
-        measure(shape, file, 1);
+        measure(shape, file, 3);
         ++seed;
         ++documents;
     }
