@@ -73,6 +73,12 @@ void brelrt_trace_hex(const void* data, size_t length);
  * next use; resets the indentation. */
 void brelrt_trace_reset(void);
 
+/* Whether the host says its own problems (a copybook it cannot read, a
+ * configuration file it cannot use) on standard error, as "brelrt: ..."
+ * lines, besides the trace: on by default; a runtime that says them itself
+ * turns it off. Returns the setting before. */
+int brelrt_report_to_stderr(int on);
+
 /* ----------------------------------------------------------- error words */
 
 int16_t* brelrt_file_error(void);       /* file-error word: 8, 14, 15, 17, 19, ... */
@@ -211,6 +217,9 @@ char* brelrt_translate_name(const char* name);
  * no memory) the temporary file is removed and a trace line at level 1 says
  * why. */
 char* brelrt_url_fetch(const char* url);
+/* Why the last brelrt_url_fetch failed, as its trace line says ("" after
+ * one that did not). */
+const char* brelrt_url_last_error(void);
 
 /* The layout name of a file: its base name without folder and extension
  * ("/data/Orders.xml" gives "Orders"). Writes at most size-1 bytes; returns out. */
@@ -429,7 +438,12 @@ typedef struct FieldDescriptor {
     0x1                         /* the entry has REDEFINES: `redefined` is the item it redefines */
 #define BRELRT_ITEM_VARIANT 0x2 /* a redefining item that a *> WHEN selects */
 #define BRELRT_ITEM_SHADOW 0x4  /* a REDEFINES without WHEN, or an item inside one */
-#define BRELRT_ITEM_REDEFINED 0x8 /* later entries redefine this item */
+#define BRELRT_ITEM_REDEFINED 0x8   /* later entries redefine this item */
+#define BRELRT_ITEM_JUSTIFIED 0x10  /* JUSTIFIED RIGHT */
+#define BRELRT_ITEM_EDITED 0x20     /* numeric-edited: `picture` holds its picture */
+#define BRELRT_ITEM_BLANK_ZERO 0x40 /* BLANK WHEN ZERO */
+#define BRELRT_ITEM_VARYING                                                                        \
+    0x80 /* an occurrence of an OCCURS ... DEPENDING ON table: `depending` and `occurs_min` */
 
 /*
  * How a layout describes storage, and what the plug-in does with it.
@@ -466,8 +480,27 @@ typedef struct FieldDescriptor {
  * entry flagged BRELRT_ITEM_REDEFINES: variants come in through their first
  * description, shadows never.
  *
+ * A REDEFINES without WHEN of a group made only of FILLER turns the roles
+ * round: the FILLER group describes no data, so the redefining entry is the
+ * description written and read (flagged BRELRT_ITEM_REDEFINED), and the
+ * FILLER group becomes the second view (BRELRT_ITEM_REDEFINES and
+ * BRELRT_ITEM_SHADOW, `redefined` naming the entry after it).
+ *
+ * Tables of variable length. Each occurrence item of an "OCCURS min TO max
+ * DEPENDING ON counter" table is flagged BRELRT_ITEM_VARYING; `occurs_min`
+ * is min (the OCCURS count, max, is in occurs_count), and `depending` the
+ * index of the counter's item, or -1 when the counter is not in the record
+ * (a WORKING-STORAGE item): the record's length then says how many
+ * occurrences it holds. The table is laid out at its maximum.
+ *
  * Binary data. A comment line "*> BINARY" before an elementary item gives it
  * user type 2: its bytes are written as hexadecimal text.
+ *
+ * Justification and editing. JUSTIFIED RIGHT sets BRELRT_ITEM_JUSTIFIED.
+ * A numeric-edited item (a picture with editing symbols and no X or A, or a
+ * numeric DISPLAY item with BLANK WHEN ZERO) is character data of type 16
+ * flagged BRELRT_ITEM_EDITED, with its picture in `picture` (upper case, as
+ * written) and BRELRT_ITEM_BLANK_ZERO for BLANK WHEN ZERO.
  */
 typedef struct LayoutItem {
     int32_t offset;        /* in the record */
@@ -483,7 +516,10 @@ typedef struct LayoutItem {
     char name[BRELRT_NAME_SIZE];                /* lower case, "-" as "_" */
     void* scratch;                              /* free for the caller */
     int16_t redefined;                          /* with BRELRT_ITEM_REDEFINES: the item redefined */
+    int16_t depending;  /* with BRELRT_ITEM_VARYING: the counter's item, -1 outside the record */
+    int16_t occurs_min; /* with BRELRT_ITEM_VARYING: the table's least count */
     int16_t spare;
+    const char* picture; /* with BRELRT_ITEM_EDITED: the picture; else null */
 } LayoutItem;
 
 /* 128 bytes; the selected item's index at byte 120, the result at byte 124. */
@@ -517,6 +553,7 @@ typedef struct RecordLayout {
     int32_t flags;       /* bit 0: several record types */
     int32_t record_size; /* size of the record area: the largest record */
     int32_t record_count;
+    char* pictures; /* the storage of the items' pictures (null when none) */
 } RecordLayout;
 
 /* Text of the last copybook error ("file:line: what", or every place a
@@ -572,6 +609,16 @@ int B4PgmPeriod(void);
  * digits from its first to its last that is not zero), -2 for types it
  * cannot convert. Allocates nothing. */
 int Bconvert(FieldDescriptor* dst, const FieldDescriptor* src, int mode);
+/* Bconvert, saying what the destination could not hold: *lost (when not
+ * null) gets BRELRT_LOST_DIGITS when digits above the destination's places
+ * that are not zero were lost, BRELRT_LOST_DECIMALS when decimals that are
+ * not zero were cut, BRELRT_LOST_SIGN when a negative value went into a
+ * field without a sign (floating-point destinations lose nothing here); 0
+ * when the value went in whole, and after a failure. */
+#define BRELRT_LOST_DIGITS 1
+#define BRELRT_LOST_DECIMALS 2
+#define BRELRT_LOST_SIGN 4
+int brelrt_convert(FieldDescriptor* dst, const FieldDescriptor* src, int* lost);
 /* File operations, names translated; 0 on success, -1 with errno in the
  * secondary error word. */
 int f_remove(const char* name);
@@ -664,5 +711,8 @@ extern const BrelrtHostEntry brelrt_host_entries[BRELRT_HOST_ENTRY_COUNT];
 #ifdef __cplusplus
 }
 #endif
+
+/* Numeric-edited fields: editing a number into a picture, and back. */
+#include "brelrt_edit.h"
 
 #endif /* BRELRT_H */

@@ -538,7 +538,72 @@ int brelrt_type_is_numeric(int type) {
 
 namespace {
 
-int convert(FieldDescriptor* dst, const FieldDescriptor* src) {
+// What storing `d` in `f` loses (BRELRT_LOST_* bits): digits above the
+// places the field keeps, decimals below them, the sign of a field that has
+// none. Floating-point fields keep what they can and lose nothing here.
+int losses(const FieldDescriptor& f, const Decimal& d) {
+    if (d.zero())
+        return 0;
+    int lost = 0;
+    if (d.scale < f.scale)
+        lost |= BRELRT_LOST_DECIMALS; // the last digit held is not zero
+    bool unsigned_field = f.type == BRELRT_T_UNSIGNED || f.type == BRELRT_T_PACKED_UNSIGNED ||
+                          f.type == BRELRT_T_BINARY_UNSIGNED || f.type == BRELRT_T_NATIVE_UNSIGNED;
+    long kept = 0; // decimal places kept above the scale
+    size_t n = static_cast<size_t>(f.size);
+    switch (f.type) {
+    case BRELRT_T_UNSIGNED:
+    case BRELRT_T_SIGN_TRAILING:
+    case BRELRT_T_SIGN_LEADING:
+        kept = static_cast<long>(n);
+        break;
+    case BRELRT_T_SIGN_TRAILING_SEP:
+    case BRELRT_T_SIGN_LEADING_SEP:
+        kept = n ? static_cast<long>(n) - 1 : 0;
+        break;
+    case BRELRT_T_PACKED:
+    case BRELRT_T_PACKED_UNSIGNED:
+        kept = n ? std::min(static_cast<long>(field_digits(f)), static_cast<long>(n * 2 - 1)) : 0;
+        break;
+    case BRELRT_T_BINARY:
+    case BRELRT_T_BINARY_UNSIGNED:
+        kept = std::min(field_digits(f), 18);
+        break;
+    case BRELRT_T_NATIVE:
+    case BRELRT_T_NATIVE_UNSIGNED: {
+        // What the bytes hold: the whole number of places from the scale up.
+        if (d.top() < f.scale)
+            return lost;
+        if (d.top() - f.scale >= 19 || n < 1 || n > 8)
+            return lost | BRELRT_LOST_DIGITS;
+        uint64_t u = 0;
+        for (long place = d.top(); place >= f.scale; --place)
+            u = u * 10 + static_cast<uint64_t>(d.at(place));
+        int bits = static_cast<int>(8 * n);
+        uint64_t most = unsigned_field ? (bits == 64 ? ~uint64_t(0) : (uint64_t(1) << bits) - 1)
+                        : d.negative   ? uint64_t(1) << (bits - 1)
+                                       : (uint64_t(1) << (bits - 1)) - 1;
+        if (u > most)
+            lost |= BRELRT_LOST_DIGITS;
+        if (unsigned_field && d.negative && u)
+            lost |= BRELRT_LOST_SIGN;
+        return lost;
+    }
+    default:
+        return lost;
+    }
+    if (d.top() >= f.scale + kept)
+        lost |= BRELRT_LOST_DIGITS;
+    bool kept_nonzero = false;
+    for (long place = std::max<long>(d.scale, f.scale); place < f.scale + kept && !kept_nonzero;
+         ++place)
+        kept_nonzero = d.at(place) != 0;
+    if (unsigned_field && d.negative && kept_nonzero)
+        lost |= BRELRT_LOST_SIGN;
+    return lost;
+}
+
+int convert(FieldDescriptor* dst, const FieldDescriptor* src, int* lost) {
     Decimal value;
     Result r;
     switch (src->type) {
@@ -572,6 +637,8 @@ int convert(FieldDescriptor* dst, const FieldDescriptor* src) {
     if (r != OK)
         return r;
     int float_precision = src->type == BRELRT_T_FLOAT ? 7 : src->type == BRELRT_T_DOUBLE ? 15 : 0;
+    if (lost)
+        *lost = losses(*dst, value);
     switch (dst->type) {
     case BRELRT_T_NUMTEXT:
         return write_text(*dst, value, float_precision);
@@ -600,7 +667,13 @@ int convert(FieldDescriptor* dst, const FieldDescriptor* src) {
 } // namespace
 
 int Bconvert(FieldDescriptor* dst, const FieldDescriptor* src, int /*mode*/) {
+    return brelrt_convert(dst, src, nullptr);
+}
+
+int brelrt_convert(FieldDescriptor* dst, const FieldDescriptor* src, int* lost) {
+    if (lost)
+        *lost = 0;
     if (!dst || !src || !dst->address || !src->address || dst->size < 0 || src->size < 0)
         return UNSUPPORTED;
-    return brelrt::guarded(static_cast<int>(UNSUPPORTED), [&] { return convert(dst, src); });
+    return brelrt::guarded(static_cast<int>(UNSUPPORTED), [&] { return convert(dst, src, lost); });
 }

@@ -8,8 +8,10 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <fcntl.h>
 #include <memory>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <utility>
 #include <vector>
 
@@ -109,6 +111,11 @@ struct Node {
     int sign = 0; // 0 none given, 1 leading, 2 trailing
     bool sign_separate = false;
     int occurs = 0;
+    int occurs_min = 0;      // OCCURS min TO max: min; else the count
+    std::string depending;   // OCCURS ... DEPENDING ON: the counter's name
+    bool justified = false;  // JUSTIFIED RIGHT
+    bool blank_zero = false; // BLANK WHEN ZERO
+    bool edited = false;     // numeric-edited: `picture` is kept with the item
     std::string redefines;
     Node* redefined = nullptr; // the sibling REDEFINES names
     std::vector<std::unique_ptr<Node>> children;
@@ -774,16 +781,19 @@ private:
                     if (!is_number(m.text) || std::stol(m.text) < std::max(count, 1L))
                         throw ParseError{m.line, "OCCURS TO needs a positive count not below "
                                                  "the minimum"};
+                    node.occurs_min = static_cast<int>(count);
                     count = std::stol(m.text);
                 } else if (count < 1) {
                     throw ParseError{n.line, "OCCURS needs a positive count"};
+                } else {
+                    node.occurs_min = static_cast<int>(std::min(count, 32768L));
                 }
                 node.occurs = static_cast<int>(std::min(count, 32768L));
                 if (node.occurs > 32767)
                     throw ParseError{n.line, "OCCURS count too large"};
                 if (next_is("TIMES"))
                     skip();
-                skip_table_phrases(tok.line);
+                table_phrases(tok.line, node);
             } else if (w == "REDEFINES") {
                 const Token& r = take(tok.line, "redefined name");
                 if (r.kind != Token::WORD)
@@ -794,6 +804,7 @@ private:
             } else if (w == "JUSTIFIED" || w == "JUST") {
                 if (next_is("RIGHT"))
                     skip();
+                node.justified = true;
             } else if (w == "BLANK") {
                 if (next_is("WHEN"))
                     skip();
@@ -801,6 +812,7 @@ private:
                 std::string zw = upper(z.text);
                 if (zw != "ZERO" && zw != "ZEROS" && zw != "ZEROES")
                     throw ParseError{z.line, "BLANK needs ZERO"};
+                node.blank_zero = true;
             } else if (w == "GLOBAL" || w == "EXTERNAL") {
             } else if (w == "SYNC" || w == "SYNCHRONIZED") {
                 throw ParseError{tok.line, "SYNCHRONIZED is not supported"};
@@ -812,13 +824,23 @@ private:
         }
     }
 
-    void skip_table_phrases(int line) {
+    // DEPENDING ON (its counter's name kept; a qualified name "CNT OF GRP"
+    // is looked up by its first word), ASCENDING/DESCENDING KEY and
+    // INDEXED BY (skipped).
+    void table_phrases(int line, Node& node) {
         for (;;) {
             if (next_is("DEPENDING")) {
                 skip();
                 if (next_is("ON"))
                     skip();
-                take(line, "DEPENDING ON name");
+                const Token& counter = take(line, "DEPENDING ON name");
+                if (counter.kind != Token::WORD)
+                    throw ParseError{counter.line, "DEPENDING ON needs a data name"};
+                node.depending = counter.text;
+                while (next_is("OF") || next_is("IN")) {
+                    skip();
+                    take(line, "qualifier after OF");
+                }
             } else if (next_is("ASCENDING") || next_is("DESCENDING") || next_is("INDEXED")) {
                 skip();
                 if (next_is("KEY") || next_is("BY"))
@@ -936,11 +958,18 @@ void describe(Node& node, Usage usage, int sign, bool separate, BinarySize rule)
             i = pic.find(')', i);
     }
     if (edits) {
-        // Numeric-edited: printed text of its length.
+        // Edited: printed text of its length. Numeric-edited (no X or A) keeps
+        // its picture, so that a number read back is edited again as a MOVE
+        // would edit it.
         if (usage != Usage::NONE && usage != Usage::DISPLAY)
             throw ParseError{line, "edited PICTURE " + brelrt::excerpt(pic) + " must be DISPLAY"};
+        if (node.justified)
+            throw ParseError{line, "JUSTIFIED on an edited item"};
         node.type = BRELRT_T_ALPHANUMERIC;
         node.size = static_cast<int32_t>(positions);
+        node.edited = !x && !a;
+        if (node.blank_zero && !node.edited)
+            throw ParseError{line, "BLANK WHEN ZERO needs a numeric PICTURE"};
         return;
     }
     if (x || a) {
@@ -950,6 +979,8 @@ void describe(Node& node, Usage usage, int sign, bool separate, BinarySize rule)
             throw ParseError{line, "usage needs a numeric PICTURE, not " + brelrt::excerpt(pic)};
         if (sign)
             throw ParseError{line, "SIGN on a non-numeric item"};
+        if (node.blank_zero)
+            throw ParseError{line, "BLANK WHEN ZERO needs a numeric PICTURE"};
         node.type = x || nines ? BRELRT_T_ALPHANUMERIC : BRELRT_T_ALPHABETIC;
         node.size = static_cast<int32_t>(positions);
         return;
@@ -960,6 +991,17 @@ void describe(Node& node, Usage usage, int sign, bool separate, BinarySize rule)
         throw ParseError{line, "more than 38 digits in PICTURE " + brelrt::excerpt(pic)};
     if (sign && !s)
         throw ParseError{line, "SIGN clause on an unsigned item"};
+    if (node.justified)
+        throw ParseError{line, "JUSTIFIED on a numeric item"};
+    if (node.blank_zero) {
+        // A numeric DISPLAY item with BLANK WHEN ZERO is numeric-edited.
+        if ((usage != Usage::NONE && usage != Usage::DISPLAY) || s)
+            throw ParseError{line, "BLANK WHEN ZERO needs an unsigned DISPLAY item"};
+        node.type = BRELRT_T_ALPHANUMERIC;
+        node.size = static_cast<int32_t>(nines);
+        node.edited = true;
+        return;
+    }
     node.digits = static_cast<int>(nines);
     node.scale = -static_cast<int>(decimals);
     switch (usage) {
@@ -1054,12 +1096,25 @@ struct Selection {
     int item;
 };
 
+// Whether a subtree describes data: an elementary item with a name. A group
+// made only of FILLER describes none.
+bool describes_data(const Node& node) {
+    if (node.children.empty())
+        return !node.name.empty() && !same_name(node.name, "FILLER");
+    for (const auto& child : node.children)
+        if (child->redefines.empty() && describes_data(*child))
+            return true;
+    return false;
+}
+
 struct Emitter {
     std::vector<LayoutItem> items;
     std::vector<const Node*> origin; // node of each item
     std::vector<Selection> conditions;
+    std::vector<std::string> pictures; // of each item flagged BRELRT_ITEM_EDITED, in item order
     int case_mode = 0;
     std::string record_name; // the name of a level-01 FILLER
+    int record_first = 0;    // the first item of the record being emitted
 
     // Emits every occurrence of `node` (offsets from `base`) with its
     // subtree. `condition` is the one of what encloses it, `shadow` whether
@@ -1087,6 +1142,7 @@ struct Emitter {
         bool filler = node.name.empty() || same_name(node.name, "FILLER");
         if (variant && filler && !group)
             throw ParseError{node.when.line, "WHEN before an elementary FILLER"};
+        int counter = node.depending.empty() ? -1 : counter_of(node, occ, d);
         int first = -1;
         for (int k = 1; k <= copies; ++k) {
             // Within the record, whose size lay_out bounded: no overflow.
@@ -1113,6 +1169,7 @@ struct Emitter {
                 std::memcpy(item.occurs_count, c, sizeof c);
                 std::memcpy(item.occurrence, o, sizeof o);
                 item.depth = d;
+                item.depending = -1;
                 if (redefined >= 0) {
                     item.flags |= BRELRT_ITEM_REDEFINES;
                     item.redefined = static_cast<int16_t>(redefined);
@@ -1122,6 +1179,19 @@ struct Emitter {
                     item.flags |= BRELRT_ITEM_VARIANT;
                 if (shadow)
                     item.flags |= BRELRT_ITEM_SHADOW;
+                if (node.justified && !group)
+                    item.flags |= BRELRT_ITEM_JUSTIFIED;
+                if (node.edited) {
+                    item.flags |= BRELRT_ITEM_EDITED;
+                    pictures.push_back(node.picture);
+                }
+                if (node.blank_zero)
+                    item.flags |= BRELRT_ITEM_BLANK_ZERO;
+                if (!node.depending.empty()) {
+                    item.flags |= BRELRT_ITEM_VARYING;
+                    item.depending = static_cast<int16_t>(counter);
+                    item.occurs_min = static_cast<int16_t>(node.occurs_min);
+                }
                 set_name(item, node.level == 1 && filler ? record_name
                                : filler                  ? std::string("filler")
                                                          : node.name);
@@ -1130,22 +1200,77 @@ struct Emitter {
                 items.push_back(item);
                 origin.push_back(&node);
             }
-            // A REDEFINES names a sibling of this same occurrence.
+            // A REDEFINES names a sibling of this same occurrence: the item
+            // that describes the storage first.
             std::vector<std::pair<const Node*, int>> firsts;
             for (const auto& child : node.children) {
                 int target = -1;
+                std::pair<const Node*, int>* named = nullptr;
                 if (child->redefined) {
-                    for (const auto& [sibling, index] : firsts)
-                        if (sibling == child->redefined)
-                            target = index;
-                    if (target < 0)
+                    for (auto& entry : firsts)
+                        if (entry.first == child->redefined)
+                            named = &entry;
+                    if (!named || named->second < 0)
                         throw ParseError{child->line, "REDEFINES of an elementary FILLER"};
+                    target = named->second;
+                }
+                // A group of FILLER only describes no data: the first
+                // redefinition without WHEN that does is written and read
+                // in its place, and the FILLER group becomes the second view.
+                if (named && !child->has_when && !describes_data(*child->redefined) &&
+                    !(items[static_cast<size_t>(target)].flags & BRELRT_ITEM_SHADOW) &&
+                    describes_data(*child)) {
+                    int index = emit(*child, offset, condition, shadow, -1, d, c, o);
+                    mark_second_view(target, index);
+                    named->second = index;
+                    firsts.emplace_back(child.get(), index);
+                    continue;
                 }
                 int index = emit(*child, offset, condition, shadow, target, d, c, o);
                 firsts.emplace_back(child.get(), index);
             }
         }
         return first;
+    }
+
+    // The FILLER group at `item` becomes a second view of the storage
+    // `primary` describes: it and the FILLER groups inside it are skipped
+    // like every REDEFINES without WHEN.
+    void mark_second_view(int item, int primary) {
+        LayoutItem& filler = items[static_cast<size_t>(item)];
+        filler.flags = static_cast<uint16_t>((filler.flags & ~BRELRT_ITEM_REDEFINED) |
+                                             BRELRT_ITEM_REDEFINES | BRELRT_ITEM_SHADOW);
+        filler.redefined = static_cast<int16_t>(primary);
+        for (size_t i = static_cast<size_t>(item) + 1;
+             i < items.size() && items[i].level > filler.level; ++i)
+            items[i].flags |= BRELRT_ITEM_SHADOW;
+        for (LayoutItem& other : items)
+            if ((other.flags & BRELRT_ITEM_REDEFINES) && other.redefined == item &&
+                &other != &filler)
+                other.redefined = static_cast<int16_t>(primary);
+        items[static_cast<size_t>(primary)].flags |= BRELRT_ITEM_REDEFINED;
+    }
+
+    // The item of the counter an OCCURS DEPENDING ON names: the nearest
+    // earlier item of the record with that name, in the same occurrence of
+    // any table that encloses the table; -1 when the record has none (the
+    // counter lies outside it). It must be a numeric field.
+    int counter_of(const Node& node, const int16_t* occ, int depth) const {
+        for (size_t i = items.size(); i-- > static_cast<size_t>(record_first);) {
+            const LayoutItem& it = items[i];
+            if (!same_name(origin[i]->name, node.depending) || it.depth >= depth)
+                continue;
+            bool same_place = true;
+            for (int k = 1; k <= it.depth; ++k)
+                same_place = same_place && it.occurrence[k] == occ[k];
+            if (!same_place)
+                continue;
+            if (it.condition == BRELRT_CONDITION_GROUP || !brelrt_type_is_numeric(it.field.type))
+                throw ParseError{node.line, "DEPENDING ON " + brelrt::excerpt(node.depending) +
+                                                " names no numeric field"};
+            return static_cast<int>(i);
+        }
+        return -1;
     }
 
     void set_name(LayoutItem& item, const std::string& name) {
@@ -1238,6 +1363,7 @@ RecordLayout* build(const std::string& text, const std::string& path, const char
                 throw ParseError{record.line, "record of no size"};
             record.offset = 0;
             int first = static_cast<int>(em.items.size());
+            em.record_first = first;
             record_first.push_back(first);
             int condition = 0;
             if (record.has_when) {
@@ -1264,7 +1390,8 @@ RecordLayout* build(const std::string& text, const std::string& path, const char
             tested.push_back(t);
         }
     } catch (const ParseError& e) {
-        set_error(brelrt::format("%s:%d: %s", path.c_str(), e.line, e.what.c_str()));
+        set_error(brelrt::format("%s:%d: %s", brelrt::excerpt(path, 200).c_str(), e.line,
+                                 e.what.c_str()));
         return nullptr;
     }
     // Fields named by a WHEN are read before any condition is tested, so they
@@ -1291,6 +1418,27 @@ RecordLayout* build(const std::string& text, const std::string& path, const char
         return out_of_memory(path);
     }
     std::memcpy(layout->items, em.items.data(), em.items.size() * sizeof(LayoutItem));
+    if (!em.pictures.empty()) {
+        size_t bytes = 0;
+        for (const std::string& picture : em.pictures)
+            bytes += picture.size() + 1;
+        layout->pictures =
+            static_cast<char*>(brelrt_alloc(bytes, 0, HERE, "record layout pictures"));
+        if (!layout->pictures) {
+            B4XFDFree(layout);
+            return out_of_memory(path);
+        }
+        char* at = layout->pictures;
+        size_t next = 0;
+        for (size_t i = 0; i < em.items.size(); ++i) {
+            if (!(layout->items[i].flags & BRELRT_ITEM_EDITED))
+                continue;
+            const std::string& picture = em.pictures[next++];
+            std::memcpy(at, picture.c_str(), picture.size() + 1);
+            layout->items[i].picture = at;
+            at += picture.size() + 1;
+        }
+    }
     layout->item_count = static_cast<int32_t>(em.items.size());
     layout->field_count = layout->item_count;
     layout->record_count = static_cast<int32_t>(records.size());
@@ -1301,8 +1449,7 @@ RecordLayout* build(const std::string& text, const std::string& path, const char
         layout->conditions = static_cast<ConditionEntry*>(brelrt_alloc(
             em.conditions.size() * sizeof(ConditionEntry), 1, HERE, "record layout conditions"));
         if (!layout->conditions) {
-            brelrt_free(layout->items, HERE);
-            brelrt_free(layout, HERE);
+            B4XFDFree(layout);
             return out_of_memory(path);
         }
         layout->condition_count = static_cast<int16_t>(em.conditions.size());
@@ -1369,9 +1516,40 @@ bool evaluate(const RecordLayout* layout, int k, const unsigned char* record) {
     return true;
 }
 
-bool file_exists(const std::string& path) {
+// What a path found in the search holds: nothing, a copybook (a regular file
+// that begins as text), or something else, which `what` says and the
+// search passes over: a program named like its copybook lies beside it.
+enum class Found { kNothing, kCopybook, kOther };
+
+Found look_at(const std::string& path, std::string& what) {
     struct stat st {};
-    return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    if (stat(path.c_str(), &st) != 0)
+        return Found::kNothing;
+    if (!S_ISREG(st.st_mode)) {
+        what = S_ISDIR(st.st_mode)    ? "a folder"
+               : S_ISFIFO(st.st_mode) ? "a FIFO"
+               : S_ISSOCK(st.st_mode) ? "a socket"
+                                      : "a device";
+        return Found::kOther;
+    }
+    // The first bytes tell a program or other binary file from text.
+    brelrt::Descriptor file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    char head[512];
+    ssize_t n = file.fd < 0 ? -1 : ::read(file.fd, head, sizeof head);
+    if (n < 0)
+        return Found::kCopybook; // read_copybook says why it cannot be read
+    if (n >= 4 && std::memcmp(head,
+                              "\x7f"
+                              "ELF",
+                              4) == 0) {
+        what = "a program (ELF)";
+        return Found::kOther;
+    }
+    if (std::memchr(head, '\0', static_cast<size_t>(n))) {
+        what = "not a text file";
+        return Found::kOther;
+    }
+    return Found::kCopybook;
 }
 
 // The whole file, or false (with the reason as the last error): a regular
@@ -1379,7 +1557,7 @@ bool file_exists(const std::string& path) {
 bool read_copybook(const std::string& path, std::string& text) {
     std::string why;
     if (!brelrt::read_whole_file(path, BRELRT_FILE_SIZE_MAX, text, why)) {
-        set_error(path + ": cannot be read: " + why);
+        set_error(brelrt::excerpt(path, 200) + ": cannot be read: " + why);
         return false;
     }
     return true;
@@ -1404,8 +1582,9 @@ std::vector<std::string> split_folders(const std::string& list) {
 // The copybook of a layout: <name>.xfd in BRELRT_XFD_DIR (default "."),
 // else along the folders of COBCPY (separated by ":"), in each folder with
 // the suffixes in turn (".xfd", then cobc's). Each time the name is tried
-// as given, in lower case, then in upper case. "" when there is none, with
-// every place looked at as the last error.
+// as given, in lower case, then in upper case. What is not a copybook (a
+// program, a FIFO, a folder) is passed over. "" when there is none, with
+// every place looked at, and what was passed over, as the last error.
 std::string find_copybook(const std::string& name) {
     std::vector<std::string> names{name};
     for (bool lower : {true, false}) {
@@ -1418,13 +1597,23 @@ std::string find_copybook(const std::string& name) {
         if (std::find(names.begin(), names.end(), other) == names.end())
             names.push_back(other);
     }
+    std::string passed; // "; passed over: <path> (what it is), ..."
+    size_t passed_count = 0;
+    auto copybook = [&](const std::string& path) {
+        std::string what;
+        Found found = look_at(path, what);
+        if (found == Found::kOther && passed_count++ < 4)
+            passed += (passed.empty() ? "; passed over: " : ", ") + brelrt::excerpt(path, 200) +
+                      " (" + what + ")";
+        return found == Found::kCopybook;
+    };
     std::string dir = brelrt::env("BRELRT_XFD_DIR");
     if (dir.empty())
         dir = ".";
     if (dir.back() != '/')
         dir += '/';
     for (const std::string& n : names)
-        if (file_exists(dir + n + ".xfd"))
+        if (copybook(dir + n + ".xfd"))
             return dir + n + ".xfd";
     std::vector<std::string> folders = split_folders(brelrt::env("COBCPY"));
     for (std::string folder : folders) {
@@ -1432,13 +1621,14 @@ std::string find_copybook(const std::string& name) {
             folder += '/';
         for (const char* suffix : copybook_suffixes)
             for (const std::string& n : names)
-                if (file_exists(folder + n + suffix))
+                if (copybook(folder + n + suffix))
                     return folder + n + suffix;
     }
     // "<dir>/<name>.xfd: no such layout (nor ...; nor ... in COBCPY ...)".
+    std::string shown_dir = brelrt::excerpt(dir, 200);
     std::string others, tried, along;
     for (size_t k = 1; k < names.size(); ++k)
-        others += (k > 1 ? ", " : "nor ") + dir + names[k] + ".xfd";
+        others += (k > 1 ? ", " : "nor ") + shown_dir + brelrt::excerpt(names[k]) + ".xfd";
     for (size_t k = 0; k < names.size(); ++k)
         tried += (k == 0 ? "" : k + 1 == names.size() ? " or " : ", ") + brelrt::excerpt(names[k]);
     if (folders.empty()) {
@@ -1452,8 +1642,10 @@ std::string find_copybook(const std::string& name) {
         if (folders.size() > named)
             along += brelrt::format(" and %zu more", folders.size() - named);
     }
-    set_missing(dir + brelrt::excerpt(name) + ".xfd: no such layout (" +
-                (others.empty() ? "" : others + "; ") + along + ")");
+    if (passed_count > 4)
+        passed += brelrt::format(" and %zu more", passed_count - 4);
+    set_missing(shown_dir + brelrt::excerpt(name) + ".xfd: no such layout (" +
+                (others.empty() ? "" : others + "; ") + along + passed + ")");
     return std::string();
 }
 
@@ -1517,6 +1709,7 @@ int B4XFDFree(RecordLayout* layout) {
         return 0;
     brelrt_free(layout->conditions, HERE);
     brelrt_free(layout->items, HERE);
+    brelrt_free(layout->pictures, HERE);
     brelrt_free(layout, HERE);
     return 0;
 }

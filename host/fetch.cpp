@@ -299,12 +299,21 @@ struct LocalCopy {
     }
 };
 
+// Why the last fetch failed ("" after one that did not).
+std::string g_last_error;
+
+// A failed fetch: the reason kept for brelrt_url_last_error, and traced.
+char* failed(const std::string& why) {
+    g_last_error = why;
+    brelrt_trace(0, 1, ("URL fetch: " + why).c_str());
+    return nullptr;
+}
+
 char* fetch(const char* url_text) {
+    g_last_error.clear();
     Url url;
-    if (!url_text || !parse_url(url_text, url)) {
-        brelrt_trace(0, 1, "URL fetch: not an http URL");
-        return nullptr;
-    }
+    if (!url_text || !parse_url(url_text, url))
+        return failed("not an http URL");
     std::string shown = brelrt::excerpt(url_text, 80);
     long long most = setting("BRELRT_URL_MAX_MB", default_max_mb, LLONG_MAX / megabyte) * megabyte;
     long long seconds =
@@ -315,28 +324,21 @@ char* fetch(const char* url_text) {
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
     addrinfo* addresses = nullptr;
-    if (int e = getaddrinfo(url.host.c_str(), url.port.c_str(), &hints, &addresses); e != 0) {
-        brelrt_trace(0, 1,
-                     brelrt::format("URL fetch: %s: %s", shown.c_str(), gai_strerror(e)).c_str());
-        return nullptr;
-    }
+    if (int e = getaddrinfo(url.host.c_str(), url.port.c_str(), &hints, &addresses); e != 0)
+        return failed(shown + ": " + gai_strerror(e));
     Deadline deadline(seconds);
     std::string why;
     brelrt::Descriptor connection(connect_to(addresses, deadline, why));
     freeaddrinfo(addresses);
-    if (connection.fd < 0) {
-        brelrt_trace(0, 1, brelrt::format("URL fetch: %s: %s", shown.c_str(), why.c_str()).c_str());
-        return nullptr;
-    }
+    if (connection.fd < 0)
+        return failed(shown + ": " + why);
     std::string dir = brelrt::env("TMPDIR");
     if (dir.empty())
         dir = "/tmp";
     LocalCopy copy;
     if (!copy.make(dir, why) || !send_all(connection.fd, request, deadline, why) ||
-        !receive(connection.fd, copy.fd, most, deadline, why) || !copy.finish(why)) {
-        brelrt_trace(0, 1, brelrt::format("URL fetch: %s: %s", shown.c_str(), why.c_str()).c_str());
-        return nullptr;
-    }
+        !receive(connection.fd, copy.fd, most, deadline, why) || !copy.finish(why))
+        return failed(shown + ": " + why);
     char* result = brelrt_strdup(copy.name.c_str(), "host/fetch", __LINE__, "URL local copy");
     if (!result)
         brelrt::shortage();
@@ -348,4 +350,8 @@ char* fetch(const char* url_text) {
 
 char* brelrt_url_fetch(const char* url_text) {
     return brelrt::guarded<char*>(nullptr, [&] { return fetch(url_text); });
+}
+
+const char* brelrt_url_last_error(void) {
+    return g_last_error.c_str();
 }

@@ -115,16 +115,27 @@ void shortage() noexcept {
     brelrt_trace(0, 1, "brelrt: out of memory");
 }
 
+namespace {
+bool g_report_to_stderr = true;
+}
+
 void report(const std::string& line) {
     if (*brelrt_trace_level() != 0) {
         brelrt_trace(0, 1, line.c_str());
         if (out() == stderr)
             return;
     }
-    std::fprintf(stderr, "brelrt: %s\n", line.c_str());
+    if (g_report_to_stderr)
+        std::fprintf(stderr, "brelrt: %s\n", line.c_str());
 }
 
 } // namespace brelrt
+
+int brelrt_report_to_stderr(int on) {
+    bool was = brelrt::g_report_to_stderr;
+    brelrt::g_report_to_stderr = on != 0;
+    return was ? 1 : 0;
+}
 
 int16_t* brelrt_trace_level(void) {
     init();

@@ -52,6 +52,10 @@ extern "C" {
 #define BXML_FILE_WRITE_FAILED                                                                     \
     34 /* the stream refused a write (disk full, closed pipe):                                     \
           the trace names the records lost */
+#define BXML_FILE_BAD_LENGTH                                                                       \
+    44 /* the record's length cuts a field that cannot be cut, or an                               \
+          OCCURS DEPENDING ON counter lies outside its table's bounds:                             \
+          nothing of the record is written */
 
 /* The cause of a failure, in the host's secondary error word
  * (*brelrt_secondary_error()), cleared to 0 at the start of every file
@@ -198,6 +202,86 @@ BXML_EXPORT int xml_sabandon(XmlFile* file);
  * the conditions' result bits are left as evaluated. */
 typedef int (*BxmlRecordItemFn)(RecordLayout* layout, const unsigned char* record, int length);
 BXML_EXPORT int xml_record_item(RecordLayout* layout, const unsigned char* record, int length);
+
+/* xml_swrite with the level-01 record to write named by the caller: `item`
+ * is the index of a level-01 record of the file's layout (one
+ * xml_record_item could answer), or -1 to choose as xml_swrite chooses. A
+ * runtime that knows which record description its program wrote (the
+ * GnuCOBOL file handler tells them apart by their lengths) passes it here.
+ * Returns as xml_swrite; 0 with 17 for an item that is no record. */
+typedef int (*BxmlSwriteAsFn)(XmlFile* file, const unsigned char* record, int length, int item);
+BXML_EXPORT int xml_swrite_as(XmlFile* file, const unsigned char* record, int length, int item);
+
+/* Hands what an output file holds to its stream now: every record written
+ * so far reaches the kernel (a runtime that answers a WRITE only once its
+ * record is out of the process calls it after each one). Returns 1; 0 with
+ * 34 as a write does. */
+typedef int (*BxmlSflushFn)(XmlFile* file);
+BXML_EXPORT int xml_sflush(XmlFile* file);
+
+/* Output: the records that reached the stream whole, counted from the first
+ * record of the document: after a failed write, the records after them are
+ * the ones lost. `records` (may be null) gets the records the document has
+ * been given so far (written, held, or lost). */
+typedef long (*BxmlSwrittenFn)(XmlFile* file, long* records);
+BXML_EXPORT long xml_swritten(XmlFile* file, long* records);
+
+/* Input: the level-01 record (its item index in the layout) that the last
+ * xml_sread delivered, told by its element's name; -1 before the first. */
+typedef int (*BxmlSreadRecordFn)(XmlFile* file);
+BXML_EXPORT int xml_sread_record(XmlFile* file);
+
+/* The length in bytes of level-01 record `item` of `layout` as the record
+ * area holds it: its size, less the occurrences of an OCCURS DEPENDING ON
+ * table past its counter's value. With `minimum` and `maximum` not null
+ * they receive the least and the largest length the record may have. */
+typedef int (*BxmlRecordLengthFn)(RecordLayout* layout, const unsigned char* record, int item,
+                                  int* minimum, int* maximum);
+BXML_EXPORT int xml_record_length(RecordLayout* layout, const unsigned char* record, int item,
+                                  int* minimum, int* maximum);
+
+/* What a read changed in a record, or passed over, told to the runtime as
+ * it happens. Without a receiver (xml_set_notice) each goes to the trace
+ * only. The record area holds what could be read all the same; only
+ * BXML_NOTICE_NOT_IN_ENCODING leaves a field that does not hold the
+ * document's text at all. */
+#define BXML_NOTICE_NOT_A_NUMBER 1 /* no number: the field keeps what it held */
+#define BXML_NOTICE_DIGITS_LOST 2  /* digits above the picture's were lost */
+#define BXML_NOTICE_DECIMALS_CUT 3 /* decimals past the picture's were cut */
+#define BXML_NOTICE_SIGN_LOST 4    /* a negative number in a field without sign */
+#define BXML_NOTICE_TEXT_CUT 5     /* a text longer than its field, cut to it */
+#define BXML_NOTICE_NOT_HEXADECIMAL                                                                \
+    6 /* a binary field's text is no hexadecimal of its size: the field keeps what it held */
+#define BXML_NOTICE_NOT_IN_ENCODING                                                                \
+    7 /* a character the program's encoding (BXML_ENCODING) cannot hold: "?" in its place */
+#define BXML_NOTICE_UNKNOWN_RECORD                                                                 \
+    8 /* a child of the root that is no record of the layout: passed over whole */
+#define BXML_NOTICE_UNKNOWN_ELEMENT 9 /* an element of a record that is no field: passed over */
+#define BXML_NOTICE_EXTRA_OCCURRENCE                                                               \
+    10 /* more elements of a table occurrence than its OCCURS holds: passed over */
+#define BXML_NOTICE_COUNT_MISMATCH                                                                 \
+    11 /* an OCCURS DEPENDING ON counter that says another number of occurrences than the          \
+          document holds, or one outside the table's bounds */
+
+typedef struct BxmlNotice {
+    int kind;         /* BXML_NOTICE_* */
+    long record;      /* the record read, from 1; for BXML_NOTICE_UNKNOWN_RECORD the
+                         records read before the element */
+    const char* name; /* the element's name (zero-terminated) */
+    const char* text; /* its text in the program's encoding, `text_length` bytes (not
+                         zero-terminated; may be cut), null when none belongs */
+    size_t text_length;
+    int item;          /* the layout item of the field, -1 when none */
+    const char* value; /* what the field holds now, as numeric text ("-12.50") or the
+                          text it holds; null when none belongs */
+    long count;        /* BXML_NOTICE_UNKNOWN_ELEMENT, _EXTRA_OCCURRENCE: how many;
+                          BXML_NOTICE_COUNT_MISMATCH: the occurrences the document holds */
+} BxmlNotice;
+typedef void (*BxmlNoticeFn)(void* context, const BxmlNotice* notice);
+
+/* Sets the receiver of an input file's notices (null: the trace only). */
+typedef void (*BxmlSetNoticeFn)(XmlFile* file, BxmlNoticeFn receiver, void* context);
+BXML_EXPORT void xml_set_notice(XmlFile* file, BxmlNoticeFn receiver, void* context);
 
 /* Slot 49: sets the file-error word to 17; returns 0. */
 typedef int (*BxmlUnsupportedFn)(void);

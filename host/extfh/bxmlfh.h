@@ -23,6 +23,13 @@
  *                            character other than a letter, digit or "_"
  *                            written as "_"); by default the mapped name's
  *                            base ("/data/inv.xml": inv)
+ *   BXMLFH_STRICT            yes: a READ that changed or passed over a value
+ *                            of the document answers 30 (default no: 00,
+ *                            the change said on standard error)
+ *   BXMLFH_HOLD              yes: up to 64 KB of records wait in memory
+ *                            before they go to the file (default no: each
+ *                            record is handed to the kernel before its
+ *                            WRITE answers)
  *
  * Plain C ABI. Nothing here throws. One thread at a time, as libcob.
  */
@@ -46,6 +53,19 @@ extern "C" {
 /* The handler: one file statement. The outcome is in fcd->fileStatus; the
  * return value is 0 (libcob ignores it). */
 BXMLFH_EXPORT int bxmlfh(unsigned char* opcode, FCD3* fcd);
+
+/* The statement hook that scripts/cobc-xml puts between a program and
+ * libcob: its header makes the program call these in place of libcob's
+ * cob_extfh_open and cob_extfh_write, which they call. They tell the
+ * handler what the FCD does not: whether the FD has RECORD VARYING ...
+ * DEPENDING ON, and the size of the 01 a WRITE names (the record
+ * description written, told apart by its length where a copybook has
+ * several without "*> WHEN"). */
+BXMLFH_EXPORT void bxmlfh_extfh_open(int (*callfh)(unsigned char* opcode, FCD3* fcd), cob_file* f,
+                                     const int mode, const int sharing, cob_field* status);
+BXMLFH_EXPORT void bxmlfh_extfh_write(int (*callfh)(unsigned char* opcode, FCD3* fcd), cob_file* f,
+                                      cob_field* record, const int options, cob_field* status,
+                                      const unsigned int check_eop);
 
 /* Records the program's binary-size rule ("1-2-4-8", "2-4-8" or "1--8", as
  * cobc's -fbinary-size=), which the host then applies to every layout. The

@@ -9,6 +9,36 @@
 
 namespace extfh {
 
+// What READs said of one input file on standard error: at most
+// kNoticeLines lines, then only counts, said at CLOSE.
+struct Notices {
+    static constexpr int kLines = 10;
+    static constexpr int kUnknownNames = 8;
+    int lines = 0;           // lines said
+    long unsaid = 0;         // changed or passed-over values not said
+    long all = 0;            // changed or passed-over values in all
+    bool changed = false;    // a value of the record being read was changed or passed over
+    bool unreadable = false; // the record being read held a character the program's
+                             // encoding cannot hold
+    struct Unknown {
+        char name[64];
+        long count;
+    } unknown[kUnknownNames]; // root children passed over, by name
+    int unknown_names = 0;
+    long unknown_others = 0; // of further names
+};
+
+// The WRITE statements of an output file whose records the plug-in holds
+// (not yet handed to the kernel), oldest first: at most what 64 KB of
+// records hold.
+struct HeldStatements {
+    long* statements = nullptr;
+    size_t first = 0; // the oldest at statements[first]
+    size_t count = 0;
+    size_t capacity = 0;
+    long first_record = 1; // the document's record number of the oldest
+};
+
 // An open XML file; its FCD's fileHandle points at it from OPEN to CLOSE.
 struct OpenFile {
     uint32_t magic;             // kOpenFileMagic while it is one
@@ -23,6 +53,16 @@ struct OpenFile {
     bool output;                // opened for output
     bool at_end;                // READ gave 10: the next gives 46
     bool retired;               // finished because its name was opened again
+    bool folder;                // OPEN INPUT of a folder: every READ gives 30, as libcob's
+    bool hooked;                // opened through the statement hook of scripts/cobc-xml
+    bool by_length;             // output: records without WHEN are told by their length
+    bool strict;                // input: BXMLFH_STRICT, a changed value fails the READ
+    bool hold;                  // output: BXMLFH_HOLD, records held up to 64 KB
+    long writes;                // output: WRITE statements of this OPEN
+    long lost;                  // output: WRITE statements whose record is lost
+    long refused_later;         // output: WRITEs refused after the file refused a write
+    HeldStatements held;        // output: the statements whose records are held
+    Notices notices;            // input: what READs said
     volatile sig_atomic_t busy; // inside a call of the plug-in
 };
 

@@ -4,7 +4,11 @@
 
 #include "files.h"
 #include "libraries.h"
+#include "notices.h"
 #include "record_image.h"
+#include "records.h"
+
+#include <new>
 
 #include <sys/stat.h>
 
@@ -18,6 +22,9 @@ namespace extfh {
 namespace {
 
 #define HERE kModule, __LINE__
+
+// The facts of the statement in progress, set by the hook around it.
+StatementFacts g_facts;
 
 // The fileHandle of an FCD says whose the file is, so that only an OPEN
 // maps a name: one of these, or the OpenFile of an open XML file. A new FCD
@@ -202,9 +209,10 @@ Owner owner(const FCD3* fcd, const char* assign, char** mapped, const char** why
 }
 
 // The layout of the file: BXMLFH_LAYOUT_<assign>, else the mapped name's
-// base.
-void layout_name(const Host& host, const char* assign, const char* mapped, char* out, size_t size) {
-    char variable[160] = "BXMLFH_LAYOUT_";
+// base. `variable` gets the variable's name; true when it named the layout.
+bool layout_name(const Host& host, const char* assign, const char* mapped, char* out, size_t size,
+                 char (&variable)[160]) {
+    std::snprintf(variable, sizeof variable, "BXMLFH_LAYOUT_");
     size_t n = std::strlen(variable);
     for (const char* p = assign; *p && n + 1 < sizeof variable; ++p, ++n) {
         char c = *p;
@@ -213,10 +221,12 @@ void layout_name(const Host& host, const char* assign, const char* mapped, char*
     }
     variable[n] = '\0';
     const char* given = host.config_text(variable);
-    if (given && *given)
+    if (given && *given) {
         std::snprintf(out, size, "%s", given);
-    else
-        host.layout_name(mapped, out, size);
+        return true;
+    }
+    host.layout_name(mapped, out, size);
+    return false;
 }
 
 // Another FCD's document of the same name, finished before it is opened
@@ -242,14 +252,19 @@ void finish_held(const Host& host, const Plugin& plugin, const char* mapped) {
 
 // The status of an OPEN that xml_sopen refused, from its file-error word
 // and the system's error number in the secondary error word. "00" and "05"
-// leave the file open with nothing to read.
+// leave the file open with nothing to read; *folder is set for an input
+// that is a folder (libcob opens it, and every READ gives 30).
 const char* open_refused(const Host& host, const FCD3* fcd, bool output, const char* assign,
-                         const char* mapped) {
+                         const char* mapped, bool* folder) {
     int code = *host.file_error();
     int system_error = *host.secondary_error();
     const char* what = output ? "OPEN OUTPUT of" : "OPEN INPUT of";
     if (code == BXML_FILE_CANNOT_OPEN && (system_error == EACCES || system_error == EPERM))
         return "37";
+    if (code == BXML_FILE_CANNOT_OPEN && system_error == EISDIR) {
+        *folder = !output;
+        return output ? "37" : "00";
+    }
     if (!output && code == BXML_FILE_CANNOT_OPEN && system_error == ENOENT)
         return (fcd->otherFlags & OTH_OPTIONAL) ? "05" : "35";
     if (!output && code == BXML_FILE_END_OF_FILE) {
@@ -264,11 +279,29 @@ const char* open_refused(const Host& host, const FCD3* fcd, bool output, const c
     return "30";
 }
 
+// A yes/no variable of the handler, or false with a line naming it when its
+// value is none.
+bool handler_switch(const Host& host, const char* name, bool* on, const char* what,
+                    const char* assign, const char* mapped) {
+    if (!host.config_valid(name)) {
+        char reason[160];
+        const char* value = host.config_text(name);
+        std::snprintf(reason, sizeof reason,
+                      "%s has the value '%.40s', which it does not take: it takes yes or no", name,
+                      value ? value : "");
+        report(what, assign, mapped, reason);
+        return false;
+    }
+    *on = host.config_yes_no(name) != 0;
+    return true;
+}
+
 // OPEN INPUT or OPEN OUTPUT of an XML file; `mapped` is taken over.
 void open_xml(FCD3* fcd, unsigned op, const char* assign, char* mapped) {
     const Host& host = *extfh::host();
     const Plugin& plugin = *extfh::plugin();
     const char* what = statement_name(op);
+    StatementFacts facts = statement_facts();
     // Whatever happens now, the file is the handler's: libcob takes it as
     // open even after a failed OPEN, and must never write it.
     fcd->fileHandle = &g_closed;
@@ -280,13 +313,31 @@ void open_xml(FCD3* fcd, unsigned op, const char* assign, char* mapped) {
         return;
     }
     finish_held(host, plugin, mapped);
+    bool strict = false, hold_records = false;
+    if (!handler_switch(host, "BXMLFH_STRICT", &strict, what, assign, mapped) ||
+        !handler_switch(host, "BXMLFH_HOLD", &hold_records, what, assign, mapped)) {
+        host.free(mapped, HERE);
+        set_status(fcd, "30");
+        return;
+    }
     char layout[256];
-    layout_name(host, assign, mapped, layout, sizeof layout);
-    char reason[600];
+    char variable[160];
+    bool named = layout_name(host, assign, mapped, layout, sizeof layout, variable);
+    char reason[1400];
+    // The host's own line about a copybook it cannot read would repeat the
+    // one said here.
+    int reporting = host.report_to_stderr(0);
     RecordLayout* rl = host.parse_layout(layout, 14, 30);
+    host.report_to_stderr(reporting);
     if (!rl) {
-        std::snprintf(reason, sizeof reason, "no record layout %.80s: %s", layout,
-                      host.xfd_last_error());
+        if (named)
+            std::snprintf(reason, sizeof reason, "no record layout %.80s (named by %s): %.600s",
+                          layout, variable, host.xfd_last_error());
+        else
+            std::snprintf(reason, sizeof reason,
+                          "no record layout %.80s: %.600s; a file whose name is not its "
+                          "layout's names it with %s=<layout>",
+                          layout, host.xfd_last_error(), variable);
         report(what, assign, mapped, reason);
         host.free(mapped, HERE);
         set_status(fcd, "30");
@@ -305,13 +356,27 @@ void open_xml(FCD3* fcd, unsigned op, const char* assign, char* mapped) {
         set_status(fcd, "39");
         return;
     }
-    auto* file =
-        static_cast<OpenFile*>(host.alloc(sizeof(OpenFile), 1, HERE, "XML file of a program"));
+    bool by_length = false;
+    if (output && !records_told_apart(plugin, *rl, facts, host.xfd_last_file(), &by_length, reason,
+                                      sizeof reason)) {
+        report(what, assign, mapped, reason);
+        host.free_layout(rl);
+        host.free(mapped, HERE);
+        set_status(fcd, "30");
+        return;
+    }
+    void* memory = host.alloc(sizeof(OpenFile), 1, HERE, "XML file of a program");
+    auto* file = memory ? new (memory) OpenFile{} : nullptr;
     if (file) {
         file->magic = kOpenFileMagic;
         file->name = mapped;
         file->layout = rl;
         file->output = output;
+        file->hooked = facts.known;
+        file->by_length = by_length;
+        file->strict = strict;
+        file->hold = hold_records;
+        file->held.first_record = 1;
         file->assign = host.strdup(assign, HERE, "ASSIGN name");
         if (!output)
             file->image = static_cast<unsigned char*>(
@@ -335,12 +400,15 @@ void open_xml(FCD3* fcd, unsigned op, const char* assign, char* mapped) {
     file->xml = plugin.sopen(mapped, (output ? 1 : 0) | BXML_OPEN_AS_NAMED | BXML_OPEN_LAYOUT_GIVEN,
                              0, 0, 0, 0, layout, 0);
     file->busy = 0;
-    const char* status = file->xml ? "00" : open_refused(host, fcd, output, assign, mapped);
+    const char* status =
+        file->xml ? "00" : open_refused(host, fcd, output, assign, mapped, &file->folder);
     if (!file->xml && std::strcmp(status, "00") != 0 && std::strcmp(status, "05") != 0) {
         free_file(host, file);
         set_status(fcd, status);
         return;
     }
+    if (file->xml && !output)
+        plugin.set_notice(file->xml, on_notice, file);
     hold(file);
     fcd->fileHandle = file;
     set_status(fcd, status);
@@ -353,6 +421,12 @@ void read_xml(FCD3* fcd, OpenFile* file) {
     }
     if (file->at_end) {
         set_status(fcd, "46");
+        return;
+    }
+    if (file->folder) {
+        if (!file->records++)
+            report("READ of", file->assign, file->name, "it is a folder, not a document");
+        set_status(fcd, "30");
         return;
     }
     if (!file->xml) {
@@ -368,15 +442,21 @@ void read_xml(FCD3* fcd, OpenFile* file) {
     unsigned char* work = file->image + size;
     std::memcpy(work, file->image, size);
     host.set_error_text(nullptr);
+    file->notices.changed = file->notices.unreadable = false;
     file->busy = 1;
     int filled = plugin.sread(file->xml, work);
     file->busy = 0;
     if (filled > 0) {
         std::memcpy(fcd->recPtr, work, size);
-        int item = plugin.record_item(file->layout, work, static_cast<int>(size));
-        store4(static_cast<uint32_t>(file->layout->items[item].field.size), fcd->curRecLen);
+        int item = plugin.sread_record(file->xml);
+        int length =
+            plugin.record_length(file->layout, work, item < 0 ? 0 : item, nullptr, nullptr);
+        store4(static_cast<uint32_t>(length), fcd->curRecLen);
         ++file->records;
-        set_status(fcd, "00");
+        // The record area holds what could be read; the next READ goes on
+        // with the next record.
+        bool refused = file->notices.unreadable || (file->strict && file->notices.changed);
+        set_status(fcd, refused ? "30" : "00");
         return;
     }
     if (*host.file_error() == BXML_FILE_END_OF_FILE) {
@@ -392,11 +472,108 @@ void read_xml(FCD3* fcd, OpenFile* file) {
     set_status(fcd, "30");
 }
 
+// WRITE statement numbers as ranges: "3, 5 to 67".
+void statements_text(const HeldStatements& held, long also, char* out, size_t size) {
+    size_t at = 0;
+    out[0] = '\0';
+    long from = -1, to = -1;
+    auto flush = [&] {
+        if (from < 0 || at >= size)
+            return;
+        int n = from == to
+                    ? std::snprintf(out + at, size - at, "%s%ld", at ? ", " : "", from)
+                    : std::snprintf(out + at, size - at, "%s%ld to %ld", at ? ", " : "", from, to);
+        at += n > 0 ? static_cast<size_t>(n) : 0;
+    };
+    auto add = [&](long s) {
+        if (s == to + 1 && from >= 0) {
+            to = s;
+            return;
+        }
+        flush();
+        from = to = s;
+    };
+    for (size_t k = 0; k < held.count; ++k)
+        add(held.statements[(held.first + k) % held.capacity]);
+    if (also > 0)
+        add(also);
+    flush();
+}
+
+// Keeps the statements whose records the plug-in holds: `statement` made a
+// record when the document's records grew; the ones the stream took whole
+// are let go. False when out of memory (the caller writes out at once).
+bool track_held(const Plugin& plugin, OpenFile* file, long statement, long records_before) {
+    HeldStatements& held = file->held;
+    long records = 0;
+    long written = plugin.swritten(file->xml, &records);
+    while (held.count && held.first_record <= written) {
+        held.first = (held.first + 1) % held.capacity;
+        --held.count;
+        ++held.first_record;
+    }
+    if (!held.count)
+        held.first_record = written + 1;
+    if (records == records_before)
+        return true;
+    if (held.count == held.capacity) {
+        const Host& host = *extfh::host();
+        size_t capacity = held.capacity ? 2 * held.capacity : 64;
+        auto* grown = static_cast<long*>(
+            host.alloc(capacity * sizeof(long), 0, HERE, "WRITE statements held"));
+        if (!grown)
+            return false;
+        for (size_t k = 0; k < held.count; ++k)
+            grown[k] = held.statements[(held.first + k) % held.capacity];
+        host.free(held.statements, HERE);
+        held.statements = grown;
+        held.first = 0;
+        held.capacity = capacity;
+    }
+    held.statements[(held.first + held.count++) % held.capacity] = statement;
+    return true;
+}
+
+// The file refused a write: the statements whose records are lost named,
+// once; later refusals only counted, for CLOSE to say.
+void write_refused(const Host& host, const Plugin& plugin, OpenFile* file, long statement,
+                   bool made_record) {
+    if (file->lost) {
+        ++file->refused_later;
+        return;
+    }
+    long records = 0;
+    long written = plugin.swritten(file->xml, &records);
+    HeldStatements& held = file->held;
+    // Held records that reached the stream whole after all are not lost.
+    while (held.count && held.first_record <= written) {
+        held.first = (held.first + 1) % held.capacity;
+        --held.count;
+        ++held.first_record;
+    }
+    char list[400];
+    statements_text(held, made_record ? 0 : statement, list, sizeof list);
+    long lost = static_cast<long>(held.count) + (made_record || statement < 1 ? 0 : 1);
+    char reason[700];
+    if (!lost) {
+        // Only the document's own markup was refused; CLOSE says so.
+        return;
+    }
+    file->lost = lost;
+    std::snprintf(reason, sizeof reason,
+                  "the file refused a write (%s): WRITE %s of this OPEN %s lost, the document "
+                  "ends after the records before",
+                  std::strerror(*host.secondary_error()), list, file->lost == 1 ? "is" : "are");
+    report("WRITE of", file->assign, file->name, reason);
+    held.count = 0;
+}
+
 void write_xml(FCD3* fcd, OpenFile* file) {
     if (!file->output) {
         set_status(fcd, "48");
         return;
     }
+    long statement = ++file->writes;
     uint32_t length = load4(fcd->curRecLen);
     if (length < load4(fcd->minRecLen) || length > load4(fcd->maxRecLen)) {
         set_status(fcd, "44");
@@ -404,18 +581,58 @@ void write_xml(FCD3* fcd, OpenFile* file) {
     }
     const Host& host = *extfh::host();
     const Plugin& plugin = *extfh::plugin();
+    if (file->lost) {
+        // The document ends where the file refused: no record is added.
+        ++file->refused_later;
+        set_status(fcd, "34");
+        return;
+    }
+    StatementFacts facts = statement_facts();
+    char reason[700];
+    char why[300] = "";
+    int item =
+        record_written(plugin, *file->layout, fcd->recPtr, static_cast<int>(length),
+                       facts.known ? facts.record_size : 0, file->by_length, why, sizeof why);
+    if (item == -2) {
+        std::snprintf(reason, sizeof reason, "WRITE %ld of this OPEN not written: %s", statement,
+                      why);
+        report("WRITE of", file->assign, file->name, reason);
+        set_status(fcd, "44");
+        return;
+    }
     host.set_error_text(nullptr);
+    long records_before = 0;
+    plugin.swritten(file->xml, &records_before);
     file->busy = 1;
-    int written = plugin.swrite(file->xml, fcd->recPtr, static_cast<int>(length));
+    int written = plugin.swrite_as(file->xml, fcd->recPtr, static_cast<int>(length), item);
+    // A record is handed to the kernel before its WRITE answers, unless
+    // BXMLFH_HOLD lets up to 64 KB wait.
+    bool tracked = written && track_held(plugin, file, statement, records_before);
+    if (written && (!file->hold || !tracked))
+        written = plugin.sflush(file->xml);
     file->busy = 0;
     if (written) {
         ++file->records;
         set_status(fcd, "00");
         return;
     }
+    int code = *host.file_error();
+    if (code == BXML_FILE_WRITE_FAILED) {
+        // Its record was made and then lost with those held, or never made.
+        long records_after = 0;
+        plugin.swritten(file->xml, &records_after);
+        bool made = records_after > records_before;
+        if (made && !tracked)
+            made = track_held(plugin, file, statement, records_before);
+        write_refused(host, plugin, file, statement, made);
+        set_status(fcd, "34");
+        return;
+    }
     char buffer[64];
-    report("WRITE of", file->assign, file->name, plugin_reason(host, buffer, sizeof buffer));
-    set_status(fcd, *host.file_error() == BXML_FILE_WRITE_FAILED ? "34" : "30");
+    std::snprintf(reason, sizeof reason, "WRITE %ld of this OPEN not written: %s", statement,
+                  plugin_reason(host, buffer, sizeof buffer));
+    report("WRITE of", file->assign, file->name, reason);
+    set_status(fcd, code == BXML_FILE_BAD_LENGTH ? "44" : "30");
 }
 
 void close_xml(FCD3* fcd, OpenFile* file) {
@@ -425,16 +642,32 @@ void close_xml(FCD3* fcd, OpenFile* file) {
     if (file->xml) {
         host.set_error_text(nullptr);
         file->busy = 1;
+        // The records held go first, so that a refusal names their WRITEs.
+        if (file->output && !file->lost && !plugin.sflush(file->xml) &&
+            *host.file_error() == BXML_FILE_WRITE_FAILED)
+            write_refused(host, plugin, file, 0, true);
         plugin.sclose(file->xml);
         file->busy = 0;
         file->xml = nullptr;
-        if (int code = *host.file_error()) {
+        int code = *host.file_error();
+        if (code && !file->lost) {
             char buffer[64];
             report("CLOSE of", file->assign, file->name,
                    plugin_reason(host, buffer, sizeof buffer));
             status = code == BXML_FILE_WRITE_FAILED ? "34" : "30";
         }
     }
+    if (file->lost) {
+        char line[200];
+        std::snprintf(line, sizeof line,
+                      "the document is incomplete: %ld WRITE statements of this OPEN are lost%s",
+                      file->lost + file->refused_later,
+                      file->refused_later ? ", all those after the file refused a write" : "");
+        report("CLOSE of", file->assign, file->name, line);
+        status = "34";
+    }
+    if (!file->output)
+        close_notices(file);
     release(file);
     free_file(host, file);
     fcd->fileHandle = &g_closed;
@@ -443,9 +676,31 @@ void close_xml(FCD3* fcd, OpenFile* file) {
 
 } // namespace
 
+StatementFacts statement_facts() {
+    return g_facts;
+}
+
 } // namespace extfh
 
 using namespace extfh;
+
+// The statement hook of scripts/cobc-xml: what libcob knows of the file and
+// of the record a statement names, beyond the FCD, kept for the handler
+// while libcob passes the statement on to it.
+extern "C" void bxmlfh_extfh_open(int (*callfh)(unsigned char* opcode, FCD3* fcd), cob_file* f,
+                                  const int mode, const int sharing, cob_field* status) {
+    g_facts = StatementFacts{true, f && f->variable_record != nullptr, 0};
+    cob_extfh_open(callfh, f, mode, sharing, status);
+    g_facts = StatementFacts{};
+}
+
+extern "C" void bxmlfh_extfh_write(int (*callfh)(unsigned char* opcode, FCD3* fcd), cob_file* f,
+                                   cob_field* record, const int options, cob_field* status,
+                                   const unsigned int check_eop) {
+    g_facts = StatementFacts{true, f && f->variable_record != nullptr, record ? record->size : 0};
+    cob_extfh_write(callfh, f, record, options, status, check_eop);
+    g_facts = StatementFacts{};
+}
 
 extern "C" int bxmlfh(unsigned char* opcode, FCD3* fcd) {
     if (!opcode || !fcd)

@@ -27,6 +27,8 @@ char g_binary_size[16] = "";
 // name only (any name may be set).
 const BrelrtConfigEntry kConfig[] = {
     {"BXMLFH_SUFFIX", BRELRT_CFG_TEXT, 0, ".xml", 0, 0, 0},
+    {"BXMLFH_STRICT", BRELRT_CFG_YES_NO, 0, nullptr, 0, 0, 0},
+    {"BXMLFH_HOLD", BRELRT_CFG_YES_NO, 0, nullptr, 0, 0, 0},
 };
 
 // The folder of this library, with its "/", into `out`; false when the
@@ -87,7 +89,10 @@ bool load_host(void* h) {
            take(h, lib, "B4ParseXFD", g_host.parse_layout) &&
            take(h, lib, "B4XFDFree", g_host.free_layout) &&
            take(h, lib, "Bconvert", g_host.convert) &&
-           take(h, lib, "brelrt_set_binary_size", g_host.set_binary_size);
+           take(h, lib, "brelrt_set_binary_size", g_host.set_binary_size) &&
+           take(h, lib, "brelrt_config_yes_no", g_host.config_yes_no) &&
+           take(h, lib, "brelrt_config_valid", g_host.config_valid) &&
+           take(h, lib, "brelrt_report_to_stderr", g_host.report_to_stderr);
 }
 
 // The plug-in's dispatch table and named functions, its host entries set by
@@ -114,7 +119,13 @@ bool load_plugin(void* h, void* host_handle) {
         return false;
     }
     if (!take(h, lib, "xml_sabandon", g_plugin.sabandon) ||
-        !take(h, lib, "xml_record_item", g_plugin.record_item))
+        !take(h, lib, "xml_record_item", g_plugin.record_item) ||
+        !take(h, lib, "xml_swrite_as", g_plugin.swrite_as) ||
+        !take(h, lib, "xml_sflush", g_plugin.sflush) ||
+        !take(h, lib, "xml_swritten", g_plugin.swritten) ||
+        !take(h, lib, "xml_sread_record", g_plugin.sread_record) ||
+        !take(h, lib, "xml_record_length", g_plugin.record_length) ||
+        !take(h, lib, "xml_set_notice", g_plugin.set_notice))
         return false;
 #define BXMLFH_SET_ENTRY(name) set_entry(#name, dlsym(host_handle, #name));
     BRELRT_HOST_ENTRY_LIST(BXMLFH_SET_ENTRY)
@@ -141,7 +152,7 @@ void load() {
     void* host_handle = open_library(folder, BXMLFH_HOST_LIBRARY);
     if (!host_handle || !load_host(host_handle))
         return;
-    g_host.config_register(kConfig, 1, 0);
+    g_host.config_register(kConfig, sizeof kConfig / sizeof kConfig[0], 0);
     if (g_binary_size[0] && !g_host.set_binary_size(g_binary_size)) {
         std::snprintf(g_failure, sizeof g_failure,
                       "the program's binary-size rule '%s' is not one the host knows",

@@ -31,6 +31,9 @@ struct Host {
     decltype(&B4XFDFree) free_layout;
     decltype(&Bconvert) convert;
     decltype(&brelrt_set_binary_size) set_binary_size;
+    decltype(&brelrt_config_yes_no) config_yes_no;
+    decltype(&brelrt_config_valid) config_valid;
+    decltype(&brelrt_report_to_stderr) report_to_stderr;
 };
 
 // libbxml32.so: the file operations of its dispatch table, and what a
@@ -42,6 +45,12 @@ struct Plugin {
     BxmlSwriteFn swrite;
     BxmlSabandonFn sabandon;
     BxmlRecordItemFn record_item;
+    BxmlSwriteAsFn swrite_as;
+    BxmlSflushFn sflush;
+    BxmlSwrittenFn swritten;
+    BxmlSreadRecordFn sread_record;
+    BxmlRecordLengthFn record_length;
+    BxmlSetNoticeFn set_notice;
 };
 
 // The host, loaded on the first call (null when it cannot be: load_failure

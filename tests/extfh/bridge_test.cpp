@@ -243,22 +243,35 @@ TEST_F(BridgeTest, StatusesAreThoseOfASequentialFile) {
     EXPECT_EQ(cut.out, "oi 00\n" + record_line(1) + "r 30\nc 00\n");
     EXPECT_NE(cut.err.find("READ of XMLFILE (cut.xml): after record 1: "), std::string::npos);
 
-    // A device that refuses every write: 34 where bxml32 finds it out, at
-    // CLOSE or at the WRITE that passes its 64 KB, naming the records lost.
+    // A device that refuses every write: each record goes to the kernel
+    // before its WRITE answers, so the first WRITE gives 34, as libcob's;
+    // every later one 34 with no further line, and CLOSE 34. With
+    // BXMLFH_HOLD up to 64 KB wait: 34 comes at the WRITE that passes them
+    // (or at CLOSE), naming every WRITE lost.
     fs::create_directory(path("full"));
     fs::create_symlink("/dev/full", path("full/ops.xml"));
     Ran full = fileops(dir.path(), "full/ops.xml", "oo w w c");
+    EXPECT_EQ(full.out, "oo 00\nw 34\nw 34\nc 34\n");
+    EXPECT_EQ(full.err,
+              "bxmlfh: WRITE of XMLFILE (full/ops.xml): the file refused a write (No space left on "
+              "device): WRITE 1 of this OPEN is lost, the document ends after the records "
+              "before\nbxmlfh: CLOSE of XMLFILE (full/ops.xml): the document is incomplete: 2 "
+              "WRITE statements of this OPEN are lost, all those after the file refused a "
+              "write\n");
+    Options hold{{{"BXMLFH_HOLD", "yes"}}};
+    full = fileops(dir.path(), "full/ops.xml", "oo w w c", hold);
     EXPECT_EQ(full.out, "oo 00\nw 00\nw 00\nc 34\n");
-    EXPECT_NE(full.err.find("records 1 to 2 are lost"), std::string::npos) << full.err;
-    full = fileops(dir.path(), "full/ops.xml", "oo wn c");
+    EXPECT_NE(full.err.find("WRITE 1 to 2 of this OPEN are lost"), std::string::npos) << full.err;
+    full = fileops(dir.path(), "full/ops.xml", "oo wn c", hold);
     // "wn <record> 34": the WRITE past the first 64 KB.
     long lost = std::atol(full.out.substr(full.out.find("wn ") + 3).c_str());
     EXPECT_GT(lost, 1);
     EXPECT_EQ(full.out, "oo 00\nwn " + std::string(6 - std::to_string(lost).size(), '0') +
                             std::to_string(lost) + " 34\nwn 34\nc 34\n");
-    EXPECT_NE(full.err.find("records 1 to " + std::to_string(lost) + " are lost"),
+    EXPECT_NE(full.err.find("WRITE 1 to " + std::to_string(lost) + " of this OPEN are lost"),
               std::string::npos)
         << full.err;
+    EXPECT_EQ(count(full.err, "\n"), 2u) << full.err; // one line at the WRITE, one at CLOSE
 }
 
 // Files left open: finished at STOP RUN and GOBACK; after a runtime error,

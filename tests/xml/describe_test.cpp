@@ -83,13 +83,13 @@ TEST_F(DescribeTest, BinarySizesAndRefusals) {
                                       "; COBCPY not set)\n[exit 1]");
     // The host itself reports a copybook it cannot use; the tool says why too.
     std::string broken = path("broken.xfd") + ":2: PICTURE Q is not supported\n";
-    EXPECT_EQ(describe("broken"), "brelrt: " + broken + "bxml-describe: " + broken + "[exit 1]");
+    EXPECT_EQ(describe("broken"), "bxml-describe: " + broken + "[exit 1]");
     {
         EnvVar rule("BRELRT_BINARY_SIZE", "2-4");
         std::string why = "BRELRT_BINARY_SIZE '2-4' is no binary-size rule (1-2-4-8, 2-4-8 or "
                           "1--8): " +
                           path("codes.xfd") + " not used\n";
-        EXPECT_EQ(describe("codes"), "brelrt: " + why + "bxml-describe: " + why + "[exit 1]");
+        EXPECT_EQ(describe("codes"), "bxml-describe: " + why + "[exit 1]");
     }
     const std::string help = "(bxml-describe --help for help)\n[exit 2]";
     EXPECT_EQ(describe("--binary-size=4 codes"),
@@ -97,9 +97,16 @@ TEST_F(DescribeTest, BinarySizesAndRefusals) {
     EXPECT_EQ(describe(""), "bxml-describe: no layout given\n" + help);
     EXPECT_EQ(describe("codes more"), "bxml-describe: one layout only\n" + help);
     EXPECT_EQ(describe("--dtd codes"), "bxml-describe: unknown option '--dtd'\n" + help);
-    EXPECT_EQ(
-        describe("--help").rfind("Usage: bxml-describe [--xsd] [--binary-size=RULE] LAYOUT\n", 0),
-        0u);
+    EXPECT_EQ(describe("--xsd -- -codes"), "bxml-describe: " + path("-codes.xfd") +
+                                               ": no such layout (nor " + path("-CODES.xfd") +
+                                               "; COBCPY not set)\n[exit 1]");
+    // A long name is quoted cut, as every other message quotes.
+    std::string said = describe(std::string(5000, 'n'));
+    EXPECT_LT(said.size(), 300u);
+    EXPECT_NE(said.find(std::string(40, 'n') + "..."), std::string::npos) << said;
+    EXPECT_EQ(describe("--help").rfind(
+                  "Usage: bxml-describe [--xsd] [--binary-size=RULE] [--] LAYOUT\n", 0),
+              0u);
     EXPECT_EQ(run_command("('" + BinPath("/bxml-describe' codes >/dev/full)")),
               "bxml-describe: No space left on device\n[exit 1]");
 }

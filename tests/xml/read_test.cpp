@@ -243,8 +243,9 @@ TEST_F(ReadTest, RecordsInEveryEncodingComeBackInTheirOwnBytes) {
         EXPECT_EQ(r.end, 8) << c.encoding;
     }
     // A text longer than its field is cut before the character that would
-    // not fit whole.
+    // not fit whole (in the program's encoding, here the document's).
     for (const char* encoding : {"Shift_JIS", "EUC-JP", "UTF-8"}) {
+        EnvVar program("BXML_ENCODING", encoding);
         std::string text =
             converted("あいうえお", encoding == std::string("UTF-8") ? "UTF-8" : encoding);
         write_file(path("names.xml"), "<?xml version=\"1.0\" encoding=\"" + std::string(encoding) +

@@ -3,6 +3,8 @@
 #include "bxml/module.h"
 #include "bxml/trace.h"
 
+#include <cstring>
+
 namespace bxml {
 
 namespace {
@@ -30,6 +32,20 @@ const BrelrtConfigEntry kConfigTable[kConfigCount] = {
     {kIgnoreEmptyData, BRELRT_CFG_YES_NO, 0, nullptr, 0, 0, 0},
 };
 
+// Variables of this library beyond the ten of the table above.
+const BrelrtConfigEntry kAdditions[] = {
+    {kKeepLeadingBlanks, BRELRT_CFG_YES_NO, 0, nullptr, 0, 0, 0},
+};
+
+// What a variable takes, for the message that refuses another value.
+const char* accepted_values(const char* name) {
+    if (std::strcmp(name, kCreateStyle) == 0)
+        return "DTD, SCHEMA or NONE";
+    if (std::strcmp(name, kColumnCase) == 0)
+        return "0, 1 or 2";
+    return "yes or no (also true/false, on/off, 1/0)";
+}
+
 } // namespace
 
 const BrelrtConfigEntry* config_table() {
@@ -37,7 +53,9 @@ const BrelrtConfigEntry* config_table() {
 }
 
 int register_config() {
-    return brelrt_config_register(kConfigTable, kConfigCount, 0);
+    int registered = brelrt_config_register(kConfigTable, kConfigCount, 0);
+    brelrt_config_register(kAdditions, sizeof kAdditions / sizeof kAdditions[0], 0);
+    return registered;
 }
 
 bool config_valid(std::initializer_list<const char*> names) {
@@ -45,7 +63,8 @@ bool config_valid(std::initializer_list<const char*> names) {
         if (brelrt_config_valid(name))
             continue;
         const char* value = brelrt_config_text(name);
-        fail_reason("%s has the value '%.40s', which it does not take", name, value ? value : "");
+        fail_reason("%s has the value '%.40s', which it does not take: it takes %s", name,
+                    value ? value : "", accepted_values(name));
         set_file_error(kNotSupported);
         return false;
     }

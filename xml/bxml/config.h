@@ -20,6 +20,8 @@ inline constexpr const char* kCreateStyle = "BXML_CREATE_STYLE";
 inline constexpr const char* kCreateSchema = "BXML_CREATE_SCHEMA";
 inline constexpr const char* kExactTableMatch = "BXML_EXACT_TABLE_MATCH";
 inline constexpr const char* kIgnoreEmptyData = "BXML_IGNORE_EMPTY_DATA";
+// The library's own additions, registered with the ten.
+inline constexpr const char* kKeepLeadingBlanks = "BXML_KEEP_LEADING_BLANKS";
 // The host's own variable read by the open (1: case mode 2, 2: case mode 3).
 inline constexpr const char* kColumnCase = "4GL_COLUMN_CASE";
 
@@ -39,8 +41,9 @@ const BrelrtConfigEntry* config_table();
 int register_config();
 
 // True when each variable of `names` is unset or holds a value its kind
-// takes. Otherwise the file-error word is 17 and a trace line names the
-// first variable that does not, quoting at most 40 characters of its value.
+// takes. Otherwise the file-error word is 17 and the reason names the first
+// variable that does not, quoting at most 40 characters of its value, and
+// the values it takes.
 bool config_valid(std::initializer_list<const char*> names);
 
 } // namespace bxml

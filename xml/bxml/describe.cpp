@@ -255,9 +255,13 @@ private:
             if (is_repeated(child))
                 continue;
             int count = in_table(child, item) ? child.occurs_count[child.depth] : 0;
+            // A table of variable length holds as few as its minimum.
+            int least = is_varying(child) ? child.occurs_min : 1;
             if (next_variant(layout_, c, 0)) {
                 // The storage's descriptions as a choice.
                 out_printf(out_, "%*s<%s:choice", 8, " ", "xs");
+                if (count && least != 1)
+                    out_printf(out_, " minOccurs=\"%d\"", least);
                 if (count)
                     out_printf(out_, " maxOccurs=\"%d\"", count);
                 out_put(out_, ">\n");
@@ -269,6 +273,8 @@ private:
                 continue;
             }
             out_printf(out_, "%*s<%s:element ref=\"%s\"", 8, " ", "xs", child.name);
+            if (count && least != 1)
+                out_printf(out_, " minOccurs=\"%d\"", least);
             if (count)
                 out_printf(out_, " maxOccurs=\"%d\"", count);
             out_put(out_, "/>\n");

@@ -12,4 +12,10 @@ namespace bxml {
 // with 34 and that errno). True when all was written.
 bool flush_output(XmlFile* file, const char* routine);
 
+// Notes that a record ends where `out` ends now, so that a write that fails
+// part way tells the records that reached the stream whole from those
+// lost. False when out of memory (nothing noted: the caller writes out at
+// once).
+bool note_record_end(XmlFile* file);
+
 } // namespace bxml

@@ -1,5 +1,9 @@
 #include "bxml/layout_walk.h"
 
+#include "bxml/host_entries.h"
+
+#include <cstdlib>
+
 namespace bxml {
 
 int first_child(const RecordLayout* layout, int group) {
@@ -54,6 +58,44 @@ int alternatives(const RecordLayout* layout, const ConditionEntry& c) {
         return -2;
     const LayoutItem& selected = layout->items[c.item];
     return selected.level == 1 ? -1 : selected.redefined;
+}
+
+VaryingTable varying_table(const LayoutItem& item) {
+    int k = item.depth > 0 && item.depth <= BRELRT_MAX_DEPTH ? item.occurrence[item.depth] : 1;
+    int most = item.depth > 0 && item.depth <= BRELRT_MAX_DEPTH ? item.occurs_count[item.depth] : 1;
+    int64_t size = item.field.size;
+    return VaryingTable{item.offset - (k - 1) * size, size, item.occurs_min, most};
+}
+
+bool field_integer(const LayoutItem& item, const unsigned char* record, long* value) {
+    char text[64];
+    FieldDescriptor source = item.field;
+    source.address = const_cast<unsigned char*>(record) + item.offset;
+    FieldDescriptor target{reinterpret_cast<unsigned char*>(text), 40, BRELRT_T_NUMTEXT, 38, 0, 0};
+    auto convert = host_function<decltype(&Bconvert)>(kEntryBconvert);
+    if (!convert || convert(&target, &source, 1) != 0)
+        return false;
+    text[40] = '\0';
+    char* end = nullptr;
+    *value = std::strtol(text, &end, 10);
+    return end != text;
+}
+
+bool varying_count(const RecordLayout* layout, const LayoutItem& item, const unsigned char* record,
+                   int64_t length, long* count) {
+    VaryingTable table = varying_table(item);
+    if (item.depending < 0 || item.depending >= layout->item_count) {
+        // The counter is the program's own: the record's length tells.
+        int64_t bytes = length - table.first;
+        *count = bytes <= 0 || table.size <= 0
+                     ? 0
+                     : static_cast<long>((bytes + table.size - 1) / table.size);
+        return true;
+    }
+    const LayoutItem& counter = layout->items[item.depending];
+    if (static_cast<int64_t>(counter.offset) + counter.field.size > length)
+        return false;
+    return field_integer(counter, record, count);
 }
 
 int text_digits(const LayoutItem& item) {

@@ -66,6 +66,37 @@ inline bool is_record(const LayoutItem& item) {
     return item.level == 1 && !is_shadow(item);
 }
 
+// An occurrence of an OCCURS ... DEPENDING ON table, and the first of them.
+inline bool is_varying(const LayoutItem& item) {
+    return (item.flags & BRELRT_ITEM_VARYING) != 0;
+}
+inline bool is_first_varying(const LayoutItem& item) {
+    return is_varying(item) && item.depth > 0 && item.depth <= BRELRT_MAX_DEPTH &&
+           item.occurrence[item.depth] == 1;
+}
+
+// The table of an occurrence item: where its first occurrence begins, how
+// many it may hold at most and at least.
+struct VaryingTable {
+    int64_t first; // offset of occurrence 1
+    int64_t size;  // bytes of one occurrence
+    long least;
+    long most;
+};
+VaryingTable varying_table(const LayoutItem& item);
+
+// How many occurrences the record holds of the table of occurrence `item`:
+// its counter's value, or, with the counter outside the record, as many as
+// the `length` bytes of the record reach (the last one perhaps cut). False
+// when the counter holds no number or lies beyond `length`; the value is
+// given as it is, inside the table's bounds or not.
+bool varying_count(const RecordLayout* layout, const LayoutItem& item, const unsigned char* record,
+                   int64_t length, long* count);
+
+// The value of a numeric field as a whole number (decimals dropped); false
+// when it holds no valid number.
+bool field_integer(const LayoutItem& item, const unsigned char* record, long* value);
+
 // Digits of the text of a numeric field: binary fields hold what their
 // bytes hold (COMP-5 more than its picture says), packed fields what their
 // nibbles hold.

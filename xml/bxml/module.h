@@ -22,6 +22,7 @@ enum FileError : int16_t {
     kNotSupported = BXML_FILE_NOT_SUPPORTED,
     kParseError = BXML_FILE_BAD_XML,
     kWriteFailed = BXML_FILE_WRITE_FAILED,
+    kBadLength = BXML_FILE_BAD_LENGTH,
 };
 
 // Sets the file-error word. The secondary error says what caused the code

@@ -117,6 +117,8 @@ void release(XmlFile* file, RecordLayout* layout) {
         tags_free(file->tags);
         brelrt_free(file->name, HERE);
         brelrt_free(file->item_hashes, HERE);
+        brelrt_free(file->item_parents, HERE);
+        brelrt_free(file->ends, HERE);
         file->~XmlFile();
         brelrt_free(file, HERE);
     }
@@ -237,10 +239,13 @@ bool readable(OutBuffer& out, const OutputConfig& config, const RootTag& root) {
     case DocumentCheck::kNoMemory:
         set_file_error(kOutOfMemory);
         return false;
-    case DocumentCheck::kUnknownEncoding:
+    case DocumentCheck::kUnknownEncoding: {
         set_file_error(kNotSupported);
-        fail_reason("encoding '%.40s' cannot be read back", safe(config.encoding));
+        const char* usual = text_check_spelling(config.encoding);
+        fail_reason("encoding '%.40s' cannot be read back%s%s%s", safe(config.encoding),
+                    usual ? ": write it '" : "", usual ? usual : "", usual ? "'" : "");
         return false;
+    }
     case DocumentCheck::kMalformed:
         break;
     }
@@ -385,6 +390,19 @@ bool start_input(XmlFile* file) {
     // the same step).
     while (!file->parser->root && file_error() == kNoError)
         xml_parse_to_next(file->parser, file->stream);
+    if (file_error() == kParseError && !file->parser->root && file->parser->expat) {
+        // Refused before any element: most likely no XML at all.
+        char message[BRELRT_ERROR_TEXT_MAX];
+        const char* why = *brelrt_error_text();
+        format_bounded(message, sizeof message,
+                       "'%.200s' is not an XML document: line %lu, column %lu: %.200s", file->name,
+                       static_cast<unsigned long>(XML_GetCurrentLineNumber(file->parser->expat)),
+                       static_cast<unsigned long>(XML_GetCurrentColumnNumber(file->parser->expat)) +
+                           1,
+                       why && *why ? why : "not well-formed");
+        brelrt_set_error_text(message);
+        trace_line(kTraceFile, "%s", message);
+    }
     return file_error() == kNoError && root_is_layouts(file, case_mode);
 }
 
@@ -431,6 +449,21 @@ bool start_output(XmlFile* file, const OutputConfig& config, const RootTag& root
 
 } // namespace
 
+bool note_record_end(XmlFile* file) {
+    if (file->ends_count == file->ends_capacity) {
+        size_t capacity = file->ends_capacity ? 2 * file->ends_capacity : 256;
+        void* grown = file->ends ? brelrt_realloc(file->ends, capacity * sizeof(size_t), HERE)
+                                 : brelrt_alloc(capacity * sizeof(size_t), 0, HERE,
+                                                "XML record ends to write");
+        if (!grown)
+            return false;
+        file->ends = static_cast<size_t*>(grown);
+        file->ends_capacity = capacity;
+    }
+    file->ends[file->ends_count++] = file->out.length;
+    return true;
+}
+
 bool flush_output(XmlFile* file, const char* routine) {
     OutBuffer& out = file->out;
     if (file->write_error) {
@@ -449,12 +482,20 @@ bool flush_output(XmlFile* file, const char* routine) {
     }
     if (!file->write_error && std::ferror(file->stream))
         file->write_error = errno ? errno : EIO;
+    // The records whose every byte went out (a record whose end could not
+    // be noted is the last one held, and went out whole only if all did).
+    size_t whole = 0;
+    while (whole < file->ends_count && file->ends[whole] <= done)
+        ++whole;
+    file->written =
+        file->write_error ? file->first_pending - 1 + static_cast<long>(whole) : file->records;
+    file->ends_count = 0;
     if (file->write_error) {
         set_file_error(kWriteFailed);
         set_cause(file->write_error);
-        if (file->records >= file->first_pending)
+        if (file->records > file->written)
             fail_reason("%s: writing '%s' failed (%s): records %ld to %ld are lost", routine,
-                        file->name, std::strerror(file->write_error), file->first_pending,
+                        file->name, std::strerror(file->write_error), file->written + 1,
                         file->records);
         else
             fail_reason("%s: writing '%s' failed (%s)", routine, file->name,
@@ -544,11 +585,29 @@ XmlFile* xml_sopen(const char* name, int mode, int a3, int a4, int a5, int a6, c
     }
     OutputConfig config{};
     TextCheck check;
+    if (!output) {
+        // The program's encoding, into which texts are read.
+        const char* encoding = brelrt_config_text(kEncoding);
+        bool known = text_check_open(check, encoding);
+        text_check_close(check);
+        if (!known) {
+            set_file_error(kNotSupported);
+            const char* usual = text_check_spelling(encoding);
+            fail_reason("xml_sopen: encoding '%.40s' (BXML_ENCODING) not supported%s%s%s",
+                        safe(encoding), usual ? ": write it '" : "", usual ? usual : "",
+                        usual ? "'" : "");
+            trace_leave(kTraceFile, "Leaving, encoding '%.40s' not supported", safe(encoding));
+            release(nullptr, layout);
+            return nullptr;
+        }
+    }
     if (output) {
         config.look_up();
         if (!text_check_open(check, config.encoding)) {
             set_file_error(kNotSupported);
-            fail_reason("xml_sopen: encoding '%.40s' not supported", safe(config.encoding));
+            const char* usual = text_check_spelling(config.encoding);
+            fail_reason("xml_sopen: encoding '%.40s' not supported%s%s%s", safe(config.encoding),
+                        usual ? ": write it '" : "", usual ? usual : "", usual ? "'" : "");
             trace_leave(kTraceFile, "Leaving, encoding '%.40s' not supported",
                         safe(config.encoding));
             release(nullptr, layout);
@@ -585,6 +644,7 @@ XmlFile* xml_sopen(const char* name, int mode, int a3, int a4, int a5, int a6, c
     file->name = copy;
     file->check = check;
     file->first_pending = 1;
+    file->last_record = -1;
     RootTag root;
     if (output && !prepare_output(file, config, root)) {
         trace_leave(kTraceFile, "Leaving, %d", file_error());
@@ -598,7 +658,11 @@ XmlFile* xml_sopen(const char* name, int mode, int a3, int a4, int a5, int a6, c
         int error = errno;
         set_file_error(file_error() == kOutOfMemory ? kOutOfMemory : kCannotOpen);
         set_cause(file_error() == kOutOfMemory ? 0 : error);
-        fail_reason("cannot open '%s': %s", name, std::strerror(error));
+        // A URL that is no file either: the fetch's own reason.
+        if (!output && !as_named && strncasecmp(name, "http:", 5) == 0 && *brelrt_url_last_error())
+            fail_reason("cannot fetch '%.200s': %s", name, brelrt_url_last_error());
+        else
+            fail_reason("cannot open '%s': %s", name, std::strerror(error));
         trace_leave(kTraceFile, "Leaving, open %s failed: %d\n", output ? "output" : "input",
                     error);
         release(file, nullptr);
@@ -637,11 +701,14 @@ int xml_sabandon(XmlFile* file) {
     }
     file->stream = nullptr;
     if (file->write_error) {
+        size_t whole = 0;
+        while (whole < file->ends_count && file->ends[whole] <= done)
+            ++whole;
+        file->written = file->first_pending - 1 + static_cast<long>(whole);
         set_file_error(kWriteFailed);
         set_cause(file->write_error);
         fail_reason("xml_sabandon: writing '%s' failed (%s): records %ld to %ld are lost",
-                    file->name, std::strerror(file->write_error), file->first_pending,
-                    file->records);
+                    file->name, std::strerror(file->write_error), file->written + 1, file->records);
         trace_leave(kTraceFile, "Leaving, %d", kWriteFailed);
         return 0;
     }

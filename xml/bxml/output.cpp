@@ -140,6 +140,7 @@ bool tags_make(Tags& tags, const RecordLayout* layout) {
         t.end = static_cast<uint16_t>(w - end);
         t.first = i < layout->field_count ? first_child(layout, i) : -1;
         t.next = i < layout->field_count ? next_sibling(layout, i) : -1;
+        t.offset = item.offset;
         t.limit = static_cast<int64_t>(item.offset) + item.field.size;
     }
     tags.items = items;

@@ -67,6 +67,7 @@ struct ItemTags {
     uint16_t end;   // bytes of the end tag
     int32_t first;  // the first child; -1 when none
     int32_t next;   // the next sibling; -1 when none
+    int64_t offset; // where its storage begins
     int64_t limit;  // offset + size
 };
 

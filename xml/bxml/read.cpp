@@ -53,8 +53,10 @@ bool consumed(const ElementHashEntry* entry) {
 }
 
 // The text of a numeric item, from a byte beyond the layout's 99 digits at
-// most, with the program's decimal point where the document has ".".
-int convert_number(const LayoutItem& item, unsigned char* record, const char* text, size_t length) {
+// most, with the program's decimal point where the document has ".". What
+// the field could not hold goes into *lost (BRELRT_LOST_* bits).
+int convert_number(const LayoutItem& item, unsigned char* record, const char* text, size_t length,
+                   int* lost) {
     char buffer[kNumericTextMax + 1];
     if (length > kNumericTextMax) {
         trace_line(kTraceField, "numeric text of %zu characters cut to %zu", length,
@@ -70,7 +72,28 @@ int convert_number(const LayoutItem& item, unsigned char* record, const char* te
     source.digits = static_cast<uint8_t>(length);
     FieldDescriptor target = item.field;
     target.address = record + item.offset;
-    return host_function<decltype(&Bconvert)>(kEntryBconvert)(&target, &source, 1);
+    return brelrt_convert(&target, &source, lost);
+}
+
+// What a numeric field holds, as numeric text into `out` ("" when it holds
+// no valid number).
+const char* field_text(const LayoutItem& item, const unsigned char* record, char* out,
+                       size_t size) {
+    FieldDescriptor source = item.field;
+    source.address = const_cast<unsigned char*>(record) + item.offset;
+    int digits = text_digits(item);
+    FieldDescriptor target{
+        reinterpret_cast<unsigned char*>(out), digits + 3,       BRELRT_T_NUMTEXT,
+        static_cast<uint8_t>(digits),          item.field.scale, 0};
+    if (static_cast<size_t>(target.size) >= size || Bconvert(&target, &source, 1) != 0) {
+        out[0] = '\0';
+        return out;
+    }
+    size_t n = static_cast<size_t>(target.size);
+    while (n && out[n - 1] == ' ')
+        --n;
+    out[n] = '\0';
+    return out;
 }
 
 int hex_value(unsigned char c) {
@@ -146,15 +169,49 @@ size_t whole_characters(const char* text, size_t length, size_t size, Blanks enc
     trace_leave(kTraceSignature, "%s", why);
 }
 
+// A notice to the runtime's receiver, and to the trace.
+void tell(XmlFile* file, const BxmlNotice& n) {
+    if (trace_on())
+        trace_line(kTraceFile, "xml_sread: record %ld: notice %d for <%s> (%.*s)", n.record, n.kind,
+                   n.name, static_cast<int>(n.text_length < 40 ? n.text_length : 40),
+                   n.text ? n.text : "");
+    if (file->notice)
+        file->notice(file->notice_context, &n);
+}
+
+// Whether a record element's name is a record's: ASCII case aside, and "-"
+// and "_" alike whatever 4GL_COLUMN_CASE says.
+bool same_record_name(const char* a, const char* b) {
+    auto fold = [](unsigned char c) {
+        return c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c - 'A' + 'a')
+               : c == '-'           ? static_cast<unsigned char>('_')
+                                    : c;
+    };
+    for (; *a && *b; ++a, ++b)
+        if (fold(static_cast<unsigned char>(*a)) != fold(static_cast<unsigned char>(*b)))
+            return false;
+    return *a == *b;
+}
+
+// The level-01 record named like a record element, -1 when none is.
+int record_named(const RecordLayout* layout, const XmlElement* element) {
+    if (!element)
+        return -1;
+    for (int i = 0; i < layout->field_count; ++i)
+        if (is_record(layout->items[i]) && same_record_name(layout->items[i].name, element->name))
+            return i;
+    return -1;
+}
+
 } // namespace
 
 // ---- the reader's routines
 
 class Reader {
 public:
-    Reader(XmlFile* file, unsigned char* record, XmlElement* root)
+    Reader(XmlFile* file, unsigned char* record, XmlElement* root, bool keep_blanks)
         : file_(file), layout_(file->layout), parser_(file->parser), record_(record), root_(root),
-          exact_(brelrt_config_yes_no(kExactTableMatch) != 0) {}
+          exact_(brelrt_config_yes_no(kExactTableMatch) != 0), keep_blanks_(keep_blanks) {}
 
     bool same_array_signature(const XmlElement* e, const LayoutItem& item) {
         const char* why = nullptr;
@@ -242,12 +299,15 @@ public:
         return found(target, "Leaving, found an element");
     }
 
-    // Fills one field; its end offset, or 0 when nothing was filled.
+    // Fills one field; its end offset, or 0 when nothing was filled. What
+    // the field could not take of the element's text is told as a notice.
     int read_xml_data(int index) {
         const LayoutItem& item = layout_->items[index];
         if (trace_on())
             trace_enter(kTraceField, "read_xml_data %d (%s)", index, item.name);
         XmlElement* e = find_element(index);
+        if (e && !under_own_parent(e, index))
+            e = nullptr; // another description's field of the same name
         if (!e) {
             trace_leave(kTraceField, "Leaving, no data");
             return 0;
@@ -263,32 +323,49 @@ public:
         size_t length = text_length(e);
         if (trace_on())
             trace_line(kTraceDump, "text: '%s'", text);
-        while (length && is_blank(static_cast<unsigned char>(*text))) {
-            ++text;
-            --length;
-        }
+        if (!keep_blanks_ || is_numeric(item.field.type) || (item.flags & BRELRT_ITEM_EDITED) ||
+            item.user_type == BRELRT_USER_TYPE_BINARY)
+            while (length && is_blank(static_cast<unsigned char>(*text))) {
+                ++text;
+                --length;
+            }
+        if (e->flags & BXML_ELEMENT_LOSSY)
+            notice(BXML_NOTICE_NOT_IN_ENCODING, e, text, length, index, nullptr);
         unsigned char* field = record_ + item.offset;
         size_t size = item.field.size > 0 ? static_cast<size_t>(item.field.size) : 0;
         if (item.user_type == BRELRT_USER_TYPE_BINARY) {
             if (!decode_hex(field, size, text, length)) {
-                trace_line(kTraceFile,
-                           "xml_sread: field %s: '%.40s' is no hexadecimal data of %zu "
-                           "bytes",
-                           item.name, text, size);
+                notice(BXML_NOTICE_NOT_HEXADECIMAL, e, text, length, index, nullptr);
                 trace_leave(kTraceField, "Leaving, no data");
                 return 0;
             }
         } else if (is_numeric(item.field.type)) {
-            if (int rc = convert_number(item, record_, text, length)) {
-                trace_line(kTraceFile, "xml_sread: field %s: '%.40s' is no number (%d)", item.name,
+            int lost = 0;
+            if (int rc = convert_number(item, record_, text, length, &lost)) {
+                trace_line(kTraceField, "xml_sread: field %s: '%.40s' is no number (%d)", item.name,
                            text, rc);
+                number_notice(BXML_NOTICE_NOT_A_NUMBER, e, text, length, index);
+                trace_leave(kTraceField, "Leaving, no data");
+                return 0;
+            }
+            if (lost)
+                number_notices(lost, e, text, length, index);
+        } else if (item.flags & BRELRT_ITEM_EDITED) {
+            if (!read_edited(item, e, text, length, index)) {
                 trace_leave(kTraceField, "Leaving, no data");
                 return 0;
             }
         } else {
             size_t n = whole_characters(text, length, size, static_cast<Blanks>(parser_->blanks));
-            std::memcpy(field, text, n);
-            std::memset(field + n, ' ', size - n);
+            if (n < length)
+                notice(BXML_NOTICE_TEXT_CUT, e, text, length, index, nullptr);
+            if ((item.flags & BRELRT_ITEM_JUSTIFIED) && n < size) {
+                std::memset(field, ' ', size - n);
+                std::memcpy(field + size - n, text, n);
+            } else {
+                std::memcpy(field, text, n);
+                std::memset(field + n, ' ', size - n);
+            }
         }
         if (trace_on())
             trace_leave(kTraceField, "Leaving");
@@ -303,33 +380,27 @@ public:
                index_.build(root_, kept.list, kept.elements);
     }
 
-    // Every field of the record, unconditional ones first, so that the
-    // conditions choosing a record variant can test them; the largest end
-    // offset filled.
+    // Every field of level-01 record `record`, unconditional ones first, so
+    // that the conditions choosing a record variant can test them; the
+    // largest end offset filled.
     //
-    // The record element names its record type: when it is one of the
-    // layout's level-01 records, only that record's fields are read, and its
-    // condition is the one that holds among the record types' (the fields
-    // other record types test are not in this document, so testing would
-    // read the previous record's bytes). Conditions of variants inside it
-    // are tested as they come.
-    int fill(const XmlElement* element) {
+    // The record element names its record type, so only that record's
+    // fields are read, and its condition is the one that holds among the
+    // record types' (the fields other record types test are not in this
+    // document, so testing would read the previous record's bytes).
+    // Conditions of variants inside it are tested as they come.
+    int fill(int record) {
         auto test = host_function<decltype(&B4TestCOBOLCond)>(kEntryB4TestCOBOLCond);
-        int first = 0, end = layout_->field_count;
-        int record = record_type(element);
-        if (record >= 0) {
-            first = record;
-            for (end = record + 1; end < layout_->field_count; ++end)
-                if (layout_->items[end].level == 1)
-                    break;
-        }
+        int first = record, end = record + 1;
+        while (end < layout_->field_count && layout_->items[end].level != 1)
+            ++end;
         int largest = 0;
         for (int k = 0; k <= layout_->condition_count; ++k) {
             if (k >= 1) {
                 ConditionEntry& c = layout_->conditions[k - 1];
                 bool selects_record = c.item >= 0 && c.item < layout_->field_count &&
                                       is_record(layout_->items[c.item]);
-                if (record >= 0 && selects_record)
+                if (selects_record)
                     c.result = static_cast<uint8_t>((c.result & ~1u) | (c.item == record));
                 else
                     test(layout_, k, record_);
@@ -351,16 +422,116 @@ public:
         return largest;
     }
 
+    // Says what the record held that no field took: elements the parser
+    // passed over, and kept elements with text that no field consumed.
+    void tell_passed_over() {
+        KeptRecord kept = xml_parser_kept_record(parser_);
+        for (size_t k = 0; k < kept.skipped_names; ++k) {
+            const SkippedName& skipped = kept.skipped[k];
+            notice(skipped.past_occurrences ? BXML_NOTICE_EXTRA_OCCURRENCE
+                                            : BXML_NOTICE_UNKNOWN_ELEMENT,
+                   skipped.name, nullptr, 0, -1, nullptr, static_cast<long>(skipped.count));
+        }
+        if (kept.skipped_others)
+            notice(BXML_NOTICE_UNKNOWN_ELEMENT, "", nullptr, 0, -1, nullptr,
+                   static_cast<long>(kept.skipped_others));
+        // Elements of a name that no field took, each name said once.
+        const XmlElement* said[kSkippedNamesKept];
+        size_t names = 0;
+        for (size_t i = 0; i < kept.elements; ++i) {
+            XmlElement* e = kept.list[i];
+            if (!e->hash_entry || (e->hash_entry->flags & BXML_HASH_CONSUMED) ||
+                text_length(e) == 0)
+                continue;
+            bool known = false;
+            for (size_t k = 0; k < names && !known; ++k)
+                known = std::strcmp(said[k]->name, e->name) == 0;
+            if (known)
+                continue;
+            long count = 0;
+            for (size_t j = i; j < kept.elements; ++j) {
+                const XmlElement* other = kept.list[j];
+                count += other->hash_entry && !(other->hash_entry->flags & BXML_HASH_CONSUMED) &&
+                         text_length(other) && std::strcmp(other->name, e->name) == 0;
+            }
+            notice(BXML_NOTICE_UNKNOWN_ELEMENT, e->name, e->text, text_length(e), -1, nullptr,
+                   count);
+            if (names == kSkippedNamesKept)
+                break;
+            said[names++] = e;
+        }
+    }
+
 private:
-    // The level-01 record named like the record element, -1 when none is.
-    int record_type(const XmlElement* element) const {
-        if (!element || !(layout_->flags & BRELRT_LAYOUT_MULTIPLE))
-            return -1;
-        const char* name = element->name;
-        for (int i = 0; i < layout_->field_count; ++i)
-            if (is_record(layout_->items[i]) && strcasecmp(layout_->items[i].name, name) == 0)
-                return i;
-        return -1;
+    // A field whose name another description of its record shares takes
+    // only an element under the element of its own parent.
+    bool under_own_parent(const XmlElement* e, int index) const {
+        const int32_t* parents = file_->item_parents;
+        const auto* ambiguous = reinterpret_cast<const uint8_t*>(parents + layout_->item_count);
+        if (!ambiguous[index] || parents[index] < 0)
+            return true;
+        return e->up && strcasecmp(e->up->name, layout_->items[parents[index]].name) == 0;
+    }
+
+    // A numeric-edited field: the number its text stands for, edited again
+    // with the field's picture, as a MOVE of that number would edit it.
+    bool read_edited(const LayoutItem& item, XmlElement* e, const char* text, size_t length,
+                     int index) {
+        unsigned char* field = record_ + item.offset;
+        size_t size = item.field.size > 0 ? static_cast<size_t>(item.field.size) : 0;
+        bool comma = (B4PgmPeriod() & 0xFF) == ',';
+        char number[kNumericTextMax + 8];
+        int lost = 0;
+        if (!item.picture ||
+            brelrt_deedit_number(item.picture, comma, text, length, size, number, sizeof number) !=
+                0 ||
+            brelrt_edit_number(item.picture, (item.flags & BRELRT_ITEM_BLANK_ZERO) != 0, comma,
+                               number, std::strlen(number), field, size, &lost) != 0) {
+            notice(BXML_NOTICE_NOT_A_NUMBER, e, text, length, static_cast<int>(index),
+                   edited_value(item));
+            return false;
+        }
+        if (lost)
+            for (int bit : {BRELRT_LOST_DIGITS, BRELRT_LOST_DECIMALS, BRELRT_LOST_SIGN})
+                if (lost & bit)
+                    notice(lost_kind(bit), e, text, length, index, edited_value(item));
+        return true;
+    }
+
+    // What an edited field holds now, as text.
+    const char* edited_value(const LayoutItem& item) {
+        size_t size = item.field.size > 0 ? static_cast<size_t>(item.field.size) : 0;
+        size_t n = size < sizeof value_ - 1 ? size : sizeof value_ - 1;
+        std::memcpy(value_, record_ + item.offset, n);
+        value_[n] = '\0';
+        return value_;
+    }
+
+    static int lost_kind(int bit) {
+        return bit == BRELRT_LOST_DIGITS     ? BXML_NOTICE_DIGITS_LOST
+               : bit == BRELRT_LOST_DECIMALS ? BXML_NOTICE_DECIMALS_CUT
+                                             : BXML_NOTICE_SIGN_LOST;
+    }
+
+    void number_notices(int lost, const XmlElement* e, const char* text, size_t length, int index) {
+        for (int bit : {BRELRT_LOST_DIGITS, BRELRT_LOST_DECIMALS, BRELRT_LOST_SIGN})
+            if (lost & bit)
+                number_notice(lost_kind(bit), e, text, length, index);
+    }
+
+    void number_notice(int kind, const XmlElement* e, const char* text, size_t length, int index) {
+        notice(kind, e, text, length, index,
+               field_text(layout_->items[index], record_, value_, sizeof value_));
+    }
+
+    void notice(int kind, const XmlElement* e, const char* text, size_t length, int item,
+                const char* value) {
+        notice(kind, e->name, text, length, item, value, 1);
+    }
+
+    void notice(int kind, const char* name, const char* text, size_t length, int item,
+                const char* value, long count) {
+        tell(file_, BxmlNotice{kind, file_->records, name, text, length, item, value, count});
     }
 
     // The hash of item `index`'s name in lower case (ASCII).
@@ -378,7 +549,9 @@ private:
     unsigned char* record_;
     XmlElement* root_;
     bool exact_;
+    bool keep_blanks_; // BXML_KEEP_LEADING_BLANKS: texts keep their leading blanks
     RecordIndex index_;
+    char value_[kNumericTextMax + 8]; // what a field holds, for a notice
 };
 
 // What the parser keeps of a record for a read (see xml_parser_keep_only),
@@ -439,8 +612,13 @@ bool hash_item_names(XmlFile* file) {
     size_t count = layout->item_count > 0 ? static_cast<size_t>(layout->item_count) : 0;
     auto* hashes = static_cast<size_t*>(
         brelrt_alloc(2 * count * sizeof(size_t), 0, HERE, "XML item name hashes"));
-    if (!hashes)
+    auto* parents = static_cast<int32_t*>(
+        brelrt_alloc(count * (sizeof(int32_t) + 1), 1, HERE, "XML item parents"));
+    if (!hashes || !parents) {
+        brelrt_free(hashes, HERE);
+        brelrt_free(parents, HERE);
         return false;
+    }
     for (size_t i = 0; i < count; ++i) {
         const char* name = layout->items[i].name;
         size_t length = std::strlen(name);
@@ -452,7 +630,64 @@ bool hash_item_names(XmlFile* file) {
         hashes[count + i] =
             brelrt_hash_text(folded, length < sizeof folded ? length : sizeof folded);
     }
+    // Each item's parent: the nearest earlier item of a smaller level.
+    int32_t stack[64];
+    int depth = 0;
+    for (size_t i = 0; i < count; ++i) {
+        int level = layout->items[i].level;
+        while (depth && layout->items[stack[depth - 1]].level >= level)
+            --depth;
+        parents[i] = level == 1 || !depth ? -1 : stack[depth - 1];
+        if (depth < 64)
+            stack[depth++] = static_cast<int32_t>(i);
+    }
+    // A name that items of one record have under parents of other names
+    // (a variant's field named like one of the description it redefines):
+    // each of them takes only an element under its own parent. Found with
+    // an open table of (record, name) giving the first item of each.
+    auto* ambiguous = reinterpret_cast<uint8_t*>(parents + count);
+    size_t capacity = 16;
+    while (capacity < 2 * count)
+        capacity *= 2;
+    auto* slots = static_cast<int32_t*>(brelrt_alloc((capacity + 2 * count) * sizeof(int32_t), 0,
+                                                     HERE, "XML item names of a record"));
+    if (!slots) {
+        brelrt_free(hashes, HERE);
+        brelrt_free(parents, HERE);
+        return false;
+    }
+    int32_t* first = slots + capacity; // the first item of each item's (record, name)
+    int32_t* records = first + count;  // each item's level-01 record
+    std::memset(slots, 0xFF, capacity * sizeof(int32_t));
+    auto parent_name = [&](size_t i) {
+        return parents[i] < 0 ? "" : layout->items[parents[i]].name;
+    };
+    int32_t record = -1;
+    for (size_t i = 0; i < count; ++i) {
+        if (layout->items[i].level == 1)
+            record = static_cast<int32_t>(i);
+        records[i] = record;
+        size_t key = hashes[count + i] ^ (static_cast<size_t>(record) * 0x9E3779B97F4A7C15ull);
+        for (size_t b = key & (capacity - 1);; b = (b + 1) & (capacity - 1)) {
+            int32_t at = slots[b];
+            if (at < 0) {
+                slots[b] = first[i] = static_cast<int32_t>(i);
+                break;
+            }
+            if (records[at] == record &&
+                strcasecmp(layout->items[at].name, layout->items[i].name) == 0) {
+                first[i] = at;
+                if (strcasecmp(parent_name(static_cast<size_t>(at)), parent_name(i)) != 0)
+                    ambiguous[at] = 1;
+                break;
+            }
+        }
+    }
+    for (size_t i = 0; i < count; ++i)
+        ambiguous[i] = ambiguous[first[i]];
+    brelrt_free(slots, HERE);
     file->item_hashes = hashes;
+    file->item_parents = parents;
     return true;
 }
 
@@ -475,36 +710,99 @@ int xml_sread(XmlFile* file, unsigned char* record) {
         trace_leave(kTraceFile, "Leaving, host entries B4TestCOBOLCond and Bconvert not set");
         return 0;
     }
+    if (!config_valid({kExactTableMatch, kKeepLeadingBlanks})) {
+        trace_leave(kTraceFile, "Leaving, %d", file_error());
+        return 0;
+    }
+    bool keep_blanks = brelrt_config_yes_no(kKeepLeadingBlanks) != 0;
     XmlParser* p = file->parser;
-    if ((!p->document_texts && !xml_parser_document_texts(p) && !p->encoder) ||
+    if ((!p->document_texts && !xml_parser_document_texts(p, brelrt_config_text(kEncoding)) &&
+         !p->encoder) ||
         !hash_item_names(file) || (!p->keep && !keep_what_records_use(file))) {
         set_file_error(kOutOfMemory);
         trace_leave(kTraceFile, "Leaving, out of memory");
         return 0;
     }
-    if (!xml_next_record_or_leave(p, file->stream))
-        return 0;
-    XmlElement* root = xml_element_record(p->root);
-    if (trace_level() > kTraceDump && root) {
-        brelrt_trace_printf(" dump_bxml_element\n");
-        write_element(stderr, root, 0);
-    }
-    int largest = 0;
-    {
-        Reader reader(file, record, root);
-        if (!reader.prepare()) {
-            // Nothing of the record was moved; the file stays stopped.
-            stop_out_of_memory(p);
-            xml_parser_drop_record(p);
-            trace_leave(kTraceFile, "Leaving, out of memory");
+    p->keep_leading = keep_blanks;
+    // A child of the root that names no record of the layout (a header, a
+    // trailer of another program, a record type the layout lacks) is passed
+    // over whole, and said.
+    for (;;) {
+        if (!xml_next_record_or_leave(p, file->stream))
             return 0;
+        XmlElement* root = xml_element_record(p->root);
+        XmlElement* element = root ? root->first_child : nullptr;
+        int item = record_named(file->layout, element);
+        if (item < 0) {
+            if (element)
+                tell(file, BxmlNotice{BXML_NOTICE_UNKNOWN_RECORD, file->records, element->name,
+                                      nullptr, 0, -1, nullptr, 1});
+            xml_parser_drop_record(p);
+            continue;
         }
-        largest = reader.fill(root ? root->first_child : nullptr);
+        if (trace_level() > kTraceDump && root) {
+            brelrt_trace_printf(" dump_bxml_element\n");
+            write_element(stderr, root, 0);
+        }
+        ++file->records;
+        file->last_record = item;
+        int largest = 0;
+        {
+            Reader reader(file, record, root, keep_blanks);
+            if (!reader.prepare()) {
+                // Nothing of the record was moved; the file stays stopped.
+                stop_out_of_memory(p);
+                xml_parser_drop_record(p);
+                trace_leave(kTraceFile, "Leaving, out of memory");
+                return 0;
+            }
+            largest = reader.fill(item);
+            reader.tell_passed_over();
+        }
+        // Only the root stays between records.
+        xml_parser_drop_record(p);
+        trace_leave(kTraceFile, "Leaving, %d\n", largest + 1);
+        return largest + 1;
     }
-    // Only the root stays between records.
-    xml_parser_drop_record(p);
-    trace_leave(kTraceFile, "Leaving, %d\n", largest + 1);
-    return largest + 1;
+}
+
+int xml_sread_record(XmlFile* file) {
+    return file && !xml_file_output(file) ? file->last_record : -1;
+}
+
+void xml_set_notice(XmlFile* file, BxmlNoticeFn receiver, void* context) {
+    if (!file)
+        return;
+    file->notice = receiver;
+    file->notice_context = context;
+}
+
+int xml_record_length(RecordLayout* layout, const unsigned char* record, int item, int* minimum,
+                      int* maximum) {
+    if (!layout || item < 0 || item >= layout->field_count)
+        return 0;
+    const LayoutItem& top = layout->items[item];
+    int64_t size = top.field.size, least = size, length = size;
+    for (int i = item + 1; i < layout->field_count && layout->items[i].level != 1; ++i) {
+        const LayoutItem& it = layout->items[i];
+        if (!is_first_varying(it) || is_shadow(it))
+            continue;
+        VaryingTable table = varying_table(it);
+        least -= (table.most - table.least) * table.size;
+        long count = table.most;
+        if (record && it.depending >= 0 && varying_count(layout, it, record, size, &count)) {
+            if (count < table.least)
+                count = table.least;
+            if (count > table.most)
+                count = table.most;
+        }
+        length -= (table.most - count) * table.size;
+    }
+    if (minimum)
+        *minimum = static_cast<int>(least);
+    if (maximum)
+        *maximum = static_cast<int>(size);
+    return static_cast<int>(length);
 }
 
 } // extern "C"

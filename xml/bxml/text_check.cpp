@@ -3,6 +3,7 @@
 #include "handlers/callbacks.h"
 #include "handlers/encodings.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -136,6 +137,32 @@ bool text_check_open(TextCheck& check, const char* encoding) {
     check.kind = TextCheck::kConverter;
     check.converter = cd;
     return true;
+}
+
+const char* text_check_spelling(const char* encoding) {
+    static const char* const usual[] = {"UTF-8",       "UTF-16",      "US-ASCII", "ISO-8859-1",
+                                        "ISO-8859-15", "Shift_JIS",   "EUC-JP",   "CP932",
+                                        "windows-31j", "windows-1252"};
+    // Letters and digits only, in upper case: "utf_8" and "UTF8" alike.
+    auto squeeze = [](const char* name, char* out, size_t size) {
+        size_t n = 0;
+        for (; *name && n + 1 < size; ++name) {
+            auto c = static_cast<unsigned char>(*name);
+            if (std::isalnum(c))
+                out[n++] = static_cast<char>(std::toupper(c));
+        }
+        out[n] = '\0';
+    };
+    if (!encoding || !*encoding)
+        return nullptr;
+    char given[48], known[48];
+    squeeze(encoding, given, sizeof given);
+    for (const char* name : usual) {
+        squeeze(name, known, sizeof known);
+        if (std::strcmp(given, known) == 0 && std::strcmp(encoding, name) != 0)
+            return name;
+    }
+    return nullptr;
 }
 
 void text_check_close(TextCheck& check) {

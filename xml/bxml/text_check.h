@@ -20,6 +20,11 @@ struct TextCheck {
 bool text_check_open(TextCheck& check, const char* encoding);
 void text_check_close(TextCheck& check);
 
+// The usual spelling of an encoding name given in another one ("UTF8":
+// "UTF-8", "EUCJP": "EUC-JP"), for a message that refuses it; null when the
+// name is no misspelling of one that is read and written.
+const char* text_check_spelling(const char* encoding);
+
 // The encoding as messages name it: its name, or "UTF-8 XML" when unset.
 inline const char* text_check_name(const TextCheck& check) {
     return check.name[0] ? check.name : "UTF-8 XML";

@@ -89,9 +89,9 @@ char* copy_tag(char* w, const char* tag, size_t n) {
 
 class Writer {
 public:
-    Writer(XmlFile* file, const unsigned char* record, int length, bool collect)
+    Writer(XmlFile* file, const unsigned char* record, int length, bool collect, bool keep_blanks)
         : file_(file), layout_(file->layout), tags_(file->tags), record_(record),
-          length_(length < 0 ? 0 : length), collect_(collect),
+          length_(length < 0 ? 0 : length), collect_(collect), keep_blanks_(keep_blanks),
           tracing_(trace_level() >= kTraceField), out_(file->out),
           convert_(host_function<decltype(&Bconvert)>(kEntryBconvert)),
           period_(static_cast<char>(host_function<decltype(&B4PgmPeriod)>(kEntryB4PgmPeriod)() &
@@ -126,6 +126,9 @@ private:
                 static_cast<size_t>(copy_tag(out_.data + out_.length, tag, n) - out_.data);
     }
 
+    // A group's element with its children's: those whose storage begins
+    // within the record as given, and of a table of variable length the
+    // occurrences its counter says.
     bool group(int index) {
         const ItemTags& tags = tags_.items[index];
         const char* text = tags_.text + tags.at;
@@ -133,13 +136,45 @@ private:
         put_tag(text, tags.start);
         bool any = false;
         const ItemTags* items = tags_.items;
-        for (int c = tags.first; c >= 0 && !bad_ && !out_.failed; c = items[c].next)
-            if (items[c].limit <= length_) // else beyond the record as given
-                any = write_xml_piece(c) || any;
+        long count = 0; // of the table of variable length being walked
+        for (int c = tags.first; c >= 0 && !bad_ && !out_.failed; c = items[c].next) {
+            if (items[c].offset >= length_)
+                continue; // beyond the record as given
+            const LayoutItem& child = layout_->items[c];
+            if (is_first_varying(child) && !table_count(child, &count))
+                break;
+            if (is_varying(child) && child.occurrence[child.depth] > count)
+                continue;
+            any = write_xml_piece(c) || any;
+        }
         put_tag(text + tags.start, tags.end);
         if (collect_ && !any)
             out_.length = mark;
         return any;
+    }
+
+    // The occurrences of a table of variable length the record holds; false
+    // (the record refused with 44) when its counter holds no number or one
+    // outside the table's bounds.
+    bool table_count(const LayoutItem& first, long* count) {
+        VaryingTable table = varying_table(first);
+        bool known = varying_count(layout_, first, record_, length_, count);
+        if (known && *count >= table.least && *count <= table.most)
+            return true;
+        bad_ = true;
+        set_file_error(kBadLength);
+        if (first.depending < 0)
+            fail_reason("the record's length %ld gives table %s %ld occurrences, outside %ld "
+                        "to %ld",
+                        static_cast<long>(length_), first.name, *count, table.least, table.most);
+        else if (!known)
+            fail_reason("the counter %s of table %s holds no number",
+                        layout_->items[first.depending].name, first.name);
+        else
+            fail_reason("the counter %s of table %s holds %ld, outside %ld to %ld",
+                        layout_->items[first.depending].name, first.name, *count, table.least,
+                        table.most);
+        return false;
     }
 
     // An elementary item's element, made in place: room for its longest
@@ -148,7 +183,8 @@ private:
         const LayoutItem& item = layout_->items[index];
         const ItemTags& tags = tags_.items[index];
         const char* text = tags_.text + tags.at;
-        // The bytes of the field that lie within the record as given.
+        // The bytes of the field that lie within the record as given: a
+        // record's length may cut a text, nothing else.
         const unsigned char* field = record_ + item.offset;
         int64_t end = static_cast<int64_t>(item.offset) + item.field.size;
         size_t size = item.offset >= length_ ? 0
@@ -156,6 +192,14 @@ private:
                                              : static_cast<size_t>(item.field.size);
         bool binary = item.user_type == BRELRT_USER_TYPE_BINARY;
         bool number = !binary && is_numeric(item.field.type);
+        if (end > length_ && (binary || number || (item.flags & BRELRT_ITEM_EDITED))) {
+            bad_ = true;
+            set_file_error(kBadLength);
+            fail_reason("the record's length %ld cuts field %s (bytes %ld to %ld)",
+                        static_cast<long>(length_), item.name, static_cast<long>(item.offset) + 1,
+                        static_cast<long>(end));
+            return false;
+        }
         size_t longest = binary ? 2 * size : number ? kNumberText : 6 * size; // "&quot;"
         if (!room(tags.start + longest + tags.end + kTagSlack))
             return false;
@@ -245,11 +289,11 @@ private:
             n -= 8;
         while (n > 0 && blank(p[n - 1]))
             --n;
-        while (n >= 8 && all_blank(load8(p))) {
+        while (!keep_blanks_ && n >= 8 && all_blank(load8(p))) {
             p += 8;
             n -= 8;
         }
-        while (n > 0 && blank(p[0])) {
+        while (!keep_blanks_ && n > 0 && blank(p[0])) {
             ++p;
             --n;
         }
@@ -323,9 +367,7 @@ private:
             return true;
         bad_ = true;
         set_file_error(kParseError);
-        fail_reason("xml_swrite: record %ld not written: field %s has byte 0x%02X at %ld, "
-                    "which %s cannot carry",
-                    file_->records, item.name, p[bad],
+        fail_reason("field %s has byte 0x%02X at %ld, which %s cannot carry", item.name, p[bad],
                     static_cast<long>(p + bad - (record_ + item.offset)),
                     text_check_name(file_->check));
         return false;
@@ -337,7 +379,8 @@ private:
     const unsigned char* record_;
     int64_t length_;
     bool collect_;
-    bool tracing_; // field tracing (level 2) is on
+    bool keep_blanks_; // BXML_KEEP_LEADING_BLANKS: texts keep their leading blanks
+    bool tracing_;     // field tracing (level 2) is on
     OutBuffer& out_;
     decltype(&Bconvert) convert_;
     char period_;
@@ -407,23 +450,36 @@ int xml_record_item(RecordLayout* layout, const unsigned char* record, int lengt
 }
 
 int xml_swrite(XmlFile* file, const unsigned char* record, int length) {
+    return xml_swrite_as(file, record, length, -1);
+}
+
+int xml_swrite_as(XmlFile* file, const unsigned char* record, int length, int item) {
     set_file_error(kNoError);
     trace_enter(kTraceFile, "xml_swrite");
-    if (!config_valid({kIgnoreEmptyData})) {
+    if (!config_valid({kIgnoreEmptyData, kKeepLeadingBlanks})) {
         trace_leave(kTraceFile, "Leaving, %d", file_error());
         return 0;
     }
     bool collect = brelrt_config_yes_no(kIgnoreEmptyData) != 0;
+    bool keep_blanks = brelrt_config_yes_no(kKeepLeadingBlanks) != 0;
     if (!file || !xml_file_output(file) || !file->layout || (!record && length > 0)) {
         set_file_error(kNotSupported);
         fail_reason("xml_swrite: not a file open for output");
         trace_leave(kTraceFile, "Leaving, not a file open for output");
         return 0;
     }
+    RecordLayout* layout = file->layout;
+    if (item != -1 &&
+        (item < 0 || item >= layout->field_count || !is_record(layout->items[item]))) {
+        set_file_error(kNotSupported);
+        fail_reason("xml_swrite: item %d is no record of the layout %s", item, layout->name);
+        trace_leave(kTraceFile, "Leaving, no such record");
+        return 0;
+    }
     if (file->write_error) {
         set_file_error(kWriteFailed);
         set_cause(file->write_error);
-        fail_reason("xml_swrite: an earlier write to '%s' failed (%s)", file->name,
+        fail_reason("an earlier write to '%s' failed (%s)", file->name,
                     std::strerror(file->write_error));
         trace_leave(kTraceFile, "Leaving, an earlier write to '%s' failed", file->name);
         return 0;
@@ -433,25 +489,30 @@ int xml_swrite(XmlFile* file, const unsigned char* record, int length) {
         record = &nothing;
         length = 0;
     }
-    RecordLayout* layout = file->layout;
+    ++file->writes;
     evaluate_conditions(layout, record, length);
     OutBuffer& out = file->out;
     size_t start = out.length;
     ++file->records;
-    Writer writer(file, record, length, collect);
-    bool any = writer.write_xml_piece(record_item(layout));
+    Writer writer(file, record, length, collect, keep_blanks);
+    bool any = writer.write_xml_piece(item >= 0 ? item : record_item(layout));
     if (writer.refused() || out.failed) {
         out.length = start;
         out.failed = false;
         --file->records;
         if (!writer.refused())
             set_file_error(kOutOfMemory);
+        trace_line(kTraceFile, "xml_swrite: write %ld not written", file->writes);
         trace_leave(kTraceFile, "Leaving, %d", file_error());
         return 0;
     }
     if (collect && !any) {
         out.length = start; // a record with no data at all writes nothing
         --file->records;
+    } else if (!note_record_end(file) && !flush_output(file, "xml_swrite")) {
+        // No room to note where the record ends: it goes out at once.
+        trace_leave(kTraceFile, "Leaving, %d", file_error());
+        return 0;
     }
     if (out.length >= BXML_FLUSH_SIZE && !flush_output(file, "xml_swrite")) {
         trace_leave(kTraceFile, "Leaving, %d", file_error());
@@ -459,6 +520,22 @@ int xml_swrite(XmlFile* file, const unsigned char* record, int length) {
     }
     trace_leave(kTraceFile, "Leaving");
     return 1;
+}
+
+int xml_sflush(XmlFile* file) {
+    set_file_error(kNoError);
+    if (!file || !xml_file_output(file) || !file->stream) {
+        set_file_error(kNotSupported);
+        return 0;
+    }
+    return file->out.length == 0 || flush_output(file, "xml_sflush") ? 1 : 0;
+}
+
+long xml_swritten(XmlFile* file, long* records) {
+    bool output = file && xml_file_output(file);
+    if (records)
+        *records = output ? file->records : 0;
+    return output ? file->written : 0;
 }
 
 } // extern "C"

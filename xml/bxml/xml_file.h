@@ -37,10 +37,21 @@ typedef struct XmlFile {
     bxml::OutBuffer out;   /* output not yet written to the stream */
     bxml::TextCheck check; /* what character data the document's encoding carries */
     bxml::Tags tags;       /* output: the tags of every item */
-    long records;          /* records written so far */
+    long records;          /* records written so far (read so far, on input) */
     long first_pending;    /* the first record whose bytes are still in `out` */
+    long written;          /* output: the records that reached the stream whole */
+    long writes;           /* output: calls of xml_swrite so far */
+    size_t* ends;          /* output: where each record still in `out` ends in it */
+    size_t ends_count;
+    size_t ends_capacity;
     int write_error;       /* errno of a failed write to the stream; 0 while none */
     size_t* item_hashes;   /* input: the hash of each item's name, made by the first read */
+    int32_t* item_parents; /* input: each item's parent item (-1 for a record), then a byte
+                              a item: 1 when another item of its record has its name under
+                              a parent of another name (made by the first read) */
+    int last_record;       /* input: the level-01 item of the last record read, -1 before */
+    BxmlNoticeFn notice;   /* input: the runtime's receiver of notices, null when none */
+    void* notice_context;
 } XmlFile;
 
 /* True for a file opened for output. */

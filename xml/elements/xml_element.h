@@ -83,6 +83,7 @@ typedef struct XmlAttributes {
 #define BXML_ELEMENT_HAS_TEXT 0x1   /* the element has text (possibly empty) */
 #define BXML_ELEMENT_TEXT_BLOCK 0x2 /* `text` is a block of its own */
 #define BXML_ELEMENT_NAME_BLOCK 0x4 /* `name` is a block of its own */
+#define BXML_ELEMENT_LOSSY 0x8      /* its text lost characters its reader's encoding lacks */
 
 /* The record behind an element handle. */
 typedef struct XmlElement {

@@ -57,6 +57,10 @@ struct XmlKeep {
     int32_t skip_from;
     // Whether expat reports character data now (see want_text).
     bool text_on;
+    // The names skipped in the record being read.
+    bxml::SkippedName skipped_names[bxml::kSkippedNamesKept];
+    size_t skipped_kinds;
+    size_t skipped_others;
     char refusal[160];
     Level levels[BXML_DEPTH_MAX + 1];
 };
@@ -82,7 +86,7 @@ bool is_blank(unsigned char c) {
     return c == ' ' || (c >= '\t' && c <= '\r');
 }
 
-// `text` (UTF-8) in the document's encoding, in a new text; null when out
+// `text` (UTF-8) in the program's encoding, in a new text; null when out
 // of memory (the parser is stopped then).
 BrelrtText* in_document_encoding(XmlParser* p, const char* data, size_t length,
                                  const char* description) {
@@ -326,6 +330,30 @@ void XMLCALL skipped_end(void* arg, const XML_Char* name) {
     }
 }
 
+// Notes the name of an element skipped below the record element, for the
+// reader to say what it passed over.
+void note_skipped(XmlKeep* keep, const char* name, size_t length, bool past_occurrences) {
+    size_t n = length < sizeof keep->skipped_names[0].name ? length
+                                                           : sizeof keep->skipped_names[0].name - 1;
+    for (size_t k = 0; k < keep->skipped_kinds; ++k) {
+        SkippedName& s = keep->skipped_names[k];
+        if (s.past_occurrences == past_occurrences && std::strncmp(s.name, name, n) == 0 &&
+            s.name[n] == '\0') {
+            ++s.count;
+            return;
+        }
+    }
+    if (keep->skipped_kinds == kSkippedNamesKept) {
+        ++keep->skipped_others;
+        return;
+    }
+    SkippedName& s = keep->skipped_names[keep->skipped_kinds++];
+    std::memcpy(s.name, name, n);
+    s.name[n] = '\0';
+    s.count = 1;
+    s.past_occurrences = past_occurrences;
+}
+
 // The element that starts is skipped with its subtree.
 void skip_element(XmlParser* p, const char* why) {
     XmlKeep* keep = p->keep;
@@ -366,7 +394,7 @@ bool keep_text(XmlParser* p, XmlElement* e, const char* data, size_t length) {
     XmlKeep::Level& level = keep->levels[p->depth];
     if (!level.text_max) // a group's: no item takes it
         return true;
-    if (!element_text(e))
+    if (!element_text(e) && !p->keep_leading)
         while (length && is_blank(static_cast<unsigned char>(*data))) {
             ++data;
             --length;
@@ -470,6 +498,8 @@ private:
     char* block_ = nullptr;
 };
 
+const char kNotInLayout[] = "not in the layout";
+
 // For the sequential reader, below the record element: why the element
 // named `name` is skipped, or null when it is kept, with the bytes of its
 // text kept in *text_max.
@@ -488,7 +518,7 @@ private:
 const char* skip_reason(XmlParser* p, const ElementName& n, size_t hash, size_t* text_max) {
     const XmlKeep::Name* kept = kept_name(p->keep, n.data, n.length, n.lower, hash);
     if (!kept)
-        return "not in the layout";
+        return kNotInLayout;
     // A parent of fewer children than that has fewer of the name.
     XmlElement* parent = p->current_element;
     uint32_t most = p->keep->occurrences;
@@ -512,10 +542,19 @@ void XMLCALL start_element(void* arg, const XML_Char* name, const XML_Char** att
         trace_leave(kTraceTag, "Leaving, document refused");
         return;
     }
+    // Matched by the local name: "p:inv" is "inv" (open_element counted the
+    // qualified name, which close_element counts off again).
+    if (p->flags & BXML_LOCAL_NAMES) {
+        if (const char* colon = std::strchr(name, ':')) {
+            raw_length -= static_cast<size_t>(colon + 1 - name);
+            name = colon + 1;
+        }
+    }
     XmlKeep* keep = p->keep;
     // The reader skips what lies below the record element and no item uses.
     bool below_record = keep && p->depth >= 2;
     if (below_record && raw_length > kKeptNameUtf8Max) {
+        note_skipped(keep, name, raw_length, false);
         skip_element(p, "not in the layout");
         return;
     }
@@ -528,6 +567,7 @@ void XMLCALL start_element(void* arg, const XML_Char* name, const XML_Char** att
     size_t text_max = 0;
     if (below_record) {
         if (const char* why = skip_reason(p, n, hash, &text_max)) {
+            note_skipped(keep, n.data, n.length, why != kNotInLayout);
             skip_element(p, why);
             return;
         }
@@ -537,6 +577,7 @@ void XMLCALL start_element(void* arg, const XML_Char* name, const XML_Char** att
         if (p->depth == 1) { // a record begins
             ++keep->record;
             keep->elements = keep->text = keep->skipped = keep->repeats = 0;
+            keep->skipped_kinds = keep->skipped_others = 0;
         }
     }
     if (keep && p->depth >= 1 && ++keep->elements > keep->elements_max) {
@@ -956,9 +997,13 @@ bool finish_text(XmlParser* p, XmlElement* e, bool trim) {
     const char* data = element_text(e);
     size_t length = text_length(e);
     if (converts(p) && has_high_bytes(data, length)) {
+        auto* encoder = static_cast<TextEncoder*>(p->encoder);
+        size_t lost = encoder->lost();
         BrelrtText* fresh = in_document_encoding(p, data, length, "XML Character data");
         if (!fresh)
             return false;
+        if (encoder->lost() != lost)
+            e->flags |= BXML_ELEMENT_LOSSY;
         bool ok = replace_text(e, 0, brelrt_text_data(fresh), brelrt_text_length(fresh), length);
         brelrt_text_free(fresh, HERE);
         if (!ok) {
@@ -1015,8 +1060,10 @@ bool add_name(XmlKeep* keep, const KeepName& name) {
 
 KeptRecord xml_parser_kept_record(const XmlParser* p) {
     if (!p->keep)
-        return KeptRecord{0, 0, nullptr};
-    return KeptRecord{p->keep->elements, p->keep->repeats, p->keep->list};
+        return KeptRecord{0, 0, nullptr, nullptr, 0, 0};
+    const XmlKeep* keep = p->keep;
+    return KeptRecord{keep->elements,      keep->repeats,       keep->list,
+                      keep->skipped_names, keep->skipped_kinds, keep->skipped_others};
 }
 
 bool xml_parser_give_back_kept(XmlParser* p) {

@@ -59,10 +59,25 @@ bool xml_parser_keep_only(XmlParser* parser, const KeepName* names, size_t count
 // keeps everything): its elements, those whose name an earlier kept element
 // of the record had, and its elements in document order, each with its hash
 // entry (valid until the next record begins).
+// An element name the parser skipped below the record element, with its
+// whole subtree: no item has the name, or it came past the layout's
+// occurrences of the name under one parent.
+struct SkippedName {
+    char name[64]; // cut to 63 bytes
+    size_t count;
+    bool past_occurrences;
+};
+inline constexpr size_t kSkippedNamesKept = 4;
+
 struct KeptRecord {
     size_t elements;
     size_t repeats;
     XmlElement* const* list;
+    // The first kSkippedNamesKept names skipped (each once, with how many
+    // times), and how many elements were skipped under other names.
+    const SkippedName* skipped;
+    size_t skipped_names;
+    size_t skipped_others;
 };
 KeptRecord xml_parser_kept_record(const XmlParser* parser);
 

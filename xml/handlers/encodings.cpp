@@ -305,6 +305,7 @@ bool TextEncoder::encode(const char* data, size_t length, BrelrtText* text) {
             if (r == static_cast<size_t>(-1) && errno != E2BIG) {
                 // A character the encoding has no place for.
                 next_code(p, end);
+                ++lost_;
                 if (!brelrt_text_append(text, "?", 1))
                     return false;
             }
@@ -330,6 +331,7 @@ bool TextEncoder::encode(const char* data, size_t length, BrelrtText* text) {
         if (!n) {
             out[0] = '?';
             n = 1;
+            ++lost_;
         }
         if (!brelrt_text_append(text, out, n))
             return false;

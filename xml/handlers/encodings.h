@@ -1,11 +1,11 @@
-// The document's encoding on the reading side. expat decodes UTF-8,
-// UTF-16, ISO-8859-1 and US-ASCII itself; Shift_JIS, CP932 and EUC-JP are
-// decoded through the unknown-encoding callback with the tables here, and
-// single-byte code pages (windows-1252, ISO-8859-15, ...) with a map made
-// through iconv. expat
-// hands every text over in UTF-8: the sequential reader turns element texts
-// (and names) back into the document's encoding, so that a record comes back
-// with the bytes it was written with.
+// Encodings on the reading side. expat decodes UTF-8, UTF-16, ISO-8859-1
+// and US-ASCII itself; Shift_JIS, CP932 and EUC-JP are decoded through the
+// unknown-encoding callback with the tables here, and single-byte code
+// pages (windows-1252, ISO-8859-15, ...) with a map made through iconv.
+// expat hands every text over in UTF-8: the sequential reader turns element
+// texts (and names) into the program's encoding (BXML_ENCODING), whatever
+// the document's, so that a record written in that encoding comes back with
+// the bytes it was written with.
 #pragma once
 
 #include "elements/xml_element.h"
@@ -51,12 +51,17 @@ public:
     Blanks blanks() const;
 
     // Converts `data` (UTF-8, `length` bytes) into `text`; characters the
-    // encoding cannot carry become "?". False when out of memory.
+    // encoding cannot carry become "?" and are counted (lost()). False when
+    // out of memory.
     bool encode(const char* data, size_t length, BrelrtText* text);
+
+    // Characters that became "?" so far.
+    size_t lost() const { return lost_; }
 
 private:
     Encoding encoding_ = Encoding::kUtf8;
     void* converter_ = nullptr; // iconv_t, for kOther
+    size_t lost_ = 0;
 };
 
 // True when `data` holds a byte above 0x7F.

@@ -280,7 +280,7 @@ int xml_parse_to_end(XmlParser* p, FILE* stream) {
     }
 }
 
-int xml_parser_document_texts(XmlParser* p) {
+int xml_parser_document_texts(XmlParser* p, const char* encoding) {
     if (!p)
         return 0;
     if (p->document_texts)
@@ -291,9 +291,9 @@ int xml_parser_document_texts(XmlParser* p) {
     auto* encoder = new (block) TextEncoder;
     p->encoder = encoder;
     p->document_texts = 1;
-    bool ok = encoder->open(p->encoding);
+    bool ok = encoder->open(encoding);
     if (!ok)
-        trace_line(kTraceFile, "Texts stay in UTF-8: no conversion into %s", p->encoding);
+        trace_line(kTraceFile, "Texts stay in UTF-8: no conversion into %s", encoding);
     p->blanks = static_cast<uint8_t>(encoder->blanks());
     p->converting = static_cast<uint8_t>(encoder->encoding() != Encoding::kUtf8);
     return ok;

@@ -43,9 +43,11 @@ extern "C" {
 #define BXML_UNPARSED_DECL 0x8000   /* unparsed entity declarations (traced only) */
 #define BXML_NOTATION_DECL 0x10000  /* notation declarations (traced only) */
 #define BXML_ELEMENT_HASH 0x20000   /* element hash */
+#define BXML_LOCAL_NAMES 0x40000    /* element names without their namespace prefix */
 
-/* The flags of a sequential input file, with the case mode added. */
-#define BXML_SOPEN_FLAGS 0x25C18
+/* The flags of a sequential input file, with the case mode added: elements
+ * are matched by their local names, whatever prefix a partner gives them. */
+#define BXML_SOPEN_FLAGS 0x65C18
 
 /* Case modes: 1 lower case and "-" as "_", 2 "-" as "_", 3 unchanged. */
 #define BXML_CASE_FOLD 1
@@ -109,7 +111,7 @@ typedef struct XmlParser {
     /* How trailing blanks of element texts are recognised (bxml::Blanks). */
     uint8_t blanks;
     /* Set for the sequential reader: element texts and names are turned
-       back from expat's UTF-8 into the document's encoding as they end
+       from expat's UTF-8 into the program's encoding as they end
        (`converting` when that encoding is not UTF-8). */
     uint8_t document_texts;
     uint8_t converting;
@@ -132,6 +134,9 @@ typedef struct XmlParser {
     /* BRELRT_DOUBLE_BYTE as the parser's creation, and then each record and
        each parse to the end, looked it up: names are converted with it. */
     uint8_t dbcs;
+    /* Set by the sequential reader for BXML_KEEP_LEADING_BLANKS: a kept
+       element's text keeps the blanks it begins with. */
+    uint8_t keep_leading;
     /* Bytes of the names of the open elements. */
     size_t open_names;
     XmlKeep* keep;
@@ -154,11 +159,13 @@ BXML_EXPORT int xml_parse_to_next(XmlParser* parser, FILE* stream);
 /* Parses all that is left; returns 8 at the end, else 14 or 19 as above. */
 BXML_EXPORT int xml_parse_to_end(XmlParser* parser, FILE* stream);
 
-/* From now on, element texts and names are turned back into the encoding
- * the document declared, and its double-byte blanks are trimmed (the
- * sequential reader). False when out of memory or when the encoding cannot
- * be converted into (texts then stay UTF-8). */
-BXML_EXPORT int xml_parser_document_texts(XmlParser* parser);
+/* From now on, element texts and names are turned into `encoding` (the
+ * program's; null or empty: UTF-8, no conversion), and its double-byte
+ * blanks are trimmed (the sequential reader). A character the encoding
+ * lacks becomes "?" and flags its element BXML_ELEMENT_LOSSY. False when
+ * out of memory or when the encoding cannot be converted into (texts then
+ * stay UTF-8). */
+BXML_EXPORT int xml_parser_document_texts(XmlParser* parser, const char* encoding);
 
 /* Parses on until the next child of the root element is complete: past
  * whatever lies between records, then through the record. 0 when it is

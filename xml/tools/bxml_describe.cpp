@@ -12,7 +12,7 @@
 namespace {
 
 const char kUsage[] =
-    "Usage: bxml-describe [--xsd] [--binary-size=RULE] LAYOUT\n"
+    "Usage: bxml-describe [--xsd] [--binary-size=RULE] [--] LAYOUT\n"
     "\n"
     "Writes the description of the record layout LAYOUT that bxml32 gives the\n"
     "XML files of that layout, on standard output: the DTD (by default) as a\n"
@@ -30,6 +30,8 @@ const char kUsage[] =
     "  --binary-size=RULE  size binary items by RULE: 1-2-4-8 (default, or\n"
     "                      BRELRT_BINARY_SIZE), 2-4-8 or 1--8, as the program's\n"
     "                      cobc -fbinary-size or -std does\n"
+    "  --                  the end of the options: a LAYOUT beginning with \"-\"\n"
+    "                      follows\n"
     "  --help              this text\n"
     "  --version           the version\n"
     "\n"
@@ -46,8 +48,19 @@ int usage_error(const std::string& what) {
 int main(int argc, char** argv) {
     int style = BXML_DESCRIBE_DTD;
     const char* layout_name = nullptr;
+    bool options = true; // until "--": what follows it is the layout, even "-x"
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
+        if (!options || arg == "-" || arg.empty() || arg[0] != '-') {
+            if (layout_name)
+                return usage_error("one layout only");
+            layout_name = argv[i];
+            continue;
+        }
+        if (arg == "--") {
+            options = false;
+            continue;
+        }
         if (arg == "--help") {
             std::fputs(kUsage, stdout);
             return 0;
@@ -62,17 +75,16 @@ int main(int argc, char** argv) {
             if (!brelrt_set_binary_size(arg.c_str() + 14))
                 return usage_error("unknown binary-size rule '" + arg.substr(14, 40) +
                                    "' (1-2-4-8, 2-4-8 or 1--8)");
-        } else if (arg.size() > 1 && arg[0] == '-') {
-            return usage_error("unknown option '" + arg.substr(0, 40) + "'");
-        } else if (layout_name) {
-            return usage_error("one layout only");
         } else {
-            layout_name = argv[i];
+            return usage_error("unknown option '" + arg.substr(0, 40) +
+                               (arg.size() > 40 ? "...'" : "'"));
         }
     }
     if (!layout_name)
         return usage_error("no layout given");
     xml_register_config();
+    // The host's reason is said once, by this tool.
+    brelrt_report_to_stderr(0);
     RecordLayout* layout = std::strchr(layout_name, '/')
                                ? brelrt_parse_copybook(layout_name, nullptr)
                                : B4ParseXFD(layout_name, 14, 30);
