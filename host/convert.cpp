@@ -367,24 +367,39 @@ double to_double(const Decimal& d) {
     return std::strtod(text, nullptr);
 }
 
+// The fewest significant digits (at most 9 for a COMP-1, 17 for a COMP-2)
+// whose decimal text reads back as the very same value.
+int exact_precision(double v, bool single) {
+    char text[64];
+    int most = single ? 9 : 17;
+    for (int precision = 1; precision < most; ++precision) {
+        std::snprintf(text, sizeof text, "%.*e", precision - 1, v);
+        if (single ? std::strtof(text, nullptr) == static_cast<float>(v)
+                   : std::strtod(text, nullptr) == v)
+            return precision;
+    }
+    return most;
+}
+
 Result read_float(const FieldDescriptor& f, Decimal& out) {
     double v;
-    int precision;
-    if (f.type == BRELRT_T_FLOAT) {
+    bool single = f.type == BRELRT_T_FLOAT;
+    if (single) {
         if (f.size != 4)
             return UNSUPPORTED;
         float x;
         std::memcpy(&x, f.address, 4);
         v = x;
-        precision = 7;
     } else {
         if (f.size != 8)
             return UNSUPPORTED;
         std::memcpy(&v, f.address, 8);
-        precision = 15;
     }
     if (!std::isfinite(v))
         return INVALID;
+    // As many digits as read back to the same value, and no more: 0.1 is
+    // "0.1", 65536.125 all of its eight.
+    int precision = exact_precision(v, single);
     char text[64];
     std::snprintf(text, sizeof text, "%.*e", precision - 1, v);
     // The point of %e follows the C locale's rules, never the program's;
@@ -412,14 +427,15 @@ Result write_float(const FieldDescriptor& f, const Decimal& d) {
 
 // A float's value as text in at most `n` characters: plain decimals where
 // they fit ("1.5", "-20000000"), else the exponent form ("1.5E+20"), with
-// fewer digits until it fits; the program's decimal point.
-Result write_float_text(const FieldDescriptor& f, const Decimal& d, int float_precision) {
+// the digits that read back as the same value (`single`: a COMP-1's), fewer
+// only when they do not fit; the program's decimal point.
+Result write_float_text(const FieldDescriptor& f, const Decimal& d, bool single) {
     size_t n = static_cast<size_t>(f.size);
     double v = to_double(d);
     char text[400];
     size_t length = 0;
     char point = 0;
-    for (int precision = float_precision; precision > 0; --precision) {
+    for (int precision = exact_precision(v, single); precision > 0; --precision) {
         std::snprintf(text, sizeof text, "%.*G", precision, v);
         if (std::strchr(text, 'E') && std::fabs(v) >= 1 && std::fabs(v) < 1e300) {
             char plain[400];
@@ -451,7 +467,7 @@ Result write_float_text(const FieldDescriptor& f, const Decimal& d, int float_pr
 // field holds more than its picture's digits).
 Result write_text(const FieldDescriptor& f, const Decimal& d, int float_precision) {
     if (float_precision > 0)
-        return write_float_text(f, d, float_precision);
+        return write_float_text(f, d, float_precision == 7);
     size_t n = static_cast<size_t>(f.size);
     int scale = f.scale < 0 ? f.scale : 0;
     size_t decimals = static_cast<size_t>(-scale);

@@ -244,7 +244,10 @@ BXML_EXPORT int xml_record_length(RecordLayout* layout, const unsigned char* rec
  * it happens. Without a receiver (xml_set_notice) each goes to the trace
  * only. The record area holds what could be read all the same; only
  * BXML_NOTICE_NOT_IN_ENCODING leaves a field that does not hold the
- * document's text at all. */
+ * document's text at all. BXML_NOTICE_RECORD comes first for every record:
+ * which level-01 record (`item`) the read fills, before it fills a field,
+ * so that a runtime may set the area to that record's initial values. */
+#define BXML_NOTICE_RECORD 0       /* a record of level-01 item `item` begins */
 #define BXML_NOTICE_NOT_A_NUMBER 1 /* no number: the field keeps what it held */
 #define BXML_NOTICE_DIGITS_LOST 2  /* digits above the picture's were lost */
 #define BXML_NOTICE_DECIMALS_CUT 3 /* decimals past the picture's were cut */

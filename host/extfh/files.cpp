@@ -104,6 +104,7 @@ void free_file(const Host& host, OpenFile* file) {
     if (file->layout)
         host.free_layout(file->layout);
     host.free(file->image, HERE);
+    host.free(file->image_records, HERE);
     host.free(file->held.statements, HERE);
     host.free(file->name, HERE);
     host.free(file->assign, HERE);

@@ -41,14 +41,17 @@ struct HeldStatements {
 
 // An open XML file; its FCD's fileHandle points at it from OPEN to CLOSE.
 struct OpenFile {
-    uint32_t magic;             // kOpenFileMagic while it is one
-    OpenFile* next;             // the list of files held
-    char* name;                 // the mapped name ("mapped file name")
-    char* assign;               // the ASSIGN name, for messages ("ASSIGN name")
-    XmlFile* xml;               // null: nothing to read (a missing OPTIONAL file, an empty one)
-    RecordLayout* layout;       // the layout as the handler read it
-    unsigned char* image;       // input: the record area as INITIALIZE leaves it, and after it
-                                // as many bytes to read into ("record image")
+    uint32_t magic;       // kOpenFileMagic while it is one
+    OpenFile* next;       // the list of files held
+    char* name;           // the mapped name ("mapped file name")
+    char* assign;         // the ASSIGN name, for messages ("ASSIGN name")
+    XmlFile* xml;         // null: nothing to read (a missing OPTIONAL file, an empty one)
+    RecordLayout* layout; // the layout as the handler read it
+    unsigned char* image; // input: the bytes to read into, then the record area as
+                          // INITIALIZE leaves it for each level-01 record in turn
+                          // ("record image")
+    int* image_records;   // input: the level-01 item of each of those areas
+    int image_count;
     long records;               // records written or read
     bool output;                // opened for output
     bool at_end;                // READ gave 10: the next gives 46

@@ -279,6 +279,28 @@ const char* open_refused(const Host& host, const FCD3* fcd, bool output, const c
     return "30";
 }
 
+// An input file's areas: one to read into, and one for each level-01
+// record as INITIALIZE leaves it, which a READ of that record begins from.
+// Null when out of memory.
+void allocate_images(const Host& host, OpenFile* file) {
+    const RecordLayout& layout = *file->layout;
+    int records = 0;
+    for (int i = 0; i < layout.field_count; ++i)
+        records += layout.items[i].level == 1 ? 1 : 0;
+    auto size = static_cast<size_t>(layout.record_size);
+    file->image_records = static_cast<int*>(
+        host.alloc(static_cast<size_t>(records) * sizeof(int), 0, HERE, "record types"));
+    file->image = file->image_records
+                      ? static_cast<unsigned char*>(host.alloc(
+                            (static_cast<size_t>(records) + 1) * size, 0, HERE, "record image"))
+                      : nullptr;
+    if (!file->image)
+        return;
+    for (int i = 0; i < layout.field_count; ++i)
+        if (layout.items[i].level == 1)
+            file->image_records[file->image_count++] = i;
+}
+
 // A yes/no variable of the handler, or false with a line naming it when its
 // value is none.
 bool handler_switch(const Host& host, const char* name, bool* on, const char* what,
@@ -379,8 +401,7 @@ void open_xml(FCD3* fcd, unsigned op, const char* assign, char* mapped) {
         file->held.first_record = 1;
         file->assign = host.strdup(assign, HERE, "ASSIGN name");
         if (!output)
-            file->image = static_cast<unsigned char*>(
-                host.alloc(2 * static_cast<size_t>(rl->record_size), 0, HERE, "record image"));
+            allocate_images(host, file);
     }
     if (!file || !file->assign || (!output && !file->image)) {
         report(what, assign, mapped, "out of memory");
@@ -393,8 +414,9 @@ void open_xml(FCD3* fcd, unsigned op, const char* assign, char* mapped) {
         set_status(fcd, "30");
         return;
     }
-    if (!output)
-        make_record_image(host, *rl, file->image);
+    for (int k = 0; k < file->image_count; ++k)
+        make_record_image(host, *rl, file->image_records[k],
+                          file->image + static_cast<size_t>(k + 1) * rl->record_size);
     host.set_error_text(nullptr);
     file->busy = 1;
     file->xml = plugin.sopen(mapped, (output ? 1 : 0) | BXML_OPEN_AS_NAMED | BXML_OPEN_LAYOUT_GIVEN,
@@ -436,11 +458,11 @@ void read_xml(FCD3* fcd, OpenFile* file) {
     }
     const Host& host = *extfh::host();
     const Plugin& plugin = *extfh::plugin();
-    // Read into the second half of the image, so that a READ that delivers
-    // nothing leaves the record area as it was.
+    // Read into an area of its own, so that a READ that delivers nothing
+    // leaves the record area as it was; the record that begins sets it to
+    // its initial values (on_notice).
     auto size = static_cast<size_t>(file->layout->record_size);
-    unsigned char* work = file->image + size;
-    std::memcpy(work, file->image, size);
+    unsigned char* work = file->image;
     host.set_error_text(nullptr);
     file->notices.changed = file->notices.unreadable = false;
     file->busy = 1;

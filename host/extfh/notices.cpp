@@ -95,6 +95,14 @@ void on_notice(void* context, const BxmlNotice* notice) {
     auto* file = static_cast<OpenFile*>(context);
     if (!file || !notice)
         return;
+    if (notice->kind == BXML_NOTICE_RECORD) {
+        // The record read begins from its own initial values.
+        auto size = static_cast<size_t>(file->layout->record_size);
+        for (int k = 0; k < file->image_count; ++k)
+            if (file->image_records[k] == notice->item)
+                std::memcpy(file->image, file->image + static_cast<size_t>(k + 1) * size, size);
+        return;
+    }
     if (notice->kind == BXML_NOTICE_UNKNOWN_RECORD) {
         passed_over_record(file, *notice);
         return;

@@ -43,13 +43,10 @@ void initialize_record(const Host& host, const RecordLayout& layout, int first,
 
 } // namespace
 
-void make_record_image(const Host& host, const RecordLayout& layout, unsigned char* image) {
+void make_record_image(const Host& host, const RecordLayout& layout, int record,
+                       unsigned char* image) {
     std::memset(image, ' ', static_cast<size_t>(layout.record_size));
-    // The last record first, so that the first one that describes a byte
-    // is the last to set it.
-    for (int i = layout.item_count - 1; i >= 0; --i)
-        if (layout.items[i].level == 1 || i == 0)
-            initialize_record(host, layout, i, image);
+    initialize_record(host, layout, record, image);
 }
 
 } // namespace extfh

@@ -7,10 +7,12 @@
 
 namespace extfh {
 
-// Fills the layout's record_size bytes of `image`: spaces, and zero (through
-// the host's conversion) in every numeric field of every level-01 record;
-// a byte that several records describe takes the first one's value, and a
-// REDEFINES takes that of the storage it redefines. FILLER bytes are spaces.
-void make_record_image(const Host& host, const RecordLayout& layout, unsigned char* image);
+// Fills the layout's record_size bytes of `image` as INITIALIZE of the
+// level-01 record `record` leaves them: spaces, and zero (through the
+// host's conversion) in every numeric field of that record; a REDEFINES
+// takes the value of the storage it redefines. FILLER bytes, and bytes
+// beyond the record, are spaces.
+void make_record_image(const Host& host, const RecordLayout& layout, int record,
+                       unsigned char* image);
 
 } // namespace extfh

@@ -491,11 +491,26 @@ private:
                    edited_value(item));
             return false;
         }
-        if (lost)
+        // A value changed only where the field no longer shows the text (the
+        // editor may take a digit the picture never shows to make the same
+        // bytes again).
+        if (lost && !shows(field, size, text, length))
             for (int bit : {BRELRT_LOST_DIGITS, BRELRT_LOST_DECIMALS, BRELRT_LOST_SIGN})
                 if (lost & bit)
                     notice(lost_kind(bit), e, text, length, index, edited_value(item));
         return true;
+    }
+
+    // Whether a field holds `text` with blanks around it.
+    static bool shows(const unsigned char* field, size_t size, const char* text, size_t length) {
+        size_t from = 0, to = size;
+        while (from < to && field[from] == ' ')
+            ++from;
+        while (to > from && field[to - 1] == ' ')
+            --to;
+        while (length && text[length - 1] == ' ')
+            --length;
+        return to - from == length && std::memcmp(field + from, text, length) == 0;
     }
 
     // What an edited field holds now, as text.
@@ -746,6 +761,11 @@ int xml_sread(XmlFile* file, unsigned char* record) {
         }
         ++file->records;
         file->last_record = item;
+        if (file->notice) {
+            BxmlNotice begins{
+                BXML_NOTICE_RECORD, file->records, element->name, nullptr, 0, item, nullptr, 0};
+            file->notice(file->notice_context, &begins);
+        }
         int largest = 0;
         {
             Reader reader(file, record, root, keep_blanks);

@@ -138,8 +138,11 @@ private:
         const ItemTags* items = tags_.items;
         long count = 0; // of the table of variable length being walked
         for (int c = tags.first; c >= 0 && !bad_ && !out_.failed; c = items[c].next) {
-            if (items[c].offset >= length_)
-                continue; // beyond the record as given
+            // Beyond the record as given, but for a group that ends it with
+            // a table of variable length holding nothing now.
+            if (items[c].offset > length_ ||
+                (items[c].offset == length_ && !holds_varying_table(c)))
+                continue;
             const LayoutItem& child = layout_->items[c];
             if (is_first_varying(child) && !table_count(child, &count))
                 break;
@@ -151,6 +154,18 @@ private:
         if (collect_ && !any)
             out_.length = mark;
         return any;
+    }
+
+    // Whether the group at `index` holds a table of variable length.
+    bool holds_varying_table(int index) const {
+        const LayoutItem& group = layout_->items[index];
+        if (!is_group(group))
+            return false;
+        for (int i = index + 1; i < layout_->field_count && layout_->items[i].level > group.level;
+             ++i)
+            if (is_varying(layout_->items[i]))
+                return true;
+        return false;
     }
 
     // The occurrences of a table of variable length the record holds; false

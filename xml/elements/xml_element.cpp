@@ -604,10 +604,14 @@ XmlElement* create_element(const char* name, size_t length, size_t name_hash, Xm
 }
 
 bool append_text(XmlElement* e, const char* data, size_t length) {
+    return append_text(e, data, length, true);
+}
+
+bool append_text(XmlElement* e, const char* data, size_t length, bool trim_leading) {
     if (!data && length)
         return false;
     bool has = e->flags & BXML_ELEMENT_HAS_TEXT;
-    if (!has) {
+    if (!has && trim_leading) {
         while (length && is_blank(static_cast<unsigned char>(*data))) {
             ++data;
             --length;

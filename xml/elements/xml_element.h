@@ -275,6 +275,8 @@ ElementHashEntry* new_hash_entry(ElementPool* pool, XmlElement* e);
 void free_hash_entry(ElementHashEntry* entry);
 
 bool append_text(XmlElement* e, const char* data, size_t length);
+/* The same, keeping the blanks a text begins with unless `trim_leading`. */
+bool append_text(XmlElement* e, const char* data, size_t length, bool trim_leading);
 /* The text becomes its first `keep` bytes, `length` bytes of `data`, then
  * the old text from byte `resume` on (keep and resume within the text). */
 bool replace_text(XmlElement* e, size_t keep, const char* data, size_t length, size_t resume);

@@ -412,7 +412,7 @@ bool keep_text(XmlParser* p, XmlElement* e, const char* data, size_t length) {
             refuse_record(p, "bytes of text", keep->text_max, e->name);
             return false;
         }
-        if (!append_text(e, data, take)) {
+        if (!append_text(e, data, take, !p->keep_leading)) {
             stop_out_of_memory(p);
             return false;
         }

@@ -1,0 +1,33 @@
+000100*****************************************************************
+000200* LOANMAST.CPY  INSTALLMENT LOAN MASTER
+000300* ONE RECORD PER NOTE. PAYMENT HISTORY HOLDS THE LAST SIX
+000400* POSTED PAYMENTS, NEWEST FIRST.
+000500*****************************************************************
+000600 01  LN-LOAN-MASTER.
+000700     05  LN-NOTE-NO              PIC X(10).
+000800     05  LN-BORROWER-NAME        PIC X(30).
+000900     05  LN-LOAN-TYPE            PIC X(2).                        CHG0412 MORTGAGE TYPES ADDED
+001000         88  LN-AUTO             VALUE 'AU'.
+001100         88  LN-MORTGAGE         VALUE 'M1' THRU 'M9'.            CHG0412 MORTGAGE TYPES ADDED
+001200     05  LN-ORIG-DATE            PIC 9(8).
+001300     05  LN-ORIG-AMOUNT          PIC 9(9)V99    COMP-3.
+001400     05  LN-PRINCIPAL-BAL        PIC S9(9)V99   COMP-3.
+001500     05  LN-ESCROW-BAL           PIC S9(7)V99
+001600                                 SIGN TRAILING SEPARATE.          CHG0519 ESCROW AND RATE MOVED
+001700     05  LN-ANNUAL-RATE          COMP-2.                          CHG0519 ESCROW AND RATE MOVED
+001800     05  LN-TERM-MONTHS          PIC 999        COMP-3.
+001900     05  LN-PAYMENTS-MADE        PIC S999       COMP-3.
+002000     05  LN-LATE-CHARGE-PCT      PIC V9(4)      COMP-3.
+002100     05  LN-DELINQ-STATUS        PIC 9          VALUE 0.
+002200         88  LN-CURRENT          VALUE 0.
+002300         88  LN-PAST-DUE         VALUE 1 THRU 8.
+002400         88  LN-CHARGED-OFF      VALUE 9.
+002500     05  LN-PAYMENT-HISTORY.
+002600         10  LN-PMT              OCCURS 6 TIMES.
+002700             15  LN-PMT-DATE     PIC 9(8).
+002800             15  LN-PMT-AMOUNT   PIC S9(7)V99   COMP-3.
+002900             15  LN-PMT-PRIN     PIC S9(7)V99   COMP-3.
+003000             15  LN-PMT-INT      PIC S9(5)V99   COMP-3.
+003100             15  LN-PMT-LATE     PIC X.                           CHG0623 LATE FLAG PER PAYMENT
+003200     05  LN-COLLATERAL-CODE      PIC X(4).
+003300     05  LN-OFFICER              PIC X(3).
