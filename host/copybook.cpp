@@ -1218,6 +1218,7 @@ struct Emitter {
                 // redefinition without WHEN that does is written and read
                 // in its place, and the FILLER group becomes the second view.
                 if (named && !child->has_when && !describes_data(*child->redefined) &&
+                    origin[static_cast<size_t>(target)] == child->redefined &&
                     !(items[static_cast<size_t>(target)].flags & BRELRT_ITEM_SHADOW) &&
                     describes_data(*child)) {
                     int index = emit(*child, offset, condition, shadow, -1, d, c, o);
@@ -1598,13 +1599,17 @@ std::string find_copybook(const std::string& name) {
             names.push_back(other);
     }
     std::string passed; // "; passed over: <path> (what it is), ..."
-    size_t passed_count = 0;
+    std::vector<std::string> passed_paths;
     auto copybook = [&](const std::string& path) {
         std::string what;
         Found found = look_at(path, what);
-        if (found == Found::kOther && passed_count++ < 4)
-            passed += (passed.empty() ? "; passed over: " : ", ") + brelrt::excerpt(path, 200) +
-                      " (" + what + ")";
+        if (found == Found::kOther &&
+            std::find(passed_paths.begin(), passed_paths.end(), path) == passed_paths.end()) {
+            passed_paths.push_back(path);
+            if (passed_paths.size() <= 4)
+                passed += (passed.empty() ? "; passed over: " : ", ") + brelrt::excerpt(path, 200) +
+                          " (" + what + ")";
+        }
         return found == Found::kCopybook;
     };
     std::string dir = brelrt::env("BRELRT_XFD_DIR");
@@ -1642,8 +1647,8 @@ std::string find_copybook(const std::string& name) {
         if (folders.size() > named)
             along += brelrt::format(" and %zu more", folders.size() - named);
     }
-    if (passed_count > 4)
-        passed += brelrt::format(" and %zu more", passed_count - 4);
+    if (passed_paths.size() > 4)
+        passed += brelrt::format(" and %zu more", passed_paths.size() - 4);
     set_missing(shown_dir + brelrt::excerpt(name) + ".xfd: no such layout (" +
                 (others.empty() ? "" : others + "; ") + along + passed + ")");
     return std::string();

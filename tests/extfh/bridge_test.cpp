@@ -167,6 +167,8 @@ TEST_F(BridgeTest, StatusesAreThoseOfASequentialFile) {
     fs::permissions(path("readonly"), fs::perms::owner_read | fs::perms::owner_exec |
                                           fs::perms::others_read | fs::perms::others_exec);
     write_file(path("notxml.xml"), "this is no document\n");
+    fs::create_directory(path("folder.xml"));
+    fs::create_directory(path("folder.dat"));
     write_file(path("wrongroot.xml"), "<?xml version=\"1.0\"?>\n<inventory><x/></inventory>\n");
     struct Row {
         const char* file;
@@ -194,13 +196,19 @@ TEST_F(BridgeTest, StatusesAreThoseOfASequentialFile) {
         {"fresh.xml", "oio oe", "oio 37\noe 37\n",
          "OPEN EXTEND of XMLFILE (fresh.xml): an XML file is opened INPUT or OUTPUT only"},
         {"notxml.xml", "oi r c", "oi 30\nr 47\nc 42\n",
-         "bxmlfh: OPEN INPUT of XMLFILE (notxml.xml): "},
+         "bxmlfh: OPEN INPUT of XMLFILE (notxml.xml): 'notxml.xml' is not an XML document: line "
+         "1, column 1: syntax error\n"},
         {"wrongroot.xml", "oi", "oi 30\n", "inventory"},
         {"orders.xml", "oo", "oo 39\n",
          "the layout orders (" + kExamples +
              "/orders.cpy) describes records of 217 bytes, "
              "the program's file 23 bytes"},
-        {"nolayout.xml", "oo", "oo 30\n", "no record layout nolayout: "},
+        {"nolayout.xml", "oo", "oo 30\n",
+         "; a file whose name is not its layout's names it with "
+         "BXMLFH_LAYOUT_XMLFILE=<layout>\n"},
+        {"folder.xml", "oi r r c", "oi 00\nr 30\nr 30\nc 00\n",
+         "READ of XMLFILE (folder.xml): it is a folder, not a document\n"},
+        {"folder.xml", "oo", "oo 37\n", ""},
         {"bad.xml", "oo w bad w c oi r r r c",
          "oo 00\nw 00\nbad 30\nw 00\nc 00\noi 00\n" + record_line(1) + record_line(3) +
              "r 10\nc 00\n",
@@ -486,6 +494,176 @@ TEST_F(BridgeTest, ExamplesReadBackAsFromAPlainFile) {
     std::string prologue = "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n";
     EXPECT_EQ(read_file(path("latin1/orders.xml")).substr(0, prologue.size()), prologue);
     EXPECT_EQ(run({kPrograms + "/dump-orders", "latin1/orders.xml"}, dir.path()).out, areas);
+}
+
+// A text (UTF-8, characters of the basic plane) in UTF-16 of either byte
+// order, with its byte-order mark.
+std::string utf16(const std::string& text, bool big_endian) {
+    std::string out = big_endian ? "\xFE\xFF" : "\xFF\xFE";
+    for (size_t i = 0; i < text.size();) {
+        auto c = static_cast<unsigned char>(text[i]);
+        unsigned code = c < 0x80 ? c
+                        : c < 0xE0
+                            ? (c & 0x1Fu) << 6 | (text[i + 1] & 0x3F)
+                            : (c & 0x0Fu) << 12 | (text[i + 1] & 0x3Fu) << 6 | (text[i + 2] & 0x3F);
+        i += c < 0x80 ? 1 : c < 0xE0 ? 2 : 3;
+        char high = static_cast<char>(code >> 8), low = static_cast<char>(code & 0xFF);
+        out += big_endian ? std::string{high, low} : std::string{low, high};
+    }
+    return out;
+}
+
+// Documents from elsewhere, each read by a program (partner.cob on
+// partner.cpy) as it is and with BXMLFH_STRICT: what the program receives
+// and the statuses. A READ answers 00 with a value changed or passed over
+// only where standard error names that record; with BXMLFH_STRICT it
+// answers 30 for exactly those records, the next READ going on.
+TEST_F(BridgeTest, DocumentsFromElsewhere) {
+    const std::string plain = "<inv_no>1</inv_no><inv_amount>2.5</inv_amount><inv_name>plain"
+                              "</inv_name><inv_code>X1</inv_code><inv_printed>2.50</inv_printed>"
+                              "<inv_kind>N</inv_kind><inv_body><inv_note>note</inv_note></inv_body>"
+                              "<inv_line><inv_qty>1</inv_qty></inv_line><inv_line><inv_qty>2"
+                              "</inv_qty></inv_line>";
+    const std::string read_plain =
+        "00 000001       2.50 [plain       ] [    X1] [     2.50 ] N [note    ] 001 002\n";
+    auto record = [](const std::string& fields) { return "<inv_rec>" + fields + "</inv_rec>"; };
+    auto doc = [](const std::string& records) { return "<partner>" + records + "</partner>"; };
+    auto with_name = [&](const std::string& name) {
+        return replace_all(plain, ">plain<", ">" + name + "<");
+    };
+    auto sjis = [](const std::string& text) {
+        std::string out;
+        for (size_t i = 0; i < text.size(); ++i) // 見積 and ASCII only
+            out += text.compare(i, 3, "見") == 0   ? (i += 2, "\x8C\xA9")
+                   : text.compare(i, 3, "積") == 0 ? (i += 2, "\x90\xCF")
+                                                   : std::string(1, text[i]);
+        return out;
+    };
+    const std::string japanese =
+        "00 000001       2.50 [見積      ] [    X1] [     2.50 ] N [note    ] 001 002\n";
+    const std::string said = "bxmlfh: READ of partner.xml (partner.xml): ";
+    struct Case {
+        const char* what;
+        std::string document;
+        std::string out; // the records' lines
+        std::string err; // standard error, whole
+        Env env{};
+    };
+    const Case cases[] = {
+        {"pretty-printed, comments, PIs, CDATA",
+         "<?xml version=\"1.0\"?>\n<!-- sent 2026-12-01 -->\n<?partner batch=\"7\"?>\n<partner>\n "
+         " <inv_rec>\n    <inv_no>\n      1\n    </inv_no>\n    <!-- amount in EUR -->\n    "
+         "<inv_amount> 2.5 </inv_amount>\n    <inv_name><![CDATA[a<b & c]]></inv_name>\n  "
+         "</inv_rec>\n</partner>\n",
+         "00 000001       2.50 [a<b & c     ] [      ] [          ]   [        ] 000 000\n", ""},
+        {"byte-order mark", "\xEF\xBB\xBF" + doc(record(plain)), read_plain, ""},
+        {"UTF-16, little-endian",
+         utf16("<?xml version=\"1.0\" encoding=\"UTF-16\"?>" + doc(record(with_name("見積"))),
+               false),
+         japanese, ""},
+        {"UTF-16, big-endian", utf16(doc(record(with_name("見積"))), true), japanese, ""},
+        {"Shift_JIS",
+         sjis("<?xml version=\"1.0\" encoding=\"Shift_JIS\"?>" + doc(record(with_name("見積")))),
+         japanese, ""},
+        {"namespace prefixes",
+         "<p:partner xmlns:p=\"urn:partner\">" +
+             replace_all(replace_all(record(plain), "<", "<p:"), "<p:/", "</p:") + "</p:partner>",
+         read_plain, ""},
+        {"attributes",
+         doc("<inv_rec id=\"9\">" + replace_all(plain, "<inv_no>", "<inv_no n=\"1\">") +
+             "</inv_rec>"),
+         read_plain, ""},
+        {"reordered and missing fields",
+         doc(record("<inv_kind>T</inv_kind><inv_name>late</inv_name><inv_no>4</inv_no>"
+                    "<inv_taxes><inv_note>VAT</inv_note><inv_rate>0.08</inv_rate></inv_taxes>")),
+         "00 000004       0.00 [late        ] [      ] [          ] T [008VAT  ] 000 000\n", ""},
+        {"unknown root children",
+         doc("<header><inv_no>9</inv_no></header>" + record(plain) + "<trailer_info/>" +
+             "<header/>"),
+         read_plain,
+         said +
+             "passed over <header> after record 0: no record of the layout partner is "
+             "named so\n" +
+             said +
+             "passed over <trailer_info> after record 1: no record of the layout partner is "
+             "named so\nbxmlfh: CLOSE of partner.xml (partner.xml): passed over 2 <header>, 1 "
+             "<trailer_info>: no record of the layout is named so\n"},
+        {"numbers that are not numbers",
+         doc(record("<inv_amount>abc</inv_amount>") + record("<inv_amount>12,50</inv_amount>") +
+             record("<inv_amount>1.234,56</inv_amount>") +
+             record("<inv_amount>1e999</inv_amount>") +
+             record("<inv_amount>-1.5</inv_amount><inv_printed>-1.50</inv_printed>")),
+         "00 000000       0.00 [            ] [      ] [          ]   [        ] 000 000\n"
+         "00 000000       0.00 [            ] [      ] [          ]   [        ] 000 000\n"
+         "00 000000       0.00 [            ] [      ] [          ]   [        ] 000 000\n"
+         "00 000000       0.00 [            ] [      ] [          ]   [        ] 000 000\n"
+         "00 000000      -1.50 [            ] [      ] [     1.50-]   [        ] 000 000\n",
+         said + "record 1: <inv_amount> \"abc\" is no number; the field holds 0.00\n" + said +
+             "record 2: <inv_amount> \"12,50\" is no number; the field holds 0.00\n" + said +
+             "record 3: <inv_amount> \"1.234,56\" is no number; the field holds 0.00\n" + said +
+             "record 4: <inv_amount> \"1e999\" has more digits than PIC S9(5)V9(2) holds; the "
+             "field holds 0.00\n"},
+        {"numbers too big, too exact, negative",
+         doc(record("<inv_no>-5</inv_no><inv_amount>1234567.891</inv_amount>")),
+         "00 000005   34567.89 [            ] [      ] [          ]   [        ] 000 000\n",
+         said + "record 1: <inv_no> \"-5\" is negative, PIC 9(6) has no sign; the field holds 5\n" +
+             said +
+             "record 1: <inv_amount> \"1234567.891\" has more digits than PIC S9(5)V9(2) holds; "
+             "the field holds 34567.89\n" +
+             said +
+             "record 1: <inv_amount> \"1234567.891\" has more decimals than PIC S9(5)V9(2); the "
+             "field holds 34567.89\n"},
+        {"overlong texts, unknown elements, occurrences past OCCURS",
+         doc(record("<inv_name>a name of twenty-five bytes</inv_name><inv_extra>z</inv_extra>"
+                    "<inv_line><inv_qty>1</inv_qty></inv_line><inv_line><inv_qty>2</inv_qty>"
+                    "</inv_line><inv_line><inv_qty>3</inv_qty></inv_line>")),
+         "00 000000       0.00 [a name of tw] [      ] [          ]   [        ] 001 002\n",
+         said +
+             "record 1: <inv_name> \"a name of twenty-five bytes\" is longer than its 12 bytes; "
+             "cut "
+             "to them\n" +
+             said + "record 1: 1 <inv_extra> passed over: no field of the layout takes it\n" +
+             said + "record 1: 1 <inv_qty> passed over: more than its table holds\n"},
+        {"a character the program's encoding lacks",
+         doc(record(with_name("Zoë 見積"))),
+         "30 000001       2.50 [Zo\xEB ??      ] [    X1] [     2.50 ] N [note    ] 001 002\n",
+         said + "record 1: <inv_name> \"Zo\xEB ??\" holds a character that ISO-8859-1 cannot hold "
+                "(\"?\" in its place)\n",
+         {{"BXML_ENCODING", "ISO-8859-1"}}},
+        // A partner's Shift_JIS document with a prefix, a header and an
+        // amount that is no number, read into a UTF-8 program.
+        {"the partner's file",
+         sjis("<?xml version=\"1.0\" encoding=\"Shift_JIS\"?><p:partner "
+              "xmlns:p=\"urn:p\"><p:header><p:sent>2026-12-01</p:sent></p:header>" +
+              replace_all(replace_all(record(with_name("見積")), "<", "<p:"), "<p:/", "</p:") +
+              replace_all(
+                  replace_all(record("<inv_no>2</inv_no><inv_amount>n/a</inv_amount>"), "<", "<p:"),
+                  "<p:/", "</p:") +
+              "</p:partner>"),
+         japanese + "00 000002       0.00 [            ] [      ] [          ]   [        ] 000 "
+                    "000\n",
+         said +
+             "passed over <header> after record 0: no record of the layout partner is named "
+             "so\n" +
+             said + "record 2: <inv_amount> \"n/a\" is no number; the field holds 0.00\n" +
+             "bxmlfh: CLOSE of partner.xml (partner.xml): passed over 1 <header>: no record of "
+             "the layout is named so\n"},
+    };
+    for (const Case& c : cases) {
+        write_file(path("partner.xml"), c.document);
+        Ran r = run({kPrograms + "/partner", "partner.xml"}, dir.path(), {c.env});
+        EXPECT_EQ(r.out, "open 00\n" + c.out + "read 10\nclose 00\n") << c.what;
+        EXPECT_EQ(r.err, c.err) << c.what;
+        // Strict: 30 for exactly the records standard error names.
+        std::string strict = c.out;
+        for (size_t at = 0, n = 1; at < strict.size(); at = strict.find('\n', at) + 1, ++n)
+            if (c.err.find("): record " + std::to_string(n) + ":") != std::string::npos)
+                strict.replace(at, 2, "30");
+        Env env = c.env;
+        env.emplace_back("BXMLFH_STRICT", "yes");
+        Ran s = run({kPrograms + "/partner", "partner.xml"}, dir.path(), {env});
+        EXPECT_EQ(s.out, "open 00\n" + strict + "read 10\nclose 00\n") << c.what << " (strict)";
+    }
 }
 
 // What cobc-xml refuses, and what its help says it adds.

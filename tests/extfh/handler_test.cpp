@@ -5,6 +5,7 @@
 #include "host_fixture.h"
 
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 namespace {
@@ -128,6 +129,84 @@ TEST_F(HandlerTest, RecordLengths) {
         lengths += std::to_string(back.length()) + " ";
     EXPECT_EQ(lengths, "217 26 ");
     EXPECT_EQ(back.call(kClose), "00");
+}
+
+// Records of variable length (a FCD of 4 to 24 bytes, no hook: the FCD's
+// length is all the handler knows): a length that cuts a text writes the
+// text as far as it reaches; one that cuts a number, or a counter outside
+// its table's bounds, is refused with 44 and a line naming it; READ gives
+// the length the counter makes. Several records without WHEN cannot be
+// told apart without the hook: OPEN OUTPUT refuses them, saying how to fix it.
+TEST_F(HandlerTest, VariableRecordsAreCarriedWholeOrRefused) {
+    write_file(dir.file("vary.xfd"), "       01  VARY-REC.\n"
+                                     "           05  V-KEY       PIC X(4).\n"
+                                     "           05  V-AMOUNT    PIC S9(5) COMP-3.\n"
+                                     "           05  V-TEXT      PIC X(10).\n"
+                                     "           05  V-COUNT     PIC 9.\n"
+                                     "           05  V-ITEMS.\n"
+                                     "               10  V-ITEM  PIC XX OCCURS 1 TO 3\n"
+                                     "                           DEPENDING ON V-COUNT.\n");
+    write_file(dir.file("two.xfd"), "       01  A-REC PIC X(10).\n       01  B-REC PIC X(24).\n");
+    EnvVar layouts("BRELRT_XFD_DIR", dir.path().c_str());
+    File f(dir.file("vary.xml"), 24, 4);
+    ASSERT_EQ(f.call(kOpenOutput), "00");
+    const unsigned char amount[3] = {0x00, 0x12, 0x3D}; // -123
+    struct Write {
+        unsigned length;
+        char count;
+        const char* status;
+        const char* said; // a part of standard error; "" for none
+    } writes[] = {
+        {6, '1', "44",
+         "WRITE 1 of this OPEN not written: the record's length 6 cuts field "
+         "v_amount (bytes 5 to 7)"},
+        {12, '1', "00", ""},
+        {22, '2', "00", ""},
+        {24, '4', "44",
+         "WRITE 4 of this OPEN not written: the counter v_count of table v_item "
+         "holds 4, outside 1 to 3"},
+        {18, '0', "44", "holds 0, outside 1 to 3"},
+    };
+    for (const Write& w : writes) {
+        std::string bytes = "KEY1" + std::string(reinterpret_cast<const char*>(amount), 3) +
+                            "some text!" + w.count + "a1b2c3";
+        f.area.replace(0, bytes.size(), bytes); // in place: the FCD points at it
+        STCOMPX4(w.length, f.fcd.curRecLen);
+        ::testing::internal::CaptureStderr();
+        EXPECT_EQ(f.call(kWrite), w.status) << w.length;
+        std::string err = ::testing::internal::GetCapturedStderr();
+        if (*w.said)
+            EXPECT_NE(err.find(w.said), std::string::npos) << err;
+        else
+            EXPECT_EQ(err, "");
+    }
+    EXPECT_EQ(f.call(kClose), "00");
+    std::string doc = read_file(dir.file("vary.xml"));
+    EXPECT_NE(doc.find("<v_amount>-123</v_amount>\n     <v_text>some</v_text>\n </vary_rec>"),
+              std::string::npos)
+        << doc;
+    EXPECT_NE(doc.find("<v_count>2</v_count>\n     <v_items>\n          <v_item>a1</v_item>\n"
+                       "          <v_item>b2</v_item>\n     </v_items>"),
+              std::string::npos)
+        << doc;
+    File back(dir.file("vary.xml"), 24, 4);
+    EXPECT_EQ(back.call(kOpenInput), "00");
+    std::string lengths;
+    while (back.call(kRead) == "00")
+        lengths += std::to_string(back.length()) + " ";
+    EXPECT_EQ(lengths, "20 22 "); // the counter says one and two occurrences
+    EXPECT_EQ(back.call(kClose), "00");
+
+    File two(dir.file("two.xml"), 24, 10);
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(two.call(kOpenOutput), "30");
+    std::string err = ::testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find("has several level-01 records without a WHEN, told apart by the length of "
+                       "the record a WRITE names, which a program learns only when built with "
+                       "scripts/cobc-xml: build it so, or put a line \"*> WHEN field = value\""),
+              std::string::npos)
+        << err;
+    EXPECT_FALSE(std::filesystem::exists(dir.file("two.xml")));
 }
 
 } // namespace

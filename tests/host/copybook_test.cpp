@@ -524,6 +524,101 @@ TEST_F(HostTest, LayoutsAreFoundAlongCobcpyAsCobcFindsCopybooks) {
               xfd.file("other.xfd: no such layout (nor ") + xfd.file("OTHER.xfd; COBCPY not set)"));
 }
 
+// A program named like its copybook (inv beside inv.cpy, COBCPY=.), a
+// FIFO and a folder are passed over, and named when nothing else is found.
+TEST_F(HostTest, TheSearchPassesOverWhatIsNoCopybook) {
+    TempDir folder;
+    EnvVar xfd_dir("BRELRT_XFD_DIR", folder.path().c_str());
+    EnvVar cobcpy("COBCPY", folder.path().c_str());
+    std::filesystem::copy_file("/bin/true", folder.file("inv"));
+    ASSERT_EQ(mkfifo(folder.file("inv.xfd").c_str(), 0600), 0);
+    std::filesystem::create_directory(folder.file("inv.CPY"));
+    write_file(folder.file("inv.CBL"), std::string("       01 INV-REC PIC X(3).\0", 29));
+    EXPECT_EQ(B4ParseXFD("inv", 14, 30), nullptr);
+    const std::string missing = brelrt_xfd_last_error();
+    EXPECT_NE(missing.find("passed over: " + folder.file("inv.xfd") + " (a FIFO), " +
+                           folder.file("inv") + " (a program (ELF)), " + folder.file("inv.CPY") +
+                           " (a folder), " + folder.file("inv.CBL") + " (not a text file))"),
+              std::string::npos)
+        << missing;
+    write_file(folder.file("inv.cpy"), "       01 INV-REC PIC X(7).\n");
+    RecordLayout* l = B4ParseXFD("inv", 14, 30);
+    ASSERT_NE(l, nullptr) << brelrt_xfd_last_error();
+    EXPECT_EQ(l->record_size, 7);
+    B4XFDFree(l);
+}
+
+// What a layout says beyond offsets: a table of variable length and its
+// counter, in the same occurrence of the table around it; JUSTIFIED; a
+// numeric-edited picture and BLANK WHEN ZERO; a FILLER group whose
+// REDEFINES carries the data.
+TEST_F(HostTest, LayoutsCarryCountersJustificationPicturesAndFillerGroups) {
+    TempDir folder;
+    write_file(folder.file("shape.cpy"),
+               "       01  SHAPE-REC.\n"
+               "           05  S-WHEN              PIC X(8).\n"
+               "           05  S-WHEN-PARTS REDEFINES S-WHEN.\n"
+               "               10  S-YEAR          PIC 9(4).\n"
+               "               10  S-MONTH         PIC 99.\n"
+               "               10  FILLER          PIC XX.\n"
+               "           05  S-DATE.\n"
+               "               10  FILLER          PIC X(4).\n"
+               "               10  FILLER          PIC X(4).\n"
+               "           05  S-DATE-N REDEFINES S-DATE.\n"
+               "               10  S-YY            PIC 9(4).\n"
+               "               10  S-MMDD          PIC 9(4).\n"
+               "           05  S-DATE-X REDEFINES S-DATE PIC X(8).\n"
+               "           05  S-CODE              PIC X(6) JUST RIGHT.\n"
+               "           05  S-PRINTED           PIC $$,$$9.99CR.\n"
+               "           05  S-COUNT             PIC 9(5) BLANK WHEN ZERO.\n"
+               "           05  S-GROUP             OCCURS 2.\n"
+               "               10  S-N             PIC 9.\n"
+               "               10  S-ITEM          PIC X OCCURS 0 TO 3 DEPENDING ON S-N.\n");
+    RecordLayout* l = brelrt_parse_copybook(folder.file("shape.cpy").c_str(), "shape");
+    ASSERT_NE(l, nullptr) << brelrt_xfd_last_error();
+    std::string seen;
+    for (int i = 0; i < l->item_count; ++i) {
+        const LayoutItem& it = l->items[i];
+        seen += std::string(it.name) + subscripts(it) + ":";
+        const std::pair<uint16_t, const char*> flags[] = {
+            {BRELRT_ITEM_REDEFINES, " redefines"}, {BRELRT_ITEM_SHADOW, " shadow"},
+            {BRELRT_ITEM_REDEFINED, " redefined"}, {BRELRT_ITEM_JUSTIFIED, " justified"},
+            {BRELRT_ITEM_EDITED, " edited"},       {BRELRT_ITEM_BLANK_ZERO, " blank-zero"},
+            {BRELRT_ITEM_VARYING, " varying"}};
+        for (const auto& [bit, word] : flags)
+            if (it.flags & bit)
+                seen += word;
+        if (it.flags & BRELRT_ITEM_REDEFINES)
+            seen += std::string(" of ") + l->items[it.redefined].name;
+        if (it.picture)
+            seen += std::string(" ") + it.picture;
+        if (it.flags & BRELRT_ITEM_VARYING)
+            seen += " " + std::to_string(it.occurs_min) + " to " +
+                    std::to_string(it.occurs_count[it.depth]) + " by " +
+                    l->items[it.depending].name + subscripts(l->items[it.depending]);
+        seen += "\n";
+    }
+    EXPECT_EQ(seen, "shape_rec:\n"
+                    "s_when: redefined\n"
+                    "s_when_parts: redefines shadow of s_when\n"
+                    "s_year: shadow\ns_month: shadow\n"
+                    "s_date: redefines shadow of s_date_n\n"
+                    "s_date_n: redefined\ns_yy:\ns_mmdd:\n"
+                    "s_date_x: redefines shadow of s_date_n\n"
+                    "s_code: justified\n"
+                    "s_printed: edited $$,$$9.99CR\n"
+                    "s_count: edited blank-zero 9(5)\n"
+                    "s_group (1):\ns_n (1):\n"
+                    "s_item (1 1): varying 0 to 3 by s_n (1)\n"
+                    "s_item (1 2): varying 0 to 3 by s_n (1)\n"
+                    "s_item (1 3): varying 0 to 3 by s_n (1)\n"
+                    "s_group (2):\ns_n (2):\n"
+                    "s_item (2 1): varying 0 to 3 by s_n (2)\n"
+                    "s_item (2 2): varying 0 to 3 by s_n (2)\n"
+                    "s_item (2 3): varying 0 to 3 by s_n (2)\n");
+    B4XFDFree(l);
+}
+
 TEST_F(HostTest, LayoutSurvivesFailedAllocations) {
     EnvVar xfd("BRELRT_XFD_DIR", data_dir.c_str());
     for (long n = 1; n <= 4; ++n) {

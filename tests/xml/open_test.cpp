@@ -132,6 +132,16 @@ TEST_F(OpenTest, FailedOpensSayWhyAndTouchNothing) {
     copybook("shelf", kOrdersCopybook);
     fails(path("shelf.xml"), 0, BXML_FILE_CANNOT_OPEN, "Is a directory");
     fails(path("shelf"), 0, BXML_FILE_CANNOT_OPEN, "open input failed: 21");
+    // The program's encoding must be one that texts are read into; a
+    // fetch that fails says its own cause.
+    {
+        EnvVar encoding("BXML_ENCODING", "ShiftJIS");
+        fails(path("out.xml"), 0, BXML_FILE_NOT_SUPPORTED,
+              "encoding 'ShiftJIS' (BXML_ENCODING) not supported: write it 'Shift_JIS'");
+    }
+    fails("http://127.0.0.1:1/orders.xml", 0, BXML_FILE_CANNOT_OPEN,
+          "cannot fetch 'http://127.0.0.1:1/orders.xml': http://127.0.0.1:1/orders.xml: cannot "
+          "connect: Connection refused");
     // What reading uses must hold values it takes.
     {
         EnvVar exact("BXML_EXACT_TABLE_MATCH", "sometimes");
@@ -161,7 +171,8 @@ TEST_F(OpenTest, FailedOutputOpensLeaveTheDocumentAsItWas) {
          "Schema file '/dev/full' could not be written: No space left on device"},
         {{{"BXML_CREATE_STYLE", "junk"}},
          BXML_FILE_NOT_SUPPORTED,
-         "BXML_CREATE_STYLE has the value 'junk', which it does not take"},
+         "BXML_CREATE_STYLE has the value 'junk', which it does not take: it takes DTD, SCHEMA "
+         "or NONE"},
         {{{"BXML_CREATE_STYLE", long_value}},
          BXML_FILE_NOT_SUPPORTED,
          "BXML_CREATE_STYLE has the value '" + long_value.substr(0, 40) + "', which"},
@@ -170,7 +181,7 @@ TEST_F(OpenTest, FailedOutputOpensLeaveTheDocumentAsItWas) {
          "BXML_CREATE_STYLE has the value 'schema-ish', which it does not take"},
         {{{"BXML_CREATE_SCHEMA", "maybe"}},
          BXML_FILE_NOT_SUPPORTED,
-         "BXML_CREATE_SCHEMA has the value 'maybe'"},
+         "BXML_CREATE_SCHEMA has the value 'maybe', which it does not take: it takes yes or no"},
         {{{"BXML_IGNORE_EMPTY_DATA", ""}},
          BXML_FILE_NOT_SUPPORTED,
          "BXML_IGNORE_EMPTY_DATA has the value ''"},
@@ -190,7 +201,10 @@ TEST_F(OpenTest, FailedOutputOpensLeaveTheDocumentAsItWas) {
          "BXML_SCHEMA_NAMESPACE_DATA 'a=\"%s\"><evil></evil' does not make"},
         {{{"BXML_ENCODING", "Big5"}},
          BXML_FILE_NOT_SUPPORTED,
-         "encoding 'Big5' cannot be read back"},
+         "encoding 'Big5' cannot be read back\n"},
+        {{{"BXML_ENCODING", "UTF8"}},
+         BXML_FILE_NOT_SUPPORTED,
+         "encoding 'UTF8' cannot be read back: write it 'UTF-8'"},
         {{{"BXML_STYLESHEET_TYPE", "text/xsl"}, {"BXML_STYLESHEET_HREF", "\xFF.xsl"}},
          BXML_FILE_NOT_SUPPORTED,
          "the prologue would not be well-formed XML (not well-formed (invalid token)) at"},

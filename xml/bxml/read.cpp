@@ -454,8 +454,8 @@ public:
                 count += other->hash_entry && !(other->hash_entry->flags & BXML_HASH_CONSUMED) &&
                          text_length(other) && std::strcmp(other->name, e->name) == 0;
             }
-            notice(BXML_NOTICE_UNKNOWN_ELEMENT, e->name, e->text, text_length(e), -1, nullptr,
-                   count);
+            notice(beyond_tables(e) ? BXML_NOTICE_EXTRA_OCCURRENCE : BXML_NOTICE_UNKNOWN_ELEMENT,
+                   e->name, e->text, text_length(e), -1, nullptr, count);
             if (names == kSkippedNamesKept)
                 break;
             said[names++] = e;
@@ -463,6 +463,22 @@ public:
     }
 
 private:
+    // An element in an occurrence past every table of the layout: the
+    // numbers its repetitions gave it go beyond the largest OCCURS count.
+    bool beyond_tables(const XmlElement* e) const {
+        int most = 1;
+        for (int i = 0; i < layout_->field_count; ++i) {
+            const LayoutItem& item = layout_->items[i];
+            for (int k = 1; k <= item_numbers(item); ++k)
+                if (item.occurs_count[k] > most)
+                    most = item.occurs_count[k];
+        }
+        for (int k = 0; k < element_numbers(e); ++k)
+            if (e->index[k] > most)
+                return true;
+        return false;
+    }
+
     // A field whose name another description of its record shares takes
     // only an element under the element of its own parent.
     bool under_own_parent(const XmlElement* e, int index) const {

@@ -138,15 +138,15 @@ private:
         const ItemTags* items = tags_.items;
         long count = 0; // of the table of variable length being walked
         for (int c = tags.first; c >= 0 && !bad_ && !out_.failed; c = items[c].next) {
-            // Beyond the record as given, but for a group that ends it with
-            // a table of variable length holding nothing now.
-            if (items[c].offset > length_ ||
-                (items[c].offset == length_ && !holds_varying_table(c)))
-                continue;
             const LayoutItem& child = layout_->items[c];
             if (is_first_varying(child) && !table_count(child, &count))
                 break;
             if (is_varying(child) && child.occurrence[child.depth] > count)
+                continue;
+            // Beyond the record as given, but for a group that ends it with
+            // a table of variable length holding nothing now.
+            if (items[c].offset > length_ ||
+                (items[c].offset == length_ && !holds_varying_table(c)))
                 continue;
             any = write_xml_piece(c) || any;
         }
