@@ -583,9 +583,10 @@ void write_refused(const Host& host, const Plugin& plugin, OpenFile* file, long 
     }
     file->lost = lost;
     std::snprintf(reason, sizeof reason,
-                  "the file refused a write (%s): WRITE %s of this OPEN %s lost, the document "
-                  "ends after the records before",
-                  std::strerror(*host.secondary_error()), list, file->lost == 1 ? "is" : "are");
+                  "the file refused a write (%s): WRITE %s%s of this OPEN %s lost, the "
+                  "document ends after the records before",
+                  std::strerror(*host.secondary_error()), file->lost == 1 ? "" : "statements ",
+                  list, file->lost == 1 ? "is" : "are");
     report("WRITE of", file->assign, file->name, reason);
     held.count = 0;
 }

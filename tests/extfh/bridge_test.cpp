@@ -1,6 +1,7 @@
 // COBOL programs on XML files, end to end: programs built with cobc-xml (and
 // the same programs with plain cobc, or on plain files, to compare) run as
 // child processes in a folder of their own, on real files.
+#include "file_systems.h"
 #include "host_fixture.h"
 
 #include <fcntl.h>
@@ -269,17 +270,48 @@ TEST_F(BridgeTest, StatusesAreThoseOfASequentialFile) {
     Options hold{{{"BXMLFH_HOLD", "yes"}}};
     full = fileops(dir.path(), "full/ops.xml", "oo w w c", hold);
     EXPECT_EQ(full.out, "oo 00\nw 00\nw 00\nc 34\n");
-    EXPECT_NE(full.err.find("WRITE 1 to 2 of this OPEN are lost"), std::string::npos) << full.err;
+    EXPECT_NE(full.err.find("WRITE statements 1 to 2 of this OPEN are lost"), std::string::npos)
+        << full.err;
     full = fileops(dir.path(), "full/ops.xml", "oo wn c", hold);
     // "wn <record> 34": the WRITE past the first 64 KB.
     long lost = std::atol(full.out.substr(full.out.find("wn ") + 3).c_str());
     EXPECT_GT(lost, 1);
     EXPECT_EQ(full.out, "oo 00\nwn " + std::string(6 - std::to_string(lost).size(), '0') +
                             std::to_string(lost) + " 34\nwn 34\nc 34\n");
-    EXPECT_NE(full.err.find("WRITE 1 to " + std::to_string(lost) + " of this OPEN are lost"),
-              std::string::npos)
+    EXPECT_NE(
+        full.err.find("WRITE statements 1 to " + std::to_string(lost) + " of this OPEN are lost"),
+        std::string::npos)
         << full.err;
     EXPECT_EQ(count(full.err, "\n"), 2u) << full.err; // one line at the WRITE, one at CLOSE
+}
+
+// A disk that fills up: the WRITE that finds it full names the WRITEs of
+// this OPEN that are lost, exactly those whose records the document lacks:
+// that WRITE alone, or with BXMLFH_HOLD all those held since the records
+// the disk took whole.
+TEST_F(BridgeTest, AFullDiskNamesExactlyTheWritesLost) {
+    for (const char* hold : {"no", "yes"}) {
+        SmallFileSystem disk(32 * 1024); // half of what BXMLFH_HOLD holds
+        if (!disk.ok())
+            GTEST_SKIP() << "no tmpfs can be mounted here (needs root)";
+        std::string file = disk.path().toStdString() + "ops.xml";
+        Options o{{{"BXMLFH_HOLD", hold}, {"BXMLFH_LAYOUT_XMLFILE", "ops"}}};
+        Ran r = fileops(dir.path(), file, "oo wn c", o);
+        long refused = std::atol(r.out.substr(r.out.find("wn ") + 3).c_str());
+        EXPECT_EQ(r.out.substr(r.out.find("wn ")),
+                  "wn " + std::string(6 - std::to_string(refused).size(), '0') +
+                      std::to_string(refused) + " 34\nwn 34\nc 34\n")
+            << hold;
+        Ran back = fileops(dir.path(), file, "oi ra", o);
+        long read = std::atol(back.out.substr(back.out.find("ra ") + 3).c_str());
+        EXPECT_EQ(back.out.substr(back.out.find("ra ") + 10), "30\n") << hold; // cut off
+        std::string lost = read + 1 == refused
+                               ? "WRITE " + std::to_string(refused) + " of this OPEN is lost"
+                               : "WRITE statements " + std::to_string(read + 1) + " to " +
+                                     std::to_string(refused) + " of this OPEN are lost";
+        EXPECT_NE(r.err.find(lost), std::string::npos) << hold << ": " << r.err;
+        EXPECT_EQ(std::string(hold) == "no", read + 1 == refused) << hold << ": " << r.err;
+    }
 }
 
 // Files left open: finished at STOP RUN and GOBACK; after a runtime error,
