@@ -57,7 +57,6 @@ struct OpenFile {
     bool at_end;                // READ gave 10: the next gives 46
     bool retired;               // finished because its name was opened again
     bool folder;                // OPEN INPUT of a folder: every READ gives 30, as libcob's
-    bool hooked;                // opened through the statement hook of scripts/cobc-xml
     bool by_length;             // output: records without WHEN are told by their length
     bool strict;                // input: BXMLFH_STRICT, a changed value fails the READ
     bool hold;                  // output: BXMLFH_HOLD, records held up to 64 KB

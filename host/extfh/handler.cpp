@@ -352,9 +352,13 @@ void open_xml(FCD3* fcd, unsigned op, const char* assign, char* mapped) {
     RecordLayout* rl = host.parse_layout(layout, 14, 30);
     host.report_to_stderr(reporting);
     if (!rl) {
-        if (named)
-            std::snprintf(reason, sizeof reason, "no record layout %.80s (named by %s): %.600s",
-                          layout, variable, host.xfd_last_error());
+        // Found but unusable, or named by the variable: the host's reason
+        // says it all; not found by the file's name: perhaps the name is
+        // not the layout's (a dated name).
+        if (named || *host.xfd_last_file())
+            std::snprintf(reason, sizeof reason, "no record layout %.80s%s%s%s: %.600s", layout,
+                          named ? " (named by " : "", named ? variable : "", named ? ")" : "",
+                          host.xfd_last_error());
         else
             std::snprintf(reason, sizeof reason,
                           "no record layout %.80s: %.600s; a file whose name is not its "
@@ -394,7 +398,6 @@ void open_xml(FCD3* fcd, unsigned op, const char* assign, char* mapped) {
         file->name = mapped;
         file->layout = rl;
         file->output = output;
-        file->hooked = facts.known;
         file->by_length = by_length;
         file->strict = strict;
         file->hold = hold_records;
