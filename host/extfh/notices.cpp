@@ -174,11 +174,18 @@ void on_notice(void* context, const BxmlNotice* notice) {
                       "record %ld: %ld <%.63s> passed over: more than its table holds", r,
                       notice->count, e);
         break;
-    case BXML_NOTICE_COUNT_MISMATCH:
+    case BXML_NOTICE_COUNT_MISMATCH: {
+        const char* counter =
+            item && item->depending >= 0 && item->depending < file->layout->item_count
+                ? file->layout->items[item->depending].name
+                : "";
         std::snprintf(line, sizeof line,
-                      "record %ld: <%.63s> holds %ld occurrences, which its counter does not say",
-                      r, e, notice->count);
+                      "record %ld: %ld <%.63s> in the document, its counter <%.63s> holds %s (%d "
+                      "to %d): those past it are no part of the record",
+                      r, notice->count, e, counter, holds, item ? item->occurs_min : 0,
+                      item ? item->occurs_count[item->depth] : 0);
         break;
+    }
     default:
         if (*e)
             std::snprintf(line, sizeof line,

@@ -196,6 +196,27 @@ TEST_F(HandlerTest, VariableRecordsAreCarriedWholeOrRefused) {
         lengths += std::to_string(back.length()) + " ";
     EXPECT_EQ(lengths, "20 22 "); // the counter says one and two occurrences
     EXPECT_EQ(back.call(kClose), "00");
+    // A document with more occurrences than its counter says, or a counter
+    // outside the table's bounds: read, and said.
+    write_file(dir.file("vary.xml"),
+               "<vary><vary_rec><v_count>1</v_count><v_items><v_item>a</v_item><v_item>b</v_item>"
+               "</v_items></vary_rec><vary_rec><v_count>7</v_count></vary_rec></vary>");
+    File partner(dir.file("vary.xml"), 24, 4);
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(partner.call(kOpenInput), "00");
+    EXPECT_EQ(partner.call(kRead), "00");
+    EXPECT_EQ(partner.length(), 20u);
+    EXPECT_EQ(partner.call(kRead), "00");
+    EXPECT_EQ(partner.length(), 24u);
+    EXPECT_EQ(partner.call(kClose), "00");
+    std::string said = ::testing::internal::GetCapturedStderr();
+    EXPECT_NE(said.find("record 1: 2 <v_item> in the document, its counter <v_count> holds 1 (1 "
+                        "to 3): those past it are no part of the record"),
+              std::string::npos)
+        << said;
+    EXPECT_NE(said.find("record 2: 0 <v_item> in the document, its counter <v_count> holds 7"),
+              std::string::npos)
+        << said;
 
     File two(dir.file("two.xml"), 24, 10);
     ::testing::internal::CaptureStderr();

@@ -419,6 +419,9 @@ public:
                     largest = filled;
             }
         }
+        for (int i = first; i < end; ++i)
+            if (is_first_varying(layout_->items[i]) && !is_shadow(layout_->items[i]))
+                check_count(i);
         return largest;
     }
 
@@ -463,6 +466,32 @@ public:
     }
 
 private:
+    // A table of variable length whose document holds more occurrences than
+    // its counter says (those past it are no part of the program's record),
+    // or whose counter lies outside its bounds: said.
+    void check_count(int first) {
+        const LayoutItem& item = layout_->items[first];
+        VaryingTable table = varying_table(item);
+        long counter = 0;
+        if (item.depending < 0 ||
+            !varying_count(layout_, item, record_, layout_->record_size, &counter))
+            return;
+        long present = 0;
+        long k = 1;
+        for (int at = first; at >= 0 && k <= table.most; at = next_sibling(layout_, at), ++k) {
+            const LayoutItem& occurrence = layout_->items[at];
+            if (!is_varying(occurrence) || occurrence.occurrence[occurrence.depth] != k)
+                break;
+            if (find_element(at))
+                present = k;
+        }
+        if (present <= counter && counter >= table.least && counter <= table.most)
+            return;
+        char value[24];
+        std::snprintf(value, sizeof value, "%ld", counter);
+        notice(BXML_NOTICE_COUNT_MISMATCH, item.name, nullptr, 0, first, value, present);
+    }
+
     // An element in an occurrence past every table of the layout: the
     // numbers its repetitions gave it go beyond the largest OCCURS count.
     bool beyond_tables(const XmlElement* e) const {
