@@ -135,8 +135,9 @@ Ran run(const std::vector<std::string>& argv, const std::string& dir, const std:
 // A layout item as the generator walks it: the host's item with its place
 // in the tree.
 struct Item {
-    LayoutItem li;
+    LayoutItem li; // its picture pointer is the host's: `picture` holds a copy
     std::string name;
+    std::string picture; // a numeric-edited field's
     int parent = -1;
     int end = 0; // one past its last descendant
     bool elementary() const { return li.field.type != BRELRT_T_GROUP; }
@@ -171,7 +172,10 @@ bool load_layout(const std::string& path, const std::string& name, Layout& layou
     for (int i = 0; i < rl->item_count; ++i) {
         Item item;
         item.li = rl->items[i];
+        item.li.picture = nullptr;
         item.name = rl->items[i].name;
+        if (rl->items[i].picture)
+            item.picture = rl->items[i].picture;
         while (!enclosing.empty() && layout.items[enclosing.back()].li.level >= item.li.level) {
             layout.items[enclosing.back()].end = i;
             enclosing.pop_back();
@@ -191,124 +195,6 @@ bool load_layout(const std::string& path, const std::string& name, Layout& layou
     }
     B4XFDFree(rl);
     return true;
-}
-
-// What a layout does not say and the generator needs, read from the
-// copybook's text: the picture of each named entry (numeric-edited fields
-// take numbers) and the OCCURS ... DEPENDING ON tables.
-struct Entry {
-    std::string picture; // upper case
-    bool blank_when_zero = false;
-    bool justified = false; // JUSTIFIED RIGHT: padded on the left
-    int occurs_min = 0;
-    std::string depending; // the counter's name; empty for a table of fixed size
-};
-
-std::map<std::string, Entry> scan_entries(const std::string& text) {
-    // The code of every line, fixed form (columns 8 to 72) until a
-    // >>SOURCE directive says otherwise, comments left out.
-    std::string code;
-    bool fixed = true;
-    std::istringstream in(text);
-    for (std::string raw; std::getline(in, raw);) {
-        std::string line;
-        for (char c : raw) {
-            if (c == '\t')
-                do
-                    line += ' ';
-                while (line.size() % 8);
-            else if (c != '\r')
-                line += c;
-        }
-        size_t directive = upper(line).find(">>SOURCE");
-        if (directive != std::string::npos) {
-            fixed = upper(line).find("FREE", directive) == std::string::npos;
-            continue;
-        }
-        std::string body = line;
-        if (fixed) {
-            if (line.size() < 8 || line[6] == '*' || line[6] == '/')
-                continue;
-            body = line.substr(7, 65);
-            if (line[6] == '-') { // a continued word or literal
-                size_t at = body.find_first_not_of(' ');
-                if (at == std::string::npos)
-                    continue;
-                while (!code.empty() && code.back() == ' ')
-                    code.pop_back();
-                body = body.substr(body[at] == '"' || body[at] == '\'' ? at + 1 : at);
-            }
-        }
-        char quote = 0;
-        for (size_t i = 0; i < body.size(); ++i) {
-            if (quote) {
-                if (body[i] == quote)
-                    quote = 0;
-            } else if (body[i] == '"' || body[i] == '\'') {
-                quote = body[i];
-            } else if (body.compare(i, 2, "*>") == 0) {
-                body.resize(i);
-                break;
-            }
-        }
-        code += body + " ";
-    }
-    // Entries: words up to a period that ends a word; literals whole.
-    std::map<std::string, Entry> entries;
-    std::vector<std::string> words;
-    auto finish = [&] {
-        if (words.size() >= 2 && std::isdigit(static_cast<unsigned char>(words[0][0]))) {
-            std::string name = upper(words[1]);
-            Entry e;
-            for (size_t k = 1; k < words.size(); ++k) {
-                std::string w = upper(words[k]);
-                if ((w == "PIC" || w == "PICTURE") && k + 1 < words.size()) {
-                    k += upper(words[k + 1]) == "IS" ? 2 : 1;
-                    if (k < words.size())
-                        e.picture = upper(words[k]);
-                } else if (w == "BLANK") {
-                    e.blank_when_zero = true;
-                } else if (w == "JUSTIFIED" || w == "JUST") {
-                    e.justified = true;
-                } else if (w == "OCCURS" && k + 1 < words.size()) {
-                    e.occurs_min = std::atoi(words[k + 1].c_str());
-                } else if (w == "DEPENDING" && k + 1 < words.size()) {
-                    k += upper(words[k + 1]) == "ON" ? 2 : 1;
-                    if (k < words.size())
-                        e.depending = upper(words[k]);
-                }
-            }
-            if (name != "FILLER" && name != "PIC" && name != "PICTURE" && !entries.count(name))
-                entries[name] = e;
-        }
-        words.clear();
-    };
-    for (size_t i = 0; i < code.size();) {
-        if (code[i] == ' ') {
-            ++i;
-            continue;
-        }
-        size_t end = i;
-        if (code[i] == '"' || code[i] == '\'') {
-            end = code.find(code[i], i + 1);
-            end = end == std::string::npos ? code.size() : end + 1;
-        } else {
-            while (end < code.size() && code[end] != ' ')
-                ++end;
-        }
-        std::string word = code.substr(i, end - i);
-        i = end;
-        bool ends = word == "." ||
-                    (word.size() > 1 && word.back() == '.' && word[0] != '"' && word[0] != '\'');
-        if (ends && word != ".")
-            word.pop_back();
-        if (word != ".")
-            words.push_back(word);
-        if (ends)
-            finish();
-    }
-    finish();
-    return entries;
 }
 
 // A picture with its repetitions written out: "Z(3)9" gives "ZZZ9".
@@ -333,16 +219,13 @@ struct Edited {
     bool signed_ = false;
 };
 
-// The digit positions of a numeric-edited picture (a floating string of n
-// symbols holds n - 1 digits), or nothing for one that is not edited.
-bool edited_picture(const Entry& e, Edited& out) {
-    std::string p = expand_picture(e.picture);
-    if (p.empty() || p.find_first_of("XA") != std::string::npos)
+// The digit positions of a numeric-edited field's picture (a floating
+// string of n symbols holds n - 1 digits), or nothing for a field that is
+// not numeric-edited.
+bool edited_picture(const Item& it, Edited& out) {
+    if (!(it.li.flags & BRELRT_ITEM_EDITED))
         return false;
-    bool edited = e.blank_when_zero || p.find_first_of("Z*$,/B0+-.") != std::string::npos ||
-                  p.find("CR") != std::string::npos || p.find("DB") != std::string::npos;
-    if (!edited)
-        return false;
+    std::string p = expand_picture(it.picture);
     bool point = false;
     std::map<char, int> floating;
     for (char c : p) {
@@ -478,8 +361,7 @@ const char* const kJapanese[] = {"受", "注", "明", "細", "東", "京", "都"
 
 class Generator {
 public:
-    Generator(const Layout& layout, const std::map<std::string, Entry>& entries, uint32_t seed)
-        : l_(layout), entries_(entries), rng_(seed) {
+    Generator(const Layout& layout, uint32_t seed) : l_(layout), rng_(seed) {
         for (size_t i = 0; i < l_.items.size(); ++i) {
             const Item& it = l_.items[i];
             bool shadow_record = it.li.level == 1 && (it.li.flags & BRELRT_ITEM_REDEFINES) &&
@@ -539,9 +421,7 @@ public:
         }
         for (size_t i = 0; i < l_.items.size(); ++i) {
             const Item& it = l_.items[i];
-            auto e = entries_.find(upper(it.name));
-            if (e == entries_.end() || e->second.depending.empty() || it.li.depth < 1 ||
-                it.li.occurrence[it.li.depth] != 1)
+            if (!(it.li.flags & BRELRT_ITEM_VARYING) || it.li.occurrence[it.li.depth] != 1)
                 continue;
             Varying v;
             v.first = static_cast<int>(i);
@@ -550,12 +430,9 @@ public:
             while (v.end < static_cast<int>(l_.items.size()) && node(v.end).parent == it.parent &&
                    same_name(node(v.end).name, it.name))
                 v.end = node(v.end).end;
-            v.min = e->second.occurs_min;
+            v.min = it.li.occurs_min;
             v.max = it.li.occurs_count[it.li.depth];
-            int record = record_of(static_cast<int>(i));
-            for (int k = record; k < node(record).end; ++k)
-                if (node(k).elementary() && same_name(node(k).name, e->second.depending))
-                    v.counter = k;
+            v.counter = it.li.depending;
             varying_.push_back(v);
         }
     }
@@ -785,9 +662,8 @@ private:
                 bytes += static_cast<char>(pick(0, 3) == 0 ? 0 : pick(0, 255));
             return hex_literal(bytes);
         }
-        auto e = entries_.find(upper(it.name));
         Edited ed;
-        if (e != entries_.end() && edited_picture(e->second, ed))
+        if (edited_picture(it, ed))
             return {number(ed.integers, ed.decimals, ed.signed_)};
         switch (f.type) {
         case BRELRT_T_ALPHANUMERIC:
@@ -795,7 +671,7 @@ private:
             std::string u = upper(it.name);
             bool japanese =
                 u.find("KANJI") != std::string::npos || u.find("KANA") != std::string::npos;
-            bool justified = e != entries_.end() && e->second.justified;
+            bool justified = (it.li.flags & BRELRT_ITEM_JUSTIFIED) != 0;
             return text_literal(
                 text(f.size, japanese, f.type == BRELRT_T_ALPHABETIC, justified, leading_blanks));
         }
@@ -821,7 +697,6 @@ private:
     }
 
     const Layout& l_;
-    const std::map<std::string, Entry>& entries_;
     std::mt19937 rng_;
     std::vector<int> types_;
     std::set<int> unused_;
@@ -838,9 +713,8 @@ struct Program {
     std::vector<Written> blanks;
 };
 
-Program generate(const Layout& l, const std::map<std::string, Entry>& entries, int records,
-                 bool varying_fd, uint32_t seed) {
-    Generator g(l, entries, seed);
+Program generate(const Layout& l, int records, bool varying_fd, uint32_t seed) {
+    Generator g(l, seed);
     Program p;
     Source s;
     std::string size = std::to_string(l.record_size);
@@ -1214,8 +1088,7 @@ TEST(CopybookCorpus, EveryCopybookRoundTripsThroughAProgram) {
             continue;
         }
         bool volume = c.layout == kVolumeLayout;
-        c.program = generate(c.l, scan_entries(read_file(path)), volume ? kManyRecords : kRecords,
-                             volume, seed_of(c.layout));
+        c.program = generate(c.l, volume ? kManyRecords : kRecords, volume, seed_of(c.layout));
         c.dir = dir + "/" + c.layout;
         fs::create_directories(c.dir);
         ready.push_back(&c);
