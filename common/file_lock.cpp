@@ -8,6 +8,7 @@
 #include <QThread>
 
 #include <cerrno>
+#include <cstdlib>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -24,6 +25,24 @@ mode_t lockFileMode(const QByteArray& folder) {
     if (::stat(folder.constData(), &st) == 0 && (st.st_mode & S_IWGRP))
         mode |= S_IRGRP | S_IWGRP;
     return mode;
+}
+
+int openExisting(const QByteArray& name) {
+    return ::open(name.constData(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+}
+
+bool createLockFile(const QByteArray& name, mode_t mode) {
+    QByteArray temporary = name + ".XXXXXX";
+    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool made =
+        ::fchmod(fd, mode) == 0 && ::link(temporary.constData(), name.constData()) == 0;
+    const int err = errno;
+    ::close(fd);
+    ::unlink(temporary.constData());
+    errno = err;
+    return made;
 }
 
 bool tryLock(int fd) {
@@ -51,16 +70,14 @@ FileLock::Outcome FileLock::acquire(const QString& path, int waitMs, QString* er
                          .arg(path, WriteErrorText(err));
         return Outcome::Failed;
     };
-    int fd = ::open(name.constData(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    int fd = openExisting(name);
     if (fd < 0 && errno == ENOENT) {
-        const mode_t mode = lockFileMode(folder);
-        fd = ::open(name.constData(),
-                    O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC,
-                    mode);
-        if (fd >= 0)
-            ::fchmod(fd, mode);   // the umask took the group's bits away
-        else if (errno == EEXIST) // made meanwhile by another process
-            fd = ::open(name.constData(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        // Made under a name of its own, given its mode, then linked to the
+        // lock's name: another user never opens it while the umask's mode
+        // still keeps them out. EEXIST means another process made it first.
+        if (!createLockFile(name, lockFileMode(folder)) && errno != EEXIST)
+            return failed(errno);
+        fd = openExisting(name);
     }
     if (fd < 0)
         return failed(errno == ELOOP ? EPERM : errno);

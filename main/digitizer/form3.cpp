@@ -12,6 +12,7 @@
 #include "main/takeoff/takeoff.h"
 #include "main/window/form1.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QDateTime>
@@ -19,6 +20,7 @@
 #include <QEvent>
 #include <QFile>
 #include <QFileInfo>
+#include <QFileSystemWatcher>
 #include <QFontMetrics>
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -31,6 +33,7 @@
 #include <QScreen>
 #include <QScrollBar>
 #include <QStatusBar>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <QWheelEvent>
 
@@ -111,6 +114,28 @@ private:
     const Form3& form_;
 };
 
+// What this session knows of its drawing's calibration file lives as long
+// as the main window: a digitizer is made anew for every take-off, and the
+// calibration the user kept over another session's stays kept.
+class SessionCalibration : public QObject {
+public:
+    explicit SessionCalibration(QObject* owner) : QObject(owner) {
+        setObjectName(QStringLiteral("sessionCalibration"));
+    }
+    CalibrationWatch watch;
+};
+
+CalibrationWatch& SessionCalibrationOf(Form1& main) {
+    auto* kept = dynamic_cast<SessionCalibration*>(
+        main.findChild<QObject*>(QStringLiteral("sessionCalibration"), Qt::FindDirectChildrenOnly));
+    if (!kept)
+        kept = new SessionCalibration(&main);
+    return kept->watch;
+}
+
+// A check put off while a dialog of the window is open is tried again this often.
+constexpr int kRecheckMs = 500;
+
 } // namespace
 
 class Form3::Busy {
@@ -156,8 +181,16 @@ private:
 };
 
 Form3::Form3(Form1& main)
-    : QDialog(&main), form1_(main), form2_(main.form2()), state_(main.state()) {
+    : QDialog(&main), form1_(main), form2_(main.form2()), state_(main.state()),
+      calibration_(SessionCalibrationOf(main)) {
     buildControls();
+    watcher_ = new QFileSystemWatcher(this);
+    connect(watcher_, &QFileSystemWatcher::fileChanged, this, &Form3::checkSharedFiles);
+    connect(watcher_, &QFileSystemWatcher::directoryChanged, this, &Form3::checkSharedFiles);
+    recheck_ = new QTimer(this);
+    recheck_->setSingleShot(true);
+    recheck_->setInterval(kRecheckMs);
+    connect(recheck_, &QTimer::timeout, this, &Form3::checkSharedFiles);
 }
 
 Form3::~Form3() = default;
@@ -430,6 +463,10 @@ void Form3::Form_Load() {
     // 1.
     trace.reset();
     state_.statePath = state_.instPath + QStringLiteral("curPass.txt");
+    // Outlines whose drawing's file could not take them yet (another
+    // session held its lock) are tried again.
+    if (const auto why = state_.onScreen.retry(TextCodec::fromRegistry()))
+        MsgBox(this, *why);
     // 2.
     コメント->setText(
         CommentText(form1_.Text2->text(), form1_.Text3->text(), form1_.Check1->isChecked()));
@@ -466,6 +503,8 @@ void Form3::clearDrawing() {
     imageWidth = imageHeight = 0;
     marks_.clear();
     takenOutlines.clear();
+    takenStamp_ = FileStamp();
+    watchDrawingFiles();
     Picture1->clearPicture();
     Picture1->Cls();
     Picture1->setGeometry(0, 0, 0, 0);
@@ -539,24 +578,52 @@ void Form3::showDrawing(std::optional<QPointF> at) {
     VScroll1_Change();
     // What was taken off it shows faintly; a record that cannot be read is
     // said once, and what could be read is shown.
-    const TakenOutlinesRead taken =
-        ReadTakenOutlines(TakenOutlinesPath(state_.imagePath), TextCodec::fromRegistry());
-    takenOutlines = taken.outlines;
     takenView_->setGeometry(Picture1->rect());
     takenView_->setVisible(!D18->isChecked());
+    readTakenOutlines(true);
+    watchDrawingFiles();
+    // 9.-10. The drawing shown again: a calibration another session wrote
+    // since is taken only when the user says so, and the own one the user
+    // kept over another's stays in force.
+    if (calibration_.knows(state_.imagePath)) {
+        if (offerOthersCalibration())
+            return;
+        if (calibration_.keepsOwn()) {
+            const std::optional<CalibrationTexts>& own = calibration_.ownKept();
+            if (own)
+                form2_.setTexts(*own);
+            useCalibration(form2_.texts(), own.has_value());
+            return;
+        }
+    }
+    takeCalibrationFile();
+}
+
+void Form3::readTakenOutlines(bool say) {
+    const QString path = TakenOutlinesPath(state_.imagePath);
+    takenStamp_ = StampFile(path);
+    const TakenOutlinesRead taken = ReadTakenOutlines(path, TextCodec::fromRegistry());
+    takenOutlines = taken.outlines + state_.onScreen.unsaved(state_.imagePath);
     takenView_->update();
-    if (!taken.error.isEmpty())
+    if (say && !taken.error.isEmpty())
         MsgBox(this, taken.error);
-    // 9.-10. A calibration outside what a drawing can mean (a coefficient
-    // that is no positive number, one of 1e308 m a pixel) is none: its
-    // values are not taken, the drawing asks for its scale.
-    CalibrationTexts texts = form2_.texts();
-    const CalibrationRead read = ReadCalibrationFile(CalibrationFilePath(state_.imagePath),
-                                                     TextCodec::fromRegistry(), texts);
-    const bool outOfRange = read.ok && RefuseCalibration(texts);
+}
+
+void Form3::takeCalibrationFile() {
+    const CalibrationFileState file = ReadCalibrationState(
+        CalibrationFilePath(state_.imagePath), TextCodec::fromRegistry(), form2_.texts());
+    calibration_.know(state_.imagePath, file);
+    // A calibration outside what a drawing can mean (a coefficient that is
+    // no positive number, one of 1e308 m a pixel) is none: its values are
+    // not taken, the drawing asks for its scale.
+    const bool outOfRange = file.read.ok && RefuseCalibration(file.texts);
     if (!outOfRange)
-        form2_.setTexts(texts);
-    if (!read.ok || outOfRange) {
+        form2_.setTexts(file.texts);
+    useCalibration(form2_.texts(), file.read.ok && !outOfRange);
+}
+
+void Form3::useCalibration(const CalibrationTexts& texts, bool calibrated) {
+    if (!calibrated || RefuseCalibration(texts)) {
         scaleIsSet = 0;
         showStatus();
         MsgBox(this, QStringLiteral("画像のスケールを設定をして下さい\r\n基準値--->スケール"));
@@ -567,6 +634,100 @@ void Form3::showDrawing(std::optional<QPointF> at) {
     trace.lastX = trace.lastY = TakeoffTrace::kIdle;
     scaleIsSet = 1;
     showStatus();
+}
+
+bool Form3::offerOthersCalibration() {
+    const std::optional<CalibrationFileState> theirs =
+        calibration_.changed(TextCodec::fromRegistry());
+    if (!theirs)
+        return false;
+    const int points = trace.underway() ? int(trace.points().size()) : 0;
+    if (!MsgBoxYesNo(this,
+                     CalibrationChangedQuestion(state_.imagePath, !theirs->stamp.exists, points))) {
+        calibration_.keepOwn(*theirs, calibration_.inForce());
+        return false;
+    }
+    // The points so far were measured with the old calibration.
+    if (trace.underway())
+        discardTakeoff();
+    takeCalibrationFile();
+    return true;
+}
+
+bool Form3::saveCalibration() {
+    const TextCodec codec = TextCodec::fromRegistry();
+    const QString inf = CalibrationFilePath(state_.imagePath);
+    if (!calibration_.knows(state_.imagePath))
+        calibration_.know(state_.imagePath, ReadCalibrationState(inf, codec, form2_.texts()));
+    // Changed again between the question and the lock: asked again.
+    for (;;) {
+        const std::optional<CalibrationFileState> theirs = calibration_.othersFile(codec);
+        if (theirs && !MsgBoxYesNo(this, ReplaceCalibrationQuestion(state_.imagePath))) {
+            calibration_.keepOwn(*theirs, form2_.texts());
+            return false;
+        }
+        // The file the user agreed to replace, else the one known (just
+        // looked at).
+        const FileStamp expected = theirs ? theirs->stamp : calibration_.knownStamp();
+        QString error;
+        switch (calibration_.write(form2_.texts(), expected, codec, &error)) {
+        case CalibrationWatch::Write::Written:
+            return true;
+        case CalibrationWatch::Write::Changed:
+            continue;
+        case CalibrationWatch::Write::Locked:
+            MsgBox(this, QStringLiteral("基準値を保存できませんでした。\r\n") + error);
+            return false;
+        case CalibrationWatch::Write::Failed:
+            MsgBox(this, error);
+            return false;
+        }
+    }
+}
+
+void Form3::watchDrawingFiles() {
+    QStringList wanted;
+    if (!Image1.isNull() && !state_.imagePath.isEmpty()) {
+        wanted << QFileInfo(state_.imagePath).absolutePath();
+        for (const QString& f :
+             {TakenOutlinesPath(state_.imagePath), CalibrationFilePath(state_.imagePath)})
+            if (QFileInfo(f).isFile())
+                wanted << f;
+    }
+    const QStringList watched = watcher_->files() + watcher_->directories();
+    for (const QString& p : watched)
+        if (!wanted.contains(p))
+            watcher_->removePath(p);
+    for (const QString& p : wanted)
+        if (!watched.contains(p))
+            watcher_->addPath(p);
+}
+
+void Form3::checkSharedFiles() {
+    if (Image1.isNull() || busy_ || checking_ || !isVisible())
+        return;
+    // Not under a dialog of this window (a question, the file dialog), nor
+    // while the calibration dialog shows the values: once it is closed.
+    const QWidget* modal = QApplication::activeModalWidget();
+    if ((modal && modal != this && isAncestorOf(modal)) || form2_.isVisible()) {
+        recheck_->start();
+        return;
+    }
+    checking_ = true;
+    if (!(StampFile(TakenOutlinesPath(state_.imagePath)) == takenStamp_))
+        readTakenOutlines(false);
+    offerOthersCalibration();
+    // A file replaced is a new file to watch; one made since, too.
+    watchDrawingFiles();
+    checking_ = false;
+}
+
+bool Form3::event(QEvent* event) {
+    // A watcher may miss a change made on another machine: the files are
+    // looked at whenever the window gets the focus.
+    if (event->type() == QEvent::WindowActivate)
+        QTimer::singleShot(0, this, &Form3::checkSharedFiles);
+    return QDialog::event(event);
 }
 
 void Form3::Redraw() {
@@ -660,6 +821,10 @@ void Form3::Picture1_MouseDown(int button, int, float x, float y) {
     Picture1->setDrawStyle(PictureBox::DrawStyle::Solid);
     Picture1->setFillStyle(PictureBox::FillStyle::Solid);
     Picture1->setFillColor(kQBColor12);
+    // The middle button finishes: a calibration another session wrote
+    // meanwhile, taken, discards the take-off instead.
+    if (button == 4 && trace.underway() && offerOthersCalibration())
+        return;
     // 4.-7. The position as the labels hold it.
     const float xr = float(Val(form2_.down座標x->text()));
     const float yr = float(Val(form2_.down座標y->text()));
@@ -763,6 +928,10 @@ void Form3::Command1_Click() {
         MsgBox(this, *why);
         return;
     }
+    // A calibration another session wrote meanwhile, taken, discards the
+    // take-off measured with the old one: nothing to finish.
+    if (offerOthersCalibration())
+        return;
     OutlineStore& store = state_.outline;
     // 1.-3. As a middle-button press, without adding a point.
     trace.lastX = float(Val(form2_.down座標x->text()));
@@ -950,6 +1119,19 @@ void Form3::convertPdf(const QString& chosen) {
         }
         page = a.page;
     }
+    // The page converted before from the same bytes is shown as it lies,
+    // with its calibration and the outlines taken off it (another session's
+    // too). One that cannot be read is converted again.
+    if (const auto converted = ConvertedPage(chosen, state_.instPath, page)) {
+        const FileStamp stamp = StampFile(*converted);
+        DrawingPicture read = ReadDrawingPicture(*converted);
+        if (read.ok()) {
+            takeDrawing(std::move(read), *converted, stamp);
+            state_.imagePath = *converted;
+            showDrawing();
+            return;
+        }
+    }
     // 5.3-5.8 Ghostscript writes the page while the window keeps painting;
     // the copy and the JPEG take their places only with a page that loads.
     PageConversion conversion(chosen, state_.instPath, page, pageCount);
@@ -972,6 +1154,8 @@ void Form3::convertPdf(const QString& chosen) {
     // 5.9
     const QString jpegPath = conversion.jpegPath();
     takeDrawing(std::move(done.picture), jpegPath, StampFile(jpegPath));
+    // This session's conversion may have removed the page's calibration.
+    calibration_.forget();
     state_.imagePath = jpegPath;
     showDrawing();
 }
@@ -1072,6 +1256,17 @@ void Form3::rotate(QuarterTurn turn) {
                                   .arg(what));
                 return;
             }
+    // Its files change under the drawing's lock: no other session adds an
+    // outline or writes a calibration between the turn and their removal.
+    FileLock lock;
+    {
+        QString why;
+        if (!LockDrawing(lock, state_.imagePath, &why)) {
+            MsgBox(this, QStringLiteral("画像を回転できませんでした: ") + state_.imagePath +
+                             QStringLiteral("\r\n") + why);
+            return;
+        }
+    }
     // The drawing point in the middle of the view stays there, turned.
     const QPointF middle =
         (currentView() + QPointF(view->width(), view->height()) / 2) / double(zoomFactor);
@@ -1101,6 +1296,9 @@ void Form3::rotate(QuarterTurn turn) {
         // it yet.
         QFile::remove(inf);
         QFile::remove(taken);
+        QFile::remove(PageSourcePath(path)); // no longer the page Ghostscript wrote
+        lock.release();
+        calibration_.forget();
         // 9. The old picture is gone from the disk: it is let go before the
         // turned one is read.
         clearDrawing();
@@ -1125,10 +1323,7 @@ void Form3::E11_Click() {
     if (MsgBoxOkCancel(this, kOriginQuestion)) {
         form2_.setTexts(OriginFromPress(form2_.texts(), zoomFactor));
         state_.outline.pointCount = 0;
-        QString error;
-        if (!WriteCalibrationFile(CalibrationFilePath(state_.imagePath), form2_.texts(),
-                                  TextCodec::fromRegistry(), &error))
-            MsgBox(this, error);
+        saveCalibration();
     }
     // 4.
     LoadDrawing();
@@ -1184,10 +1379,7 @@ void Form3::E12_Click() {
     // 10.
     scaleIsSet = 1;
     state_.outline.pointCount = 0;
-    QString error;
-    if (!WriteCalibrationFile(CalibrationFilePath(state_.imagePath), form2_.texts(),
-                              TextCodec::fromRegistry(), &error))
-        MsgBox(this, error);
+    saveCalibration();
     LoadDrawing();
 }
 

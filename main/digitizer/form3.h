@@ -15,6 +15,14 @@
 // last point back, Space held with the left button drags the view, the
 // wheel scrolls (Shift+wheel sideways) and Ctrl+wheel zooms around the
 // pointer. Outlines already written by "実行" are shown faintly over it.
+//
+// Other estimators may take off the same drawing at the same time, in a
+// drawing folder they share. The outlines they add appear as they are
+// written (the file is watched, and checked again whenever the window gets
+// the focus, since a watcher may miss a change on a network file system);
+// a calibration another session writes is never used nor overwritten
+// without the user's word (CalibrationWatch, kept for the life of the main
+// window).
 
 #include "common/exchange_files.h"
 #include "main/digitizer/takeoff_trace.h"
@@ -36,6 +44,7 @@ class Form1;
 class Form2;
 class PictureBox;
 class QAction;
+class QFileSystemWatcher;
 class QLabel;
 class QLineEdit;
 class QMenu;
@@ -43,6 +52,7 @@ class QMenuBar;
 class QPushButton;
 class QScrollBar;
 class QStatusBar;
+class QTimer;
 class QWheelEvent;
 struct ProgramState;
 
@@ -147,7 +157,14 @@ public:
     // Ctrl+Z on the drawing).
     void undoLastPoint();
 
+    // Looks whether another session changed the drawing's files: its
+    // outlines are read again when their file changed, and a calibration
+    // written meanwhile is asked about. Called by the file watcher and when
+    // the window gets the focus; put off while a dialog of the window is open.
+    void checkSharedFiles();
+
 protected:
+    bool event(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
@@ -193,6 +210,26 @@ private:
     // Where the file dialog opens: the current drawing's folder, else the image folder.
     QString dialogFolder() const;
 
+    // The outlines taken off the drawing shown (its file's, and those whose
+    // row was written but which the file could not take yet); a line that
+    // cannot be read is said when `say`.
+    void readTakenOutlines(bool say);
+    // The drawing's calibration file becomes the calibration in force, and
+    // the one known.
+    void takeCalibrationFile();
+    // The calibration in force from `texts` (none: the drawing asks for its scale).
+    void useCalibration(const CalibrationTexts& texts, bool calibrated);
+    // A calibration another session wrote, noticed: the user takes it (the
+    // take-off under way is discarded, measured with the old one) or keeps
+    // the own one. True when it was taken.
+    bool offerOthersCalibration();
+    // Writes the calibration in force to the drawing's file; another
+    // session's calibration there is replaced only when the user agrees.
+    // False when nothing was written (said).
+    bool saveCalibration();
+    // The folder of the drawing and its outline and calibration files are watched.
+    void watchDrawingFiles();
+
     // While a conversion or a turn runs: every command off, the busy cursor
     // (over the drawing too) and the status text.
     class Busy;
@@ -212,4 +249,9 @@ private:
     std::optional<QPoint> panFrom_; // global pointer position where a pan started
     QPointF panView_;               // and the scroll values then
     int wheelZoomSteps_ = 0;        // wheel turn towards the next zoom step (1/8 degrees)
+    CalibrationWatch& calibration_; // the drawing's calibration file as this session knows it
+    QFileSystemWatcher* watcher_;
+    QTimer* recheck_;       // a check put off while a dialog was open
+    FileStamp takenStamp_;  // the outline file when it was read
+    bool checking_ = false; // a check (and its question) under way
 };

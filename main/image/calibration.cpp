@@ -3,6 +3,8 @@
 #include "common/numtext.h"
 #include "common/refusals.h"
 
+#include "common/file_lock.h"
+
 #include <QFile>
 #include <QFileInfo>
 
@@ -219,4 +221,140 @@ CalibrationTexts OriginFromPress(const CalibrationTexts& current, float zoom) {
     t.X(CalRow::Origin) = SingleToText(float(Val(t.X(CalRow::MouseDown)) / double(zoom)));
     t.Y(CalRow::Origin) = SingleToText(float(Val(t.Y(CalRow::MouseDown)) / double(zoom)));
     return t;
+}
+
+CalibrationFileState ReadCalibrationState(const QString& path, const TextCodec& codec,
+                                          const CalibrationTexts& base) {
+    CalibrationFileState state;
+    // Another session may replace the file between the stamp and the read:
+    // then both are taken again.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        state.stamp = StampFile(path);
+        state.texts = base;
+        state.read = ReadCalibrationFile(path, codec, state.texts);
+        if (StampFile(path) == state.stamp)
+            break;
+    }
+    return state;
+}
+
+namespace {
+
+// The values a calibration is made of: origin, origin coordinates,
+// coefficients and units.
+bool SameValues(const CalibrationTexts& a, const CalibrationTexts& b) {
+    for (CalRow row : {CalRow::Origin, CalRow::OriginCoordinate, CalRow::Coefficient, CalRow::Unit})
+        if (a.X(row) != b.X(row) || a.Y(row) != b.Y(row))
+            return false;
+    return true;
+}
+
+} // namespace
+
+bool SameCalibration(const CalibrationFileState& a, const CalibrationFileState& b) {
+    if (a.read.ok != b.read.ok)
+        return false;
+    return !a.read.ok || SameValues(a.texts, b.texts);
+}
+
+void CalibrationWatch::know(const QString& imagePath, const CalibrationFileState& state) {
+    imagePath_ = imagePath;
+    known_ = state;
+    kept_.reset();
+    own_.reset();
+}
+
+std::optional<CalibrationFileState> CalibrationWatch::differing(const TextCodec& codec,
+                                                                bool keptCounts) {
+    if (imagePath_.isEmpty())
+        return std::nullopt;
+    const QString path = CalibrationFilePath(imagePath_);
+    const FileStamp now = StampFile(path);
+    if (now == known_.stamp || (keptCounts && kept_ && now == *kept_))
+        return std::nullopt;
+    CalibrationFileState state = ReadCalibrationState(path, codec, known_.texts);
+    // The file holds the calibration in force here (written again with the
+    // same values): nothing to choose.
+    const bool same = !kept_ ? SameCalibration(state, known_)
+                      : own_ ? state.read.ok && SameValues(state.texts, *own_)
+                             : !state.read.ok;
+    if (same) {
+        known_ = state;
+        kept_.reset();
+        own_.reset();
+        return std::nullopt;
+    }
+    return state;
+}
+
+std::optional<CalibrationFileState> CalibrationWatch::changed(const TextCodec& codec) {
+    return differing(codec, true);
+}
+
+std::optional<CalibrationFileState> CalibrationWatch::othersFile(const TextCodec& codec) {
+    return differing(codec, false);
+}
+
+void CalibrationWatch::keepOwn(const CalibrationFileState& theirs,
+                               const std::optional<CalibrationTexts>& own) {
+    kept_ = theirs.stamp;
+    own_ = own;
+}
+
+std::optional<CalibrationTexts> CalibrationWatch::inForce() const {
+    if (kept_)
+        return own_;
+    if (known_.read.ok && !RefuseCalibration(known_.texts))
+        return known_.texts;
+    return std::nullopt;
+}
+
+bool CalibrationWatch::keepsOwn() const {
+    return kept_ && !imagePath_.isEmpty() && StampFile(CalibrationFilePath(imagePath_)) == *kept_;
+}
+
+CalibrationWatch::Write CalibrationWatch::write(const CalibrationTexts& texts,
+                                                const FileStamp& expected, const TextCodec& codec,
+                                                QString* error, int waitMs) {
+    FileLock lock;
+    if (!LockDrawing(lock, imagePath_, error, waitMs))
+        return Write::Locked;
+    // Checked under the lock: the file the user was asked about, or the one
+    // known, is the one replaced.
+    const QString path = CalibrationFilePath(imagePath_);
+    const FileStamp now = StampFile(path);
+    if (!(now == expected))
+        return Write::Changed;
+    const bool existed = now.exists || QFileInfo(path).isSymLink();
+    if (!WriteCalibrationFile(path, texts, codec, error))
+        return Write::Failed;
+    if (!existed)
+        ShareWithFolderGroup(path);
+    known_ = ReadCalibrationState(path, codec, texts);
+    kept_.reset();
+    own_.reset();
+    return Write::Written;
+}
+
+QString CalibrationChangedQuestion(const QString& imagePath, bool removed, int points) {
+    QString text =
+        (removed ? QStringLiteral("この図面の基準値が、他の画面で削除されました:\r\n")
+                 : QStringLiteral("この図面の基準値が、他の画面で変更されました:\r\n")) +
+        imagePath +
+        (removed ? QStringLiteral("\r\n基準値なしに切り替えますか\r\n"
+                                  "「はい」: 基準値なしにします（スケールの設定が必要です）")
+                 : QStringLiteral("\r\n新しい基準値に切り替えますか\r\n"
+                                  "「はい」: 新しい基準値で拾います"));
+    if (points > 0)
+        text +=
+            QStringLiteral("。拾い中の %1 点は今までの基準値で測ったため破棄します").arg(points);
+    return text + QStringLiteral("\r\n「いいえ」: この画面は今までの基準値のまま続けます"
+                                 "（他の画面の基準値はファイルに残ります）");
+}
+
+QString ReplaceCalibrationQuestion(const QString& imagePath) {
+    return QStringLiteral("この図面の基準値は、他の画面で変更されています:\r\n") + imagePath +
+           QStringLiteral("\r\nこちらの基準値で置き換えますか\r\n"
+                          "「いいえ」: 保存しません（他の画面の基準値が残り、"
+                          "この画面は今の基準値のまま続けます）");
 }

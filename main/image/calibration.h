@@ -8,7 +8,9 @@
 // at the current zoom. The origin is kept in pixels of the drawing itself
 // (zoom 1), so a calibration gives the same coordinates at every zoom.
 
+#include "common/exchange_files.h"
 #include "common/textcodec.h"
+#include "main/image/taken_outlines.h"
 
 #include <QString>
 #include <QStringList>
@@ -161,3 +163,90 @@ ScaleOutcome ScaleFromDrag(const CalibrationTexts& current, const QString& answe
 // The origin command: the last press becomes the origin, in drawing pixels
 // (the press divided by zoom); every other value stays.
 CalibrationTexts OriginFromPress(const CalibrationTexts& current, float zoom);
+
+// ---- A calibration file several sessions share ----
+
+// A drawing's calibration file as read at one moment: its stamp (size,
+// modification time, inode; exists false for none) and what the read gave.
+struct CalibrationFileState {
+    FileStamp stamp;
+    CalibrationRead read;
+    CalibrationTexts texts; // the values read over the ones given to the read
+};
+
+// Reads the file at path over `base` (ReadCalibrationFile) with its stamp; a
+// file replaced while it was read is read again, so the values are the
+// stamp's.
+CalibrationFileState ReadCalibrationState(const QString& path, const TextCodec& codec,
+                                          const CalibrationTexts& base);
+
+// Two reads give the same calibration: neither is whole, or both are with the
+// same origin, origin coordinates, coefficients and units (the last press
+// and release a file also holds do not count).
+bool SameCalibration(const CalibrationFileState& a, const CalibrationFileState& b);
+
+// What one session knows of its drawing's calibration file: the file as it
+// read or wrote it last. Another session's calibration written since is
+// noticed (changed()); the user chooses between it and the session's own
+// one, and keeping the own one is remembered for that very file; a write of
+// this session asks before replacing it (othersFile()).
+class CalibrationWatch {
+public:
+    // The drawing whose file is watched, and the file as read now: known.
+    void know(const QString& imagePath, const CalibrationFileState& state);
+    // Nothing is known any more (a drawing turned: its calibration is gone).
+    void forget() { *this = CalibrationWatch(); }
+    const QString& imagePath() const { return imagePath_; }
+    bool knows(const QString& imagePath) const {
+        return !imagePath_.isEmpty() && imagePath_ == imagePath;
+    }
+
+    // The file as another session left it, when it is no longer the one
+    // known and the user has not chosen to keep the own calibration over it;
+    // else nothing. A file rewritten with the same calibration is known from
+    // now on, without a word.
+    std::optional<CalibrationFileState> changed(const TextCodec& codec);
+    // The user keeps the session's own calibration (`own`, nothing when the
+    // drawing had none) over `theirs`, which stays on the disk: not asked
+    // about again while the file stays so.
+    void keepOwn(const CalibrationFileState& theirs, const std::optional<CalibrationTexts>& own);
+    // The own calibration was kept over the file as it is now: what it is.
+    bool keepsOwn() const;
+    const std::optional<CalibrationTexts>& ownKept() const { return own_; }
+    // The file as known (read or written last by this session).
+    const FileStamp& knownStamp() const { return known_.stamp; }
+    // The calibration in force in this session: the own one kept, else the
+    // file's as known when it holds one a drawing can mean; else nothing.
+    std::optional<CalibrationTexts> inForce() const;
+    // Before the session writes: the file as it is now when it is not the one
+    // known (another session wrote or removed it, with another calibration),
+    // kept over or not; the user is asked before it is replaced. Else nothing.
+    std::optional<CalibrationFileState> othersFile(const TextCodec& codec);
+
+    enum class Write {
+        Written, // the file holds texts, and is known as such
+        Changed, // another session changed the file since `expected`: nothing written
+        Locked,  // another session held the drawing's lock throughout: `error` says so
+        Failed,  // the write failed: `error` says why
+    };
+    // Writes texts over the file holding the drawing's lock, when the file is
+    // still as `expected` (its stamp when the user was last asked, or when it
+    // was known).
+    Write write(const CalibrationTexts& texts, const FileStamp& expected, const TextCodec& codec,
+                QString* error = nullptr, int waitMs = kDrawingLockWaitMs);
+
+private:
+    std::optional<CalibrationFileState> differing(const TextCodec& codec, bool keptCounts);
+
+    QString imagePath_;
+    CalibrationFileState known_;
+    std::optional<FileStamp> kept_;       // the other's file the own calibration was kept over
+    std::optional<CalibrationTexts> own_; // and the own calibration kept
+};
+
+// The question when another session's calibration is noticed: whether to
+// take it, and what becomes of the `points` taken so far (measured with the
+// one in force, they are discarded when the new one is taken).
+QString CalibrationChangedQuestion(const QString& imagePath, bool removed, int points);
+// The question before this session's calibration replaces another's.
+QString ReplaceCalibrationQuestion(const QString& imagePath);

@@ -1,14 +1,18 @@
 #include "main/image/drawing_choice.h"
 
 #include "common/atomic_file.h"
+#include "common/exchange_files.h"
+#include "common/file_read.h"
 #include "common/numtext.h"
 #include "common/refusals.h"
 #include "main/image/taken_outlines.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
+#include <QMap>
 #include <QProcess>
 #include <QTimer>
 
@@ -44,7 +48,7 @@ QStringList GhostscriptArguments(const QString& outputPath, const QString& copyP
                                  int pageCount) {
     QStringList args{QStringLiteral("-dSAFER"), QStringLiteral("-dBATCH"),
                      QStringLiteral("-dNOPAUSE"), QStringLiteral("-sDEVICE=jpeg"),
-                     QStringLiteral("-r200")};
+                     QStringLiteral("-r%1").arg(kPageResolution)};
     // A page of a set is converted alone: without a range Ghostscript would
     // render every page of the set into the one JPEG.
     if (pageCount > 1)
@@ -183,6 +187,75 @@ bool CopyNeeded(const QString& chosenPdf, const QString& copyPath) {
     return !SameFileContents(chosenPdf, copyPath);
 }
 
+QString PageSourcePath(const QString& jpegPath) {
+    return jpegPath + QStringLiteral(".source");
+}
+
+QByteArray PageSourceText(const PageSource& s) {
+    return "pdf-size=" + QByteArray::number(s.pdfSize) +
+           "\npdf-modified-ns=" + QByteArray::number(s.pdfModifiedNs) +
+           "\npdf-sha256=" + s.pdfSha256 + "\npage=" + QByteArray::number(s.page) +
+           "\nresolution=" + QByteArray::number(s.resolution) +
+           "\njpeg-size=" + QByteArray::number(s.jpegSize) + "\n";
+}
+
+std::optional<PageSource> ParsePageSource(const QByteArray& text) {
+    QMap<QByteArray, QByteArray> values;
+    for (const QByteArray& line : text.split('\n')) {
+        const qsizetype eq = line.indexOf('=');
+        if (eq > 0)
+            values.insert(line.left(eq).trimmed(), line.mid(eq + 1).trimmed());
+    }
+    PageSource s;
+    bool ok[5] = {};
+    s.pdfSize = values.value("pdf-size").toLongLong(&ok[0]);
+    s.pdfModifiedNs = values.value("pdf-modified-ns").toLongLong(&ok[1]);
+    s.page = values.value("page").toInt(&ok[2]);
+    s.resolution = values.value("resolution").toInt(&ok[3]);
+    s.jpegSize = values.value("jpeg-size").toLongLong(&ok[4]);
+    s.pdfSha256 = values.value("pdf-sha256");
+    for (bool b : ok)
+        if (!b)
+            return std::nullopt;
+    if (s.pdfSha256.size() != 64)
+        return std::nullopt;
+    return s;
+}
+
+QByteArray FileSha256(const QString& path) {
+    QFile f(path);
+    if (!QFileInfo(path).isFile() || !f.open(QIODevice::ReadOnly))
+        return QByteArray();
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    if (!hash.addData(&f))
+        return QByteArray();
+    return hash.result().toHex();
+}
+
+bool PageConvertedFrom(const QString& jpegPath, const QString& pdfPath, int page) {
+    // A record is a few lines: anything bigger is none.
+    const FileStart file = ReadWholeFile(PageSourcePath(jpegPath), 4096);
+    if (!file.ok)
+        return false;
+    const std::optional<PageSource> s = ParsePageSource(file.bytes);
+    const FileStamp pdf = StampFile(pdfPath);
+    const FileStamp jpeg = StampFile(jpegPath);
+    if (!s || s->page != page || s->resolution != kPageResolution || !pdf.exists || !jpeg.exists ||
+        s->jpegSize != jpeg.size || s->pdfSize != pdf.size)
+        return false;
+    return s->pdfModifiedNs == pdf.modifiedNs || FileSha256(pdfPath) == s->pdfSha256;
+}
+
+std::optional<QString> ConvertedPage(const QString& chosenPdf, const QString& instPath, int page) {
+    const QString copy = PdfCopyPath(chosenPdf, instPath);
+    if (!QFileInfo(copy).isFile() || CopyNeeded(chosenPdf, copy))
+        return std::nullopt;
+    const QString jpeg = PdfJpegPath(copy, page);
+    if (!PageConvertedFrom(jpeg, copy, page))
+        return std::nullopt;
+    return jpeg;
+}
+
 QStringList CalibratedPages(const QString& copyPath) {
     const QFileInfo copy(copyPath);
     const QString stem = copy.fileName();
@@ -297,12 +370,17 @@ std::optional<QString> PageConversion::prepare() {
             return cannotCopy + *why;
     if (const auto why = RefuseWritingTo(jpegPath_))
         return cannot + *why;
-    for (const QString& kept : {infPath_, TakenOutlinesPath(jpegPath_)})
-        if (QFileInfo::exists(kept) || QFileInfo(kept).isSymLink())
-            if (const auto why = RefuseWritingTo(kept))
-                return cannot + *why;
+    // The page converted again from the same bytes keeps its calibration and
+    // outlines; any other conversion deletes them.
+    sameSource_ = PageConvertedFrom(jpegPath_, sourcePdf(), page_);
+    if (!sameSource_)
+        for (const QString& kept : {infPath_, TakenOutlinesPath(jpegPath_)})
+            if (QFileInfo::exists(kept) || QFileInfo(kept).isSymLink())
+                if (const auto why = RefuseWritingTo(kept))
+                    return cannot + *why;
     if (!QDir().mkpath(folder_))
         return QStringLiteral("画像フォルダを作成できませんでした: ") + folder_;
+    sourceSha256_ = FileSha256(sourcePdf());
     QString error;
     if (copyNeeded_ && !CopyFileInto(chosen_, copy_, &error))
         return fail(error);
@@ -336,16 +414,55 @@ PageConversion::Result PageConversion::finish(const ProcessOutcome& outcome) {
         }
         return r;
     }
+    // The page's files change under its drawing's lock: no other session
+    // adds an outline or writes a calibration between the JPEG and them.
+    const QString cannot = QStringLiteral("PDFファイルを画像に変換できませんでした:\r\n") +
+                           chosen_ + QStringLiteral("\r\n");
+    FileLock lock;
     QString error;
-    if ((copyNeeded_ && !copy_.commit(&error)) || !jpeg_.commit(&error)) {
+    if (!LockDrawing(lock, jpegPath_, &error)) {
         r.picture = DrawingPicture();
-        r.message = fail(QStringLiteral("PDFファイルを画像に変換できませんでした:\r\n") + chosen_ +
-                         QStringLiteral("\r\n") + error);
+        r.message = fail(cannot + error);
         return r;
     }
-    // A freshly converted page has no calibration, and nothing taken off it.
-    QFile::remove(infPath_);
-    QFile::remove(TakenOutlinesPath(jpegPath_));
+    // Another session converted the page from the same bytes meanwhile: its
+    // JPEG stays, with what was calibrated and taken off it since.
+    if (!sameSource_ && PageConvertedFrom(jpegPath_, sourcePdf(), page_)) {
+        jpeg_.abandon();
+        copy_.abandon();
+        r.picture = ReadDrawingPicture(jpegPath_);
+        if (!r.picture.ok()) {
+            r.message = r.picture.error;
+            r.title = QStringLiteral("エラー");
+        }
+        return r;
+    }
+    const bool copyExisted = QFileInfo::exists(copyPath_);
+    const bool jpegExisted = QFileInfo::exists(jpegPath_);
+    if ((copyNeeded_ && !copy_.commit(&error)) || !jpeg_.commit(&error)) {
+        r.picture = DrawingPicture();
+        r.message = fail(cannot + error);
+        return r;
+    }
+    if (copyNeeded_ && !copyExisted)
+        ShareWithFolderGroup(copyPath_);
+    if (!jpegExisted)
+        ShareWithFolderGroup(jpegPath_);
+    // A freshly converted page has no calibration, and nothing taken off it;
+    // the same page of the same bytes again is the same picture.
+    if (!sameSource_) {
+        QFile::remove(infPath_);
+        QFile::remove(TakenOutlinesPath(jpegPath_));
+    }
+    // What the JPEG was made from. Without it (a failed write) the page is
+    // converted again the next time, as a JPEG of unknown origin.
+    const QString record = PageSourcePath(jpegPath_);
+    QFile::remove(record);
+    const FileStamp copy = StampFile(copyPath_);
+    const PageSource source{copy.size, copy.modifiedNs, sourceSha256_,
+                            page_,     kPageResolution, StampFile(jpegPath_).size};
+    if (!sourceSha256_.isEmpty() && WriteFileAtomically(record, PageSourceText(source)))
+        ShareWithFolderGroup(record);
     return r;
 }
 

@@ -40,6 +40,9 @@ QString PdfCopyPath(const QString& chosenPdf, const QString& instPath);
 // and its own calibration file.
 QString PdfJpegPath(const QString& copyPath, int page);
 
+// The resolution pages are converted at, dots per inch.
+inline constexpr int kPageResolution = 200;
+
 // The conversion's arguments: "-dSAFER -dBATCH -dNOPAUSE -sDEVICE=jpeg
 // -r200", for page n of a drawing set of more than one page
 // "-dFirstPage=n -dLastPage=n" (that page alone, page 1 too), then
@@ -92,6 +95,45 @@ bool SameFileContents(const QString& a, const QString& b);
 // is that copy (chosen from the image folder) or holds the same bytes.
 bool CopyNeeded(const QString& chosenPdf, const QString& copyPath);
 
+// ---- What a page's JPEG was converted from ----
+//
+// Beside every JPEG a conversion writes lies jpeg & ".source": the size,
+// modification time and SHA-256 of the PDF it was converted from, the page,
+// the resolution and the size of the JPEG written. Choosing that page of the
+// same PDF again shows the JPEG as it is, with its calibration and the
+// outlines taken off it, in this session or another one sharing the folder;
+// a JPEG without it is converted again.
+struct PageSource {
+    qint64 pdfSize = -1;
+    qint64 pdfModifiedNs = 0;
+    QByteArray pdfSha256; // lower-case hex
+    int page = 0;
+    int resolution = 0;
+    qint64 jpegSize = -1;
+    bool operator==(const PageSource&) const = default;
+};
+
+QString PageSourcePath(const QString& jpegPath);
+// The file's text: one "name=value" line each, LF ended.
+QByteArray PageSourceText(const PageSource& source);
+// Nothing when a value is missing or is no number.
+std::optional<PageSource> ParsePageSource(const QByteArray& text);
+
+// The SHA-256 of a regular file's bytes in lower-case hex, read a piece at a
+// time; empty when it cannot be read.
+QByteArray FileSha256(const QString& path);
+
+// The JPEG at jpegPath is a page's, converted from the bytes the PDF at
+// pdfPath holds now (that page, at kPageResolution), and still the file
+// written then (its size): its record says so. The PDF is hashed only when
+// its modification time is not the one recorded.
+bool PageConvertedFrom(const QString& jpegPath, const QString& pdfPath, int page);
+
+// The JPEG of a page of a chosen PDF that is shown as it lies: the image
+// folder's copy is the chosen PDF or holds the same bytes, and the page's
+// JPEG was converted from them. Else nothing: the page is converted.
+std::optional<QString> ConvertedPage(const QString& chosenPdf, const QString& instPath, int page);
+
 // The calibration files of the page JPEGs of a PDF copy in the image folder
 // (copy & ".jpg.inf", copy & "-pN.jpg.inf").
 QStringList CalibratedPages(const QString& copyPath);
@@ -132,10 +174,15 @@ void RunWhileEventsFlow(const std::function<void()>& work);
 // replaces or deletes does not allow it (the copy, the page's JPEG, its
 // calibration), then makes the copy beside the old one and begins the JPEG's
 // temporary file; Ghostscript writes the page there (arguments()); finish()
-// reads it whole (ReadDrawingPicture) and only then puts the copy and the
-// JPEG in their places and deletes the page's calibration. A failure at any
-// step removes what was begun and leaves every old file as it was, an empty
-// JPEG an earlier failure left excepted (removed).
+// reads it whole (ReadDrawingPicture) and only then, holding the page's
+// drawing lock, puts the copy and the JPEG in their places with the JPEG's
+// record (PageSource) and deletes the page's calibration and outlines. A
+// JPEG converted again from the same PDF keeps them (the page is the same
+// picture). When another session converted the page from the same PDF
+// while Ghostscript ran, its JPEG stays with what was taken off it since, and
+// is the page read. A failure at any step removes what was begun and leaves
+// every old file as it was, an empty JPEG an earlier failure left excepted
+// (removed).
 class PageConversion {
 public:
     PageConversion(const QString& chosenPdf, const QString& instPath, int page, int pageCount);
@@ -154,9 +201,14 @@ public:
 private:
     QString fail(const QString& message);
 
+    // The PDF Ghostscript converts: the chosen one when it is copied, else the copy.
+    QString sourcePdf() const { return copyNeeded_ ? chosen_ : copyPath_; }
+
     QString chosen_, folder_, copyPath_, jpegPath_, infPath_;
     int page_, pageCount_;
     bool copyNeeded_;
+    bool sameSource_ = false; // the page's JPEG was converted from these bytes already
+    QByteArray sourceSha256_;
     AtomicReplacement copy_, jpeg_;
 };
 

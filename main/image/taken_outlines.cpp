@@ -5,10 +5,14 @@
 #include "common/numtext.h"
 #include "common/refusals.h"
 
+#include <QFile>
 #include <QFileInfo>
 
 #include <cmath>
+#include <fcntl.h>
 #include <optional>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <utility>
 
 namespace {
@@ -92,10 +96,56 @@ TakenOutlinesRead ReadTakenOutlines(const QString& path, const TextCodec& codec)
     return read;
 }
 
-bool AppendTakenOutline(const QString& path, const TakenOutline& outline, const TextCodec& codec,
-                        QString* error) {
+QString DrawingLockPath(const QString& imagePath) {
+    return imagePath + QStringLiteral(".lock");
+}
+
+bool LockDrawing(FileLock& lock, const QString& imagePath, QString* error, int waitMs) {
+    QString why;
+    const FileLock::Outcome outcome = lock.acquire(DrawingLockPath(imagePath), waitMs, &why);
+    switch (outcome) {
+    case FileLock::Outcome::Held:
+        return true;
+    case FileLock::Outcome::Busy:
+        why = QStringLiteral("図面「%1」のファイルを他の画面が書き込み中です（%2 秒待ちました）")
+                  .arg(imagePath)
+                  .arg((waitMs + 999) / 1000);
+        break;
+    case FileLock::Outcome::Failed:
+        break;
+    }
+    if (error)
+        *error = why;
+    return false;
+}
+
+void ShareWithFolderGroup(const QString& path) {
+    const int fd = ::open(QFile::encodeName(path).constData(),
+                          O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    struct stat file {
+    }, folder{};
+    if (::fstat(fd, &file) == 0 && S_ISREG(file.st_mode) && file.st_uid == ::geteuid() &&
+        ::stat(QFile::encodeName(QFileInfo(path).absolutePath()).constData(), &folder) == 0 &&
+        (folder.st_mode & S_IWGRP)) {
+        const mode_t mode = file.st_mode & 07777;
+        if ((mode | S_IRGRP | S_IWGRP) != mode)
+            ::fchmod(fd, mode | S_IRGRP | S_IWGRP);
+    }
+    ::close(fd);
+}
+
+bool AppendTakenOutlines(const QString& imagePath, const QList<TakenOutline>& outlines,
+                         const TextCodec& codec, QString* error, int waitMs) {
+    // From the read to the replacement no other session changes the file.
+    FileLock lock;
+    if (!LockDrawing(lock, imagePath, error, waitMs))
+        return false;
+    const QString path = TakenOutlinesPath(imagePath);
+    const bool existed = QFileInfo::exists(path) || QFileInfo(path).isSymLink();
     QByteArray bytes;
-    if (QFileInfo::exists(path) || QFileInfo(path).isSymLink()) {
+    if (existed) {
         const FileStart file = ReadWholeFile(path, kMaxTakenOutlinesBytes);
         if (!file.ok) {
             if (error)
@@ -107,7 +157,8 @@ bool AppendTakenOutline(const QString& path, const TakenOutline& outline, const 
         if (!bytes.isEmpty() && !bytes.endsWith('\n') && !bytes.endsWith('\r'))
             bytes += "\r\n";
     }
-    bytes += CrLfLine(TakenOutlineLine(outline), codec);
+    for (const TakenOutline& outline : outlines)
+        bytes += CrLfLine(TakenOutlineLine(outline), codec);
     if (bytes.size() > kMaxTakenOutlinesBytes) {
         if (error)
             *error = QStringLiteral("拾い済みの記録がいっぱいです（%1 MB まで）: ")
@@ -115,7 +166,11 @@ bool AppendTakenOutline(const QString& path, const TakenOutline& outline, const 
                      path;
         return false;
     }
-    return WriteFileAtomically(path, bytes, error);
+    if (!WriteFileAtomically(path, bytes, error))
+        return false;
+    if (!existed)
+        ShareWithFolderGroup(path);
+    return true;
 }
 
 namespace {
@@ -140,15 +195,44 @@ void OnScreenOutlines::finished(const QString& imagePath, const TakenOutline& ou
 
 std::optional<QString> OnScreenOutlines::rowWritten(const OutlineStore& written,
                                                     const TextCodec& codec) {
-    if (!waiting_ || !SameOutline(waiting_->store, written))
+    if (waiting_ && SameOutline(waiting_->store, written)) {
+        const Waiting w = *std::exchange(waiting_, std::nullopt);
+        unsaved_.append(Unsaved{w.imagePath, w.outline});
+    }
+    return retry(codec);
+}
+
+std::optional<QString> OnScreenOutlines::retry(const TextCodec& codec, int waitMs) {
+    QStringList drawings;
+    for (const Unsaved& u : unsaved_)
+        if (!drawings.contains(u.imagePath))
+            drawings << u.imagePath;
+    QStringList said;
+    for (const QString& drawing : drawings) {
+        // A drawing's outlines go in together: one lock, one replacement.
+        const QList<TakenOutline> outlines = unsaved(drawing);
+        QString error;
+        if (AppendTakenOutlines(drawing, outlines, codec, &error, waitMs)) {
+            unsaved_.removeIf([&](const Unsaved& u) { return u.imagePath == drawing; });
+            reported_.removeAll(drawing);
+            continue;
+        }
+        if (reported_.contains(drawing))
+            continue;
+        reported_ << drawing;
+        said << QStringLiteral("拾い済みの図形を図面に記録できませんでした"
+                               "（行は書き込まれています）。\r\n") +
+                    error + QStringLiteral("\r\n図形は残してあり、次の「実行」で記録し直します");
+    }
+    if (said.isEmpty())
         return std::nullopt;
-    const Waiting w = *std::exchange(waiting_, std::nullopt);
-    const QString path = TakenOutlinesPath(w.imagePath);
-    QString error;
-    if (AppendTakenOutline(path, w.outline, codec, &error) || reported_.contains(path))
-        return std::nullopt;
-    reported_ << path;
-    return QStringLiteral("拾い済みの図形を図面に記録できませんでした"
-                          "（行は書き込まれています）。\r\n") +
-           error;
+    return said.join(QStringLiteral("\r\n\r\n"));
+}
+
+QList<TakenOutline> OnScreenOutlines::unsaved(const QString& imagePath) const {
+    QList<TakenOutline> found;
+    for (const Unsaved& u : unsaved_)
+        if (u.imagePath == imagePath)
+            found << u.outline;
+    return found;
 }

@@ -9,7 +9,14 @@
 // their positions in drawing pixels (zoom 1) as X and Y texts, then the
 // comment, all joined by "," (the comment last, so it may hold commas):
 //   4,100,100,500,100,500,400,100,400,居間-1
+//
+// A drawing may lie in a folder several estimators share, each taking off
+// the same drawing in a session of their own. Every change of a drawing's
+// own files (its outlines, its calibration, their removal with the drawing)
+// reads, changes and replaces them holding the drawing's lock, a lock file
+// beside it: one session's change never undoes another's.
 
+#include "common/file_lock.h"
 #include "common/outline_store.h"
 #include "common/textcodec.h"
 
@@ -45,15 +52,46 @@ struct TakenOutlinesRead {
 };
 TakenOutlinesRead ReadTakenOutlines(const QString& path, const TextCodec& codec);
 
-// Adds one outline at the end of the file. The lines already there are kept
-// byte for byte, those no reader takes included, and the whole file is
-// replaced atomically. A file that cannot be read whole (past the bound, not
-// a regular file) is not replaced: false and a message naming it.
-bool AppendTakenOutline(const QString& path, const TakenOutline& outline, const TextCodec& codec,
-                        QString* error = nullptr);
+// ---- The drawing's lock ----
 
-// The outline finished on screen, waiting for "実行": the row written for
-// exactly that outline keeps it in its drawing's file.
+// imagePath & ".lock": the lock file of a drawing's own files. Never one of
+// those files itself: each is replaced by a rename, and a lock on it would
+// guard the old file only.
+QString DrawingLockPath(const QString& imagePath);
+
+// How long a change waits for another session's change of the same drawing.
+inline constexpr int kDrawingLockWaitMs = 5000;
+
+// Takes the drawing's lock into `lock`, waiting up to waitMs while another
+// session holds it. False and a message naming the drawing when it is still
+// held then, or when the lock file cannot be made.
+bool LockDrawing(FileLock& lock, const QString& imagePath, QString* error,
+                 int waitMs = kDrawingLockWaitMs);
+
+// A file this session has just made beside a drawing, in a folder whose
+// group may write (a shared drawing folder), is made readable and writable
+// by that group whatever the umask of its maker: the other estimators read
+// and replace it too. A file of another owner, a link or anything that is
+// no regular file is left alone.
+void ShareWithFolderGroup(const QString& path);
+
+// ---- Adding outlines ----
+
+// Adds outlines at the end of the drawing's file, holding the drawing's lock
+// (LockDrawing) from the read to the replacement, so outlines other sessions
+// add meanwhile are kept. The lines already there are kept byte for byte,
+// those no reader takes included, and the whole file is replaced
+// atomically. A file that cannot be read whole (past the bound, not a
+// regular file), or a lock still held by another session after waitMs, is
+// not replaced: false and a message naming it.
+bool AppendTakenOutlines(const QString& imagePath, const QList<TakenOutline>& outlines,
+                         const TextCodec& codec, QString* error = nullptr,
+                         int waitMs = kDrawingLockWaitMs);
+
+// The outlines finished on screen: the one waiting for "実行" (the row
+// written for exactly that outline keeps it in its drawing's file), and the
+// ones whose row was written but whose drawing's file could not take them
+// yet. Those are never dropped: every later row written tries them again.
 class OnScreenOutlines {
 public:
     // The digitizer finished `outline` on the drawing at imagePath; `store`
@@ -61,10 +99,19 @@ public:
     void finished(const QString& imagePath, const TakenOutline& outline, const OutlineStore& store);
 
     // "実行" wrote the row of `written`. When that is the outline finished
-    // on screen, it is appended to its drawing's file. The message of a
-    // failed write, said once a file in a run (a finish is never held up by
-    // it); else nothing.
+    // on screen, it is added to its drawing's file, after the outlines
+    // still unsaved (retry()). The message of a failed write; else nothing.
     std::optional<QString> rowWritten(const OutlineStore& written, const TextCodec& codec);
+
+    // Adds the unsaved outlines to their drawings' files, in the order they
+    // were finished. A file that cannot take them keeps them unsaved; its
+    // failure is said once until it takes them (a finish is never held up by
+    // it): the message, else nothing.
+    std::optional<QString> retry(const TextCodec& codec, int waitMs = kDrawingLockWaitMs);
+
+    // The outlines of a drawing whose row was written but which its file
+    // does not hold yet.
+    QList<TakenOutline> unsaved(const QString& imagePath) const;
 
 private:
     struct Waiting {
@@ -72,6 +119,11 @@ private:
         TakenOutline outline;
         OutlineStore store;
     };
+    struct Unsaved {
+        QString imagePath;
+        TakenOutline outline;
+    };
     std::optional<Waiting> waiting_;
-    QStringList reported_; // files whose failed write was said
+    QList<Unsaved> unsaved_;
+    QStringList reported_; // drawings whose failed write was said
 };

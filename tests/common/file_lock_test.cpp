@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -71,6 +72,9 @@ TEST(FileLockTest, OneHolderAtATimeAndNothingStale) {
     ASSERT_EQ(::stat(QFile::encodeName(shared + QStringLiteral("/p1.jpg.lock")).constData(), &st),
               0);
     EXPECT_EQ(st.st_mode & 0777, 0664u);
+    // It was made under a name of its own first; nothing of that is left.
+    EXPECT_EQ(QDir(shared).entryList(QDir::Files | QDir::Hidden),
+              QStringList{QStringLiteral("p1.jpg.lock")});
 }
 
 } // namespace

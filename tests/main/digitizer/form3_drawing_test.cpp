@@ -95,17 +95,30 @@ TEST_F(Form3DrawingTest, PdfIsCopiedAndConvertedByGhostscript) {
     EXPECT_EQ(f3.Picture1->size(), QSize(400, 300));
     EXPECT_TRUE(PageMarked(f3.Image1, 1));
 
-    // Chosen again, the JPEG loses its calibration; chosen from the image
-    // folder, the PDF is converted where it lies (not copied again).
-    ASSERT_TRUE(WriteCalibrationFile(copy + ".jpg.inf", CalibrationTexts::defaults(), TextCodec()));
-    choose(f3, pdf);
-    EXPECT_FALSE(QFileInfo::exists(copy + ".jpg.inf"));
+    // Chosen again, from its folder or from the image folder (not copied
+    // again), the page converted from the same bytes is shown as it lies,
+    // with the calibration another session gave it meanwhile (noticed and
+    // asked about while the page was shown); a JPEG without the record of
+    // what it was made from is converted again and loses its calibration.
+    const QByteArray jpeg = Contents(copy + ".jpg");
     const QDateTime copied = QFileInfo(copy).lastModified();
+    messages.clear();
     ASSERT_TRUE(WriteCalibrationFile(copy + ".jpg.inf", CalibrationTexts::defaults(), TextCodec()));
-    QTest::qWait(20);
+    ASSERT_TRUE(WaitFor([&] { return f3.scaleIsSet == 1; }));
+    EXPECT_EQ(messages, QStringList{CalibrationChangedQuestion(copy + ".jpg", false, 0)});
+    choose(f3, pdf);
+    EXPECT_TRUE(messages.isEmpty()) << messages.join("|").toStdString();
+    EXPECT_EQ(f3.scaleIsSet, 1);
+    choose(f3, copy);
+    EXPECT_TRUE(messages.isEmpty()) << messages.join("|").toStdString();
+    EXPECT_EQ(f3.scaleIsSet, 1);
+    EXPECT_EQ(Contents(copy + ".jpg"), jpeg);
+    EXPECT_TRUE(QFileInfo::exists(copy + ".jpg.inf"));
+    ASSERT_TRUE(QFile::remove(copy + ".jpg.source"));
     choose(f3, copy);
     EXPECT_EQ(QFileInfo(copy).lastModified(), copied);
     EXPECT_FALSE(QFileInfo::exists(copy + ".jpg.inf"));
+    EXPECT_TRUE(QFileInfo::exists(copy + ".jpg.source"));
     EXPECT_EQ(imagePath(form), copy + ".jpg");
     EXPECT_EQ(messages, QStringList{kScaleMessage});
 

@@ -64,6 +64,8 @@ TEST_F(Form3FilesTest, AFullDiskLeavesEveryDrawingCalibrationAndViewFileWhole) {
     // The installation on the small file system; the other folder's PDF
     // outside it.
     const QString inst = disk.path();
+    // A working folder others may write is refused at start.
+    ASSERT_EQ(::chmod(QFile::encodeName(inst).constData(), 0700), 0);
     writeRegistry(inst);
     const QString folder = inst + QStringLiteral("見積用画像/");
     ASSERT_TRUE(QDir(inst).mkpath(QStringLiteral("見積用画像")));
@@ -87,6 +89,9 @@ TEST_F(Form3FilesTest, AFullDiskLeavesEveryDrawingCalibrationAndViewFileWhole) {
                             copy + ".jpg", inst + "curPass.txt", inst + "curGazo.bmp"};
     const QList<QByteArray> before = Snapshot(files);
 
+    // Its page's JPEG of unknown origin is converted again when chosen (one
+    // whose source is recorded would be shown as it lies).
+    ASSERT_TRUE(QFile::remove(copy + ".jpg.source"));
     ASSERT_TRUE(disk.fill());
     click(*f3, QPoint(300, 300));
     messages.clear();
@@ -121,9 +126,13 @@ TEST_F(Form3FilesTest, AFullDiskLeavesEveryDrawingCalibrationAndViewFileWhole) {
         }));
     // Every old file whole, no temporary file left.
     EXPECT_TRUE(Snapshot(files) == before);
-    EXPECT_EQ(Entries(folder), QStringList({"set.pdf", "set.pdf.jpg", QStringLiteral("間取り.bmp"),
-                                            QStringLiteral("間取り.bmp.inf")}));
-    EXPECT_EQ(Entries(inst), QStringList({".filler", "curGazo.bmp", "curPass.txt"}));
+    // (and the lock files of the drawings, made while there was room)
+    EXPECT_EQ(
+        Entries(folder),
+        QStringList({"set.pdf", "set.pdf.jpg", "set.pdf.jpg.lock", QStringLiteral("間取り.bmp"),
+                     QStringLiteral("間取り.bmp.inf"), QStringLiteral("間取り.bmp.lock")}));
+    EXPECT_EQ(Entries(inst),
+              QStringList({".filler", ".session.lock", "curGazo.bmp", "curPass.txt"}));
 }
 
 TEST_F(Form3FilesTest, ReadOnlyCalibrationsAndDrawingsStayForAnOrdinaryUser) {
@@ -163,7 +172,10 @@ TEST_F(Form3FilesTest, ReadOnlyCalibrationsAndDrawingsStayForAnOrdinaryUser) {
     choose(*f3, locked);
     f3->D16->trigger(); // a read-only drawing
     record();
-    choose(*f3, pdf); // a conversion would delete its page's calibration
+    // A JPEG of unknown origin is converted again, which would delete its
+    // page's calibration.
+    ASSERT_TRUE(QFile::remove(pdf + ".jpg.source"));
+    choose(*f3, pdf);
     record();
     const QString readOnly = QStringLiteral("ファイル「%1」は読み取り専用のため書き込めません");
     EXPECT_EQ(seenText(),
@@ -222,7 +234,9 @@ TEST_F(Form3FilesTest, LinksToDevicesFifosAndFoldersAreRefusedAndTheProgramEnds)
     f3->LoadDrawing();
     takeRoomOff(*f3);
     form.Form_Unload();
-    expected << QStringLiteral("図形の画像を保存できませんでした: ") + sketch +
+    // The calibration written behind the window's back is asked about first.
+    expected << CalibrationChangedQuestion(drawing, false, 0)
+             << QStringLiteral("図形の画像を保存できませんでした: ") + sketch +
                     QStringLiteral("\r\n") +
                     odd.arg(sketch + QStringLiteral("」→「") + instPath() + "sketches",
                             QStringLiteral("フォルダ"))
@@ -376,12 +390,13 @@ TEST_F(Form3FilesTest, APercentInANameOrAnotherFoldersPdfTouchesNoCalibratedDraw
     EXPECT_TRUE(Snapshot(files) == calibrated);
     EXPECT_EQ(imagePath(form), copy + ".jpg");
     EXPECT_EQ(f3->scaleIsSet, 1);
-    // The same PDF again is no question: converted again, its calibration gone.
+    // The same PDF again is no question: its page is shown as it lies,
+    // calibrated.
     choose(*f3, a);
-    EXPECT_EQ(messages, QStringList{kScaleMessage});
-    EXPECT_FALSE(QFileInfo::exists(copy + ".jpg.inf"));
+    EXPECT_TRUE(messages.isEmpty()) << seenText();
+    EXPECT_TRUE(Snapshot(files) == calibrated);
+    EXPECT_EQ(f3->scaleIsSet, 1);
     // "はい": the other PDF replaces the copy, as the copy rule says.
-    ASSERT_TRUE(WriteCalibrationFile(copy + ".jpg.inf", CalibrationTexts::defaults(), TextCodec()));
     answer = MsgAnswer::Yes;
     answers = {QString("3")};
     choose(*f3, b);
@@ -401,14 +416,19 @@ TEST_F(Form3FilesTest, CalibrationsNoDrawingCanMeanAreNoneAndPointsThatDoNotFitA
     ASSERT_EQ(f3->scaleIsSet, 1);
     Form2& f2 = form.form2();
     const CalibrationTexts good = f2.texts();
-    auto calibrate = [&](const char* originX, const char* referenceX, const char* coefficient) {
+    auto calibrate = [&](const char* originX, const char* referenceX, const char* coefficient,
+                         int points = 0) {
         CalibrationTexts t = good;
         t.X(CalRow::Origin) = originX;
         t.X(CalRow::OriginCoordinate) = referenceX;
         t.X(CalRow::Coefficient) = t.Y(CalRow::Coefficient) = coefficient;
         EXPECT_TRUE(WriteCalibrationFile(drawing + ".inf", t, TextCodec()));
         messages.clear();
+        // Written behind the window's back, as another session would: the
+        // drawing shown again asks first ("はい" takes it).
         f3->LoadDrawing();
+        ASSERT_FALSE(messages.isEmpty());
+        EXPECT_EQ(messages.takeFirst(), CalibrationChangedQuestion(drawing, false, points));
     };
     // Each of these wrote a row of zeros or a cut perimeter: now no calibration.
     const char* bad[][3] = {{"0", "0", "1e308"},       {"0", "0", "1E+39"},
@@ -437,8 +457,10 @@ TEST_F(Form3FilesTest, CalibrationsNoDrawingCanMeanAreNoneAndPointsThatDoNotFitA
                                                   "(  99960100 ,  60000.00 )  Flg = 1\r\n"));
     EXPECT_TRUE(f3->isVisible());
 
-    // Typed into 設定: refused, the box gets its value back.
-    calibrate("0", "0", "0.01000");
+    // Typed into 設定: refused, the box gets its value back. (The two points
+    // taken go with the old calibration.)
+    calibrate("0", "0", "0.01000", 2);
+    EXPECT_EQ(form.state().outline.pointCount, 0);
     messages.clear();
     f2.指定基準X->setText("1e308");
     emit f2.指定基準X->editingFinished();

@@ -424,7 +424,7 @@ TEST(TakenOutlines, KeptLineByLineAndWrittenForTheRowOfTheirOutlineOnly) {
     const QByteArray junk = "3,1,2,nan,4,5,6," + QByteArray(200, 'x') + "\r\n\xff\xfe\r\n";
     f.write(junk);
     f.close();
-    ASSERT_TRUE(AppendTakenOutline(path, room, codec));
+    ASSERT_TRUE(AppendTakenOutlines(dir.filePath("plan.bmp"), {room}, codec));
     QFile back(path);
     ASSERT_TRUE(back.open(QIODevice::ReadOnly));
     EXPECT_TRUE(back.readAll().contains(junk));
@@ -436,14 +436,14 @@ TEST(TakenOutlines, KeptLineByLineAndWrittenForTheRowOfTheirOutlineOnly) {
     EXPECT_LT(three.error.size(), 120 + path.size());
 
     // A file past its bound is neither read nor replaced; a write that fails
-    // is said once a file.
+    // is said once a file, and its outlines wait for the next row written.
     const QByteArray huge(int(kMaxTakenOutlinesBytes) + 1, '\n');
     QFile big(path);
     ASSERT_TRUE(big.open(QIODevice::WriteOnly | QIODevice::Truncate));
     big.write(huge);
     big.close();
     QString error;
-    EXPECT_FALSE(AppendTakenOutline(path, room, codec, &error));
+    EXPECT_FALSE(AppendTakenOutlines(dir.filePath("plan.bmp"), {room}, codec, &error));
     EXPECT_TRUE(error.contains(path));
     EXPECT_EQ(QFileInfo(path).size(), huge.size());
     for (int i = 0; i < 2; ++i)
@@ -451,6 +451,15 @@ TEST(TakenOutlines, KeptLineByLineAndWrittenForTheRowOfTheirOutlineOnly) {
     const auto said = waiting.rowWritten(finished, codec);
     ASSERT_TRUE(said);
     EXPECT_TRUE(said->startsWith(QStringLiteral("拾い済みの図形を図面に記録できませんでした")));
-    waiting.finished(dir.filePath("plan.bmp"), room, finished);
+    EXPECT_TRUE(said->endsWith(QStringLiteral("図形は残してあり、次の「実行」で記録し直します")));
+    const TakenOutline kitchen{{{1, 2}, {3, 4}}, QStringLiteral("台所-2")};
+    waiting.finished(dir.filePath("plan.bmp"), kitchen, finished);
     EXPECT_FALSE(waiting.rowWritten(finished, codec));
+    EXPECT_EQ(waiting.unsaved(dir.filePath("plan.bmp")), (QList<TakenOutline>{room, kitchen}));
+    EXPECT_EQ(QFileInfo(path).size(), huge.size());
+    // Room again: the next row written, of any outline, writes both in order.
+    ASSERT_TRUE(QFile::remove(path));
+    EXPECT_FALSE(waiting.rowWritten(other, codec));
+    EXPECT_TRUE(waiting.unsaved(dir.filePath("plan.bmp")).isEmpty());
+    EXPECT_EQ(ReadTakenOutlines(path, codec).outlines, (QList<TakenOutline>{rounded, kitchen}));
 }
