@@ -221,20 +221,29 @@ CoordFileWriter::~CoordFileWriter() {
 bool CoordFileWriter::open(const QString& path, QString* error) {
     close();
     lines_ = 0;
-    // Only a regular file is emptied: opening a FIFO would wait for a reader,
-    // and a device is no place for the points.
-    if (const auto why = RefuseWritingTo(path)) {
+    // Opened first, then checked, then emptied (never checked and then
+    // opened by name): only a regular file is emptied, a FIFO is not waited
+    // on, a device is no place for the points, and a link is written through
+    // only where a replacement would follow it.
+    const InPlaceFile opened = OpenEmptiedInPlace(path);
+    if (opened.fd < 0) {
         if (error)
-            *error = *why;
+            *error = !opened.refusal.isEmpty()
+                         ? opened.refusal
+                         : QStringLiteral("%1 を書き込み用に開けません（%2）: %3")
+                               .arg(fileName(path), path, WriteErrorText(opened.err));
         return false;
     }
-    file_.setFileName(path);
-    if (!file_.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+    // QFile owns the descriptor from here.
+    if (!file_.open(opened.fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle)) {
         if (error)
             *error = QStringLiteral("%1 を書き込み用に開けません（%2）: %3")
                          .arg(fileName(path), path, file_.errorString());
         return false;
     }
+    // A file opened by its descriptor has no name of its own: the object's
+    // name keeps it for the messages.
+    file_.setObjectName(path);
     return true;
 }
 
@@ -259,7 +268,7 @@ bool CoordFileWriter::appendLine(const QString& line, QString* error) {
     if (!ok) {
         if (error)
             *error = QStringLiteral("%1 に書き込めません（%2）: %3")
-                         .arg(fileName(file_.fileName()), file_.fileName(),
+                         .arg(fileName(file_.objectName()), file_.objectName(),
                               err ? systemMessage(err) : file_.errorString());
         return false;
     }

@@ -101,8 +101,10 @@ QString Mt4500CoordLine(const QString& xField, const QString& yField, int code);
 // The abandon line of the MT4500 (a blank, 18 zeros and the code 8).
 inline constexpr const char* kMt4500AbandonLine = " 0000000000000000008";
 
-// 座標.txt written as points arrive: open() creates or empties the file (a
-// regular one only, see RefuseWritingTo), appendLine() writes one line and
+// 座標.txt written as points arrive: open() opens the file, checks what it
+// opened and only then empties it (a regular file only, by the rules of
+// RefuseWritingTo, but written in place: one without write permission is
+// refused), or creates it; appendLine() writes one line and
 // CR LF and pushes it to the disk before it returns, so the lines taken so
 // far survive a crash or a power cut.
 class CoordFileWriter {

@@ -11,6 +11,8 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include "file_systems.h"
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -19,19 +21,6 @@ const TextCodec kCp932{QStringLiteral("CP932")};
 
 QString fixture(const char* name) {
     return QDataPath("/exchange/") + QString::fromUtf8(name);
-}
-
-QByteArray readBytes(const QString& path) {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return QByteArray("<unreadable>");
-    return f.readAll();
-}
-
-void writeBytes(const QString& path, const QByteArray& bytes) {
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    ASSERT_EQ(f.write(bytes), bytes.size());
 }
 
 // `count` coordinate lines "   1.00000  2.000001" and CR LF.
@@ -61,8 +50,8 @@ TEST(ExchangePaths, NamesFollowTheFolderWithOneSeparator) {
 }
 
 TEST_F(ExchangeFiles, FolderWithOrWithoutItsSeparatorNamesTheSameFile) {
-    writeBytes(coord(), "x");
-    EXPECT_EQ(readBytes(CoordFilePath(dir.path())), QByteArray("x"));
+    WriteBytes(coord(), "x");
+    EXPECT_EQ(ReadBytes(CoordFilePath(dir.path())), QByteArray("x"));
 }
 
 // --- the main program's reader -------------------------------------------
@@ -111,7 +100,7 @@ TEST(CoordReader, FillingReplacesAnEarlierOutline) {
 TEST_F(ExchangeFiles, AnyLineEndAByteOrderMarkAndTrailingBlankLinesAreAccepted) {
     // A UTF-8 byte-order mark in a CP932 file, LF and lone CR line ends, then
     // blank lines an editor left at the end.
-    writeBytes(coord(), "\xEF\xBB\xBF"
+    WriteBytes(coord(), "\xEF\xBB\xBF"
                         "    3600.0       -22\n"
                         "     -0.75     1.251\r"
                         "        .5       7.1\r\n\n   \r\n");
@@ -128,14 +117,14 @@ TEST_F(ExchangeFiles, AnyLineEndAByteOrderMarkAndTrailingBlankLinesAreAccepted) 
 }
 
 TEST_F(ExchangeFiles, NinetyNineLinesAreTakenAHundredRefused) {
-    writeBytes(coord(), coordLines(99));
+    WriteBytes(coord(), coordLines(99));
     CoordFileContent c = ReadCoordLines(coord(), kCp932);
     ASSERT_TRUE(c.ok);
     OutlineStore store;
     ASSERT_TRUE(FillOutlineStore(store, c.lines));
     EXPECT_EQ(store.pointCount, 100);
 
-    writeBytes(coord(), coordLines(100));
+    WriteBytes(coord(), coordLines(100));
     c = ReadCoordLines(coord(), kCp932);
     EXPECT_FALSE(c.ok);
     EXPECT_TRUE(c.lines.isEmpty());
@@ -176,7 +165,7 @@ TEST_F(ExchangeFiles, BadFilesAreRefusedWholeWithTheLineNamed) {
         {"only a sign", "         -  2.000001\r\n", "1 行目の X 座標"},
     };
     for (const Case& c : cases) {
-        writeBytes(coord(), c.bytes);
+        WriteBytes(coord(), c.bytes);
         const CoordFileContent r = ReadCoordLines(coord(), kCp932);
         EXPECT_FALSE(r.ok) << c.what;
         EXPECT_TRUE(r.lines.isEmpty()) << c.what;
@@ -220,7 +209,7 @@ TEST_F(ExchangeFiles, WrittenLinesReadBackThroughTheMainReader) {
     ASSERT_TRUE(
         w.appendLine(Mt4500CoordLine(QStringLiteral("0001.5000"), QStringLiteral("0002.0000"), 2)));
     w.close();
-    EXPECT_EQ(readBytes(coord()), QByteArray("  1.500000 -0.750001\r\n 0001.50000002.00002\r\n"));
+    EXPECT_EQ(ReadBytes(coord()), QByteArray("  1.500000 -0.750001\r\n 0001.50000002.00002\r\n"));
     const CoordFileContent c = ReadCoordLines(coord(), kCp932);
     ASSERT_TRUE(c.ok);
     EXPECT_DOUBLE_EQ(c.lines[0].x, 1.5);
@@ -231,10 +220,10 @@ TEST_F(ExchangeFiles, WrittenLinesReadBackThroughTheMainReader) {
 }
 
 TEST_F(ExchangeFiles, WriterEmptiesAtOpenAndEveryLineIsOnDiskAtOnce) {
-    writeBytes(coord(), coordLines(5));
+    WriteBytes(coord(), coordLines(5));
     CoordFileWriter w(kCp932);
     ASSERT_TRUE(w.open(coord()));
-    EXPECT_EQ(readBytes(coord()), QByteArray());
+    EXPECT_EQ(ReadBytes(coord()), QByteArray());
 
     QByteArray expected;
     for (int i = 1; i <= 3; ++i) {
@@ -242,13 +231,13 @@ TEST_F(ExchangeFiles, WriterEmptiesAtOpenAndEveryLineIsOnDiskAtOnce) {
         ASSERT_TRUE(w.appendLine(line));
         expected += line.toLatin1() + "\r\n";
         // Another handle sees the line while the writer still holds the file.
-        EXPECT_EQ(readBytes(coord()), expected) << "after line " << i;
+        EXPECT_EQ(ReadBytes(coord()), expected) << "after line " << i;
         EXPECT_EQ(w.linesWritten(), i);
     }
     EXPECT_TRUE(w.isOpen());
     w.close();
     EXPECT_FALSE(w.appendLine(QStringLiteral("x")));
-    EXPECT_EQ(readBytes(coord()), expected);
+    EXPECT_EQ(ReadBytes(coord()), expected);
 }
 
 TEST_F(ExchangeFiles, WriterReportsAFolderThatIsNotThere) {
@@ -260,9 +249,9 @@ TEST_F(ExchangeFiles, WriterReportsAFolderThatIsNotThere) {
 }
 
 TEST_F(ExchangeFiles, AbandonLineReplacesTheFileWhole) {
-    writeBytes(coord(), coordLines(3));
+    WriteBytes(coord(), coordLines(3));
     ASSERT_TRUE(WriteCoordFileWhole(coord(), {QString::fromLatin1(kMt4500AbandonLine)}, kCp932));
-    EXPECT_EQ(readBytes(coord()), QByteArray(" 0000000000000000008\r\n"));
+    EXPECT_EQ(ReadBytes(coord()), QByteArray(" 0000000000000000008\r\n"));
 }
 
 // --- Numora's reader -------------------------------------------------------
@@ -282,7 +271,7 @@ TEST(NumoraReader, FourLinesWithTheLastMarkedGiveFourPoints) {
 TEST_F(ExchangeFiles, NumoraSignsInTheirColumnOrInsideTheNumber) {
     // "-" in column 2 and in column 11; a T5160 line with the sign inside
     // columns 3-10; lines after the marked one are not read.
-    writeBytes(coord(), " -0002.500-0001.0001\r\n"
+    WriteBytes(coord(), " -0002.500-0001.0001\r\n"
                         "  -0.75000 1.2500002\r\n"
                         "4 0000.000 0000.0001\r\n"
                         "garbage\r\n");
@@ -298,7 +287,7 @@ TEST_F(ExchangeFiles, NumoraSignsInTheirColumnOrInsideTheNumber) {
 
 TEST_F(ExchangeFiles, NumoraTakesAByteOrderMarkAndTheLargestMagnitude) {
     // The mark would shift every column by two characters in CP932.
-    writeBytes(coord(), "\xEF\xBB\xBF  0001.500 0002.0001\r4 999999.9-0004.0002\r");
+    WriteBytes(coord(), "\xEF\xBB\xBF  0001.500 0002.0001\r4 999999.9-0004.0002\r");
     const NumoraOutline o = ReadNumoraCoordFile(coord(), kCp932);
     ASSERT_TRUE(o.ok) << o.error.toStdString();
     ASSERT_EQ(o.points.size(), 2);
@@ -310,7 +299,7 @@ TEST_F(ExchangeFiles, NumoraTakesAByteOrderMarkAndTheLargestMagnitude) {
 }
 
 TEST_F(ExchangeFiles, NumoraMarkOnTheNinetyNinthLineIsStillRead) {
-    writeBytes(coord(), coordLines(98) + "4  1.00000  2.000001\r\n");
+    WriteBytes(coord(), coordLines(98) + "4  1.00000  2.000001\r\n");
     const NumoraOutline o = ReadNumoraCoordFile(coord(), kCp932);
     ASSERT_TRUE(o.ok) << o.error.toStdString();
     EXPECT_EQ(o.points.size(), 99);
@@ -340,7 +329,7 @@ TEST_F(ExchangeFiles, NumoraRefusesWhatItCannotSketch) {
         {"too large", coordLines(3000), "座標.txt が大きすぎます"},
     };
     for (const Case& c : cases) {
-        writeBytes(coord(), c.bytes);
+        WriteBytes(coord(), c.bytes);
         const NumoraOutline o = ReadNumoraCoordFile(coord(), kCp932);
         EXPECT_FALSE(o.ok) << c.what;
         EXPECT_TRUE(o.points.isEmpty()) << c.what;
@@ -361,26 +350,26 @@ TEST_F(ExchangeFiles, ScaleFileMissingEmptyPresentAndRewritten) {
     EXPECT_EQ(s.status, ScaleFileContent::Missing);
     EXPECT_TRUE(s.error.contains(QStringLiteral("縮尺.txt")));
 
-    writeBytes(path, QByteArray());
+    WriteBytes(path, QByteArray());
     EXPECT_EQ(ReadScaleFile(path, kCp932).status, ScaleFileContent::Empty);
 
-    writeBytes(path, "\r\n");
+    WriteBytes(path, "\r\n");
     s = ReadScaleFile(path, kCp932);
     EXPECT_EQ(s.status, ScaleFileContent::Present);
     EXPECT_TRUE(s.firstLine.isEmpty());
 
     ASSERT_TRUE(WriteScaleFile(path, QStringLiteral("200"), kCp932));
-    EXPECT_EQ(readBytes(path), QByteArray("200\r\n"));
+    EXPECT_EQ(ReadBytes(path), QByteArray("200\r\n"));
     s = ReadScaleFile(path, kCp932);
     EXPECT_EQ(s.status, ScaleFileContent::Present);
     EXPECT_EQ(s.firstLine, QStringLiteral("200"));
 
     // Only the first line is read; it must end within its bound.
-    writeBytes(path, "150\r" + QByteArray(5000, 'x'));
+    WriteBytes(path, "150\r" + QByteArray(5000, 'x'));
     s = ReadScaleFile(path, kCp932);
     EXPECT_EQ(s.status, ScaleFileContent::Present);
     EXPECT_EQ(s.firstLine, QStringLiteral("150"));
-    writeBytes(path, QByteArray(1024 * 1024, '9') + "\r\n");
+    WriteBytes(path, QByteArray(1024 * 1024, '9') + "\r\n");
     s = ReadScaleFile(path, kCp932);
     EXPECT_EQ(s.status, ScaleFileContent::TooLong);
     EXPECT_TRUE(s.firstLine.isEmpty());
@@ -394,7 +383,7 @@ TEST_F(ExchangeFiles, ScaleFileMissingEmptyPresentAndRewritten) {
     EXPECT_FALSE(WriteScaleFile(inst() + QStringLiteral("nowhere/縮尺.txt"), QStringLiteral("50"),
                                 kCp932, &error));
     EXPECT_FALSE(error.isEmpty());
-    EXPECT_EQ(readBytes(path), QByteArray("200\r\n"));
+    EXPECT_EQ(ReadBytes(path), QByteArray("200\r\n"));
     EXPECT_EQ(QDir(inst()).entryList(QDir::Files | QDir::Hidden).size(), 1);
 }
 
@@ -406,8 +395,8 @@ TEST_F(ExchangeFiles, RoomNameInShiftJisRoundTrips) {
     // Written back in the code page, the first line is the fixture's bytes.
     const QString path = RoomNameFilePath(inst());
     ASSERT_TRUE(WriteTextLines(path, {r.name}, kCp932));
-    const QByteArray fixtureBytes = readBytes(fixture("roomName-cp932.txt"));
-    EXPECT_EQ(readBytes(path), fixtureBytes.left(fixtureBytes.indexOf('\n') + 1));
+    const QByteArray fixtureBytes = ReadBytes(fixture("roomName-cp932.txt"));
+    EXPECT_EQ(ReadBytes(path), fixtureBytes.left(fixtureBytes.indexOf('\n') + 1));
 
     // The same name in a UTF-8 installation.
     const TextCodec utf8(QStringLiteral("UTF-8"));
@@ -422,7 +411,7 @@ TEST_F(ExchangeFiles, RoomNameMissingOrEmpty) {
     EXPECT_FALSE(r.ok);
     EXPECT_TRUE(r.error.contains(QStringLiteral("roomName.txt がありません")))
         << r.error.toStdString();
-    writeBytes(path, QByteArray());
+    WriteBytes(path, QByteArray());
     r = ReadRoomNameFile(path, kCp932);
     EXPECT_TRUE(r.ok);
     EXPECT_TRUE(r.name.isEmpty());
@@ -430,7 +419,7 @@ TEST_F(ExchangeFiles, RoomNameMissingOrEmpty) {
 
 TEST_F(ExchangeFiles, StampTellsAReplacedFileFromAnUntouchedOne) {
     EXPECT_FALSE(StampFile(coord()).exists);
-    writeBytes(coord(), coordLines(2));
+    WriteBytes(coord(), coordLines(2));
     const FileStamp before = StampFile(coord());
     EXPECT_TRUE(before.exists);
     EXPECT_EQ(StampFile(coord()), before);

@@ -7,6 +7,11 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <csignal>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -264,7 +269,8 @@ class RegistryLocation : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(dir_.isValid());
-        for (const char* name : {"POINTRA_REGISTRY", "XDG_CONFIG_HOME", "PATH"})
+        for (const char* name : {"POINTRA_REGISTRY", "XDG_CONFIG_HOME", "PATH", "HOME",
+                                 "XDG_DATA_HOME", "POINTRA_TEMPLATE"})
             saved_.append({name, qgetenv(name), qEnvironmentVariableIsSet(name)});
     }
     void TearDown() override {
@@ -413,6 +419,96 @@ TEST_F(RegistryLocation, InstallationCheckSaysWhatIsWrong) {
                              "  2. %1/pointra/registry.reg\r\n"
                              "  3. /etc/pointra/registry.reg")
                   .arg(dir_.path()));
+}
+
+// One system registry file gives each user a working folder of their own:
+// "$XDG_DATA_HOME/pointra/" expanded, made at first start (mode 0700, its
+// parents too) from the template; a folder others may write, or that
+// another session holds, is refused, naming why.
+TEST_F(RegistryLocation, EachUserGetsAWorkingFolderOfTheirOwn) {
+    const QString home = path(QStringLiteral("home"));
+    ASSERT_TRUE(QDir().mkpath(home));
+    qputenv("HOME", QFile::encodeName(home));
+    qunsetenv("XDG_DATA_HOME");
+    EXPECT_EQ(ExpandUserPath(QStringLiteral("~/a:$HOME/b:${HOME}/c:$HOMEPATH/d:$XDG_DATA_HOME/e")),
+              home + "/a:" + home + "/b:" + home + "/c:$HOMEPATH/d:" + home + "/.local/share/e");
+    const QString model = path(QStringLiteral("template"));
+    ASSERT_TRUE(QDir().mkpath(model + QStringLiteral("/見積用画像")));
+    writeFile(model + QStringLiteral("/runtm.cfg"), "# runtime\n");
+    ASSERT_TRUE(QFile::link(QStringLiteral("/usr/lib/pointra-module"), model + "/LUMO80"));
+    qputenv("POINTRA_TEMPLATE", QFile::encodeName(model));
+    const QString file = path(QStringLiteral("system.reg"));
+    writeFile(file, "Windows Registry Editor Version 5.00\n"
+                    "[HKEY_LOCAL_MACHINE\\Software\\VarnelSystem\\Pointra]\n"
+                    "\"InstPath\"=\"$XDG_DATA_HOME/pointra/\"\n");
+    qputenv("POINTRA_REGISTRY", QFile::encodeName(file));
+    RegistryFile::reload();
+    const QString folder = home + QStringLiteral("/.local/share/pointra");
+    const InstallationCheck made = CheckInstallation();
+    ASSERT_EQ(made.problem, QString());
+    EXPECT_EQ(made.instPath, folder + "/");
+    QStringList seen;
+    for (const QString& p : {home + "/.local", home + "/.local/share", folder}) {
+        struct stat st {};
+        ::stat(QFile::encodeName(p).constData(), &st);
+        seen << QString::number(st.st_mode & 07777, 8);
+    }
+    EXPECT_EQ(seen.join(' '), QStringLiteral("700 700 700"));
+    EXPECT_TRUE(QFileInfo(folder + QStringLiteral("/見積用画像")).isDir());
+    EXPECT_EQ(QFileInfo(folder + "/LUMO80").symLinkTarget(),
+              QStringLiteral("/usr/lib/pointra-module"));
+    QFile cfg(folder + "/runtm.cfg");
+    ASSERT_TRUE(cfg.open(QIODevice::ReadOnly));
+    EXPECT_EQ(cfg.readAll(), QByteArray("# runtime\n"));
+    // This process holds the folder now: checking again in it is fine.
+    EXPECT_EQ(CheckInstallation().problem, QString());
+
+    // Another session of the user holds a folder: a process holding the
+    // session's lock as the programs take it.
+    const QString other = path(QStringLiteral("other"));
+    ASSERT_TRUE(QDir().mkpath(other));
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    struct Session {
+        pid_t pid;
+        ~Session() {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, nullptr, 0);
+        }
+    } session{::fork()};
+    if (session.pid == 0) {
+        const int fd = ::open(QFile::encodeName(other + "/" + kSessionLockName).constData(),
+                              O_RDWR | O_CREAT, 0600);
+        struct flock lock {};
+        lock.l_type = F_WRLCK;
+        const bool ok = fd >= 0 && ::fcntl(fd, F_OFD_SETLK, &lock) == 0;
+        ssize_t n = ::write(ready[1], ok ? "y" : "n", 1);
+        (void)n;
+        ::pause();
+        ::_exit(0);
+    }
+    char held = 0;
+    ASSERT_EQ(::read(ready[0], &held, 1), 1);
+    ASSERT_EQ(held, 'y');
+    writeFile(file, "Windows Registry Editor Version 5.00\n"
+                    "[HKEY_LOCAL_MACHINE\\Software\\VarnelSystem\\Pointra]\n"
+                    "\"InstPath\"=\"" +
+                        QFile::encodeName(other) + "/\"\n");
+    RegistryFile::reload();
+    EXPECT_TRUE(CheckInstallation().problem.startsWith(
+        QStringLiteral("作業フォルダ「%1」は、別の拾いのセッション（VarpadLumo、T5160、MT4500 "
+                       "または Numora）が使っています。")
+            .arg(other)))
+        << CheckInstallation().problem.toStdString();
+    ::kill(session.pid, SIGKILL);
+    ::waitpid(session.pid, nullptr, 0);
+    // Others may write it: refused whoever holds it.
+    ASSERT_EQ(::chmod(QFile::encodeName(other).constData(), 0775), 0);
+    EXPECT_TRUE(CheckInstallation().problem.startsWith(
+        QStringLiteral("作業フォルダ「%1」はほかの利用者も書き込めるため使えません").arg(other)))
+        << CheckInstallation().problem.toStdString();
+    ASSERT_EQ(::chmod(QFile::encodeName(other).constData(), 0700), 0);
+    EXPECT_EQ(CheckInstallation().problem, QString()); // the session ended: free
 }
 
 TEST_F(RegistryLocation, HelpersNeverThrow) {

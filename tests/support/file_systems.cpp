@@ -3,6 +3,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 
 #include <gtest/gtest.h>
 
@@ -12,6 +13,7 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <poll.h>
+#include <pwd.h>
 #include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -28,10 +30,24 @@ QString FillerPath(const QString& root) {
 
 } // namespace
 
+QByteArray ReadBytes(const QString& path) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return QByteArray("<unreadable>");
+    return f.readAll();
+}
+
+void WriteBytes(const QString& path, const QByteArray& bytes) {
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate)) << path.toStdString();
+    ASSERT_EQ(f.write(bytes), bytes.size()) << path.toStdString();
+}
+
 SmallFileSystem::SmallFileSystem(qint64 bytes) {
     if (!dir_.isValid() || ::geteuid() != 0)
         return;
-    const QByteArray options = "size=" + QByteArray::number(bytes) + ",mode=0777";
+    // Root's own folder, as a working folder must be (no other user writes it).
+    const QByteArray options = "size=" + QByteArray::number(bytes) + ",mode=0755";
     mounted_ = ::mount("tmpfs", QFile::encodeName(dir_.path()).constData(), "tmpfs", 0,
                        options.constData()) == 0;
 }
@@ -139,4 +155,61 @@ UserRun RerunAsOrdinaryUser(int timeLimitMs) {
     run.passed = !killed && WIFEXITED(status) && WEXITSTATUS(status) == 0 &&
                  run.output.contains("[  PASSED  ] 1 test");
     return run;
+}
+
+Estimators MakeEstimators() {
+    Estimators e;
+    auto run = [](const QStringList& arguments) {
+        QProcess p;
+        p.start(arguments.first(), arguments.mid(1));
+        return p.waitForFinished(30000) && p.exitStatus() == QProcess::NormalExit &&
+               p.exitCode() == 0;
+    };
+    if (!::getgrnam("pointra-test-share") &&
+        !run({QStringLiteral("groupadd"), QStringLiteral("pointra-test-share")}))
+        return e;
+    const struct group* gr = ::getgrnam("pointra-test-share");
+    if (!gr)
+        return e;
+    e.shared = gr->gr_gid;
+    for (int i = 0; i < 2; ++i) {
+        const QByteArray name = "pointra-test-est" + QByteArray::number(i + 1);
+        if (!::getpwnam(name.constData()) &&
+            !run({QStringLiteral("useradd"), QStringLiteral("-M"), QStringLiteral("-U"),
+                  QStringLiteral("-G"), QStringLiteral("pointra-test-share"), QStringLiteral("-s"),
+                  QStringLiteral("/usr/sbin/nologin"), QString::fromLatin1(name)}))
+            return e;
+        const passwd* pw = ::getpwnam(name.constData());
+        if (!pw)
+            return e;
+        e.uid[i] = pw->pw_uid;
+        e.own[i] = pw->pw_gid;
+    }
+    e.ok = true;
+    return e;
+}
+
+QString ProgramForOtherUsers(const QString& folder, QProcessEnvironment* env) {
+    const QString program =
+        folder + QStringLiteral("/") +
+        QFileInfo(QStringLiteral("/proc/self/exe")).symLinkTarget().section(QLatin1Char('/'), -1);
+    if (!QFile::copy(QStringLiteral("/proc/self/exe"), program) ||
+        !QFile::setPermissions(program, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                            QFileDevice::ExeOwner | QFileDevice::ReadGroup |
+                                            QFileDevice::ExeGroup | QFileDevice::ReadOther |
+                                            QFileDevice::ExeOther))
+        return QString();
+    QStringList options = env->value(QStringLiteral("LSAN_OPTIONS")).split(QLatin1Char(':'));
+    for (QString& option : options)
+        if (option.startsWith(QStringLiteral("suppressions="))) {
+            const QString copy = folder + QStringLiteral("/lsan.supp");
+            if (!QFile::copy(option.mid(13), copy))
+                return QString();
+            QFile::setPermissions(copy, QFileDevice::ReadOwner | QFileDevice::ReadGroup |
+                                            QFileDevice::ReadOther);
+            option = QStringLiteral("suppressions=") + copy;
+            env->insert(QStringLiteral("LSAN_OPTIONS"), options.join(QLatin1Char(':')));
+            break;
+        }
+    return program;
 }

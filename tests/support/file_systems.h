@@ -7,6 +7,15 @@
 #include <QString>
 #include <QTemporaryDir>
 
+#include <sys/types.h>
+
+class QProcessEnvironment;
+
+// A file's bytes ("<unreadable>" when it cannot be read), and a file written
+// whole (the test fails when it cannot be).
+QByteArray ReadBytes(const QString& path);
+void WriteBytes(const QString& path, const QByteArray& bytes);
+
 // A tmpfs of `bytes` mounted on a fresh folder while the object lives. Needs
 // root (or CAP_SYS_ADMIN); !ok() otherwise, and the test skips.
 class SmallFileSystem {
@@ -44,3 +53,18 @@ struct UserRun {
 // test then only checks that. Run as anyone else, the test goes on itself.
 bool IsRoot();
 UserRun RerunAsOrdinaryUser(int timeLimitMs = 120000);
+
+// Two estimators and the group of their shared drawing folders, real users
+// made for the tests when missing (root only; kept for the next run).
+struct Estimators {
+    uid_t uid[2] = {0, 0};
+    gid_t own[2] = {0, 0}; // each one's own group
+    gid_t shared = 0;
+    bool ok = false;
+};
+Estimators MakeEstimators();
+
+// This test program, for other users to run: a copy of it in `folder` (the
+// build folder may be one they cannot reach), and in `env` the sanitizer's
+// suppressions copied beside it. Empty when it cannot be copied.
+QString ProgramForOtherUsers(const QString& folder, QProcessEnvironment* env);
