@@ -1,12 +1,124 @@
 #include "common/installation.h"
 
+#include "common/file_lock.h"
 #include "common/refusals.h"
 #include "common/registry.h"
 #include "common/textcodec.h"
 
+#include <QDir>
+#include <QFile>
 #include <QFileInfo>
+#include <QMap>
+
+#include <cerrno>
+#include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
+
+QString Home() {
+    const QString home = qEnvironmentVariable("HOME");
+    return home.isEmpty() ? QDir::homePath() : home;
+}
+
+// $NAME's value, or the XDG default for XDG_DATA_HOME and XDG_CONFIG_HOME.
+QString UserVariable(const QString& name) {
+    const QString value = qEnvironmentVariable(name.toLatin1().constData());
+    if (!value.isEmpty())
+        return value;
+    if (name == QLatin1String("XDG_DATA_HOME"))
+        return Home() + QStringLiteral("/.local/share");
+    if (name == QLatin1String("XDG_CONFIG_HOME"))
+        return Home() + QStringLiteral("/.config");
+    return Home();
+}
+
+// Makes `path` and the parents it lacks, each mode 0700 (as the XDG base
+// directories ask of theirs). False with errno set when one cannot be made.
+bool MakeOwnFolders(const QString& path) {
+    const QStringList parts = QDir::cleanPath(path).split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    QString at;
+    for (const QString& part : parts) {
+        at += QLatin1Char('/') + part;
+        if (::mkdir(QFile::encodeName(at).constData(), 0700) != 0 && errno != EEXIST)
+            return false;
+    }
+    return true;
+}
+
+// The template's entries copied into a new working folder: files as files,
+// folders as empty folders, links as the same links (LUMO80 leads to the
+// root-owned module). Nothing of the template is required: what it lacks the
+// programs say when they need it.
+void CopyTemplate(const QString& from, const QString& to) {
+    const QDir source(from);
+    const QFileInfoList entries =
+        source.entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
+    for (const QFileInfo& entry : entries) {
+        const QString target = to + QLatin1Char('/') + entry.fileName();
+        if (entry.isSymLink())
+            QFile::link(entry.symLinkTarget(), target);
+        else if (entry.isDir())
+            ::mkdir(QFile::encodeName(target).constData(), 0700);
+        else if (entry.isFile())
+            QFile::copy(entry.filePath(), target);
+    }
+}
+
+// Why the working folder may not be used: another user owns it, or others
+// may write it. Empty when it is the user's own.
+QString NotOwnFolderProblem(const QString& folder, const QString& registryPath) {
+    struct stat st {};
+    if (::stat(QFile::encodeName(folder).constData(), &st) != 0)
+        return QString();
+    const QString where =
+        QStringLiteral("（レジストリファイル（%1）の \"InstPath\"）").arg(registryPath);
+    if (st.st_uid != ::geteuid())
+        return QStringLiteral(
+                   "作業フォルダ「%1」はほかの利用者のフォルダのため使えません%2。"
+                   "利用者ごとに自分のフォルダを使います（README の「レジストリファイル」"
+                   "を見てください）。")
+            .arg(Brief(folder, 200), where);
+    if (st.st_mode & (S_IWGRP | S_IWOTH))
+        return QStringLiteral("作業フォルダ「%1」はほかの利用者も書き込めるため使えません%2。"
+                              "ほかの利用者がファイルを置き換えられる場所では、"
+                              "交換ファイルもサイズ入力モジュールも守れません。"
+                              "自分だけが書き込めるフォルダにしてください（chmod go-w）。")
+            .arg(Brief(folder, 200), where);
+    return QString();
+}
+
+// The working folders this process holds, by path: held once, for the
+// process's life.
+QMap<QString, std::shared_ptr<FileLock>>& HeldFolders() {
+    static QMap<QString, std::shared_ptr<FileLock>> held;
+    return held;
+}
+
+// Holds the working folder for this process, or says who holds it.
+QString HoldWorkingFolder(const QString& folder) {
+    const QString canonical = QFileInfo(folder).canonicalFilePath();
+    if (HeldFolders().contains(canonical))
+        return QString();
+    auto lock = std::make_shared<FileLock>();
+    QString error;
+    switch (
+        lock->acquire(canonical + QLatin1Char('/') + QLatin1String(kSessionLockName), 0, &error)) {
+    case FileLock::Outcome::Held:
+        HeldFolders().insert(canonical, lock);
+        return QString();
+    case FileLock::Outcome::Busy:
+        return QStringLiteral("作業フォルダ「%1」は、別の拾いのセッション（VarpadLumo、T5160、"
+                              "MT4500 または Numora）が使っています。"
+                              "一つの作業フォルダを使えるのは一度に一つのプログラムだけです。"
+                              "そのプログラムを終えてから、もう一度起動してください。")
+            .arg(Brief(folder, 200));
+    case FileLock::Outcome::Failed:
+        break;
+    }
+    return error;
+}
 
 QString PointraKeyText() {
     return QStringLiteral("HKEY_LOCAL_MACHINE\\") + QLatin1String(kPointraKey);
@@ -70,12 +182,19 @@ InstallationCheck CheckInstallation() {
     check.problem = InstPathProblem(registryPath, inst);
     if (!check.problem.isEmpty())
         return check;
+    inst = ExpandUserPath(inst);
     // Looked at without its "/": a file named with one would only be missing.
     const QFileInfo folder(inst.size() > 1 && inst.endsWith(QLatin1Char('/')) ? inst.chopped(1)
                                                                               : inst);
     if (!inst.endsWith(QLatin1Char('/')))
         inst += QLatin1Char('/');
-    if (!folder.isDir()) {
+    // The user's own working folder is made at first start.
+    const QString home = QDir::cleanPath(Home()) + QLatin1Char('/');
+    if (!folder.exists() && !folder.isSymLink() &&
+        QDir::cleanPath(folder.absoluteFilePath()).startsWith(home) &&
+        MakeOwnFolders(folder.absoluteFilePath()))
+        CopyTemplate(WorkingFolderTemplate(), folder.absoluteFilePath());
+    if (!QFileInfo(folder.absoluteFilePath()).isDir()) {
         check.problem =
             QStringLiteral(
                 "インストールフォルダ「%1」が%2（レジストリファイル（%3）の \"InstPath\"）。")
@@ -85,6 +204,41 @@ InstallationCheck CheckInstallation() {
                      registryPath);
         return check;
     }
+    check.problem = NotOwnFolderProblem(folder.absoluteFilePath(), registryPath);
+    if (check.problem.isEmpty())
+        check.problem = HoldWorkingFolder(folder.absoluteFilePath());
+    if (!check.problem.isEmpty())
+        return check;
     check.instPath = inst;
     return check;
+}
+
+QString ExpandUserPath(const QString& text) {
+    QString out = text;
+    if (out == QLatin1String("~") || out.startsWith(QLatin1String("~/")))
+        out.replace(0, 1, Home());
+    for (const char* name : {"XDG_DATA_HOME", "XDG_CONFIG_HOME", "HOME"}) {
+        const QString variable = QLatin1String(name);
+        const QString value = UserVariable(variable);
+        out.replace(QStringLiteral("${") + variable + QLatin1Char('}'), value);
+        // $NAME only where no letter, digit or "_" follows (so $HOMEPATH stays).
+        const QString plain = QLatin1Char('$') + variable;
+        for (qsizetype at = out.indexOf(plain); at >= 0; at = out.indexOf(plain, at)) {
+            const qsizetype end = at + plain.size();
+            const bool more =
+                end < out.size() && (out[end].isLetterOrNumber() || out[end] == QLatin1Char('_'));
+            if (more) {
+                at = end;
+                continue;
+            }
+            out.replace(at, plain.size(), value);
+            at += value.size();
+        }
+    }
+    return out;
+}
+
+QString WorkingFolderTemplate() {
+    const QString given = qEnvironmentVariable("POINTRA_TEMPLATE");
+    return given.isEmpty() ? QStringLiteral(POINTRA_TEMPLATE_DIR) : given;
 }

@@ -639,6 +639,11 @@ void Form1::Command5_Click() {
                          .arg(RegistryFile::defaultPath(), key));
         return;
     }
+    // Code runs for the user only from root-owned places or the user's own.
+    if (const std::optional<QString> why = KeypadFilesProblem(state_.instPath)) {
+        MsgBox(this, *why + QStringLiteral("\r\nサイズ入力を始められません"));
+        return;
+    }
     const RuntimeCommand command = BuildRuntimeCommand(state_.instPath, runtime, *terminal);
     // The window takes no input while the size input runs; it still repaints,
     // and closing it is refused meanwhile (the keyed points would be lost).

@@ -7,10 +7,12 @@
 #include "test_paths.h"
 #include "window_test_helpers.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTemporaryDir>
 #include <QTimer>
 
 namespace {
@@ -21,6 +23,22 @@ protected:
         QFile f(CoordFilePath(instPath()));
         ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
         f.write(bytes);
+    }
+    // A module and a configuration for a stand-in runtime, which loads
+    // neither: the road runs only once both are in place.
+    void placeModuleFiles() {
+        ASSERT_TRUE(QDir().mkpath(instPath() + "LUMO80/Object"));
+        QFile module(instPath() + "LUMO80/Object/LumoSizein.so");
+        ASSERT_TRUE(module.open(QIODevice::WriteOnly));
+        QFile cfg(instPath() + "runtm.cfg");
+        ASSERT_TRUE(cfg.open(QIODevice::WriteOnly));
+    }
+    // The registry naming `runtime` as the COBOL runtime, run without a terminal.
+    void useRuntime(const QString& runtime) {
+        writeRegistry(instPath(),
+                      QStringLiteral("[HKEY_LOCAL_MACHINE\\Software\\VarnelSystem\\Pointra]"
+                                     "\r\n\"Runtime\"=\"%1\"\r\n\"Terminal\"=\"env\"\r\n")
+                          .arg(runtime));
     }
 };
 
@@ -124,16 +142,44 @@ namespace {
 // A run that leaves 座標.txt as it was (the user cancelled behind a
 // terminal, whose own exit code is 0) does not take the earlier outline.
 TEST_F(Form1KeypadTest, UntouchedFileAfterTheRunIsNotTaken) {
+    placeModuleFiles();
     writeCoordFile(" 0.0000000 0.0000001\r\n 4000.0000 0.0000001\r\n");
-    writeRegistry(instPath(),
-                  QStringLiteral("[HKEY_LOCAL_MACHINE\\Software\\VarnelSystem\\Pointra]"
-                                 "\r\n\"Runtime\"=\"true\"\r\n\"Terminal\"=\"env\"\r\n"));
+    useRuntime(QStringLiteral("true"));
     Form1 form;
     ASSERT_TRUE(form.Form_Load());
     form.Command5_Click();
     ASSERT_EQ(messages.size(), 1);
+    EXPECT_TRUE(messages[0].contains(QStringLiteral("取り消された"))) << messages[0].toStdString();
     EXPECT_EQ(form.state().outline.pointCount, 0);
     EXPECT_FALSE(form.Command2->isEnabled());
+}
+
+// The module and the configuration are run only from places no other user
+// can replace: a missing one is said as such (not as a cancel), one in a
+// folder others may write, or reached through a link to one, is refused
+// before anything runs.
+TEST_F(Form1KeypadTest, TheModuleRunsOnlyFromPlacesNoOtherUserCanReplace) {
+    useRuntime(QStringLiteral("true"));
+    Form1 form;
+    ASSERT_TRUE(form.Form_Load());
+    form.Command5_Click();
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_TRUE(messages[0].startsWith(QStringLiteral("サイズ入力モジュール「") + instPath() +
+                                       "LUMO80/Object/LumoSizein.so」がありません"))
+        << messages[0].toStdString();
+    messages.clear();
+    placeModuleFiles();
+    QTemporaryDir shared;
+    QFile::setPermissions(shared.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                             QFile::WriteGroup | QFile::ExeGroup |
+                                             QFile::WriteOther | QFile::ExeOther);
+    ASSERT_TRUE(QFile::rename(instPath() + "runtm.cfg", shared.path() + "/runtm.cfg"));
+    ASSERT_TRUE(QFile::link(shared.path() + "/runtm.cfg", instPath() + "runtm.cfg"));
+    form.Command5_Click();
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_TRUE(messages[0].contains(QStringLiteral("はほかの利用者が書き換えられる場所（") +
+                                     shared.path() + QStringLiteral("）にあるため実行しません")))
+        << messages[0].toStdString();
 }
 
 // A module that writes its outline and then ends with RETURN-CODE 1: the
@@ -172,9 +218,8 @@ TEST_F(Form1KeypadTest, ClosingDuringTheSizeInputIsRefused) {
             " > \"$PWD/座標.txt\"\n");
     f.close();
     f.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    writeRegistry(instPath(), QStringLiteral("[HKEY_LOCAL_MACHINE\\Software\\VarnelSystem\\Pointra]"
-                                             "\r\n\"Runtime\"=\"%1\"\r\n\"Terminal\"=\"env\"\r\n")
-                                  .arg(script));
+    placeModuleFiles();
+    useRuntime(script);
     Form1 form;
     ASSERT_TRUE(form.Form_Load());
     form.show();
