@@ -96,8 +96,9 @@ QMap<QString, std::shared_ptr<FileLock>>& HeldFolders() {
     return held;
 }
 
-// Holds the working folder for this process, or says who holds it.
-QString HoldWorkingFolder(const QString& folder) {
+// Holds the working folder for this process, or says who holds it
+// (`inUse` set then).
+QString HoldWorkingFolder(const QString& folder, bool* inUse) {
     const QString canonical = QFileInfo(folder).canonicalFilePath();
     if (HeldFolders().contains(canonical))
         return QString();
@@ -109,6 +110,7 @@ QString HoldWorkingFolder(const QString& folder) {
         HeldFolders().insert(canonical, lock);
         return QString();
     case FileLock::Outcome::Busy:
+        *inUse = true;
         return QStringLiteral("作業フォルダ「%1」は、別の拾いのセッション（VarpadLumo、T5160、"
                               "MT4500 または Numora）が使っています。"
                               "一つの作業フォルダを使えるのは一度に一つのプログラムだけです。"
@@ -206,7 +208,7 @@ InstallationCheck CheckInstallation() {
     }
     check.problem = NotOwnFolderProblem(folder.absoluteFilePath(), registryPath);
     if (check.problem.isEmpty())
-        check.problem = HoldWorkingFolder(folder.absoluteFilePath());
+        check.problem = HoldWorkingFolder(folder.absoluteFilePath(), &check.inUse);
     if (!check.problem.isEmpty())
         return check;
     check.instPath = inst;

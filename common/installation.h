@@ -30,6 +30,9 @@ struct InstallationCheck {
     QString instPath;
     // Why the programs cannot start, for the user; empty when they can.
     QString problem;
+    // The installation is sound but another session holds the working
+    // folder: nothing to install again.
+    bool inUse = false;
 };
 
 // The whole start-up check, in this order: the registry file exists (else

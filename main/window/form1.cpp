@@ -248,6 +248,11 @@ bool Form1::Form_Load() {
     // installation either: every file of the system lives in it. The
     // message says what is wrong after the two lines of the original.
     const InstallationCheck installation = CheckInstallation();
+    // A folder another session holds is no installation fault: said alone.
+    if (installation.inUse) {
+        MsgBox(this, installation.problem);
+        return false;
+    }
     if (!installation.problem.isEmpty()) {
         MsgBox(this, QStringLiteral("VarpadXLは正しくインストールされていません\r\n"
                                     "再度インストールをして下さい\r\n\r\n") +

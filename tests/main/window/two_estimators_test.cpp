@@ -130,10 +130,9 @@ TEST_F(EstimatorSession, Run) {
         Form1 form;
         EXPECT_FALSE(form.Form_Load());
         ASSERT_EQ(messages.size(), 1);
-        EXPECT_TRUE(
-            messages[0].contains(QStringLiteral("作業フォルダ「") + working + QStringLiteral("」")))
-            << messages[0].toStdString();
-        EXPECT_TRUE(messages[0].contains(QStringLiteral("別の拾いのセッション")))
+        // Said alone: nothing is wrong with the installation.
+        EXPECT_TRUE(messages[0].startsWith(QStringLiteral("作業フォルダ「") + working +
+                                           QStringLiteral("」は、別の拾いのセッション")))
             << messages[0].toStdString();
         return;
     }
