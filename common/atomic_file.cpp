@@ -160,6 +160,7 @@ struct Target {
 
 enum class Links {
     WhereOwned, // a link only in a folder of the user's own, and made by the user or root
+    MadeByUser, // a link made by the user or root, wherever it lies (reading)
     Always,     // every link, as the kernel would
 };
 
@@ -210,8 +211,9 @@ int resolve(const QString& path, Links links, Target& t) {
             return 0;
         }
         const uid_t me = ::geteuid();
-        const bool follow = links == Links::Always ||
-                            (t.folderSt.st_uid == me && (t.st.st_uid == me || t.st.st_uid == 0));
+        const bool users = t.st.st_uid == me || t.st.st_uid == 0;
+        const bool follow = links == Links::Always || (links == Links::MadeByUser && users) ||
+                            (t.folderSt.st_uid == me && users);
         if (!follow) {
             t.linkKept = true;
             return 0;
@@ -493,6 +495,26 @@ QString FollowLinks(const QString& path) {
     if (resolve(path, Links::Always, t) != 0)
         return QString();
     return t.finalPath();
+}
+
+int OpenForReading(const QString& path, bool* othersLink) {
+    Target t;
+    if (const int err = resolve(path, Links::MadeByUser, t)) {
+        errno = err;
+        return -1;
+    }
+    if (t.linkKept) {
+        *othersLink = true;
+        errno = EPERM;
+        return -1;
+    }
+    if (!t.exists() && !t.isFolder) {
+        errno = ENOENT;
+        return -1;
+    }
+    // O_NOFOLLOW: a link put in the entry's place since is not followed.
+    return ::openat(t.folder.get(), t.name.isEmpty() ? "." : t.name.constData(),
+                    O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | O_NOFOLLOW);
 }
 
 std::optional<QString> RefuseWritingTo(const QString& path) {

@@ -39,6 +39,15 @@
 // way cannot be opened.
 QString FollowLinks(const QString& path);
 
+// Opens the file at `path` for reading, without blocking (O_NONBLOCK: a FIFO
+// without a writer is not waited on), resolving it as the kernel does but
+// following only links the user or root made: in a folder others share,
+// another user's link may point at a file only this user may read, whose
+// contents a read-modify-write would then put where that user reads them.
+// The descriptor, or -1 with errno; `othersLink` set when another user's
+// link was the cause.
+int OpenForReading(const QString& path, bool* othersLink);
+
 // Why the file at path may not be replaced, else nothing: the check the
 // windows make to tell the user before any work, by the same rules the
 // replacement itself applies when it opens the file. The name must lead to a

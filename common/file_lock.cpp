@@ -15,16 +15,18 @@
 
 namespace {
 
+bool folderSharedWithGroup(const QByteArray& folder) {
+    struct stat st {};
+    return ::stat(folder.constData(), &st) == 0 && (st.st_mode & S_IWGRP);
+}
+
 // Mode of a new lock file: the usual one, and in a folder its group may
 // write, writable by the group whatever the umask (every member locks it).
 mode_t lockFileMode(const QByteArray& folder) {
     const mode_t mask = ::umask(0);
     ::umask(mask);
-    mode_t mode = 0666 & ~mask;
-    struct stat st {};
-    if (::stat(folder.constData(), &st) == 0 && (st.st_mode & S_IWGRP))
-        mode |= S_IRGRP | S_IWGRP;
-    return mode;
+    const mode_t mode = 0666 & ~mask;
+    return folderSharedWithGroup(folder) ? mode | S_IRGRP | S_IWGRP : mode;
 }
 
 int openExisting(const QByteArray& name) {
@@ -105,4 +107,19 @@ void FileLock::release() {
         ::close(fd_); // closing the description gives its lock back
         fd_ = -1;
     }
+}
+
+void ShareWithFolderGroup(const QString& path) {
+    const int fd = ::open(QFile::encodeName(path).constData(),
+                          O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    struct stat file {};
+    if (::fstat(fd, &file) == 0 && S_ISREG(file.st_mode) && file.st_uid == ::geteuid() &&
+        folderSharedWithGroup(QFile::encodeName(QFileInfo(path).absolutePath()))) {
+        const mode_t mode = file.st_mode & 07777;
+        if ((mode | S_IRGRP | S_IWGRP) != mode)
+            ::fchmod(fd, mode | S_IRGRP | S_IWGRP);
+    }
+    ::close(fd);
 }

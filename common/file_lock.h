@@ -39,3 +39,10 @@ public:
 private:
     int fd_ = -1;
 };
+
+// A file this process has just made in a folder whose group may write (a
+// shared drawing folder) is made readable and writable by that group
+// whatever the maker's umask, as lock files are: the other members read and
+// replace it too. A file of another owner, a link or anything that is no
+// regular file is left alone.
+void ShareWithFolderGroup(const QString& path);

@@ -1,11 +1,12 @@
 #include "common/file_read.h"
 
+#include "common/atomic_file.h"
+
 #include <QFile>
 #include <QFileInfo>
 
 #include <algorithm>
 #include <cerrno>
-#include <climits>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -33,49 +34,6 @@ private:
     int fd_;
 };
 
-// Links a path may end in, one after another, before it counts as a loop.
-constexpr int kMaxLinks = 8;
-
-// Opens `path` for reading without blocking. A link at the end of the path
-// is followed only when this user or root made it: in a folder others share,
-// another user's link may point at a file only this user can read, whose
-// contents a read-modify-write would then put where that user reads them.
-// The link is taken as a descriptor of its own, so the link checked is the
-// link read, and its target is opened by the same rule. -1 and errno when it
-// cannot be opened; `othersLink` set when another user's link was the cause.
-int OpenForReading(const QByteArray& path, bool* othersLink, int depth = 0) {
-    constexpr int flags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
-    const int fd = ::open(path.constData(), flags | O_NOFOLLOW);
-    if (fd >= 0 || errno != ELOOP)
-        return fd;
-    const Descriptor link(::open(path.constData(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
-    struct stat st {};
-    if (link.get() < 0 || ::fstat(link.get(), &st) != 0)
-        return -1;
-    if (!S_ISLNK(st.st_mode)) // replaced by something else meanwhile
-        return OpenForReading(path, othersLink, depth + 1);
-    if (st.st_uid != ::geteuid() && st.st_uid != 0) {
-        *othersLink = true;
-        return -1;
-    }
-    if (depth >= kMaxLinks) {
-        errno = ELOOP;
-        return -1;
-    }
-    QByteArray target(PATH_MAX, Qt::Uninitialized);
-    const ssize_t n = ::readlinkat(link.get(), "", target.data(), size_t(target.size()));
-    if (n <= 0 || n >= target.size()) {
-        errno = n < 0 ? errno : ENAMETOOLONG;
-        return -1;
-    }
-    target.truncate(n);
-    if (!target.startsWith('/')) {
-        const int slash = path.lastIndexOf('/');
-        target.prepend(slash < 0 ? QByteArray() : path.left(slash + 1));
-    }
-    return OpenForReading(target, othersLink, depth + 1);
-}
-
 } // namespace
 
 FileStart ReadFileStart(const QString& path, qint64 limit) {
@@ -83,7 +41,7 @@ FileStart ReadFileStart(const QString& path, qint64 limit) {
     const QString name = QFileInfo(path).fileName();
     // O_NONBLOCK: opening a FIFO without a writer must not wait for one.
     bool othersLink = false;
-    const Descriptor fd(OpenForReading(QFile::encodeName(path), &othersLink));
+    const Descriptor fd(OpenForReading(path, &othersLink));
     if (fd.get() < 0) {
         const int err = errno;
         result.error =

@@ -8,31 +8,14 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QMap>
 
 #include <cerrno>
+#include <map>
 #include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
-
-QString Home() {
-    const QString home = qEnvironmentVariable("HOME");
-    return home.isEmpty() ? QDir::homePath() : home;
-}
-
-// $NAME's value, or the XDG default for XDG_DATA_HOME and XDG_CONFIG_HOME.
-QString UserVariable(const QString& name) {
-    const QString value = qEnvironmentVariable(name.toLatin1().constData());
-    if (!value.isEmpty())
-        return value;
-    if (name == QLatin1String("XDG_DATA_HOME"))
-        return Home() + QStringLiteral("/.local/share");
-    if (name == QLatin1String("XDG_CONFIG_HOME"))
-        return Home() + QStringLiteral("/.config");
-    return Home();
-}
 
 // Makes `path` and the parents it lacks, each mode 0700 (as the XDG base
 // directories ask of theirs). False with errno set when one cannot be made.
@@ -91,8 +74,8 @@ QString NotOwnFolderProblem(const QString& folder, const QString& registryPath) 
 
 // The working folders this process holds, by path: held once, for the
 // process's life.
-QMap<QString, std::shared_ptr<FileLock>>& HeldFolders() {
-    static QMap<QString, std::shared_ptr<FileLock>> held;
+std::map<QString, std::unique_ptr<FileLock>>& HeldFolders() {
+    static std::map<QString, std::unique_ptr<FileLock>> held;
     return held;
 }
 
@@ -100,14 +83,14 @@ QMap<QString, std::shared_ptr<FileLock>>& HeldFolders() {
 // (`inUse` set then).
 QString HoldWorkingFolder(const QString& folder, bool* inUse) {
     const QString canonical = QFileInfo(folder).canonicalFilePath();
-    if (HeldFolders().contains(canonical))
+    if (HeldFolders().count(canonical))
         return QString();
-    auto lock = std::make_shared<FileLock>();
+    auto lock = std::make_unique<FileLock>();
     QString error;
     switch (
         lock->acquire(canonical + QLatin1Char('/') + QLatin1String(kSessionLockName), 0, &error)) {
     case FileLock::Outcome::Held:
-        HeldFolders().insert(canonical, lock);
+        HeldFolders().emplace(canonical, std::move(lock));
         return QString();
     case FileLock::Outcome::Busy:
         *inUse = true;
@@ -191,7 +174,7 @@ InstallationCheck CheckInstallation() {
     if (!inst.endsWith(QLatin1Char('/')))
         inst += QLatin1Char('/');
     // The user's own working folder is made at first start.
-    const QString home = QDir::cleanPath(Home()) + QLatin1Char('/');
+    const QString home = QDir::cleanPath(QDir::homePath()) + QLatin1Char('/');
     if (!folder.exists() && !folder.isSymLink() &&
         QDir::cleanPath(folder.absoluteFilePath()).startsWith(home) &&
         MakeOwnFolders(folder.absoluteFilePath()))
@@ -218,10 +201,10 @@ InstallationCheck CheckInstallation() {
 QString ExpandUserPath(const QString& text) {
     QString out = text;
     if (out == QLatin1String("~") || out.startsWith(QLatin1String("~/")))
-        out.replace(0, 1, Home());
+        out.replace(0, 1, QDir::homePath());
     for (const char* name : {"XDG_DATA_HOME", "XDG_CONFIG_HOME", "HOME"}) {
         const QString variable = QLatin1String(name);
-        const QString value = UserVariable(variable);
+        const QString value = qstrcmp(name, "HOME") == 0 ? QDir::homePath() : XdgBaseFolder(name);
         out.replace(QStringLiteral("${") + variable + QLatin1Char('}'), value);
         // $NAME only where no letter, digit or "_" follows (so $HOMEPATH stays).
         const QString plain = QLatin1Char('$') + variable;

@@ -402,10 +402,7 @@ QStringList RegistryFile::searchPlaces() {
     const QString explicitPath = qEnvironmentVariable("POINTRA_REGISTRY");
     if (!explicitPath.isEmpty())
         return {explicitPath};
-    QString configHome = qEnvironmentVariable("XDG_CONFIG_HOME");
-    if (configHome.isEmpty() || !QDir::isAbsolutePath(configHome))
-        configHome = QDir::homePath() + QStringLiteral("/.config");
-    return {configHome + QStringLiteral("/pointra/registry.reg"),
+    return {XdgBaseFolder("XDG_CONFIG_HOME") + QStringLiteral("/pointra/registry.reg"),
             QStringLiteral("/etc/pointra/registry.reg")};
 }
 
@@ -548,4 +545,13 @@ QString GhostscriptProgram() {
     if (!path.isEmpty() && QFileInfo(path).isDir())
         return QDir(path).filePath(QStringLiteral("gs"));
     return path;
+}
+
+QString XdgBaseFolder(const char* variable) {
+    const QString value = qEnvironmentVariable(variable);
+    if (!value.isEmpty() && QDir::isAbsolutePath(value))
+        return value;
+    return QDir::homePath() + (qstrcmp(variable, "XDG_DATA_HOME") == 0
+                                   ? QStringLiteral("/.local/share")
+                                   : QStringLiteral("/.config"));
 }

@@ -128,6 +128,11 @@ QVariant GetRegistryValue(const RegistryFile& reg, const QString& root, const QS
 // Never throws.
 QString ReadInstPath();
 
+// An XDG base folder, "XDG_CONFIG_HOME" or "XDG_DATA_HOME": the variable when
+// it holds an absolute path, else its default under the home folder
+// (~/.config, ~/.local/share).
+QString XdgBaseFolder(const char* variable);
+
 // Text of a value under HKEY_LOCAL_MACHINE\\key in the registry file in force:
 // strings as they are, a double word as its decimal text; `def` when the key
 // or value is missing or of another type. Never throws.

@@ -132,23 +132,20 @@ void on_notice(void* context, const BxmlNotice* notice) {
                       *holds ? holds : "what it held");
         break;
     case BXML_NOTICE_DIGITS_LOST:
-        std::snprintf(line, sizeof line,
-                      "record %ld: <%.63s> \"%s\" has more digits than PIC %s holds; the field "
-                      "holds %s",
-                      r, e, text, picture, holds);
-        break;
     case BXML_NOTICE_DECIMALS_CUT:
+    case BXML_NOTICE_SIGN_LOST: {
+        // What the picture could not take, around the picture.
+        const char* before = notice->kind == BXML_NOTICE_DIGITS_LOST    ? "has more digits than "
+                             : notice->kind == BXML_NOTICE_DECIMALS_CUT ? "has more decimals than "
+                                                                        : "is negative, ";
+        const char* after = notice->kind == BXML_NOTICE_DIGITS_LOST ? " holds"
+                            : notice->kind == BXML_NOTICE_SIGN_LOST ? " has no sign"
+                                                                    : "";
         std::snprintf(line, sizeof line,
-                      "record %ld: <%.63s> \"%s\" has more decimals than PIC %s; the field "
-                      "holds %s",
-                      r, e, text, picture, holds);
+                      "record %ld: <%.63s> \"%s\" %sPIC %s%s; the field holds %s", r, e, text,
+                      before, picture, after, holds);
         break;
-    case BXML_NOTICE_SIGN_LOST:
-        std::snprintf(line, sizeof line,
-                      "record %ld: <%.63s> \"%s\" is negative, PIC %s has no sign; the field "
-                      "holds %s",
-                      r, e, text, picture, holds);
-        break;
+    }
     case BXML_NOTICE_TEXT_CUT:
         std::snprintf(line, sizeof line,
                       "record %ld: <%.63s> \"%s\" is longer than its %d bytes; cut to them", r, e,

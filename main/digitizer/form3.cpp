@@ -114,25 +114,6 @@ private:
     const Form3& form_;
 };
 
-// What this session knows of its drawing's calibration file lives as long
-// as the main window: a digitizer is made anew for every take-off, and the
-// calibration the user kept over another session's stays kept.
-class SessionCalibration : public QObject {
-public:
-    explicit SessionCalibration(QObject* owner) : QObject(owner) {
-        setObjectName(QStringLiteral("sessionCalibration"));
-    }
-    CalibrationWatch watch;
-};
-
-CalibrationWatch& SessionCalibrationOf(Form1& main) {
-    auto* kept = dynamic_cast<SessionCalibration*>(
-        main.findChild<QObject*>(QStringLiteral("sessionCalibration"), Qt::FindDirectChildrenOnly));
-    if (!kept)
-        kept = new SessionCalibration(&main);
-    return kept->watch;
-}
-
 // A check put off while a dialog of the window is open is tried again this often.
 constexpr int kRecheckMs = 500;
 
@@ -182,7 +163,7 @@ private:
 
 Form3::Form3(Form1& main)
     : QDialog(&main), form1_(main), form2_(main.form2()), state_(main.state()),
-      calibration_(SessionCalibrationOf(main)) {
+      calibration_(main.state().calibration) {
     buildControls();
     watcher_ = new QFileSystemWatcher(this);
     connect(watcher_, &QFileSystemWatcher::fileChanged, this, &Form3::checkSharedFiles);

@@ -279,9 +279,7 @@ std::optional<CalibrationFileState> CalibrationWatch::differing(const TextCodec&
                       : own_ ? state.read.ok && SameValues(state.texts, *own_)
                              : !state.read.ok;
     if (same) {
-        known_ = state;
-        kept_.reset();
-        own_.reset();
+        know(imagePath_, state);
         return std::nullopt;
     }
     return state;
@@ -330,9 +328,7 @@ CalibrationWatch::Write CalibrationWatch::write(const CalibrationTexts& texts,
         return Write::Failed;
     if (!existed)
         ShareWithFolderGroup(path);
-    known_ = ReadCalibrationState(path, codec, texts);
-    kept_.reset();
-    own_.reset();
+    know(imagePath_, ReadCalibrationState(path, codec, texts));
     return Write::Written;
 }
 

@@ -5,14 +5,10 @@
 #include "common/numtext.h"
 #include "common/refusals.h"
 
-#include <QFile>
 #include <QFileInfo>
 
 #include <cmath>
-#include <fcntl.h>
 #include <optional>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <utility>
 
 namespace {
@@ -117,23 +113,6 @@ bool LockDrawing(FileLock& lock, const QString& imagePath, QString* error, int w
     if (error)
         *error = why;
     return false;
-}
-
-void ShareWithFolderGroup(const QString& path) {
-    const int fd = ::open(QFile::encodeName(path).constData(),
-                          O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0)
-        return;
-    struct stat file {
-    }, folder{};
-    if (::fstat(fd, &file) == 0 && S_ISREG(file.st_mode) && file.st_uid == ::geteuid() &&
-        ::stat(QFile::encodeName(QFileInfo(path).absolutePath()).constData(), &folder) == 0 &&
-        (folder.st_mode & S_IWGRP)) {
-        const mode_t mode = file.st_mode & 07777;
-        if ((mode | S_IRGRP | S_IWGRP) != mode)
-            ::fchmod(fd, mode | S_IRGRP | S_IWGRP);
-    }
-    ::close(fd);
 }
 
 bool AppendTakenOutlines(const QString& imagePath, const QList<TakenOutline>& outlines,

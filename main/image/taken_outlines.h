@@ -68,13 +68,6 @@ inline constexpr int kDrawingLockWaitMs = 5000;
 bool LockDrawing(FileLock& lock, const QString& imagePath, QString* error,
                  int waitMs = kDrawingLockWaitMs);
 
-// A file this session has just made beside a drawing, in a folder whose
-// group may write (a shared drawing folder), is made readable and writable
-// by that group whatever the umask of its maker: the other estimators read
-// and replace it too. A file of another owner, a link or anything that is
-// no regular file is left alone.
-void ShareWithFolderGroup(const QString& path);
-
 // ---- Adding outlines ----
 
 // Adds outlines at the end of the drawing's file, holding the drawing's lock

@@ -145,10 +145,9 @@ std::optional<QString> UnsafePlaceForCode(const QString& path, const QString& wh
             if (n < 0)
                 return QStringLiteral("%1「%2」のリンクをたどれません").arg(what, path);
             const QString to = QFile::decodeName(QByteArray(target, qsizetype(n)));
-            QStringList rest = PathParts(to);
             if (to.startsWith(QLatin1Char('/')))
                 at.clear();
-            left = rest + left;
+            left = PathParts(to) + left;
             continue;
         }
         const bool others = st.st_mode & (S_IWGRP | S_IWOTH);

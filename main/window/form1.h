@@ -4,6 +4,7 @@
 // and the worksheet that receives one row per outline.
 
 #include "common/outline_store.h"
+#include "main/image/calibration.h"
 #include "main/image/taken_outlines.h"
 #include "main/takeoff/reception.h"
 #include "main/takeoff/recovery.h"
@@ -38,6 +39,10 @@ struct ProgramState {
     QString statePath;    // instPath & "curPass.txt" once the digitizer was loaded
     // The outline finished on screen, until "実行" writes its row.
     OnScreenOutlines onScreen;
+    // The drawing's calibration file as this session knows it: it outlives
+    // each digitizer, so a calibration the user kept over another session's
+    // stays kept.
+    CalibrationWatch calibration;
 };
 
 class Form1 : public QWidget {

@@ -15,6 +15,7 @@
 #include <poll.h>
 #include <pwd.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -187,6 +188,14 @@ Estimators MakeEstimators() {
     }
     e.ok = true;
     return e;
+}
+
+void StartAsUser(QProcess& process, uid_t uid, gid_t gid, gid_t group, mode_t umask) {
+    process.setChildProcessModifier([=] {
+        if (::setgroups(1, &group) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0)
+            ::_exit(77);
+        ::umask(umask);
+    });
 }
 
 QString ProgramForOtherUsers(const QString& folder, QProcessEnvironment* env) {

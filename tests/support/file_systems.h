@@ -64,6 +64,12 @@ struct Estimators {
 };
 Estimators MakeEstimators();
 
+// `process`, when started, runs as the user `uid` of group `gid` with `group`
+// as its one supplementary group and the given umask (exit status 77 when
+// the identity cannot be taken).
+class QProcess;
+void StartAsUser(QProcess& process, uid_t uid, gid_t gid, gid_t group, mode_t umask);
+
 // This test program, for other users to run: a copy of it in `folder` (the
 // build folder may be one they cannot reach), and in `env` the sanitizer's
 // suppressions copied beside it. Empty when it cannot be copied.

@@ -18,7 +18,6 @@
 #include <QLabel>
 #include <QPushButton>
 
-#include <grp.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -115,11 +114,7 @@ protected:
         env.insert(QStringLiteral("POINTRA_SHARED_NAME"), name);
         env.insert(QStringLiteral("POINTRA_SHARED_COUNT"), QString::number(count));
         if (as)
-            p->setChildProcessModifier([a = *as] {
-                if (::setgroups(1, &a.group) != 0 || ::setgid(a.gid) != 0 || ::setuid(a.uid) != 0)
-                    ::_exit(77);
-                ::umask(a.umask);
-            });
+            StartAsUser(*p, as->uid, as->gid, as->group, as->umask);
         QString program = QCoreApplication::applicationFilePath();
         if (as) {
             // A copy the other user can reach, wherever the build lies.

@@ -25,7 +25,6 @@
 #include <QRadioButton>
 #include <QTest>
 
-#include <grp.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -254,11 +253,7 @@ protected:
         env.insert(QStringLiteral("POINTRA_TEMPLATE"), base_ + QStringLiteral("/template"));
         p->setProcessEnvironment(env);
         p->setWorkingDirectory(who.home);
-        p->setChildProcessModifier([who] {
-            if (::setgroups(1, &who.shop) != 0 || ::setgid(who.gid) != 0 || ::setuid(who.uid) != 0)
-                ::_exit(77);
-            ::umask(who.umask);
-        });
+        StartAsUser(*p, who.uid, who.gid, who.shop, who.umask);
         p->start(program_, {QStringLiteral("--gtest_filter=EstimatorSession.Run")});
         sessions_.push_back(std::move(p));
         return *sessions_.back();
