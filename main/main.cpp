@@ -1,6 +1,6 @@
 // VarpadLumo: the main program of the take-off front end.
-#include "common/command_line.h"
-#include "common/message.h"
+#include "common/core/command_line.h"
+#include "common/ui/message.h"
 #include "main/window/form1.h"
 
 #include <QApplication>

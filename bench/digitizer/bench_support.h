@@ -2,8 +2,8 @@
 // What the digitizer benchmarks share: the memory of this process and a
 // throw-away installation whose curPass.txt names a drawing.
 
-#include "common/message.h"
-#include "common/registry.h"
+#include "common/ui/message.h"
+#include "common/core/registry.h"
 
 #include <QFile>
 #include <QString>

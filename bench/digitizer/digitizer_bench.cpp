@@ -7,8 +7,8 @@
 //
 // Prints one line of figures. Run one zoom per process, so each peak is its own.
 #include "bench/digitizer/bench_support.h"
-#include "common/picturebox.h"
-#include "main/digitizer/form3.h"
+#include "common/ui/picturebox.h"
+#include "main/window/form3.h"
 #include "main/window/form1.h"
 
 #include <QApplication>

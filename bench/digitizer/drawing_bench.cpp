@@ -15,7 +15,7 @@
 //
 // Prints one line of figures each (the set: one line a side and the ratio).
 #include "bench/digitizer/bench_support.h"
-#include "main/digitizer/form3.h"
+#include "main/window/form3.h"
 #include "main/image/drawing_choice.h"
 #include "main/window/form1.h"
 

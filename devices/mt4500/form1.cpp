@@ -1,10 +1,10 @@
 #include "devices/mt4500/form1.h"
 
-#include "common/message.h"
-#include "common/picturebox.h"
-#include "common/point_log.h"
-#include "common/serial_line.h"
-#include "common/uifont.h"
+#include "common/ui/message.h"
+#include "common/ui/picturebox.h"
+#include "common/core/point_log.h"
+#include "common/serial/serial_line.h"
+#include "common/ui/uifont.h"
 #include "devices/support/device_support.h"
 
 #include <QLabel>

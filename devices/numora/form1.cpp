@@ -1,11 +1,11 @@
 #include "devices/numora/form1.h"
 
-#include "common/exchange_files.h"
-#include "common/message.h"
-#include "common/numtext.h"
-#include "common/outline_sketch.h"
-#include "common/picturebox.h"
-#include "common/uifont.h"
+#include "common/core/exchange_files.h"
+#include "common/ui/message.h"
+#include "common/core/numtext.h"
+#include "common/ui/outline_sketch.h"
+#include "common/ui/picturebox.h"
+#include "common/ui/uifont.h"
 #include "devices/support/device_support.h"
 
 #include <QLabel>

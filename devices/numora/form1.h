@@ -4,8 +4,8 @@
 // listed, the sketch is drawn and saved as curGazo.bmp, and the program ends
 // before its window would be shown.
 
-#include "common/outline_store.h"
-#include "common/textcodec.h"
+#include "common/core/outline_store.h"
+#include "common/core/textcodec.h"
 
 #include <QString>
 #include <QWidget>

@@ -4,8 +4,8 @@
 //
 // Its messages go to standard error, or with POINTRA_MESSAGE_LOG naming a
 // file to that file (see devices::InstallMessageLogFromEnvironment).
-#include "common/command_line.h"
-#include "common/message.h"
+#include "common/core/command_line.h"
+#include "common/ui/message.h"
 #include "devices/numora/form1.h"
 #include "devices/support/device_support.h"
 

@@ -1,12 +1,12 @@
 #include "devices/support/device_support.h"
 
-#include "common/exchange_files.h"
-#include "common/installation.h"
-#include "common/message.h"
-#include "common/picturebox.h"
-#include "common/refusals.h"
-#include "common/serial_line.h"
-#include "common/textcodec.h"
+#include "common/core/exchange_files.h"
+#include "common/core/installation.h"
+#include "common/ui/message.h"
+#include "common/ui/picturebox.h"
+#include "common/core/refusals.h"
+#include "common/serial/serial_line.h"
+#include "common/core/textcodec.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -4,7 +4,7 @@
 // of the sketch. The tablet programs' whole flow is TabletForm
 // (tablet_form.h); the exchange files themselves are in common/.
 
-#include "common/twips.h"
+#include "common/ui/twips.h"
 
 #include <QRect>
 #include <QString>

@@ -1,9 +1,9 @@
 #include "devices/support/tablet_form.h"
 
-#include "common/message.h"
-#include "common/outline_sketch.h"
-#include "common/picturebox.h"
-#include "common/serial_line.h"
+#include "common/ui/message.h"
+#include "common/ui/outline_sketch.h"
+#include "common/ui/picturebox.h"
+#include "common/serial/serial_line.h"
 #include "devices/support/device_support.h"
 
 #include <QCloseEvent>

@@ -5,12 +5,12 @@
 // here, once; each program gives only what is its own: its controls and
 // names, its line settings, its record format and its log line.
 
-#include "common/exchange_files.h"
-#include "common/outline_store.h"
-#include "common/record_framer.h"
-#include "common/refusals.h"
-#include "common/tablet_records.h"
-#include "common/textcodec.h"
+#include "common/core/exchange_files.h"
+#include "common/core/outline_store.h"
+#include "common/core/record_framer.h"
+#include "common/core/refusals.h"
+#include "common/core/tablet_records.h"
+#include "common/core/textcodec.h"
 
 #include <QString>
 #include <QWidget>

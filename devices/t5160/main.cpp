@@ -3,8 +3,8 @@
 // With POINTRA_MESSAGE_LOG naming a file, the messages go to that file instead
 // of dialogs (see devices::InstallMessageLogFromEnvironment), for tests and
 // unattended runs, e.g. under QT_QPA_PLATFORM=offscreen.
-#include "common/command_line.h"
-#include "common/message.h"
+#include "common/core/command_line.h"
+#include "common/ui/message.h"
 #include "devices/support/device_support.h"
 #include "devices/t5160/form1.h"
 

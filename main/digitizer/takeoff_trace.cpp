@@ -1,8 +1,8 @@
 #include "main/digitizer/takeoff_trace.h"
 
-#include "common/numtext.h"
-#include "common/point_log.h"
-#include "common/refusals.h"
+#include "common/core/numtext.h"
+#include "common/core/point_log.h"
+#include "common/core/refusals.h"
 
 #include <cmath>
 

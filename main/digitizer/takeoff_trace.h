@@ -4,7 +4,7 @@
 // (segment count, sums and bounding box of the vertices). Positions are in
 // drawing-box units (pixels of the drawing at the current zoom).
 
-#include "common/outline_store.h"
+#include "common/core/outline_store.h"
 
 #include <QColor>
 #include <QPointF>

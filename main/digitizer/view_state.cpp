@@ -1,6 +1,6 @@
 #include "main/digitizer/view_state.h"
 
-#include "common/numtext.h"
+#include "common/core/numtext.h"
 
 #include <QFileInfo>
 #include <QStringList>

@@ -3,7 +3,7 @@
 // the scroll ranges, and the geometry of the finish (comment label and
 // thumbnail). Plain values and functions, so each rule is checked alone.
 
-#include "common/textcodec.h"
+#include "common/core/textcodec.h"
 
 #include <QString>
 

@@ -1,9 +1,9 @@
 #include "main/image/calibration.h"
 
-#include "common/numtext.h"
-#include "common/refusals.h"
+#include "common/core/numtext.h"
+#include "common/core/refusals.h"
 
-#include "common/file_lock.h"
+#include "common/core/file_lock.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -8,8 +8,8 @@
 // at the current zoom. The origin is kept in pixels of the drawing itself
 // (zoom 1), so a calibration gives the same coordinates at every zoom.
 
-#include "common/exchange_files.h"
-#include "common/textcodec.h"
+#include "common/core/exchange_files.h"
+#include "common/core/textcodec.h"
 #include "main/image/taken_outlines.h"
 
 #include <QString>

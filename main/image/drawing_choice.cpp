@@ -1,10 +1,10 @@
 #include "main/image/drawing_choice.h"
 
-#include "common/atomic_file.h"
-#include "common/exchange_files.h"
-#include "common/file_read.h"
-#include "common/numtext.h"
-#include "common/refusals.h"
+#include "common/core/atomic_file.h"
+#include "common/core/exchange_files.h"
+#include "common/core/file_read.h"
+#include "common/core/numtext.h"
+#include "common/core/refusals.h"
 #include "main/image/taken_outlines.h"
 
 #include <QCryptographicHash>

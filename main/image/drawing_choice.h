@@ -7,8 +7,8 @@
 // Ghostscript is always given its arguments one by one, never through a
 // shell, so a path with blanks, quotes or Japanese is passed as it is.
 
-#include "common/atomic_file.h"
-#include "common/textcodec.h"
+#include "common/core/atomic_file.h"
+#include "common/core/textcodec.h"
 #include "main/image/pixels.h"
 
 #include <QByteArray>

@@ -1,6 +1,6 @@
 #include "main/image/pixels.h"
 
-#include "common/atomic_file.h"
+#include "common/core/atomic_file.h"
 #include "main/image/picture_data.h"
 
 #include <QFile>

@@ -1,9 +1,9 @@
 #include "main/image/taken_outlines.h"
 
-#include "common/atomic_file.h"
-#include "common/file_read.h"
-#include "common/numtext.h"
-#include "common/refusals.h"
+#include "common/core/atomic_file.h"
+#include "common/core/file_read.h"
+#include "common/core/numtext.h"
+#include "common/core/refusals.h"
 
 #include <QFileInfo>
 

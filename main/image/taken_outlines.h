@@ -16,9 +16,9 @@
 // reads, changes and replaces them holding the drawing's lock, a lock file
 // beside it: one session's change never undoes another's.
 
-#include "common/file_lock.h"
-#include "common/outline_store.h"
-#include "common/textcodec.h"
+#include "common/core/file_lock.h"
+#include "common/core/outline_store.h"
+#include "common/core/textcodec.h"
 
 #include <QList>
 #include <QPointF>

@@ -3,7 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "common/exchange_files.h"
+#include "common/core/exchange_files.h"
 
 #include <QEventLoop>
 #include <QFile>

@@ -1,6 +1,6 @@
 #include "main/takeoff/reception.h"
 
-#include "common/point_log.h"
+#include "common/core/point_log.h"
 
 QString Reception::outlineWaitingMessage() {
     return QStringLiteral("前の図形がまだ「実行」されていません。\r\n"

@@ -3,9 +3,9 @@
 // the log lines, and whether the outline has ended. Kept apart from the
 // window so it can be checked without serial ports or widgets.
 
-#include "common/outline_store.h"
-#include "common/refusals.h"
-#include "common/tablet_records.h"
+#include "common/core/outline_store.h"
+#include "common/core/refusals.h"
+#include "common/core/tablet_records.h"
 
 #include <QString>
 

@@ -1,6 +1,6 @@
 #include "main/takeoff/recovery.h"
 
-#include "common/exchange_files.h"
+#include "common/core/exchange_files.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,6 +1,6 @@
 #include "main/takeoff/takeoff.h"
 
-#include "common/numtext.h"
+#include "common/core/numtext.h"
 
 #include <cmath>
 

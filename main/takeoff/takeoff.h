@@ -3,7 +3,7 @@
 // A pure function of the outline store and the ceiling height text, computed
 // in single precision as the worksheet has always been filled.
 
-#include "common/outline_store.h"
+#include "common/core/outline_store.h"
 
 #include <QString>
 #include <QVariant>

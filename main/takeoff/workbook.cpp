@@ -1,7 +1,7 @@
 #include "main/takeoff/workbook.h"
 
-#include "common/atomic_file.h"
-#include "common/numtext.h"
+#include "common/core/atomic_file.h"
+#include "common/core/numtext.h"
 #include "main/takeoff/workbook_reader.h"
 
 #include <QDir>

@@ -3,7 +3,7 @@
 
 #include "main/takeoff/workbook_reader.h"
 
-#include "common/refusals.h"
+#include "common/core/refusals.h"
 
 #include <QFile>
 #include <QList>

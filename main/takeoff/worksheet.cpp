@@ -1,6 +1,6 @@
 #include "main/takeoff/worksheet.h"
 
-#include "common/numtext.h"
+#include "common/core/numtext.h"
 
 #include <QRegularExpression>
 

@@ -3,7 +3,7 @@
 // of input device, serial reception of the two tablets, the outline sketch,
 // and the worksheet that receives one row per outline.
 
-#include "common/outline_store.h"
+#include "common/core/outline_store.h"
 #include "main/image/calibration.h"
 #include "main/image/taken_outlines.h"
 #include "main/takeoff/reception.h"

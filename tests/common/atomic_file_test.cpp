@@ -1,10 +1,10 @@
 // Replacing files whole and emptying 座標.txt: what may be replaced, by whom,
 // through which links, what a replacement keeps of the old file, on a full
 // disk, and in drawing folders several real users share.
-#include "common/atomic_file.h"
-#include "common/exchange_files.h"
-#include "common/file_read.h"
-#include "common/picturebox.h"
+#include "common/core/atomic_file.h"
+#include "common/core/exchange_files.h"
+#include "common/core/file_read.h"
+#include "common/ui/picturebox.h"
 #include "file_systems.h"
 
 #include <QDir>

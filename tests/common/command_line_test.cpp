@@ -1,4 +1,4 @@
-#include "common/command_line.h"
+#include "common/core/command_line.h"
 
 #include <gtest/gtest.h>
 

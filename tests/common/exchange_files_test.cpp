@@ -1,10 +1,10 @@
 // The exchange files on real files: the readers of 座標.txt (main program and
 // Numora), the writers' line forms and the flushed writer, 縮尺.txt and
 // roomName.txt in the code page.
-#include "common/exchange_files.h"
+#include "common/core/exchange_files.h"
 
-#include "common/outline_store.h"
-#include "common/point_log.h"
+#include "common/core/outline_store.h"
+#include "common/core/point_log.h"
 #include "test_paths.h"
 
 #include <QDir>

@@ -2,7 +2,7 @@
 // process holds it, free again the moment that process ends (even killed);
 // never taken through a link or on something that is no regular file; made
 // writable by the group in a folder the group writes.
-#include "common/file_lock.h"
+#include "common/core/file_lock.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // Numbers and their texts: the values and texts the stored files, logs and
 // worksheet compare byte for byte.
-#include "common/numtext.h"
+#include "common/core/numtext.h"
 
 #include <QStringList>
 

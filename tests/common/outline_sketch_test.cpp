@@ -1,5 +1,5 @@
-#include "common/outline_sketch.h"
-#include "common/picturebox.h"
+#include "common/ui/outline_sketch.h"
+#include "common/ui/picturebox.h"
 
 #include <gtest/gtest.h>
 

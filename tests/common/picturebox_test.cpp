@@ -1,4 +1,4 @@
-#include "common/picturebox.h"
+#include "common/ui/picturebox.h"
 
 #include <QCoreApplication>
 #include <QDir>

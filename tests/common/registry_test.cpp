@@ -1,7 +1,7 @@
 // The registry file reader and GetRegistryValue on real export files.
-#include "common/registry.h"
+#include "common/core/registry.h"
 
-#include "common/installation.h"
+#include "common/core/installation.h"
 #include "test_paths.h"
 
 #include <QDir>

@@ -1,5 +1,5 @@
 // Cutting the serial byte stream into tablet records.
-#include "common/record_framer.h"
+#include "common/core/record_framer.h"
 
 #include <gtest/gtest.h>
 

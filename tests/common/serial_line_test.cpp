@@ -1,7 +1,7 @@
 // The serial line through a real pseudo-terminal, with tabletsim playing the
 // tablet on the other side.
-#include "common/serial_line.h"
-#include "common/tablet_records.h"
+#include "common/core/tablet_records.h"
+#include "common/serial/serial_line.h"
 #include "test_paths.h"
 
 #include <QEventLoop>

@@ -1,6 +1,6 @@
 // Line settings of the serial controls and their stored configuration.
-#include "common/registry.h"
-#include "common/serial_settings.h"
+#include "common/core/registry.h"
+#include "common/core/serial_settings.h"
 
 #include <QFile>
 #include <QTemporaryDir>

@@ -1,5 +1,5 @@
 // Reading the records of the two tablets.
-#include "common/tablet_records.h"
+#include "common/core/tablet_records.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 // The code-page codec and text lines in files (replacing files whole is
 // tested in atomic_file_test.cpp).
-#include "common/installation.h"
-#include "common/registry.h"
-#include "common/textcodec.h"
+#include "common/core/installation.h"
+#include "common/core/registry.h"
+#include "common/core/textcodec.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,7 +1,7 @@
 #include "device_test_helpers.h"
 
-#include "common/registry.h"
-#include "common/textcodec.h"
+#include "common/core/registry.h"
+#include "common/core/textcodec.h"
 #include "test_paths.h"
 
 #include <QDir>

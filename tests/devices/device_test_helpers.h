@@ -3,7 +3,7 @@
 // with its registry file, the tablet simulator on a pseudo-terminal, the
 // programs run as child processes, and looks into the saved sketch.
 
-#include "common/message.h"
+#include "common/ui/message.h"
 
 #include <QByteArray>
 #include <QColor>

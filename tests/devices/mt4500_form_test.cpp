@@ -1,7 +1,7 @@
 // The MT4500 window in process: "処理中断", "設定" and the log.
 #include "device_test_helpers.h"
 
-#include "common/serial_line.h"
+#include "common/serial/serial_line.h"
 #include "devices/mt4500/form1.h"
 
 #include <QLineEdit>

@@ -2,7 +2,7 @@
 // scale, "終了", "text Clear".
 #include "device_test_helpers.h"
 
-#include "common/serial_line.h"
+#include "common/serial/serial_line.h"
 #include "devices/t5160/form1.h"
 
 #include <QLineEdit>

@@ -1,5 +1,5 @@
 // The tablet simulator: records, scripts, keys and its pseudo-terminal.
-#include "common/tablet_records.h"
+#include "common/core/tablet_records.h"
 #include "tools/tabletsim/pty.h"
 #include "tools/tabletsim/tabletsim.h"
 

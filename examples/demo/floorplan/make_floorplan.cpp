@@ -7,9 +7,9 @@
 // 540 x 396 pt, so at 200 dpi one pixel of its JPEG is again 10 mm.
 //   make_floorplan OUTPUT.bmp
 //   make_floorplan --ps OUTPUT.ps
-#include "common/picturebox.h"
-#include "common/textcodec.h"
-#include "common/uifont.h"
+#include "common/ui/picturebox.h"
+#include "common/core/textcodec.h"
+#include "common/ui/uifont.h"
 #include "main/image/calibration.h"
 
 #include <QFile>

@@ -3,9 +3,9 @@
 // folder, a generated drawing with a room of known size, the view-state
 // file, and the main window in the "Varpad" mode.
 
-#include "main/digitizer/form3.h"
 #include "main/image/calibration.h"
 #include "main/window/form1.h"
+#include "main/window/form3.h"
 #include "tests/main/window/window_test_helpers.h"
 
 #include <QCheckBox>

@@ -2,7 +2,7 @@
 // Shared set-up of the tests of Form3's menus on real files: the file dialog
 // and input boxes answered by the test, PDFs made by the real Ghostscript.
 
-#include "common/registry.h"
+#include "common/core/registry.h"
 #include "main/image/drawing_choice.h"
 #include "tests/main/digitizer/digitizer_fixture.h"
 

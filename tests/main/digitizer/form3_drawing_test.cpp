@@ -1,13 +1,13 @@
 // Form3's menus on real files: choosing a drawing and converting PDFs with
 // the real Ghostscript, calibrating scale and origin, zooming during a
 // take-off, and turning the drawing.
-#include "main/digitizer/form3.h"
+#include "main/window/form3.h"
 
-#include "common/numtext.h"
-#include "common/picturebox.h"
-#include "common/registry.h"
+#include "common/core/numtext.h"
+#include "common/core/registry.h"
+#include "common/ui/picturebox.h"
 #include "main/image/drawing_choice.h"
-#include "main/image/form2.h"
+#include "main/window/form2.h"
 #include "tests/main/digitizer/drawing_fixture.h"
 
 #include <QAction>

@@ -2,11 +2,11 @@
 // files (an ordinary user), links to devices and FIFOs, names the code page
 // cannot hold, damaged or lying images, a "%" in a PDF's name, another
 // folder's PDF of the same name, and calibrations no drawing can mean.
-#include "main/digitizer/form3.h"
+#include "main/window/form3.h"
 
-#include "common/numtext.h"
-#include "common/picturebox.h"
-#include "main/image/form2.h"
+#include "common/core/numtext.h"
+#include "common/ui/picturebox.h"
+#include "main/window/form2.h"
 #include "tests/main/digitizer/drawing_fixture.h"
 
 #include "file_systems.h"

@@ -3,12 +3,12 @@
 // while zoomed, the view after a reload, the window's least size) and the
 // habits of on-screen take-off (focus and keys, wheel, Space-drag, undo, the
 // snap to the first point, the running length, the outlines shown as done).
-#include "main/digitizer/form3.h"
+#include "main/window/form3.h"
 
-#include "common/numtext.h"
-#include "common/picturebox.h"
-#include "main/image/form2.h"
+#include "common/core/numtext.h"
+#include "common/ui/picturebox.h"
 #include "main/image/taken_outlines.h"
+#include "main/window/form2.h"
 #include "tests/main/digitizer/drawing_fixture.h"
 
 #include <QLabel>

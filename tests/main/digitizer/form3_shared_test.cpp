@@ -4,12 +4,12 @@
 // side. Outlines of every session are kept and appear in the others; a held
 // lock keeps an outline waiting, never lost; a calibration changed
 // underneath is asked about; a PDF page chosen again keeps its files.
-#include "main/digitizer/form3.h"
+#include "main/window/form3.h"
 
-#include "common/file_lock.h"
-#include "common/picturebox.h"
-#include "main/image/form2.h"
+#include "common/core/file_lock.h"
+#include "common/ui/picturebox.h"
 #include "main/image/taken_outlines.h"
+#include "main/window/form2.h"
 #include "tests/main/digitizer/drawing_fixture.h"
 
 #include "file_systems.h"

@@ -1,11 +1,11 @@
 // Form3 on a generated drawing: loading, the view, a take-off by mouse and its
 // hand-back to the main window, where "実行" writes the row.
-#include "main/digitizer/form3.h"
+#include "main/window/form3.h"
 
-#include "common/numtext.h"
-#include "common/picturebox.h"
-#include "main/image/form2.h"
+#include "common/core/numtext.h"
+#include "common/ui/picturebox.h"
 #include "main/window/form1.h"
+#include "main/window/form2.h"
 #include "tests/main/digitizer/digitizer_fixture.h"
 
 #include <QApplication>

@@ -3,7 +3,7 @@
 #include "main/digitizer/view_state.h"
 #include "main/digitizer/zoom.h"
 
-#include "common/numtext.h"
+#include "common/core/numtext.h"
 
 #include <QFile>
 #include <QTemporaryDir>

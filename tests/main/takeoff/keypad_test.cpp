@@ -3,8 +3,8 @@
 // input, in an installation folder whose path has blanks and Japanese.
 #include "main/takeoff/keypad.h"
 
-#include "common/exchange_files.h"
-#include "common/outline_store.h"
+#include "common/core/exchange_files.h"
+#include "common/core/outline_store.h"
 #include "test_paths.h"
 
 #include <QDir>

@@ -2,8 +2,8 @@
 // runtime, and the coordinates file it leaves read into the outline store.
 #include "main/window/form1.h"
 
-#include "common/exchange_files.h"
-#include "common/picturebox.h"
+#include "common/core/exchange_files.h"
+#include "common/ui/picturebox.h"
 #include "test_paths.h"
 #include "window_test_helpers.h"
 

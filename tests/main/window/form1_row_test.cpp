@@ -1,8 +1,8 @@
 // "実行": one worksheet row per finished outline, and the state after it.
 #include "main/window/form1.h"
 
-#include "common/picturebox.h"
-#include "common/serial_line.h"
+#include "common/serial/serial_line.h"
+#include "common/ui/picturebox.h"
 #include "window_test_helpers.h"
 
 #include <QCheckBox>

@@ -1,11 +1,11 @@
 // Form1's tablet reception through real pseudo-terminals played by tabletsim.
 #include "main/window/form1.h"
 
-#include "common/picturebox.h"
-#include "common/serial_line.h"
+#include "common/serial/serial_line.h"
+#include "common/ui/picturebox.h"
 #include "window_test_helpers.h"
 
-#include "common/sketch_geometry.h"
+#include "common/core/sketch_geometry.h"
 
 #include <QLineEdit>
 #include <QPlainTextEdit>

@@ -1,8 +1,8 @@
 // Form1: start-up, device choice, serial numbering, "キャンセル" and "設定".
 #include "main/window/form1.h"
 
-#include "common/picturebox.h"
-#include "common/serial_line.h"
+#include "common/serial/serial_line.h"
+#include "common/ui/picturebox.h"
 #include "window_test_helpers.h"
 
 #include <QApplication>

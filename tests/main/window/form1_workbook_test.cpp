@@ -6,7 +6,7 @@
 #include "main/takeoff/workbook.h"
 #include "window_test_helpers.h"
 
-#include "common/picturebox.h"
+#include "common/ui/picturebox.h"
 #include "test_paths.h"
 
 #include <QDir>

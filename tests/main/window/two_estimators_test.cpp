@@ -4,14 +4,14 @@
 // a second session on a held working folder is refused. Run as root: the
 // sessions are whole main windows with their digitizers, in processes of
 // their own as two real users of the shop's group.
-#include "main/digitizer/form3.h"
+#include "main/window/form3.h"
 
-#include "common/picturebox.h"
+#include "common/ui/picturebox.h"
 #include "main/image/calibration.h"
-#include "main/image/form2.h"
 #include "main/image/taken_outlines.h"
 #include "main/takeoff/workbook.h"
 #include "main/window/form1.h"
+#include "main/window/form2.h"
 #include "tests/main/digitizer/drawing_fixture.h"
 #include "tests/main/window/window_test_helpers.h"
 

@@ -2,8 +2,8 @@
 // Shared set-up of the main-window tests: a temporary installation folder, a
 // registry file pointing at it, and the messages the window shows.
 
-#include "common/message.h"
-#include "common/registry.h"
+#include "common/core/registry.h"
+#include "common/ui/message.h"
 
 #include <QByteArray>
 #include <QDir>

@@ -1,4 +1,4 @@
-#include "common/atomic_file.h"
+#include "common/core/atomic_file.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,6 +1,6 @@
-#include "common/outline_sketch.h"
+#include "common/ui/outline_sketch.h"
 
-#include "common/picturebox.h"
+#include "common/ui/picturebox.h"
 
 #include <algorithm>
 

@@ -1,6 +1,6 @@
-#include "common/file_lock.h"
+#include "common/core/file_lock.h"
 
-#include "common/atomic_file.h"
+#include "common/core/atomic_file.h"
 
 #include <QElapsedTimer>
 #include <QFile>

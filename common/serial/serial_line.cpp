@@ -1,4 +1,4 @@
-#include "common/serial_line.h"
+#include "common/serial/serial_line.h"
 
 #include <QFile>
 #include <QPointer>

@@ -1,9 +1,9 @@
-#include "common/installation.h"
+#include "common/core/installation.h"
 
-#include "common/file_lock.h"
-#include "common/refusals.h"
-#include "common/registry.h"
-#include "common/textcodec.h"
+#include "common/core/file_lock.h"
+#include "common/core/refusals.h"
+#include "common/core/registry.h"
+#include "common/core/textcodec.h"
 
 #include <QDir>
 #include <QFile>

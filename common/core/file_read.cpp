@@ -1,6 +1,6 @@
-#include "common/file_read.h"
+#include "common/core/file_read.h"
 
-#include "common/atomic_file.h"
+#include "common/core/atomic_file.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -23,8 +23,8 @@
 // kComEvCD when the device went away (the port is closed then). errorText()
 // describes both for the user.
 
-#include "common/record_framer.h"
-#include "common/serial_settings.h"
+#include "common/core/record_framer.h"
+#include "common/core/serial_settings.h"
 
 #include <QByteArray>
 #include <QObject>

@@ -1,6 +1,6 @@
-#include "common/serial_settings.h"
+#include "common/core/serial_settings.h"
 
-#include "common/registry.h"
+#include "common/core/registry.h"
 
 #include <QStringList>
 #include <QVariant>

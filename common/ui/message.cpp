@@ -1,4 +1,4 @@
-#include "common/message.h"
+#include "common/ui/message.h"
 
 #include <QApplication>
 #include <QFileDialog>

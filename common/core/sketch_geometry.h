@@ -5,7 +5,7 @@
 // position of every segment number and of the outline's name at the mean
 // position of its points. Drawing it is DrawOutline's (outline_sketch.h).
 
-#include "common/outline_store.h"
+#include "common/core/outline_store.h"
 
 #include <QString>
 

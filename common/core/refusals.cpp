@@ -1,4 +1,4 @@
-#include "common/refusals.h"
+#include "common/core/refusals.h"
 
 #include <QRegularExpression>
 

@@ -24,7 +24,7 @@
 // without the user's word (CalibrationWatch, kept for the life of the main
 // window).
 
-#include "common/exchange_files.h"
+#include "common/core/exchange_files.h"
 #include "main/digitizer/takeoff_trace.h"
 #include "main/digitizer/zoom.h"
 #include "main/image/calibration.h"

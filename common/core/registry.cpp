@@ -1,8 +1,8 @@
-#include "common/registry.h"
+#include "common/core/registry.h"
 
-#include "common/file_read.h"
-#include "common/numtext.h"
-#include "common/refusals.h"
+#include "common/core/file_read.h"
+#include "common/core/numtext.h"
+#include "common/core/refusals.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "common/uifont.h"
+#include "common/ui/uifont.h"
 
 QStringList JapaneseFontFallbacks() {
     return {QStringLiteral("IPAPGothic"), QStringLiteral("IPAGothic"),

@@ -1,4 +1,4 @@
-#include "common/record_framer.h"
+#include "common/core/record_framer.h"
 
 #include <algorithm>
 #include <utility>

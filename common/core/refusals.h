@@ -3,7 +3,7 @@
 // admission rule of the outline store, and the refusals of one outline
 // (one message box, a bounded number of log lines).
 
-#include "common/outline_store.h"
+#include "common/core/outline_store.h"
 
 #include <QString>
 

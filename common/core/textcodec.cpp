@@ -1,9 +1,9 @@
-#include "common/textcodec.h"
+#include "common/core/textcodec.h"
 
-#include "common/atomic_file.h"
-#include "common/file_read.h"
-#include "common/refusals.h"
-#include "common/registry.h"
+#include "common/core/atomic_file.h"
+#include "common/core/file_read.h"
+#include "common/core/refusals.h"
+#include "common/core/registry.h"
 
 #include <QFile>
 

@@ -1,10 +1,10 @@
-#include "common/exchange_files.h"
+#include "common/core/exchange_files.h"
 
-#include "common/atomic_file.h"
-#include "common/file_read.h"
-#include "common/numtext.h"
-#include "common/outline_store.h"
-#include "common/refusals.h"
+#include "common/core/atomic_file.h"
+#include "common/core/file_read.h"
+#include "common/core/numtext.h"
+#include "common/core/outline_store.h"
+#include "common/core/refusals.h"
 
 #include <QFileInfo>
 

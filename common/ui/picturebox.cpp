@@ -1,7 +1,7 @@
-#include "common/picturebox.h"
+#include "common/ui/picturebox.h"
 
-#include "common/atomic_file.h"
-#include "common/uifont.h"
+#include "common/core/atomic_file.h"
+#include "common/ui/uifont.h"
 
 #include <QFontMetrics>
 #include <QMouseEvent>

@@ -1,7 +1,7 @@
-#include "main/image/form2.h"
+#include "main/window/form2.h"
 
-#include "common/message.h"
-#include "common/uifont.h"
+#include "common/ui/message.h"
+#include "common/ui/uifont.h"
 
 #include <QGridLayout>
 #include <QLabel>

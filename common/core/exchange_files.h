@@ -16,7 +16,7 @@
 // kMaxCoordinateMetres: anything else refuses the whole file, so no outline
 // is ever read half or wrong.
 
-#include "common/textcodec.h"
+#include "common/core/textcodec.h"
 
 #include <QByteArray>
 #include <QFile>

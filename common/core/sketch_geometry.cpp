@@ -1,4 +1,4 @@
-#include "common/sketch_geometry.h"
+#include "common/core/sketch_geometry.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "common/numtext.h"
+#include "common/core/numtext.h"
 
 #include <charconv>
 #include <cmath>

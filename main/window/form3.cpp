@@ -1,16 +1,16 @@
-#include "main/digitizer/form3.h"
+#include "main/window/form3.h"
 
-#include "common/atomic_file.h"
-#include "common/exchange_files.h"
-#include "common/message.h"
-#include "common/numtext.h"
-#include "common/picturebox.h"
-#include "common/textcodec.h"
-#include "common/uifont.h"
+#include "common/core/atomic_file.h"
+#include "common/core/exchange_files.h"
+#include "common/core/numtext.h"
+#include "common/core/textcodec.h"
+#include "common/ui/message.h"
+#include "common/ui/picturebox.h"
+#include "common/ui/uifont.h"
 #include "main/digitizer/view_state.h"
-#include "main/image/form2.h"
 #include "main/takeoff/takeoff.h"
 #include "main/window/form1.h"
+#include "main/window/form2.h"
 
 #include <QApplication>
 #include <QCheckBox>

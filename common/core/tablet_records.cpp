@@ -1,7 +1,7 @@
-#include "common/tablet_records.h"
+#include "common/core/tablet_records.h"
 
-#include "common/numtext.h"
-#include "common/refusals.h"
+#include "common/core/numtext.h"
+#include "common/core/refusals.h"
 
 #include <QList>
 #include <QRegularExpression>

@@ -2,7 +2,7 @@
 // The outline sketch drawn in a picture box: the main window and every device
 // program draw the same sketch, from the geometry of sketch_geometry.h.
 
-#include "common/sketch_geometry.h"
+#include "common/core/sketch_geometry.h"
 
 #include <QColor>
 #include <QString>
