@@ -8,8 +8,8 @@
 // Prints one line of figures. Run one zoom per process, so each peak is its own.
 #include "bench/digitizer/bench_support.h"
 #include "common/ui/picturebox.h"
-#include "main/window/form3.h"
 #include "main/window/form1.h"
+#include "main/window/form3.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -84,7 +84,7 @@ int main(int argc, char** argv) {
     if (!form.Form_Load())
         return 1;
     const double before = StatusMb("VmRSS:");
-    Form3 f3(form);
+    Form3 f3(form.session(), form.form2(), &form);
     QElapsedTimer t;
     t.start();
     f3.Form_Load();

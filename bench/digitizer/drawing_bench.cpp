@@ -15,9 +15,9 @@
 //
 // Prints one line of figures each (the set: one line a side and the ratio).
 #include "bench/digitizer/bench_support.h"
-#include "main/window/form3.h"
 #include "main/image/drawing_choice.h"
 #include "main/window/form1.h"
+#include "main/window/form3.h"
 
 #include <QAction>
 #include <QApplication>
@@ -49,7 +49,7 @@ int TurnRun(const QString& source) {
     Form1 form;
     if (!form.Form_Load())
         return 1;
-    Form3 f3(form);
+    Form3 f3(form.session(), form.form2(), &form);
     f3.Form_Load();
     f3.show();
     QApplication::processEvents();
@@ -175,7 +175,7 @@ int SetRun(const QString& pdf, const QString& side, int page) {
         Form1 form;
         if (!form.Form_Load())
             return 1;
-        Form3 f3(form);
+        Form3 f3(form.session(), form.form2(), &form);
         f3.Form_Load();
         SetFileDialogHook([&](bool, const QString&) { return pdf; });
         SetInputBoxHook([&](const QString&, const QString&) {
@@ -184,7 +184,8 @@ int SetRun(const QString& pdf, const QString& side, int page) {
         t.start();
         f3.A11_Click();
         const double ms = Ms(t);
-        if (f3.Image1.isNull() || !form.state().imagePath.endsWith(QStringLiteral(".jpg"))) {
+        if (f3.Image1.isNull() ||
+            !form.session().drawing().imagePath.endsWith(QStringLiteral(".jpg"))) {
             std::fprintf(stderr, "drawing_bench: page %d did not load\n", page);
             return 1;
         }

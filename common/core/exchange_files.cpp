@@ -191,7 +191,7 @@ CoordFileContent ReadCoordLines(const QString& path, const TextCodec& codec) {
 bool FillOutlineStore(OutlineStore& store, const QVector<CoordLine>& lines) {
     if (lines.size() > kMaxCoordLines)
         return false;
-    store.pointCount = 0;
+    store.beginOutline();
     for (const CoordLine& line : lines)
         store.appendMillimetres(line.x, line.y, static_cast<float>(line.code));
     if (!lines.isEmpty())

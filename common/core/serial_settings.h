@@ -60,3 +60,11 @@ QString SerialSettingsKey(const QString& program, const QString& control);
 // over DefaultSettings(). A value that is missing, of the wrong type or out
 // of range keeps the default (with a warning on the console for the bad ones).
 SerialSettings LoadSerialSettings(const QString& program, const QString& control);
+
+// What a serial line reports (its CommEvent): a record received, the carrier
+// (the device) lost, received bytes dropped.
+enum CommEventCode : int {
+    kComEvReceive = 2,
+    kComEvCD = 5,
+    kComEventRxOver = 1008,
+};

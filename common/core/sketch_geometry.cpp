@@ -102,5 +102,14 @@ SketchGeometry ComputeSketch(const OutlineStore& store, int n, double innerHeigh
 }
 
 SketchGeometry ComputeSketch(const OutlineStore& store, double innerHeight) {
-    return ComputeSketch(store, store.pointCount - 1, innerHeight);
+    return ComputeSketch(store, store.pointCount() - 1, innerHeight);
+}
+
+SketchGeometry SketchOutline(OutlineStore& store, int n, double innerHeight) {
+    SketchGeometry g = ComputeSketch(store, n, innerHeight);
+    for (int i = 1; i <= g.n; ++i) {
+        store.pointsMm[i][1] = g.points[static_cast<std::size_t>(i - 1)].x;
+        store.pointsMm[i][2] = g.points[static_cast<std::size_t>(i - 1)].y;
+    }
+    return g;
 }

@@ -49,3 +49,7 @@ SketchGeometry ComputeSketch(const OutlineStore& store, int n, double innerHeigh
 // The same for a finished outline: its end record (the last row) is left out,
 // n = pointCount - 1.
 SketchGeometry ComputeSketch(const OutlineStore& store, double innerHeight);
+
+// The sketch of rows 1 to n, whose picture positions then replace those rows
+// of pointsMm (the metre rows keep the outline for the lengths and areas).
+SketchGeometry SketchOutline(OutlineStore& store, int n, double innerHeight);

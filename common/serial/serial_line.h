@@ -31,12 +31,6 @@
 #include <QSerialPort>
 #include <QString>
 
-enum CommEventCode : int {
-    kComEvReceive = 2,
-    kComEvCD = 5,
-    kComEventRxOver = 1008,
-};
-
 class SerialLine : public QObject {
     Q_OBJECT
 public:

@@ -18,15 +18,15 @@ void printRed(PictureBox& picture, float x, float y, const QString& text) {
 } // namespace
 
 SketchGeometry DrawOutline(PictureBox& picture, OutlineStore& store, int n, const QString& name) {
-    SketchGeometry g = ComputeSketch(store, n, picture.ScaleHeight());
-    // The sketch leaves the picture positions in the millimetre rows; the
-    // metre rows keep the outline for the lengths and areas.
-    for (int i = 1; i <= g.n; ++i) {
-        store.pointsMm[i][1] = g.points[static_cast<std::size_t>(i - 1)].x;
-        store.pointsMm[i][2] = g.points[static_cast<std::size_t>(i - 1)].y;
-    }
+    // The sketch leaves the picture positions in the millimetre rows.
+    SketchGeometry g = SketchOutline(store, n, picture.ScaleHeight());
+    DrawSketch(picture, g, name);
+    return g;
+}
+
+void DrawSketch(PictureBox& picture, const SketchGeometry& g, const QString& name) {
     if (g.n == 0)
-        return g;
+        return;
 
     const SketchPoint& first = g.points.front();
     picture.Circle(first.x, first.y, kSketchDotRadius, kSketchRed);
@@ -46,11 +46,10 @@ SketchGeometry DrawOutline(PictureBox& picture, OutlineStore& store, int n, cons
         printRed(picture, label.x, label.y, label.text);
     }
     printRed(picture, g.nameX, g.nameY, name);
-    return g;
 }
 
 void DrawOutline(PictureBox& picture, OutlineStore& store, const QString& name) {
-    const int n = std::max(store.pointCount - 1, 0);
-    store.finishedCount = static_cast<int16_t>(std::min(n, int(OutlineStore::kMaxRows)));
+    const int n = std::max(store.pointCount() - 1, 0);
+    store.finishWith(n);
     DrawOutline(picture, store, n, name);
 }

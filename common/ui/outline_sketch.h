@@ -22,3 +22,5 @@ void DrawOutline(PictureBox& picture, OutlineStore& store, const QString& name);
 // The same for rows 1 to n (for outlines whose last row is itself a point);
 // finishedCount is left alone. Returns the geometry drawn.
 SketchGeometry DrawOutline(PictureBox& picture, OutlineStore& store, int n, const QString& name);
+// Draws a sketch computed by SketchOutline (nothing when it has no point).
+void DrawSketch(PictureBox& picture, const SketchGeometry& geometry, const QString& name);

@@ -1,8 +1,8 @@
 #include "devices/numora/form1.h"
 
 #include "common/core/exchange_files.h"
-#include "common/ui/message.h"
 #include "common/core/numtext.h"
+#include "common/ui/message.h"
 #include "common/ui/outline_sketch.h"
 #include "common/ui/picturebox.h"
 #include "common/ui/uifont.h"
@@ -64,7 +64,7 @@ bool Form1::Form_Load() {
                 SingleToText(p.y) + QStringLiteral(" )  Flg = ") + QString::number(p.code);
     }
     Text1->setPlainText(list);
-    n_ = store_.pointCount;
+    n_ = store_.pointCount();
 
     // The line marked 4 is itself a point of the outline.
     DrawOutline(*Picture1, store_, n_, Text2->text());

@@ -2,11 +2,11 @@
 
 #include "common/core/exchange_files.h"
 #include "common/core/installation.h"
+#include "common/core/refusals.h"
+#include "common/core/textcodec.h"
+#include "common/serial/serial_line.h"
 #include "common/ui/message.h"
 #include "common/ui/picturebox.h"
-#include "common/core/refusals.h"
-#include "common/serial/serial_line.h"
-#include "common/core/textcodec.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -96,29 +96,6 @@ bool SaveSketch(QWidget* parent, const PictureBox& picture, const QString& path)
     MsgBox(parent, QStringLiteral("%1 を保存できません（%2）。")
                        .arg(QFileInfo(path).fileName(), error.isEmpty() ? path : error));
     return false;
-}
-
-QString RefuseRecord(QWidget* parent, OutlineRefusals& refusals, const QString& reason) {
-    const OutlineRefusals::Outcome out = refusals.refuse(reason);
-    if (!out.message.isEmpty())
-        MsgBox(parent, out.message + QStringLiteral("\nこの点は取り込みません。"));
-    return out.logLine;
-}
-
-QString TakeLineEvent(QWidget* parent, const SerialLine& line, OutlineRefusals& refusals,
-                      CoordFileWriter& coordFile, bool* lost) {
-    *lost = false;
-    if (line.CommEvent() == kComEventRxOver)
-        return RefuseRecord(parent, refusals, line.errorText());
-    if (line.CommEvent() != kComEvCD)
-        return QString();
-    coordFile.close();
-    const QString counted = refusals.flush();
-    MsgBox(parent, line.errorText() +
-                       QStringLiteral("。\n外形の終わりを受信する前にタブレットとの接続が切れたため"
-                                      "終了します。受信した点は 座標.txt に残っています。"));
-    *lost = true;
-    return counted;
 }
 
 QString TabletProgramHelp() {

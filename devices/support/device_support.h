@@ -10,7 +10,6 @@
 #include <QString>
 
 class CoordFileWriter;
-class OutlineRefusals;
 class PictureBox;
 class QPlainTextEdit;
 class SerialLine;
@@ -62,19 +61,6 @@ QPlainTextEdit* PlaceLogBox(QWidget* parent, const QRect& where);
 // Saves the picture's image as curGazo.bmp (replaced whole); false after a
 // message when it cannot be written.
 bool SaveSketch(QWidget* parent, const PictureBox& picture, const QString& path);
-
-// Refuses a tablet record: the first refusal of the outline in a message box
-// (the reason and "この点は取り込みません。"), every refusal a line for the log
-// up to OutlineRefusals::kMaxLines. Returns the text to append to the log
-// (empty once the lines are used up: they are only counted then).
-QString RefuseRecord(QWidget* parent, OutlineRefusals& refusals, const QString& reason);
-
-// A tablet program's line event other than a record. An overflow is refused
-// as a record would be; a lost tablet closes 座標.txt (the points taken
-// stay, without an end line) and is told, and *lost is set: the program then
-// ends with kExitLostTablet. Returns the text to append to the log.
-QString TakeLineEvent(QWidget* parent, const SerialLine& line, OutlineRefusals& refusals,
-                      CoordFileWriter& coordFile, bool* lost);
 
 // The part of --help every tablet program shares: where the installation
 // folder comes from, the serial port's group, the message log, the exit

@@ -1,9 +1,9 @@
 #include "devices/support/tablet_form.h"
 
+#include "common/serial/serial_line.h"
 #include "common/ui/message.h"
 #include "common/ui/outline_sketch.h"
 #include "common/ui/picturebox.h"
-#include "common/serial/serial_line.h"
 #include "devices/support/device_support.h"
 
 #include <QCloseEvent>
@@ -47,7 +47,7 @@ bool TabletForm::startTaking(int handshaking, const QString& settingsText) {
     }
     applyLineSettings();
     store_.clear();
-    refusals_.reset();
+    reception_.reset();
     return true;
 }
 
@@ -75,32 +75,39 @@ void TabletForm::MSComm1_OnComm() {
         return;
     if (MSComm1->CommEvent() == kComEvReceive)
         return takeRecord(MSComm1->Input());
-    bool lost = false;
-    appendLog(TakeLineEvent(this, *MSComm1, refusals_, coordFile_, &lost));
-    if (lost)
-        endProgram(kExitLostTablet);
+    const ReceptionOutcome got = reception_.lineEvent(MSComm1->CommEvent(), MSComm1->errorText());
+    if (!got.lineLost)
+        return showReceived(got);
+    // The points taken so far stay in 座標.txt; the program ends.
+    coordFile_.close();
+    appendLog(reception_.flush());
+    MsgBox(this, got.message +
+                     QStringLiteral("。\n外形の終わりを受信する前にタブレットとの接続が切れたため"
+                                    "終了します。受信した点は 座標.txt に残っています。"));
+    endProgram(kExitLostTablet);
 }
 
-void TabletForm::refuse(const QString& reason) {
-    appendLog(RefuseRecord(this, refusals_, reason));
+void TabletForm::showReceived(const ReceptionOutcome& got) {
+    if (!got.message.isEmpty())
+        MsgBox(this, got.message + QStringLiteral("\nこの点は取り込みません。"));
+    appendLog(got.logText);
 }
 
 void TabletForm::takeRecord(const QByteArray& bytes) {
     const Record record = readRecord(bytes);
-    if (!record.parsed.point)
-        return refuse(record.parsed.error);
-    const TabletPoint& p = *record.parsed.point;
-    if (const auto refusal = RefusePoint(store_, p.code))
-        return refuse(*refusal);
-    if (record.coordLine.isEmpty())
-        return refuse(record.coordRefusal);
-    QString error;
-    if (!coordFile_.appendLine(record.coordLine, &error))
-        return refuse(QStringLiteral("座標.txt に書き込めません（%1）").arg(error));
-    appendLog(refusals_.flush());
-    appendLog(record.logText);
-    store_.appendMetres(p.xM, p.yM, static_cast<float>(p.code));
-    if (p.code == 4)
+    // Each point's line of 座標.txt is written before the point is taken.
+    const auto writeCoordLine = [&](const TabletPoint&) -> std::optional<QString> {
+        if (record.coordLine.isEmpty())
+            return record.coordRefusal;
+        QString error;
+        if (!coordFile_.appendLine(record.coordLine, &error))
+            return QStringLiteral("座標.txt に書き込めません（%1）").arg(error);
+        return std::nullopt;
+    };
+    const ReceptionOutcome got =
+        reception_.take(record.parsed, store_, record.logText, writeCoordLine);
+    showReceived(got);
+    if (got.endOfOutline)
         finishOutline();
 }
 

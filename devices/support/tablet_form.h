@@ -7,8 +7,8 @@
 
 #include "common/core/exchange_files.h"
 #include "common/core/outline_store.h"
+#include "common/core/reception.h"
 #include "common/core/record_framer.h"
-#include "common/core/refusals.h"
 #include "common/core/tablet_records.h"
 #include "common/core/textcodec.h"
 
@@ -89,11 +89,12 @@ protected:
     QString coordPath_;
     CoordFileWriter coordFile_;
     OutlineStore store_;
-    OutlineRefusals refusals_;
+    Reception reception_;
 
 private:
     void takeRecord(const QByteArray& record);
-    void refuse(const QString& reason);
+    // The log lines of what was received, and the message of a refusal.
+    void showReceived(const ReceptionOutcome& got);
     void finishOutline();
 
     QString logText_;

@@ -97,7 +97,7 @@ std::optional<QString> TakeoffTrace::undo(OutlineStore& store) {
     maxX = b.maxX;
     minY = b.minY;
     maxY = b.maxY;
-    store.pointCount = b.pointCount;
+    store.takeBackTo(b.pointCount);
     store.lastPointText = b.lastPointText;
     return b.logLine;
 }
@@ -158,7 +158,7 @@ PressOutcome TakeoffTrace::press(int button, float x, float y, const QString& xT
                         maxX,
                         minY,
                         maxY,
-                        underway() ? store.pointCount : int16_t(0),
+                        underway() ? store.pointCount() : int16_t(0),
                         store.lastPointText,
                         QString()};
 
@@ -214,7 +214,7 @@ PressOutcome TakeoffTrace::press(int button, float x, float y, const QString& xT
     store.appendMetres(Val(store.lastPointText[0]), Val(store.lastPointText[1]), float(button));
     if (button == 4) {
         // The closing point is stored, not counted.
-        store.finishedCount = int16_t(store.pointCount - 1);
+        store.finishWith(store.pointCount() - 1);
         out.finish = true;
     } else {
         points_.push_back(TracePoint{x, y, button});

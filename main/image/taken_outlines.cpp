@@ -156,9 +156,9 @@ namespace {
 
 // The same finished outline: its points and codes as "実行" reads them.
 bool SameOutline(const OutlineStore& a, const OutlineStore& b) {
-    if (a.finishedCount != b.finishedCount || a.finishedCount < 1)
+    if (a.finishedCount() != b.finishedCount() || a.finishedCount() < 1)
         return false;
-    for (int i = 1; i <= a.finishedCount; ++i)
+    for (int i = 1; i <= a.finishedCount(); ++i)
         for (int c = 1; c <= 3; ++c)
             if (a.pointsM[i][c] != b.pointsM[i][c])
                 return false;

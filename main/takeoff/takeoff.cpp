@@ -16,7 +16,7 @@ double ExactDecimal(double v, int decimals) {
 
 TakeoffRow ComputeTakeoffRow(const OutlineStore& store, const QString& ceilingHeightText) {
     TakeoffRow row;
-    const int n = store.finishedCount;
+    const int n = store.finishedCount();
     auto X = [&](int i) { return store.pointsM[i][1]; };
     auto Y = [&](int i) { return store.pointsM[i][2]; };
 

@@ -15,12 +15,14 @@
 #include "common/ui/picturebox.h"
 #include "common/ui/twips.h"
 #include "common/ui/uifont.h"
-#include "main/takeoff/keypad.h"
+#include "main/image/drawing_choice.h"
+#include "main/takeoff/keypad_source.h"
 #include "main/takeoff/recovery.h"
+#include "main/takeoff/tablet_source.h"
 #include "main/takeoff/takeoff.h"
 #include "main/takeoff/workbook.h"
+#include "main/window/digitizer_source.h"
 #include "main/window/form2.h"
-#include "main/window/form3.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -47,18 +49,28 @@
 
 #include <unistd.h>
 
-namespace {
-
-int16_t ToInt16(double v) {
-    v = std::clamp(v, double(std::numeric_limits<int16_t>::min()),
-                   double(std::numeric_limits<int16_t>::max()));
-    return static_cast<int16_t>(v);
-}
-
-} // namespace
-
-Form1::Form1(QWidget* parent) : QWidget(parent), sheet_(new Worksheet(this)) {
+Form1::Form1(QWidget* parent)
+    : QWidget(parent), sheet_(new Worksheet(this)), session_(new TakeoffSession(*sheet_, this)) {
     buildControls();
+    session_->setSketchHeight(Picture1->ScaleHeight());
+    connect(session_, &TakeoffSession::logAppended, this, &Form1::showLogAppended);
+    connect(session_, &TakeoffSession::logReset, this, &Form1::showLog);
+    connect(session_, &TakeoffSession::sketchReady, this, &Form1::showSketch);
+    connect(session_, &TakeoffSession::thumbnailReady, this, &Form1::showThumbnail);
+
+    mt4500Road_ = new TabletSource(*session_, *MSComm1, TabletSource::Model::MT4500, this);
+    t5160Road_ = new TabletSource(*session_, *MSComm2, TabletSource::Model::T5160, this);
+    digitizerRoad_ = new DigitizerSource(*session_, this);
+    keypadRoad_ = new KeypadSource(*session_, this);
+    connect(Text5, &QLineEdit::textChanged, t5160Road_, &TabletSource::setScaleText);
+    connect(Check1, &QCheckBox::toggled, session_, &TakeoffSession::setNumbered);
+    for (OutlineSource* road : std::initializer_list<OutlineSource*>{mt4500Road_, t5160Road_,
+                                                                     digitizerRoad_, keypadRoad_}) {
+        connect(road, &OutlineSource::said, this, [this](const QString& m) { MsgBox(this, m); });
+        connect(road, &OutlineSource::received, this, &Form1::enableOutlineButtons);
+        connect(road, &OutlineSource::runningChanged, this,
+                [this](bool running) { setEnabled(!running); });
+    }
 }
 
 Form1::~Form1() = default;
@@ -243,7 +255,7 @@ bool Form1::Form_Load() {
     Check1->setChecked(true);
     Command5->setVisible(true);
     // 4.
-    state_.GsDllPath = GhostscriptPath();
+    const QString ghostscript = GhostscriptPath();
     // 5. The installation folder. A folder that does not exist is no
     // installation either: every file of the system lives in it. The
     // message says what is wrong after the two lines of the original.
@@ -259,21 +271,18 @@ bool Form1::Form_Load() {
                          installation.problem);
         return false;
     }
-    state_.instPath = installation.instPath;
+    session_->setInstallation(installation.instPath, ghostscript);
     // 6.
-    state_.rowNo = 2;
-    state_.serialNo = 1;
-    state_.takeoffName = QStringLiteral("拾い");
-    Text2->setText(state_.takeoffName);
+    session_->setRowNo(2);
+    session_->setTakeoffName(QStringLiteral("拾い"));
+    Text2->setText(session_->takeoffName());
     // 7.
     showSerialNumber();
-    // 8.
+    // 8.-9.
     reopenChosenPort();
-    // 9.
-    state_.outline.pointCount = 0;
     // 10.
     writeHeadingRow();
-    recoveryFound_ = FindRecoveryWorkbook(state_.instPath);
+    recoveryFound_ = FindRecoveryWorkbook(session_->instPath());
     recoveryHeld_ = recoveryFound_.state == RecoveryFound::State::Unsaved ||
                     recoveryFound_.state == RecoveryFound::State::Unreadable;
     return true;
@@ -294,7 +303,7 @@ void Form1::offerRecovery() {
     case RecoveryFound::State::Unsaved:
         break;
     }
-    const QString kept = QFileInfo(RecoveryWorkbookPath(state_.instPath)).completeBaseName() +
+    const QString kept = QFileInfo(RecoveryWorkbookPath(session_->instPath())).completeBaseName() +
                          now.toString(QStringLiteral("-yyyyMMdd-HHmmss")) + QStringLiteral(".xlsx");
     recoveryHeld_ = false; // the file holds the rows the sheet now holds
     if (!MsgBoxYesNo(this, QStringLiteral("前回保存されなかった行が控えのワークブックにあります"
@@ -320,13 +329,13 @@ void Form1::offerRecovery() {
         if (Check1->isChecked())
             Text3->setText(QString::number(next->serialNo));
         else
-            state_.serialNo = next->serialNo;
+            session_->setSerialNo(next->serialNo);
     }
 }
 
 bool Form1::keepRecoveryAside(const QDateTime& when) {
     QString error;
-    if (!KeepRecoveryWorkbook(state_.instPath, when, &error).isEmpty()) {
+    if (!KeepRecoveryWorkbook(session_->instPath(), when, &error).isEmpty()) {
         recoveryHeld_ = false;
         return true;
     }
@@ -341,15 +350,9 @@ void Form1::writeHeadingRow() {
         sheet_->Cells(1, c + 1) = QString::fromUtf8(Worksheet::kHeadings[c]);
 }
 
-QString Form1::sketchName() const {
-    if (Check1->isChecked())
-        return state_.takeoffName + QLatin1Char('-') + QString::number(state_.serialNo);
-    return state_.takeoffName;
-}
-
 void Form1::showSerialNumber() {
     if (Check1->isChecked()) {
-        Text3->setText(QString::number(state_.serialNo));
+        Text3->setText(QString::number(session_->serialNo()));
         Text3->setEnabled(true);
     } else {
         Text3->setText(QStringLiteral(" "));
@@ -357,32 +360,32 @@ void Form1::showSerialNumber() {
     }
 }
 
-void Form1::closePorts() {
-    if (MSComm1->PortOpen())
-        MSComm1->setPortOpen(false);
-    if (MSComm2->PortOpen())
-        MSComm2->setPortOpen(false);
+OutlineSource* Form1::roadOf(QRadioButton* option) const {
+    if (option == Option1)
+        return mt4500Road_;
+    if (option == Option2)
+        return t5160Road_;
+    if (option == Option3)
+        return digitizerRoad_;
+    return keypadRoad_;
 }
 
-void Form1::openPort(SerialLine* port) {
-    QString error;
-    if (!port->setPortOpen(true, &error))
-        MsgBox(this, error);
-    // The refusals so far stay counted in the log; the next one is told again.
-    appendLog(reception_.reset());
+void Form1::stopRoads() {
+    for (OutlineSource* road : std::initializer_list<OutlineSource*>{mt4500Road_, t5160Road_,
+                                                                     digitizerRoad_, keypadRoad_})
+        road->stop();
 }
 
 void Form1::reopenChosenPort() {
-    if (Option1->isChecked() && !MSComm1->PortOpen())
-        openPort(MSComm1);
-    if (Option2->isChecked() && !MSComm2->PortOpen())
-        openPort(MSComm2);
+    if (road_)
+        road_->resume();
 }
 
 void Form1::selectOption(QRadioButton* chosen) {
-    closePorts();
+    stopRoads();
     for (QRadioButton* o : {Option1, Option2, Option3, Option4})
         o->setChecked(o == chosen);
+    road_ = roadOf(chosen);
 }
 
 void Form1::Option1_Click() {
@@ -391,7 +394,7 @@ void Form1::Option1_Click() {
     Label5->setVisible(false);
     Label6->setVisible(false);
     Text5->setVisible(false);
-    openPort(MSComm1);
+    road_->start();
 }
 
 void Form1::Option2_Click() {
@@ -400,7 +403,7 @@ void Form1::Option2_Click() {
     Label5->setVisible(true);
     Label6->setVisible(true);
     Text5->setVisible(true);
-    openPort(MSComm2);
+    road_->start();
     MsgBox(this, QStringLiteral("最初に縮尺を設定して下さい"));
 }
 
@@ -422,7 +425,7 @@ void Form1::Option4_Click() {
 
 void Form1::Check1_Click() {
     if (Check1->isChecked()) {
-        state_.serialNo = 1;
+        session_->setSerialNo(1);
         Text3->setText(QStringLiteral("1"));
         Text3->setEnabled(true);
         Text3->setVisible(true);
@@ -436,17 +439,12 @@ void Form1::Check1_Click() {
 }
 
 void Form1::Text2_Change() {
-    state_.takeoffName = Text2->text();
-    state_.serialNo = 1;
+    session_->setTakeoffName(Text2->text());
     showSerialNumber();
 }
 
 void Form1::Text3_Change() {
-    state_.serialNo = ToInt16(RoundHalfEven(Val(Text3->text())));
-}
-
-void Form1::forgetRefusals() {
-    reception_.reset();
+    session_->setSerialText(Text3->text());
 }
 
 void Form1::Command1_Click() {
@@ -454,68 +452,26 @@ void Form1::Command1_Click() {
     Command2->setEnabled(false);
     Picture1->clearPicture();
     Picture1->Cls();
-    forgetRefusals();
-    Text1->clear();
-    receivedText_.clear();
+    session_->cancel();
     reopenChosenPort();
-    state_.outline.pointCount = 0;
-    state_.outline.finishedCount = 0;
 }
 
 void Form1::Command2_Click() {
-    OutlineStore& outline = state_.outline;
-    // Lengths need a finished outline: while points are still arriving the
-    // end record has not come and there is nothing to compute yet.
-    if (outline.finishedCount < 1) {
-        MsgBox(this, QStringLiteral("図形が完了していません。\r\n"
-                                    "終点まで入力してから「実行」を押して下さい"));
+    const RowOutcome row = session_->writeRow(Text4->text());
+    if (!row.written) {
+        MsgBox(this, row.refusal);
         return;
     }
-    // rowNo and serialNo are 16-bit integers: the row after this one must be
-    // one they reach, never a wrap-around.
-    constexpr int16_t kLimit = std::numeric_limits<int16_t>::max();
-    if (state_.rowNo >= kLimit || state_.rowNo > Worksheet::kLastRow) {
-        MsgBox(this, QStringLiteral("ワークシートは %1 行目までです。これ以上の行は書けません。\r\n"
-                                    "ワークシートを保存して、新しいワークシートで続けて下さい")
-                         .arg(Worksheet::kLastRow));
-        return;
-    }
-    if (state_.serialNo >= kLimit) {
-        MsgBox(this,
-               QStringLiteral("連番は %1 までです。\r\n"
-                              "処理名称を変えるか、連番を小さくしてから「実行」を押して下さい")
-                   .arg(kLimit));
-        return;
-    }
-    // 1.
     Command1->setEnabled(false);
     Command2->setEnabled(false);
-    // 2. - 5.
-    const TakeoffRow row = ComputeTakeoffRow(outline, Text4->text());
-    const int r = state_.rowNo;
-    sheet_->Cells(r, 1) = state_.takeoffName + QLatin1Char('-') + QString::number(state_.serialNo);
-    for (int c = 2; c <= 7; ++c)
-        sheet_->Cells(r, c) = row.cell(c);
-    // 6.
     Picture1->clearPicture();
     Picture1->Cls();
-    forgetRefusals();
-    Text1->clear();
-    receivedText_.clear();
-    // 7.
-    state_.rowNo = static_cast<int16_t>(state_.rowNo + 1);
-    state_.serialNo = static_cast<int16_t>(state_.serialNo + 1);
-    // 8. The name is given again unchanged, so the new number stays.
-    Text2->setText(state_.takeoffName);
+    // The name is given again unchanged, so the new number stays.
+    Text2->setText(session_->takeoffName());
     showSerialNumber();
-    // 9.
     reopenChosenPort();
-    // An outline taken on screen stays on its drawing as done.
-    if (const auto why = state_.onScreen.rowWritten(outline, TextCodec::fromRegistry()))
-        MsgBox(this, *why);
-    // 10.
-    outline.pointCount = 0;
-    outline.finishedCount = 0;
+    if (!row.warning.isEmpty())
+        MsgBox(this, row.warning);
     sheetChanged();
 }
 
@@ -526,14 +482,14 @@ void Form1::sheetChanged() {
 }
 
 void Form1::followLastRow() {
-    state_.rowNo = static_cast<int16_t>(std::clamp(sheet_->usedRows() + 1, 2, 32767));
+    session_->setRowNo(static_cast<int16_t>(std::clamp(sheet_->usedRows() + 1, 2, 32767)));
 }
 
 void Form1::writeRecovery() {
     if (recoveryHeld_)
         return;
     QString error;
-    if (!WriteRecoveryWorkbook(*sheet_, state_.instPath, !unsavedRows_, &error))
+    if (!WriteRecoveryWorkbook(*sheet_, session_->instPath(), !unsavedRows_, &error))
         MsgBox(this, QStringLiteral("控えのワークブックを書けませんでした。\r\n") + error);
 }
 
@@ -579,7 +535,7 @@ void Form1::Command4_Click() {
     // 1. The file dialog; a cancelled dialog changes nothing.
     const QString path = GetOpenFileName(
         this, QStringLiteral("過去の積算を編集"),
-        QStringLiteral("エクセルファイル(*.xlsx;*.xsl) (*.xlsx *.xls)"), state_.instPath);
+        QStringLiteral("エクセルファイル(*.xlsx;*.xsl) (*.xlsx *.xls)"), session_->instPath());
     if (path.isEmpty())
         return;
     // 2.-3. The workbook is read whole before the sheet is touched, so a file
@@ -605,151 +561,68 @@ void Form1::Command4_Click() {
 }
 
 void Form1::Command5_Click() {
-    if (Option3->isChecked()) {
-        // A finished outline whose row is not written is not taken over.
-        if (state_.outline.endReceived()) {
-            if (!MsgBoxYesNo(this, QStringLiteral("「実行」していない図形があります。\r\n"
-                                                  "この図形を破棄して、新しく拾いますか？")))
-                return;
-            Command1_Click();
-        }
-        Form3 digitizer(*this);
-        digitizer.Form_Load();
-        digitizer.exec();
+    if (!road_)
         return;
+    // A finished outline whose row is not written is not taken over.
+    if (road_->replacesFinishedOutline() && session_->outline().endReceived()) {
+        if (!MsgBoxYesNo(this, QStringLiteral("「実行」していない図形があります。\r\n"
+                                              "この図形を破棄して、新しく拾いますか？")))
+            return;
+        Command1_Click();
     }
-    if (!Option4->isChecked())
-        return;
-    const QString key = QString::fromLatin1(kPointraKey);
-    QString runtime =
-        RegistryText(key, QStringLiteral("Runtime"), QStringLiteral("cobcrun")).trimmed();
-    if (runtime.isEmpty())
-        runtime = QStringLiteral("cobcrun");
-    if (!ProgramExists(runtime)) {
-        MsgBox(this, QStringLiteral("COBOLランタイム（%1）が見つかりません。\r\n"
-                                    "レジストリファイル（%2）の HKEY_LOCAL_MACHINE\\%3 の "
-                                    "\"Runtime\" を確かめて下さい")
-                         .arg(Brief(runtime), RegistryFile::defaultPath(), key));
-        return;
-    }
-    // A console program started from a desktop has no console to be seen:
-    // without a "Terminal" value it gets a terminal window of its own.
-    const std::optional<QString> terminal =
-        ChooseTerminalPrefix(RegistryText(key, QStringLiteral("Terminal"), QString()),
-                             ::isatty(STDIN_FILENO) == 1, ProgramExists);
-    if (!terminal) {
-        MsgBox(this, QStringLiteral("サイズ入力を表示する端末が見つかりません。\r\n"
-                                    "レジストリファイル（%1）の HKEY_LOCAL_MACHINE\\%2 に "
-                                    "\"Terminal\" を設定して下さい（例: xterm -e）")
-                         .arg(RegistryFile::defaultPath(), key));
-        return;
-    }
-    // Code runs for the user only from root-owned places or the user's own.
-    if (const std::optional<QString> why = KeypadFilesProblem(state_.instPath)) {
-        MsgBox(this, *why + QStringLiteral("\r\nサイズ入力を始められません"));
-        return;
-    }
-    const RuntimeCommand command = BuildRuntimeCommand(state_.instPath, runtime, *terminal);
-    // The window takes no input while the size input runs; it still repaints,
-    // and closing it is refused meanwhile (the keyed points would be lost).
-    const QString coordPath = CoordFilePath(state_.instPath);
-    const FileStamp before = StampFile(coordPath);
-    setEnabled(false);
-    keypadRunning_ = true;
-    QString error;
-    const int rc = RunAndWait(command, &error);
-    keypadRunning_ = false;
-    setEnabled(true);
-    if (rc == kRunNotStarted || rc == kRunCrashed) {
-        MsgBox(this, error);
-        return;
-    }
-    // The outline is taken whenever this run wrote the file, whatever its
-    // exit code; a file the run did not touch is an earlier outline (behind a
-    // terminal the exit code is the terminal's).
-    if (StampFile(coordPath) == before) {
-        if (rc == 0)
-            MsgBox(this, QStringLiteral("座標ファイルは更新されませんでした。\r\n"
-                                        "サイズ入力が取り消されたため、座標は読み込みません"));
-        else
-            MsgBox(this, QStringLiteral("サイズ入力が終了コード %1 で終わり、座標ファイルは"
-                                        "更新されませんでした。\r\n座標は読み込みません")
-                             .arg(rc));
-        return;
-    }
-    ReadCoordFile();
+    road_->takeOutline(this);
+}
+
+bool Form1::keypadRunning() const {
+    return keypadRoad_->running();
 }
 
 void Form1::ReadCoordFile() {
-    // The file is read and checked whole first: a file that cannot be taken
-    // leaves the outline store as it was.
-    const CoordFileContent content =
-        ReadCoordLines(CoordFilePath(state_.instPath), TextCodec::fromRegistry());
-    if (!content.ok) {
-        MsgBox(this, content.error);
-        return;
-    }
-    OutlineStore taken;
-    if (!FillOutlineStore(taken, content.lines)) {
-        MsgBox(this,
-               QStringLiteral("座標ファイルの点が多すぎます（%1 点まで）").arg(kMaxCoordLines));
-        return;
-    }
-    for (const CoordLine& line : content.lines)
-        appendLog(PointLogLine(line.xText, line.yText, line.codeText));
-    state_.outline = taken;
-    forgetRefusals();
-    // The outline taken replaces whatever the store held: so does its sketch.
-    Picture1->clearPicture();
-    Picture1->Cls();
-    DrawOutline(*Picture1, state_.outline, sketchName());
+    keypadRoad_->readCoordFile();
+}
+
+Form2& Form1::form2() {
+    return digitizerRoad_->form2(this);
+}
+
+void Form1::enableOutlineButtons() {
     Command1->setEnabled(true);
     Command2->setEnabled(true);
 }
 
-void Form1::AppendLogLine(const QString& line) {
-    appendLog(line);
+void Form1::showSketch(const SketchGeometry& geometry, bool fresh) {
+    // An outline that replaces the store replaces its sketch too.
+    if (fresh) {
+        Picture1->clearPicture();
+        Picture1->Cls();
+    }
+    DrawSketch(*Picture1, geometry, sketchName());
 }
 
-void Form1::TakeBackLog(const QString& lines) {
-    if (lines.isEmpty() || !receivedText_.endsWith(lines))
-        return;
-    receivedText_.chop(lines.size());
-    QString shown = receivedText_;
-    if (shown.endsWith(QStringLiteral("\r\n")))
-        shown.chop(2);
-    Text1->setPlainText(shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
-    Text1->verticalScrollBar()->setValue(Text1->verticalScrollBar()->maximum());
-}
-
-void Form1::ShowTakeoffThumbnail(const QString& path) {
+void Form1::showThumbnail(const QString& path) {
     const QImage thumbnail(path);
     if (thumbnail.isNull())
         Picture1->clearPicture();
     else
         Picture1->setPicture(thumbnail);
-    Command1->setEnabled(true);
-    Command2->setEnabled(true);
-}
-
-Form2& Form1::form2() {
-    if (!form2_) {
-        form2_ = new Form2(this);
-        form2_->hide();
-    }
-    return *form2_;
+    enableOutlineButtons();
 }
 
 void Form1::Command3_Click() {
     reopenChosenPort();
 }
 
-void Form1::appendLog(const QString& text) {
+void Form1::showLog(const QString& text) {
+    QString shown = text;
+    if (shown.endsWith(QStringLiteral("\r\n")))
+        shown.chop(2);
+    Text1->setPlainText(shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+    Text1->verticalScrollBar()->setValue(Text1->verticalScrollBar()->maximum());
+}
+
+void Form1::showLogAppended(const QString& text) {
     // The log keeps the lines as received, CR LF included; the box shows them
     // one per line.
-    if (text.isEmpty())
-        return;
-    receivedText_ += text;
     QString shown = text;
     if (shown.endsWith(QStringLiteral("\r\n")))
         shown.chop(2);
@@ -758,53 +631,29 @@ void Form1::appendLog(const QString& text) {
     Text1->verticalScrollBar()->setValue(Text1->verticalScrollBar()->maximum());
 }
 
-void Form1::takeRecord(SerialLine* port, bool mt4500) {
-    ReceptionOutcome got;
-    if (port->CommEvent() == kComEvReceive) {
-        const QByteArray r = port->Input();
-        const ParseResult parsed =
-            mt4500 ? ParseMt4500Record(r) : ParseT5160Record(r, Text5->text());
-        got = reception_.take(parsed, state_.outline);
-    } else if (port->CommEvent() == kComEventRxOver) {
-        // Bytes the line had to drop are refused records of the outline.
-        got = reception_.refuse(port->errorText());
-    } else if (port->CommEvent() == kComEvCD && !port->errorText().isEmpty()) {
-        // The device went away: say so, the points taken so far stay.
-        got.message = port->errorText();
-    }
-    appendLog(got.logText);
-    if (got.endOfOutline) {
-        port->setPortOpen(false);
-        DrawOutline(*Picture1, state_.outline, sketchName());
-    }
-    if (!got.message.isEmpty())
-        MsgBox(this, got.message);
-    Command1->setEnabled(true);
-    Command2->setEnabled(true);
-}
-
 void Form1::MSComm1_OnComm() {
-    takeRecord(MSComm1, true);
+    mt4500Road_->takeLineReport();
 }
 
 void Form1::MSComm2_OnComm() {
-    takeRecord(MSComm2, false);
+    t5160Road_->takeLineReport();
 }
 
 void Form1::Form_Unload() {
     if (unloaded_)
         return;
     unloaded_ = true;
-    closePorts();
+    stopRoads();
     // The view state lasts one run. Emptied by a replacement, so a FIFO or a
     // device in its place is refused instead of waited on or written to.
     QString error;
-    if (!state_.statePath.isEmpty() && !WriteFileAtomically(state_.statePath, {}, &error))
+    const QString statePath = session_->drawing().statePath;
+    if (!statePath.isEmpty() && !WriteFileAtomically(statePath, {}, &error))
         MsgBox(this, QStringLiteral("表示状態のファイルを空にできませんでした:\r\n") + error);
 }
 
 void Form1::closeEvent(QCloseEvent* event) {
-    if (keypadRunning_) {
+    if (keypadRunning()) {
         MsgBox(this, QStringLiteral("サイズ入力の実行中は終了できません。\r\n"
                                     "サイズ入力を終えてから閉じて下さい"));
         event->ignore();

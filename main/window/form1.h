@@ -1,13 +1,12 @@
 #pragma once
 // The main window of VarpadLumo: take-off name and serial number, the choice
-// of input device, serial reception of the two tablets, the outline sketch,
-// and the worksheet that receives one row per outline.
+// of input road (the two tablets, the on-screen digitizer, the keypad), the
+// outline sketch, and the worksheet that receives one row per outline. The
+// take-off itself is the session's; the roads feed it; this window shows it.
 
-#include "common/core/outline_store.h"
-#include "main/image/calibration.h"
-#include "main/image/taken_outlines.h"
-#include "main/takeoff/reception.h"
+#include "common/core/sketch_geometry.h"
 #include "main/takeoff/recovery.h"
+#include "main/takeoff/takeoff_session.h"
 #include "main/takeoff/worksheet.h"
 
 #include <QDateTime>
@@ -23,27 +22,13 @@ class QPlainTextEdit;
 class QPushButton;
 class QRadioButton;
 class QTableView;
+class DigitizerSource;
 class Form2;
+class KeypadSource;
+class OutlineSource;
+class TabletSource;
 class PictureBox;
 class SerialLine;
-
-// Program-wide values shared with the digitizer window.
-struct ProgramState {
-    QString instPath;     // installation folder, ends with "/"
-    QString GsDllPath;    // Ghostscript program, empty when none was found
-    QString takeoffName;  // the take-off name
-    int16_t serialNo = 1; // serial number of the next row
-    int16_t rowNo = 2;    // worksheet row the next "実行" writes
-    OutlineStore outline; // pointsM, pointsMm, pointCount, finishedCount, lastPointText
-    QString imagePath;    // drawing image (digitizer)
-    QString statePath;    // instPath & "curPass.txt" once the digitizer was loaded
-    // The outline finished on screen, until "実行" writes its row.
-    OnScreenOutlines onScreen;
-    // The drawing's calibration file as this session knows it: it outlives
-    // each digitizer, so a calibration the user kept over another session's
-    // stays kept.
-    CalibrationWatch calibration;
-};
 
 class Form1 : public QWidget {
     Q_OBJECT
@@ -60,34 +45,27 @@ public:
     // are offered back; what is not taken back is kept under a dated name.
     void offerRecovery();
 
-    ProgramState& state() { return state_; }
-    const ProgramState& state() const { return state_; }
+    TakeoffSession& session() { return *session_; }
+    const TakeoffSession& session() const { return *session_; }
     Worksheet& sheet() { return *sheet_; }
     SerialLine& port1() { return *MSComm1; }
     SerialLine& port2() { return *MSComm2; }
 
     // The received-points log exactly as taken (lines ended by CR LF).
-    const QString& receivedText() const { return receivedText_; }
+    const QString& receivedText() const { return session_->receivedText(); }
 
     // The sheet holds changes ("実行" rows, edits, a restored recovery) the
     // user has not saved.
     bool hasUnsavedRows() const { return unsavedRows_; }
     // The size-input module runs (the keypad road waits for it).
-    bool keypadRunning() const { return keypadRunning_; }
+    bool keypadRunning() const;
 
     // The text the sketch prints as the outline's name.
-    QString sketchName() const;
+    QString sketchName() const { return session_->sketchName(); }
 
-    // For the digitizer: appends one line (CR LF ended) to the log of
-    // received points; shows the thumbnail of a finished take-off and
-    // enables "キャンセル" and "実行"; the calibration dialog, created hidden
-    // on first use and kept as long as this window.
-    void AppendLogLine(const QString& line);
-    void ShowTakeoffThumbnail(const QString& path);
+    // The digitizer's calibration dialog, created hidden on first use and
+    // kept as long as this window.
     Form2& form2();
-    // Takes lines appended last back out of 受信データ (a point taken back,
-    // a take-off given up); nothing when the log does not end with them.
-    void TakeBackLog(const QString& lines);
 
     // Controls, named as the window's layout names them.
     QLabel* Label1;
@@ -148,18 +126,23 @@ protected:
 private:
     void buildControls();
     void selectOption(QRadioButton* chosen);
-    void closePorts();
-    // Opens the port when its mode is selected and it is closed (start-up,
-    // "設定", "キャンセル", after "実行").
+    // The road of an option.
+    OutlineSource* roadOf(QRadioButton* option) const;
+    // Every road stops taking (the tablets' lines close).
+    void stopRoads();
+    // The chosen road takes again (start-up, "設定", "キャンセル", after
+    // "実行": a tablet's line closed is opened).
     void reopenChosenPort();
-    void openPort(SerialLine* port);
     void showSerialNumber();
     void writeHeadingRow();
-    void takeRecord(SerialLine* port, bool mt4500);
-    // Appends CR LF ended lines to the log.
-    void appendLog(const QString& text);
-    // A new outline begins: the refusals of the one that ends are forgotten.
-    void forgetRefusals();
+    // What the session reports, shown: the log (appended, replaced), the
+    // sketch of an outline ended, the thumbnail of a digitizer take-off.
+    void showLogAppended(const QString& text);
+    void showLog(const QString& text);
+    void showSketch(const SketchGeometry& geometry, bool fresh);
+    void showThumbnail(const QString& path);
+    // Something arrived from a road: "キャンセル" and "実行" apply to it.
+    void enableOutlineButtons();
     // After a change of the sheet: it holds work not yet saved by the user,
     // rowNo follows its last used row, and the recovery workbook is brought
     // up to date.
@@ -176,17 +159,18 @@ private:
     bool offerToSave(const QString& question);
     void showSheetMenu(const QPoint& position);
 
-    ProgramState state_;
     Worksheet* sheet_;
-    Reception reception_;
-    QString receivedText_;
+    TakeoffSession* session_;
+    TabletSource* mt4500Road_;
+    TabletSource* t5160Road_;
+    DigitizerSource* digitizerRoad_;
+    KeypadSource* keypadRoad_;
+    OutlineSource* road_ = nullptr; // the chosen road
     bool unsavedRows_ = false;
     // The recovery workbook holds rows of an earlier run that could not be
     // moved aside: it is not written over.
     bool recoveryHeld_ = false;
     RecoveryFound recoveryFound_; // what Form_Load found, until offerRecovery()
-    bool keypadRunning_ = false;
     QString lastSavePath_;
     bool unloaded_ = false;
-    Form2* form2_ = nullptr;
 };

@@ -9,7 +9,7 @@
 #include "common/ui/uifont.h"
 #include "main/digitizer/view_state.h"
 #include "main/takeoff/takeoff.h"
-#include "main/window/form1.h"
+#include "main/takeoff/takeoff_session.h"
 #include "main/window/form2.h"
 
 #include <QApplication>
@@ -161,9 +161,9 @@ private:
     std::vector<QAction*> enabled_;
 };
 
-Form3::Form3(Form1& main)
-    : QDialog(&main), form1_(main), form2_(main.form2()), state_(main.state()),
-      calibration_(main.state().calibration) {
+Form3::Form3(TakeoffSession& session, Form2& calibrationDialog, QWidget* parent)
+    : QDialog(parent), session_(session), form2_(calibrationDialog), drawing_(session.drawing()),
+      calibration_(session.drawing().calibration) {
     buildControls();
     watcher_ = new QFileSystemWatcher(this);
     connect(watcher_, &QFileSystemWatcher::fileChanged, this, &Form3::checkSharedFiles);
@@ -443,16 +443,15 @@ DrawingPoint Form3::toDrawing(float x, float y) const {
 void Form3::Form_Load() {
     // 1.
     trace.reset();
-    state_.statePath = state_.instPath + QStringLiteral("curPass.txt");
+    drawing_.statePath = session_.instPath() + QStringLiteral("curPass.txt");
     // Outlines whose drawing's file could not take them yet (another
     // session held its lock) are tried again.
-    if (const auto why = state_.onScreen.retry(TextCodec::fromRegistry()))
+    if (const auto why = session_.onScreen().retry(TextCodec::fromRegistry()))
         MsgBox(this, *why);
     // 2.
-    コメント->setText(
-        CommentText(form1_.Text2->text(), form1_.Text3->text(), form1_.Check1->isChecked()));
+    コメント->setText(session_.commentText());
     // 3.-4. A missing file is handled like an empty one: no drawing yet.
-    const ViewStateRead read = ReadViewState(state_.statePath, TextCodec::fromRegistry());
+    const ViewStateRead read = ReadViewState(drawing_.statePath, TextCodec::fromRegistry());
     if (read.empty || !read.state) {
         if (!read.error.isEmpty())
             MsgBox(this, read.error);
@@ -498,9 +497,9 @@ void Form3::clearDrawing() {
 void Form3::LoadDrawing() {
     // The drawing shown again (a calibration, a fresh start): the view stays
     // where the user has it.
-    loadDrawing(state_.imagePath, Image1.isNull() || shownPath_ != state_.imagePath
-                                      ? std::nullopt
-                                      : std::optional<QPointF>(currentView()));
+    loadDrawing(drawing_.imagePath, Image1.isNull() || shownPath_ != drawing_.imagePath
+                                        ? std::nullopt
+                                        : std::optional<QPointF>(currentView()));
 }
 
 QPointF Form3::currentView() const {
@@ -526,7 +525,7 @@ bool Form3::loadDrawing(const QString& path, std::optional<QPointF> view) {
         }
         takeDrawing(std::move(read), path, stamp);
     }
-    state_.imagePath = path;
+    drawing_.imagePath = path;
     showDrawing(view);
     return true;
 }
@@ -566,7 +565,7 @@ void Form3::showDrawing(std::optional<QPointF> at) {
     // 9.-10. The drawing shown again: a calibration another session wrote
     // since is taken only when the user says so, and the own one the user
     // kept over another's stays in force.
-    if (calibration_.knows(state_.imagePath)) {
+    if (calibration_.knows(drawing_.imagePath)) {
         if (offerOthersCalibration())
             return;
         if (calibration_.keepsOwn()) {
@@ -581,10 +580,10 @@ void Form3::showDrawing(std::optional<QPointF> at) {
 }
 
 void Form3::readTakenOutlines(bool say) {
-    const QString path = TakenOutlinesPath(state_.imagePath);
+    const QString path = TakenOutlinesPath(drawing_.imagePath);
     takenStamp_ = StampFile(path);
     const TakenOutlinesRead taken = ReadTakenOutlines(path, TextCodec::fromRegistry());
-    takenOutlines = taken.outlines + state_.onScreen.unsaved(state_.imagePath);
+    takenOutlines = taken.outlines + session_.onScreen().unsaved(drawing_.imagePath);
     takenView_->update();
     if (say && !taken.error.isEmpty())
         MsgBox(this, taken.error);
@@ -592,8 +591,8 @@ void Form3::readTakenOutlines(bool say) {
 
 void Form3::takeCalibrationFile() {
     const CalibrationFileState file = ReadCalibrationState(
-        CalibrationFilePath(state_.imagePath), TextCodec::fromRegistry(), form2_.texts());
-    calibration_.know(state_.imagePath, file);
+        CalibrationFilePath(drawing_.imagePath), TextCodec::fromRegistry(), form2_.texts());
+    calibration_.know(drawing_.imagePath, file);
     // A calibration outside what a drawing can mean (a coefficient that is
     // no positive number, one of 1e308 m a pixel) is none: its values are
     // not taken, the drawing asks for its scale.
@@ -623,8 +622,8 @@ bool Form3::offerOthersCalibration() {
     if (!theirs)
         return false;
     const int points = trace.underway() ? int(trace.points().size()) : 0;
-    if (!MsgBoxYesNo(this,
-                     CalibrationChangedQuestion(state_.imagePath, !theirs->stamp.exists, points))) {
+    if (!MsgBoxYesNo(
+            this, CalibrationChangedQuestion(drawing_.imagePath, !theirs->stamp.exists, points))) {
         calibration_.keepOwn(*theirs, calibration_.inForce());
         return false;
     }
@@ -637,13 +636,13 @@ bool Form3::offerOthersCalibration() {
 
 bool Form3::saveCalibration() {
     const TextCodec codec = TextCodec::fromRegistry();
-    const QString inf = CalibrationFilePath(state_.imagePath);
-    if (!calibration_.knows(state_.imagePath))
-        calibration_.know(state_.imagePath, ReadCalibrationState(inf, codec, form2_.texts()));
+    const QString inf = CalibrationFilePath(drawing_.imagePath);
+    if (!calibration_.knows(drawing_.imagePath))
+        calibration_.know(drawing_.imagePath, ReadCalibrationState(inf, codec, form2_.texts()));
     // Changed again between the question and the lock: asked again.
     for (;;) {
         const std::optional<CalibrationFileState> theirs = calibration_.othersFile(codec);
-        if (theirs && !MsgBoxYesNo(this, ReplaceCalibrationQuestion(state_.imagePath))) {
+        if (theirs && !MsgBoxYesNo(this, ReplaceCalibrationQuestion(drawing_.imagePath))) {
             calibration_.keepOwn(*theirs, form2_.texts());
             return false;
         }
@@ -668,10 +667,10 @@ bool Form3::saveCalibration() {
 
 void Form3::watchDrawingFiles() {
     QStringList wanted;
-    if (!Image1.isNull() && !state_.imagePath.isEmpty()) {
-        wanted << QFileInfo(state_.imagePath).absolutePath();
+    if (!Image1.isNull() && !drawing_.imagePath.isEmpty()) {
+        wanted << QFileInfo(drawing_.imagePath).absolutePath();
         for (const QString& f :
-             {TakenOutlinesPath(state_.imagePath), CalibrationFilePath(state_.imagePath)})
+             {TakenOutlinesPath(drawing_.imagePath), CalibrationFilePath(drawing_.imagePath)})
             if (QFileInfo(f).isFile())
                 wanted << f;
     }
@@ -695,7 +694,7 @@ void Form3::checkSharedFiles() {
         return;
     }
     checking_ = true;
-    if (!(StampFile(TakenOutlinesPath(state_.imagePath)) == takenStamp_))
+    if (!(StampFile(TakenOutlinesPath(drawing_.imagePath)) == takenStamp_))
         readTakenOutlines(false);
     offerOthersCalibration();
     // A file replaced is a new file to watch; one made since, too.
@@ -736,10 +735,9 @@ void Form3::showStatus() {
     // The outline's length so far, as "実行" would total it.
     QString running;
     if (trace.underway()) {
-        OutlineStore sofar = state_.outline;
-        sofar.finishedCount = sofar.pointCount;
         running = QStringLiteral("延長 ") +
-                  Format(ComputeTakeoffRow(sofar, QString()).total, QStringLiteral("0.00")) +
+                  Format(ComputeTakeoffRow(session_.outlineSoFar(), QString()).total,
+                         QStringLiteral("0.00")) +
                   QStringLiteral(" ｍ");
     }
     panels[9]->setText(running);
@@ -789,11 +787,17 @@ void Form3::Picture1_MouseDown(int button, int, float x, float y) {
     }
     // 1. Always, also before any calibration: the press position for the
     // calibration commands.
+    // The position is taken as its texts give it back, so the stored points
+    // and every file stay what the texts say.
     const DrawingPoint d = toDrawing(x, y);
-    form2_.down座標x->setText(SingleToText(x));
-    form2_.down座標y->setText(SingleToText(y));
-    form2_.変換down座標x->setText(snap ? snap->xText : Format(d.x, QStringLiteral("0.00")));
-    form2_.変換down座標y->setText(snap ? snap->yText : Format(d.y, QStringLiteral("0.00")));
+    const QString xText = SingleToText(x);
+    const QString yText = SingleToText(y);
+    const QString drawingX = snap ? snap->xText : Format(d.x, QStringLiteral("0.00"));
+    const QString drawingY = snap ? snap->yText : Format(d.y, QStringLiteral("0.00"));
+    form2_.down座標x->setText(xText);
+    form2_.down座標y->setText(yText);
+    form2_.変換down座標x->setText(drawingX);
+    form2_.変換down座標y->setText(drawingY);
     // 2. The status bar says why nothing is taken.
     if (!scaleIsSet)
         return;
@@ -806,12 +810,9 @@ void Form3::Picture1_MouseDown(int button, int, float x, float y) {
     // meanwhile, taken, discards the take-off instead.
     if (button == 4 && trace.underway() && offerOthersCalibration())
         return;
-    // 4.-7. The position as the labels hold it.
-    const float xr = float(Val(form2_.down座標x->text()));
-    const float yr = float(Val(form2_.down座標y->text()));
-    const PressOutcome out =
-        trace.press(button, xr, yr, form2_.変換down座標x->text(), form2_.変換down座標y->text(),
-                    metresPerUnitX, metresPerUnitY, state_.outline);
+    // 4.-7.
+    const PressOutcome out = session_.press(trace, button, float(Val(xText)), float(Val(yText)),
+                                            drawingX, drawingY, metresPerUnitX, metresPerUnitY);
     if (out.refusal) {
         MsgBox(this, *out.refusal);
         return;
@@ -820,7 +821,6 @@ void Form3::Picture1_MouseDown(int button, int, float x, float y) {
         return;
     drawMarks(out.marks);
     marks_.push_back(out.marks);
-    form1_.AppendLogLine(out.logLine);
     if (out.finish)
         finish();
     else
@@ -830,20 +830,16 @@ void Form3::Picture1_MouseDown(int button, int, float x, float y) {
 void Form3::undoLastPoint() {
     if (busy_)
         return;
-    const std::optional<QString> line = trace.undo(state_.outline);
-    if (!line)
+    if (!session_.takeBack(trace))
         return;
     if (!marks_.empty())
         marks_.pop_back();
-    form1_.TakeBackLog(*line);
     repaintWithMarks();
     showStatus();
 }
 
 void Form3::discardTakeoff() {
-    form1_.TakeBackLog(trace.logText());
-    state_.outline.pointCount = 0;
-    trace.reset();
+    session_.discard(trace);
     marks_.clear();
     repaintWithMarks();
     showStatus();
@@ -904,8 +900,11 @@ void Form3::Command1_Click() {
         MsgBox(this, *why);
         return;
     }
-    if (const auto why =
-            RefusePointDigits(form2_.変換down座標x->text(), form2_.変換down座標y->text())) {
+    // The last press, as the calibration dialog holds it.
+    const CalibrationTexts press = form2_.texts();
+    const QString drawingX = press.X(CalRow::ConvertedDown);
+    const QString drawingY = press.Y(CalRow::ConvertedDown);
+    if (const auto why = RefusePointDigits(drawingX, drawingY)) {
         MsgBox(this, *why);
         return;
     }
@@ -913,22 +912,16 @@ void Form3::Command1_Click() {
     // take-off measured with the old one: nothing to finish.
     if (offerOthersCalibration())
         return;
-    OutlineStore& store = state_.outline;
-    // 1.-3. As a middle-button press, without adding a point.
-    trace.lastX = float(Val(form2_.down座標x->text()));
-    trace.lastY = float(Val(form2_.down座標y->text()));
-    store.lastPointText = {PointFieldText(form2_.変換down座標x->text()),
-                           PointFieldText(form2_.変換down座標y->text()), QStringLiteral("4")};
-    form1_.AppendLogLine(QStringLiteral("( ") + store.lastPointText[0] + QStringLiteral(" , ") +
-                         store.lastPointText[1] + QStringLiteral(" )  Flg = 4\r\n"));
-    // 4. Every stored point counts; no closing point is stored.
-    store.finishedCount = store.pointCount;
+    // 1.-3. As a middle-button press, without adding a point. 4. Every
+    // stored point counts; no closing point is stored.
+    trace.lastX = float(Val(press.X(CalRow::MouseDown)));
+    trace.lastY = float(Val(press.Y(CalRow::MouseDown)));
+    session_.endWithoutPoint(drawingX, drawingY);
     // 5.
     finish();
 }
 
 void Form3::finish() {
-    OutlineStore& store = state_.outline;
     // 1. The comment at the mean of the vertices.
     Picture1->setCurrentX(float(trace.sumX / trace.segmentCount - 0.4 / metresPerUnitX));
     Picture1->setCurrentY(float(trace.sumY / trace.segmentCount - 0.15 / metresPerUnitY));
@@ -945,7 +938,7 @@ void Form3::finish() {
     const QImage figure = Picture1->Image(QRectF(t.x0, t.y0, t.w, t.h), t.k);
     Picture2->PaintPicture(figure, QRectF(0, 0, t.k * t.w, t.k * t.h));
     // 4.
-    thumbPath = state_.instPath + QStringLiteral("curGazo.bmp");
+    thumbPath = session_.instPath() + QStringLiteral("curGazo.bmp");
     QString error;
     if (!Picture2->SavePicture(thumbPath, &error))
         MsgBox(this, QStringLiteral("図形の画像を保存できませんでした: ") + thumbPath +
@@ -956,7 +949,7 @@ void Form3::finish() {
     const QSize outer = frameGeometry().size();
     lastFrameExtra() = outer - size();
     ViewState vs;
-    vs.imagePath = state_.imagePath;
+    vs.imagePath = drawing_.imagePath;
     vs.savedTop = savedTop;
     vs.savedLeft = savedLeft;
     vs.formHeight = float(outer.height() * 15);
@@ -964,21 +957,18 @@ void Form3::finish() {
     vs.pictureHeight = float(Picture1->height());
     vs.pictureWidth = float(Picture1->width());
     vs.zoomFactor = zoomFactor;
-    if (!WriteViewState(state_.statePath, vs, TextCodec::fromRegistry(), &error))
-        MsgBox(this, QStringLiteral("表示状態を保存できませんでした: ") + state_.statePath +
+    if (!WriteViewState(drawing_.statePath, vs, TextCodec::fromRegistry(), &error))
+        MsgBox(this, QStringLiteral("表示状態を保存できませんでした: ") + drawing_.statePath +
                          QStringLiteral("\r\n") + error);
     // 7. The outline is finished: no record may join it before "実行",
     // which keeps it with the drawing as taken off.
-    store.markFinished();
     TakenOutline taken;
     for (const TracePoint& p : trace.points())
         taken.points.append(QPointF(p.x / zoomFactor, p.y / zoomFactor));
     taken.comment = コメント->text();
-    state_.onScreen.finished(state_.imagePath, taken, store);
     accept();
-    form1_.ShowTakeoffThumbnail(thumbPath);
-    // 8.
-    store.pointCount = 0;
+    // 8. The thumbnail shows in the main window; the rows are released.
+    session_.finishOnScreen(taken, thumbPath);
 }
 
 void Form3::A12_Click() {
@@ -1025,11 +1015,11 @@ bool Form3::haveDrawing() {
 }
 
 QString Form3::dialogFolder() const {
-    const QFileInfo current(state_.imagePath);
-    if (!state_.imagePath.isEmpty() && current.absoluteDir().exists())
+    const QFileInfo current(drawing_.imagePath);
+    if (!drawing_.imagePath.isEmpty() && current.absoluteDir().exists())
         return current.absolutePath();
-    const QString images = ImageFolder(state_.instPath);
-    return QFileInfo(images).isDir() ? images : state_.instPath;
+    const QString images = ImageFolder(session_.instPath());
+    return QFileInfo(images).isDir() ? images : session_.instPath();
 }
 
 void Form3::A11_Click() {
@@ -1049,7 +1039,7 @@ void Form3::A11_Click() {
         return;
     }
     // 4. The drawing shown and its path stay as they were.
-    if (state_.GsDllPath.isEmpty()) {
+    if (session_.GsDllPath().isEmpty()) {
         MsgBox(this, NoGhostscriptMessage());
         return;
     }
@@ -1066,7 +1056,7 @@ void Form3::convertPdf(const QString& chosen) {
                          QStringLiteral("\r\n通常のファイルではありません"));
         return;
     }
-    const QString copyPath = PdfCopyPath(chosen, state_.instPath);
+    const QString copyPath = PdfCopyPath(chosen, session_.instPath());
     if (const auto why = RefuseDrawingName(PdfJpegPath(copyPath, 1), TextCodec::fromRegistry())) {
         MsgBox(this, *why);
         return;
@@ -1079,7 +1069,7 @@ void Form3::convertPdf(const QString& chosen) {
         return;
     // A drawing set: which page. A PDF Ghostscript cannot count is tried as
     // one page, and its conversion says what is wrong.
-    const QString program = GhostscriptProgramFor(state_.GsDllPath);
+    const QString program = GhostscriptProgramFor(session_.GsDllPath());
     int pageCount = 1;
     const ProcessOutcome counted =
         WaitForProcess(program, PageCountArguments(chosen), kPageCountLimitMs,
@@ -1103,19 +1093,19 @@ void Form3::convertPdf(const QString& chosen) {
     // The page converted before from the same bytes is shown as it lies,
     // with its calibration and the outlines taken off it (another session's
     // too). One that cannot be read is converted again.
-    if (const auto converted = ConvertedPage(chosen, state_.instPath, page)) {
+    if (const auto converted = ConvertedPage(chosen, session_.instPath(), page)) {
         const FileStamp stamp = StampFile(*converted);
         DrawingPicture read = ReadDrawingPicture(*converted);
         if (read.ok()) {
             takeDrawing(std::move(read), *converted, stamp);
-            state_.imagePath = *converted;
+            drawing_.imagePath = *converted;
             showDrawing();
             return;
         }
     }
     // 5.3-5.8 Ghostscript writes the page while the window keeps painting;
     // the copy and the JPEG take their places only with a page that loads.
-    PageConversion conversion(chosen, state_.instPath, page, pageCount);
+    PageConversion conversion(chosen, session_.instPath(), page, pageCount);
     if (const auto why = conversion.prepare()) {
         MsgBox(this, *why);
         return;
@@ -1137,7 +1127,7 @@ void Form3::convertPdf(const QString& chosen) {
     takeDrawing(std::move(done.picture), jpegPath, StampFile(jpegPath));
     // This session's conversion may have removed the page's calibration.
     calibration_.forget();
-    state_.imagePath = jpegPath;
+    drawing_.imagePath = jpegPath;
     showDrawing();
 }
 
@@ -1221,13 +1211,13 @@ void Form3::rotate(QuarterTurn turn) {
     }
     // The turn replaces the drawing and deletes its calibration: a drawing or
     // a calibration the user may not change is not turned at all.
-    const QString inf = CalibrationFilePath(state_.imagePath);
-    if (const auto why = RefuseWritingTo(state_.imagePath)) {
-        MsgBox(this, QStringLiteral("画像を保存できませんでした: ") + state_.imagePath +
+    const QString inf = CalibrationFilePath(drawing_.imagePath);
+    if (const auto why = RefuseWritingTo(drawing_.imagePath)) {
+        MsgBox(this, QStringLiteral("画像を保存できませんでした: ") + drawing_.imagePath +
                          QStringLiteral("\r\n") + *why);
         return;
     }
-    const QString taken = TakenOutlinesPath(state_.imagePath);
+    const QString taken = TakenOutlinesPath(drawing_.imagePath);
     for (const auto& [kept, what] : {std::pair(inf, QStringLiteral("基準値")),
                                      std::pair(taken, QStringLiteral("拾い済みの記録"))})
         if (QFileInfo::exists(kept) || QFileInfo(kept).isSymLink())
@@ -1242,8 +1232,8 @@ void Form3::rotate(QuarterTurn turn) {
     FileLock lock;
     {
         QString why;
-        if (!LockDrawing(lock, state_.imagePath, &why)) {
-            MsgBox(this, QStringLiteral("画像を回転できませんでした: ") + state_.imagePath +
+        if (!LockDrawing(lock, drawing_.imagePath, &why)) {
+            MsgBox(this, QStringLiteral("画像を回転できませんでした: ") + drawing_.imagePath +
                              QStringLiteral("\r\n") + why);
             return;
         }
@@ -1254,7 +1244,7 @@ void Form3::rotate(QuarterTurn turn) {
     const QPointF turned = turn == QuarterTurn::Right
                                ? QPointF(imageHeight - middle.y(), middle.x())
                                : QPointF(middle.y(), imageWidth - middle.x());
-    const QString path = state_.imagePath;
+    const QString path = drawing_.imagePath;
     DrawingPicture read;
     FileStamp stamp;
     {
@@ -1303,7 +1293,7 @@ void Form3::E11_Click() {
     // 2.-3.
     if (MsgBoxOkCancel(this, kOriginQuestion)) {
         form2_.setTexts(OriginFromPress(form2_.texts(), zoomFactor));
-        state_.outline.pointCount = 0;
+        session_.releasePoints();
         saveCalibration();
     }
     // 4.
@@ -1359,7 +1349,7 @@ void Form3::E12_Click() {
         return;
     // 10.
     scaleIsSet = 1;
-    state_.outline.pointCount = 0;
+    session_.releasePoints();
     saveCalibration();
     LoadDrawing();
 }

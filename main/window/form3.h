@@ -40,7 +40,6 @@
 #include <optional>
 #include <vector>
 
-class Form1;
 class Form2;
 class PictureBox;
 class QAction;
@@ -54,12 +53,15 @@ class QScrollBar;
 class QStatusBar;
 class QTimer;
 class QWheelEvent;
-struct ProgramState;
+class TakeoffSession;
+struct DrawingMemory;
 
 class Form3 : public QDialog {
     Q_OBJECT
 public:
-    explicit Form3(Form1& main);
+    // A take-off on `session`; the calibration in force is shown and kept in
+    // `calibrationDialog`, which outlives this window.
+    Form3(TakeoffSession& session, Form2& calibrationDialog, QWidget* parent = nullptr);
     ~Form3() override;
 
     // Controls, named as the window's layout names them.
@@ -234,9 +236,9 @@ private:
     // (over the drawing too) and the status text.
     class Busy;
 
-    Form1& form1_;
+    TakeoffSession& session_;
     Form2& form2_;
-    ProgramState& state_;
+    DrawingMemory& drawing_;        // what the digitizer keeps between its windows
     QWidget* client_;               // the window's inner area (ScaleWidth x ScaleHeight)
     QWidget* takenView_;            // the outlines taken off the drawing, over Picture1
     QImage half_;                   // Image1 at half its size, for views below half

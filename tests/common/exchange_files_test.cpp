@@ -76,7 +76,7 @@ TEST(CoordReader, ThreeLinesGiveThreeRowsAndTheEndRecord) {
 
     OutlineStore store;
     ASSERT_TRUE(FillOutlineStore(store, c.lines));
-    EXPECT_EQ(store.pointCount, 4);
+    EXPECT_EQ(store.pointCount(), 4);
     // The file's numbers are millimetres; the metre store holds a thousandth.
     EXPECT_FLOAT_EQ(store.pointsMm[2][1], 4.5f);
     EXPECT_FLOAT_EQ(store.pointsM[2][1], 0.0045f);
@@ -94,7 +94,7 @@ TEST(CoordReader, FillingReplacesAnEarlierOutline) {
         store.appendMetres(1, 1, 1);
     const CoordFileContent c = ReadCoordLines(fixture("three-lines.txt"), kCp932);
     ASSERT_TRUE(FillOutlineStore(store, c.lines));
-    EXPECT_EQ(store.pointCount, 4);
+    EXPECT_EQ(store.pointCount(), 4);
 }
 
 TEST_F(ExchangeFiles, AnyLineEndAByteOrderMarkAndTrailingBlankLinesAreAccepted) {
@@ -122,7 +122,7 @@ TEST_F(ExchangeFiles, NinetyNineLinesAreTakenAHundredRefused) {
     ASSERT_TRUE(c.ok);
     OutlineStore store;
     ASSERT_TRUE(FillOutlineStore(store, c.lines));
-    EXPECT_EQ(store.pointCount, 100);
+    EXPECT_EQ(store.pointCount(), 100);
 
     WriteBytes(coord(), coordLines(100));
     c = ReadCoordLines(coord(), kCp932);

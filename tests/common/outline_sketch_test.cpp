@@ -138,12 +138,13 @@ TEST(ComputeSketch, DegenerateOutlinesDoNotDivideByZero) {
         EXPECT_TRUE(std::isfinite(l.y));
     }
 
-    // A count beyond the table is cut to its rows.
+    // A count beyond the table is cut to its rows; the store itself never
+    // counts beyond them.
     OutlineStore full;
     for (int i = 0; i < OutlineStore::kMaxRows; ++i)
         full.appendMillimetres(static_cast<float>(i), 0, 1);
-    full.pointCount = 300;
-    EXPECT_EQ(ComputeSketch(full, 6000.0).n, OutlineStore::kMaxRows);
+    EXPECT_FALSE(full.appendMillimetres(1, 1, 1));
+    EXPECT_EQ(ComputeSketch(full, 300, 6000.0).n, OutlineStore::kMaxRows);
 }
 
 TEST_F(SketchPicture, DrawOutlineRewritesTheMillimetreRowsAndCountsTheOutline) {
@@ -153,7 +154,7 @@ TEST_F(SketchPicture, DrawOutlineRewritesTheMillimetreRowsAndCountsTheOutline) {
     const OutlineStore before = store;
     DrawOutline(picture, store, QStringLiteral("居間-2"));
 
-    EXPECT_EQ(store.finishedCount, 3);
+    EXPECT_EQ(store.finishedCount(), 3);
     for (int i = 1; i <= 3; ++i) {
         EXPECT_FLOAT_EQ(store.pointsMm[i][1], expected.points[i - 1].x);
         EXPECT_FLOAT_EQ(store.pointsMm[i][2], expected.points[i - 1].y);
@@ -198,16 +199,16 @@ TEST_F(SketchPicture, OtherCodesDrawNoSegmentButAreStillNumbered) {
     EXPECT_EQ(count(img, QRect(41, 360, 319, 1), kRed), 319);
     EXPECT_EQ(count(img, QRect(360, 45, 1, 311), kWhite), 311);
     EXPECT_GT(count(img, QRect(362, 185, 38, 30), kRed), 10); // "[2]" all the same
-    EXPECT_EQ(store.finishedCount, 0); // the explicit-count form leaves it alone
+    EXPECT_EQ(store.finishedCount(), 0); // the explicit-count form leaves it alone
 }
 
 TEST_F(SketchPicture, EmptyOutlinesDrawNothing) {
     OutlineStore empty;
     DrawOutline(picture, empty, QStringLiteral("居間"));
-    EXPECT_EQ(empty.finishedCount, 0);
+    EXPECT_EQ(empty.finishedCount(), 0);
     OutlineStore onlyEnd = outline({});
     DrawOutline(picture, onlyEnd, QStringLiteral("居間"));
-    EXPECT_EQ(onlyEnd.finishedCount, 0);
+    EXPECT_EQ(onlyEnd.finishedCount(), 0);
     EXPECT_EQ(notWhite(picture.Image()), 0);
     EXPECT_EQ(picture.retainedOperationCount(), 0u);
 }
@@ -216,7 +217,7 @@ TEST_F(SketchPicture, SinglePointAndZeroExtentAreDrawnAtTheMargin) {
     OutlineStore one = outline({{2500, 700, 1}});
     DrawOutline(picture, one, QString());
     QImage img = picture.Image();
-    EXPECT_EQ(one.finishedCount, 1);
+    EXPECT_EQ(one.finishedCount(), 1);
     EXPECT_EQ(at(img, 40, 360), kRed);
     EXPECT_EQ(notWhite(img), 1); // the dot; the empty name draws nothing
 

@@ -52,7 +52,7 @@ TEST_F(Mt4500Form, RecordIsLoggedWithItsCodeAndStoredInMillimetres) {
     send("0001.50000002.00001\\r");
     EXPECT_EQ(form->logText(), QStringLiteral("( 0001.5000 , 0002.0000 )  Flg = 2\r\n"));
     EXPECT_EQ(coords(), QByteArray(" 0001.50000002.00002\r\n"));
-    ASSERT_EQ(form->store().pointCount, 1);
+    ASSERT_EQ(form->store().pointCount(), 1);
     EXPECT_FLOAT_EQ(form->store().pointsMm[1][1], 1500.0f);
     EXPECT_FLOAT_EQ(form->store().pointsMm[1][2], 2000.0f);
     EXPECT_FLOAT_EQ(form->store().pointsMm[1][3], 2.0f);

@@ -68,7 +68,7 @@ TEST_F(T5160Form, RecordIsLoggedWithItsOwnFieldAndStoredInMillimetres) {
     EXPECT_EQ(form->logText(), QStringLiteral("(  20.00000 ,  10.00000 )  Flg = 2\r\n"));
     EXPECT_EQ(form->Text1->toPlainText(), QStringLiteral("(  20.00000 ,  10.00000 )  Flg = 2\n"));
     EXPECT_EQ(coords(), QByteArray("  20.00000 10.000001\r\n"));
-    ASSERT_EQ(form->store().pointCount, 1);
+    ASSERT_EQ(form->store().pointCount(), 1);
     EXPECT_FLOAT_EQ(form->store().pointsMm[1][1], 20000.0f);
     EXPECT_FLOAT_EQ(form->store().pointsMm[1][2], 10000.0f);
     EXPECT_FLOAT_EQ(form->store().pointsMm[1][3], 1.0f);
@@ -76,7 +76,7 @@ TEST_F(T5160Form, RecordIsLoggedWithItsOwnFieldAndStoredInMillimetres) {
     form->Command5->click();
     EXPECT_TRUE(form->logText().isEmpty());
     EXPECT_TRUE(form->Text1->toPlainText().isEmpty());
-    EXPECT_EQ(form->store().pointCount, 1); // the points stay
+    EXPECT_EQ(form->store().pointCount(), 1); // the points stay
 }
 
 TEST_F(T5160Form, TypedScaleRewritesTheScaleFileAndScalesTheNextRecord) {
@@ -100,7 +100,7 @@ TEST_F(T5160Form, EmptyScaleFileAsksAndRecordsWaitForTheScale) {
     send("1000,500,2\\r\\n");
     EXPECT_EQ(messages.size(), 2); // refused: no scale yet
     EXPECT_EQ(coords(), QByteArray(""));
-    EXPECT_EQ(form->store().pointCount, 0);
+    EXPECT_EQ(form->store().pointCount(), 0);
 
     form->Text3->insert(QStringLiteral("200"));
     EXPECT_EQ(inst.readFile(QStringLiteral("縮尺.txt")), QByteArray("200\r\n"));
@@ -115,7 +115,7 @@ TEST_F(T5160Form, EmptyScaleFileAsksAndRecordsWaitForTheScale) {
         "× 取り込みません: 縮尺が正しくありません（abc）。縮尺を入力して下さい\r\n")))
         << qPrintable(form->logText());
     EXPECT_EQ(coords(), QByteArray("  20.00000 10.000001\r\n"));
-    EXPECT_EQ(form->store().pointCount, 1);
+    EXPECT_EQ(form->store().pointCount(), 1);
 }
 
 TEST_F(T5160Form, RefusalsOfAnOutlineGiveOneBoxAndTwentyLogLines) {
@@ -126,7 +126,7 @@ TEST_F(T5160Form, RefusalsOfAnOutlineGiveOneBoxAndTwentyLogLines) {
     sim->command("raw " + burst);
     ASSERT_TRUE(WaitFor([&] { return form->logText().count(u'\n') >= 20; }));
     send("1000,500,2\\r\\n");
-    ASSERT_TRUE(WaitFor([&] { return form->store().pointCount == 1; }));
+    ASSERT_TRUE(WaitFor([&] { return form->store().pointCount() == 1; }));
     ASSERT_EQ(messages.size(), 1);
     EXPECT_TRUE(messages[0].contains(QStringLiteral("ボタンが数字ではありません")));
     const QStringList lines = form->logText().split(QStringLiteral("\r\n"));
@@ -161,7 +161,7 @@ TEST_F(T5160Form, EndRecordSavesTheSketchAndEnds) {
     send("3000,500,8\\r\\n");
     EXPECT_EQ(ended, 0);
     EXPECT_FALSE(form->MSComm1->PortOpen());
-    EXPECT_EQ(form->store().finishedCount, 2);
+    EXPECT_EQ(form->store().finishedCount(), 2);
     EXPECT_TRUE(IsSketchBitmap(inst.readFile(QStringLiteral("curGazo.bmp"))));
 }
 

@@ -81,7 +81,7 @@ protected:
 
     // The digitizer over the main window, loaded and shown.
     static std::unique_ptr<Form3> openDigitizer(Form1& form) {
-        auto f = std::make_unique<Form3>(form);
+        auto f = std::make_unique<Form3>(form.session(), form.form2(), &form);
         f->Form_Load();
         f->show();
         return f;

@@ -82,7 +82,7 @@ protected:
         asked.clear();
         f.A11->trigger();
     }
-    QString imagePath(Form1& form) const { return form.state().imagePath; }
+    QString imagePath(Form1& form) const { return form.session().drawing().imagePath; }
     QString images() const { return instPath() + QStringLiteral("見積用画像/"); }
     static QByteArray Contents(const QString& path) {
         QFile f(path);

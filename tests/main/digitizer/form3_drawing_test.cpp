@@ -2,6 +2,7 @@
 // the real Ghostscript, calibrating scale and origin, zooming during a
 // take-off, and turning the drawing.
 #include "main/window/form3.h"
+#include "tests/support/session_access.h"
 
 #include "common/core/numtext.h"
 #include "common/core/registry.h"
@@ -50,20 +51,20 @@ TEST_F(Form3DrawingTest, BitmapsAreShownWhereTheyLieAndACancelChangesNothing) {
     choose(f3, QString());
     EXPECT_EQ(imagePath(form), plan);
     EXPECT_TRUE(f3.trace.underway());
-    EXPECT_EQ(form.state().outline.pointCount, 2);
+    EXPECT_EQ(StoreOf(form).pointCount(), 2);
     EXPECT_TRUE(messages.isEmpty());
     EXPECT_EQ(f3.Picture1->Point(300, 100), 0xff0000);
     // "中断-->再開": the take-off starts afresh, its sums and figure with it.
     f3.A12->trigger();
     EXPECT_EQ(messages, QStringList{QStringLiteral("最初から拾い直して下さい")});
-    EXPECT_EQ(form.state().outline.pointCount, 0);
+    EXPECT_EQ(StoreOf(form).pointCount(), 0);
     EXPECT_FALSE(f3.trace.underway());
     EXPECT_EQ(f3.trace.sumX, 0);
     EXPECT_EQ(f3.trace.maxX, -1e8f);
     EXPECT_EQ(f3.Picture1->Point(300, 100), 0); // the wall again, no red segment
     messages.clear();
     // Without Ghostscript a PDF is refused and the drawing stays, path and all.
-    form.state().GsDllPath.clear();
+    form.session().setInstallation(form.session().instPath(), QString());
     choose(f3, instPath() + "plan.pdf");
     EXPECT_EQ(messages, QStringList{QStringLiteral(
                             "pdfファイルを利用する為には\r\nGhostscriptをインストールして下さい")});
@@ -215,11 +216,11 @@ TEST_F(Form3DrawingTest, FailedCopiesAndConversionsLeaveTheDrawingAsItWas) {
     EXPECT_FALSE(QFileInfo::exists(images() + QStringLiteral("鍵付き.pdf.jpg")));
     // A Ghostscript that fails or cannot start.
     ASSERT_TRUE(MakePdf(instPath() + "good.pdf", 1));
-    form.state().GsDllPath = "/bin/false";
+    form.session().setInstallation(form.session().instPath(), "/bin/false");
     choose(f3, instPath() + "good.pdf");
     unchanged("false");
     EXPECT_TRUE(messages[0].contains(QStringLiteral("終了コード: 1")));
-    form.state().GsDllPath = instPath() + "no-such-gs";
+    form.session().setInstallation(form.session().instPath(), instPath() + "no-such-gs");
     choose(f3, instPath() + "good.pdf");
     unchanged("missing");
     EXPECT_TRUE(messages[0].contains(QStringLiteral("起動できません")));
@@ -322,7 +323,7 @@ TEST_F(Form3DrawingTest, ScaleAndOriginAtZoomOneAndAHalf) {
     messages.clear();
     f3.E11->trigger();
     EXPECT_EQ(messages, QStringList{kOriginQuestion});
-    EXPECT_EQ(form.state().outline.pointCount, 0);
+    EXPECT_EQ(StoreOf(form).pointCount(), 0);
     const QStringList origin = TextCodec().decode(Contents(inf)).split("\r\n");
     EXPECT_EQ(origin[0].section(',', 4, 4), "266.6667");
     EXPECT_EQ(origin[1].section(',', 4, 4), "200");

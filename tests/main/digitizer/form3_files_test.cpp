@@ -3,6 +3,7 @@
 // cannot hold, damaged or lying images, a "%" in a PDF's name, another
 // folder's PDF of the same name, and calibrations no drawing can mean.
 #include "main/window/form3.h"
+#include "tests/support/session_access.h"
 
 #include "common/core/numtext.h"
 #include "common/ui/picturebox.h"
@@ -452,7 +453,7 @@ TEST_F(Form3FilesTest, CalibrationsNoDrawingCanMeanAreNoneAndPointsThatDoNotFitA
         QStringLiteral("座標の桁が多すぎます（X 100010000.00 m、Y 60000.00 m）。\r\n"
                        "この点は取り込みません。基準値を確かめて下さい");
     EXPECT_EQ(messages, (QStringList{tooLong, tooLong}));
-    EXPECT_EQ(form.state().outline.pointCount, 2);
+    EXPECT_EQ(StoreOf(form).pointCount(), 2);
     EXPECT_EQ(form.receivedText(), QStringLiteral("(  99950100 ,  60000.00 )  Flg = 1\r\n"
                                                   "(  99960100 ,  60000.00 )  Flg = 1\r\n"));
     EXPECT_TRUE(f3->isVisible());
@@ -460,7 +461,7 @@ TEST_F(Form3FilesTest, CalibrationsNoDrawingCanMeanAreNoneAndPointsThatDoNotFitA
     // Typed into 設定: refused, the box gets its value back. (The two points
     // taken go with the old calibration.)
     calibrate("0", "0", "0.01000", 2);
-    EXPECT_EQ(form.state().outline.pointCount, 0);
+    EXPECT_EQ(StoreOf(form).pointCount(), 0);
     messages.clear();
     f2.指定基準X->setText("1e308");
     emit f2.指定基準X->editingFinished();

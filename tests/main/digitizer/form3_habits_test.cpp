@@ -4,6 +4,7 @@
 // habits of on-screen take-off (focus and keys, wheel, Space-drag, undo, the
 // snap to the first point, the running length, the outlines shown as done).
 #include "main/window/form3.h"
+#include "tests/support/session_access.h"
 
 #include "common/core/numtext.h"
 #include "common/ui/picturebox.h"
@@ -52,7 +53,7 @@ TEST_F(Form3HabitsTest, ReturnDoubleClickAndClosingDoNotTakeOrLosePointsUnasked)
     click(*f3, kRoom[0]);
     EXPECT_TRUE(f3->Picture1->hasFocus());
     QTest::mouseDClick(f3->Picture1, Qt::LeftButton, {}, kRoom[1]);
-    EXPECT_EQ(form.state().outline.pointCount, 2);
+    EXPECT_EQ(StoreOf(form).pointCount(), 2);
     EXPECT_EQ(f3->trace.segmentCount, 1);
     const QString log = form.receivedText();
     EXPECT_EQ(log.count("Flg = 1"), 2);
@@ -63,8 +64,8 @@ TEST_F(Form3HabitsTest, ReturnDoubleClickAndClosingDoNotTakeOrLosePointsUnasked)
     QTest::keyClick(f3->コメント, Qt::Key_Backspace);
     EXPECT_TRUE(f3->isVisible());
     EXPECT_EQ(f3->コメント->text(), QStringLiteral("拾い-1"));
-    EXPECT_EQ(form.state().outline.pointCount, 2);
-    EXPECT_FALSE(form.state().outline.endReceived());
+    EXPECT_EQ(StoreOf(form).pointCount(), 2);
+    EXPECT_FALSE(StoreOf(form).endReceived());
     EXPECT_TRUE(messages.isEmpty()) << messages.join("|").toStdString();
 
     // Closing mid-take-off asks, by the close button, Esc and "終了" alike;
@@ -81,7 +82,7 @@ TEST_F(Form3HabitsTest, ReturnDoubleClickAndClosingDoNotTakeOrLosePointsUnasked)
     answer = MsgAnswer::Yes;
     f3->close();
     EXPECT_FALSE(f3->isVisible());
-    EXPECT_EQ(form.state().outline.pointCount, 0);
+    EXPECT_EQ(StoreOf(form).pointCount(), 0);
     EXPECT_TRUE(form.receivedText().isEmpty());
     EXPECT_TRUE(form.Text1->toPlainText().isEmpty());
     EXPECT_FALSE(form.Command2->isEnabled());
@@ -108,7 +109,7 @@ TEST_F(Form3HabitsTest, UncalibratedDrawingSaysSoAndTheWindowKeepsItsPanels) {
     // nothing taken, nothing asked.
     EXPECT_EQ(form.form2().down座標x->text(), "300");
     EXPECT_EQ(form.form2().up座標y->text(), "200");
-    EXPECT_EQ(form.state().outline.pointCount, 0);
+    EXPECT_EQ(StoreOf(form).pointCount(), 0);
     EXPECT_TRUE(messages.isEmpty());
 
     // The window cannot be made smaller than its panels and bottom row.
@@ -197,7 +198,7 @@ TEST_F(Form3HabitsTest, RoomWithUndoWheelZoomAndNearMissWritesExactRowAndShowsAs
     EXPECT_EQ(f3->Picture1->Point(slip.x(), slip.y()), 0xff0000);
     QTest::keyClick(f3->Picture1, Qt::Key_Backspace);
     EXPECT_EQ(values(f3->trace), kept);
-    EXPECT_EQ(form.state().outline.pointCount, 2);
+    EXPECT_EQ(StoreOf(form).pointCount(), 2);
     EXPECT_EQ(form.receivedText(), log);
     EXPECT_EQ(f3->panelText(10), QStringLiteral("延長 5.00 ｍ"));
     EXPECT_EQ(f3->Picture1->Point(slip.x(), slip.y()), 0xffffff);
@@ -225,7 +226,7 @@ TEST_F(Form3HabitsTest, RoomWithUndoWheelZoomAndNearMissWritesExactRowAndShowsAs
     answer = MsgAnswer::No;
     QTest::mouseClick(form.Command5, Qt::LeftButton);
     EXPECT_EQ(messages.size(), 1);
-    EXPECT_TRUE(form.state().outline.endReceived());
+    EXPECT_TRUE(StoreOf(form).endReceived());
     answer = MsgAnswer::Yes;
     messages.clear();
     QTest::mouseClick(form.Command2, Qt::LeftButton);
@@ -289,12 +290,12 @@ TEST_F(Form3HabitsTest, WheelScrollsAndZoomsQuietlyAtItsLimitsAndSpaceDragOnlyMo
     QTest::mouseRelease(f3->Picture1, Qt::LeftButton, {}, from - QPoint(100, 50));
     QTest::keyRelease(f3->Picture1, Qt::Key_Space);
     EXPECT_EQ(viewAt(*f3), QPoint(200, 150));
-    EXPECT_EQ(form.state().outline.pointCount, 0);
+    EXPECT_EQ(StoreOf(form).pointCount(), 0);
     EXPECT_TRUE(form.receivedText().isEmpty());
     EXPECT_EQ(form.form2().texts(), labels);
     // The left button alone places points again.
     click(*f3, QPoint(400, 300));
-    EXPECT_EQ(form.state().outline.pointCount, 1);
+    EXPECT_EQ(StoreOf(form).pointCount(), 1);
 }
 
 TEST_F(Form3HabitsTest, OnePixelLinesStayVisibleWhenShrunk) {

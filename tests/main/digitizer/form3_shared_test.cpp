@@ -5,6 +5,7 @@
 // lock keeps an outline waiting, never lost; a calibration changed
 // underneath is asked about; a PDF page chosen again keeps its files.
 #include "main/window/form3.h"
+#include "tests/support/session_access.h"
 
 #include "common/core/file_lock.h"
 #include "common/ui/picturebox.h"
@@ -58,7 +59,7 @@ TEST(SharedDrawingSession, Run) {
         OutlineStore store;
         store.appendMetres(i, 1, 1);
         store.appendMetres(i, 2, 1);
-        store.finishedCount = 2;
+        store.finishWith(2);
         screen.finished(drawing, SessionOutline(name, i), store);
         const std::optional<QString> said = screen.rowWritten(store, TextCodec());
         ASSERT_FALSE(said) << said->toStdString();
@@ -143,7 +144,7 @@ protected:
     // A digitizer beside another one, as two programs would show theirs:
     // neither blocks the other's window.
     static std::unique_ptr<Form3> openBeside(Form1& form) {
-        auto f = std::make_unique<Form3>(form);
+        auto f = std::make_unique<Form3>(form.session(), form.form2(), &form);
         f->setModal(false);
         f->Form_Load();
         f->show();
@@ -307,7 +308,7 @@ TEST_F(SharedDrawingTest, ALockHeldLongerThanTheWaitKeepsTheOutlineWaitingAndThe
                           busy +
                           QStringLiteral("\r\n図形は残してあり、次の「実行」で記録し直します")});
     EXPECT_EQ(Contents(TakenOutlinesPath(drawing)), taken);
-    const QList<TakenOutline> waiting = form.state().onScreen.unsaved(drawing);
+    const QList<TakenOutline> waiting = form.session().onScreen().unsaved(drawing);
     ASSERT_EQ(waiting.size(), 1);
     EXPECT_EQ(waiting[0].comment, QStringLiteral("拾い-1"));
 
@@ -317,7 +318,7 @@ TEST_F(SharedDrawingTest, ALockHeldLongerThanTheWaitKeepsTheOutlineWaitingAndThe
     messages.clear();
     auto again = openDigitizer(form);
     EXPECT_TRUE(messages.isEmpty()) << messages.join("|").toStdString();
-    EXPECT_TRUE(form.state().onScreen.unsaved(drawing).isEmpty());
+    EXPECT_TRUE(form.session().onScreen().unsaved(drawing).isEmpty());
     EXPECT_EQ(Contents(TakenOutlinesPath(drawing)),
               taken + TextCodec().encode(TakenOutlineLine(waiting[0])) + "\r\n");
     EXPECT_EQ(again->takenOutlines, (QList<TakenOutline>{earlier, waiting[0]}));
@@ -355,7 +356,7 @@ TEST_F(SharedDrawingTest, ACalibrationChangedUnderneathIsAskedAboutAndEachAnswer
     EXPECT_TRUE(messages[1].contains(
         QStringLiteral("拾い中の 2 点は今までの基準値で測ったため破棄します")));
     EXPECT_EQ(a2.x軸係数->text(), "0.01000");
-    EXPECT_EQ(a.state().outline.pointCount, 2);
+    EXPECT_EQ(StoreOf(a).pointCount(), 2);
     for (int i = 2; i < 5; ++i)
         click(*fa, kRoom[i]);
     click(*fa, QPoint(700, 600), Qt::MiddleButton);
@@ -407,7 +408,7 @@ TEST_F(SharedDrawingTest, ACalibrationChangedUnderneathIsAskedAboutAndEachAnswer
     EXPECT_EQ(messages.last(), CalibrationChangedQuestion(drawing, false, 2));
     EXPECT_TRUE(fa->isVisible());
     EXPECT_FALSE(fa->trace.underway());
-    EXPECT_EQ(a.state().outline.pointCount, 0);
+    EXPECT_EQ(StoreOf(a).pointCount(), 0);
     EXPECT_EQ(a2.x軸係数->text(), "0.02000");
     EXPECT_FLOAT_EQ(fa->metresPerUnitX, 0.02f);
 

@@ -1,6 +1,7 @@
 // Form3 on a generated drawing: loading, the view, a take-off by mouse and its
 // hand-back to the main window, where "実行" writes the row.
 #include "main/window/form3.h"
+#include "tests/support/session_access.h"
 
 #include "common/core/numtext.h"
 #include "common/ui/picturebox.h"
@@ -30,7 +31,7 @@ TEST_F(Form3Test, RoomTakenOffByMouseBecomesTheRow) {
     writeViewState(drawing, "1");
     Form1 form;
     startMain(form);
-    Form3 f3(form);
+    Form3 f3(form.session(), form.form2(), &form);
     f3.Form_Load();
     f3.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&f3));
@@ -57,13 +58,13 @@ TEST_F(Form3Test, RoomTakenOffByMouseBecomesTheRow) {
     // A red segment and its number on the drawing.
     EXPECT_EQ(f3.Picture1->Point(300, 100), 0xff0000);
     EXPECT_EQ(f3.trace.segmentCount, 4);
-    EXPECT_EQ(form.state().outline.pointCount, 5);
+    EXPECT_EQ(StoreOf(form).pointCount(), 5);
 
     click(f3, QPoint(700, 600), Qt::MiddleButton);
     EXPECT_FALSE(f3.isVisible());
-    const OutlineStore& s = form.state().outline;
-    EXPECT_EQ(s.finishedCount, 5);
-    EXPECT_EQ(s.pointCount, 0);
+    const OutlineStore& s = StoreOf(form);
+    EXPECT_EQ(s.finishedCount(), 5);
+    EXPECT_EQ(s.pointCount(), 0);
     EXPECT_TRUE(s.endReceived());
     EXPECT_EQ(s.pointsM[6][3], 4.0f);
     EXPECT_EQ(form.receivedText(), QStringLiteral("(  1.000000 ,  6.000000 )  Flg = 1\r\n"
@@ -100,7 +101,7 @@ TEST_F(Form3Test, ZoomAndAScrollInTheMiddleGiveTheSameRowAndComeBack) {
     writeViewState(drawing, "1.5", "0", "0", "9000,12000");
     Form1 form;
     startMain(form);
-    auto f3 = std::make_unique<Form3>(form);
+    auto f3 = std::make_unique<Form3>(form.session(), form.form2(), &form);
     f3->Form_Load();
     f3->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(f3.get()));
@@ -136,7 +137,7 @@ TEST_F(Form3Test, ZoomAndAScrollInTheMiddleGiveTheSameRowAndComeBack) {
     ASSERT_TRUE(pass.open(QIODevice::ReadOnly));
     const QString line = TextCodec().decode(pass.readAll());
     EXPECT_TRUE(line.startsWith(drawing + ",-200,-300,")) << line.toStdString();
-    Form3 again(form);
+    Form3 again(form.session(), form.form2(), &form);
     again.Form_Load();
     again.show();
     EXPECT_EQ(again.zoomFactor, 1.5f);
@@ -158,7 +159,7 @@ TEST_F(Form3Test, BlackAndWhiteAndGreyScansTakeOffLikeColour) {
         const QString path = instPath() + QString::fromLatin1(name);
         writeDrawing(path, format);
         writeViewState(path, "1");
-        Form3 f3(form);
+        Form3 f3(form.session(), form.form2(), &form);
         f3.Form_Load();
         f3.show();
         EXPECT_EQ(f3.colourDepth, 8) << name;
@@ -181,13 +182,13 @@ TEST_F(Form3Test, WithoutViewStateDrawingOrCalibrationNothingIsTaken) {
     form.Text3->setText("2");
     {
         // No curPass.txt at all: as an empty one.
-        Form3 f3(form);
+        Form3 f3(form.session(), form.form2(), &form);
         f3.Form_Load();
         EXPECT_EQ(f3.コメント->text(), QStringLiteral("居間-2"));
         EXPECT_EQ(messages, QStringList{QStringLiteral("画像ファイルを設定して下さい")});
         EXPECT_EQ(f3.zoomFactor, 1.0f);
         EXPECT_TRUE(f3.Image1.isNull());
-        EXPECT_EQ(form.state().statePath, instPath() + "curPass.txt");
+        EXPECT_EQ(form.session().drawing().statePath, instPath() + "curPass.txt");
     }
     QTest::mouseClick(form.Check1, Qt::LeftButton);
     form.Text2->setText(QStringLiteral("居間"));
@@ -196,7 +197,7 @@ TEST_F(Form3Test, WithoutViewStateDrawingOrCalibrationNothingIsTaken) {
         messages.clear();
         titles.clear();
         writeViewState(instPath() + "gone.bmp", "1");
-        Form3 f3(form);
+        Form3 f3(form.session(), form.form2(), &form);
         f3.Form_Load();
         f3.show();
         EXPECT_EQ(f3.コメント->text(), QStringLiteral("居間"));
@@ -214,8 +215,8 @@ TEST_F(Form3Test, WithoutViewStateDrawingOrCalibrationNothingIsTaken) {
         messages.clear();
         writeDrawing(drawing, QImage::Format_RGB32, false);
         writeViewState(drawing, "0.5");
-        form.state().outline.clear();
-        Form3 f3(form);
+        StoreOf(form).clear();
+        Form3 f3(form.session(), form.form2(), &form);
         f3.Form_Load();
         f3.show();
         EXPECT_EQ(messages, QStringList{QStringLiteral(
@@ -226,7 +227,7 @@ TEST_F(Form3Test, WithoutViewStateDrawingOrCalibrationNothingIsTaken) {
         click(f3, QPoint(123, 45));
         EXPECT_EQ(form.form2().down座標x->text(), "123");
         EXPECT_EQ(form.form2().down座標y->text(), "45");
-        EXPECT_EQ(form.state().outline.pointCount, 0);
+        EXPECT_EQ(StoreOf(form).pointCount(), 0);
         EXPECT_EQ(f3.Picture1->retainedOperationCount(), ops);
         EXPECT_TRUE(form.receivedText().isEmpty());
     }
@@ -237,7 +238,7 @@ TEST_F(Form3Test, FinishesWithoutASegmentAreRefusedAndTheButtonFinishes) {
     writeViewState(drawing, "0.5");
     Form1 form;
     startMain(form);
-    Form3 f3(form);
+    Form3 f3(form.session(), form.form2(), &form);
     f3.Form_Load();
     f3.show();
     // zoom 0.5 doubles the coefficients per unit.
@@ -248,15 +249,15 @@ TEST_F(Form3Test, FinishesWithoutASegmentAreRefusedAndTheButtonFinishes) {
     click(f3, QPoint(60, 60), Qt::MiddleButton);
     EXPECT_EQ(messages, QStringList(3, NoSegmentMessage()));
     EXPECT_TRUE(f3.isVisible());
-    EXPECT_EQ(form.state().outline.pointCount, 1);
+    EXPECT_EQ(StoreOf(form).pointCount(), 1);
     // Right button: a perimeter-only segment in cyan.
     click(f3, QPoint(250, 50), Qt::RightButton);
     EXPECT_EQ(f3.Picture1->Point(150, 50), 0x00ffff);
     QTest::mouseClick(f3.Command1, Qt::LeftButton);
     EXPECT_FALSE(f3.isVisible());
-    const OutlineStore& s = form.state().outline;
+    const OutlineStore& s = StoreOf(form);
     // "中ボタン" stores no closing point: every stored point counts.
-    EXPECT_EQ(s.finishedCount, 2);
+    EXPECT_EQ(s.finishedCount(), 2);
     EXPECT_EQ(s.pointsM[2][3], 2.0f);
     EXPECT_TRUE(s.endReceived());
     EXPECT_TRUE(
@@ -265,7 +266,7 @@ TEST_F(Form3Test, FinishesWithoutASegmentAreRefusedAndTheButtonFinishes) {
     QTest::mouseClick(form.Command2, Qt::LeftButton);
     const std::vector<double> expected{4, 0, 2400, 0, 0, 0};
     EXPECT_EQ(row(form), expected);
-    EXPECT_FALSE(form.state().outline.endReceived());
+    EXPECT_FALSE(StoreOf(form).endReceived());
 }
 
 TEST_F(Form3Test, PictureButtonShowsTheDigitizerModally) {

@@ -33,7 +33,7 @@ TEST(TakeoffTrace, TwoLeftPressesAndAMiddlePressFinish) {
     EXPECT_FALSE(a.marks.line);
     EXPECT_FALSE(a.marks.number);
     EXPECT_EQ(a.logLine, QStringLiteral("(  12.50000 , -3.250000 )  Flg = 1\r\n"));
-    EXPECT_EQ(s.pointCount, 1);
+    EXPECT_EQ(s.pointCount(), 1);
     EXPECT_FLOAT_EQ(s.pointsM[1][1], 12.5f);
     EXPECT_FLOAT_EQ(s.pointsMm[1][2], -3250.0f);
 
@@ -51,11 +51,11 @@ TEST(TakeoffTrace, TwoLeftPressesAndAMiddlePressFinish) {
     EXPECT_TRUE(c.finish);
     EXPECT_FALSE(c.marks.line);
     EXPECT_FALSE(c.marks.number);
-    EXPECT_EQ(s.pointCount, 3);
+    EXPECT_EQ(s.pointCount(), 3);
     EXPECT_EQ(s.pointsM[1][3], 1.0f);
     EXPECT_EQ(s.pointsM[2][3], 1.0f);
     EXPECT_EQ(s.pointsM[3][3], 4.0f);
-    EXPECT_EQ(s.finishedCount, 2);
+    EXPECT_EQ(s.finishedCount(), 2);
     EXPECT_EQ(t.segmentCount, 1);
     // Sums from the second point on; the box over every vertex but the closing one.
     EXPECT_FLOAT_EQ(t.sumX, 300);
@@ -95,7 +95,7 @@ TEST(TakeoffTrace, RefusedPressesChangeNothing) {
     Press(t, s, 1, 1, 1);
     EXPECT_TRUE(Press(t, s, 4, 2, 2).refusal);
     EXPECT_EQ(*t.refuseFinish(), NoSegmentMessage());
-    EXPECT_EQ(s.pointCount, 1);
+    EXPECT_EQ(s.pointCount(), 1);
     // 99 rows held: a point is refused, the middle button's end row is row 100.
     for (int i = 2; i <= 99; ++i)
         ASSERT_FALSE(Press(t, s, 1, float(i), 1).refusal) << i;
@@ -103,29 +103,29 @@ TEST(TakeoffTrace, RefusedPressesChangeNothing) {
     PressOutcome full = Press(t, s, 2, 500, 500);
     ASSERT_TRUE(full.refusal);
     EXPECT_TRUE(full.logLine.isEmpty());
-    EXPECT_EQ(s.pointCount, 99);
+    EXPECT_EQ(s.pointCount(), 99);
     EXPECT_EQ(t.segmentCount, before.segmentCount);
     EXPECT_EQ(t.lastX, before.lastX);
     EXPECT_FLOAT_EQ(t.maxX, 99);
     PressOutcome end = Press(t, s, 4, 500, 500);
     EXPECT_FALSE(end.refusal);
     EXPECT_TRUE(end.finish);
-    EXPECT_EQ(s.pointCount, 100);
-    EXPECT_EQ(s.finishedCount, 99);
+    EXPECT_EQ(s.pointCount(), 100);
+    EXPECT_EQ(s.finishedCount(), 99);
 }
 
 TEST(OutlineStoreMark, AFinishedOnScreenOutlineTakesNoRecord) {
     OutlineStore s;
     s.appendMetres(0, 0, 1);
     s.appendMetres(1, 0, 1);
-    s.finishedCount = s.pointCount;
+    s.finishWith(s.pointCount());
     s.markFinished();
-    s.pointCount = 0; // as the digitizer's finish leaves it
+    s.releaseRows(); // as the digitizer's finish leaves it
     EXPECT_TRUE(s.endReceived());
     // "実行" or "キャンセル" end the outline.
-    s.finishedCount = 0;
+    s.finishWith(0);
     EXPECT_FALSE(s.endReceived());
-    s.finishedCount = 2;
+    s.finishWith(2);
     s.beginOutline();
     EXPECT_FALSE(s.endReceived());
 }
@@ -308,7 +308,7 @@ TEST(TakeoffTrace, UndoSnapToTheFirstPointAndARepeatedPress) {
     // The second press of a double-click changes nothing.
     const PressOutcome again = Press(t, s, 2, 400, 100, "4.00", "6.00");
     EXPECT_TRUE(again.ignored);
-    EXPECT_EQ(s.pointCount, 2);
+    EXPECT_EQ(s.pointCount(), 2);
 
     // A point taken back: everything as it was, after a zoom too.
     Press(t, s, 1, 400, 300, "4.00", "4.00");
@@ -318,7 +318,7 @@ TEST(TakeoffTrace, UndoSnapToTheFirstPointAndARepeatedPress) {
     EXPECT_FLOAT_EQ(t.sumX, two.sumX * 2);
     EXPECT_FLOAT_EQ(t.maxY, two.maxY * 2);
     EXPECT_EQ(t.segmentCount, two.segmentCount);
-    EXPECT_EQ(s.pointCount, 2);
+    EXPECT_EQ(s.pointCount(), 2);
     EXPECT_EQ(s.lastPointText, two_text);
     EXPECT_EQ(t.logText(), QStringLiteral("(  1.000000 ,  6.000000 )  Flg = 1\r\n"
                                           "(  4.000000 ,  6.000000 )  Flg = 2\r\n"));
@@ -327,7 +327,7 @@ TEST(TakeoffTrace, UndoSnapToTheFirstPointAndARepeatedPress) {
     EXPECT_TRUE(t.undo(s));
     EXPECT_FALSE(t.undo(s));
     EXPECT_FALSE(t.underway());
-    EXPECT_EQ(s.pointCount, 0);
+    EXPECT_EQ(s.pointCount(), 0);
     EXPECT_EQ(t.sumX, 0);
     EXPECT_EQ(t.minX, 1e8f);
 

@@ -405,7 +405,7 @@ TEST(TakenOutlines, KeptLineByLineAndWrittenForTheRowOfTheirOutlineOnly) {
     OutlineStore finished;
     finished.appendMetres(1, 6, 1);
     finished.appendMetres(6, 6, 1);
-    finished.finishedCount = 2;
+    finished.finishWith(2);
     OutlineStore other = finished;
     other.pointsM[2][3] = 2;
     OnScreenOutlines waiting;

@@ -195,7 +195,7 @@ TEST_F(DemoSizein, RectangleIsWrittenInMillimetresAndClosed) {
     ASSERT_TRUE(content.ok) << content.error.toStdString();
     OutlineStore store;
     ASSERT_TRUE(FillOutlineStore(store, content.lines));
-    EXPECT_EQ(store.pointCount, 6);
+    EXPECT_EQ(store.pointCount(), 6);
     EXPECT_FLOAT_EQ(store.pointsMm[3][1], 4000.0f);
     EXPECT_FLOAT_EQ(store.pointsM[3][2], 2.5005f);
 

@@ -1,5 +1,5 @@
 // What one tablet record does to the outline store, and the worksheet model.
-#include "main/takeoff/reception.h"
+#include "common/core/reception.h"
 #include "main/takeoff/worksheet.h"
 
 #include <gtest/gtest.h>
@@ -28,7 +28,7 @@ TEST(Reception, PointsEndAndTheOutlineThatWaitsForExecute) {
     const ReceptionOutcome late = r.take(Point(5, 5, 1), store);
     EXPECT_FALSE(late.stored);
     EXPECT_EQ(late.message, Reception::outlineWaitingMessage());
-    EXPECT_EQ(store.pointCount, 2);
+    EXPECT_EQ(store.pointCount(), 2);
     EXPECT_TRUE(r.take(Point(6, 6, 1), store).message.isEmpty()) << "said once";
 }
 
@@ -55,7 +55,7 @@ TEST(Reception, HundredRowOutlineEndsAndRefusalsAreLoggedBriefly) {
     const ReceptionOutcome end = r.take(Point(0, 0, 4), store);
     EXPECT_TRUE(end.endOfOutline);
     log += end.logText;
-    EXPECT_EQ(store.pointCount, OutlineStore::kMaxRows);
+    EXPECT_EQ(store.pointCount(), OutlineStore::kMaxRows);
     EXPECT_EQ(store.pointsM[99][1], 99.0f);
 
     const QStringList lines = log.split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);

@@ -14,7 +14,7 @@ OutlineStore Outline(std::initializer_list<std::tuple<double, double, int>> poin
     for (auto [x, y, c] : points)
         s.appendMetres(x, y, float(c));
     s.appendMetres(0, 0, 4);
-    s.finishedCount = s.pointCount - 1;
+    s.finishWith(s.pointCount() - 1);
     return s;
 }
 

@@ -1,6 +1,7 @@
 // Form1's keypad road: the size-input module run under the real COBOL
 // runtime, and the coordinates file it leaves read into the outline store.
 #include "main/window/form1.h"
+#include "tests/support/session_access.h"
 
 #include "common/core/exchange_files.h"
 #include "common/ui/picturebox.h"
@@ -47,9 +48,9 @@ TEST_F(Form1KeypadTest, ThreeLinesBecomeAnOutlineWithItsEndRecord) {
     Form1 form;
     ASSERT_TRUE(form.Form_Load());
     form.ReadCoordFile();
-    const OutlineStore& s = form.state().outline;
-    EXPECT_EQ(s.pointCount, 4);
-    EXPECT_EQ(s.finishedCount, 3);
+    const OutlineStore& s = StoreOf(form);
+    EXPECT_EQ(s.pointCount(), 4);
+    EXPECT_EQ(s.finishedCount(), 3);
     // The file's numbers are millimetres; the metre store gets one thousandth.
     EXPECT_FLOAT_EQ(s.pointsM[2][1], 4.0f);
     EXPECT_FLOAT_EQ(s.pointsM[3][2], 3.0f);
@@ -72,7 +73,7 @@ TEST_F(Form1KeypadTest, ThreeLinesBecomeAnOutlineWithItsEndRecord) {
 TEST_F(Form1KeypadTest, UnreadableFileLeavesTheStoreAsItWas) {
     Form1 form;
     ASSERT_TRUE(form.Form_Load());
-    form.state().outline.appendMetres(1, 2, 1);
+    StoreOf(form).appendMetres(1, 2, 1);
     const QByteArray bad[] = {QByteArray(), " 1.0 2.0 1\r\n", " 0.0000000 0.000000X\r\n"};
     form.ReadCoordFile(); // no file at all
     for (const QByteArray& b : bad) {
@@ -85,8 +86,8 @@ TEST_F(Form1KeypadTest, UnreadableFileLeavesTheStoreAsItWas) {
     writeCoordFile(many);
     form.ReadCoordFile();
     EXPECT_EQ(messages.size(), 5);
-    EXPECT_EQ(form.state().outline.pointCount, 1);
-    EXPECT_FLOAT_EQ(form.state().outline.pointsM[1][2], 2.0f);
+    EXPECT_EQ(StoreOf(form).pointCount(), 1);
+    EXPECT_FLOAT_EQ(StoreOf(form).pointsM[1][2], 2.0f);
     EXPECT_TRUE(form.receivedText().isEmpty());
 }
 
@@ -104,7 +105,7 @@ TEST_F(Form1KeypadTest, MissingRuntimeIsReportedAndNothingIsRead) {
     form.Command5_Click();
     ASSERT_EQ(messages.size(), 1);
     EXPECT_TRUE(messages[0].contains("/nonexistent/cobcrun")) << messages[0].toStdString();
-    EXPECT_EQ(form.state().outline.pointCount, 0);
+    EXPECT_EQ(StoreOf(form).pointCount(), 0);
     EXPECT_TRUE(form.isEnabled());
 }
 
@@ -125,7 +126,7 @@ TEST_F(Form1KeypadTest, DemoModuleUnderTheRealRuntimeGivesARow) {
     ASSERT_TRUE(form.Option4->isChecked());
     form.Command5_Click();
     ASSERT_TRUE(messages.isEmpty()) << messages.join("|").toStdString();
-    EXPECT_EQ(form.state().outline.finishedCount, 5);
+    EXPECT_EQ(StoreOf(form).finishedCount(), 5);
     EXPECT_EQ(form.receivedText().count("Flg"), 5);
     form.Text4->setText("2400");
     form.Command2_Click();
@@ -150,7 +151,7 @@ TEST_F(Form1KeypadTest, UntouchedFileAfterTheRunIsNotTaken) {
     form.Command5_Click();
     ASSERT_EQ(messages.size(), 1);
     EXPECT_TRUE(messages[0].contains(QStringLiteral("取り消された"))) << messages[0].toStdString();
-    EXPECT_EQ(form.state().outline.pointCount, 0);
+    EXPECT_EQ(StoreOf(form).pointCount(), 0);
     EXPECT_FALSE(form.Command2->isEnabled());
 }
 
@@ -199,8 +200,8 @@ TEST_F(Form1KeypadTest, OutlineWrittenBeforeANonZeroReturnCodeIsTaken) {
     ASSERT_TRUE(form.Form_Load());
     form.Command5_Click();
     EXPECT_TRUE(messages.isEmpty()) << messages.join("|").toStdString();
-    const OutlineStore& s = form.state().outline;
-    EXPECT_EQ(s.finishedCount, 5);
+    const OutlineStore& s = StoreOf(form);
+    EXPECT_EQ(s.finishedCount(), 5);
     EXPECT_FLOAT_EQ(s.pointsM[3][1], 4.0f);
     EXPECT_FLOAT_EQ(s.pointsM[3][2], 3.0f);
     form.Command2_Click();
@@ -235,7 +236,7 @@ TEST_F(Form1KeypadTest, ClosingDuringTheSizeInputIsRefused) {
     ASSERT_EQ(messages.size(), 1);
     EXPECT_TRUE(messages[0].contains(QStringLiteral("サイズ入力の実行中は終了できません")));
     EXPECT_TRUE(form.isVisible());
-    EXPECT_EQ(form.state().outline.finishedCount, 2) << "the outline of the run is taken";
+    EXPECT_EQ(StoreOf(form).finishedCount(), 2) << "the outline of the run is taken";
     answer = MsgAnswer::No;
     EXPECT_TRUE(form.close());
 }

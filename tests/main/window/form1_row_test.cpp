@@ -1,5 +1,6 @@
 // "実行": one worksheet row per finished outline, and the state after it.
 #include "main/window/form1.h"
+#include "tests/support/session_access.h"
 
 #include "common/serial/serial_line.h"
 #include "common/ui/picturebox.h"
@@ -17,12 +18,12 @@ class Form1RowTest : public InstallationFixture {
 protected:
     // Delivers a finished outline as the keypad road or the digitizer would.
     static void Deliver(Form1& form, std::initializer_list<std::tuple<double, double, int>> pts) {
-        OutlineStore& s = form.state().outline;
+        OutlineStore& s = StoreOf(form);
         s.clear();
         for (auto [x, y, c] : pts)
             s.appendMetres(x, y, float(c));
         s.appendMetres(0, 0, 4);
-        s.finishedCount = s.pointCount - 1;
+        s.finishWith(s.pointCount() - 1);
         form.Command1->setEnabled(true);
         form.Command2->setEnabled(true);
     }
@@ -41,12 +42,12 @@ TEST_F(Form1RowTest, RowIsWrittenAndTheWindowReturnsToAnEmptyOutline) {
     const double expected[] = {14, 14, 2400, 12, 33.6, 12};
     for (int c = 2; c <= 7; ++c)
         EXPECT_EQ(sh.Cells(2, c).value().toDouble(), expected[c - 2]) << c;
-    EXPECT_EQ(form.state().rowNo, 3);
-    EXPECT_EQ(form.state().serialNo, 2);
+    EXPECT_EQ(form.session().rowNo(), 3);
+    EXPECT_EQ(form.session().serialNo(), 2);
     EXPECT_EQ(form.Text3->text(), "2");
     EXPECT_EQ(form.Text2->text(), QStringLiteral("拾い"));
-    EXPECT_EQ(form.state().outline.pointCount, 0);
-    EXPECT_EQ(form.state().outline.finishedCount, 0);
+    EXPECT_EQ(StoreOf(form).pointCount(), 0);
+    EXPECT_EQ(StoreOf(form).finishedCount(), 0);
     EXPECT_FALSE(form.Command1->isEnabled());
     EXPECT_FALSE(form.Command2->isEnabled());
     EXPECT_TRUE(form.Text1->toPlainText().isEmpty());
@@ -76,13 +77,13 @@ TEST_F(Form1RowTest, SerialNumberZeroAfterClearingTheCheckBox) {
 TEST_F(Form1RowTest, ExecuteBeforeTheOutlineIsFinishedWritesNothing) {
     Form1 form;
     ASSERT_TRUE(form.Form_Load());
-    form.state().outline.appendMetres(1, 1, 1); // points arriving, no end record yet
+    StoreOf(form).appendMetres(1, 1, 1); // points arriving, no end record yet
     form.Command2->setEnabled(true);
     form.Command2_Click();
     EXPECT_EQ(messages.size(), 1);
     EXPECT_FALSE(form.sheet().Cells(2, 1).value().isValid());
-    EXPECT_EQ(form.state().rowNo, 2);
-    EXPECT_EQ(form.state().outline.pointCount, 1) << "the points taken so far stay";
+    EXPECT_EQ(form.session().rowNo(), 2);
+    EXPECT_EQ(StoreOf(form).pointCount(), 1) << "the points taken so far stay";
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 // Form1's tablet reception through real pseudo-terminals played by tabletsim.
 #include "main/window/form1.h"
+#include "tests/support/session_access.h"
 
 #include "common/serial/serial_line.h"
 #include "common/ui/picturebox.h"
@@ -61,7 +62,7 @@ TEST_F(Form1SerialTest, Mt4500OutlineIsLoggedStoredAndSketched) {
     ASSERT_TRUE(form.Form_Load());
     form.Option1_Click();
     ASSERT_TRUE(form.port1().PortOpen()) << messages.join("|").toStdString();
-    ASSERT_TRUE(WaitFor([&] { return form.state().outline.pointCount == 3; }));
+    ASSERT_TRUE(WaitFor([&] { return StoreOf(form).pointCount() == 3; }));
 
     EXPECT_EQ(form.receivedText(), QStringLiteral("(    1.2345 ,    2.5000 )  Flg = 1\r\n"
                                                   "(    4.0000 ,    2.5000 )  Flg = 2\r\n"
@@ -69,13 +70,13 @@ TEST_F(Form1SerialTest, Mt4500OutlineIsLoggedStoredAndSketched) {
     EXPECT_EQ(form.Text1->toPlainText(),
               QStringLiteral("(    1.2345 ,    2.5000 )  Flg = 1\n(    4.0000 ,    2.5000 )  "
                              "Flg = 2\n(    0.0000 ,    0.0000 )  Flg = 4"));
-    const OutlineStore& s = form.state().outline;
+    const OutlineStore& s = StoreOf(form);
     EXPECT_FLOAT_EQ(s.pointsM[1][1], 1.2345f);
     EXPECT_FLOAT_EQ(s.pointsM[1][2], 2.5f);
     EXPECT_EQ(s.pointsM[1][3], 1.0f);
     EXPECT_EQ(s.pointsM[2][3], 2.0f);
     EXPECT_EQ(s.pointsM[3][3], 4.0f);
-    EXPECT_EQ(s.finishedCount, 2);
+    EXPECT_EQ(s.finishedCount(), 2);
     EXPECT_EQ(s.lastPointText[2], "4");
     // The end record closed the port and drew the sketch (the mm store is
     // shifted in place by the sketch; the metre store is untouched).
@@ -87,7 +88,7 @@ TEST_F(Form1SerialTest, Mt4500OutlineIsLoggedStoredAndSketched) {
 
     // "キャンセル" empties everything and reopens the port.
     form.Command1_Click();
-    EXPECT_EQ(form.state().outline.pointCount, 0);
+    EXPECT_EQ(StoreOf(form).pointCount(), 0);
     EXPECT_TRUE(form.receivedText().isEmpty());
     EXPECT_FALSE(form.Command2->isEnabled());
     EXPECT_TRUE(form.port1().PortOpen());
@@ -99,14 +100,14 @@ TEST_F(Form1SerialTest, RecordAfterTheEndWaitsForTheReopenedPort) {
     Form1 form;
     ASSERT_TRUE(form.Form_Load());
     form.Option1_Click();
-    ASSERT_TRUE(WaitFor([&] { return form.state().outline.pointCount == 3; }));
+    ASSERT_TRUE(WaitFor([&] { return StoreOf(form).pointCount() == 3; }));
     ASSERT_FALSE(form.port1().PortOpen());
 
     sim_->write("raw    7.0000   7.0000"
                 "2\\r\n");
     QThread::msleep(300);
     WaitFor([] { return false; }, 300);
-    EXPECT_EQ(form.state().outline.pointCount, 3) << "the closed port takes nothing";
+    EXPECT_EQ(StoreOf(form).pointCount(), 3) << "the closed port takes nothing";
 
     form.Command3_Click(); // "設定"
     ASSERT_TRUE(form.port1().PortOpen());
@@ -116,14 +117,14 @@ TEST_F(Form1SerialTest, RecordAfterTheEndWaitsForTheReopenedPort) {
     sim_->write("raw    8.0000   8.0000"
                 "2\\r\n");
     ASSERT_TRUE(WaitFor([&] { return messages.size() == 1; }));
-    EXPECT_EQ(form.state().outline.pointCount, 3);
+    EXPECT_EQ(StoreOf(form).pointCount(), 3);
 
     form.Command1_Click(); // "キャンセル" empties the store and keeps the port open
     WaitFor([] { return false; }, 200);
     sim_->write("raw    9.0000   9.0000"
                 "2\\r\n");
-    ASSERT_TRUE(WaitFor([&] { return form.state().outline.pointCount == 1; }));
-    EXPECT_FLOAT_EQ(form.state().outline.pointsM[1][1], 9.0f)
+    ASSERT_TRUE(WaitFor([&] { return StoreOf(form).pointCount() == 1; }));
+    EXPECT_FLOAT_EQ(StoreOf(form).pointsM[1][1], 9.0f)
         << "what came while the port was closed is not delivered later";
 }
 
@@ -138,11 +139,11 @@ TEST_F(Form1SerialTest, T5160CountsAreScaledToEightCharacterTexts) {
     form.Text5->setText("100");
     form.Option2_Click();
     ASSERT_TRUE(form.port2().PortOpen());
-    ASSERT_TRUE(WaitFor([&] { return form.state().outline.pointCount == 3; }));
+    ASSERT_TRUE(WaitFor([&] { return StoreOf(form).pointCount() == 3; }));
     EXPECT_EQ(form.receivedText(), QStringLiteral("( 123.4500 , 67.89000 )  Flg = 1\r\n"
                                                   "( 0.000000 , 67.89000 )  Flg = 2\r\n"
                                                   "( 0.000000 , 0.000000 )  Flg = 4\r\n"));
-    const OutlineStore& s = form.state().outline;
+    const OutlineStore& s = StoreOf(form);
     EXPECT_FLOAT_EQ(s.pointsM[1][1], 123.45f);
     EXPECT_FLOAT_EQ(s.pointsM[1][2], 67.89f);
     EXPECT_EQ(s.pointsM[2][3], 2.0f);
@@ -156,8 +157,8 @@ TEST_F(Form1SerialTest, MergedRecordsAreTakenOneByOne) {
     Form1 form;
     ASSERT_TRUE(form.Form_Load());
     form.Option1_Click();
-    ASSERT_TRUE(WaitFor([&] { return form.state().outline.pointCount == 3; }));
-    EXPECT_EQ(form.state().outline.finishedCount, 2);
+    ASSERT_TRUE(WaitFor([&] { return StoreOf(form).pointCount() == 3; }));
+    EXPECT_EQ(StoreOf(form).finishedCount(), 2);
 }
 
 TEST_F(Form1SerialTest, MalformedRecordsAreRefusedOnceAndTheOutlineStays) {
@@ -171,10 +172,10 @@ TEST_F(Form1SerialTest, MalformedRecordsAreRefusedOnceAndTheOutlineStays) {
     Form1 form;
     ASSERT_TRUE(form.Form_Load());
     form.Option1_Click();
-    ASSERT_TRUE(WaitFor([&] { return form.state().outline.pointCount == 2; }));
+    ASSERT_TRUE(WaitFor([&] { return StoreOf(form).pointCount() == 2; }));
     WaitFor([] { return false; }, 300);
-    EXPECT_EQ(form.state().outline.pointCount, 2);
-    EXPECT_FLOAT_EQ(form.state().outline.pointsM[2][1], 2.0f);
+    EXPECT_EQ(StoreOf(form).pointCount(), 2);
+    EXPECT_FLOAT_EQ(StoreOf(form).pointsM[2][1], 2.0f);
     EXPECT_EQ(messages.size(), 1) << "one message per outline, not per record";
     EXPECT_EQ(form.receivedText().count("Flg"), 2);
     EXPECT_TRUE(form.port1().PortOpen());
@@ -186,14 +187,14 @@ TEST_F(Form1SerialTest, T5160WithoutScaleOrWithCountsOutOfRangeIsRefused) {
     ASSERT_TRUE(form.Form_Load());
     form.Option2_Click(); // Text5 left empty
     ASSERT_TRUE(WaitFor([&] { return messages.size() == 2; }));
-    EXPECT_EQ(form.state().outline.pointCount, 0);
+    EXPECT_EQ(StoreOf(form).pointCount(), 0);
     EXPECT_TRUE(form.receivedText().startsWith(QStringLiteral("× 取り込みません: ")))
         << form.receivedText().toStdString();
 
     form.Text5->setText("50");
     sim_->write("raw 40000,100,2\\r\\n\n");
     sim_->write("raw 200,100,2\\r\\n\n");
-    ASSERT_TRUE(WaitFor([&] { return form.state().outline.pointCount == 1; }));
+    ASSERT_TRUE(WaitFor([&] { return StoreOf(form).pointCount() == 1; }));
     // Each refused record left a line saying why; the message came once.
     const QStringList lines = form.receivedText().split("\r\n", Qt::SkipEmptyParts);
     ASSERT_EQ(lines.size(), 3) << form.receivedText().toStdString();
@@ -219,9 +220,9 @@ TEST_F(Form1SerialTest, HundredRowOutlineIsFinishedAndRefusalsAreLogged) {
     ASSERT_TRUE(form.Form_Load());
     form.Option1_Click();
     ASSERT_TRUE(WaitFor([&] { return !form.port1().PortOpen(); }));
-    const OutlineStore& s = form.state().outline;
-    EXPECT_EQ(s.pointCount, 100);
-    EXPECT_EQ(s.finishedCount, 99);
+    const OutlineStore& s = StoreOf(form);
+    EXPECT_EQ(s.pointCount(), 100);
+    EXPECT_EQ(s.finishedCount(), 99);
     EXPECT_EQ(s.pointsM[100][3], 4.0f);
     ASSERT_EQ(messages.size(), 1) << messages.join("|").toStdString();
     EXPECT_TRUE(messages[0].contains(QStringLiteral("まだ点がありません")))
@@ -249,12 +250,12 @@ TEST_F(Form1SerialTest, BurstOfRecordsGivesOneMessageAndABoundedLog) {
     form.Text5->setText("100");
     form.Option2_Click();
     messages.clear(); // the scale reminder
-    ASSERT_TRUE(WaitFor([&] { return form.state().outline.pointCount == 99; }));
+    ASSERT_TRUE(WaitFor([&] { return StoreOf(form).pointCount() == 99; }));
     WaitFor([] { return false; }, 1500);
     sim_->write("raw 0,0,8\\r\\n\n");
     ASSERT_TRUE(WaitFor([&] { return !form.port2().PortOpen(); }, 20000));
     EXPECT_EQ(messages.size(), 1) << messages.join("|").toStdString();
-    EXPECT_EQ(form.state().outline.pointCount, 100);
+    EXPECT_EQ(StoreOf(form).pointCount(), 100);
     const QString log = form.receivedText();
     EXPECT_EQ(log.count(QStringLiteral("× 取り込みません: ")), 20);
     EXPECT_EQ(log.count(QStringLiteral("× ほかに ")), 1);
@@ -281,20 +282,19 @@ TEST_F(Form1SerialTest, TabletOutlineBecomesSketchAndRow) {
     ASSERT_TRUE(form.Form_Load());
     form.Option1_Click();
     ASSERT_TRUE(WaitFor([&] { return !form.port1().PortOpen(); }));
-    ASSERT_EQ(form.state().outline.finishedCount, 5);
+    ASSERT_EQ(StoreOf(form).finishedCount(), 5);
 
     // Where the sketch geometry puts the outline, from the metres received.
     OutlineStore received;
-    for (int i = 1; i < form.state().outline.pointCount; ++i)
-        received.appendMetres(form.state().outline.pointsM[i][1],
-                              form.state().outline.pointsM[i][2],
-                              form.state().outline.pointsM[i][3]);
+    for (int i = 1; i < StoreOf(form).pointCount(); ++i)
+        received.appendMetres(StoreOf(form).pointsM[i][1], StoreOf(form).pointsM[i][2],
+                              StoreOf(form).pointsM[i][3]);
     received.appendMetres(0, 0, 4);
     const SketchGeometry g = ComputeSketch(received, form.Picture1->ScaleHeight());
     ASSERT_EQ(g.n, 5);
     for (int i = 1; i <= 5; ++i) { // the sketch left its positions in the millimetre rows
-        EXPECT_FLOAT_EQ(form.state().outline.pointsMm[i][1], g.points[size_t(i - 1)].x);
-        EXPECT_FLOAT_EQ(form.state().outline.pointsMm[i][2], g.points[size_t(i - 1)].y);
+        EXPECT_FLOAT_EQ(StoreOf(form).pointsMm[i][1], g.points[size_t(i - 1)].x);
+        EXPECT_FLOAT_EQ(StoreOf(form).pointsMm[i][2], g.points[size_t(i - 1)].y);
     }
     const QImage img = form.Picture1->Image();
     auto red = [&](int x, int y) { return (img.pixel(x, y) & 0xffffff) == 0xff0000; };
@@ -327,7 +327,7 @@ TEST_F(Form1SerialTest, TabletOutlineBecomesSketchAndRow) {
     EXPECT_EQ(form.sheet().Cells(2, 1).value().toString(), QStringLiteral("拾い-1"));
     for (int c = 2; c <= 7; ++c)
         EXPECT_EQ(form.sheet().Cells(2, c).value().toDouble(), expected[c - 2]) << c;
-    EXPECT_EQ(form.state().rowNo, 3);
+    EXPECT_EQ(form.session().rowNo(), 3);
     EXPECT_TRUE(form.port1().PortOpen()) << "ready for the next outline";
     EXPECT_TRUE(messages.isEmpty()) << messages.join("|").toStdString();
 }

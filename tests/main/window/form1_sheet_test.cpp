@@ -2,6 +2,7 @@
 // and deleted; edits are unsaved changes that reach the recovery workbook and
 // the saved workbook, and rowNo follows the last used row.
 #include "main/window/form1.h"
+#include "tests/support/session_access.h"
 
 #include "main/takeoff/recovery.h"
 #include "main/takeoff/workbook.h"
@@ -48,13 +49,13 @@ protected:
         QCoreApplication::processEvents(); // the delegate commits from the event loop
     }
     static void Row(Form1& form, double width) {
-        OutlineStore& s = form.state().outline;
+        OutlineStore& s = StoreOf(form);
         s.clear();
         for (auto [x, y] :
              {std::pair{0.0, 0.0}, {width, 0.0}, {width, 1.0}, {0.0, 1.0}, {0.0, 0.0}})
             s.appendMetres(x, y, 1);
         s.appendMetres(0, 0, 4);
-        s.finishedCount = s.pointCount - 1;
+        s.finishWith(s.pointCount() - 1);
         form.Command2_Click();
     }
 };
@@ -80,7 +81,7 @@ TEST_F(Form1SheetTest, TypedCellsDeleteAndRowsAreUnsavedChangesEverywhere) {
     EXPECT_EQ(sh.cellValue(5, 4), QVariant(24.5));
     EXPECT_EQ(sh.cellValue(2, 1), QVariant(QStringLiteral("居間-1")));
     EXPECT_TRUE(form.hasUnsavedRows());
-    EXPECT_EQ(form.state().rowNo, 6);
+    EXPECT_EQ(form.session().rowNo(), 6);
 
     // Delete empties the selected cells.
     QItemSelectionModel* selection = form.OLE1->selectionModel();
@@ -90,18 +91,18 @@ TEST_F(Form1SheetTest, TypedCellsDeleteAndRowsAreUnsavedChangesEverywhere) {
     QTest::keyClick(form.OLE1, Qt::Key_Delete);
     EXPECT_FALSE(sh.cellValue(5, 2).isValid());
     EXPECT_FALSE(sh.cellValue(5, 4).isValid());
-    EXPECT_EQ(form.state().rowNo, 4);
+    EXPECT_EQ(form.session().rowNo(), 4);
 
     // A row inserted above 拾い-2 moves it down; "実行" writes below the last row.
     form.insertSheetRow(3);
     EXPECT_EQ(sh.cellValue(4, 1), QVariant(QStringLiteral("拾い-2")));
-    EXPECT_EQ(form.state().rowNo, 5);
+    EXPECT_EQ(form.session().rowNo(), 5);
     Row(form, 4);
     EXPECT_EQ(sh.cellValue(5, 1), QVariant(QStringLiteral("拾い-3")));
     form.deleteSheetRows(3, 1);
     EXPECT_EQ(sh.cellValue(3, 1), QVariant(QStringLiteral("拾い-2")));
     EXPECT_EQ(sh.cellValue(4, 1), QVariant(QStringLiteral("拾い-3")));
-    EXPECT_EQ(form.state().rowNo, 5);
+    EXPECT_EQ(form.session().rowNo(), 5);
 
     // The recovery workbook holds the edited sheet, not yet saved; the saved
     // workbook too once saved.

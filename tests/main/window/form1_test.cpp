@@ -58,9 +58,9 @@ TEST_F(Form1Test, StartsInKeyInModeWithHeadingsAndNothingOpen) {
     EXPECT_FALSE(form.Command2->isEnabled());
     EXPECT_FALSE(form.port1().PortOpen());
     EXPECT_FALSE(form.port2().PortOpen());
-    EXPECT_EQ(form.state().instPath, instPath());
-    EXPECT_EQ(form.state().rowNo, 2);
-    EXPECT_EQ(form.state().serialNo, 1);
+    EXPECT_EQ(form.session().instPath(), instPath());
+    EXPECT_EQ(form.session().rowNo(), 2);
+    EXPECT_EQ(form.session().serialNo(), 1);
     const QStringList headings{"処理名称", "全体周長", "基準長さ", "天井高",
                                "床面積",   "壁面積",   "天井面積"};
     for (int c = 1; c <= 7; ++c)
@@ -139,19 +139,19 @@ TEST_F(Form1Test, InstallationFolderWithoutTrailingSlashGetsOne) {
     writeRegistry(dir_.path());
     Form1 form;
     ASSERT_TRUE(form.Form_Load());
-    EXPECT_EQ(form.state().instPath, instPath());
+    EXPECT_EQ(form.session().instPath(), instPath());
 }
 
 TEST_F(Form1Test, SerialNumberFollowsNameAndCheckBox) {
     Form1 form;
     ASSERT_TRUE(form.Form_Load());
     form.Text3->setText("7");
-    EXPECT_EQ(form.state().serialNo, 7);
+    EXPECT_EQ(form.session().serialNo(), 7);
     // Editing the name, even slightly, starts the numbering again.
     QTest::keyClick(form.Text2, Qt::Key_End);
     QTest::keyClicks(form.Text2, "A");
-    EXPECT_EQ(form.state().takeoffName, QStringLiteral("拾いA"));
-    EXPECT_EQ(form.state().serialNo, 1);
+    EXPECT_EQ(form.session().takeoffName(), QStringLiteral("拾いA"));
+    EXPECT_EQ(form.session().serialNo(), 1);
     EXPECT_EQ(form.Text3->text(), "1");
 
     // Clearing the check box blanks the number: serial 0 from then on.
@@ -161,11 +161,11 @@ TEST_F(Form1Test, SerialNumberFollowsNameAndCheckBox) {
     EXPECT_FALSE(form.Text3->isEnabled());
     EXPECT_TRUE(form.Text3->isHidden());
     EXPECT_TRUE(form.Label3->isHidden());
-    EXPECT_EQ(form.state().serialNo, 0);
+    EXPECT_EQ(form.session().serialNo(), 0);
     EXPECT_EQ(form.sketchName(), QStringLiteral("拾いA"));
     // Typing a name sets it back to 1, the box stays blank and disabled.
     QTest::keyClicks(form.Text2, "B");
-    EXPECT_EQ(form.state().serialNo, 1);
+    EXPECT_EQ(form.session().serialNo(), 1);
     EXPECT_EQ(form.Text3->text(), " ");
 
     QTest::mouseClick(form.Check1, Qt::LeftButton);
@@ -183,10 +183,10 @@ TEST_F(Form1Test, SerialNumberRoundsHalvesToEvenAndReadsTheLeadingNumber) {
                                                  {"abc", 0}, {" 5", 5},  {"-1.5", -2}};
     for (auto [text, expected] : cases) {
         form.Text3->setText(text);
-        EXPECT_EQ(form.state().serialNo, expected) << text;
+        EXPECT_EQ(form.session().serialNo(), expected) << text;
     }
     form.Text3->setText("99999999");
-    EXPECT_EQ(form.state().serialNo, 32767);
+    EXPECT_EQ(form.session().serialNo(), 32767);
 }
 
 TEST_F(Form1Test, OptionsBehaveAsOneGroupAndShowTheirControls) {
@@ -248,7 +248,7 @@ TEST_F(Form1Test, UnloadTruncatesTheDigitizerStateFile) {
     }
     Form1 form;
     ASSERT_TRUE(form.Form_Load());
-    form.state().statePath = statePath;
+    form.session().drawing().statePath = statePath;
     form.close();
     EXPECT_EQ(QFileInfo(statePath).size(), 0);
 }

@@ -1,6 +1,7 @@
 // Form1 and its workbooks: saving the sheet, the recovery workbook, loading a
 // past workbook, and the question before unsaved rows would be lost.
 #include "main/window/form1.h"
+#include "tests/support/session_access.h"
 
 #include "main/takeoff/recovery.h"
 #include "main/takeoff/workbook.h"
@@ -32,12 +33,12 @@ protected:
         InstallationFixture::TearDown();
     }
     static void TakeRectangle(Form1& form) {
-        OutlineStore& s = form.state().outline;
+        OutlineStore& s = StoreOf(form);
         s.clear();
         for (auto [x, y] : {std::pair{0, 0}, {4, 0}, {4, 3}, {0, 3}, {0, 0}})
             s.appendMetres(x, y, 1);
         s.appendMetres(0, 0, 4);
-        s.finishedCount = s.pointCount - 1;
+        s.finishWith(s.pointCount() - 1);
         form.Text4->setText("2400");
         form.Command2_Click();
     }
@@ -95,7 +96,7 @@ TEST_F(Form1WorkbookTest, PastWorkbookContinuesBelowItsLastRow) {
     form.Command4_Click();
     ASSERT_EQ(dialogs.size(), 1);
     EXPECT_TRUE(dialogs[0].contains("*.xlsx *.xls"));
-    EXPECT_EQ(form.state().rowNo, 11);
+    EXPECT_EQ(form.session().rowNo(), 11);
     EXPECT_EQ(form.sheet().Cells(10, 1).value().toString(), QStringLiteral("行10"));
     EXPECT_EQ(form.sheet().Cells(10, 7).value().toInt(), 70);
     EXPECT_FALSE(form.sheet().Cells(1, 8).value().isValid());
@@ -121,7 +122,7 @@ TEST_F(Form1WorkbookTest, CancelledDialogOrUnreadableFileLeavesTheSheet) {
     form.Command4_Click();
     EXPECT_EQ(messages.size(), 1);
     EXPECT_EQ(form.sheet().Cells(2, 1).value().toString(), QStringLiteral("拾い-1"));
-    EXPECT_EQ(form.state().rowNo, 3);
+    EXPECT_EQ(form.session().rowNo(), 3);
 }
 
 TEST_F(Form1WorkbookTest, UnsavedRowsAreOfferedForSavingBeforeTheyAreReplaced) {
@@ -139,7 +140,7 @@ TEST_F(Form1WorkbookTest, UnsavedRowsAreOfferedForSavingBeforeTheyAreReplaced) {
     savePath = dir_.path() + "/before-load.xlsx";
     form.Command4_Click();
     EXPECT_TRUE(QFileInfo::exists(savePath));
-    EXPECT_EQ(form.state().rowNo, 5);
+    EXPECT_EQ(form.session().rowNo(), 5);
     EXPECT_EQ(form.sheet().Cells(2, 1).value().toString(), QStringLiteral("行2"));
     const auto saved = ReadWorkbook(savePath);
     ASSERT_TRUE(saved);
@@ -187,7 +188,7 @@ TEST_F(Form1WorkbookTest, RowsOfAKilledRunAreOfferedAndRestored) {
         << messages[0].toStdString();
     EXPECT_EQ(form.sheet().Cells(3, 1).value().toString(), QStringLiteral("A-棟-2"));
     EXPECT_EQ(form.sheet().Cells(3, 6).value().toDouble(), 33.6);
-    EXPECT_EQ(form.state().rowNo, 4);
+    EXPECT_EQ(form.session().rowNo(), 4);
     EXPECT_TRUE(form.hasUnsavedRows());
     // The take-off goes on from the last restored row: its name, its number + 1.
     EXPECT_EQ(form.Text2->text(), QStringLiteral("A-棟"));
@@ -216,7 +217,7 @@ TEST_F(Form1WorkbookTest, DeclinedRowsAreKeptUnderADatedNameAndSavedOnesNotOffer
         form.offerRecovery();
         ASSERT_EQ(messages.size(), 1);
         EXPECT_FALSE(form.sheet().Cells(2, 1).value().isValid());
-        EXPECT_EQ(form.state().rowNo, 2);
+        EXPECT_EQ(form.session().rowNo(), 2);
         const QStringList kept = DatedRecoveries(dir_.path());
         ASSERT_EQ(kept.size(), 1);
         EXPECT_TRUE(messages[0].contains(kept[0])) << "the question names the dated file";
@@ -273,11 +274,11 @@ TEST_F(Form1WorkbookTest, UnreadableRecoveryIsKeptAsideWithAMessage) {
 TEST_F(Form1WorkbookTest, PastWorkbookFromB2KeepsItsCellsAndClearsTheOutline) {
     Form1 form;
     ASSERT_TRUE(form.Form_Load());
-    OutlineStore& s = form.state().outline;
+    OutlineStore& s = StoreOf(form);
     for (auto [x, y] : {std::pair{0, 0}, {4, 0}, {4, 3}})
         s.appendMetres(x, y, 1);
     s.appendMetres(0, 0, 4);
-    s.finishedCount = 3;
+    s.finishWith(3);
     form.Picture1->Line(0, 0, 3000, 3000, Qt::red);
     form.Command2->setEnabled(true);
     openPath = QDataPath("/workbooks/openpyxl_from_b2.xlsx");
@@ -288,9 +289,9 @@ TEST_F(Form1WorkbookTest, PastWorkbookFromB2KeepsItsCellsAndClearsTheOutline) {
     EXPECT_EQ(form.sheet().Cells(2, 8).value().toString(), QStringLiteral("天井面積"));
     EXPECT_EQ(form.sheet().Cells(6, 8).value().toString(), QStringLiteral("最後の列"));
     EXPECT_EQ(form.sheet().Cells(3, 7).value().toDouble(), 33.6);
-    EXPECT_EQ(form.state().rowNo, 7);
-    EXPECT_EQ(s.pointCount, 0);
-    EXPECT_EQ(s.finishedCount, 0);
+    EXPECT_EQ(form.session().rowNo(), 7);
+    EXPECT_EQ(s.pointCount(), 0);
+    EXPECT_EQ(s.finishedCount(), 0);
     EXPECT_FALSE(form.Command2->isEnabled());
     EXPECT_EQ(form.Picture1->retainedOperationCount(), 0u);
     EXPECT_FALSE(form.hasUnsavedRows());
@@ -312,7 +313,7 @@ TEST_F(Form1WorkbookTest, HostileWorkbookIsRefusedBrieflyAndTheSheetStays) {
     ASSERT_EQ(messages.size(), 1);
     EXPECT_LT(messages[0].size(), openPath.size() + 120) << messages[0].left(200).toStdString();
     EXPECT_EQ(form.sheet().Cells(2, 1).value().toString(), QStringLiteral("拾い-1"));
-    EXPECT_EQ(form.state().rowNo, 3);
+    EXPECT_EQ(form.session().rowNo(), 3);
     EXPECT_TRUE(form.hasUnsavedRows());
 }
 
@@ -326,12 +327,12 @@ TEST_F(Form1WorkbookTest, ExecuteIsRefusedBeforeRowOrSerialNumberWouldWrap) {
     ASSERT_TRUE(SaveWorkbook(full, openPath));
     form.Command4_Click();
     ASSERT_TRUE(messages.isEmpty()) << messages.join("|").toStdString();
-    EXPECT_EQ(form.state().rowNo, 32767);
+    EXPECT_EQ(form.session().rowNo(), 32767);
     TakeRectangle(form);
     ASSERT_EQ(messages.size(), 1);
     EXPECT_TRUE(messages[0].contains("32766")) << messages[0].toStdString();
-    EXPECT_EQ(form.state().rowNo, 32767);
-    EXPECT_EQ(form.state().outline.finishedCount, 5) << "the outline stays for a retry";
+    EXPECT_EQ(form.session().rowNo(), 32767);
+    EXPECT_EQ(StoreOf(form).finishedCount(), 5) << "the outline stays for a retry";
 
     Form1 other;
     ASSERT_TRUE(other.Form_Load());
@@ -340,7 +341,7 @@ TEST_F(Form1WorkbookTest, ExecuteIsRefusedBeforeRowOrSerialNumberWouldWrap) {
     TakeRectangle(other);
     ASSERT_EQ(messages.size(), 1);
     EXPECT_FALSE(other.sheet().Cells(2, 1).value().isValid());
-    EXPECT_EQ(other.state().serialNo, 32767);
+    EXPECT_EQ(other.session().serialNo(), 32767);
 }
 
 } // namespace

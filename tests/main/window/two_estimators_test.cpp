@@ -91,7 +91,7 @@ protected:
         SetFileDialogHook({});
     }
     static std::unique_ptr<Form3> openDigitizer(Form1& form) {
-        auto f = std::make_unique<Form3>(form);
+        auto f = std::make_unique<Form3>(form.session(), form.form2(), &form);
         f->setModal(false);
         f->Form_Load();
         f->show();
@@ -144,7 +144,7 @@ TEST_F(EstimatorSession, Run) {
     // the shop's drawing folder.
     Form1 form;
     ASSERT_TRUE(form.Form_Load()) << messages.join(QLatin1Char('|')).toStdString();
-    ASSERT_EQ(form.state().instPath, working + QLatin1Char('/'));
+    ASSERT_EQ(form.session().instPath(), working + QLatin1Char('/'));
     ASSERT_TRUE(QDir(working).rmdir(QStringLiteral("見積用画像")));
     ASSERT_TRUE(QFile::link(shared, working + QStringLiteral("/見積用画像")));
     QTest::mouseClick(form.Option3, Qt::LeftButton);
@@ -160,7 +160,8 @@ TEST_F(EstimatorSession, Run) {
     chosen = shared + QStringLiteral("/図面集.pdf");
     answers = {QStringLiteral("2")};
     f3->A11->trigger();
-    ASSERT_EQ(form.state().imagePath, jpeg) << messages.join(QLatin1Char('|')).toStdString();
+    ASSERT_EQ(form.session().drawing().imagePath, jpeg)
+        << messages.join(QLatin1Char('|')).toStdString();
     if (first) {
         calibrate(*f3, QPoint(40, 40), QPoint(280, 220));
         LeaveMark(QStringLiteral("calibrated"));

@@ -1,6 +1,7 @@
-#include "main/takeoff/reception.h"
+#include "common/core/reception.h"
 
 #include "common/core/point_log.h"
+#include "common/core/serial_settings.h"
 
 QString Reception::outlineWaitingMessage() {
     return QStringLiteral("前の図形がまだ「実行」されていません。\r\n"
@@ -15,7 +16,19 @@ ReceptionOutcome Reception::refuse(const QString& reason) {
     return out;
 }
 
-ReceptionOutcome Reception::take(const ParseResult& parsed, OutlineStore& store) {
+ReceptionOutcome Reception::lineEvent(int commEvent, const QString& errorText) {
+    if (commEvent == kComEventRxOver)
+        return refuse(errorText);
+    ReceptionOutcome out;
+    if (commEvent == kComEvCD) {
+        out.lineLost = true;
+        out.message = errorText;
+    }
+    return out;
+}
+
+ReceptionOutcome Reception::take(const ParseResult& parsed, OutlineStore& store,
+                                 const QString& logLine, const Step& step) {
     if (!parsed.point)
         return refuse(parsed.error);
     const TabletPoint& p = *parsed.point;
@@ -26,13 +39,18 @@ ReceptionOutcome Reception::take(const ParseResult& parsed, OutlineStore& store)
         return refuse(outlineWaitingMessage());
     if (const auto refusal = RefusePoint(store, p.code))
         return refuse(*refusal);
+    if (step) {
+        if (const auto refusal = step(p))
+            return refuse(*refusal);
+    }
     const QString code = QString::number(p.code);
     store.lastPointText = {p.xText, p.yText, code};
     store.appendMetres(p.xM, p.yM, static_cast<float>(p.code));
     ReceptionOutcome out;
     out.stored = true;
     // Refusals only counted so far are told before the point that follows them.
-    out.logText = refusals_.flush() + PointLogLine(p.xText, p.yText, code);
+    out.logText =
+        refusals_.flush() + (logLine.isEmpty() ? PointLogLine(p.xText, p.yText, code) : logLine);
     out.endOfOutline = p.code == 4;
     return out;
 }
