@@ -11,6 +11,7 @@
 #include "main/takeoff/takeoff.h"
 #include "main/takeoff/takeoff_session.h"
 #include "main/window/form2.h"
+#include "main/window/form3_busy.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -49,10 +50,6 @@ constexpr int kBottomRowWidth = 372; // コメント and 中ボタン side by si
 constexpr QSize kDefaultClient(1000, 680);
 constexpr int kMinViewHeight = 120; // the least of the drawing the window shows
 constexpr int kThumbnailSide = 400; // curGazo.bmp: the 6000 x 6000 twips of the sketches
-// Ghostscript's time limits: a page count is quick; a big sheet at 200 dpi
-// takes seconds, a drawing set's page rarely a minute.
-constexpr int kPageCountLimitMs = 60 * 1000;
-constexpr int kConversionLimitMs = 10 * 60 * 1000;
 
 // The window frame's extra size over its inner size, as last seen: the
 // view-state file keeps the outer size.
@@ -118,48 +115,6 @@ private:
 constexpr int kRecheckMs = 500;
 
 } // namespace
-
-class Form3::Busy {
-public:
-    Busy(Form3& form, const QString& status) : form_(form), outer_(!form.busy_) {
-        if (!outer_)
-            return;
-        form_.busy_ = true;
-        form_.busyText_ = status;
-        for (QAction* a : {form.A11, form.A12, form.A13, form.D11, form.D12, form.D13, form.D14,
-                           form.D15, form.D16, form.D17, form.D18, form.E11, form.E12, form.E13})
-            if (a->isEnabled()) {
-                a->setEnabled(false);
-                enabled_.push_back(a);
-            }
-        form.Command1->setEnabled(false);
-        form.Picture1->setEnabled(false);
-        form.setCursor(Qt::BusyCursor);
-        // The drawing's own cross would hide it.
-        form.Picture1->setCursor(Qt::BusyCursor);
-        form_.showStatus();
-    }
-    ~Busy() {
-        if (!outer_)
-            return;
-        form_.unsetCursor();
-        form_.Picture1->setCursor(Qt::CrossCursor);
-        form_.Picture1->setEnabled(true);
-        form_.Command1->setEnabled(true);
-        for (QAction* a : enabled_)
-            a->setEnabled(true);
-        form_.busy_ = false;
-        form_.busyText_.clear();
-        form_.showStatus();
-    }
-    Busy(const Busy&) = delete;
-    Busy& operator=(const Busy&) = delete;
-
-private:
-    Form3& form_;
-    bool outer_;
-    std::vector<QAction*> enabled_;
-};
 
 Form3::Form3(TakeoffSession& session, Form2& calibrationDialog, QWidget* parent)
     : QDialog(parent), session_(session), form2_(calibrationDialog), drawing_(session.drawing()),
@@ -589,127 +544,6 @@ void Form3::readTakenOutlines(bool say) {
         MsgBox(this, taken.error);
 }
 
-void Form3::takeCalibrationFile() {
-    const CalibrationFileState file = ReadCalibrationState(
-        CalibrationFilePath(drawing_.imagePath), TextCodec::fromRegistry(), form2_.texts());
-    calibration_.know(drawing_.imagePath, file);
-    // A calibration outside what a drawing can mean (a coefficient that is
-    // no positive number, one of 1e308 m a pixel) is none: its values are
-    // not taken, the drawing asks for its scale.
-    const bool outOfRange = file.read.ok && RefuseCalibration(file.texts);
-    if (!outOfRange)
-        form2_.setTexts(file.texts);
-    useCalibration(form2_.texts(), file.read.ok && !outOfRange);
-}
-
-void Form3::useCalibration(const CalibrationTexts& texts, bool calibrated) {
-    if (!calibrated || RefuseCalibration(texts)) {
-        scaleIsSet = 0;
-        showStatus();
-        MsgBox(this, QStringLiteral("画像のスケールを設定をして下さい\r\n基準値--->スケール"));
-        return;
-    }
-    metresPerUnitX = float(Val(texts.X(CalRow::Coefficient)) / zoomFactor);
-    metresPerUnitY = float(Val(texts.Y(CalRow::Coefficient)) / zoomFactor);
-    trace.lastX = trace.lastY = TakeoffTrace::kIdle;
-    scaleIsSet = 1;
-    showStatus();
-}
-
-bool Form3::offerOthersCalibration() {
-    const std::optional<CalibrationFileState> theirs =
-        calibration_.changed(TextCodec::fromRegistry());
-    if (!theirs)
-        return false;
-    const int points = trace.underway() ? int(trace.points().size()) : 0;
-    if (!MsgBoxYesNo(
-            this, CalibrationChangedQuestion(drawing_.imagePath, !theirs->stamp.exists, points))) {
-        calibration_.keepOwn(*theirs, calibration_.inForce());
-        return false;
-    }
-    // The points so far were measured with the old calibration.
-    if (trace.underway())
-        discardTakeoff();
-    takeCalibrationFile();
-    return true;
-}
-
-bool Form3::saveCalibration() {
-    const TextCodec codec = TextCodec::fromRegistry();
-    const QString inf = CalibrationFilePath(drawing_.imagePath);
-    if (!calibration_.knows(drawing_.imagePath))
-        calibration_.know(drawing_.imagePath, ReadCalibrationState(inf, codec, form2_.texts()));
-    // Changed again between the question and the lock: asked again.
-    for (;;) {
-        const std::optional<CalibrationFileState> theirs = calibration_.othersFile(codec);
-        if (theirs && !MsgBoxYesNo(this, ReplaceCalibrationQuestion(drawing_.imagePath))) {
-            calibration_.keepOwn(*theirs, form2_.texts());
-            return false;
-        }
-        // The file the user agreed to replace, else the one known (just
-        // looked at).
-        const FileStamp expected = theirs ? theirs->stamp : calibration_.knownStamp();
-        QString error;
-        switch (calibration_.write(form2_.texts(), expected, codec, &error)) {
-        case CalibrationWatch::Write::Written:
-            return true;
-        case CalibrationWatch::Write::Changed:
-            continue;
-        case CalibrationWatch::Write::Locked:
-            MsgBox(this, QStringLiteral("基準値を保存できませんでした。\r\n") + error);
-            return false;
-        case CalibrationWatch::Write::Failed:
-            MsgBox(this, error);
-            return false;
-        }
-    }
-}
-
-void Form3::watchDrawingFiles() {
-    QStringList wanted;
-    if (!Image1.isNull() && !drawing_.imagePath.isEmpty()) {
-        wanted << QFileInfo(drawing_.imagePath).absolutePath();
-        for (const QString& f :
-             {TakenOutlinesPath(drawing_.imagePath), CalibrationFilePath(drawing_.imagePath)})
-            if (QFileInfo(f).isFile())
-                wanted << f;
-    }
-    const QStringList watched = watcher_->files() + watcher_->directories();
-    for (const QString& p : watched)
-        if (!wanted.contains(p))
-            watcher_->removePath(p);
-    for (const QString& p : wanted)
-        if (!watched.contains(p))
-            watcher_->addPath(p);
-}
-
-void Form3::checkSharedFiles() {
-    if (Image1.isNull() || busy_ || checking_ || !isVisible())
-        return;
-    // Not under a dialog of this window (a question, the file dialog), nor
-    // while the calibration dialog shows the values: once it is closed.
-    const QWidget* modal = QApplication::activeModalWidget();
-    if ((modal && modal != this && isAncestorOf(modal)) || form2_.isVisible()) {
-        recheck_->start();
-        return;
-    }
-    checking_ = true;
-    if (!(StampFile(TakenOutlinesPath(drawing_.imagePath)) == takenStamp_))
-        readTakenOutlines(false);
-    offerOthersCalibration();
-    // A file replaced is a new file to watch; one made since, too.
-    watchDrawingFiles();
-    checking_ = false;
-}
-
-bool Form3::event(QEvent* event) {
-    // A watcher may miss a change made on another machine: the files are
-    // looked at whenever the window gets the focus.
-    if (event->type() == QEvent::WindowActivate)
-        QTimer::singleShot(0, this, &Form3::checkSharedFiles);
-    return QDialog::event(event);
-}
-
 void Form3::Redraw() {
     Picture1->clearPicture();
     Picture1->Cls();
@@ -1014,130 +848,6 @@ bool Form3::haveDrawing() {
     return false;
 }
 
-QString Form3::dialogFolder() const {
-    const QFileInfo current(drawing_.imagePath);
-    if (!drawing_.imagePath.isEmpty() && current.absoluteDir().exists())
-        return current.absolutePath();
-    const QString images = ImageFolder(session_.instPath());
-    return QFileInfo(images).isDir() ? images : session_.instPath();
-}
-
-void Form3::A11_Click() {
-    // 1. A cancelled dialog changes nothing.
-    const QString chosen =
-        GetOpenFileName(this, QStringLiteral("画像の選択"), DrawingFileFilter(), dialogFolder());
-    if (chosen.isEmpty())
-        return;
-    // 2.-3. A bitmap or JPEG is shown where it lies, if its name can go into
-    // the view-state file and it can be loaded; else the drawing shown stays.
-    if (!IsPdfPath(chosen)) {
-        if (const auto why = RefuseDrawingName(chosen, TextCodec::fromRegistry())) {
-            MsgBox(this, *why);
-            return;
-        }
-        loadDrawing(chosen);
-        return;
-    }
-    // 4. The drawing shown and its path stay as they were.
-    if (session_.GsDllPath().isEmpty()) {
-        MsgBox(this, NoGhostscriptMessage());
-        return;
-    }
-    // 5.
-    convertPdf(chosen);
-}
-
-void Form3::convertPdf(const QString& chosen) {
-    // Nothing changes until the new page is loaded: every refusal below
-    // leaves the drawing shown, the copy, the page's JPEG and its calibration.
-    // Ghostscript would wait on a FIFO for ever.
-    if (!QFileInfo(chosen).isFile()) {
-        MsgBox(this, QStringLiteral("PDFファイルを画像に変換できませんでした:\r\n") + chosen +
-                         QStringLiteral("\r\n通常のファイルではありません"));
-        return;
-    }
-    const QString copyPath = PdfCopyPath(chosen, session_.instPath());
-    if (const auto why = RefuseDrawingName(PdfJpegPath(copyPath, 1), TextCodec::fromRegistry())) {
-        MsgBox(this, *why);
-        return;
-    }
-    // 5.1-5.2 A PDF chosen from the image folder is converted where it lies;
-    // another one is copied there, over a copy of the same name. When that
-    // copy holds another PDF whose pages are calibrated, the user is asked.
-    if (QFileInfo::exists(copyPath) && !CalibratedPages(copyPath).isEmpty() &&
-        CopyNeeded(chosen, copyPath) && !MsgBoxYesNo(this, ReplaceDrawingQuestion(copyPath)))
-        return;
-    // A drawing set: which page. A PDF Ghostscript cannot count is tried as
-    // one page, and its conversion says what is wrong.
-    const QString program = GhostscriptProgramFor(session_.GsDllPath());
-    int pageCount = 1;
-    const ProcessOutcome counted =
-        WaitForProcess(program, PageCountArguments(chosen), kPageCountLimitMs,
-                       QStringLiteral("変換中… ページ数を調べています（%1）")
-                           .arg(Brief(QFileInfo(chosen).fileName())));
-    if (counted.ok())
-        pageCount = ParsePageCount(counted.output).value_or(1);
-    int page = 1;
-    if (pageCount > 1) {
-        const std::optional<QString> answer =
-            InputBox(this, PageQuestion(pageCount), kPageTitle, QStringLiteral("1"));
-        if (!answer)
-            return;
-        const PageAnswer a = ParsePageAnswer(*answer, pageCount);
-        if (a.refusal) {
-            MsgBox(this, *a.refusal);
-            return;
-        }
-        page = a.page;
-    }
-    // The page converted before from the same bytes is shown as it lies,
-    // with its calibration and the outlines taken off it (another session's
-    // too). One that cannot be read is converted again.
-    if (const auto converted = ConvertedPage(chosen, session_.instPath(), page)) {
-        const FileStamp stamp = StampFile(*converted);
-        DrawingPicture read = ReadDrawingPicture(*converted);
-        if (read.ok()) {
-            takeDrawing(std::move(read), *converted, stamp);
-            drawing_.imagePath = *converted;
-            showDrawing();
-            return;
-        }
-    }
-    // 5.3-5.8 Ghostscript writes the page while the window keeps painting;
-    // the copy and the JPEG take their places only with a page that loads.
-    PageConversion conversion(chosen, session_.instPath(), page, pageCount);
-    if (const auto why = conversion.prepare()) {
-        MsgBox(this, *why);
-        return;
-    }
-    PageConversion::Result done =
-        conversion.finish(WaitForProcess(program, conversion.arguments(), kConversionLimitMs,
-                                         QStringLiteral("変換中… %1 ページ目（%2）")
-                                             .arg(page)
-                                             .arg(Brief(QFileInfo(chosen).fileName()))));
-    if (!done.picture.ok()) {
-        if (done.title.isEmpty())
-            MsgBox(this, done.message);
-        else
-            MsgBox(this, done.message, done.title);
-        return;
-    }
-    // 5.9
-    const QString jpegPath = conversion.jpegPath();
-    takeDrawing(std::move(done.picture), jpegPath, StampFile(jpegPath));
-    // This session's conversion may have removed the page's calibration.
-    calibration_.forget();
-    drawing_.imagePath = jpegPath;
-    showDrawing();
-}
-
-ProcessOutcome Form3::WaitForProcess(const QString& program, const QStringList& arguments,
-                                     int timeLimitMs, const QString& status) {
-    // No re-entry: no menu command, no close, no take-off meanwhile.
-    const Busy busy(*this, status);
-    return RunProcessWhileEventsFlow(program, arguments, timeLimitMs);
-}
-
 void Form3::zoom(ZoomCommand command, std::optional<QPointF> anchor, bool silent) {
     const ZoomStep step = ZoomAfter(command, zoomFactor);
     if (step.refusal) {
@@ -1282,78 +992,4 @@ void Form3::rotate(QuarterTurn turn) {
     }
     takeDrawing(std::move(read), path, stamp);
     showDrawing(turned * double(zoomFactor) - QPointF(view->width(), view->height()) / 2);
-}
-
-void Form3::E11_Click() {
-    if (!haveDrawing())
-        return;
-    // 1.
-    Picture1->Circle(float(Val(form2_.down座標x->text())), float(Val(form2_.down座標y->text())), 2,
-                     kQBColor12);
-    // 2.-3.
-    if (MsgBoxOkCancel(this, kOriginQuestion)) {
-        form2_.setTexts(OriginFromPress(form2_.texts(), zoomFactor));
-        session_.releasePoints();
-        saveCalibration();
-    }
-    // 4.
-    LoadDrawing();
-}
-
-void Form3::E12_Click() {
-    if (!haveDrawing())
-        return;
-    // A drag without a width or a height gives no scale: refused before
-    // anything changes.
-    const CalibrationTexts before = form2_.texts();
-    if (const auto why = RefuseScaleDrag(before)) {
-        MsgBox(this, *why);
-        return;
-    }
-    // 1. The drag and its two sides.
-    const float dx = float(Val(before.X(CalRow::MouseDown)));
-    const float dy = float(Val(before.Y(CalRow::MouseDown)));
-    const float ux = float(Val(before.X(CalRow::MouseUp)));
-    const float uy = float(Val(before.Y(CalRow::MouseUp)));
-    Picture1->Line(dx, dy, ux, uy, kQBColor12);
-    Picture1->Line(dx, dy, ux, dy, kQBColor11);
-    Picture1->Line(ux, dy, ux, uy, kQBColor11);
-    // 4. A cancelled or empty answer abandons the scale: nothing changes.
-    std::optional<QString> answerX = InputBox(this, ScalePromptX(), kScaleTitleX);
-    std::optional<QString> answerY;
-    if (answerX && !answerX->trimmed().isEmpty())
-        answerY = InputBox(this, ScalePromptY(), kScaleTitleY);
-    if (!answerY || answerY->trimmed().isEmpty()) {
-        repaintWithMarks();
-        if ((answerX && answerX->trimmed().isEmpty()) || (answerY && answerY->trimmed().isEmpty()))
-            MsgBox(this, QStringLiteral("寸法が入力されていないため、スケールは変更されません"));
-        return;
-    }
-    // 2.-9. Lengths that make a coefficient out of range change nothing.
-    const ScaleOutcome scale = ScaleFromDrag(before, *answerX, *answerY, zoomFactor);
-    if (scale.refusal) {
-        repaintWithMarks();
-        MsgBox(this, *scale.refusal);
-        return;
-    }
-    // Axes that pass the check but disagree by more than a scan stretches:
-    // asked first; declined, nothing of the scale is taken.
-    if (scale.question && !MsgBoxYesNo(this, *scale.question)) {
-        repaintWithMarks();
-        return;
-    }
-    form2_.setTexts(scale.texts);
-    MsgBox(this, scale.message);
-    // 11. The calibration in force stays.
-    if (!scale.accepted)
-        return;
-    // 10.
-    scaleIsSet = 1;
-    session_.releasePoints();
-    saveCalibration();
-    LoadDrawing();
-}
-
-void Form3::E13_Click() {
-    form2_.exec();
 }

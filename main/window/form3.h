@@ -232,6 +232,12 @@ private:
     // The folder of the drawing and its outline and calibration files are watched.
     void watchDrawingFiles();
 
+    // The origin at the last press (基準値--->原点設定), when the user agrees.
+    void setOriginAtPress();
+    // The scale from the last drag and the lengths the user gives it (基準値--->スケール).
+    void setScaleFromDrag();
+    // A drawing chosen in the file dialog; a PDF's page converted first.
+    void chooseDrawing();
     // While a conversion or a turn runs: every command off, the busy cursor
     // (over the drawing too) and the status text.
     class Busy;
