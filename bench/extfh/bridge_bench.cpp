@@ -38,11 +38,15 @@
 #include <string>
 #include <vector>
 
+// bench_paths.cpp: the build's bench-cobol/, and `rest` under the source tree.
+std::string BenchProgramsPath();
+std::string BenchSourcePath(const char* rest);
+
 namespace {
 
 namespace fs = std::filesystem;
 
-const std::string kPrograms = POINTRA_BENCH_COBOL;
+const std::string kPrograms = BenchProgramsPath();
 constexpr size_t kImageSize = 217; // ORDER-REC of examples/cobol/orders.cpy
 
 double now() {
@@ -268,7 +272,7 @@ int main(int argc, char** argv) {
 
     // The layout beside the documents, the 1,000 orders of the example as
     // a plain file, and their images as fixed records.
-    fs::copy_file(POINTRA_SOURCE_DIR "/examples/cobol/orders.cpy", dir + "/orders.xfd");
+    fs::copy_file(BenchSourcePath("/examples/cobol/orders.cpy"), dir + "/orders.xfd");
     setenv("BRELRT_XFD_DIR", dir.c_str(), 1);
     unsetenv("BRELRT_TRACE");
     unsetenv("BRELRT_CONFIG");

@@ -3,6 +3,7 @@
 // child processes in a folder of their own, on real files.
 #include "file_systems.h"
 #include "host_fixture.h"
+#include "test_paths.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -21,8 +22,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const std::string kPrograms = POINTRA_TEST_COBOL;
-const std::string kExamples = POINTRA_EXAMPLES_COBOL;
+const std::string kPrograms = BuildPath("/test-cobol");
+const std::string kExamples = SourcePath("/examples/cobol");
+const std::string kCobol = SourcePath("/tests/extfh/cobol");
 
 using Env = std::vector<std::pair<std::string, std::string>>;
 
@@ -57,7 +59,7 @@ Ran run(const std::vector<std::string>& argv, const std::string& dir, const Opti
         unsetenv("LD_PRELOAD");
         if (*POINTRA_ASAN_RUNTIME && o.cobol)
             setenv("LD_PRELOAD", POINTRA_ASAN_RUNTIME, 1);
-        setenv("COBCPY", (std::string(POINTRA_COBOL_SOURCES) + ":" + kExamples).c_str(), 1);
+        setenv("COBCPY", (kCobol + ":" + kExamples).c_str(), 1);
         for (const auto& [name, value] : o.env)
             setenv(name.c_str(), value.c_str(), 1);
         if (o.unprivileged && geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
@@ -237,7 +239,7 @@ TEST_F(BridgeTest, StatusesAreThoseOfASequentialFile) {
     // A handler without the libraries beside it fails every OPEN, naming the
     // library, and never leaves the file to libcob.
     fs::create_directory(path("lonely"));
-    fs::copy_file(POINTRA_LIB_DIR "/libbxmlfh.so", path("lonely/libbxmlfh.so.1"));
+    fs::copy_file(LibPath("/libbxmlfh.so"), path("lonely/libbxmlfh.so.1"));
     Ran lonely = fileops(dir.path(), "ops.xml", "oo w c", {{{"LD_LIBRARY_PATH", path("lonely")}}});
     EXPECT_EQ(lonely.out, "oo 30\nw 48\nc 42\n");
     EXPECT_NE(lonely.err.find("OPEN OUTPUT of XMLFILE: cannot load libbrelrt.so.1: "),
@@ -464,9 +466,8 @@ TEST_F(BridgeTest, ExamplesReadBackAsFromAPlainFile) {
     // A sanitizer build's handler brings the sanitizer runtime, and with it
     // its link warnings.
     std::string quiet = *POINTRA_ASAN_RUNTIME ? "-Q -Wl,--no-warnings " : "";
-    std::string build = "POINTRA_BUILD='" POINTRA_BUILD_DIR "' '" POINTRA_SOURCE_DIR
-                        "/scripts/cobc-xml' -x " +
-                        quiet + "-I '" + kExamples + "' ";
+    std::string build = "POINTRA_BUILD='" + BuildPath() + "' '" + SourcePath("/scripts/cobc-xml") +
+                        "' -x " + quiet + "-I '" + kExamples + "' ";
     for (const char* program : {"write-orders", "read-orders"}) {
         std::string source = "'" + kExamples + "/" + program + ".cob'";
         ASSERT_EQ(shell(dir.path(), build + "-o " + program + " " + source), "");
@@ -502,14 +503,14 @@ TEST_F(BridgeTest, ExamplesReadBackAsFromAPlainFile) {
 
     std::string doc = read_file(path("orders.xml"));
     size_t from = doc.find("<!ELEMENT"), to = doc.find("]>");
-    EXPECT_EQ(run({POINTRA_BIN_DIR "/bxml-describe", "orders"}, dir.path()).out,
+    EXPECT_EQ(run({BinPath("/bxml-describe"), "orders"}, dir.path()).out,
               doc.substr(from, to - from));
     // The same schema, but for the date of its "Created by" line.
     auto undated = [](std::string xsd) {
         size_t at = xsd.find(" on ", xsd.find("Created by "));
         return at == std::string::npos ? xsd : xsd.erase(at, xsd.find('\n', at) - at);
     };
-    EXPECT_EQ(undated(run({POINTRA_BIN_DIR "/bxml-describe", "--xsd", "orders"}, dir.path()).out),
+    EXPECT_EQ(undated(run({BinPath("/bxml-describe"), "--xsd", "orders"}, dir.path()).out),
               undated(read_file(path("schema/orders.xsd"))));
 
     fs::create_directory(path("sparse"));
@@ -700,7 +701,7 @@ TEST_F(BridgeTest, DocumentsFromElsewhere) {
 
 // What cobc-xml refuses, and what its help says it adds.
 TEST_F(BridgeTest, CobcXmlRefusesWhatTheHostCannotRead) {
-    std::string script = "'" POINTRA_SOURCE_DIR "/scripts/cobc-xml' ";
+    std::string script = "'" + SourcePath("/scripts/cobc-xml") + "' ";
     for (const char* option : {"-fbinary-byteorder=native", "-fsign=EBCDIC", "-fodoslide",
                                "-fcallfh=otherfh", "-conf=/dev/null -fbinary-size=1-2-4"}) {
         std::string said = shell(dir.path(), script + "-x " + option + " none.cob");

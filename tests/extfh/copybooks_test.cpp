@@ -7,6 +7,7 @@
 // be valid against their internal DTD, the DTD and the schema bxml-describe
 // gives, with leading blanks kept when asked.
 #include "host_fixture.h"
+#include "test_paths.h"
 
 #include <fcntl.h>
 #include <sys/wait.h>
@@ -32,7 +33,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const std::string kCopybooks = POINTRA_COBOL_SOURCES "/copybooks";
+const std::string kCopybooks = SourcePath("/tests/extfh/cobol/copybooks");
 
 // Records written of each copybook; the one chosen for volume (several
 // record types, a table of variable length inside a group, an FD whose
@@ -974,14 +975,14 @@ struct Case {
 void run_case(Case& c) {
     std::vector<std::string>& problems = c.problems;
     write_file(c.dir + "/round-trip.cob", c.program.text);
-    std::vector<std::string> build = {"/bin/bash", POINTRA_SOURCE_DIR "/scripts/cobc-xml", "-x"};
+    std::vector<std::string> build = {"/bin/bash", SourcePath("/scripts/cobc-xml"), "-x"};
     if (*POINTRA_ASAN_RUNTIME) {
         build.push_back("-Q");
         build.push_back("-Wl,--no-warnings");
     }
     for (const char* a : {"-o", "round-trip", "round-trip.cob"})
         build.push_back(a);
-    Ran built = run(build, c.dir, "build", {{"POINTRA_BUILD", POINTRA_BUILD_DIR}}, false);
+    Ran built = run(build, c.dir, "build", {{"POINTRA_BUILD", BuildPath()}}, false);
     if (built.code != 0) {
         problems.push_back("the program does not build: " + first_lines(built.err, 4));
         return;
@@ -1003,7 +1004,7 @@ void run_case(Case& c) {
         run({"/usr/bin/env", "xmllint", "--valid", "--noout", doc}, dtd, "valid", {}, false);
     if (valid.code != 0 || !valid.out.empty() || !valid.err.empty())
         problems.push_back("xmllint --valid: " + first_lines(valid.out + valid.err));
-    Ran described = run({POINTRA_BIN_DIR "/bxml-describe", name}, dtd, "described", {}, false);
+    Ran described = run({BinPath("/bxml-describe"), name}, dtd, "described", {}, false);
     if (described.code != 0 || described.out.empty()) {
         problems.push_back("bxml-describe: " + first_lines(described.err));
     } else {
@@ -1024,8 +1025,7 @@ void run_case(Case& c) {
     for (const std::string& p : same)
         if (std::find(problems.begin(), problems.end(), "DTD" + p.substr(6)) == problems.end())
             problems.push_back(p);
-    Ran xsd =
-        run({POINTRA_BIN_DIR "/bxml-describe", "--xsd", name}, schema, "described", {}, false);
+    Ran xsd = run({BinPath("/bxml-describe"), "--xsd", name}, schema, "described", {}, false);
     for (const std::string& s : {name + ".xsd", std::string("described.out")}) {
         if (s == "described.out" && xsd.code != 0) {
             problems.push_back("bxml-describe --xsd: " + first_lines(xsd.err));

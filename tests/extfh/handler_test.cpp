@@ -3,6 +3,7 @@
 // lengths no COBOL statement here makes.
 #include "bxmlfh.h"
 #include "host_fixture.h"
+#include "test_paths.h"
 
 #include <cstring>
 #include <filesystem>
@@ -63,7 +64,8 @@ protected:
         EXPECT_EQ(brelrt_mem_outstanding(), held_);
     }
     TempDir dir;
-    EnvVar copybooks{"COBCPY", POINTRA_COBOL_SOURCES ":" POINTRA_EXAMPLES_COBOL};
+    EnvVar copybooks{
+        "COBCPY", (SourcePath("/tests/extfh/cobol") + ":" + SourcePath("/examples/cobol")).c_str()};
     size_t held_ = 0;
 };
 

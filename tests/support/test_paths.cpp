@@ -12,6 +12,10 @@ std::string LibPath(const char* rest) {
     return std::string(POINTRA_LIB_DIR) + rest;
 }
 
+std::string BuildPath(const char* rest) {
+    return std::string(POINTRA_BUILD_DIR) + rest;
+}
+
 std::string SourcePath(const char* rest) {
     return std::string(POINTRA_SOURCE_DIR) + rest;
 }
