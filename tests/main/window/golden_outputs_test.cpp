@@ -139,12 +139,12 @@ TEST_F(GoldenOutputs, OneOutlineByEachRoadWritesWhatItWrote) {
     };
 
     QTest::mouseClick(form.Option1, Qt::LeftButton);
-    ASSERT_TRUE(WaitFor([&] { return form.state().outline.endReceived(); }));
+    ASSERT_TRUE(WaitFor([&] { return form.session().outline().endReceived(); }));
     takeRow("mt4500");
 
     form.Text5->setText("75");
     QTest::mouseClick(form.Option2, Qt::LeftButton);
-    ASSERT_TRUE(WaitFor([&] { return form.state().outline.endReceived(); }));
+    ASSERT_TRUE(WaitFor([&] { return form.session().outline().endReceived(); }));
     takeRow("t5160");
 
     QTest::mouseClick(form.Option4, Qt::LeftButton);
@@ -161,7 +161,7 @@ TEST_F(GoldenOutputs, OneOutlineByEachRoadWritesWhatItWrote) {
     QTest::mouseClick(form.Option3, Qt::LeftButton);
     {
         // The first opening of a run asks for the drawing, chosen from its menu.
-        Form3 f3(form);
+        Form3 f3(form.session(), form.form2(), &form);
         f3.Form_Load();
         f3.show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&f3));
