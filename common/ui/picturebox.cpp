@@ -699,6 +699,9 @@ QImage PictureBox::Image(const QRectF& pixelArea, double scale) const {
     QImage image(size, QImage::Format_RGB32);
     if (image.isNull())
         return image;
+    // The scaled size is rounded up: its last row and column may lie beyond
+    // what the area paints, and must not keep what the memory held.
+    image.fill(backColor_);
     image.setDotsPerMeterX(kDotsPerMetre);
     image.setDotsPerMeterY(kDotsPerMetre);
     QPainter p(&image);
