@@ -34,15 +34,15 @@ bool TabletForm::readStart() {
 bool TabletForm::startTaking(int handshaking, const QString& settingsText) {
     handshaking_ = handshaking;
     settingsText_ = settingsText;
-    QString error;
-    if (!coordFile_.open(coordPath_, &error)) {
-        MsgBox(this, error);
+    if (const auto opened = coordFile_.open(coordPath_); !opened) {
+        MsgBox(this, opened.error());
         return false;
     }
-    if (!MSComm1->setPortOpen(true, &error)) {
+    if (const auto opened = MSComm1->setPortOpen(true); !opened) {
         coordFile_.close();
         portNotOpened();
-        MsgBox(this, error + QStringLiteral("。タブレットから受信できないため終了します。"));
+        MsgBox(this,
+               opened.error() + QStringLiteral("。タブレットから受信できないため終了します。"));
         return false;
     }
     applyLineSettings();
@@ -57,7 +57,7 @@ void TabletForm::applyLineSettings() {
 }
 
 void TabletForm::stopTaking() {
-    MSComm1->setPortOpen(false);
+    (void)MSComm1->setPortOpen(false);
     coordFile_.close();
 }
 
@@ -87,16 +87,15 @@ void TabletForm::refuse(const QString& reason) {
 
 void TabletForm::takeRecord(const QByteArray& bytes) {
     const Record record = readRecord(bytes);
-    if (!record.parsed.point)
-        return refuse(record.parsed.error);
-    const TabletPoint& p = *record.parsed.point;
-    if (const auto refusal = RefusePoint(store_, p.code))
-        return refuse(*refusal);
+    if (!record.parsed)
+        return refuse(record.parsed.error());
+    const TabletPoint& p = *record.parsed;
+    if (const auto checked = CheckPoint(store_, p.code); !checked)
+        return refuse(checked.error());
     if (record.coordLine.isEmpty())
         return refuse(record.coordRefusal);
-    QString error;
-    if (!coordFile_.appendLine(record.coordLine, &error))
-        return refuse(QStringLiteral("座標.txt に書き込めません（%1）").arg(error));
+    if (const auto appended = coordFile_.appendLine(record.coordLine); !appended)
+        return refuse(QStringLiteral("座標.txt に書き込めません（%1）").arg(appended.error()));
     appendLog(refusals_.flush());
     appendLog(record.logText);
     store_.appendMetres(p.xM, p.yM, static_cast<float>(p.code));

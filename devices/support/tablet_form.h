@@ -59,7 +59,7 @@ protected:
 
     // A record as the program reads it.
     struct Record {
-        ParseResult parsed;   // the point, or why the record is refused
+        Result<TabletPoint> parsed; // the point, or why the record is refused
         QString coordLine;    // its line of 座標.txt (empty: refused, see below)
         QString coordRefusal; // why no coordinate line could be made
         QString logText;      // what the log shows for it

@@ -19,11 +19,11 @@ struct ReceptionOutcome {
 class Reception {
 public:
     // Takes one parsed record into the store, under the store's admission
-    // rule (RefusePoint): 99 points and the end record, no end record before
+    // rule (CheckPoint): 99 points and the end record, no end record before
     // a point. A refused record (malformed, not admitted, or arriving while a
     // finished outline waits) changes nothing in the store; it leaves a line
     // in the log, and the first refusal of an outline a message.
-    ReceptionOutcome take(const ParseResult& parsed, OutlineStore& store);
+    ReceptionOutcome take(const Result<TabletPoint>& parsed, OutlineStore& store);
 
     // Something the line itself lost (received bytes dropped), refused as a
     // record would be.

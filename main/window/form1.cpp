@@ -325,14 +325,15 @@ void Form1::offerRecovery() {
 }
 
 bool Form1::keepRecoveryAside(const QDateTime& when) {
-    QString error;
-    if (!KeepRecoveryWorkbook(state_.instPath, when, &error).isEmpty()) {
+    const Result<QString> kept = KeepRecoveryWorkbook(state_.instPath, when);
+    if (kept) {
         recoveryHeld_ = false;
         return true;
     }
     recoveryHeld_ = true;
-    MsgBox(this, error + QStringLiteral("\r\n控えのワークブックには前回の行が残っているため、"
-                                        "この作業の行は控えに書きません。こまめに保存して下さい"));
+    MsgBox(this,
+           kept.error() + QStringLiteral("\r\n控えのワークブックには前回の行が残っているため、"
+                                         "この作業の行は控えに書きません。こまめに保存して下さい"));
     return false;
 }
 
@@ -359,15 +360,14 @@ void Form1::showSerialNumber() {
 
 void Form1::closePorts() {
     if (MSComm1->PortOpen())
-        MSComm1->setPortOpen(false);
+        (void)MSComm1->setPortOpen(false);
     if (MSComm2->PortOpen())
-        MSComm2->setPortOpen(false);
+        (void)MSComm2->setPortOpen(false);
 }
 
 void Form1::openPort(SerialLine* port) {
-    QString error;
-    if (!port->setPortOpen(true, &error))
-        MsgBox(this, error);
+    if (const auto opened = port->setPortOpen(true); !opened)
+        MsgBox(this, opened.error());
     // The refusals so far stay counted in the log; the next one is told again.
     appendLog(reception_.reset());
 }
@@ -532,9 +532,10 @@ void Form1::followLastRow() {
 void Form1::writeRecovery() {
     if (recoveryHeld_)
         return;
-    QString error;
-    if (!WriteRecoveryWorkbook(*sheet_, state_.instPath, !unsavedRows_, &error))
-        MsgBox(this, QStringLiteral("控えのワークブックを書けませんでした。\r\n") + error);
+    if (const auto written = WriteRecoveryWorkbook(*sheet_, state_.instPath, !unsavedRows_);
+        !written)
+        MsgBox(this,
+               QStringLiteral("控えのワークブックを書けませんでした。\r\n") + written.error());
 }
 
 bool Form1::SaveSheet() {
@@ -546,9 +547,8 @@ bool Form1::SaveSheet() {
     QString target = path;
     if (!target.endsWith(QStringLiteral(".xlsx"), Qt::CaseInsensitive))
         target += QStringLiteral(".xlsx");
-    QString error;
-    if (!SaveWorkbook(*sheet_, target, &error)) {
-        MsgBox(this, error);
+    if (const auto saved = SaveWorkbook(*sheet_, target); !saved) {
+        MsgBox(this, saved.error());
         return false;
     }
     lastSavePath_ = target;
@@ -584,10 +584,9 @@ void Form1::Command4_Click() {
         return;
     // 2.-3. The workbook is read whole before the sheet is touched, so a file
     // that cannot be read leaves the sheet as it was.
-    QString error;
-    const std::optional<WorkbookData> book = ReadWorkbook(path, &error);
+    const Result<WorkbookData> book = ReadWorkbook(path);
     if (!book) {
-        MsgBox(this, error);
+        MsgBox(this, book.error());
         return;
     }
     // Rows taken since the last save would be replaced: offer to save them.
@@ -645,8 +644,8 @@ void Form1::Command5_Click() {
         return;
     }
     // Code runs for the user only from root-owned places or the user's own.
-    if (const std::optional<QString> why = KeypadFilesProblem(state_.instPath)) {
-        MsgBox(this, *why + QStringLiteral("\r\nサイズ入力を始められません"));
+    if (const Result<> checked = CheckKeypadFiles(state_.instPath); !checked) {
+        MsgBox(this, checked.error() + QStringLiteral("\r\nサイズ入力を始められません"));
         return;
     }
     const RuntimeCommand command = BuildRuntimeCommand(state_.instPath, runtime, *terminal);
@@ -683,19 +682,19 @@ void Form1::Command5_Click() {
 void Form1::ReadCoordFile() {
     // The file is read and checked whole first: a file that cannot be taken
     // leaves the outline store as it was.
-    const CoordFileContent content =
+    const Result<QVector<CoordLine>> content =
         ReadCoordLines(CoordFilePath(state_.instPath), TextCodec::fromRegistry());
-    if (!content.ok) {
-        MsgBox(this, content.error);
+    if (!content) {
+        MsgBox(this, content.error());
         return;
     }
     OutlineStore taken;
-    if (!FillOutlineStore(taken, content.lines)) {
+    if (!FillOutlineStore(taken, *content)) {
         MsgBox(this,
                QStringLiteral("座標ファイルの点が多すぎます（%1 点まで）").arg(kMaxCoordLines));
         return;
     }
-    for (const CoordLine& line : content.lines)
+    for (const CoordLine& line : *content)
         appendLog(PointLogLine(line.xText, line.yText, line.codeText));
     state_.outline = taken;
     forgetRefusals();
@@ -762,7 +761,7 @@ void Form1::takeRecord(SerialLine* port, bool mt4500) {
     ReceptionOutcome got;
     if (port->CommEvent() == kComEvReceive) {
         const QByteArray r = port->Input();
-        const ParseResult parsed =
+        const Result<TabletPoint> parsed =
             mt4500 ? ParseMt4500Record(r) : ParseT5160Record(r, Text5->text());
         got = reception_.take(parsed, state_.outline);
     } else if (port->CommEvent() == kComEventRxOver) {
@@ -774,7 +773,7 @@ void Form1::takeRecord(SerialLine* port, bool mt4500) {
     }
     appendLog(got.logText);
     if (got.endOfOutline) {
-        port->setPortOpen(false);
+        (void)port->setPortOpen(false);
         DrawOutline(*Picture1, state_.outline, sketchName());
     }
     if (!got.message.isEmpty())
@@ -798,9 +797,10 @@ void Form1::Form_Unload() {
     closePorts();
     // The view state lasts one run. Emptied by a replacement, so a FIFO or a
     // device in its place is refused instead of waited on or written to.
-    QString error;
-    if (!state_.statePath.isEmpty() && !WriteFileAtomically(state_.statePath, {}, &error))
-        MsgBox(this, QStringLiteral("表示状態のファイルを空にできませんでした:\r\n") + error);
+    if (!state_.statePath.isEmpty())
+        if (const auto emptied = WriteFileAtomically(state_.statePath, {}); !emptied)
+            MsgBox(this, QStringLiteral("表示状態のファイルを空にできませんでした:\r\n") +
+                             emptied.error());
 }
 
 void Form1::closeEvent(QCloseEvent* event) {

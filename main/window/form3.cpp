@@ -518,13 +518,13 @@ bool Form3::loadDrawing(const QString& path, std::optional<QPointF> view) {
     // were. The drawing shown, unchanged on the disk, is not read again.
     const FileStamp stamp = StampFile(path);
     if (Image1.isNull() || path != shownPath_ || !(stamp == shownStamp_)) {
-        DrawingPicture read = ReadDrawingPicture(path);
-        if (!read.ok()) {
+        Result<DrawingPicture> read = ReadDrawingPicture(path);
+        if (!read) {
             // 11.
-            MsgBox(this, read.error, kErrorTitle);
+            MsgBox(this, read.error(), kErrorTitle);
             return false;
         }
-        takeDrawing(std::move(read), path, stamp);
+        takeDrawing(std::move(*read), path, stamp);
     }
     state_.imagePath = path;
     showDrawing(view);
@@ -597,14 +597,14 @@ void Form3::takeCalibrationFile() {
     // A calibration outside what a drawing can mean (a coefficient that is
     // no positive number, one of 1e308 m a pixel) is none: its values are
     // not taken, the drawing asks for its scale.
-    const bool outOfRange = file.read.ok && RefuseCalibration(file.texts);
+    const bool outOfRange = file.read.ok && !CheckCalibration(file.texts);
     if (!outOfRange)
         form2_.setTexts(file.texts);
     useCalibration(form2_.texts(), file.read.ok && !outOfRange);
 }
 
 void Form3::useCalibration(const CalibrationTexts& texts, bool calibrated) {
-    if (!calibrated || RefuseCalibration(texts)) {
+    if (!calibrated || !CheckCalibration(texts)) {
         scaleIsSet = 0;
         showStatus();
         MsgBox(this, QStringLiteral("画像のスケールを設定をして下さい\r\n基準値--->スケール"));
@@ -900,13 +900,14 @@ void Form3::Command1_Click() {
         MsgBox(this, NoCalibrationMessage());
         return;
     }
-    if (const auto why = trace.refuseFinish()) {
-        MsgBox(this, *why);
+    if (const auto checked = trace.checkFinish(); !checked) {
+        MsgBox(this, checked.error());
         return;
     }
-    if (const auto why =
-            RefusePointDigits(form2_.変換down座標x->text(), form2_.変換down座標y->text())) {
-        MsgBox(this, *why);
+    if (const auto checked =
+            CheckPointDigits(form2_.変換down座標x->text(), form2_.変換down座標y->text());
+        !checked) {
+        MsgBox(this, checked.error());
         return;
     }
     // A calibration another session wrote meanwhile, taken, discards the
@@ -946,10 +947,9 @@ void Form3::finish() {
     Picture2->PaintPicture(figure, QRectF(0, 0, t.k * t.w, t.k * t.h));
     // 4.
     thumbPath = state_.instPath + QStringLiteral("curGazo.bmp");
-    QString error;
-    if (!Picture2->SavePicture(thumbPath, &error))
+    if (const auto saved = Picture2->SavePicture(thumbPath); !saved)
         MsgBox(this, QStringLiteral("図形の画像を保存できませんでした: ") + thumbPath +
-                         QStringLiteral("\r\n") + error);
+                         QStringLiteral("\r\n") + saved.error());
     // 5.-6.
     savedTop = float(Picture1->y());
     savedLeft = float(Picture1->x());
@@ -964,9 +964,10 @@ void Form3::finish() {
     vs.pictureHeight = float(Picture1->height());
     vs.pictureWidth = float(Picture1->width());
     vs.zoomFactor = zoomFactor;
-    if (!WriteViewState(state_.statePath, vs, TextCodec::fromRegistry(), &error))
+    if (const auto written = WriteViewState(state_.statePath, vs, TextCodec::fromRegistry());
+        !written)
         MsgBox(this, QStringLiteral("表示状態を保存できませんでした: ") + state_.statePath +
-                         QStringLiteral("\r\n") + error);
+                         QStringLiteral("\r\n") + written.error());
     // 7. The outline is finished: no record may join it before "実行",
     // which keeps it with the drawing as taken off.
     store.markFinished();
@@ -1041,8 +1042,8 @@ void Form3::A11_Click() {
     // 2.-3. A bitmap or JPEG is shown where it lies, if its name can go into
     // the view-state file and it can be loaded; else the drawing shown stays.
     if (!IsPdfPath(chosen)) {
-        if (const auto why = RefuseDrawingName(chosen, TextCodec::fromRegistry())) {
-            MsgBox(this, *why);
+        if (const auto checked = CheckDrawingName(chosen, TextCodec::fromRegistry()); !checked) {
+            MsgBox(this, checked.error());
             return;
         }
         loadDrawing(chosen);
@@ -1067,8 +1068,9 @@ void Form3::convertPdf(const QString& chosen) {
         return;
     }
     const QString copyPath = PdfCopyPath(chosen, state_.instPath);
-    if (const auto why = RefuseDrawingName(PdfJpegPath(copyPath, 1), TextCodec::fromRegistry())) {
-        MsgBox(this, *why);
+    if (const auto checked = CheckDrawingName(PdfJpegPath(copyPath, 1), TextCodec::fromRegistry());
+        !checked) {
+        MsgBox(this, checked.error());
         return;
     }
     // 5.1-5.2 A PDF chosen from the image folder is converted where it lies;
@@ -1093,21 +1095,21 @@ void Form3::convertPdf(const QString& chosen) {
             InputBox(this, PageQuestion(pageCount), kPageTitle, QStringLiteral("1"));
         if (!answer)
             return;
-        const PageAnswer a = ParsePageAnswer(*answer, pageCount);
-        if (a.refusal) {
-            MsgBox(this, *a.refusal);
+        const Result<int> a = ParsePageAnswer(*answer, pageCount);
+        if (!a) {
+            MsgBox(this, a.error());
             return;
         }
-        page = a.page;
+        page = *a;
     }
     // The page converted before from the same bytes is shown as it lies,
     // with its calibration and the outlines taken off it (another session's
     // too). One that cannot be read is converted again.
     if (const auto converted = ConvertedPage(chosen, state_.instPath, page)) {
         const FileStamp stamp = StampFile(*converted);
-        DrawingPicture read = ReadDrawingPicture(*converted);
-        if (read.ok()) {
-            takeDrawing(std::move(read), *converted, stamp);
+        Result<DrawingPicture> read = ReadDrawingPicture(*converted);
+        if (read) {
+            takeDrawing(std::move(*read), *converted, stamp);
             state_.imagePath = *converted;
             showDrawing();
             return;
@@ -1116,25 +1118,25 @@ void Form3::convertPdf(const QString& chosen) {
     // 5.3-5.8 Ghostscript writes the page while the window keeps painting;
     // the copy and the JPEG take their places only with a page that loads.
     PageConversion conversion(chosen, state_.instPath, page, pageCount);
-    if (const auto why = conversion.prepare()) {
-        MsgBox(this, *why);
+    if (const auto prepared = conversion.prepare(); !prepared) {
+        MsgBox(this, prepared.error());
         return;
     }
-    PageConversion::Result done =
+    PageConversion::Finished done =
         conversion.finish(WaitForProcess(program, conversion.arguments(), kConversionLimitMs,
                                          QStringLiteral("変換中… %1 ページ目（%2）")
                                              .arg(page)
                                              .arg(Brief(QFileInfo(chosen).fileName()))));
-    if (!done.picture.ok()) {
+    if (!done.picture) {
         if (done.title.isEmpty())
-            MsgBox(this, done.message);
+            MsgBox(this, done.picture.error());
         else
-            MsgBox(this, done.message, done.title);
+            MsgBox(this, done.picture.error(), done.title);
         return;
     }
     // 5.9
     const QString jpegPath = conversion.jpegPath();
-    takeDrawing(std::move(done.picture), jpegPath, StampFile(jpegPath));
+    takeDrawing(std::move(*done.picture), jpegPath, StampFile(jpegPath));
     // This session's conversion may have removed the page's calibration.
     calibration_.forget();
     state_.imagePath = jpegPath;
@@ -1215,36 +1217,35 @@ void Form3::D17_Click() {
 void Form3::rotate(QuarterTurn turn) {
     if (!haveDrawing())
         return;
-    if (const auto why = RefuseRotation(imageWidth, imageHeight)) {
-        MsgBox(this, *why);
+    if (const auto checked = CheckRotation(imageWidth, imageHeight); !checked) {
+        MsgBox(this, checked.error());
         return;
     }
     // The turn replaces the drawing and deletes its calibration: a drawing or
     // a calibration the user may not change is not turned at all.
     const QString inf = CalibrationFilePath(state_.imagePath);
-    if (const auto why = RefuseWritingTo(state_.imagePath)) {
+    if (const auto checked = CheckWritingTo(state_.imagePath); !checked) {
         MsgBox(this, QStringLiteral("画像を保存できませんでした: ") + state_.imagePath +
-                         QStringLiteral("\r\n") + *why);
+                         QStringLiteral("\r\n") + checked.error());
         return;
     }
     const QString taken = TakenOutlinesPath(state_.imagePath);
     for (const auto& [kept, what] : {std::pair(inf, QStringLiteral("基準値")),
                                      std::pair(taken, QStringLiteral("拾い済みの記録"))})
         if (QFileInfo::exists(kept) || QFileInfo(kept).isSymLink())
-            if (const auto why = RefuseWritingTo(kept)) {
-                MsgBox(this,
-                       *why + QStringLiteral("\r\n回転すると%1が消えるため、図面は回転しません")
-                                  .arg(what));
+            if (const auto checked = CheckWritingTo(kept); !checked) {
+                MsgBox(this, checked.error() +
+                                 QStringLiteral("\r\n回転すると%1が消えるため、図面は回転しません")
+                                     .arg(what));
                 return;
             }
     // Its files change under the drawing's lock: no other session adds an
     // outline or writes a calibration between the turn and their removal.
     FileLock lock;
     {
-        QString why;
-        if (!LockDrawing(lock, state_.imagePath, &why)) {
+        if (const auto locked = LockDrawing(lock, state_.imagePath); !locked) {
             MsgBox(this, QStringLiteral("画像を回転できませんでした: ") + state_.imagePath +
-                             QStringLiteral("\r\n") + why);
+                             QStringLiteral("\r\n") + locked.error());
             return;
         }
     }
@@ -1255,7 +1256,7 @@ void Form3::rotate(QuarterTurn turn) {
                                ? QPointF(imageHeight - middle.y(), middle.x())
                                : QPointF(middle.y(), imageWidth - middle.x());
     const QString path = state_.imagePath;
-    DrawingPicture read;
+    Result<DrawingPicture> read = Fail(QString()); // read below, once turned
     FileStamp stamp;
     {
         const Busy busy(*this, QStringLiteral("回転中…"));
@@ -1263,14 +1264,13 @@ void Form3::rotate(QuarterTurn turn) {
         // copy of the drawing) while the window keeps painting. The JPEG
         // replaces the drawing once it is complete: a failed save leaves the
         // drawing and its calibration as they were.
-        QString error;
-        bool saved = false;
+        Result<> saved;
         {
             const QImage picture = Image1;
-            RunWhileEventsFlow([&] { saved = SaveTurnedJpeg(picture, turn, path, 80, &error); });
+            RunWhileEventsFlow([&] { saved = SaveTurnedJpeg(picture, turn, path, 80); });
         }
         if (!saved) {
-            MsgBox(this, error);
+            MsgBox(this, saved.error());
             return;
         }
         // 8. The turned drawing needs a new scale, and nothing is taken off
@@ -1286,11 +1286,11 @@ void Form3::rotate(QuarterTurn turn) {
         stamp = StampFile(path);
         RunWhileEventsFlow([&] { read = ReadDrawingPicture(path); });
     }
-    if (!read.ok()) {
-        MsgBox(this, read.error, kErrorTitle);
+    if (!read) {
+        MsgBox(this, read.error(), kErrorTitle);
         return;
     }
-    takeDrawing(std::move(read), path, stamp);
+    takeDrawing(std::move(*read), path, stamp);
     showDrawing(turned * double(zoomFactor) - QPointF(view->width(), view->height()) / 2);
 }
 
@@ -1316,8 +1316,8 @@ void Form3::E12_Click() {
     // A drag without a width or a height gives no scale: refused before
     // anything changes.
     const CalibrationTexts before = form2_.texts();
-    if (const auto why = RefuseScaleDrag(before)) {
-        MsgBox(this, *why);
+    if (const auto checked = CheckScaleDrag(before); !checked) {
+        MsgBox(this, checked.error());
         return;
     }
     // 1. The drag and its two sides.
