@@ -48,9 +48,8 @@ int MakeDrawing(const QString& path, int w, int h) {
         for (int x = 300; x < w; x += 900)
             p.drawText(x, y + 200, QStringLiteral("4500 x 3500"));
     p.end();
-    QString error;
-    if (!SaveImageAsBmp(img, path, &error)) {
-        std::fprintf(stderr, "digitizer_bench: %s\n", qPrintable(error));
+    if (const auto saved = SaveImageAsBmp(img, path); !saved) {
+        std::fprintf(stderr, "digitizer_bench: %s\n", qPrintable(saved.error()));
         return 1;
     }
     return 0;

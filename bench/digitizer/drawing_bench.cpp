@@ -199,11 +199,11 @@ int SetRun(const QString& pdf, const QString& side, int page) {
     const ProcessOutcome o = RunProcessWhileEventsFlow(
         gs, GhostscriptArguments(jpeg, pdf, page, side == QLatin1String("plain") ? 1 : pages),
         600000);
-    const DrawingPicture read = ReadDrawingPicture(jpeg);
+    const Result<DrawingPicture> read = ReadDrawingPicture(jpeg);
     const double ms = Ms(t);
-    if (!o.ok() || !read.ok()) {
+    if (!o.ok() || !read) {
         std::fprintf(stderr, "drawing_bench: %s\n",
-                     qPrintable(o.ok() ? read.error : ConversionFailureMessage(pdf, o, false)));
+                     qPrintable(o.ok() ? read.error() : ConversionFailureMessage(pdf, o, false)));
         return 1;
     }
     std::printf("%.1f %.1f\n", ms, StatusMb("VmHWM:"));

@@ -58,10 +58,8 @@ private:
     int fd_ = -1;
 };
 
-void setError(QString* error, const QString& path, int err) {
-    if (error)
-        *error =
-            QStringLiteral("ファイル「%1」を書き込めません: %2").arg(path, WriteErrorText(err));
+QString writeError(const QString& path, int err) {
+    return QStringLiteral("ファイル「%1」を書き込めません: %2").arg(path, WriteErrorText(err));
 }
 
 // What a file that is no regular file is, for the user.
@@ -232,19 +230,22 @@ int resolve(const QString& path, Links links, Target& t) {
     }
 }
 
-// A name's target, or the message refusing it.
-std::optional<QString> resolveOrRefuse(const QString& path, Links links, Target& t, int* err) {
+// Resolves a name into `t`, refusing one that leads where no file may be
+// written. A name that cannot be resolved at all is no refusal: `err` says
+// why, for the caller to tell.
+Result<> resolveChecked(const QString& path, Links links, Target& t, int* err) {
     *err = resolve(path, links, t);
     if (*err == ELOOP)
-        return QStringLiteral("ファイル「%1」のリンクをたどれないため書き込めません").arg(path);
+        return Fail(
+            QStringLiteral("ファイル「%1」のリンクをたどれないため書き込めません").arg(path));
     if (*err != 0)
-        return std::nullopt;
+        return {};
     if (t.isFolder || (t.exists() && !t.linkKept && !S_ISREG(t.st.st_mode))) {
         const mode_t mode = t.isFolder ? mode_t(S_IFDIR) : t.st.st_mode;
-        return QStringLiteral("ファイル「%1」は通常のファイルではない（%2）ため書き込めません")
-            .arg(t.shown(path), KindOf(mode));
+        return Fail(QStringLiteral("ファイル「%1」は通常のファイルではない（%2）ため書き込めません")
+                        .arg(t.shown(path), KindOf(mode)));
     }
-    return std::nullopt;
+    return {};
 }
 
 // The extended attributes of a file, read through its O_PATH descriptor (by
@@ -303,25 +304,25 @@ template <typename Call> int readSized(Call call, QByteArray* out) {
     return ERANGE;
 }
 
-// Reads every extended attribute of the target into `out`; a message naming
-// the attribute when one cannot be read.
-std::optional<QString> readAttributes(const Target& t, const QString& shown,
-                                      std::vector<Attribute>* out) {
-    out->clear();
+// Every extended attribute of the target, or a message naming the attribute
+// that cannot be read.
+Result<std::vector<Attribute>> readAttributes(const Target& t, const QString& shown) {
     auto cannot = [&](const QByteArray& name, int err) {
         const QString why = err == EACCES || err == EPERM
                                 ? QStringLiteral("読み取りの権限がありません")
                                 : QString::fromLocal8Bit(std::strerror(err));
-        return QStringLiteral("ファイル「%1」の拡張属性「%2」を読み取れないため書き込めません: %3")
-            .arg(shown, QString::fromUtf8(name), why);
+        return Fail(
+            QStringLiteral("ファイル「%1」の拡張属性「%2」を読み取れないため書き込めません: %3")
+                .arg(shown, QString::fromUtf8(name), why));
     };
+    std::vector<Attribute> attributes;
     const AttributeSource source(t);
     if (source.openError())
         return cannot(QByteArrayLiteral("*"), source.openError());
     QByteArray names;
     const int listErr = readSized([&](char* b, size_t n) { return source.list(b, n); }, &names);
     if (listErr == ENOTSUP)
-        return std::nullopt; // a file system without attributes
+        return attributes; // a file system without attributes
     if (listErr != 0)
         return cannot(QByteArrayLiteral("*"), listErr);
     for (const QByteArray& name : names.split('\0')) {
@@ -334,9 +335,9 @@ std::optional<QString> readAttributes(const Target& t, const QString& shown,
             continue; // removed meanwhile
         if (err != 0)
             return cannot(name, err);
-        out->push_back(std::move(a));
+        attributes.push_back(std::move(a));
     }
-    return std::nullopt;
+    return attributes;
 }
 
 // Gives the file `fd` the attribute, unless it has it as it is already (a
@@ -357,39 +358,41 @@ QString cannotKeep(const QString& shown, const Attribute& a, int err) {
 }
 
 // The rules on the folder and the entry a replacement renames over. The
-// entry's kind was checked by resolveOrRefuse.
-std::optional<QString> refuseReplacing(const QString& path, const Target& t) {
+// entry's kind was checked by resolveChecked.
+Result<> checkReplacing(const QString& path, const Target& t) {
     const QString shown = t.shown(path);
     if (::faccessat(t.folder.get(), ".", W_OK | X_OK, AT_EACCESS) != 0) {
         if (errno == EROFS)
-            return QStringLiteral(
-                       "ファイル「%1」は読み取り専用のファイルシステムにあるため書き込めません")
-                .arg(shown);
+            return Fail(
+                QStringLiteral(
+                    "ファイル「%1」は読み取り専用のファイルシステムにあるため書き込めません")
+                    .arg(shown));
         if (errno == EACCES || errno == EPERM)
-            return QStringLiteral(
-                       "ファイル「%1」はフォルダ「%2」に書き込む権限がないため書き込めません")
-                .arg(shown, t.folderPath());
+            return Fail(QStringLiteral(
+                            "ファイル「%1」はフォルダ「%2」に書き込む権限がないため書き込めません")
+                            .arg(shown, t.folderPath()));
     }
     if (!t.exists())
-        return std::nullopt;
+        return {};
     // In a sticky folder only the owner of an entry (or of the folder)
     // may rename over it.
     const uid_t me = ::geteuid();
     if ((t.folderSt.st_mode & S_ISVTX) && me != 0 && t.st.st_uid != me && t.folderSt.st_uid != me)
-        return QStringLiteral(
-                   "ファイル「%1」は他のユーザーのもので、フォルダ「%2」では持ち主しか置き"
-                   "換えられないため書き込めません")
-            .arg(shown, t.folderPath());
+        return Fail(
+            QStringLiteral("ファイル「%1」は他のユーザーのもので、フォルダ「%2」では持ち主しか置き"
+                           "換えられないため書き込めません")
+                .arg(shown, t.folderPath()));
     // A file the user made read-only is theirs to protect; another user's
     // (read-only to this one by that user's umask, say) is the folder's to
     // replace, and keeps its mode.
     if (me != 0 && t.st.st_uid == me && !(t.st.st_mode & S_IWUSR))
-        return QStringLiteral("ファイル「%1」は読み取り専用のため書き込めません").arg(shown);
+        return Fail(QStringLiteral("ファイル「%1」は読み取り専用のため書き込めません").arg(shown));
     if (!t.linkKept && t.st.st_nlink > 1)
-        return QStringLiteral("ファイル「%1」には別の名前（ハードリンク）もあり、置き換えるとその"
-                              "名前と別のファイルになるため書き込めません")
-            .arg(shown);
-    return std::nullopt;
+        return Fail(
+            QStringLiteral("ファイル「%1」には別の名前（ハードリンク）もあり、置き換えるとその"
+                           "名前と別のファイルになるため書き込めません")
+                .arg(shown));
+    return {};
 }
 
 // "." + the name's first bytes + ".tmp": what every temporary file of a
@@ -517,19 +520,19 @@ int OpenForReading(const QString& path, bool* othersLink) {
                     O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | O_NOFOLLOW);
 }
 
-std::optional<QString> RefuseWritingTo(const QString& path) {
+Result<> CheckWritingTo(const QString& path) {
     Target t;
     int err = 0;
-    if (auto why = resolveOrRefuse(path, Links::WhereOwned, t, &err))
-        return why;
+    if (auto checked = resolveChecked(path, Links::WhereOwned, t, &err); !checked)
+        return checked;
     if (err != 0)
-        return std::nullopt; // the write itself will say why (a folder that is not there)
-    if (auto why = refuseReplacing(path, t))
-        return why;
-    std::vector<Attribute> attributes;
+        return {}; // the write itself will say why (a folder that is not there)
+    if (auto checked = checkReplacing(path, t); !checked)
+        return checked;
     if (t.exists() && !t.linkKept)
-        return readAttributes(t, t.shown(path), &attributes);
-    return std::nullopt;
+        if (const auto attributes = readAttributes(t, t.shown(path)); !attributes)
+            return Fail(attributes.error());
+    return {};
 }
 
 QString WriteErrorText(int err) {
@@ -575,35 +578,34 @@ AtomicReplacement::~AtomicReplacement() {
     abandon();
 }
 
-bool AtomicReplacement::fail(int err, QString* error) {
+Failure AtomicReplacement::fail(int err) {
     abandon();
-    setError(error, path_, err);
-    return false;
+    return Fail(writeError(path_, err));
 }
 
-bool AtomicReplacement::refuse(const QString& why, QString* error) {
+Failure AtomicReplacement::refuse(const QString& why) {
     abandon();
-    if (error)
-        *error = why;
-    return false;
+    return Fail(why);
 }
 
-bool AtomicReplacement::begin(QString* error) {
+Result<> AtomicReplacement::begin() {
     abandon();
     auto work = std::make_unique<Work>();
     Target& t = work->target;
     int err = 0;
-    if (auto why = resolveOrRefuse(path_, Links::WhereOwned, t, &err))
-        return refuse(*why, error);
+    if (const auto checked = resolveChecked(path_, Links::WhereOwned, t, &err); !checked)
+        return refuse(checked.error());
     if (err != 0)
-        return fail(err, error);
+        return fail(err);
     work->shown = t.shown(path_);
-    if (auto why = refuseReplacing(path_, t))
-        return refuse(*why, error);
+    if (const auto checked = checkReplacing(path_, t); !checked)
+        return refuse(checked.error());
     const bool keepOld = t.exists() && !t.linkKept;
     if (keepOld) {
-        if (auto why = readAttributes(t, work->shown, &work->attributes))
-            return refuse(*why, error);
+        auto attributes = readAttributes(t, work->shown);
+        if (!attributes)
+            return refuse(attributes.error());
+        work->attributes = std::move(*attributes);
     }
     removeLeftovers(t);
     // The temporary file of a file that is kept is the writer's alone until
@@ -611,27 +613,27 @@ bool AtomicReplacement::begin(QString* error) {
     // usual permissions (the umask, or the folder's default ACL).
     work->temp.reset(createTemporary(t, keepOld ? 0600 : 0666, &work->tempName));
     if (!work->temp.ok())
-        return fail(errno, error);
+        return fail(errno);
     work_ = std::move(work);
     // Attributes other than the system's (the ACL) go on at once, so one
     // this user may not set refuses the replacement before any work.
     for (const Attribute& a : work_->attributes)
         if (!a.name.startsWith("system.") && !setAttribute(work_->temp.get(), a))
-            return refuse(cannotKeep(work_->shown, a, errno), error);
-    return true;
+            return refuse(cannotKeep(work_->shown, a, errno));
+    return {};
 }
 
-bool AtomicReplacement::append(const char* data, qsizetype size, QString* error) {
+Result<> AtomicReplacement::append(const char* data, qsizetype size) {
     if (!work_)
-        return fail(EBADF, error);
+        return fail(EBADF);
     if (!writeAll(work_->temp.get(), data, size))
-        return fail(errno, error);
-    return true;
+        return fail(errno);
+    return {};
 }
 
-bool AtomicReplacement::commit(QString* error) {
+Result<> AtomicReplacement::commit() {
     if (!work_)
-        return fail(EBADF, error);
+        return fail(EBADF);
     Work& w = *work_;
     const Target& t = w.target;
     const int fd = w.temp.get();
@@ -648,7 +650,7 @@ bool AtomicReplacement::commit(QString* error) {
             (void)::fchown(fd, uid_t(-1), old.st_gid);
         struct stat now {};
         if (::fstat(fd, &now) != 0)
-            return fail(errno, error);
+            return fail(errno);
         // Set-user and set-group bits stay only with the owner and group
         // they were given for.
         mode_t mode = old.st_mode & 07777;
@@ -657,37 +659,37 @@ bool AtomicReplacement::commit(QString* error) {
         if (now.st_gid != old.st_gid)
             mode &= ~mode_t(S_ISGID);
         if (::fchmod(fd, mode) != 0)
-            return fail(errno, error);
+            return fail(errno);
         // Every attribute the old file had, the ACL among them; one the new
         // file already has as it was (a file system's own) is left alone.
         bool hadAcl = false;
         for (const Attribute& a : w.attributes) {
             hadAcl = hadAcl || a.name == kAclAccess;
             if (!setAttribute(fd, a))
-                return refuse(cannotKeep(w.shown, a, errno), error);
+                return refuse(cannotKeep(w.shown, a, errno));
         }
         // An ACL the folder's default gave the new file, which the old one
         // did not have, goes.
         if (!hadAcl)
             (void)::fremovexattr(fd, kAclAccess);
         if (::fstat(fd, &now) != 0)
-            return fail(errno, error);
+            return fail(errno);
         if ((now.st_mode & 07777) != mode && ::fchmod(fd, mode) != 0)
-            return fail(errno, error);
+            return fail(errno);
     }
     if (fsyncRetrying(fd) != 0)
-        return fail(errno, error);
+        return fail(errno);
     // The rename lands in the folder that was checked, over the entry that
     // was checked (a link that is not followed is replaced as an entry).
     if (::renameat(t.folder.get(), w.tempName.constData(), t.folder.get(), t.name.constData()) != 0)
-        return fail(errno, error);
+        return fail(errno);
     w.tempName.clear();
     // Make the rename itself durable.
     Fd folder(::openat(t.folder.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (folder.ok())
         fsyncRetrying(folder.get());
     work_.reset();
-    return true;
+    return {};
 }
 
 void AtomicReplacement::abandon() {
@@ -711,47 +713,47 @@ qint64 AtomicReplacement::temporarySize() const {
     return qint64(st.st_size);
 }
 
-bool WriteFileAtomically(const QString& path, const QByteArray& bytes, QString* error) {
+Result<> WriteFileAtomically(const QString& path, const QByteArray& bytes) {
     AtomicReplacement file(path);
-    return file.begin(error) && file.append(bytes.constData(), bytes.size(), error) &&
-           file.commit(error);
+    if (auto begun = file.begin(); !begun)
+        return begun;
+    if (auto appended = file.append(bytes.constData(), bytes.size()); !appended)
+        return appended;
+    return file.commit();
 }
 
-InPlaceFile OpenEmptiedInPlace(const QString& path) {
-    InPlaceFile result;
+Result<int> OpenEmptiedInPlace(const QString& path) {
+    const auto cannotOpen = [&](int err) {
+        return Fail(QStringLiteral("%1 を書き込み用に開けません（%2）: %3")
+                        .arg(QFileInfo(path).fileName(), path, WriteErrorText(err)));
+    };
     // A file made or removed by someone else between two steps sends it
     // round again; a few rounds are plenty.
     for (int round = 0; round < 8; ++round) {
         Target t;
-        if (auto why = resolveOrRefuse(path, Links::WhereOwned, t, &result.err)) {
-            result.refusal = *why;
-            return result;
-        }
-        if (result.err != 0)
-            return result;
+        int err = 0;
+        if (auto checked = resolveChecked(path, Links::WhereOwned, t, &err); !checked)
+            return Fail(checked.error());
+        if (err != 0)
+            return cannotOpen(err);
         const QString shown = t.shown(path);
         if (t.linkKept) {
             // A link that is not followed gives way to a new empty file,
             // renamed over it as an entry.
-            if (auto why = refuseReplacing(path, t)) {
-                result.refusal = *why;
-                return result;
-            }
+            if (const auto checked = checkReplacing(path, t); !checked)
+                return Fail(checked.error());
             QByteArray name;
             Fd fd(createTemporary(t, 0666, &name));
-            if (!fd.ok()) {
-                result.err = errno;
-                return result;
-            }
+            if (!fd.ok())
+                return cannotOpen(errno);
             if (::renameat(t.folder.get(), name.constData(), t.folder.get(), t.name.constData()) !=
                 0) {
-                result.err = errno;
+                const int renameErr = errno;
                 ::unlinkat(t.folder.get(), name.constData(), 0);
-                return result;
+                return cannotOpen(renameErr);
             }
             lockTemporary(fd.get(), F_UNLCK);
-            result.fd = fd.release();
-            return result;
+            return fd.release();
         }
         if (!t.exists()) {
             Fd fd(::openat(t.folder.get(), t.name.constData(),
@@ -760,12 +762,9 @@ InPlaceFile OpenEmptiedInPlace(const QString& path) {
                            0666));
             if (!fd.ok() && errno == EEXIST)
                 continue;
-            if (!fd.ok()) {
-                result.err = errno;
-                return result;
-            }
-            result.fd = fd.release();
-            return result;
+            if (!fd.ok())
+                return cannotOpen(errno);
+            return fd.release();
         }
         // A regular file, already open (O_PATH): opened again for writing
         // through that descriptor, so it is the very file checked; by its
@@ -776,31 +775,24 @@ InPlaceFile OpenEmptiedInPlace(const QString& path) {
             fd.reset(::openat(t.folder.get(), t.name.constData(),
                               O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
         if (!fd.ok()) {
-            const int err = errno;
-            if (err == EACCES || err == EPERM)
-                result.refusal =
-                    QStringLiteral("ファイル「%1」は読み取り専用のため書き込めません").arg(shown);
-            else if (err == EROFS)
-                result.refusal =
-                    QStringLiteral(
-                        "ファイル「%1」は読み取り専用のファイルシステムにあるため書き込めません")
-                        .arg(shown);
-            else if (err == ENOENT || err == ELOOP || err == ENXIO)
+            const int openErr = errno;
+            if (openErr == EACCES || openErr == EPERM)
+                return Fail(
+                    QStringLiteral("ファイル「%1」は読み取り専用のため書き込めません").arg(shown));
+            if (openErr == EROFS)
+                return Fail(QStringLiteral("ファイル「%1」は読み取り専用のファイルシステムにある"
+                                           "ため書き込めません")
+                                .arg(shown));
+            if (openErr == ENOENT || openErr == ELOOP || openErr == ENXIO)
                 continue; // replaced meanwhile
-            else
-                result.err = err;
-            return result;
+            return cannotOpen(openErr);
         }
         struct stat st {};
         if (::fstat(fd.get(), &st) != 0 || !sameFile(st, t.st))
             continue;
-        if (::ftruncate(fd.get(), 0) != 0) {
-            result.err = errno;
-            return result;
-        }
-        result.fd = fd.release();
-        return result;
+        if (::ftruncate(fd.get(), 0) != 0)
+            return cannotOpen(errno);
+        return fd.release();
     }
-    result.err = EAGAIN;
-    return result;
+    return cannotOpen(EAGAIN);
 }

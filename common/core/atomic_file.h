@@ -26,11 +26,12 @@
 // file gets the usual permissions (0666 less the umask, or the folder's
 // default ACL).
 
+#include "common/core/result.h"
+
 #include <QByteArray>
 #include <QString>
 
 #include <memory>
-#include <optional>
 
 // The path a name leads to after following every symbolic link the way the
 // kernel does (each link read relative to the folder that holds it), whoever
@@ -48,7 +49,7 @@ QString FollowLinks(const QString& path);
 // link was the cause.
 int OpenForReading(const QString& path, bool* othersLink);
 
-// Why the file at path may not be replaced, else nothing: the check the
+// Whether the file at path may be replaced, or why not: the check the
 // windows make to tell the user before any work, by the same rules the
 // replacement itself applies when it opens the file. The name must lead to a
 // regular file, a link that is replaced rather than followed, or nothing yet;
@@ -60,7 +61,7 @@ int OpenForReading(const QString& path, bool* othersLink);
 // may not write is refused naming it. Refused too: a file with another name (a hard link: the
 // replacement would split them), another user's file in a sticky folder, an
 // extended attribute that cannot be read. The message names the file.
-std::optional<QString> RefuseWritingTo(const QString& path);
+Result<> CheckWritingTo(const QString& path);
 
 // The reason a write failed, for the user: "ディスクの空き容量が足りません" for a
 // full disk (or quota), a Japanese text for the usual others, the system's
@@ -72,7 +73,7 @@ QString WriteErrorText(int err);
 bool FolderIsFull(const QString& folder);
 
 // A replacement under way. begin() checks the target (the rules of
-// RefuseWritingTo, on what it opened) and creates the temporary file;
+// CheckWritingTo, on what it opened) and creates the temporary file;
 // append() adds bytes to it, or a child process writes it by its name
 // (temporaryPath()); commit() gives it the old file's owner, mode and
 // attributes, flushes it, renames it over the target and makes the rename
@@ -85,9 +86,9 @@ public:
     AtomicReplacement(const AtomicReplacement&) = delete;
     AtomicReplacement& operator=(const AtomicReplacement&) = delete;
 
-    bool begin(QString* error = nullptr);
-    bool append(const char* data, qsizetype size, QString* error = nullptr);
-    bool commit(QString* error = nullptr);
+    Result<> begin();
+    Result<> append(const char* data, qsizetype size);
+    Result<> commit();
     // Gives up: the temporary file is removed, the target stays.
     void abandon();
 
@@ -99,16 +100,17 @@ public:
 
 private:
     struct Work;
-    bool fail(int err, QString* error);
-    bool refuse(const QString& why, QString* error);
+    // Abandon() and the failure to return: a system error or a refusal.
+    Failure fail(int err);
+    Failure refuse(const QString& why);
 
     QString path_; // as given, for messages
     std::unique_ptr<Work> work_;
 };
 
-// Writes `bytes` over path as one replacement. False and a message naming the
-// file (when `error` is given) on failure; the old file stays as it was.
-bool WriteFileAtomically(const QString& path, const QByteArray& bytes, QString* error = nullptr);
+// Writes `bytes` over path as one replacement. A failure's message names the
+// file; the old file stays as it was.
+Result<> WriteFileAtomically(const QString& path, const QByteArray& bytes);
 
 // A file opened to be written in place from its start (座標.txt, which grows
 // as points arrive), emptied. The name is opened first, without following a
@@ -117,9 +119,7 @@ bool WriteFileAtomically(const QString& path, const QByteArray& bytes, QString* 
 // followed gives way to a new empty file of its name (what it pointed to is
 // never opened); a missing file is made; anything else is refused without
 // being opened. The file itself must be writable (it is written in place).
-struct InPlaceFile {
-    int fd = -1;     // open for writing, emptied; the caller closes it
-    QString refusal; // when fd < 0: a rule refused the file, the message names it
-    int err = 0;     // when fd < 0 and no refusal: why the system failed
-};
-InPlaceFile OpenEmptiedInPlace(const QString& path);
+// The descriptor, open for writing and emptied, for the caller to close; else
+// the message naming the file: the rule that refused it, or why the system
+// could not open it.
+Result<int> OpenEmptiedInPlace(const QString& path);

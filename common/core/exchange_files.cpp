@@ -11,7 +11,6 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
-#include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -37,41 +36,25 @@ bool isDigit(QChar c) {
     return c >= u'0' && c <= u'9';
 }
 
-// The lines of a file of at most maxBytes bytes, or a message.
-bool readLines(const QString& path, const TextCodec& codec, qint64 maxBytes, QStringList* lines,
-               QString* error) {
-    TextFileContent file = ReadTextFile(path, codec, maxBytes);
-    if (!file.ok) {
-        *error = file.error;
-        return false;
-    }
-    *lines = std::move(file.lines);
-    return true;
-}
-
 QString lineError(const QString& path, int lineNo, const QString& what) {
     return QStringLiteral("%1 の %2 行目%3").arg(fileName(path)).arg(lineNo).arg(what);
 }
 
 // A coordinate field of line lineNo: a plain decimal below the bound once
-// multiplied by toMetres. The number, or nothing and the message.
-std::optional<double> coordField(const QString& path, int lineNo, const char* axis,
-                                 const QString& field, double toMetres, QString* error) {
-    if (!IsDecimalField(field)) {
-        *error = lineError(path, lineNo,
-                           QStringLiteral("の %1 座標「%2」が数値ではありません。")
-                               .arg(QLatin1String(axis), Brief(field)));
-        return std::nullopt;
-    }
+// multiplied by toMetres. The number, or the message.
+Result<double> coordField(const QString& path, int lineNo, const char* axis, const QString& field,
+                          double toMetres) {
+    if (!IsDecimalField(field))
+        return Fail(lineError(path, lineNo,
+                              QStringLiteral("の %1 座標「%2」が数値ではありません。")
+                                  .arg(QLatin1String(axis), Brief(field))));
     const double v = Val(field);
-    if (std::fabs(v * toMetres) >= kMaxCoordinateMetres) {
-        *error = lineError(path, lineNo,
-                           QStringLiteral("の %1 座標「%2」が大きすぎます"
-                                          "（%3 m 以上の座標は取り込めません）。")
-                               .arg(QLatin1String(axis), Brief(field))
-                               .arg(kMaxCoordinateMetres, 0, 'f', 0));
-        return std::nullopt;
-    }
+    if (std::fabs(v * toMetres) >= kMaxCoordinateMetres)
+        return Fail(lineError(path, lineNo,
+                              QStringLiteral("の %1 座標「%2」が大きすぎます"
+                                             "（%3 m 以上の座標は取り込めません）。")
+                                  .arg(QLatin1String(axis), Brief(field))
+                                  .arg(kMaxCoordinateMetres, 0, 'f', 0)));
     return v;
 }
 
@@ -92,23 +75,23 @@ QString codeError(const QString& path, int lineNo, QChar code) {
 enum class FirstLine { Read, Failed, TooLong };
 FirstLine readFirstLine(const QString& path, const TextCodec& codec, QString* line, bool* empty,
                         QString* error) {
-    const FileStart file = ReadFileStart(path, kMaxLineFileBytes);
-    if (!file.ok) {
-        *error = file.error;
+    const Result<FileStart> file = ReadFileStart(path, kMaxLineFileBytes);
+    if (!file) {
+        *error = file.error();
         return FirstLine::Failed;
     }
-    *empty = file.bytes.isEmpty();
+    *empty = file->bytes.isEmpty();
     qsizetype end = 0;
-    while (end < file.bytes.size() && file.bytes[end] != '\r' && file.bytes[end] != '\n')
+    while (end < file->bytes.size() && file->bytes[end] != '\r' && file->bytes[end] != '\n')
         ++end;
-    if (end == file.bytes.size() && file.more) {
+    if (end == file->bytes.size() && file->more) {
         *error = QStringLiteral("%1 の 1 行目が長すぎます（%2 バイトまでです）:「%3」")
                      .arg(fileName(path))
                      .arg(kMaxLineFileBytes)
-                     .arg(Brief(codec.decode(file.bytes.left(kBriefLength * 2))));
+                     .arg(Brief(codec.decode(file->bytes.left(kBriefLength * 2))));
         return FirstLine::TooLong;
     }
-    *line = SplitTextLines(file.bytes.left(end), codec).value(0);
+    *line = SplitTextLines(file->bytes.left(end), codec).value(0);
     return FirstLine::Read;
 }
 
@@ -136,56 +119,45 @@ QString SketchFilePath(const QString& instPath) {
     return InstFilePath(instPath, QStringLiteral("curGazo.bmp"));
 }
 
-CoordFileContent ReadCoordLines(const QString& path, const TextCodec& codec) {
-    CoordFileContent result;
-    QStringList lines;
-    if (!readLines(path, codec, kMaxCoordFileBytes, &lines, &result.error))
-        return result;
+Result<QVector<CoordLine>> ReadCoordLines(const QString& path, const TextCodec& codec) {
+    Result<QStringList> read = ReadTextFile(path, codec, kMaxCoordFileBytes);
+    if (!read)
+        return Fail(read.error());
+    QStringList& lines = *read;
     while (!lines.isEmpty() && isBlankLine(lines.last()))
         lines.removeLast();
-    if (lines.isEmpty()) {
-        result.error = QStringLiteral("%1 に座標がありません（%2）。").arg(fileName(path), path);
-        return result;
-    }
-    if (lines.size() > kMaxCoordLines) {
-        result.error =
-            QStringLiteral("%1 の行が多すぎます（%2 行。取り込めるのは %3 行までです）。")
-                .arg(fileName(path))
-                .arg(lines.size())
-                .arg(kMaxCoordLines);
-        return result;
-    }
+    if (lines.isEmpty())
+        return Fail(QStringLiteral("%1 に座標がありません（%2）。").arg(fileName(path), path));
+    if (lines.size() > kMaxCoordLines)
+        return Fail(QStringLiteral("%1 の行が多すぎます（%2 行。取り込めるのは %3 行までです）。")
+                        .arg(fileName(path))
+                        .arg(lines.size())
+                        .arg(kMaxCoordLines));
     QVector<CoordLine> taken;
     taken.reserve(lines.size());
     for (int i = 0; i < lines.size(); ++i) {
         const QString& line = lines[i];
-        if (line.size() < kCoordLineLength) {
-            result.error = shortLineError(path, i + 1, line);
-            return result;
-        }
+        if (line.size() < kCoordLineLength)
+            return Fail(shortLineError(path, i + 1, line));
         CoordLine row;
         row.xText = line.mid(1, 9);
         row.yText = line.mid(10, 9);
         row.codeText = line.mid(19, 1);
         // The main program takes the file's numbers as millimetres.
-        const auto x = coordField(path, i + 1, "X", row.xText, 0.001, &result.error);
+        const Result<double> x = coordField(path, i + 1, "X", row.xText, 0.001);
         if (!x)
-            return result;
-        const auto y = coordField(path, i + 1, "Y", row.yText, 0.001, &result.error);
+            return Fail(x.error());
+        const Result<double> y = coordField(path, i + 1, "Y", row.yText, 0.001);
         if (!y)
-            return result;
-        if (!isDigit(row.codeText[0])) {
-            result.error = codeError(path, i + 1, row.codeText[0]);
-            return result;
-        }
+            return Fail(y.error());
+        if (!isDigit(row.codeText[0]))
+            return Fail(codeError(path, i + 1, row.codeText[0]));
         row.x = *x;
         row.y = *y;
         row.code = row.codeText[0].unicode() - u'0';
         taken.push_back(row);
     }
-    result.ok = true;
-    result.lines = std::move(taken);
-    return result;
+    return taken;
 }
 
 bool FillOutlineStore(OutlineStore& store, const QVector<CoordLine>& lines) {
@@ -218,41 +190,29 @@ CoordFileWriter::~CoordFileWriter() {
     close();
 }
 
-bool CoordFileWriter::open(const QString& path, QString* error) {
+Result<> CoordFileWriter::open(const QString& path) {
     close();
     lines_ = 0;
     // Opened first, then checked, then emptied (never checked and then
     // opened by name): only a regular file is emptied, a FIFO is not waited
     // on, a device is no place for the points, and a link is written through
     // only where a replacement would follow it.
-    const InPlaceFile opened = OpenEmptiedInPlace(path);
-    if (opened.fd < 0) {
-        if (error)
-            *error = !opened.refusal.isEmpty()
-                         ? opened.refusal
-                         : QStringLiteral("%1 を書き込み用に開けません（%2）: %3")
-                               .arg(fileName(path), path, WriteErrorText(opened.err));
-        return false;
-    }
+    const Result<int> opened = OpenEmptiedInPlace(path);
+    if (!opened)
+        return Fail(opened.error());
     // QFile owns the descriptor from here.
-    if (!file_.open(opened.fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle)) {
-        if (error)
-            *error = QStringLiteral("%1 を書き込み用に開けません（%2）: %3")
-                         .arg(fileName(path), path, file_.errorString());
-        return false;
-    }
+    if (!file_.open(*opened, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle))
+        return Fail(QStringLiteral("%1 を書き込み用に開けません（%2）: %3")
+                        .arg(fileName(path), path, file_.errorString()));
     // A file opened by its descriptor has no name of its own: the object's
     // name keeps it for the messages.
     file_.setObjectName(path);
-    return true;
+    return {};
 }
 
-bool CoordFileWriter::appendLine(const QString& line, QString* error) {
-    if (!file_.isOpen()) {
-        if (error)
-            *error = QStringLiteral("座標ファイルが開かれていません。");
-        return false;
-    }
+Result<> CoordFileWriter::appendLine(const QString& line) {
+    if (!file_.isOpen())
+        return Fail(QStringLiteral("座標ファイルが開かれていません。"));
     const QByteArray bytes = CrLfLine(line, codec_);
     bool ok = file_.write(bytes) == bytes.size() && file_.flush();
     int err = 0;
@@ -265,15 +225,12 @@ bool CoordFileWriter::appendLine(const QString& line, QString* error) {
             }
         }
     }
-    if (!ok) {
-        if (error)
-            *error = QStringLiteral("%1 に書き込めません（%2）: %3")
-                         .arg(fileName(file_.objectName()), file_.objectName(),
-                              err ? systemMessage(err) : file_.errorString());
-        return false;
-    }
+    if (!ok)
+        return Fail(QStringLiteral("%1 に書き込めません（%2）: %3")
+                        .arg(fileName(file_.objectName()), file_.objectName(),
+                             err ? systemMessage(err) : file_.errorString()));
     ++lines_;
-    return true;
+    return {};
 }
 
 void CoordFileWriter::close() {
@@ -281,45 +238,37 @@ void CoordFileWriter::close() {
         file_.close();
 }
 
-bool WriteCoordFileWhole(const QString& path, const QStringList& lines, const TextCodec& codec,
-                         QString* error) {
-    return WriteTextLines(path, lines, codec, error);
+Result<> WriteCoordFileWhole(const QString& path, const QStringList& lines,
+                             const TextCodec& codec) {
+    return WriteTextLines(path, lines, codec);
 }
 
-NumoraOutline ReadNumoraCoordFile(const QString& path, const TextCodec& codec) {
-    NumoraOutline result;
-    QStringList lines;
-    if (!readLines(path, codec, kMaxCoordFileBytes, &lines, &result.error))
-        return result;
-    if (lines.isEmpty()) {
-        result.error = QStringLiteral("%1 に座標がありません（%2）。").arg(fileName(path), path);
-        return result;
-    }
+Result<QVector<NumoraPoint>> ReadNumoraCoordFile(const QString& path, const TextCodec& codec) {
+    const Result<QStringList> read = ReadTextFile(path, codec, kMaxCoordFileBytes);
+    if (!read)
+        return Fail(read.error());
+    const QStringList& lines = *read;
+    if (lines.isEmpty())
+        return Fail(QStringLiteral("%1 に座標がありません（%2）。").arg(fileName(path), path));
     QVector<NumoraPoint> points;
     for (int i = 0; i < kMaxCoordLines; ++i) {
-        if (i >= lines.size()) {
-            result.error =
+        if (i >= lines.size())
+            return Fail(
                 QStringLiteral(
                     "%1 に最後の行（1 桁目が 4 の行）がないまま、%2 行でファイルが終わっています。")
                     .arg(fileName(path))
-                    .arg(lines.size());
-            return result;
-        }
+                    .arg(lines.size()));
         const QString& line = lines[i];
-        if (line.size() < kCoordLineLength) {
-            result.error = shortLineError(path, i + 1, line);
-            return result;
-        }
-        const auto x = coordField(path, i + 1, "X", line.mid(2, 8), 1.0, &result.error);
+        if (line.size() < kCoordLineLength)
+            return Fail(shortLineError(path, i + 1, line));
+        const Result<double> x = coordField(path, i + 1, "X", line.mid(2, 8), 1.0);
         if (!x)
-            return result;
-        const auto y = coordField(path, i + 1, "Y", line.mid(11, 8), 1.0, &result.error);
+            return Fail(x.error());
+        const Result<double> y = coordField(path, i + 1, "Y", line.mid(11, 8), 1.0);
         if (!y)
-            return result;
-        if (!isDigit(line[19])) {
-            result.error = codeError(path, i + 1, line[19]);
-            return result;
-        }
+            return Fail(y.error());
+        if (!isDigit(line[19]))
+            return Fail(codeError(path, i + 1, line[19]));
         NumoraPoint p;
         p.x = static_cast<float>(*x);
         p.y = static_cast<float>(*y);
@@ -331,16 +280,12 @@ NumoraOutline ReadNumoraCoordFile(const QString& path, const TextCodec& codec) {
         p.y = p.y * 1000.0f;
         p.code = static_cast<int16_t>(line[19].unicode() - u'0');
         points.push_back(p);
-        if (line[0] == u'4') {
-            result.ok = true;
-            result.points = std::move(points);
-            return result;
-        }
+        if (line[0] == u'4')
+            return points;
     }
-    result.error = QStringLiteral("%1 の最初の %2 行に最後の行（1 桁目が 4 の行）がありません。")
-                       .arg(fileName(path))
-                       .arg(kMaxCoordLines);
-    return result;
+    return Fail(QStringLiteral("%1 の最初の %2 行に最後の行（1 桁目が 4 の行）がありません。")
+                    .arg(fileName(path))
+                    .arg(kMaxCoordLines));
 }
 
 ScaleFileContent ReadScaleFile(const QString& path, const TextCodec& codec) {
@@ -360,16 +305,17 @@ ScaleFileContent ReadScaleFile(const QString& path, const TextCodec& codec) {
     return result;
 }
 
-bool WriteScaleFile(const QString& path, const QString& scaleText, const TextCodec& codec,
-                    QString* error) {
-    return WriteTextLines(path, {scaleText}, codec, error);
+Result<> WriteScaleFile(const QString& path, const QString& scaleText, const TextCodec& codec) {
+    return WriteTextLines(path, {scaleText}, codec);
 }
 
-RoomNameContent ReadRoomNameFile(const QString& path, const TextCodec& codec) {
-    RoomNameContent result;
+Result<QString> ReadRoomNameFile(const QString& path, const TextCodec& codec) {
+    QString name;
+    QString error;
     bool empty = false;
-    result.ok = readFirstLine(path, codec, &result.name, &empty, &result.error) == FirstLine::Read;
-    return result;
+    if (readFirstLine(path, codec, &name, &empty, &error) != FirstLine::Read)
+        return Fail(error);
+    return name;
 }
 
 FileStamp StampFile(const QString& path) {

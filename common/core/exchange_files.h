@@ -16,6 +16,7 @@
 // kMaxCoordinateMetres: anything else refuses the whole file, so no outline
 // is ever read half or wrong.
 
+#include "common/core/result.h"
 #include "common/core/textcodec.h"
 
 #include <QByteArray>
@@ -60,14 +61,8 @@ struct CoordLine {
     int code = 0;     // the code digit
 };
 
-struct CoordFileContent {
-    bool ok = false;
-    QString error; // the message for the user when !ok
-    QVector<CoordLine> lines;
-};
-
-// Reads every line of 座標.txt. Refused whole (ok false, no lines, a
-// message naming the file and the line) when the file is missing, no
+// Reads every line of 座標.txt. Refused whole (a message naming the file and
+// the line) when the file is missing, no
 // regular file, unreadable or larger than kMaxCoordFileBytes, holds no
 // line, holds more than kMaxCoordLines lines, has a line shorter than 20
 // characters, a field that is no plain decimal or a coordinate of
@@ -76,7 +71,7 @@ struct CoordFileContent {
 // Blank lines at the end of the file (nothing or only blanks, as an editor
 // may leave them) are not lines of the outline and are dropped; a blank line
 // followed by coordinate lines is a short line and refuses the file.
-CoordFileContent ReadCoordLines(const QString& path, const TextCodec& codec);
+Result<QVector<CoordLine>> ReadCoordLines(const QString& path, const TextCodec& codec);
 
 // What the main program does with the lines read: the store's rows from 1
 // on are the lines (their numbers taken as millimetres; the metre store gets
@@ -103,7 +98,7 @@ inline constexpr const char* kMt4500AbandonLine = " 0000000000000000008";
 
 // 座標.txt written as points arrive: open() opens the file, checks what it
 // opened and only then empties it (a regular file only, by the rules of
-// RefuseWritingTo, but written in place: one without write permission is
+// CheckWritingTo, but written in place: one without write permission is
 // refused), or creates it; appendLine() writes one line and
 // CR LF and pushes it to the disk before it returns, so the lines taken so
 // far survive a crash or a power cut.
@@ -114,8 +109,8 @@ public:
     CoordFileWriter(const CoordFileWriter&) = delete;
     CoordFileWriter& operator=(const CoordFileWriter&) = delete;
 
-    bool open(const QString& path, QString* error = nullptr);
-    bool appendLine(const QString& line, QString* error = nullptr);
+    Result<> open(const QString& path);
+    Result<> appendLine(const QString& line);
     void close();
 
     bool isOpen() const { return file_.isOpen(); }
@@ -129,8 +124,7 @@ private:
 
 // Replaces 座標.txt whole with the given lines (temporary file renamed over
 // it), e.g. the MT4500's abandon line.
-bool WriteCoordFileWhole(const QString& path, const QStringList& lines, const TextCodec& codec,
-                         QString* error = nullptr);
+Result<> WriteCoordFileWhole(const QString& path, const QStringList& lines, const TextCodec& codec);
 
 // ---------------------------------------------------------------------------
 // Numora's reader.
@@ -141,22 +135,17 @@ struct NumoraPoint {
     int16_t code = 0;
 };
 
-struct NumoraOutline {
-    bool ok = false;
-    QString error;
-    QVector<NumoraPoint> points; // up to and including the line marked 4
-};
-
-// Reads 座標.txt as Numora does: column 1 "4" marks the last line, which is
-// itself a point; column 2 "-" negates X, columns 3-10 are X in metres;
-// column 11 and columns 12-19 the same for Y; column 20 the code. The
-// values are Singles, times 1000. At most kMaxCoordLines lines are read.
+// Reads 座標.txt as Numora does, up to and including the line marked 4:
+// column 1 "4" marks the last line, which is itself a point; column 2 "-"
+// negates X, columns 3-10 are X in metres; column 11 and columns 12-19 the
+// same for Y; column 20 the code. The values are Singles, times 1000. At
+// most kMaxCoordLines lines are read.
 // Refused with a message: a missing, unreadable or oversized file (as for
 // ReadCoordLines), an empty file, a line shorter than 20 characters, a field
 // that is no plain decimal or of kMaxCoordinateMetres or more, a code that
 // is not a digit, the end of the file before a line marked 4, no line marked
 // 4 within kMaxCoordLines.
-NumoraOutline ReadNumoraCoordFile(const QString& path, const TextCodec& codec);
+Result<QVector<NumoraPoint>> ReadNumoraCoordFile(const QString& path, const TextCodec& codec);
 
 // ---------------------------------------------------------------------------
 // 縮尺.txt and roomName.txt.
@@ -179,19 +168,12 @@ struct ScaleFileContent {
 ScaleFileContent ReadScaleFile(const QString& path, const TextCodec& codec);
 
 // Rewrites 縮尺.txt whole with one line; the old file stays when this fails.
-bool WriteScaleFile(const QString& path, const QString& scaleText, const TextCodec& codec,
-                    QString* error = nullptr);
+Result<> WriteScaleFile(const QString& path, const QString& scaleText, const TextCodec& codec);
 
-struct RoomNameContent {
-    bool ok = false;
-    QString name; // first line; empty for an empty file
-    QString error;
-};
-
-// The first line of roomName.txt; a missing or unreadable file, one that is
-// no regular file or whose first line does not end within
-// kMaxLineFileBytes gives a message.
-RoomNameContent ReadRoomNameFile(const QString& path, const TextCodec& codec);
+// The first line of roomName.txt (empty for an empty file); a missing or
+// unreadable file, one that is no regular file or whose first line does not
+// end within kMaxLineFileBytes gives a message.
+Result<QString> ReadRoomNameFile(const QString& path, const TextCodec& codec);
 
 // ---------------------------------------------------------------------------
 

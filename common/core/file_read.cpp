@@ -36,27 +36,23 @@ private:
 
 } // namespace
 
-FileStart ReadFileStart(const QString& path, qint64 limit) {
-    FileStart result;
+Result<FileStart> ReadFileStart(const QString& path, qint64 limit) {
     const QString name = QFileInfo(path).fileName();
     // O_NONBLOCK: opening a FIFO without a writer must not wait for one.
     bool othersLink = false;
     const Descriptor fd(OpenForReading(path, &othersLink));
     if (fd.get() < 0) {
         const int err = errno;
-        result.error =
+        return Fail(
             othersLink ? QStringLiteral("%1 は他の利用者が置いたリンクのため読みません（%2）。")
                              .arg(name, path)
             : err == ENOENT
                 ? QStringLiteral("%1 がありません（%2）。").arg(name, path)
-                : QStringLiteral("%1 を読めません（%2）: %3").arg(name, path, systemMessage(err));
-        return result;
+                : QStringLiteral("%1 を読めません（%2）: %3").arg(name, path, systemMessage(err)));
     }
     struct stat st {};
-    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
-        result.error = QStringLiteral("%1 は通常のファイルではありません（%2）。").arg(name, path);
-        return result;
-    }
+    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode))
+        return Fail(QStringLiteral("%1 は通常のファイルではありません（%2）。").arg(name, path));
     // One byte past the limit tells whether the file goes on.
     const qint64 wanted = std::max<qint64>(limit, 0) + 1;
     QByteArray bytes(std::min<qint64>(wanted, std::max<qint64>(st.st_size, 0) + 1),
@@ -72,30 +68,25 @@ FileStart ReadFileStart(const QString& path, qint64 limit) {
         const ssize_t n = ::read(fd.get(), bytes.data() + got, size_t(bytes.size() - got));
         if (n < 0 && errno == EINTR)
             continue;
-        if (n < 0) {
-            result.error =
-                QStringLiteral("%1 を読めません（%2）: %3").arg(name, path, systemMessage(errno));
-            return result;
-        }
+        if (n < 0)
+            return Fail(
+                QStringLiteral("%1 を読めません（%2）: %3").arg(name, path, systemMessage(errno)));
         if (n == 0)
             break;
         got += n;
     }
-    result.more = got > limit;
+    FileStart start;
+    start.more = got > limit;
     bytes.truncate(std::min(got, std::max<qint64>(limit, 0)));
-    result.bytes = std::move(bytes);
-    result.ok = true;
-    return result;
+    start.bytes = std::move(bytes);
+    return start;
 }
 
-FileStart ReadWholeFile(const QString& path, qint64 limit) {
-    FileStart result = ReadFileStart(path, limit);
-    if (result.ok && result.more) {
-        result.ok = false;
-        result.bytes.clear();
-        result.error = QStringLiteral("%1 が大きすぎます（%2）。読み込めるのは %3 バイトまでです。")
-                           .arg(QFileInfo(path).fileName(), path)
-                           .arg(limit);
-    }
-    return result;
+Result<FileStart> ReadWholeFile(const QString& path, qint64 limit) {
+    Result<FileStart> start = ReadFileStart(path, limit);
+    if (start && start->more)
+        return Fail(QStringLiteral("%1 が大きすぎます（%2）。読み込めるのは %3 バイトまでです。")
+                        .arg(QFileInfo(path).fileName(), path)
+                        .arg(limit));
+    return start;
 }

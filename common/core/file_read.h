@@ -5,20 +5,21 @@
 // such as /dev/zero would never end, and a huge file would take memory and
 // time no such file needs; all of them are refused before anything is read.
 
+#include "common/core/result.h"
+
 #include <QByteArray>
 #include <QString>
 
 struct FileStart {
-    bool ok = false;
-    QString error;     // for the user when !ok: names the file and its path
     QByteArray bytes;  // the file's first bytes, at most the limit
     bool more = false; // the file goes on after them
 };
 
-// The first `limit` bytes of the regular file at `path`. Refused (ok false):
-// a missing file ("… がありません"), one that is no regular file (a FIFO, a
-// device, a folder), one that cannot be opened or read.
-FileStart ReadFileStart(const QString& path, qint64 limit);
+// The first `limit` bytes of the regular file at `path`. Refused with a
+// message naming the file and its path: a missing file ("… がありません"),
+// one that is no regular file (a FIFO, a device, a folder), one that cannot
+// be opened or read.
+Result<FileStart> ReadFileStart(const QString& path, qint64 limit);
 
 // The whole file, refused with a message when it holds more than `limit` bytes.
-FileStart ReadWholeFile(const QString& path, qint64 limit);
+Result<FileStart> ReadWholeFile(const QString& path, qint64 limit);

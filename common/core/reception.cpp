@@ -27,21 +27,21 @@ ReceptionOutcome Reception::lineEvent(int commEvent, const QString& errorText) {
     return out;
 }
 
-ReceptionOutcome Reception::take(const ParseResult& parsed, OutlineStore& store,
+ReceptionOutcome Reception::take(const Result<TabletPoint>& parsed, OutlineStore& store,
                                  const QString& logLine, const Step& step) {
-    if (!parsed.point)
-        return refuse(parsed.error);
-    const TabletPoint& p = *parsed.point;
+    if (!parsed)
+        return refuse(parsed.error());
+    const TabletPoint& p = *parsed;
     // A finished outline waits for "実行" or "キャンセル" (the port was
     // reopened by "設定" or another mode): the new record must not be
     // appended to it, its sketch has already rewritten the millimetre rows.
     if (store.endReceived())
         return refuse(outlineWaitingMessage());
-    if (const auto refusal = RefusePoint(store, p.code))
-        return refuse(*refusal);
+    if (const auto checked = CheckPoint(store, p.code); !checked)
+        return refuse(checked.error());
     if (step) {
-        if (const auto refusal = step(p))
-            return refuse(*refusal);
+        if (const auto taken = step(p); !taken)
+            return refuse(taken.error());
     }
     const QString code = QString::number(p.code);
     store.lastPointText = {p.xText, p.yText, code};

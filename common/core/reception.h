@@ -11,8 +11,9 @@
 
 #include <QString>
 
+#include "common/core/result.h"
+
 #include <functional>
-#include <optional>
 
 struct ReceptionOutcome {
     bool stored = false;       // a row was added to the store
@@ -25,18 +26,17 @@ struct ReceptionOutcome {
 class Reception {
 public:
     // A step a road adds before a point joins the store (the tablet programs
-    // write its line of 座標.txt): the refusal when the point cannot be
-    // taken, else nothing.
-    using Step = std::function<std::optional<QString>(const TabletPoint&)>;
+    // write its line of 座標.txt): a failure refuses the point.
+    using Step = std::function<Result<>(const TabletPoint&)>;
 
     // Takes one parsed record into the store, under the store's admission
-    // rule (RefusePoint): 99 points and the end record, no end record before
+    // rule (CheckPoint): 99 points and the end record, no end record before
     // a point. A refused record (malformed, not admitted, refused by `step`,
     // or arriving while a finished outline waits) changes nothing in the
     // store; it leaves a line in the log, and the first refusal of an
     // outline a message. The point's log line is `logLine`, by default
     // "( X , Y )  Flg = code".
-    ReceptionOutcome take(const ParseResult& parsed, OutlineStore& store,
+    ReceptionOutcome take(const Result<TabletPoint>& parsed, OutlineStore& store,
                           const QString& logLine = QString(), const Step& step = Step());
 
     // Something the line itself lost (received bytes dropped), refused as a

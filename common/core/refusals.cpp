@@ -4,20 +4,20 @@
 
 #include <algorithm>
 
-std::optional<QString> RefusePoint(const OutlineStore& store, int code, OutlineEnd how) {
+Result<> CheckPoint(const OutlineStore& store, int code, OutlineEnd how) {
     const bool end = code == 4;
     if (!end && store.pointCount() >= OutlineStore::kMaxRows - 1)
-        return QStringLiteral("点は %1 点までです。この点は取り込みません。")
-                   .arg(OutlineStore::kMaxRows - 1) +
-               (how == OutlineEnd::TabletButton
-                    ? QStringLiteral("終点のボタンで外形を閉じて下さい。")
-                    : QStringLiteral("マウスの中ボタンか「中ボタン」で外形を閉じて下さい。"));
+        return Fail(QStringLiteral("点は %1 点までです。この点は取り込みません。")
+                        .arg(OutlineStore::kMaxRows - 1) +
+                    (how == OutlineEnd::TabletButton
+                         ? QStringLiteral("終点のボタンで外形を閉じて下さい。")
+                         : QStringLiteral("マウスの中ボタンか「中ボタン」で外形を閉じて下さい。")));
     if (end && store.pointCount() == 0)
-        return QStringLiteral("まだ点がありません。終点のボタンの前に点を取って下さい。");
+        return Fail(QStringLiteral("まだ点がありません。終点のボタンの前に点を取って下さい。"));
     if (store.isFull())
-        return QStringLiteral("1つの図形で受け付けられる点は%1点までです。")
-            .arg(OutlineStore::kMaxRows);
-    return std::nullopt;
+        return Fail(QStringLiteral("1つの図形で受け付けられる点は%1点までです。")
+                        .arg(OutlineStore::kMaxRows));
+    return {};
 }
 
 QString Brief(const QString& text, int length) {

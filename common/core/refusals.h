@@ -4,20 +4,18 @@
 // (one message box, a bounded number of log lines).
 
 #include "common/core/outline_store.h"
+#include "common/core/result.h"
 
 #include <QString>
-
-#include <optional>
 
 // A point of code 1 or 2 (or an end record, code 4) may join the outline in
 // the store. The store's 100 rows include the end record, so a point is
 // refused once 99 rows are held while the end record is still taken; an end
-// record before any point is refused. Returns the refusal text, or nothing.
+// record before any point is refused, with the text saying why.
 // The refusal of a point says how the outline is closed: by the tablet's end
 // button, or on screen by the middle button or "中ボタン".
 enum class OutlineEnd { TabletButton, ScreenButton };
-std::optional<QString> RefusePoint(const OutlineStore& store, int code,
-                                   OutlineEnd end = OutlineEnd::TabletButton);
+Result<> CheckPoint(const OutlineStore& store, int code, OutlineEnd end = OutlineEnd::TabletButton);
 
 // The first kBriefLength characters of a text read from outside (a record,
 // a file line, a cell), with "…" when cut, control characters shown as "?":

@@ -383,15 +383,15 @@ RegistryFile RegistryFile::parse(const QByteArray& fileBytes) {
 
 RegistryFile RegistryFile::load(const QString& path) {
     RegistryFile reg;
-    const FileStart file = ReadWholeFile(path, kMaxRegistryFileBytes);
-    if (!file.ok) {
+    const Result<FileStart> file = ReadWholeFile(path, kMaxRegistryFileBytes);
+    if (!file) {
         reg.problems_ << QStringLiteral("cannot read %1").arg(path);
         // A missing file is a registry with nothing in it: nothing is installed.
         if (QFileInfo::exists(path) || QFileInfo(path).isSymLink())
-            reg.failure_ = QStringLiteral("レジストリファイルを読み込めません。") + file.error;
+            reg.failure_ = QStringLiteral("レジストリファイルを読み込めません。") + file.error();
         return reg;
     }
-    reg = parse(file.bytes);
+    reg = parse(file->bytes);
     if (!reg.failure_.isEmpty())
         reg.failure_ =
             QStringLiteral("レジストリファイル（%1）を読み込めません。%2").arg(path, reg.failure_);

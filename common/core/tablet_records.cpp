@@ -38,11 +38,9 @@ WholeStatus WholeNumber(const QString& text, double lo, double hi, long* out) {
     return WholeStatus::Ok;
 }
 
-ParseResult Refuse(const QString& detail, const QByteArray& record) {
-    ParseResult r;
-    r.error = QStringLiteral("受信データが正しくありません（%1）\n受信データ：「%2」")
-                  .arg(detail, PrintableRecord(record));
-    return r;
+Failure Refuse(const QString& detail, const QByteArray& record) {
+    return Fail(QStringLiteral("受信データが正しくありません（%1）\n受信データ：「%2」")
+                    .arg(detail, PrintableRecord(record)));
 }
 
 bool IsDigit(QChar c) {
@@ -79,7 +77,7 @@ QString PrintableRecord(const QByteArray& record) {
     return out;
 }
 
-ParseResult ParseMt4500Record(const QByteArray& record) {
+Result<TabletPoint> ParseMt4500Record(const QByteArray& record) {
     if (record.size() < kMt4500ButtonColumn)
         return Refuse(QStringLiteral("データが短すぎます：%1文字").arg(record.size()), record);
 
@@ -101,33 +99,24 @@ ParseResult ParseMt4500Record(const QByteArray& record) {
     p.yM = Val(p.yText);
     if (std::fabs(p.xM) >= kMaxCoordinateMetres || std::fabs(p.yM) >= kMaxCoordinateMetres)
         return Refuse(QStringLiteral("座標が大きすぎます"), record);
-    ParseResult r;
-    r.point = p;
-    return r;
+    return p;
 }
 
-std::optional<long> ParseScaleDenominator(const QString& scaleText, QString* error) {
+Result<long> ParseScaleDenominator(const QString& scaleText) {
     const QString t = scaleText.trimmed();
-    if (t.isEmpty()) {
-        if (error)
-            *error = QStringLiteral("縮尺が設定されていません。縮尺を入力して下さい");
-        return std::nullopt;
-    }
+    if (t.isEmpty())
+        return Fail(QStringLiteral("縮尺が設定されていません。縮尺を入力して下さい"));
     long d = 0;
-    if (WholeNumber(t, 1, std::numeric_limits<int32_t>::max(), &d) != WholeStatus::Ok) {
-        if (error)
-            *error =
-                QStringLiteral("縮尺が正しくありません（%1）。縮尺を入力して下さい").arg(Brief(t));
-        return std::nullopt;
-    }
+    if (WholeNumber(t, 1, std::numeric_limits<int32_t>::max(), &d) != WholeStatus::Ok)
+        return Fail(
+            QStringLiteral("縮尺が正しくありません（%1）。縮尺を入力して下さい").arg(Brief(t)));
     return d;
 }
 
-ParseResult ParseT5160Record(const QByteArray& record, const QString& scaleText) {
-    ParseResult r;
-    const std::optional<long> d = ParseScaleDenominator(scaleText, &r.error);
+Result<TabletPoint> ParseT5160Record(const QByteArray& record, const QString& scaleText) {
+    const Result<long> d = ParseScaleDenominator(scaleText);
     if (!d)
-        return r;
+        return Fail(d.error());
 
     const QList<QByteArray> fields = record.split(',');
     if (fields.size() < 3)
@@ -165,15 +154,12 @@ ParseResult ParseT5160Record(const QByteArray& record, const QString& scaleText)
     bool yFits = false;
     p.xText = CoordText(x, &xFits);
     p.yText = CoordText(y, &yFits);
-    if (!xFits || !yFits) {
-        r.error = QStringLiteral("座標の桁が多すぎます（%1 m）\n受信データ：「%2」")
-                      .arg(Brief(DoubleToText(xFits ? y : x)), PrintableRecord(record));
-        return r;
-    }
+    if (!xFits || !yFits)
+        return Fail(QStringLiteral("座標の桁が多すぎます（%1 m）\n受信データ：「%2」")
+                        .arg(Brief(DoubleToText(xFits ? y : x)), PrintableRecord(record)));
     p.xM = Val(p.xText);
     p.yM = Val(p.yText);
     if (std::fabs(p.xM) >= kMaxCoordinateMetres || std::fabs(p.yM) >= kMaxCoordinateMetres)
         return Refuse(QStringLiteral("座標が大きすぎます"), record);
-    r.point = p;
-    return r;
+    return p;
 }

@@ -165,26 +165,20 @@ QStringList SplitTextLines(const QByteArray& bytes, const TextCodec& codec) {
     return lines;
 }
 
-TextFileContent ReadTextFile(const QString& path, const TextCodec& codec, qint64 maxBytes) {
-    TextFileContent result;
-    const FileStart file = ReadWholeFile(path, maxBytes);
-    if (!file.ok) {
-        result.error = file.error;
-        return result;
-    }
-    result.ok = true;
-    result.lines = SplitTextLines(file.bytes, codec);
-    return result;
+Result<QStringList> ReadTextFile(const QString& path, const TextCodec& codec, qint64 maxBytes) {
+    const Result<FileStart> file = ReadWholeFile(path, maxBytes);
+    if (!file)
+        return Fail(file.error());
+    return SplitTextLines(file->bytes, codec);
 }
 
 QByteArray CrLfLine(const QString& line, const TextCodec& codec) {
     return codec.encode(line) + QByteArrayLiteral("\r\n");
 }
 
-bool WriteTextLines(const QString& path, const QStringList& lines, const TextCodec& codec,
-                    QString* error) {
+Result<> WriteTextLines(const QString& path, const QStringList& lines, const TextCodec& codec) {
     QByteArray bytes;
     for (const QString& line : lines)
         bytes += CrLfLine(line, codec);
-    return WriteFileAtomically(path, bytes, error);
+    return WriteFileAtomically(path, bytes);
 }

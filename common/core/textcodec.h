@@ -8,6 +8,8 @@
 // side as Shift-JIS (or UTF-8), and a code page such as UTF-16 or UCS-4 would
 // rewrite 縮尺.txt into bytes nobody else can read.
 
+#include "common/core/result.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -51,21 +53,14 @@ private:
 // as CP932 it would become two characters that shift every column).
 QStringList SplitTextLines(const QByteArray& bytes, const TextCodec& codec);
 
-struct TextFileContent {
-    bool ok = false;
-    QString error; // for the user when !ok: names the file and its path
-    QStringList lines;
-};
-
 // The lines of a regular file of at most maxBytes bytes (ReadWholeFile):
 // a missing file, one that is no regular file or one that is larger is
-// refused with a message.
-TextFileContent ReadTextFile(const QString& path, const TextCodec& codec, qint64 maxBytes);
+// refused with a message naming the file and its path.
+Result<QStringList> ReadTextFile(const QString& path, const TextCodec& codec, qint64 maxBytes);
 
 // Writes every line followed by CR LF, replacing the file whole (a temporary
 // file renamed over it): the old file stays as it was when writing fails.
-bool WriteTextLines(const QString& path, const QStringList& lines, const TextCodec& codec,
-                    QString* error = nullptr);
+Result<> WriteTextLines(const QString& path, const QStringList& lines, const TextCodec& codec);
 
 // One line in the code page followed by CR LF.
 QByteArray CrLfLine(const QString& line, const TextCodec& codec);

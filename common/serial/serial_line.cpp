@@ -96,11 +96,9 @@ bool SerialLine::PortOpen() const {
     return port_.isOpen();
 }
 
-bool SerialLine::fail(const QString& message, QString* error) {
+Failure SerialLine::fail(const QString& message) {
     errorText_ = message;
-    if (error)
-        *error = message;
-    return false;
+    return Fail(message);
 }
 
 bool SerialLine::isPseudoTerminal() const {
@@ -112,7 +110,7 @@ bool SerialLine::isPseudoTerminal() const {
     return m >= 136 && m <= 143;
 }
 
-bool SerialLine::applyLine(QString* problem) {
+Result<> SerialLine::applyLine() {
     const bool open = port_.isOpen();
     QStringList refused;
     // What a pseudo-terminal cannot hold (it has no character size or parity
@@ -153,7 +151,7 @@ bool SerialLine::applyLine(QString* problem) {
     }
     port_.clearError();
     if ((refused.isEmpty() && ptyCannotHold.isEmpty()) || !open)
-        return true;
+        return {};
 
     if (isPseudoTerminal()) {
         // Tests, tabletsim and the demo run on pseudo-terminals: 7 data bits
@@ -162,37 +160,35 @@ bool SerialLine::applyLine(QString* problem) {
             qWarning("serial line %s: a pseudo-terminal does not take %s; going on",
                      qPrintable(settings_.portName),
                      qPrintable(refused.join(QStringLiteral(", "))));
-        return true;
+        return {};
     }
-    if (problem)
-        *problem = (ptyCannotHold + refused).join(QStringLiteral(", "));
-    return false;
+    return Fail((ptyCannotHold + refused).join(QStringLiteral(", ")));
 }
 
-bool SerialLine::setPortOpen(bool open, QString* error) {
+Result<> SerialLine::setPortOpen(bool open) {
     if (open == port_.isOpen())
-        return true;
+        return {};
 
     if (!open) {
         port_.close();
         framer_.clear();
         announced_ = 0;
-        return true;
+        return {};
     }
 
     const QString name = settings_.portName;
     if (name.trimmed().isEmpty())
-        return fail(QStringLiteral("シリアルポートが設定されていません"), error);
+        return fail(QStringLiteral("シリアルポートが設定されていません"));
 
     port_.setPortName(name);
     port_.setReadBufferSize(settings_.inBufferSize);
-    applyLine(nullptr);
+    (void)applyLine();
     if (!port_.open(QIODevice::ReadWrite)) {
         const QSerialPort::SerialPortError e = port_.error();
         const QString reason = port_.errorString();
         port_.clearError();
         if (e == QSerialPort::DeviceNotFoundError)
-            return fail(QStringLiteral("シリアルポート「%1」が見つかりません").arg(name), error);
+            return fail(QStringLiteral("シリアルポート「%1」が見つかりません").arg(name));
         // Qt reports a port in use as a permission error too: only the
         // device's own access rights mean the user is not in dialout.
         if (e == QSerialPort::PermissionError && PortRefusesUser(name))
@@ -200,41 +196,36 @@ bool SerialLine::setPortOpen(bool open, QString* error) {
                 QStringLiteral("シリアルポート「%1」を使う権限がありません。"
                                "利用者を dialout グループに入れてください"
                                "（sudo usermod -aG dialout ユーザー名 の後、ログインし直します）")
-                    .arg(name),
-                error);
+                    .arg(name));
         if (e == QSerialPort::PermissionError || e == QSerialPort::OpenError)
             return fail(QStringLiteral("シリアルポート「%1」を開けません"
                                        "（他のプログラムが使用中か、使用が許可されていません）")
-                            .arg(name),
-                        error);
+                            .arg(name));
         // The device may have refused the line settings while opening (a
         // pseudo-terminal refuses 7 data bits or parity): open it on a plain
         // line and set the line again below.
         const SerialSettings wanted = settings_;
         settings_ = SerialSettings();
         settings_.portName = name;
-        applyLine(nullptr);
+        (void)applyLine();
         settings_ = wanted;
         if (!port_.open(QIODevice::ReadWrite)) {
             port_.clearError();
-            return fail(QStringLiteral("シリアルポート「%1」を開けません（%2）").arg(name, reason),
-                        error);
+            return fail(QStringLiteral("シリアルポート「%1」を開けません（%2）").arg(name, reason));
         }
     }
 
-    QString refused;
-    if (!applyLine(&refused)) {
+    if (const auto applied = applyLine(); !applied) {
         port_.close();
         return fail(QStringLiteral("シリアルポート「%1」は設定 %2 を受け付けません（%3）")
-                        .arg(name, SettingsText(settings_), refused),
-                    error);
+                        .arg(name, SettingsText(settings_), applied.error()));
     }
     port_.clear(QSerialPort::AllDirections);
     framer_.clear();
     framer_.setCapacity(settings_.inBufferSize);
     announced_ = 0;
     errorText_.clear();
-    return true;
+    return {};
 }
 
 QByteArray SerialLine::Input() {
@@ -256,11 +247,11 @@ void SerialLine::setSettings(const SerialSettings& settings) {
     settings_ = settings;
     framer_.setCapacity(settings_.inBufferSize);
     if (port_.isOpen()) {
-        QString refused;
-        if (!applyLine(&refused)) {
+        if (const auto applied = applyLine(); !applied) {
             errorText_ = QStringLiteral("シリアルポート「%1」は設定 %2 を受け付けません（%3）")
-                             .arg(openName, SettingsText(settings_), refused);
-            qWarning("serial line %s: %s refused", qPrintable(openName), qPrintable(refused));
+                             .arg(openName, SettingsText(settings_), applied.error());
+            qWarning("serial line %s: %s refused", qPrintable(openName),
+                     qPrintable(applied.error()));
         }
     }
 }
@@ -312,7 +303,7 @@ void SerialLine::onError(QSerialPort::SerialPortError error) {
     if (!port_.isOpen())
         return;
     qWarning("serial line %s: the device went away", qPrintable(settings_.portName));
-    setPortOpen(false);
+    (void)setPortOpen(false);
     errorText_ = QStringLiteral("シリアルポート「%1」との接続が切れました").arg(settings_.portName);
     commEvent_ = kComEvCD;
     emit OnComm();

@@ -24,6 +24,7 @@
 // describes both for the user.
 
 #include "common/core/record_framer.h"
+#include "common/core/result.h"
 #include "common/core/serial_settings.h"
 
 #include <QByteArray>
@@ -43,11 +44,11 @@ public:
     bool PortOpen() const;
     // Opens or closes the port. Opening applies the settings before and after
     // the open; a missing device, a refused access or a line setting the
-    // device refuses fails with a message in *error (and errorText()). A
+    // device refuses fails with a message (also in errorText()). A
     // pseudo-terminal cannot hold 7 data bits or parity: their refusal there
     // passes silently, any other refused setting there is a warning. Opening an open port or
     // closing a closed one succeeds and changes nothing.
-    bool setPortOpen(bool open, QString* error = nullptr);
+    Result<> setPortOpen(bool open);
 
     int CommEvent() const { return commEvent_; }
     // The oldest waiting record, removed; empty when none waits.
@@ -78,11 +79,13 @@ private:
     void deliver();
     void absorb(); // moves what the port has read into the framer
     // Sets the line parameters on the port; on an open port, each refusal is a
-    // failure (with *problem) on a real line; on a pseudo-terminal, refused
-    // data bits and parity pass silently and the rest are warnings.
-    bool applyLine(QString* problem);
+    // failure (naming the settings refused) on a real line; on a
+    // pseudo-terminal, refused data bits and parity pass silently and the
+    // rest are warnings.
+    Result<> applyLine();
     bool isPseudoTerminal() const;
-    bool fail(const QString& message, QString* error);
+    // The failure of setPortOpen(), kept in errorText() too.
+    Failure fail(const QString& message);
 
     SerialSettings settings_;
     QSerialPort port_;

@@ -712,14 +712,11 @@ QImage PictureBox::Image(const QRectF& pixelArea, double scale) const {
     return image;
 }
 
-bool PictureBox::SavePicture(const QString& path, QString* error) const {
+Result<> PictureBox::SavePicture(const QString& path) const {
     const QImage image = Image();
-    if (image.isNull()) {
-        if (error)
-            *error = QStringLiteral("the picture box has no area to save");
-        return false;
-    }
-    return SaveImageAsBmp(image, path, error);
+    if (image.isNull())
+        return Fail(QStringLiteral("the picture box has no area to save"));
+    return SaveImageAsBmp(image, path);
 }
 
 void PictureBox::paintEvent(QPaintEvent* event) {
@@ -796,12 +793,9 @@ QByteArray EncodeBmp24(const QImage& image) {
     return out;
 }
 
-bool SaveImageAsBmp(const QImage& image, const QString& path, QString* error) {
+Result<> SaveImageAsBmp(const QImage& image, const QString& path) {
     const QByteArray bytes = EncodeBmp24(image);
-    if (bytes.isEmpty()) {
-        if (error)
-            *error = QStringLiteral("the image cannot be written as a bitmap");
-        return false;
-    }
-    return WriteFileAtomically(path, bytes, error);
+    if (bytes.isEmpty())
+        return Fail(QStringLiteral("the image cannot be written as a bitmap"));
+    return WriteFileAtomically(path, bytes);
 }

@@ -16,6 +16,8 @@
 // into tiles covering only where something was drawn, so a big box costs
 // no more than a small one.
 
+#include "common/core/result.h"
+
 #include <QByteArray>
 #include <QColor>
 #include <QFont>
@@ -138,7 +140,7 @@ public:
     // size times scale, costing that size, not the area's.
     QImage Image(const QRectF& pixelArea, double scale) const;
     // Saves Image() as a 24-bit Windows bitmap, replacing the file atomically.
-    bool SavePicture(const QString& path, QString* error = nullptr) const;
+    Result<> SavePicture(const QString& path) const;
 
     // Conversions between scale units and widget pixels.
     double unitsToPixels(double units) const;
@@ -197,4 +199,4 @@ private:
 QByteArray EncodeBmp24(const QImage& image);
 // Replaces the file with EncodeBmp24(image) (WriteFileAtomically), so readers
 // never see a half-written bitmap and a failed save leaves the old one.
-bool SaveImageAsBmp(const QImage& image, const QString& path, QString* error = nullptr);
+Result<> SaveImageAsBmp(const QImage& image, const QString& path);

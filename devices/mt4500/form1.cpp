@@ -69,23 +69,23 @@ void Form1::Command5_Click() {
     // The outline is abandoned: 座標.txt holds only the abandon line, the
     // last curGazo.bmp stays.
     clearLog();
-    MSComm1->setPortOpen(false);
+    (void)MSComm1->setPortOpen(false);
     endProgram(abandonCoordFile() ? 0 : devices::kExitFailed);
 }
 
 bool Form1::abandonCoordFile() {
     coordFile_.close();
-    QString error;
-    if (WriteCoordFileWhole(coordPath_, {QString::fromLatin1(kMt4500AbandonLine)}, codec_, &error))
+    const Result<> written =
+        WriteCoordFileWhole(coordPath_, {QString::fromLatin1(kMt4500AbandonLine)}, codec_);
+    if (written)
         return true;
-    MsgBox(this, QStringLiteral("座標.txt に中断を書き込めません（%1）。").arg(error));
+    MsgBox(this, QStringLiteral("座標.txt に中断を書き込めません（%1）。").arg(written.error()));
     return false;
 }
 
 devices::TabletForm::Record Form1::readRecord(const QByteArray& bytes) {
-    Record record;
-    record.parsed = ParseMt4500Record(bytes);
-    if (const auto& p = record.parsed.point) {
+    Record record{ParseMt4500Record(bytes), {}, {}, {}};
+    if (const Result<TabletPoint>& p = record.parsed) {
         record.coordLine = Mt4500CoordLine(p->xText, p->yText, p->code);
         record.coordRefusal = QStringLiteral("座標の桁が多すぎます");
         record.logText = PointLogLine(p->xText, p->yText, QString::number(p->code));

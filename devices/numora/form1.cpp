@@ -50,15 +50,16 @@ bool Form1::Form_Load() {
 
     // The file is taken whole or not at all: a file cut short, a short line or
     // no last line leaves the old sketch as it was.
-    const NumoraOutline outline = ReadNumoraCoordFile(CoordFilePath(instPath), codec_);
-    if (!outline.ok) {
-        MsgBox(this, outline.error + QStringLiteral("\n略図は作成しません。"));
+    const Result<QVector<NumoraPoint>> outline =
+        ReadNumoraCoordFile(CoordFilePath(instPath), codec_);
+    if (!outline) {
+        MsgBox(this, outline.error() + QStringLiteral("\n略図は作成しません。"));
         return false;
     }
 
     store_.clear();
     QString list;
-    for (const NumoraPoint& p : outline.points) {
+    for (const NumoraPoint& p : *outline) {
         store_.appendMillimetres(p.x, p.y, static_cast<float>(p.code));
         list += QStringLiteral("(  ") + SingleToText(p.x) + QStringLiteral(" ,  ") +
                 SingleToText(p.y) + QStringLiteral(" )  Flg = ") + QString::number(p.code);

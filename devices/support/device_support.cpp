@@ -65,12 +65,12 @@ QString ReadInstallationFolder(QWidget* parent) {
 }
 
 bool ReadRoomName(QWidget* parent, const QString& path, const TextCodec& codec, QString* name) {
-    const RoomNameContent room = ReadRoomNameFile(path, codec);
-    if (!room.ok) {
-        MsgBox(parent, room.error + QStringLiteral("作業部位名が読めないため終了します。"));
+    const Result<QString> room = ReadRoomNameFile(path, codec);
+    if (!room) {
+        MsgBox(parent, room.error() + QStringLiteral("作業部位名が読めないため終了します。"));
         return false;
     }
-    *name = room.name;
+    *name = *room;
     return true;
 }
 
@@ -90,11 +90,12 @@ QPlainTextEdit* PlaceLogBox(QWidget* parent, const QRect& where) {
 }
 
 bool SaveSketch(QWidget* parent, const PictureBox& picture, const QString& path) {
-    QString error;
-    if (picture.SavePicture(path, &error))
+    const Result<> saved = picture.SavePicture(path);
+    if (saved)
         return true;
-    MsgBox(parent, QStringLiteral("%1 を保存できません（%2）。")
-                       .arg(QFileInfo(path).fileName(), error.isEmpty() ? path : error));
+    MsgBox(parent,
+           QStringLiteral("%1 を保存できません（%2）。")
+               .arg(QFileInfo(path).fileName(), saved.error().isEmpty() ? path : saved.error()));
     return false;
 }
 

@@ -34,15 +34,15 @@ bool TabletForm::readStart() {
 bool TabletForm::startTaking(int handshaking, const QString& settingsText) {
     handshaking_ = handshaking;
     settingsText_ = settingsText;
-    QString error;
-    if (!coordFile_.open(coordPath_, &error)) {
-        MsgBox(this, error);
+    if (const auto opened = coordFile_.open(coordPath_); !opened) {
+        MsgBox(this, opened.error());
         return false;
     }
-    if (!MSComm1->setPortOpen(true, &error)) {
+    if (const auto opened = MSComm1->setPortOpen(true); !opened) {
         coordFile_.close();
         portNotOpened();
-        MsgBox(this, error + QStringLiteral("。タブレットから受信できないため終了します。"));
+        MsgBox(this,
+               opened.error() + QStringLiteral("。タブレットから受信できないため終了します。"));
         return false;
     }
     applyLineSettings();
@@ -57,7 +57,7 @@ void TabletForm::applyLineSettings() {
 }
 
 void TabletForm::stopTaking() {
-    MSComm1->setPortOpen(false);
+    (void)MSComm1->setPortOpen(false);
     coordFile_.close();
 }
 
@@ -96,13 +96,12 @@ void TabletForm::showReceived(const ReceptionOutcome& got) {
 void TabletForm::takeRecord(const QByteArray& bytes) {
     const Record record = readRecord(bytes);
     // Each point's line of 座標.txt is written before the point is taken.
-    const auto writeCoordLine = [&](const TabletPoint&) -> std::optional<QString> {
+    const auto writeCoordLine = [&](const TabletPoint&) -> Result<> {
         if (record.coordLine.isEmpty())
-            return record.coordRefusal;
-        QString error;
-        if (!coordFile_.appendLine(record.coordLine, &error))
-            return QStringLiteral("座標.txt に書き込めません（%1）").arg(error);
-        return std::nullopt;
+            return Fail(record.coordRefusal);
+        if (const auto written = coordFile_.appendLine(record.coordLine); !written)
+            return Fail(QStringLiteral("座標.txt に書き込めません（%1）").arg(written.error()));
+        return {};
     };
     const ReceptionOutcome got =
         reception_.take(record.parsed, store_, record.logText, writeCoordLine);

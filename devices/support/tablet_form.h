@@ -59,10 +59,10 @@ protected:
 
     // A record as the program reads it.
     struct Record {
-        ParseResult parsed;   // the point, or why the record is refused
-        QString coordLine;    // its line of 座標.txt (empty: refused, see below)
-        QString coordRefusal; // why no coordinate line could be made
-        QString logText;      // what the log shows for it
+        Result<TabletPoint> parsed; // the point, or why the record is refused
+        QString coordLine;          // its line of 座標.txt (empty: refused, see below)
+        QString coordRefusal;       // why no coordinate line could be made
+        QString logText;            // what the log shows for it
     };
     virtual Record readRecord(const QByteArray& record) = 0;
     // The port could not be opened; 座標.txt has been emptied and closed.

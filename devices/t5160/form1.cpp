@@ -88,9 +88,8 @@ bool Form1::Form_Load() {
 void Form1::Text3_Change() {
     if (!loaded_)
         return;
-    QString error;
-    if (!WriteScaleFile(scalePath_, Text3->text(), codec_, &error))
-        MsgBox(this, QStringLiteral("縮尺.txt を書き込めません（%1）。").arg(error));
+    if (const auto written = WriteScaleFile(scalePath_, Text3->text(), codec_); !written)
+        MsgBox(this, QStringLiteral("縮尺.txt を書き込めません（%1）。").arg(written.error()));
 }
 
 void Form1::Command5_Click() {
@@ -104,9 +103,8 @@ void Form1::Command2_Click() {
 }
 
 devices::TabletForm::Record Form1::readRecord(const QByteArray& bytes) {
-    Record record;
-    record.parsed = ParseT5160Record(bytes, Text3->text());
-    if (const auto& p = record.parsed.point) {
+    Record record{ParseT5160Record(bytes, Text3->text()), {}, {}, {}};
+    if (const Result<TabletPoint>& p = record.parsed) {
         record.coordLine = T5160CoordLine(p->xM, p->yM, p->code);
         // The third field as received, the tablet's line end included.
         record.logText = QStringLiteral("(  ") + p->xText + QStringLiteral(" ,  ") + p->yText +

@@ -16,15 +16,15 @@ QString NoCalibrationMessage() {
                           "基準値--->スケール で設定して下さい");
 }
 
-std::optional<QString> RefusePointDigits(const QString& xText, const QString& yText) {
+Result<> CheckPointDigits(const QString& xText, const QString& yText) {
     bool fitsX = true, fitsY = true;
     PointFieldText(xText, &fitsX);
     PointFieldText(yText, &fitsY);
     if (fitsX && fitsY)
-        return std::nullopt;
-    return QStringLiteral("座標の桁が多すぎます（X %1 m、Y %2 m）。\r\n"
-                          "この点は取り込みません。基準値を確かめて下さい")
-        .arg(Brief(xText, 24), Brief(yText, 24));
+        return {};
+    return Fail(QStringLiteral("座標の桁が多すぎます（X %1 m、Y %2 m）。\r\n"
+                               "この点は取り込みません。基準値を確かめて下さい")
+                    .arg(Brief(xText, 24), Brief(yText, 24)));
 }
 
 void TakeoffTrace::extend(float x, float y) {
@@ -117,10 +117,10 @@ PressMarks ScaledMarks(const PressMarks& marks, double ratio) {
     return m;
 }
 
-std::optional<QString> TakeoffTrace::refuseFinish() const {
+Result<> TakeoffTrace::checkFinish() const {
     if (!underway() || segmentCount == 0)
-        return NoSegmentMessage();
-    return std::nullopt;
+        return Fail(NoSegmentMessage());
+    return {};
 }
 
 PressOutcome TakeoffTrace::press(int button, float x, float y, const QString& xText,
@@ -129,19 +129,19 @@ PressOutcome TakeoffTrace::press(int button, float x, float y, const QString& xT
     PressOutcome out;
     // Refusals first, so a refused press changes nothing.
     if (button == 4) {
-        if (const auto why = refuseFinish()) {
-            out.refusal = why;
+        if (const auto checked = checkFinish(); !checked) {
+            out.refusal = checked.error();
             return out;
         }
     }
     if (underway()) {
-        if (const auto why = RefusePoint(store, button, OutlineEnd::ScreenButton)) {
-            out.refusal = why;
+        if (const auto checked = CheckPoint(store, button, OutlineEnd::ScreenButton); !checked) {
+            out.refusal = checked.error();
             return out;
         }
     }
-    if (const auto why = RefusePointDigits(xText, yText)) {
-        out.refusal = why;
+    if (const auto checked = CheckPointDigits(xText, yText); !checked) {
+        out.refusal = checked.error();
         return out;
     }
     if (underway() && (button == 1 || button == 2) && x == lastX && y == lastY) {

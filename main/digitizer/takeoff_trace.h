@@ -5,6 +5,7 @@
 // drawing-box units (pixels of the drawing at the current zoom).
 
 #include "common/core/outline_store.h"
+#include "common/core/result.h"
 
 #include <QColor>
 #include <QPointF>
@@ -60,7 +61,7 @@ public:
     // metresPerUnit* scale the segment numbers' offsets. Refused, with
     // nothing changed: a point when 99 rows are held (the last row is kept
     // for the end), a middle press before the first segment, a position
-    // whose texts do not fit a point field (RefusePointDigits). Ignored: a
+    // whose texts do not fit a point field (CheckPointDigits). Ignored: a
     // left or right press at the last point's position (the second press of
     // a double-click would add a segment of no length).
     PressOutcome press(int button, float x, float y, const QString& xText, const QString& yText,
@@ -88,9 +89,9 @@ public:
     const std::vector<TracePoint>& points() const { return points_; }
     QString logText() const;
 
-    // The button "中ボタン" finishes without a point: the refusal, if the
+    // The button "中ボタン" finishes without a point: refused when the
     // take-off has no segment to finish.
-    std::optional<QString> refuseFinish() const;
+    Result<> checkFinish() const;
 
     // Starts afresh: no take-off under way, no segment, sums and bounding
     // box at their initial values.
@@ -130,8 +131,8 @@ PressMarks ScaledMarks(const PressMarks& marks, double ratio);
 
 // A point whose "0.00" texts have more digits before the "." than the 9
 // characters of a point field hold (PointFieldText) would be stored as
-// another number: its refusal ("座標の桁が多すぎます"), else nothing.
-std::optional<QString> RefusePointDigits(const QString& xText, const QString& yText);
+// another number: refused ("座標の桁が多すぎます").
+Result<> CheckPointDigits(const QString& xText, const QString& yText);
 
 // The refusal of a finish without a segment or without a calibration.
 QString NoSegmentMessage();

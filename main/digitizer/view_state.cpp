@@ -61,13 +61,13 @@ ViewStateRead ReadViewState(const QString& path, const TextCodec& codec) {
         read.error = QStringLiteral("表示状態のファイルを読めません: ") + path;
         return read;
     }
-    const TextFileContent file = ReadTextFile(path, codec, kMaxViewStateBytes);
-    const QStringList& lines = file.lines;
-    if (!file.ok) {
+    const Result<QStringList> file = ReadTextFile(path, codec, kMaxViewStateBytes);
+    if (!file) {
         read.empty = false;
         read.error = QStringLiteral("表示状態のファイルを読めません: ") + path;
         return read;
     }
+    const QStringList& lines = *file;
     if (lines.isEmpty() || lines.first().isEmpty())
         return read;
     read.empty = false;
@@ -77,9 +77,8 @@ ViewStateRead ReadViewState(const QString& path, const TextCodec& codec) {
     return read;
 }
 
-bool WriteViewState(const QString& path, const ViewState& state, const TextCodec& codec,
-                    QString* error) {
-    return WriteTextLines(path, {state.line()}, codec, error);
+Result<> WriteViewState(const QString& path, const ViewState& state, const TextCodec& codec) {
+    return WriteTextLines(path, {state.line()}, codec);
 }
 
 ScrollRange ScrollRangeFor(int boxSize, int viewSize) {

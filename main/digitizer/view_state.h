@@ -36,8 +36,7 @@ struct ViewStateRead {
     QString error;                  // when not empty and not readable
 };
 ViewStateRead ReadViewState(const QString& path, const TextCodec& codec);
-bool WriteViewState(const QString& path, const ViewState& state, const TextCodec& codec,
-                    QString* error = nullptr);
+Result<> WriteViewState(const QString& path, const ViewState& state, const TextCodec& codec);
 
 // A scroll bar's range over a drawing box larger than the view: Max is the
 // part that does not fit (0 when it fits), LargeChange Max / 60 and

@@ -37,9 +37,9 @@ QStringList CalibrationFileLines(const CalibrationTexts& texts) {
     return {xs.join(QLatin1Char(',')), ys.join(QLatin1Char(','))};
 }
 
-bool WriteCalibrationFile(const QString& path, const CalibrationTexts& texts,
-                          const TextCodec& codec, QString* error) {
-    return WriteTextLines(path, CalibrationFileLines(texts), codec, error);
+Result<> WriteCalibrationFile(const QString& path, const CalibrationTexts& texts,
+                              const TextCodec& codec) {
+    return WriteTextLines(path, CalibrationFileLines(texts), codec);
 }
 
 CalibrationRead ReadCalibrationFile(const QString& path, const TextCodec& codec,
@@ -54,13 +54,12 @@ CalibrationRead ReadCalibrationFile(const QString& path, const TextCodec& codec,
         read.error = QStringLiteral("校正ファイルが大きすぎます: ") + path;
         return read;
     }
-    const TextFileContent file = ReadTextFile(path, codec, kMaxCalibrationFileBytes);
-    const QStringList& lines = file.lines;
-    if (!file.ok) {
+    const Result<QStringList> file = ReadTextFile(path, codec, kMaxCalibrationFileBytes);
+    if (!file) {
         read.error = QStringLiteral("校正ファイルを読めません: ") + path;
         return read;
     }
-    for (const QString& line : lines) {
+    for (const QString& line : *file) {
         for (const QString& item : line.split(QLatin1Char(','))) {
             if (read.items >= kCalItems)
                 break;
@@ -79,7 +78,7 @@ CalibrationRead ReadCalibrationFile(const QString& path, const TextCodec& codec,
     return read;
 }
 
-std::optional<QString> RefuseCalibrationValue(CalRow row, bool y, const QString& text) {
+Result<> CheckCalibrationValue(CalRow row, bool y, const QString& text) {
     double least = 0, most = 0;
     QString what, range;
     switch (row) {
@@ -103,21 +102,22 @@ std::optional<QString> RefuseCalibrationValue(CalRow row, bool y, const QString&
         range = QStringLiteral("1 ピクセルあたり 0.00001 m（0.01 mm）から 100 m");
         break;
     default:
-        return std::nullopt;
+        return {};
     }
     const double v = Val(text);
     if (v >= least && v <= most)
-        return std::nullopt;
-    return QStringLiteral("%1 %2 の値「%3」は範囲外です。\r\n%4 までの値にして下さい")
-        .arg(what, y ? QStringLiteral("Y") : QStringLiteral("X"), Brief(text), range);
+        return {};
+    return Fail(QStringLiteral("%1 %2 の値「%3」は範囲外です。\r\n%4 までの値にして下さい")
+                    .arg(what, y ? QStringLiteral("Y") : QStringLiteral("X"), Brief(text), range));
 }
 
-std::optional<QString> RefuseCalibration(const CalibrationTexts& texts) {
+Result<> CheckCalibration(const CalibrationTexts& texts) {
     for (CalRow row : {CalRow::Origin, CalRow::OriginCoordinate, CalRow::Coefficient})
         for (bool y : {false, true})
-            if (auto why = RefuseCalibrationValue(row, y, y ? texts.Y(row) : texts.X(row)))
-                return why;
-    return std::nullopt;
+            if (auto checked = CheckCalibrationValue(row, y, y ? texts.Y(row) : texts.X(row));
+                !checked)
+                return checked;
+    return {};
 }
 
 DrawingFrame DrawingFrame::from(const CalibrationTexts& texts, float zoom, float metresPerUnitX,
@@ -148,17 +148,17 @@ QString ScalePromptY() {
     return QStringLiteral("Y寸法(単位：mm)を入力して下さい\r\n但し単位の入力は不要です");
 }
 
-std::optional<QString> RefuseScaleDrag(const CalibrationTexts& t) {
+Result<> CheckScaleDrag(const CalibrationTexts& t) {
     const double dx = std::fabs(Val(t.X(CalRow::MouseDown)) - Val(t.X(CalRow::MouseUp)));
     const double dy = std::fabs(Val(t.Y(CalRow::MouseDown)) - Val(t.Y(CalRow::MouseUp)));
     if (dx > 0 && dy > 0)
-        return std::nullopt;
-    return QStringLiteral("ドラッグの%1がありません。\r\n"
-                          "寸法の分かる範囲を斜めにドラッグしてから、"
-                          "もう一度 基準値--->スケール を選んで下さい")
-        .arg(dx > 0   ? QStringLiteral("高さ")
-             : dy > 0 ? QStringLiteral("幅")
-                      : QStringLiteral("幅と高さ"));
+        return {};
+    return Fail(QStringLiteral("ドラッグの%1がありません。\r\n"
+                               "寸法の分かる範囲を斜めにドラッグしてから、"
+                               "もう一度 基準値--->スケール を選んで下さい")
+                    .arg(dx > 0   ? QStringLiteral("高さ")
+                         : dy > 0 ? QStringLiteral("幅")
+                                  : QStringLiteral("幅と高さ")));
 }
 
 ScaleOutcome ScaleFromDrag(const CalibrationTexts& current, const QString& answerX,
@@ -190,8 +190,8 @@ ScaleOutcome ScaleFromDrag(const CalibrationTexts& current, const QString& answe
     axis(t.y, answerY);
     const double coefX = Val(t.X(CalRow::Coefficient));
     const double coefY = Val(t.Y(CalRow::Coefficient));
-    if (RefuseCalibrationValue(CalRow::Coefficient, false, t.X(CalRow::Coefficient)) ||
-        RefuseCalibrationValue(CalRow::Coefficient, true, t.Y(CalRow::Coefficient))) {
+    if (!CheckCalibrationValue(CalRow::Coefficient, false, t.X(CalRow::Coefficient)) ||
+        !CheckCalibrationValue(CalRow::Coefficient, true, t.Y(CalRow::Coefficient))) {
         out.refusal = QStringLiteral("この寸法では縮尺が範囲外になります"
                                      "（1 ピクセルあたり X %1 m、Y %2 m）。\r\n"
                                      "1 ピクセルあたり 0.00001 m（0.01 mm）から 100 m "
@@ -302,7 +302,7 @@ void CalibrationWatch::keepOwn(const CalibrationFileState& theirs,
 std::optional<CalibrationTexts> CalibrationWatch::inForce() const {
     if (kept_)
         return own_;
-    if (known_.read.ok && !RefuseCalibration(known_.texts))
+    if (known_.read.ok && CheckCalibration(known_.texts))
         return known_.texts;
     return std::nullopt;
 }
@@ -315,8 +315,11 @@ CalibrationWatch::Write CalibrationWatch::write(const CalibrationTexts& texts,
                                                 const FileStamp& expected, const TextCodec& codec,
                                                 QString* error, int waitMs) {
     FileLock lock;
-    if (!LockDrawing(lock, imagePath_, error, waitMs))
+    if (const auto locked = LockDrawing(lock, imagePath_, waitMs); !locked) {
+        if (error)
+            *error = locked.error();
         return Write::Locked;
+    }
     // Checked under the lock: the file the user was asked about, or the one
     // known, is the one replaced.
     const QString path = CalibrationFilePath(imagePath_);
@@ -324,8 +327,11 @@ CalibrationWatch::Write CalibrationWatch::write(const CalibrationTexts& texts,
     if (!(now == expected))
         return Write::Changed;
     const bool existed = now.exists || QFileInfo(path).isSymLink();
-    if (!WriteCalibrationFile(path, texts, codec, error))
+    if (const auto written = WriteCalibrationFile(path, texts, codec); !written) {
+        if (error)
+            *error = written.error();
         return Write::Failed;
+    }
     if (!existed)
         ShareWithFolderGroup(path);
     know(imagePath_, ReadCalibrationState(path, codec, texts));

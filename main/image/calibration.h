@@ -59,8 +59,8 @@ QString CalibrationFilePath(const QString& imagePath);
 QStringList CalibrationFileLines(const CalibrationTexts& texts);
 
 // Writes the file whole (a temporary file renamed over the old one).
-bool WriteCalibrationFile(const QString& path, const CalibrationTexts& texts,
-                          const TextCodec& codec, QString* error = nullptr);
+Result<> WriteCalibrationFile(const QString& path, const CalibrationTexts& texts,
+                              const TextCodec& codec);
 
 // What a calibration file gave back.
 struct CalibrationRead {
@@ -87,12 +87,12 @@ inline constexpr double kMaxMetresPerPixel = 100;
 inline constexpr double kMaxOriginPixels = 1000000;
 inline constexpr double kMaxOriginMetres = 1000000;
 
-// The refusal of one value outside its row's range (origin, origin coordinate,
-// coefficient), naming the value and the range; nothing for a value within
-// it or a row without a range.
-std::optional<QString> RefuseCalibrationValue(CalRow row, bool y, const QString& text);
-// The first refusal among the values positions are converted with, else nothing.
-std::optional<QString> RefuseCalibration(const CalibrationTexts& texts);
+// One value of a row with a range (origin, origin coordinate, coefficient):
+// refused outside it, naming the value and the range. A row without a range
+// takes any value.
+Result<> CheckCalibrationValue(CalRow row, bool y, const QString& text);
+// The values positions are converted with: the first refusal among them.
+Result<> CheckCalibration(const CalibrationTexts& texts);
 
 // The numbers a position is converted with.
 struct DrawingFrame {
@@ -127,8 +127,8 @@ inline const QString kOriginQuestion =
     QStringLiteral("原点を再設定します。最後にマウスを押した点が使用されます");
 
 // A scale needs a drag with a width and a height (the last press to the last
-// release): the refusal when it has none, else nothing.
-std::optional<QString> RefuseScaleDrag(const CalibrationTexts& texts);
+// release): refused when it has none.
+Result<> CheckScaleDrag(const CalibrationTexts& texts);
 
 // What a scale made of the values.
 struct ScaleOutcome {

@@ -104,62 +104,53 @@ QString PageQuestion(int pageCount) {
         .arg(pageCount);
 }
 
-PageAnswer ParsePageAnswer(const QString& answer, int pageCount) {
-    PageAnswer a;
+Result<int> ParsePageAnswer(const QString& answer, int pageCount) {
     const QString t = answer.trimmed();
     const double v = Val(t);
-    if (IsNumericText(t) && v == VbInt(v) && v >= 1 && v <= pageCount) {
-        a.page = int(v);
-        return a;
-    }
-    a.refusal =
+    if (IsNumericText(t) && v == VbInt(v) && v >= 1 && v <= pageCount)
+        return int(v);
+    return Fail(
         QStringLiteral("ページ番号は 1 から %1 までの数字で入力して下さい: ").arg(pageCount) +
-        Brief(answer);
-    return a;
+        Brief(answer));
 }
 
 QString NoGhostscriptMessage() {
     return QStringLiteral("pdfファイルを利用する為には\r\nGhostscriptをインストールして下さい");
 }
 
-bool CopyFileReplacing(const QString& from, const QString& to, QString* error) {
+Result<> CopyFileReplacing(const QString& from, const QString& to) {
     AtomicReplacement out(to);
-    if (!CopyFileInto(from, out, error))
-        return false;
-    QString why;
-    if (out.commit(&why))
-        return true;
-    if (error)
-        *error = QStringLiteral("PDFファイルを画像フォルダにコピーできませんでした:\r\n") + from +
-                 QStringLiteral("\r\n→ ") + to + QStringLiteral("\r\n") + why;
-    return false;
+    if (auto copied = CopyFileInto(from, out); !copied)
+        return copied;
+    if (const auto committed = out.commit(); !committed)
+        return Fail(QStringLiteral("PDFファイルを画像フォルダにコピーできませんでした:\r\n") +
+                    from + QStringLiteral("\r\n→ ") + to + QStringLiteral("\r\n") +
+                    committed.error());
+    return {};
 }
 
-bool CopyFileInto(const QString& from, AtomicReplacement& out, QString* error) {
+Result<> CopyFileInto(const QString& from, AtomicReplacement& out) {
     auto fail = [&](const QString& why) {
         out.abandon();
-        if (error)
-            *error = QStringLiteral("PDFファイルを画像フォルダにコピーできませんでした:\r\n") +
-                     from + QStringLiteral("\r\n→ ") + out.path() + QStringLiteral("\r\n") + why;
-        return false;
+        return Fail(QStringLiteral("PDFファイルを画像フォルダにコピーできませんでした:\r\n") +
+                    from + QStringLiteral("\r\n→ ") + out.path() + QStringLiteral("\r\n") + why);
     };
     QFile in(from);
     if (!QFileInfo(from).isFile())
         return fail(QStringLiteral("通常のファイルではありません"));
     if (!in.open(QIODevice::ReadOnly))
         return fail(in.errorString());
-    QString why;
-    if (!out.begin(&why))
-        return fail(why);
+    if (const auto begun = out.begin(); !begun)
+        return fail(begun.error());
     QByteArray chunk(1 << 20, Qt::Uninitialized);
     for (;;) {
         const qint64 n = in.read(chunk.data(), chunk.size());
         if (n < 0)
             return fail(in.errorString());
         if (n == 0)
-            return true;
-        if (!out.append(chunk.constData(), n, &why))
-            return fail(why);
+            return {};
+        if (const auto appended = out.append(chunk.constData(), n); !appended)
+            return fail(appended.error());
     }
 }
 
@@ -234,10 +225,10 @@ QByteArray FileSha256(const QString& path) {
 
 bool PageConvertedFrom(const QString& jpegPath, const QString& pdfPath, int page) {
     // A record is a few lines: anything bigger is none.
-    const FileStart file = ReadWholeFile(PageSourcePath(jpegPath), 4096);
-    if (!file.ok)
+    const Result<FileStart> file = ReadWholeFile(PageSourcePath(jpegPath), 4096);
+    if (!file)
         return false;
-    const std::optional<PageSource> s = ParsePageSource(file.bytes);
+    const std::optional<PageSource> s = ParsePageSource(file->bytes);
     const FileStamp pdf = StampFile(pdfPath);
     const FileStamp jpeg = StampFile(jpegPath);
     if (!s || s->page != page || s->resolution != kPageResolution || !pdf.exists || !jpeg.exists ||
@@ -283,12 +274,12 @@ QString ReplaceDrawingQuestion(const QString& copyPath) {
            QStringLiteral("\r\n（置き換えると、変換するページの基準値は消えます）");
 }
 
-std::optional<QString> RefuseDrawingName(const QString& imagePath, const TextCodec& codec) {
+Result<> CheckDrawingName(const QString& imagePath, const TextCodec& codec) {
     if (codec.canEncode(imagePath))
-        return std::nullopt;
-    return QStringLiteral("図面のファイル名に文字コード %1 で表せない文字があるため、"
-                          "使えません:\r\n%2\r\nファイル名を変えてから選んで下さい")
-        .arg(codec.name(), Brief(imagePath, 80));
+        return {};
+    return Fail(QStringLiteral("図面のファイル名に文字コード %1 で表せない文字があるため、"
+                               "使えません:\r\n%2\r\nファイル名を変えてから選んで下さい")
+                    .arg(codec.name(), Brief(imagePath, 80)));
 }
 
 ProcessOutcome RunProcessWhileEventsFlow(const QString& program, const QStringList& arguments,
@@ -350,43 +341,43 @@ PageConversion::PageConversion(const QString& chosenPdf, const QString& instPath
       infPath_(jpegPath_ + QStringLiteral(".inf")), page_(page), pageCount_(pageCount),
       copyNeeded_(CopyNeeded(chosenPdf, copyPath_)), copy_(copyPath_), jpeg_(jpegPath_) {}
 
-QString PageConversion::fail(const QString& message) {
+Failure PageConversion::fail(const QString& message) {
     jpeg_.abandon();
     copy_.abandon();
     const QFileInfo old(jpegPath_);
     if (old.isFile() && old.size() == 0 && !QFileInfo::exists(infPath_))
         QFile::remove(jpegPath_);
-    return message;
+    return Fail(message);
 }
 
-std::optional<QString> PageConversion::prepare() {
+Result<> PageConversion::prepare() {
     const QString cannot = QStringLiteral("PDFファイルを画像に変換できませんでした:\r\n") +
                            chosen_ + QStringLiteral("\r\n");
     const QString cannotCopy =
         QStringLiteral("PDFファイルを画像フォルダにコピーできませんでした:\r\n") + chosen_ +
         QStringLiteral("\r\n→ ") + copyPath_ + QStringLiteral("\r\n");
     if (copyNeeded_)
-        if (const auto why = RefuseWritingTo(copyPath_))
-            return cannotCopy + *why;
-    if (const auto why = RefuseWritingTo(jpegPath_))
-        return cannot + *why;
+        if (const auto checked = CheckWritingTo(copyPath_); !checked)
+            return Fail(cannotCopy + checked.error());
+    if (const auto checked = CheckWritingTo(jpegPath_); !checked)
+        return Fail(cannot + checked.error());
     // The page converted again from the same bytes keeps its calibration and
     // outlines; any other conversion deletes them.
     sameSource_ = PageConvertedFrom(jpegPath_, sourcePdf(), page_);
     if (!sameSource_)
         for (const QString& kept : {infPath_, TakenOutlinesPath(jpegPath_)})
             if (QFileInfo::exists(kept) || QFileInfo(kept).isSymLink())
-                if (const auto why = RefuseWritingTo(kept))
-                    return cannot + *why;
+                if (const auto checked = CheckWritingTo(kept); !checked)
+                    return Fail(cannot + checked.error());
     if (!QDir().mkpath(folder_))
-        return QStringLiteral("画像フォルダを作成できませんでした: ") + folder_;
+        return Fail(QStringLiteral("画像フォルダを作成できませんでした: ") + folder_);
     sourceSha256_ = FileSha256(sourcePdf());
-    QString error;
-    if (copyNeeded_ && !CopyFileInto(chosen_, copy_, &error))
-        return fail(error);
-    if (!jpeg_.begin(&error))
-        return fail(cannot + error);
-    return std::nullopt;
+    if (copyNeeded_)
+        if (const auto copied = CopyFileInto(chosen_, copy_); !copied)
+            return fail(copied.error());
+    if (const auto begun = jpeg_.begin(); !begun)
+        return fail(cannot + begun.error());
+    return {};
 }
 
 QStringList PageConversion::arguments() const {
@@ -394,56 +385,43 @@ QStringList PageConversion::arguments() const {
                                 copyNeeded_ ? copy_.temporaryPath() : copyPath_, page_, pageCount_);
 }
 
-PageConversion::Result PageConversion::finish(const ProcessOutcome& outcome) {
-    Result r;
+PageConversion::Finished PageConversion::finish(const ProcessOutcome& outcome) {
     // Ghostscript ends with 0 on a full disk too, its JPEG cut short: a
     // folder without room says why.
     const bool wroteNoJpeg = jpeg_.temporarySize() <= 0;
-    if (!outcome.ok() || wroteNoJpeg) {
-        r.message =
-            fail(ConversionFailureMessage(chosen_, outcome, wroteNoJpeg, FolderIsFull(folder_)));
-        return r;
-    }
-    r.picture = ReadDrawingPicture(jpeg_.temporaryPath(), jpegPath_);
-    if (!r.picture.ok()) {
-        if (FolderIsFull(folder_)) {
-            r.message = fail(ConversionFailureMessage(chosen_, outcome, false, true));
-        } else {
-            r.message = fail(r.picture.error);
-            r.title = QStringLiteral("エラー");
-        }
-        return r;
+    if (!outcome.ok() || wroteNoJpeg)
+        return {
+            fail(ConversionFailureMessage(chosen_, outcome, wroteNoJpeg, FolderIsFull(folder_))),
+            QString()};
+    Result<DrawingPicture> picture = ReadDrawingPicture(jpeg_.temporaryPath(), jpegPath_);
+    if (!picture) {
+        if (FolderIsFull(folder_))
+            return {fail(ConversionFailureMessage(chosen_, outcome, false, true)), QString()};
+        return {fail(picture.error()), QStringLiteral("エラー")};
     }
     // The page's files change under its drawing's lock: no other session
     // adds an outline or writes a calibration between the JPEG and them.
     const QString cannot = QStringLiteral("PDFファイルを画像に変換できませんでした:\r\n") +
                            chosen_ + QStringLiteral("\r\n");
     FileLock lock;
-    QString error;
-    if (!LockDrawing(lock, jpegPath_, &error)) {
-        r.picture = DrawingPicture();
-        r.message = fail(cannot + error);
-        return r;
-    }
+    if (const auto locked = LockDrawing(lock, jpegPath_); !locked)
+        return {fail(cannot + locked.error()), QString()};
     // Another session converted the page from the same bytes meanwhile: its
     // JPEG stays, with what was calibrated and taken off it since.
     if (!sameSource_ && PageConvertedFrom(jpegPath_, sourcePdf(), page_)) {
         jpeg_.abandon();
         copy_.abandon();
-        r.picture = ReadDrawingPicture(jpegPath_);
-        if (!r.picture.ok()) {
-            r.message = r.picture.error;
-            r.title = QStringLiteral("エラー");
-        }
-        return r;
+        Result<DrawingPicture> theirs = ReadDrawingPicture(jpegPath_);
+        const QString title = theirs ? QString() : QStringLiteral("エラー");
+        return {std::move(theirs), title};
     }
     const bool copyExisted = QFileInfo::exists(copyPath_);
     const bool jpegExisted = QFileInfo::exists(jpegPath_);
-    if ((copyNeeded_ && !copy_.commit(&error)) || !jpeg_.commit(&error)) {
-        r.picture = DrawingPicture();
-        r.message = fail(cannot + error);
-        return r;
-    }
+    if (copyNeeded_)
+        if (const auto committed = copy_.commit(); !committed)
+            return {fail(cannot + committed.error()), QString()};
+    if (const auto committed = jpeg_.commit(); !committed)
+        return {fail(cannot + committed.error()), QString()};
     if (copyNeeded_ && !copyExisted)
         ShareWithFolderGroup(copyPath_);
     if (!jpegExisted)
@@ -463,7 +441,7 @@ PageConversion::Result PageConversion::finish(const ProcessOutcome& outcome) {
                             page_,     kPageResolution, StampFile(jpegPath_).size};
     if (!sourceSha256_.isEmpty() && WriteFileAtomically(record, PageSourceText(source)))
         ShareWithFolderGroup(record);
-    return r;
+    return {std::move(picture), QString()};
 }
 
 QString ConversionFailureMessage(const QString& pdfPath, const ProcessOutcome& outcome,

@@ -67,26 +67,23 @@ QStringList PageCountArguments(const QString& pdfPath);
 std::optional<int> ParsePageCount(const QByteArray& output);
 
 // The page question of a drawing set of pageCount pages (default 1), and
-// its answer: the page, or the refusal of an answer that names none.
+// its answer: the page (1 to pageCount), or the refusal of an answer that
+// names none.
 QString PageQuestion(int pageCount);
 inline const QString kPageTitle = QStringLiteral("ページの選択");
-struct PageAnswer {
-    int page = 0; // 1 to pageCount when taken
-    std::optional<QString> refusal;
-};
-PageAnswer ParsePageAnswer(const QString& answer, int pageCount);
+Result<int> ParsePageAnswer(const QString& answer, int pageCount);
 
 // The message when no Ghostscript was found.
 QString NoGhostscriptMessage();
 
 // Copies a file over another, whole or not at all, reading and writing it a
 // piece at a time (AtomicReplacement): a PDF need not fit in memory, and a
-// full disk or a read-only copy leaves the old copy whole. False and a
-// message quoting both paths and why.
-bool CopyFileReplacing(const QString& from, const QString& to, QString* error = nullptr);
+// full disk or a read-only copy leaves the old copy whole. A failure's
+// message quotes both paths and says why.
+Result<> CopyFileReplacing(const QString& from, const QString& to);
 // The same up to the commit: `to` is begun and holds the copy in its
 // temporary file, for the caller to commit (or abandon) with what depends on it.
-bool CopyFileInto(const QString& from, AtomicReplacement& to, QString* error = nullptr);
+Result<> CopyFileInto(const QString& from, AtomicReplacement& to);
 
 // Two files hold the same bytes (both readable).
 bool SameFileContents(const QString& a, const QString& b);
@@ -142,9 +139,9 @@ QStringList CalibratedPages(const QString& copyPath);
 // pages are calibrated.
 QString ReplaceDrawingQuestion(const QString& copyPath);
 
-// A drawing's path goes into the view-state file in the code page: the
-// refusal of one the code page cannot hold (naming the code page), else nothing.
-std::optional<QString> RefuseDrawingName(const QString& imagePath, const TextCodec& codec);
+// A drawing's path goes into the view-state file in the code page: one the
+// code page cannot hold is refused (naming the code page).
+Result<> CheckDrawingName(const QString& imagePath, const TextCodec& codec);
 
 // A program run to its end.
 struct ProcessOutcome {
@@ -188,18 +185,18 @@ public:
     PageConversion(const QString& chosenPdf, const QString& instPath, int page, int pageCount);
 
     const QString& jpegPath() const { return jpegPath_; }
-    std::optional<QString> prepare();
+    Result<> prepare();
     QStringList arguments() const;
 
-    struct Result {
-        DrawingPicture picture; // ok(): the page, now at jpegPath()
-        QString message;        // else why not, for the user
-        QString title;          // the message's title when it is a load's ("エラー")
+    struct Finished {
+        Result<DrawingPicture> picture; // the page, now at jpegPath(); else why not, for the user
+        QString title; // the failure message's title when it is a load's ("エラー")
     };
-    Result finish(const ProcessOutcome& outcome);
+    Finished finish(const ProcessOutcome& outcome);
 
 private:
-    QString fail(const QString& message);
+    // Removes what was begun and leaves the old files; the failure to return.
+    Failure fail(const QString& message);
 
     // The PDF Ghostscript converts: the chosen one when it is copied, else the copy.
     QString sourcePdf() const { return copyNeeded_ ? chosen_ : copyPath_; }

@@ -157,12 +157,16 @@ struct JpegSink {
     AtomicReplacement* file;
     JOCTET buffer[64 * 1024];
     bool failed;
-    QString* error;
+    QString error; // why the first failed write failed
 
     void flush(std::size_t n) {
-        if (!failed && n > 0 &&
-            !file->append(reinterpret_cast<const char*>(buffer), qsizetype(n), error))
+        if (failed || n == 0)
+            return;
+        if (const auto appended = file->append(reinterpret_cast<const char*>(buffer), qsizetype(n));
+            !appended) {
             failed = true;
+            error = appended.error();
+        }
     }
 };
 
@@ -188,8 +192,8 @@ void SinkTerm(j_compress_ptr c) {
 // Encodes the picture, turned when `turn` is given, into `file` (begun): a
 // band of rows at a time, each made in the picture's own format and then in
 // RGB32 (or 8-bit grey for a grey picture), which libjpeg takes as it is.
-bool EncodeJpeg(const QImage& picture, const std::optional<QuarterTurn>& turn, int quality,
-                AtomicReplacement& file, QString* error) {
+Result<> EncodeJpeg(const QImage& picture, const std::optional<QuarterTurn>& turn, int quality,
+                    AtomicReplacement& file) {
     const bool grey = AllGrey(picture);
     const int outW = turn ? picture.height() : picture.width();
     const int outH = turn ? picture.width() : picture.height();
@@ -199,17 +203,13 @@ bool EncodeJpeg(const QImage& picture, const std::optional<QuarterTurn>& turn, i
         band = QImage(outW, kTurnBand, picture.format());
         if (picture.format() == QImage::Format_Indexed8)
             band.setColorTable(picture.colorTable());
-        if (band.isNull()) {
-            if (error)
-                *error = QStringLiteral("メモリが不足しています");
-            return false;
-        }
+        if (band.isNull())
+            return Fail(QStringLiteral("メモリが不足しています"));
     }
     std::vector<JSAMPROW> rows(kTurnBand);
     auto sink = std::make_unique<JpegSink>();
     sink->file = &file;
     sink->failed = false;
-    sink->error = error;
     sink->mgr.init_destination = SinkInit;
     sink->mgr.empty_output_buffer = SinkEmpty;
     sink->mgr.term_destination = SinkTerm;
@@ -219,9 +219,7 @@ bool EncodeJpeg(const QImage& picture, const std::optional<QuarterTurn>& turn, i
     errors.mgr.error_exit = OnJpegError;
     if (setjmp(errors.jump)) {
         jpeg_destroy_compress(&cinfo);
-        if (error && !sink->failed)
-            *error = QString::fromLocal8Bit(errors.message);
-        return false;
+        return Fail(sink->failed ? sink->error : QString::fromLocal8Bit(errors.message));
     }
     jpeg_create_compress(&cinfo);
     cinfo.dest = &sink->mgr;
@@ -259,23 +257,21 @@ bool EncodeJpeg(const QImage& picture, const std::optional<QuarterTurn>& turn, i
         jpeg_write_scanlines(&cinfo, rows.data(), JDIMENSION(n));
     }
     if (sink->failed || cinfo.next_scanline < cinfo.image_height) {
-        if (error && !sink->failed)
-            *error = QStringLiteral("メモリが不足しています");
         jpeg_destroy_compress(&cinfo);
-        return false;
+        return Fail(sink->failed ? sink->error : QStringLiteral("メモリが不足しています"));
     }
     jpeg_finish_compress(&cinfo);
     jpeg_destroy_compress(&cinfo);
-    return !sink->failed;
+    if (sink->failed)
+        return Fail(sink->error);
+    return {};
 }
 
-bool SaveJpeg(const QImage& image, const std::optional<QuarterTurn>& turn, const QString& path,
-              int quality, QString* error) {
+Result<> SaveJpeg(const QImage& image, const std::optional<QuarterTurn>& turn, const QString& path,
+                  int quality) {
     auto fail = [&](const QString& why) {
-        if (error)
-            *error = QStringLiteral("画像を保存できませんでした: ") + path +
-                     QStringLiteral("\r\n") + why;
-        return false;
+        return Fail(QStringLiteral("画像を保存できませんでした: ") + path + QStringLiteral("\r\n") +
+                    why);
     };
     if (image.isNull())
         return fail(QStringLiteral("画像がありません"));
@@ -288,10 +284,13 @@ bool SaveJpeg(const QImage& image, const std::optional<QuarterTurn>& turn, const
     // Encoded into the temporary file: the drawing is replaced only by a
     // complete JPEG.
     AtomicReplacement file(path);
-    QString why;
-    if (!file.begin(&why) || !EncodeJpeg(image, turn, quality, file, &why) || !file.commit(&why))
-        return fail(why);
-    return true;
+    if (const auto begun = file.begin(); !begun)
+        return fail(begun.error());
+    if (const auto encoded = EncodeJpeg(image, turn, quality, file); !encoded)
+        return fail(encoded.error());
+    if (const auto committed = file.commit(); !committed)
+        return fail(committed.error());
+    return {};
 }
 
 } // namespace
@@ -632,49 +631,43 @@ void RotatePixels(const PixelArray& pixels, QuarterTurn turn, PixelArray& rotate
                                 reinterpret_cast<uint8_t*>(rotated.row(r0)), qsizetype(h) * 3);
 }
 
-std::optional<QString> RefuseRotation(qint64 width, qint64 height) {
+Result<> CheckRotation(qint64 width, qint64 height) {
     if (width <= PixelArray::kMaxSide && height <= PixelArray::kMaxSide)
-        return std::nullopt;
-    return QStringLiteral("画像が大きすぎるため回転できません（%1 × %2 ピクセル、一辺 %3 "
-                          "ピクセルまで）")
-        .arg(width)
-        .arg(height)
-        .arg(PixelArray::kMaxSide);
+        return {};
+    return Fail(QStringLiteral("画像が大きすぎるため回転できません（%1 × %2 ピクセル、一辺 %3 "
+                               "ピクセルまで）")
+                    .arg(width)
+                    .arg(height)
+                    .arg(PixelArray::kMaxSide));
 }
 
-bool DCSavetoJPEG(const QImage& image, const QString& path, int quality, QString* error) {
-    return SaveJpeg(image, std::nullopt, path, quality, error);
+Result<> DCSavetoJPEG(const QImage& image, const QString& path, int quality) {
+    return SaveJpeg(image, std::nullopt, path, quality);
 }
 
-bool SaveTurnedJpeg(const QImage& image, QuarterTurn turn, const QString& path, int quality,
-                    QString* error) {
-    return SaveJpeg(image, turn, path, quality, error);
+Result<> SaveTurnedJpeg(const QImage& image, QuarterTurn turn, const QString& path, int quality) {
+    return SaveJpeg(image, turn, path, quality);
 }
 
-QImage LoadPicture(const QString& path, QString* description, const QString& shownPath) {
+Result<QImage> LoadPicture(const QString& path, const QString& shownPath) {
     const QString name = shownPath.isEmpty() ? path : shownPath;
-    auto fail = [&](const QString& why) {
-        if (description)
-            *description = why;
-        return QImage();
-    };
     const QFileInfo info(path);
     if (path.isEmpty() || !info.exists())
-        return fail(QStringLiteral("ファイルが見つかりません: ") + name);
+        return Fail(QStringLiteral("ファイルが見つかりません: ") + name);
     if (!info.isFile())
-        return fail(QStringLiteral("画像ファイルではありません: ") + name);
+        return Fail(QStringLiteral("画像ファイルではありません: ") + name);
     QImageReader reader(path);
     reader.setAutoTransform(false);
     const QSize size = reader.size();
     if (size.isValid() &&
         (size.width() > PixelArray::kMaxSide || size.height() > PixelArray::kMaxSide))
-        return fail(QStringLiteral("画像が大きすぎます（%1 × %2 ピクセル、一辺 %3 ピクセルまで）: ")
+        return Fail(QStringLiteral("画像が大きすぎます（%1 × %2 ピクセル、一辺 %3 ピクセルまで）: ")
                         .arg(size.width())
                         .arg(size.height())
                         .arg(PixelArray::kMaxSide) +
                     name);
     if (size.isValid() && qint64(size.width()) * size.height() * 4 > kMaxPictureBytes)
-        return fail(QStringLiteral("画像が大きすぎます（%1 × %2 ピクセル）: ")
+        return Fail(QStringLiteral("画像が大きすぎます（%1 × %2 ピクセル）: ")
                         .arg(size.width())
                         .arg(size.height()) +
                     name);
@@ -683,7 +676,7 @@ QImage LoadPicture(const QString& path, QString* description, const QString& sho
     if (file.open(QIODevice::ReadOnly)) {
         const PictureData data = CheckPictureData(file);
         if (data.cut)
-            return fail(QStringLiteral("画像データが途中で切れています") +
+            return Fail(QStringLiteral("画像データが途中で切れています") +
                         (data.claimed.isValid() ? QStringLiteral("（%1 × %2 ピクセル）")
                                                       .arg(data.claimed.width())
                                                       .arg(data.claimed.height())
@@ -695,15 +688,15 @@ QImage LoadPicture(const QString& path, QString* description, const QString& sho
     QImageReader::setAllocationLimit(int(kMaxPictureBytes / (1024 * 1024)) + 1);
     QImage image = reader.read();
     if (image.isNull())
-        return fail(QStringLiteral("画像を読み込めません: ") + name + QStringLiteral("\r\n") +
+        return Fail(QStringLiteral("画像を読み込めません: ") + name + QStringLiteral("\r\n") +
                     reader.errorString());
     if (image.width() > PixelArray::kMaxSide || image.height() > PixelArray::kMaxSide)
-        return fail(QStringLiteral("画像が大きすぎます（一辺 %1 ピクセルまで）: ")
+        return Fail(QStringLiteral("画像が大きすぎます（一辺 %1 ピクセルまで）: ")
                         .arg(PixelArray::kMaxSide) +
                     name);
     QImage converted = ToPixelFormat(image);
     if (converted.isNull())
-        return fail(QStringLiteral("メモリが不足しています: ") + name);
+        return Fail(QStringLiteral("メモリが不足しています: ") + name);
     return converted;
 }
 
@@ -766,20 +759,19 @@ QImage HalfSize(const QImage& picture) {
     return half;
 }
 
-DrawingPicture ReadDrawingPicture(const QString& path, const QString& shownPath) {
+Result<DrawingPicture> ReadDrawingPicture(const QString& path, const QString& shownPath) {
+    Result<QImage> loaded = LoadPicture(path, shownPath);
+    if (!loaded)
+        return Fail(loaded.error());
     DrawingPicture d;
-    d.picture = LoadPicture(path, &d.error, shownPath);
-    if (d.picture.isNull())
-        return d;
+    d.picture = std::move(*loaded);
     d.colourDepth = int16_t(DepthOfImage(d.picture));
     // Every index byte of an 8-bit scan names a colour.
     if (d.colourDepth == 8)
         MatchColorPalette(d.picture);
     d.half = HalfSize(d.picture);
-    if (d.half.isNull()) {
-        d.error =
-            QStringLiteral("メモリが不足しています: ") + (shownPath.isEmpty() ? path : shownPath);
-        d.picture = QImage();
-    }
+    if (d.half.isNull())
+        return Fail(QStringLiteral("メモリが不足しています: ") +
+                    (shownPath.isEmpty() ? path : shownPath));
     return d;
 }

@@ -15,6 +15,8 @@
 // rule (the 5-5-5 / 5-6-5 split, channels limited on write, even row
 // lengths) can be checked on a few bytes.
 
+#include "common/core/result.h"
+
 #include <QByteArray>
 #include <QImage>
 #include <QList>
@@ -23,7 +25,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <optional>
 #include <stdexcept>
 #include <utility>
 #include <vector>
@@ -179,11 +180,10 @@ inline constexpr qint64 kMaxPictureBytes = qint64(1024) * 1024 * 1024;
 // Loads a picture file (BMP, JPEG or another format Qt reads) in one of the
 // five formats. A missing or unreadable file, a picture over 32767 pixels a
 // side or kMaxPictureBytes, or a BMP or JPEG whose data ends before its
-// header's size ("画像データが途中で切れています", CheckPictureData) gives a null
-// image and a description for the user quoting shownPath (the path itself
-// when empty: a conversion loads its result before it takes its name).
-QImage LoadPicture(const QString& path, QString* description = nullptr,
-                   const QString& shownPath = QString());
+// header's size ("画像データが途中で切れています", CheckPictureData) fails with
+// a description for the user quoting shownPath (the path itself when empty:
+// a conversion loads its result before it takes its name).
+Result<QImage> LoadPicture(const QString& path, const QString& shownPath = QString());
 
 // The picture at half its size, each pixel the mean of a 2 x 2 block (the
 // last column or row of an odd side averaged with itself), in RGB32. A view
@@ -194,16 +194,16 @@ QImage LoadPicture(const QString& path, QString* description = nullptr,
 QImage HalfSize(const QImage& picture);
 
 // A drawing read whole, before the window takes it: the picture (its only
-// full-size copy), its depth and its half-size copy for shrunk views.
-// `error` (and nothing else) when it cannot be read.
+// full-size copy), its depth and its half-size copy for shrunk views. A
+// drawing that cannot be read, or whose half-size copy cannot be made, is a
+// failure saying why.
 struct DrawingPicture {
     QImage picture;
     int16_t colourDepth = 0;
     QImage half;
-    QString error;
-    bool ok() const { return !picture.isNull() && !half.isNull(); }
 };
-DrawingPicture ReadDrawingPicture(const QString& path, const QString& shownPath = QString());
+Result<DrawingPicture> ReadDrawingPicture(const QString& path,
+                                          const QString& shownPath = QString());
 
 // A quarter turn of the drawing: Right (clockwise) puts pixel (x, y) at
 // (height - 1 - y, x), Left (counter-clockwise) at (y, width - 1 - x). The
@@ -211,20 +211,19 @@ DrawingPicture ReadDrawingPicture(const QString& path, const QString& shownPath 
 enum class QuarterTurn { Right, Left };
 void RotatePixels(const PixelArray& pixels, QuarterTurn turn, PixelArray& rotated);
 
-// The refusal of a turn of a drawing with a side over 32767 pixels (the
-// longest side a pixel array holds), else nothing.
-std::optional<QString> RefuseRotation(qint64 width, qint64 height);
+// A turn of a drawing with a side over 32767 pixels (the longest side a
+// pixel array holds) is refused.
+Result<> CheckRotation(qint64 width, qint64 height);
 
 // Saves the image as a JPEG of the given quality (0-100) over path, into a
 // temporary file replaced over it only once complete (AtomicReplacement), so
 // a failed save (a full disk, a read-only file, a FIFO in its place) leaves
 // the old file as it was. The name's extension does not matter. A picture
-// whose colours are all grey is saved as a greyscale JPEG. False and a
-// message for the user (quoting the path) on failure.
-bool DCSavetoJPEG(const QImage& image, const QString& path, int quality, QString* error = nullptr);
+// whose colours are all grey is saved as a greyscale JPEG. A failure's
+// message for the user quotes the path.
+Result<> DCSavetoJPEG(const QImage& image, const QString& path, int quality);
 
 // The same for the picture turned by a quarter (the mapping of RotatePixels):
 // the turned rows are made and encoded a strip at a time, so a turn of a big
 // drawing holds no second copy of it.
-bool SaveTurnedJpeg(const QImage& image, QuarterTurn turn, const QString& path, int quality,
-                    QString* error = nullptr);
+Result<> SaveTurnedJpeg(const QImage& image, QuarterTurn turn, const QString& path, int quality);

@@ -67,13 +67,13 @@ TakenOutlinesRead ReadTakenOutlines(const QString& path, const TextCodec& codec)
     TakenOutlinesRead read;
     if (!QFileInfo::exists(path) && !QFileInfo(path).isSymLink())
         return read;
-    const FileStart file = ReadWholeFile(path, kMaxTakenOutlinesBytes);
-    if (!file.ok) {
-        read.error = file.error;
+    const Result<FileStart> file = ReadWholeFile(path, kMaxTakenOutlinesBytes);
+    if (!file) {
+        read.error = file.error();
         return read;
     }
     int bad = 0;
-    const QStringList lines = SplitTextLines(file.bytes, codec);
+    const QStringList lines = SplitTextLines(file->bytes, codec);
     for (int i = 0; i < lines.size(); ++i) {
         if (lines[i].trimmed().isEmpty())
             continue;
@@ -96,60 +96,51 @@ QString DrawingLockPath(const QString& imagePath) {
     return imagePath + QStringLiteral(".lock");
 }
 
-bool LockDrawing(FileLock& lock, const QString& imagePath, QString* error, int waitMs) {
+Result<> LockDrawing(FileLock& lock, const QString& imagePath, int waitMs) {
     QString why;
-    const FileLock::Outcome outcome = lock.acquire(DrawingLockPath(imagePath), waitMs, &why);
-    switch (outcome) {
+    switch (lock.acquire(DrawingLockPath(imagePath), waitMs, &why)) {
     case FileLock::Outcome::Held:
-        return true;
+        return {};
     case FileLock::Outcome::Busy:
-        why = QStringLiteral("図面「%1」のファイルを他の画面が書き込み中です（%2 秒待ちました）")
-                  .arg(imagePath)
-                  .arg((waitMs + 999) / 1000);
-        break;
+        return Fail(
+            QStringLiteral("図面「%1」のファイルを他の画面が書き込み中です（%2 秒待ちました）")
+                .arg(imagePath)
+                .arg((waitMs + 999) / 1000));
     case FileLock::Outcome::Failed:
         break;
     }
-    if (error)
-        *error = why;
-    return false;
+    return Fail(why);
 }
 
-bool AppendTakenOutlines(const QString& imagePath, const QList<TakenOutline>& outlines,
-                         const TextCodec& codec, QString* error, int waitMs) {
+Result<> AppendTakenOutlines(const QString& imagePath, const QList<TakenOutline>& outlines,
+                             const TextCodec& codec, int waitMs) {
     // From the read to the replacement no other session changes the file.
     FileLock lock;
-    if (!LockDrawing(lock, imagePath, error, waitMs))
-        return false;
+    if (auto locked = LockDrawing(lock, imagePath, waitMs); !locked)
+        return locked;
     const QString path = TakenOutlinesPath(imagePath);
     const bool existed = QFileInfo::exists(path) || QFileInfo(path).isSymLink();
     QByteArray bytes;
     if (existed) {
-        const FileStart file = ReadWholeFile(path, kMaxTakenOutlinesBytes);
-        if (!file.ok) {
-            if (error)
-                *error = file.error;
-            return false;
-        }
-        bytes = file.bytes;
+        const Result<FileStart> file = ReadWholeFile(path, kMaxTakenOutlinesBytes);
+        if (!file)
+            return Fail(file.error());
+        bytes = file->bytes;
         // A last line without its end is ended first.
         if (!bytes.isEmpty() && !bytes.endsWith('\n') && !bytes.endsWith('\r'))
             bytes += "\r\n";
     }
     for (const TakenOutline& outline : outlines)
         bytes += CrLfLine(TakenOutlineLine(outline), codec);
-    if (bytes.size() > kMaxTakenOutlinesBytes) {
-        if (error)
-            *error = QStringLiteral("拾い済みの記録がいっぱいです（%1 MB まで）: ")
-                         .arg(kMaxTakenOutlinesBytes / (1024 * 1024)) +
-                     path;
-        return false;
-    }
-    if (!WriteFileAtomically(path, bytes, error))
-        return false;
+    if (bytes.size() > kMaxTakenOutlinesBytes)
+        return Fail(QStringLiteral("拾い済みの記録がいっぱいです（%1 MB まで）: ")
+                        .arg(kMaxTakenOutlinesBytes / (1024 * 1024)) +
+                    path);
+    if (auto written = WriteFileAtomically(path, bytes); !written)
+        return written;
     if (!existed)
         ShareWithFolderGroup(path);
-    return true;
+    return {};
 }
 
 namespace {
@@ -190,8 +181,8 @@ std::optional<QString> OnScreenOutlines::retry(const TextCodec& codec, int waitM
     for (const QString& drawing : drawings) {
         // A drawing's outlines go in together: one lock, one replacement.
         const QList<TakenOutline> outlines = unsaved(drawing);
-        QString error;
-        if (AppendTakenOutlines(drawing, outlines, codec, &error, waitMs)) {
+        const Result<> added = AppendTakenOutlines(drawing, outlines, codec, waitMs);
+        if (added) {
             unsaved_.removeIf([&](const Unsaved& u) { return u.imagePath == drawing; });
             reported_.removeAll(drawing);
             continue;
@@ -201,7 +192,8 @@ std::optional<QString> OnScreenOutlines::retry(const TextCodec& codec, int waitM
         reported_ << drawing;
         said << QStringLiteral("拾い済みの図形を図面に記録できませんでした"
                                "（行は書き込まれています）。\r\n") +
-                    error + QStringLiteral("\r\n図形は残してあり、次の「実行」で記録し直します");
+                    added.error() +
+                    QStringLiteral("\r\n図形は残してあり、次の「実行」で記録し直します");
     }
     if (said.isEmpty())
         return std::nullopt;

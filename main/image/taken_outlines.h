@@ -18,6 +18,7 @@
 
 #include "common/core/file_lock.h"
 #include "common/core/outline_store.h"
+#include "common/core/result.h"
 #include "common/core/textcodec.h"
 
 #include <QList>
@@ -63,10 +64,9 @@ QString DrawingLockPath(const QString& imagePath);
 inline constexpr int kDrawingLockWaitMs = 5000;
 
 // Takes the drawing's lock into `lock`, waiting up to waitMs while another
-// session holds it. False and a message naming the drawing when it is still
+// session holds it. Fails with a message naming the drawing when it is still
 // held then, or when the lock file cannot be made.
-bool LockDrawing(FileLock& lock, const QString& imagePath, QString* error,
-                 int waitMs = kDrawingLockWaitMs);
+Result<> LockDrawing(FileLock& lock, const QString& imagePath, int waitMs = kDrawingLockWaitMs);
 
 // ---- Adding outlines ----
 
@@ -76,10 +76,9 @@ bool LockDrawing(FileLock& lock, const QString& imagePath, QString* error,
 // those no reader takes included, and the whole file is replaced
 // atomically. A file that cannot be read whole (past the bound, not a
 // regular file), or a lock still held by another session after waitMs, is
-// not replaced: false and a message naming it.
-bool AppendTakenOutlines(const QString& imagePath, const QList<TakenOutline>& outlines,
-                         const TextCodec& codec, QString* error = nullptr,
-                         int waitMs = kDrawingLockWaitMs);
+// not replaced: a failure naming it.
+Result<> AppendTakenOutlines(const QString& imagePath, const QList<TakenOutline>& outlines,
+                             const TextCodec& codec, int waitMs = kDrawingLockWaitMs);
 
 // The outlines finished on screen: the one waiting for "実行" (the row
 // written for exactly that outline keeps it in its drawing's file), and the

@@ -113,7 +113,7 @@ bool TrustedOwner(uid_t owner) {
 
 } // namespace
 
-std::optional<QString> UnsafePlaceForCode(const QString& path, const QString& what) {
+Result<> CheckPlaceForCode(const QString& path, const QString& what) {
     // Walks the path one part at a time as the kernel would, following links
     // (each link's target walked from its own folder), checking every folder
     // and the file reached.
@@ -132,18 +132,18 @@ std::optional<QString> UnsafePlaceForCode(const QString& path, const QString& wh
         const QString next = at + QLatin1Char('/') + part;
         struct stat st {};
         if (::lstat(QFile::encodeName(next).constData(), &st) != 0)
-            return QStringLiteral("%1「%2」がありません").arg(what, path);
+            return Fail(QStringLiteral("%1「%2」がありません").arg(what, path));
         if (!TrustedOwner(st.st_uid))
-            return QStringLiteral("%1「%2」はほかの利用者のもの（%3）を通るため実行しません")
-                .arg(what, path, next);
+            return Fail(QStringLiteral("%1「%2」はほかの利用者のもの（%3）を通るため実行しません")
+                            .arg(what, path, next));
         if (S_ISLNK(st.st_mode)) {
             if (++links > 40)
-                return QStringLiteral("%1「%2」のリンクをたどれません").arg(what, path);
+                return Fail(QStringLiteral("%1「%2」のリンクをたどれません").arg(what, path));
             char target[4096];
             const ssize_t n =
                 ::readlink(QFile::encodeName(next).constData(), target, sizeof target - 1);
             if (n < 0)
-                return QStringLiteral("%1「%2」のリンクをたどれません").arg(what, path);
+                return Fail(QStringLiteral("%1「%2」のリンクをたどれません").arg(what, path));
             const QString to = QFile::decodeName(QByteArray(target, qsizetype(n)));
             if (to.startsWith(QLatin1Char('/')))
                 at.clear();
@@ -153,21 +153,21 @@ std::optional<QString> UnsafePlaceForCode(const QString& path, const QString& wh
         const bool others = st.st_mode & (S_IWGRP | S_IWOTH);
         const bool sticky = S_ISDIR(st.st_mode) && (st.st_mode & S_ISVTX);
         if (others && !sticky)
-            return QStringLiteral("%1「%2」はほかの利用者が書き換えられる場所（%3）にあるため"
-                                  "実行しません")
-                .arg(what, path, next);
+            return Fail(QStringLiteral("%1「%2」はほかの利用者が書き換えられる場所（%3）にあるため"
+                                       "実行しません")
+                            .arg(what, path, next));
         at = next;
     }
-    return std::nullopt;
+    return {};
 }
 
-std::optional<QString> KeypadFilesProblem(const QString& instPath) {
+Result<> CheckKeypadFiles(const QString& instPath) {
     const QString module = InstFilePath(instPath, QString::fromLatin1(kSizeinModuleFolder)) +
                            QString::fromLatin1(kSizeinModuleName) + QStringLiteral(".so");
-    if (auto why = UnsafePlaceForCode(module, QStringLiteral("サイズ入力モジュール")))
-        return *why;
-    return UnsafePlaceForCode(InstFilePath(instPath, QString::fromLatin1(kRuntimeConfigName)),
-                              QStringLiteral("COBOLランタイムの設定ファイル"));
+    if (auto checked = CheckPlaceForCode(module, QStringLiteral("サイズ入力モジュール")); !checked)
+        return checked;
+    return CheckPlaceForCode(InstFilePath(instPath, QString::fromLatin1(kRuntimeConfigName)),
+                             QStringLiteral("COBOLランタイムの設定ファイル"));
 }
 
 int KeypadRun::run(QString* error) {

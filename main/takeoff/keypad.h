@@ -4,6 +4,8 @@
 // folder (the module writes 座標.txt into its current folder) and waited for
 // without a time limit.
 
+#include "common/core/result.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -60,18 +62,18 @@ std::optional<QString> ChooseTerminalPrefix(const QString& registered, bool stdi
 RuntimeCommand BuildRuntimeCommand(const QString& instPath, const QString& runtime,
                                    const QString& terminalPrefix);
 
-// Why the keypad road may not run the size-input module of the working
-// folder: the module (LUMO80/Object/LumoSizein.so) or the runtime's
+// Whether the keypad road may run the size-input module of the working
+// folder, or why not: the module (LUMO80/Object/LumoSizein.so) or the runtime's
 // configuration (runtm.cfg) is missing, or lies where another user could
 // replace it — a folder or file on its path (links followed, each link's
 // own folder checked too) that is owned by neither root nor this user, or
 // that others may write (a folder with the sticky bit excepted, whose
 // entries only their owners replace). Code run for the user comes only from
-// root-owned places or the user's own. Nothing when both may be run.
-std::optional<QString> KeypadFilesProblem(const QString& instPath);
+// root-owned places or the user's own.
+Result<> CheckKeypadFiles(const QString& instPath);
 
 // The same check of any one file (the message names it as `what`).
-std::optional<QString> UnsafePlaceForCode(const QString& path, const QString& what);
+Result<> CheckPlaceForCode(const QString& path, const QString& what);
 
 // One run of a command. By default the child shares this program's standard
 // input and output (its console, or the terminal of the prefix).

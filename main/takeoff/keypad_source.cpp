@@ -40,8 +40,8 @@ void KeypadSource::takeOutline(QWidget*) {
     }
     // Code runs for the user only from root-owned places or the user's own.
     const QString instPath = session_.instPath();
-    if (const std::optional<QString> why = KeypadFilesProblem(instPath)) {
-        emit said(*why + QStringLiteral("\r\nサイズ入力を始められません"));
+    if (const auto checked = CheckKeypadFiles(instPath); !checked) {
+        emit said(checked.error() + QStringLiteral("\r\nサイズ入力を始められません"));
         return;
     }
     const RuntimeCommand command = BuildRuntimeCommand(instPath, runtime, *terminal);
@@ -78,19 +78,19 @@ void KeypadSource::takeOutline(QWidget*) {
 void KeypadSource::readCoordFile() {
     // The file is read and checked whole first: a file that cannot be taken
     // leaves the outline store as it was.
-    const CoordFileContent content =
+    const Result<QVector<CoordLine>> content =
         ReadCoordLines(CoordFilePath(session_.instPath()), TextCodec::fromRegistry());
-    if (!content.ok) {
-        emit said(content.error);
+    if (!content) {
+        emit said(content.error());
         return;
     }
     OutlineStore taken;
-    if (!FillOutlineStore(taken, content.lines)) {
+    if (!FillOutlineStore(taken, *content)) {
         emit said(QStringLiteral("座標ファイルの点が多すぎます（%1 点まで）").arg(kMaxCoordLines));
         return;
     }
     QString log;
-    for (const CoordLine& line : content.lines)
+    for (const CoordLine& line : *content)
         log += PointLogLine(line.xText, line.yText, line.codeText);
     session_.replaceOutline(taken, log);
     emit received();

@@ -10,10 +10,9 @@ QString RecoveryWorkbookPath(const QString& instPath) {
     return InstFilePath(instPath, QLatin1String(kRecoveryWorkbookName));
 }
 
-bool WriteRecoveryWorkbook(const Worksheet& sheet, const QString& instPath, bool rowsSaved,
-                           QString* error) {
+Result<> WriteRecoveryWorkbook(const Worksheet& sheet, const QString& instPath, bool rowsSaved) {
     return SaveWorkbook(sheet, RecoveryWorkbookPath(instPath),
-                        {{QString::fromLatin1(kRowsSavedProperty), rowsSaved}}, error);
+                        {{QString::fromLatin1(kRowsSavedProperty), rowsSaved}});
 }
 
 RecoveryFound FindRecoveryWorkbook(const QString& instPath) {
@@ -21,9 +20,10 @@ RecoveryFound FindRecoveryWorkbook(const QString& instPath) {
     const QString path = RecoveryWorkbookPath(instPath);
     if (!QFileInfo::exists(path))
         return found;
-    std::optional<WorkbookData> book = ReadWorkbook(path, &found.error);
+    Result<WorkbookData> book = ReadWorkbook(path);
     if (!book) {
         found.state = RecoveryFound::State::Unreadable;
+        found.error = book.error();
         return found;
     }
     // A workbook without the mark (written before it was kept, or by someone
@@ -39,7 +39,7 @@ RecoveryFound FindRecoveryWorkbook(const QString& instPath) {
     return found;
 }
 
-QString KeepRecoveryWorkbook(const QString& instPath, const QDateTime& when, QString* error) {
+Result<QString> KeepRecoveryWorkbook(const QString& instPath, const QDateTime& when) {
     const QString path = RecoveryWorkbookPath(instPath);
     const QFileInfo info(path);
     const QString stem = info.completeBaseName() + QLatin1Char('-') +
@@ -56,13 +56,9 @@ QString KeepRecoveryWorkbook(const QString& instPath, const QDateTime& when, QSt
             return target;
         if (QFileInfo::exists(target))
             continue; // taken meanwhile
-        if (error)
-            *error = QStringLiteral("控えのワークブックの名前を変えられません: %1\r\n%2")
-                         .arg(QDir::toNativeSeparators(path), file.errorString());
-        return QString();
+        return Fail(QStringLiteral("控えのワークブックの名前を変えられません: %1\r\n%2")
+                        .arg(QDir::toNativeSeparators(path), file.errorString()));
     }
-    if (error)
-        *error = QStringLiteral("控えのワークブックの名前を変えられません: %1")
-                     .arg(QDir::toNativeSeparators(path));
-    return QString();
+    return Fail(QStringLiteral("控えのワークブックの名前を変えられません: %1")
+                    .arg(QDir::toNativeSeparators(path)));
 }

@@ -22,8 +22,7 @@ QString RecoveryWorkbookPath(const QString& instPath);
 
 // Writes the sheet to the recovery workbook (atomically, see SaveWorkbook),
 // recording whether its rows are saved elsewhere.
-bool WriteRecoveryWorkbook(const Worksheet& sheet, const QString& instPath, bool rowsSaved,
-                           QString* error = nullptr);
+Result<> WriteRecoveryWorkbook(const Worksheet& sheet, const QString& instPath, bool rowsSaved);
 
 // What a start finds in the installation folder.
 struct RecoveryFound {
@@ -41,7 +40,5 @@ RecoveryFound FindRecoveryWorkbook(const QString& instPath);
 
 // Renames the recovery workbook to a dated name beside it,
 // "worksheet-recovery-20261208-112530.xlsx" for `when` (with "-2", "-3" ...
-// when that name is taken), never replacing a file. Returns the new path, or
-// an empty text with `error` set.
-QString KeepRecoveryWorkbook(const QString& instPath, const QDateTime& when,
-                             QString* error = nullptr);
+// when that name is taken), never replacing a file. Returns the new path.
+Result<QString> KeepRecoveryWorkbook(const QString& instPath, const QDateTime& when);

@@ -8,15 +8,14 @@ TabletSource::TabletSource(TakeoffSession& session, SerialLine& line, Model mode
     : OutlineSource(session, parent), line_(line), model_(model) {}
 
 void TabletSource::start() {
-    QString error;
-    if (!line_.setPortOpen(true, &error))
-        emit said(error);
+    if (const auto opened = line_.setPortOpen(true); !opened)
+        emit said(opened.error());
     session_.lineOpened();
 }
 
 void TabletSource::stop() {
     if (line_.PortOpen())
-        line_.setPortOpen(false);
+        (void)line_.setPortOpen(false);
 }
 
 void TabletSource::resume() {
@@ -35,7 +34,7 @@ void TabletSource::takeLineReport() {
     }
     // The device went away: said, the points taken so far stay.
     if (got.endOfOutline)
-        line_.setPortOpen(false);
+        (void)line_.setPortOpen(false);
     if (!got.message.isEmpty())
         emit said(got.message);
     emit received();

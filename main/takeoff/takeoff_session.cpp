@@ -75,7 +75,7 @@ void TakeoffSession::sketchReceived(bool fresh) {
     emit sketchReady(SketchOutline(outline_, n, sketchHeight_), fresh);
 }
 
-ReceptionOutcome TakeoffSession::takeRecord(const ParseResult& parsed) {
+ReceptionOutcome TakeoffSession::takeRecord(const Result<TabletPoint>& parsed) {
     const ReceptionOutcome got = reception_.take(parsed, outline_);
     appendLog(got.logText);
     if (got.endOfOutline)

@@ -84,7 +84,7 @@ public:
     // --- The tablets
     // One record of a tablet; an end record finishes the outline and its
     // sketch (sketchReady).
-    ReceptionOutcome takeRecord(const ParseResult& parsed);
+    ReceptionOutcome takeRecord(const Result<TabletPoint>& parsed);
     // What the line reported besides a record (dropped bytes, a lost device).
     ReceptionOutcome takeLineEvent(int commEvent, const QString& errorText);
     // A tablet's line was opened: refusals may be told again; those only

@@ -172,17 +172,13 @@ QString CellName(int row, int column) {
     return QStringLiteral("セル %1%2").arg(Worksheet::ColumnLetters(column)).arg(row);
 }
 
-bool SaveWorkbook(const Worksheet& sheet, const QString& path, QString* error) {
-    return SaveWorkbook(sheet, path, {}, error);
+Result<> SaveWorkbook(const Worksheet& sheet, const QString& path) {
+    return SaveWorkbook(sheet, path, {});
 }
 
-bool SaveWorkbook(const Worksheet& sheet, const QString& path, const std::map<QString, bool>& flags,
-                  QString* error) {
-    auto fail = [&](const QString& reason) {
-        if (error)
-            *error = saveMessage(path, reason);
-        return false;
-    };
+Result<> SaveWorkbook(const Worksheet& sheet, const QString& path,
+                      const std::map<QString, bool>& flags) {
+    auto fail = [&](const QString& reason) { return Fail(saveMessage(path, reason)); };
     if (path.isEmpty())
         return fail(QStringLiteral("ファイル名がありません"));
     const QFileInfo target(path);
@@ -213,10 +209,9 @@ bool SaveWorkbook(const Worksheet& sheet, const QString& path, const std::map<QS
         return fail(QStringLiteral("作成したワークブックを読めません: %1").arg(in.errorString()));
     in.close();
 
-    QString writeError;
-    if (!WriteFileAtomically(path, bytes, &writeError))
-        return fail(writeError);
-    return true;
+    if (const auto written = WriteFileAtomically(path, bytes); !written)
+        return fail(written.error());
+    return {};
 }
 
 // ---- reading ----
@@ -226,22 +221,16 @@ QVariant WorkbookData::value(int row, int column) const {
     return it == cells.end() ? QVariant() : it->second;
 }
 
-bool SheetCollector::add(int row, int column, const QVariant& value, QString* reason) {
-    if (row < 1 || row > kWorkbookMaxRows || column < 1 || column > kWorkbookMaxColumns) {
-        if (reason)
-            *reason = QStringLiteral("セルの位置 (%1 行 %2 列) がワークシートの範囲の外にあります")
-                          .arg(row)
-                          .arg(column);
-        return false;
-    }
-    if (row > kWorkbookLastRow) {
-        if (reason)
-            *reason =
-                QStringLiteral("行が多すぎます (%1 行目にセルがあります。%2 行目まで読み込めます)")
-                    .arg(row)
-                    .arg(kWorkbookLastRow);
-        return false;
-    }
+Result<> SheetCollector::add(int row, int column, const QVariant& value) {
+    if (row < 1 || row > kWorkbookMaxRows || column < 1 || column > kWorkbookMaxColumns)
+        return Fail(QStringLiteral("セルの位置 (%1 行 %2 列) がワークシートの範囲の外にあります")
+                        .arg(row)
+                        .arg(column));
+    if (row > kWorkbookLastRow)
+        return Fail(
+            QStringLiteral("行が多すぎます (%1 行目にセルがあります。%2 行目まで読み込めます)")
+                .arg(row)
+                .arg(kWorkbookLastRow));
     if (!any_) {
         minRow_ = maxRow_ = row;
         minColumn_ = maxColumn_ = column;
@@ -256,16 +245,13 @@ bool SheetCollector::add(int row, int column, const QVariant& value, QString* re
         !value.isValid() || (value.typeId() == QMetaType::QString && value.toString().isEmpty());
     if (empty) {
         data_.cells.erase({row, column});
-        return true;
+        return {};
     }
     auto [it, inserted] = data_.cells.insert_or_assign({row, column}, value);
     (void)it;
-    if (inserted && data_.cells.size() > size_t(kWorkbookMaxCells)) {
-        if (reason)
-            *reason = QStringLiteral("セルが多すぎます (%1 個まで)").arg(kWorkbookMaxCells);
-        return false;
-    }
-    return true;
+    if (inserted && data_.cells.size() > size_t(kWorkbookMaxCells))
+        return Fail(QStringLiteral("セルが多すぎます (%1 個まで)").arg(kWorkbookMaxCells));
+    return {};
 }
 
 WorkbookData SheetCollector::finish(const QString& sheetName) {
@@ -279,12 +265,8 @@ WorkbookData SheetCollector::finish(const QString& sheetName) {
     return std::move(data_);
 }
 
-std::optional<WorkbookData> ReadWorkbook(const QString& path, QString* error) {
-    auto fail = [&](const QString& reason) -> std::optional<WorkbookData> {
-        if (error)
-            *error = readMessage(path, reason);
-        return std::nullopt;
-    };
+Result<WorkbookData> ReadWorkbook(const QString& path) {
+    auto fail = [&](const QString& reason) { return Fail(readMessage(path, reason)); };
     const QFileInfo info(path);
     if (path.isEmpty() || !info.exists())
         return fail(QStringLiteral("ファイルがありません"));
@@ -298,18 +280,14 @@ std::optional<WorkbookData> ReadWorkbook(const QString& path, QString* error) {
 
     static const char kZip[] = {'P', 'K'};
     static const unsigned char kOle2[] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
-    QString reason;
-    std::optional<WorkbookData> data;
-    if (head.size() >= 4 && head.startsWith(QByteArray(kZip, 2))) {
-        data = ReadXlsxWorkbook(path, &reason);
-    } else if (head.size() == 8 &&
-               head == QByteArray(reinterpret_cast<const char*>(kOle2), sizeof kOle2)) {
-        data = ReadXlsWorkbook(path, &reason);
-    } else {
+    const bool zip = head.size() >= 4 && head.startsWith(QByteArray(kZip, 2));
+    const bool ole2 =
+        head.size() == 8 && head == QByteArray(reinterpret_cast<const char*>(kOle2), sizeof kOle2);
+    if (!zip && !ole2)
         return fail(QStringLiteral("ワークブック (.xlsx, .xls) ではありません"));
-    }
+    Result<WorkbookData> data = zip ? ReadXlsxWorkbook(path) : ReadXlsWorkbook(path);
     if (!data)
-        return fail(reason);
+        return fail(data.error());
     return data;
 }
 

@@ -3,13 +3,13 @@
 // (also as the recovery workbook after every row), and reading the first
 // worksheet of a past workbook (.xlsx or .xls) so it can be copied in.
 
+#include "common/core/result.h"
 #include "main/takeoff/worksheet.h"
 
 #include <QString>
 #include <QVariant>
 
 #include <map>
-#include <optional>
 #include <utility>
 
 // Limits of a worksheet as the .xlsx format has them.
@@ -30,13 +30,13 @@ inline constexpr int kWorkbookMaxCells = 32767 * 8;
 // stays 33.6); a float as the decimal it stands for (33.6f is 33.6, not its
 // widened value 33.59999847...). The file is made in full first and then put
 // in place of `path` atomically: when anything fails the old file is left as
-// it was, false is returned and `error` holds a Japanese message.
-bool SaveWorkbook(const Worksheet& sheet, const QString& path, QString* error = nullptr);
+// it was, and the failure holds a Japanese message.
+Result<> SaveWorkbook(const Worksheet& sheet, const QString& path);
 
 // The same, with custom document properties of yes/no type (name, value), as
 // the recovery workbook records whether its rows were saved.
-bool SaveWorkbook(const Worksheet& sheet, const QString& path, const std::map<QString, bool>& flags,
-                  QString* error);
+Result<> SaveWorkbook(const Worksheet& sheet, const QString& path,
+                      const std::map<QString, bool>& flags);
 
 // The values of the first worksheet of a workbook.
 struct WorkbookData {
@@ -65,13 +65,13 @@ struct WorkbookData {
 
 // Reads the first worksheet (in the workbook's own sheet order) of an .xlsx
 // or .xls file; the format is told by the file's content, not its name. The
-// whole sheet is read before anything is returned: on failure nothing is
-// returned and `error` holds "ワークブックを読み込めません: <file>\r\n<reason>".
+// whole sheet is read before anything is returned: a failure's message is
+// "ワークブックを読み込めません: <file>\r\n<reason>".
 // Refused, besides damaged files: a cell past kWorkbookLastRow, a text longer
 // than kMaxCellText (the sheet could not be saved again), more than
 // kWorkbookMaxCells cells; and, so that a hostile file costs little time and
 // memory, a part that inflates past 64 MB and a tag longer than 64 KB.
-std::optional<WorkbookData> ReadWorkbook(const QString& path, QString* error = nullptr);
+Result<WorkbookData> ReadWorkbook(const QString& path);
 
 // The copy of "過去の積算を編集": clears the sheet, then puts every cell of
 // the source at its own address (a table starting at B2 stays at B2). The

@@ -35,8 +35,8 @@ class CompoundFile {
 public:
     explicit CompoundFile(QFile& file) : file_(file) {}
 
-    // Reads the header and the allocation table; the refusal, or nothing.
-    std::optional<QString> open();
+    // Reads the header and the allocation table, refusing a damaged one.
+    Result<> open();
     // The sectors of the chain starting at `start`, at most `limit` of them.
     std::optional<std::vector<quint32>> chain(quint32 start, qint64 limit) const;
     QByteArray sector(quint32 id) const;
@@ -62,21 +62,21 @@ private:
     std::vector<quint32> fat_;
 };
 
-std::optional<QString> CompoundFile::open() {
+Result<> CompoundFile::open() {
     header_ = file_.read(512);
     if (header_.size() < 512)
-        return QStringLiteral("OLE2 のヘッダーが短すぎます");
+        return Fail(QStringLiteral("OLE2 のヘッダーが短すぎます"));
     const quint16 shift = U16(header_, 0x1E);
     miniShift_ = U16(header_, 0x20);
     if (U16(header_, 0x1C) != 0xFFFE || (shift != 9 && shift != 12) || miniShift_ != 6)
-        return QStringLiteral("OLE2 のヘッダーが正しくありません");
+        return Fail(QStringLiteral("OLE2 のヘッダーが正しくありません"));
     sectorSize_ = qint64(1) << shift;
     sectors_ = (file_.size() - 512 + sectorSize_ - 1) / sectorSize_;
     directoryStart_ = U32(header_, 0x30);
     // Sectors 0 and 1 hold the allocation table and the workbook's start.
     if (directoryStart_ < 2 || qint64(directoryStart_) >= sectors_)
-        return QStringLiteral("OLE2 のディレクトリの位置 (%1) が正しくありません")
-            .arg(directoryStart_);
+        return Fail(QStringLiteral("OLE2 のディレクトリの位置 (%1) が正しくありません")
+                        .arg(directoryStart_));
     miniCutoff_ = U32(header_, 0x38);
     miniFatStart_ = U32(header_, 0x3C);
 
@@ -84,14 +84,14 @@ std::optional<QString> CompoundFile::open() {
     // chain of the master table.
     const quint32 fatSectors = U32(header_, 0x2C);
     if (fatSectors == 0 || qint64(fatSectors) > sectors_)
-        return QStringLiteral("OLE2 の割り当て表が正しくありません");
+        return Fail(QStringLiteral("OLE2 の割り当て表が正しくありません"));
     std::vector<quint32> fatIds;
     for (quint32 i = 0; i < fatSectors && i < 109; ++i)
         fatIds.push_back(U32(header_, 0x4C + 4 * i));
     quint32 master = U32(header_, 0x44);
     for (qint64 steps = 0; fatIds.size() < fatSectors; ++steps) {
         if (qint64(master) >= sectors_ || steps > sectors_)
-            return QStringLiteral("OLE2 の割り当て表が正しくありません");
+            return Fail(QStringLiteral("OLE2 の割り当て表が正しくありません"));
         const QByteArray s = sector(master);
         const qsizetype perSector = s.size() / 4 - 1;
         for (qsizetype i = 0; i < perSector && fatIds.size() < fatSectors; ++i)
@@ -101,12 +101,12 @@ std::optional<QString> CompoundFile::open() {
     fat_.reserve(size_t(fatSectors) * size_t(sectorSize_ / 4));
     for (const quint32 id : fatIds) {
         if (qint64(id) >= sectors_)
-            return QStringLiteral("OLE2 の割り当て表が正しくありません");
+            return Fail(QStringLiteral("OLE2 の割り当て表が正しくありません"));
         const QByteArray s = sector(id);
         for (qsizetype i = 0; i + 4 <= s.size(); i += 4)
             fat_.push_back(U32(s, i));
     }
-    return std::nullopt;
+    return {};
 }
 
 QByteArray CompoundFile::sector(quint32 id) const {
@@ -166,16 +166,17 @@ std::optional<QByteArray> CompoundFile::smallStream(quint32 start, quint32 size)
 
 } // namespace
 
-std::optional<QString> CheckXlsContainer(const QString& path) {
+Result<> CheckXlsContainer(const QString& path) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        return QStringLiteral("ファイルを開けません: %1").arg(file.errorString());
+        return Fail(QStringLiteral("ファイルを開けません: %1").arg(file.errorString()));
     if (file.size() > kMaxXlsBytes)
-        return QStringLiteral(".xls ファイルが大きすぎます (%1 MB まで)").arg(kMaxXlsBytes >> 20);
+        return Fail(
+            QStringLiteral(".xls ファイルが大きすぎます (%1 MB まで)").arg(kMaxXlsBytes >> 20));
     CompoundFile cf(file);
-    if (auto bad = cf.open())
-        return bad;
-    const QString damaged = QStringLiteral("OLE2 のディレクトリが壊れています");
+    if (auto opened = cf.open(); !opened)
+        return opened;
+    const Failure damaged = Fail(QStringLiteral("OLE2 のディレクトリが壊れています"));
 
     // The directory: the root entry (its stream holds the mini sectors) and
     // the workbook stream ("Workbook", or "Book" in older files).
@@ -205,7 +206,7 @@ std::optional<QString> CheckXlsContainer(const QString& path) {
         }
     }
     if (!found)
-        return std::nullopt; // FreeXL says there is no workbook
+        return {}; // FreeXL says there is no workbook
 
     // The record headers of the workbook stream, sector by sector.
     QByteArray small;
@@ -253,12 +254,12 @@ std::optional<QString> CheckXlsContainer(const QString& path) {
         else if (type == kBiffDimensions && size >= 10)
             cells += quint64(u16At(body + 2)) * u16At(body + 6); // BIFF5
         else if (type == kBiffSst && size >= 8 && qint64(u32At(body + 4)) > length / 3)
-            return QStringLiteral("文字列の表が正しくありません (%1 個とあります)")
-                .arg(u32At(body + 4));
+            return Fail(QStringLiteral("文字列の表が正しくありません (%1 個とあります)")
+                            .arg(u32At(body + 4)));
         if (cells > kMaxXlsCells)
-            return QStringLiteral("シートの大きさが大きすぎます (全シートで %1 セルまで)")
-                .arg(kMaxXlsCells);
+            return Fail(QStringLiteral("シートの大きさが大きすぎます (全シートで %1 セルまで)")
+                            .arg(kMaxXlsCells));
         at = body + size;
     }
-    return std::nullopt;
+    return {};
 }

@@ -6,17 +6,15 @@
 #include <QString>
 #include <QVariant>
 
-#include <optional>
-
 // Gathers the cells of the sheet being read, with its used range, and
 // refuses what lies beyond the format's limits.
 class SheetCollector {
 public:
     // A cell present in the sheet. An invalid value or an empty text marks
     // the cell as used (it counts into the used range) without storing it.
-    // Returns false with `reason` set when the cell is out of range or there
-    // are too many cells.
-    bool add(int row, int column, const QVariant& value, QString* reason);
+    // Refused, with the reason, when the cell is out of range or there are
+    // too many cells.
+    Result<> add(int row, int column, const QVariant& value);
 
     WorkbookData finish(const QString& sheetName);
 
@@ -32,11 +30,11 @@ private:
 // "セル XFD1048576" and the like, for messages.
 QString CellName(int row, int column);
 
-// The readers proper. On failure they return nothing and set `reason` (the
-// second line of the message ReadWorkbook shows).
-std::optional<WorkbookData> ReadXlsxWorkbook(const QString& path, QString* reason);
-std::optional<WorkbookData> ReadXlsWorkbook(const QString& path, QString* reason);
+// The readers proper. A failure's message is the reason (the second line of
+// the message ReadWorkbook shows).
+Result<WorkbookData> ReadXlsxWorkbook(const QString& path);
+Result<WorkbookData> ReadXlsWorkbook(const QString& path);
 
-// Checks an .xls file before FreeXL opens it (workbook_ole2.cpp): the reason
-// to refuse it, or nothing.
-std::optional<QString> CheckXlsContainer(const QString& path);
+// Checks an .xls file before FreeXL opens it (workbook_ole2.cpp), refusing
+// it with the reason.
+Result<> CheckXlsContainer(const QString& path);

@@ -70,38 +70,29 @@ std::optional<double> DateSerial(const QString& text, int type, bool mode1904) {
 
 } // namespace
 
-std::optional<WorkbookData> ReadXlsWorkbook(const QString& path, QString* reason) {
-    if (const auto bad = CheckXlsContainer(path)) {
-        *reason = *bad;
-        return std::nullopt;
-    }
+Result<WorkbookData> ReadXlsWorkbook(const QString& path) {
+    if (const auto checked = CheckXlsContainer(path); !checked)
+        return Fail(checked.error());
     const void* raw = nullptr;
     const int opened = freexl_open(QFile::encodeName(path).constData(), &raw);
     // FreeXL wants its handle closed even when the open failed.
     std::unique_ptr<const void, XlsCloser> handle(raw);
-    if (opened != FREEXL_OK) {
-        *reason = FreexlReason(opened);
-        return std::nullopt;
-    }
+    if (opened != FREEXL_OK)
+        return Fail(FreexlReason(opened));
     unsigned int info = 0;
     if (freexl_get_info(raw, FREEXL_BIFF_PASSWORD, &info) == FREEXL_OK &&
         info == FREEXL_BIFF_OBFUSCATED) {
-        *reason = QStringLiteral("パスワードで保護されたブックは読み込めません");
-        return std::nullopt;
+        return Fail(QStringLiteral("パスワードで保護されたブックは読み込めません"));
     }
     bool mode1904 = false;
     if (freexl_get_info(raw, FREEXL_BIFF_DATEMODE, &info) == FREEXL_OK)
         mode1904 = info == FREEXL_BIFF_DATEMODE_1904;
     unsigned int sheets = 0;
-    if (freexl_get_info(raw, FREEXL_BIFF_SHEET_COUNT, &sheets) != FREEXL_OK || sheets == 0) {
-        *reason = QStringLiteral("ワークシートがありません");
-        return std::nullopt;
-    }
+    if (freexl_get_info(raw, FREEXL_BIFF_SHEET_COUNT, &sheets) != FREEXL_OK || sheets == 0)
+        return Fail(QStringLiteral("ワークシートがありません"));
     int rc = freexl_select_active_worksheet(raw, 0);
-    if (rc != FREEXL_OK) {
-        *reason = FreexlReason(rc);
-        return std::nullopt;
-    }
+    if (rc != FREEXL_OK)
+        return Fail(FreexlReason(rc));
     const char* name = nullptr;
     QString sheetName;
     if (freexl_get_worksheet_name(raw, 0, &name) == FREEXL_OK && name)
@@ -109,27 +100,21 @@ std::optional<WorkbookData> ReadXlsWorkbook(const QString& path, QString* reason
     unsigned int rows = 0;
     unsigned short columns = 0;
     rc = freexl_worksheet_dimensions(raw, &rows, &columns);
-    if (rc != FREEXL_OK) {
-        *reason = FreexlReason(rc);
-        return std::nullopt;
-    }
+    if (rc != FREEXL_OK)
+        return Fail(FreexlReason(rc));
     // A BIFF8 sheet has at most 65536 rows and 256 columns.
-    if (rows > 65536u || columns > 256u) {
-        *reason = QStringLiteral("ワークシートの大きさ (%1 行 × %2 列) が正しくありません")
-                      .arg(rows)
-                      .arg(columns);
-        return std::nullopt;
-    }
+    if (rows > 65536u || columns > 256u)
+        return Fail(QStringLiteral("ワークシートの大きさ (%1 行 × %2 列) が正しくありません")
+                        .arg(rows)
+                        .arg(columns));
 
     SheetCollector cells;
     for (unsigned int r = 0; r < rows; ++r) {
         for (unsigned short c = 0; c < columns; ++c) {
             FreeXL_CellValue cell;
             rc = freexl_get_cell_value(raw, r, c, &cell);
-            if (rc != FREEXL_OK) {
-                *reason = FreexlReason(rc);
-                return std::nullopt;
-            }
+            if (rc != FREEXL_OK)
+                return Fail(FreexlReason(rc));
             QVariant v;
             switch (cell.type) {
             case FREEXL_CELL_NULL:
@@ -162,14 +147,12 @@ std::optional<WorkbookData> ReadXlsWorkbook(const QString& path, QString* reason
             // Blank texts are not values; they do not widen the range either.
             if (v.typeId() == QMetaType::QString && v.toString().isEmpty())
                 continue;
-            if (v.typeId() == QMetaType::QString && v.toString().size() > kMaxCellText) {
-                *reason = QStringLiteral("%1: 文字列が長すぎます (1 つのセルは %2 文字まで)")
-                              .arg(CellName(int(r) + 1, int(c) + 1))
-                              .arg(kMaxCellText);
-                return std::nullopt;
-            }
-            if (!cells.add(int(r) + 1, int(c) + 1, v, reason))
-                return std::nullopt;
+            if (v.typeId() == QMetaType::QString && v.toString().size() > kMaxCellText)
+                return Fail(QStringLiteral("%1: 文字列が長すぎます (1 つのセルは %2 文字まで)")
+                                .arg(CellName(int(r) + 1, int(c) + 1))
+                                .arg(kMaxCellText));
+            if (const auto added = cells.add(int(r) + 1, int(c) + 1, v); !added)
+                return Fail(added.error());
         }
     }
     return cells.finish(sheetName);

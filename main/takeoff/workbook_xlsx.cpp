@@ -160,8 +160,8 @@ public:
     }
     bool has(const std::string& name) const { return locate(name) >= 0; }
 
-    // Streams the part through `handler`. False with `reason` on failure.
-    bool parse(const std::string& name, PartHandler& handler, QString* reason) const;
+    // Streams the part through `handler`, or says why it cannot.
+    Result<> parse(const std::string& name, PartHandler& handler) const;
 
 private:
     ZipPtr zip_;
@@ -192,25 +192,19 @@ void XMLCALL OnDoctype(void* user, const XML_Char*, const XML_Char*, const XML_C
     static_cast<PartHandler*>(user)->fail(QStringLiteral("XML に文書型宣言 (DOCTYPE) があります"));
 }
 
-bool Package::parse(const std::string& name, PartHandler& handler, QString* reason) const {
+Result<> Package::parse(const std::string& name, PartHandler& handler) const {
     const QString partName = Brief(QString::fromStdString(name));
     const zip_int64_t index = locate(name);
-    if (index < 0) {
-        *reason = QStringLiteral("部品 %1 がありません").arg(partName);
-        return false;
-    }
+    if (index < 0)
+        return Fail(QStringLiteral("部品 %1 がありません").arg(partName));
     zip_file_t* file = zip_fopen_index(zip_.get(), zip_uint64_t(index), 0);
-    if (!file) {
-        *reason = QStringLiteral("部品 %1 を開けません (%2)")
-                      .arg(partName, QString::fromUtf8(zip_strerror(zip_.get())));
-        return false;
-    }
+    if (!file)
+        return Fail(QStringLiteral("部品 %1 を開けません (%2)")
+                        .arg(partName, QString::fromUtf8(zip_strerror(zip_.get()))));
     std::unique_ptr<zip_file_t, int (*)(zip_file_t*)> closer(file, zip_fclose);
     std::unique_ptr<XML_ParserStruct, ParserFree> parser(XML_ParserCreateNS("UTF-8", kNsSeparator));
-    if (!parser) {
-        *reason = QStringLiteral("メモリが足りません");
-        return false;
-    }
+    if (!parser)
+        return Fail(QStringLiteral("メモリが足りません"));
     XML_Parser p = parser.get();
     handler.setParser(p);
     XML_SetUserData(p, &handler);
@@ -234,39 +228,30 @@ bool Package::parse(const std::string& name, PartHandler& handler, QString* reas
     qint64 total = 0;
     for (;;) {
         void* buf = XML_GetBuffer(p, kParseChunk);
-        if (!buf) {
-            *reason = QStringLiteral("メモリが足りません");
-            return false;
-        }
+        if (!buf)
+            return Fail(QStringLiteral("メモリが足りません"));
         const zip_int64_t n = zip_fread(file, buf, kParseChunk);
-        if (n < 0) {
-            *reason = QStringLiteral("部品 %1 が壊れています (%2)")
-                          .arg(partName, QString::fromUtf8(zip_file_strerror(file)));
-            return false;
-        }
+        if (n < 0)
+            return Fail(QStringLiteral("部品 %1 が壊れています (%2)")
+                            .arg(partName, QString::fromUtf8(zip_file_strerror(file))));
         total += n;
-        if (total > kMaxPartBytes) {
-            *reason = QStringLiteral("部品 %1 が大きすぎます (展開して %2 MB まで)")
-                          .arg(partName)
-                          .arg(kMaxPartBytes >> 20);
-            return false;
-        }
+        if (total > kMaxPartBytes)
+            return Fail(QStringLiteral("部品 %1 が大きすぎます (展開して %2 MB まで)")
+                            .arg(partName)
+                            .arg(kMaxPartBytes >> 20));
         const bool last = n == 0;
         if (XML_ParseBuffer(p, int(n), last ? XML_TRUE : XML_FALSE) != XML_STATUS_OK ||
             handler.failed()) {
-            *reason = xmlError();
-            return false;
+            return Fail(xmlError());
         }
-        if (total - XML_GetCurrentByteIndex(p) > kMaxTokenBytes) {
-            *reason = QStringLiteral("%1 の XML のタグが長すぎます (%2 KB まで)")
-                          .arg(partName)
-                          .arg(kMaxTokenBytes >> 10);
-            return false;
-        }
+        if (total - XML_GetCurrentByteIndex(p) > kMaxTokenBytes)
+            return Fail(QStringLiteral("%1 の XML のタグが長すぎます (%2 KB まで)")
+                            .arg(partName)
+                            .arg(kMaxTokenBytes >> 10));
         if (last)
             break;
     }
-    return true;
+    return {};
 }
 
 // ---- package relationships ----
@@ -576,15 +561,14 @@ public:
             inIs_ = false;
         } else if (name == "c" && inCell_) {
             inCell_ = false;
-            QVariant v;
-            QString reason;
-            if (!cellValue(&v, &reason)) {
+            const Result<QVariant> v = cellValue();
+            if (!v) {
                 if (!failed())
-                    fail(QStringLiteral("%1: %2").arg(CellName(row_, column_), reason));
+                    fail(QStringLiteral("%1: %2").arg(CellName(row_, column_), v.error()));
                 return;
             }
-            if (!cells_.add(row_, column_, v, &reason))
-                return fail(reason);
+            if (const auto added = cells_.add(row_, column_, *v); !added)
+                return fail(added.error());
         }
     }
 
@@ -596,72 +580,58 @@ public:
     }
 
 private:
-    bool cellValue(QVariant* out, QString* reason) {
+    // The cell's value, or why it has none. A text too long has failed the
+    // part already (decoded()): its failure says nothing more.
+    Result<QVariant> cellValue() {
         if (type_ == "inlineStr") {
             QString text;
             if (hasInline_ && !decoded(inline_, &text))
-                return false;
-            *out = hasInline_ ? QVariant(text) : QVariant();
-            return true;
+                return Fail(QString());
+            return hasInline_ ? QVariant(text) : QVariant();
         }
-        if (!hasValue_) { // a formatted cell without a value, or a formula not yet computed
-            *out = QVariant();
-            return true;
-        }
+        if (!hasValue_) // a formatted cell without a value, or a formula not yet computed
+            return QVariant();
         if (type_ == "n") {
-            return number(out, reason);
+            return number();
         }
         if (type_ == "s") {
             qint64 index = 0;
             const std::string trimmed = QByteArray::fromStdString(value_).trimmed().toStdString();
             if (!ParseIndex(trimmed.c_str(), qint64(strings_.size()), &index) ||
-                index >= qint64(strings_.size())) {
-                *reason = QStringLiteral("共有文字列 %1 がありません")
-                              .arg(Brief(QString::fromStdString(value_)));
-                return false;
-            }
-            *out = strings_[size_t(index)];
-            return true;
+                index >= qint64(strings_.size()))
+                return Fail(QStringLiteral("共有文字列 %1 がありません")
+                                .arg(Brief(QString::fromStdString(value_))));
+            return QVariant(strings_[size_t(index)]);
         }
         if (type_ == "b") {
             const QByteArray b = QByteArray::fromStdString(value_).trimmed();
             if (b == "1" || b == "true")
-                *out = true;
-            else if (b == "0" || b == "false")
-                *out = false;
-            else {
-                *reason = QStringLiteral("真偽値 \"%1\" が正しくありません")
-                              .arg(Brief(QString::fromUtf8(b)));
-                return false;
-            }
-            return true;
+                return QVariant(true);
+            if (b == "0" || b == "false")
+                return QVariant(false);
+            return Fail(QStringLiteral("真偽値 \"%1\" が正しくありません")
+                            .arg(Brief(QString::fromUtf8(b))));
         }
         if (type_ == "str" || type_ == "e" || type_ == "d") {
             // A formula's text result, an error value ("#DIV/0!"), an ISO date text.
             QString text;
             if (!decoded(value_, &text))
-                return false;
-            *out = text;
-            return true;
+                return Fail(QString());
+            return QVariant(text);
         }
-        *reason = QStringLiteral("セルの型 \"%1\" は読めません")
-                      .arg(Brief(QString::fromStdString(type_)));
-        return false;
+        return Fail(QStringLiteral("セルの型 \"%1\" は読めません")
+                        .arg(Brief(QString::fromStdString(type_))));
     }
 
-    bool number(QVariant* out, QString* reason) const {
+    Result<QVariant> number() const {
         const QByteArray text = QByteArray::fromStdString(value_).trimmed();
-        if (text.isEmpty()) {
-            *out = QVariant();
-            return true;
-        }
+        if (text.isEmpty())
+            return QVariant();
         bool ok = false;
         const double d = text.toDouble(&ok);
-        if (!ok || !std::isfinite(d)) {
-            *reason = QStringLiteral("数値 \"%1\" が正しくありません")
-                          .arg(Brief(QString::fromUtf8(text)));
-            return false;
-        }
+        if (!ok || !std::isfinite(d))
+            return Fail(QStringLiteral("数値 \"%1\" が正しくありません")
+                            .arg(Brief(QString::fromUtf8(text))));
         // A number written without fraction or exponent that fits an int is
         // kept as an int (the sheet's "integer 0" reads back as such).
         bool plain = true;
@@ -671,10 +641,8 @@ private:
                 plain = false;
         }
         if (plain && std::fabs(d) <= 2147483647.0)
-            *out = int(d);
-        else
-            *out = d;
-        return true;
+            return QVariant(int(d));
+        return QVariant(d);
     }
 
     const std::vector<QString>& strings_;
@@ -704,13 +672,11 @@ QString ZipOpenReason(int code) {
 
 } // namespace
 
-std::optional<WorkbookData> ReadXlsxWorkbook(const QString& path, QString* reason) {
+Result<WorkbookData> ReadXlsxWorkbook(const QString& path) {
     int code = 0;
     zip_t* z = zip_open(QFile::encodeName(path).constData(), ZIP_RDONLY, &code);
-    if (!z) {
-        *reason = QStringLiteral("ZIP ファイルが壊れています (%1)").arg(ZipOpenReason(code));
-        return std::nullopt;
-    }
+    if (!z)
+        return Fail(QStringLiteral("ZIP ファイルが壊れています (%1)").arg(ZipOpenReason(code)));
     const Package package(z);
 
     // The main part, named by the package's relationships.
@@ -718,8 +684,8 @@ std::optional<WorkbookData> ReadXlsxWorkbook(const QString& path, QString* reaso
     CustomPropertiesHandler custom;
     if (package.has("_rels/.rels")) {
         RelsHandler root("");
-        if (!package.parse("_rels/.rels", root, reason))
-            return std::nullopt;
+        if (auto parsed = package.parse("_rels/.rels", root); !parsed)
+            return Fail(parsed.error());
         bool bookFound = false;
         bool customFound = false;
         for (const auto& r : root.rels) {
@@ -728,24 +694,22 @@ std::optional<WorkbookData> ReadXlsxWorkbook(const QString& path, QString* reaso
                 bookFound = true;
             } else if (!customFound && TypeIs(r.type, "custom-properties") &&
                        package.has(r.target)) {
-                if (!package.parse(r.target, custom, reason))
-                    return std::nullopt;
+                if (auto parsed = package.parse(r.target, custom); !parsed)
+                    return Fail(parsed.error());
                 customFound = true;
             }
         }
     }
-    if (!package.has(workbookPart)) {
-        *reason = QStringLiteral("Excel のワークブックではありません (%1 がありません)")
-                      .arg(Brief(QString::fromStdString(workbookPart)));
-        return std::nullopt;
-    }
+    if (!package.has(workbookPart))
+        return Fail(QStringLiteral("Excel のワークブックではありません (%1 がありません)")
+                        .arg(Brief(QString::fromStdString(workbookPart))));
     WorkbookHandler book;
-    if (!package.parse(workbookPart, book, reason))
-        return std::nullopt;
+    if (auto parsed = package.parse(workbookPart, book); !parsed)
+        return Fail(parsed.error());
     RelsHandler bookRels(workbookPart);
     const std::string relsPart = RelsName(workbookPart);
-    if (!package.parse(relsPart, bookRels, reason))
-        return std::nullopt;
+    if (auto parsed = package.parse(relsPart, bookRels); !parsed)
+        return Fail(parsed.error());
 
     // Worksheets(1): the first sheet in order that is a worksheet (chart
     // sheets do not count).
@@ -761,23 +725,21 @@ std::optional<WorkbookData> ReadXlsxWorkbook(const QString& path, QString* reaso
         if (first)
             break;
     }
-    if (!first) {
-        *reason = QStringLiteral("ワークシートがありません");
-        return std::nullopt;
-    }
+    if (!first)
+        return Fail(QStringLiteral("ワークシートがありません"));
 
     SharedStringsHandler strings;
     for (const auto& r : bookRels.rels)
         if (TypeIs(r.type, "sharedStrings") && package.has(r.target)) {
-            if (!package.parse(r.target, strings, reason))
-                return std::nullopt;
+            if (auto parsed = package.parse(r.target, strings); !parsed)
+                return Fail(parsed.error());
             break;
         }
 
     SheetCollector cells;
     SheetHandler sheet(strings.strings, cells);
-    if (!package.parse(sheetPart, sheet, reason))
-        return std::nullopt;
+    if (auto parsed = package.parse(sheetPart, sheet); !parsed)
+        return Fail(parsed.error());
     WorkbookData data = cells.finish(first->name);
     data.customProperties = std::move(custom.properties);
     return data;

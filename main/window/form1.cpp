@@ -334,14 +334,15 @@ void Form1::offerRecovery() {
 }
 
 bool Form1::keepRecoveryAside(const QDateTime& when) {
-    QString error;
-    if (!KeepRecoveryWorkbook(session_->instPath(), when, &error).isEmpty()) {
+    const Result<QString> kept = KeepRecoveryWorkbook(session_->instPath(), when);
+    if (kept) {
         recoveryHeld_ = false;
         return true;
     }
     recoveryHeld_ = true;
-    MsgBox(this, error + QStringLiteral("\r\n控えのワークブックには前回の行が残っているため、"
-                                        "この作業の行は控えに書きません。こまめに保存して下さい"));
+    MsgBox(this,
+           kept.error() + QStringLiteral("\r\n控えのワークブックには前回の行が残っているため、"
+                                         "この作業の行は控えに書きません。こまめに保存して下さい"));
     return false;
 }
 
@@ -488,9 +489,10 @@ void Form1::followLastRow() {
 void Form1::writeRecovery() {
     if (recoveryHeld_)
         return;
-    QString error;
-    if (!WriteRecoveryWorkbook(*sheet_, session_->instPath(), !unsavedRows_, &error))
-        MsgBox(this, QStringLiteral("控えのワークブックを書けませんでした。\r\n") + error);
+    if (const auto written = WriteRecoveryWorkbook(*sheet_, session_->instPath(), !unsavedRows_);
+        !written)
+        MsgBox(this,
+               QStringLiteral("控えのワークブックを書けませんでした。\r\n") + written.error());
 }
 
 bool Form1::SaveSheet() {
@@ -502,9 +504,8 @@ bool Form1::SaveSheet() {
     QString target = path;
     if (!target.endsWith(QStringLiteral(".xlsx"), Qt::CaseInsensitive))
         target += QStringLiteral(".xlsx");
-    QString error;
-    if (!SaveWorkbook(*sheet_, target, &error)) {
-        MsgBox(this, error);
+    if (const auto saved = SaveWorkbook(*sheet_, target); !saved) {
+        MsgBox(this, saved.error());
         return false;
     }
     lastSavePath_ = target;
@@ -540,10 +541,9 @@ void Form1::Command4_Click() {
         return;
     // 2.-3. The workbook is read whole before the sheet is touched, so a file
     // that cannot be read leaves the sheet as it was.
-    QString error;
-    const std::optional<WorkbookData> book = ReadWorkbook(path, &error);
+    const Result<WorkbookData> book = ReadWorkbook(path);
     if (!book) {
-        MsgBox(this, error);
+        MsgBox(this, book.error());
         return;
     }
     // Rows taken since the last save would be replaced: offer to save them.
@@ -646,10 +646,11 @@ void Form1::Form_Unload() {
     stopRoads();
     // The view state lasts one run. Emptied by a replacement, so a FIFO or a
     // device in its place is refused instead of waited on or written to.
-    QString error;
     const QString statePath = session_->drawing().statePath;
-    if (!statePath.isEmpty() && !WriteFileAtomically(statePath, {}, &error))
-        MsgBox(this, QStringLiteral("表示状態のファイルを空にできませんでした:\r\n") + error);
+    if (!statePath.isEmpty())
+        if (const auto emptied = WriteFileAtomically(statePath, {}); !emptied)
+            MsgBox(this, QStringLiteral("表示状態のファイルを空にできませんでした:\r\n") +
+                             emptied.error());
 }
 
 void Form1::closeEvent(QCloseEvent* event) {

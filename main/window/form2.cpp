@@ -109,9 +109,9 @@ Form2::Form2(QWidget* parent) : QDialog(parent) {
 bool Form2::checkTyped(CalRow row, bool y) {
     QString& kept = (y ? keptY_ : keptX_)[int(row)];
     const QString typed = text(row, y);
-    if (const auto why = RefuseCalibrationValue(row, y, typed)) {
+    if (const auto checked = CheckCalibrationValue(row, y, typed); !checked) {
         setText(row, y, kept);
-        MsgBox(this, *why);
+        MsgBox(this, checked.error());
         return false;
     }
     kept = typed;

@@ -78,7 +78,7 @@ public slots:
 
 private:
     // A typed origin coordinate or coefficient outside its range
-    // (RefuseCalibrationValue) is refused with a message and the box gets
+    // (CheckCalibrationValue) is refused with a message and the box gets
     // back the value it had; false then.
     bool checkTyped(CalRow row, bool y);
     void checkAllTyped();

@@ -472,13 +472,13 @@ bool Form3::loadDrawing(const QString& path, std::optional<QPointF> view) {
     // were. The drawing shown, unchanged on the disk, is not read again.
     const FileStamp stamp = StampFile(path);
     if (Image1.isNull() || path != shownPath_ || !(stamp == shownStamp_)) {
-        DrawingPicture read = ReadDrawingPicture(path);
-        if (!read.ok()) {
+        Result<DrawingPicture> read = ReadDrawingPicture(path);
+        if (!read) {
             // 11.
-            MsgBox(this, read.error, kErrorTitle);
+            MsgBox(this, read.error(), kErrorTitle);
             return false;
         }
-        takeDrawing(std::move(read), path, stamp);
+        takeDrawing(std::move(*read), path, stamp);
     }
     drawing_.imagePath = path;
     showDrawing(view);
@@ -730,16 +730,16 @@ void Form3::Command1_Click() {
         MsgBox(this, NoCalibrationMessage());
         return;
     }
-    if (const auto why = trace.refuseFinish()) {
-        MsgBox(this, *why);
+    if (const auto checked = trace.checkFinish(); !checked) {
+        MsgBox(this, checked.error());
         return;
     }
     // The last press, as the calibration dialog holds it.
     const CalibrationTexts press = form2_.texts();
     const QString drawingX = press.X(CalRow::ConvertedDown);
     const QString drawingY = press.Y(CalRow::ConvertedDown);
-    if (const auto why = RefusePointDigits(drawingX, drawingY)) {
-        MsgBox(this, *why);
+    if (const auto checked = CheckPointDigits(drawingX, drawingY); !checked) {
+        MsgBox(this, checked.error());
         return;
     }
     // A calibration another session wrote meanwhile, taken, discards the
@@ -773,10 +773,9 @@ void Form3::finish() {
     Picture2->PaintPicture(figure, QRectF(0, 0, t.k * t.w, t.k * t.h));
     // 4.
     thumbPath = session_.instPath() + QStringLiteral("curGazo.bmp");
-    QString error;
-    if (!Picture2->SavePicture(thumbPath, &error))
+    if (const auto saved = Picture2->SavePicture(thumbPath); !saved)
         MsgBox(this, QStringLiteral("図形の画像を保存できませんでした: ") + thumbPath +
-                         QStringLiteral("\r\n") + error);
+                         QStringLiteral("\r\n") + saved.error());
     // 5.-6.
     savedTop = float(Picture1->y());
     savedLeft = float(Picture1->x());
@@ -791,9 +790,10 @@ void Form3::finish() {
     vs.pictureHeight = float(Picture1->height());
     vs.pictureWidth = float(Picture1->width());
     vs.zoomFactor = zoomFactor;
-    if (!WriteViewState(drawing_.statePath, vs, TextCodec::fromRegistry(), &error))
+    if (const auto written = WriteViewState(drawing_.statePath, vs, TextCodec::fromRegistry());
+        !written)
         MsgBox(this, QStringLiteral("表示状態を保存できませんでした: ") + drawing_.statePath +
-                         QStringLiteral("\r\n") + error);
+                         QStringLiteral("\r\n") + written.error());
     // 7. The outline is finished: no record may join it before "実行",
     // which keeps it with the drawing as taken off.
     TakenOutline taken;
@@ -915,36 +915,35 @@ void Form3::D17_Click() {
 void Form3::rotate(QuarterTurn turn) {
     if (!haveDrawing())
         return;
-    if (const auto why = RefuseRotation(imageWidth, imageHeight)) {
-        MsgBox(this, *why);
+    if (const auto checked = CheckRotation(imageWidth, imageHeight); !checked) {
+        MsgBox(this, checked.error());
         return;
     }
     // The turn replaces the drawing and deletes its calibration: a drawing or
     // a calibration the user may not change is not turned at all.
     const QString inf = CalibrationFilePath(drawing_.imagePath);
-    if (const auto why = RefuseWritingTo(drawing_.imagePath)) {
+    if (const auto checked = CheckWritingTo(drawing_.imagePath); !checked) {
         MsgBox(this, QStringLiteral("画像を保存できませんでした: ") + drawing_.imagePath +
-                         QStringLiteral("\r\n") + *why);
+                         QStringLiteral("\r\n") + checked.error());
         return;
     }
     const QString taken = TakenOutlinesPath(drawing_.imagePath);
     for (const auto& [kept, what] : {std::pair(inf, QStringLiteral("基準値")),
                                      std::pair(taken, QStringLiteral("拾い済みの記録"))})
         if (QFileInfo::exists(kept) || QFileInfo(kept).isSymLink())
-            if (const auto why = RefuseWritingTo(kept)) {
-                MsgBox(this,
-                       *why + QStringLiteral("\r\n回転すると%1が消えるため、図面は回転しません")
-                                  .arg(what));
+            if (const auto checked = CheckWritingTo(kept); !checked) {
+                MsgBox(this, checked.error() +
+                                 QStringLiteral("\r\n回転すると%1が消えるため、図面は回転しません")
+                                     .arg(what));
                 return;
             }
     // Its files change under the drawing's lock: no other session adds an
     // outline or writes a calibration between the turn and their removal.
     FileLock lock;
     {
-        QString why;
-        if (!LockDrawing(lock, drawing_.imagePath, &why)) {
+        if (const auto locked = LockDrawing(lock, drawing_.imagePath); !locked) {
             MsgBox(this, QStringLiteral("画像を回転できませんでした: ") + drawing_.imagePath +
-                             QStringLiteral("\r\n") + why);
+                             QStringLiteral("\r\n") + locked.error());
             return;
         }
     }
@@ -955,7 +954,7 @@ void Form3::rotate(QuarterTurn turn) {
                                ? QPointF(imageHeight - middle.y(), middle.x())
                                : QPointF(middle.y(), imageWidth - middle.x());
     const QString path = drawing_.imagePath;
-    DrawingPicture read;
+    Result<DrawingPicture> read = Fail(QString()); // read below, once turned
     FileStamp stamp;
     {
         const Busy busy(*this, QStringLiteral("回転中…"));
@@ -963,14 +962,13 @@ void Form3::rotate(QuarterTurn turn) {
         // copy of the drawing) while the window keeps painting. The JPEG
         // replaces the drawing once it is complete: a failed save leaves the
         // drawing and its calibration as they were.
-        QString error;
-        bool saved = false;
+        Result<> saved;
         {
             const QImage picture = Image1;
-            RunWhileEventsFlow([&] { saved = SaveTurnedJpeg(picture, turn, path, 80, &error); });
+            RunWhileEventsFlow([&] { saved = SaveTurnedJpeg(picture, turn, path, 80); });
         }
         if (!saved) {
-            MsgBox(this, error);
+            MsgBox(this, saved.error());
             return;
         }
         // 8. The turned drawing needs a new scale, and nothing is taken off
@@ -986,10 +984,10 @@ void Form3::rotate(QuarterTurn turn) {
         stamp = StampFile(path);
         RunWhileEventsFlow([&] { read = ReadDrawingPicture(path); });
     }
-    if (!read.ok()) {
-        MsgBox(this, read.error, kErrorTitle);
+    if (!read) {
+        MsgBox(this, read.error(), kErrorTitle);
         return;
     }
-    takeDrawing(std::move(read), path, stamp);
+    takeDrawing(std::move(*read), path, stamp);
     showDrawing(turned * double(zoomFactor) - QPointF(view->width(), view->height()) / 2);
 }

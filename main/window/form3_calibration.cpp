@@ -24,14 +24,14 @@ void Form3::takeCalibrationFile() {
     // A calibration outside what a drawing can mean (a coefficient that is
     // no positive number, one of 1e308 m a pixel) is none: its values are
     // not taken, the drawing asks for its scale.
-    const bool outOfRange = file.read.ok && RefuseCalibration(file.texts);
+    const bool outOfRange = file.read.ok && !CheckCalibration(file.texts);
     if (!outOfRange)
         form2_.setTexts(file.texts);
     useCalibration(form2_.texts(), file.read.ok && !outOfRange);
 }
 
 void Form3::useCalibration(const CalibrationTexts& texts, bool calibrated) {
-    if (!calibrated || RefuseCalibration(texts)) {
+    if (!calibrated || !CheckCalibration(texts)) {
         scaleIsSet = 0;
         showStatus();
         MsgBox(this, QStringLiteral("画像のスケールを設定をして下さい\r\n基準値--->スケール"));
@@ -168,8 +168,8 @@ void Form3::setScaleFromDrag() {
     // A drag without a width or a height gives no scale: refused before
     // anything changes.
     const CalibrationTexts before = form2_.texts();
-    if (const auto why = RefuseScaleDrag(before)) {
-        MsgBox(this, *why);
+    if (const auto checked = CheckScaleDrag(before); !checked) {
+        MsgBox(this, checked.error());
         return;
     }
     // 1. The drag and its two sides.

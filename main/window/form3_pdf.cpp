@@ -41,8 +41,8 @@ void Form3::chooseDrawing() {
     // 2.-3. A bitmap or JPEG is shown where it lies, if its name can go into
     // the view-state file and it can be loaded; else the drawing shown stays.
     if (!IsPdfPath(chosen)) {
-        if (const auto why = RefuseDrawingName(chosen, TextCodec::fromRegistry())) {
-            MsgBox(this, *why);
+        if (const auto checked = CheckDrawingName(chosen, TextCodec::fromRegistry()); !checked) {
+            MsgBox(this, checked.error());
             return;
         }
         loadDrawing(chosen);
@@ -67,8 +67,9 @@ void Form3::convertPdf(const QString& chosen) {
         return;
     }
     const QString copyPath = PdfCopyPath(chosen, session_.instPath());
-    if (const auto why = RefuseDrawingName(PdfJpegPath(copyPath, 1), TextCodec::fromRegistry())) {
-        MsgBox(this, *why);
+    if (const auto checked = CheckDrawingName(PdfJpegPath(copyPath, 1), TextCodec::fromRegistry());
+        !checked) {
+        MsgBox(this, checked.error());
         return;
     }
     // 5.1-5.2 A PDF chosen from the image folder is converted where it lies;
@@ -93,21 +94,21 @@ void Form3::convertPdf(const QString& chosen) {
             InputBox(this, PageQuestion(pageCount), kPageTitle, QStringLiteral("1"));
         if (!answer)
             return;
-        const PageAnswer a = ParsePageAnswer(*answer, pageCount);
-        if (a.refusal) {
-            MsgBox(this, *a.refusal);
+        const Result<int> a = ParsePageAnswer(*answer, pageCount);
+        if (!a) {
+            MsgBox(this, a.error());
             return;
         }
-        page = a.page;
+        page = *a;
     }
     // The page converted before from the same bytes is shown as it lies,
     // with its calibration and the outlines taken off it (another session's
     // too). One that cannot be read is converted again.
     if (const auto converted = ConvertedPage(chosen, session_.instPath(), page)) {
         const FileStamp stamp = StampFile(*converted);
-        DrawingPicture read = ReadDrawingPicture(*converted);
-        if (read.ok()) {
-            takeDrawing(std::move(read), *converted, stamp);
+        Result<DrawingPicture> read = ReadDrawingPicture(*converted);
+        if (read) {
+            takeDrawing(std::move(*read), *converted, stamp);
             drawing_.imagePath = *converted;
             showDrawing();
             return;
@@ -116,25 +117,25 @@ void Form3::convertPdf(const QString& chosen) {
     // 5.3-5.8 Ghostscript writes the page while the window keeps painting;
     // the copy and the JPEG take their places only with a page that loads.
     PageConversion conversion(chosen, session_.instPath(), page, pageCount);
-    if (const auto why = conversion.prepare()) {
-        MsgBox(this, *why);
+    if (const auto prepared = conversion.prepare(); !prepared) {
+        MsgBox(this, prepared.error());
         return;
     }
-    PageConversion::Result done =
+    PageConversion::Finished done =
         conversion.finish(WaitForProcess(program, conversion.arguments(), kConversionLimitMs,
                                          QStringLiteral("変換中… %1 ページ目（%2）")
                                              .arg(page)
                                              .arg(Brief(QFileInfo(chosen).fileName()))));
-    if (!done.picture.ok()) {
+    if (!done.picture) {
         if (done.title.isEmpty())
-            MsgBox(this, done.message);
+            MsgBox(this, done.picture.error());
         else
-            MsgBox(this, done.message, done.title);
+            MsgBox(this, done.picture.error(), done.title);
         return;
     }
     // 5.9
     const QString jpegPath = conversion.jpegPath();
-    takeDrawing(std::move(done.picture), jpegPath, StampFile(jpegPath));
+    takeDrawing(std::move(*done.picture), jpegPath, StampFile(jpegPath));
     // This session's conversion may have removed the page's calibration.
     calibration_.forget();
     drawing_.imagePath = jpegPath;

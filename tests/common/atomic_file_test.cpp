@@ -120,10 +120,11 @@ void MakeLink(const QString& target, const QString& link) {
 TEST(AtomicFile, FailureLeavesTheOldFile) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
-    QString error;
     // A folder that does not exist.
-    EXPECT_FALSE(WriteFileAtomically(dir.filePath(q("no/such/folder/curPass.txt")), "x", &error));
-    EXPECT_FALSE(error.isEmpty());
+    const Result<> noFolder =
+        WriteFileAtomically(dir.filePath(q("no/such/folder/curPass.txt")), "x");
+    EXPECT_FALSE(noFolder);
+    EXPECT_FALSE(noFolder.error().isEmpty());
     EXPECT_FALSE(QFile::exists(dir.filePath(q("no"))));
 
     // A write that fails half-way (the file size limit is hit): the old file
@@ -136,18 +137,17 @@ TEST(AtomicFile, FailureLeavesTheOldFile) {
     struct rlimit small = saved;
     small.rlim_cur = 1024;
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-    error.clear();
-    const bool written = WriteFileAtomically(path, QByteArray(8192, 'n'), &error);
+    const Result<> written = WriteFileAtomically(path, QByteArray(8192, 'n'));
     setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, previous);
     EXPECT_FALSE(written);
-    EXPECT_TRUE(error.contains(q("curPass.txt"))) << error.toStdString();
+    EXPECT_TRUE(written.error().contains(q("curPass.txt"))) << written.error().toStdString();
     EXPECT_EQ(ReadBytes(path), QByteArray("old contents\r\n"));
     EXPECT_EQ(Entries(dir.path()), QStringList({q("curPass.txt")}));
 
     // The target is a folder: refused, the folder untouched.
     ASSERT_TRUE(QDir(dir.path()).mkdir(q("sub")));
-    EXPECT_FALSE(WriteFileAtomically(dir.filePath(q("sub")), "x", &error));
+    EXPECT_FALSE(WriteFileAtomically(dir.filePath(q("sub")), "x"));
     EXPECT_TRUE(QFileInfo(dir.filePath(q("sub"))).isDir());
 }
 
@@ -190,7 +190,7 @@ TEST(AtomicFile, KeepsModeAttributesAndAclAndFollowsLinksAsTheKernelDoes) {
     WriteBytes(root + q("target.txt"), "decoy");
     WriteBytes(root + q("real/target.txt"), "old");
     EXPECT_EQ(FollowLinks(root + q("linked/file.txt")), root + q("real/target.txt"));
-    EXPECT_EQ(RefuseWritingTo(root + q("linked/file.txt")), std::nullopt);
+    EXPECT_TRUE(CheckWritingTo(root + q("linked/file.txt")));
     ASSERT_TRUE(WriteFileAtomically(root + q("linked/file.txt"), "kernel's"));
     EXPECT_EQ(ReadBytes(root + q("real/target.txt")), QByteArray("kernel's"));
     EXPECT_EQ(ReadBytes(root + q("target.txt")), QByteArray("decoy"));
@@ -198,15 +198,15 @@ TEST(AtomicFile, KeepsModeAttributesAndAclAndFollowsLinksAsTheKernelDoes) {
     const QString refusal =
         q("ファイル「") + pipe + q("」→「") + root +
         q("real/fifo」は通常のファイルではない（名前付きパイプ）ため書き込めません");
-    QString error;
-    EXPECT_FALSE(WriteFileAtomically(pipe, "x", &error));
-    EXPECT_EQ(error, refusal);
-    EXPECT_EQ(RefuseWritingTo(pipe), refusal);
+    const Result<> throughPipe = WriteFileAtomically(pipe, "x");
+    EXPECT_FALSE(throughPipe);
+    EXPECT_EQ(throughPipe.error(), refusal);
+    EXPECT_EQ(CheckWritingTo(pipe).error(), refusal);
 
     // A new file in a relative path.
     const QString oldCwd = QDir::currentPath();
     ASSERT_TRUE(QDir::setCurrent(dir.path()));
-    const bool relative = WriteFileAtomically(q("relative.txt"), "r");
+    const Result<> relative = WriteFileAtomically(q("relative.txt"), "r");
     QDir::setCurrent(oldCwd);
     EXPECT_TRUE(relative);
     EXPECT_EQ(ReadBytes(dir.filePath(q("relative.txt"))), QByteArray("r"));
@@ -249,14 +249,17 @@ TEST(AtomicFile, OnlyRegularFilesAreReplacedOrEmptiedAndNoneIsWaitedOn) {
     QString kinds;
     for (const QString& path : odd) {
         const QString followed = QFileInfo(path).isSymLink() ? FollowLinks(path) : path;
-        QString error;
-        EXPECT_FALSE(WriteFileAtomically(path, "x", &error)) << path.toStdString();
+        const Result<> written = WriteFileAtomically(path, "x");
+        const QString& error = written.error();
+        EXPECT_FALSE(written) << path.toStdString();
         EXPECT_TRUE(error.startsWith(q("ファイル「") + path)) << error.toStdString();
         EXPECT_TRUE(error.contains(q("通常のファイルではない"))) << error.toStdString();
-        EXPECT_EQ(RefuseWritingTo(path), error);
+        EXPECT_EQ(CheckWritingTo(path).error(), error);
         CoordFileWriter writer;
-        EXPECT_FALSE(writer.open(path, &error)) << path.toStdString();
-        EXPECT_TRUE(error.contains(q("通常のファイルではない"))) << error.toStdString();
+        const Result<> opened = writer.open(path);
+        EXPECT_FALSE(opened) << path.toStdString();
+        EXPECT_TRUE(opened.error().contains(q("通常のファイルではない")))
+            << opened.error().toStdString();
         kinds += QLatin1Char(KindOf(followed));
     }
     ::alarm(0);
@@ -271,9 +274,10 @@ TEST(AtomicFile, OnlyRegularFilesAreReplacedOrEmptiedAndNoneIsWaitedOn) {
     // A link leading nowhere within 40 steps; a dangling link makes its target.
     MakeLink(at("loop1"), at("loop2"));
     MakeLink(at("loop2"), at("loop1"));
-    QString error;
-    EXPECT_FALSE(WriteFileAtomically(at("loop1"), "x", &error));
-    EXPECT_EQ(error, q("ファイル「") + at("loop1") + q("」のリンクをたどれないため書き込めません"));
+    const Result<> looped = WriteFileAtomically(at("loop1"), "x");
+    EXPECT_FALSE(looped);
+    EXPECT_EQ(looped.error(),
+              q("ファイル「") + at("loop1") + q("」のリンクをたどれないため書き込めません"));
     EXPECT_EQ(FollowLinks(at("loop1")), QString());
     MakeLink(q("made.txt"), at("dangling"));
     EXPECT_TRUE(WriteFileAtomically(at("dangling"), "made"));
@@ -298,13 +302,14 @@ TEST(AtomicFile, WhatTheUserMadeReadOnlyOrMayNotWriteStays) {
     WriteBytes(path, "calibrated\r\n");
     ASSERT_EQ(::chmod(n(path).constData(), 0440), 0);
     const QString readOnly = q("ファイル「") + path + q("」は読み取り専用のため書き込めません");
-    EXPECT_EQ(RefuseWritingTo(path), readOnly);
-    QString error;
-    EXPECT_FALSE(WriteFileAtomically(path, "replaced", &error));
-    EXPECT_EQ(error, readOnly);
+    EXPECT_EQ(CheckWritingTo(path).error(), readOnly);
+    const Result<> replaced = WriteFileAtomically(path, "replaced");
+    EXPECT_FALSE(replaced);
+    EXPECT_EQ(replaced.error(), readOnly);
     CoordFileWriter writer;
-    EXPECT_FALSE(writer.open(path, &error));
-    EXPECT_EQ(error, readOnly);
+    const Result<> opened = writer.open(path);
+    EXPECT_FALSE(opened);
+    EXPECT_EQ(opened.error(), readOnly);
     const QString me = OwnerOf(::geteuid()) + u':' + GroupOf(::getegid());
     EXPECT_EQ(Describe(path), QStringLiteral("f %1 0440 x1 [calibrated\r\n]").arg(me));
 
@@ -317,9 +322,10 @@ TEST(AtomicFile, WhatTheUserMadeReadOnlyOrMayNotWriteStays) {
     ASSERT_EQ(::chmod(n(locked).constData(), 0555), 0);
     const QString refusal = q("ファイル「") + inside + q("」はフォルダ「") + locked +
                             q("」に書き込む権限がないため書き込めません");
-    EXPECT_EQ(RefuseWritingTo(inside), refusal);
-    EXPECT_FALSE(WriteFileAtomically(inside, "lost", &error));
-    EXPECT_EQ(error, refusal);
+    EXPECT_EQ(CheckWritingTo(inside).error(), refusal);
+    const Result<> lost = WriteFileAtomically(inside, "lost");
+    EXPECT_FALSE(lost);
+    EXPECT_EQ(lost.error(), refusal);
     EXPECT_EQ(ReadBytes(inside), QByteArray("kept"));
     EXPECT_EQ(Entries(locked), QStringList({q("plan.takeoff")}));
     ::chmod(n(locked).constData(), 0755);
@@ -337,10 +343,10 @@ TEST(AtomicFile, HardLinksAreRefusedAndLeftoversOfCutOffReplacementsGo) {
     const QString refusal = q("ファイル「") + one +
                             q("」には別の名前（ハードリンク）もあり、置き換えるとその名前と別のファ"
                               "イルになるため書き込めません");
-    QString error;
-    EXPECT_EQ(RefuseWritingTo(one), refusal);
-    EXPECT_FALSE(WriteFileAtomically(one, "split", &error));
-    EXPECT_EQ(error, refusal);
+    EXPECT_EQ(CheckWritingTo(one).error(), refusal);
+    const Result<> split = WriteFileAtomically(one, "split");
+    EXPECT_FALSE(split);
+    EXPECT_EQ(split.error(), refusal);
     EXPECT_EQ(Describe(one), Describe(two));
     EXPECT_EQ(ReadBytes(two), QByteArray("shared"));
     ASSERT_TRUE(QFile::remove(two));
@@ -356,7 +362,8 @@ TEST(AtomicFile, HardLinksAreRefusedAndLeftoversOfCutOffReplacementsGo) {
          {".other.txt.tmpAb3xY9", ".curPass.txt.tmpAb3", ".curPass.txt.tmp12345!"})
         WriteBytes(root + q(other), "not ours");
     AtomicReplacement underWay(path);
-    ASSERT_TRUE(underWay.begin(&error)) << error.toStdString();
+    const Result<> begun = underWay.begin();
+    ASSERT_TRUE(begun) << begun.error().toStdString();
     ASSERT_TRUE(underWay.append("first", 5));
     const QString live = QFileInfo(underWay.temporaryPath()).fileName();
     EXPECT_EQ(underWay.temporaryPath(), root + live);
@@ -367,7 +374,8 @@ TEST(AtomicFile, HardLinksAreRefusedAndLeftoversOfCutOffReplacementsGo) {
                          q(".other.txt.tmpAb3xY9"),   q("curPass.txt"),         q("plan.takeoff")};
     expected.sort();
     EXPECT_EQ(Entries(dir.path()), expected);
-    ASSERT_TRUE(underWay.commit(&error)) << error.toStdString();
+    const Result<> committed = underWay.commit();
+    ASSERT_TRUE(committed) << committed.error().toStdString();
     EXPECT_EQ(ReadBytes(path), QByteArray("first"));
     expected.removeOne(live);
     EXPECT_EQ(Entries(dir.path()), expected);
@@ -395,22 +403,25 @@ TEST(AtomicFile, AFullDiskLeavesEveryOldFileWholeAndSaysSo) {
     const QByteArray oldBitmap = ReadBytes(bitmap);
     ASSERT_TRUE(disk.fill());
     const QString full = q("ディスクの空き容量が足りません");
-    QString error;
     // Whole texts, a small bitmap (it fits in a write buffer), a file
     // streamed piece by piece.
-    EXPECT_FALSE(WriteFileAtomically(text, QByteArray(100, 'n'), &error));
-    EXPECT_EQ(error, q("ファイル「") + text + q("」を書き込めません: ") + full);
+    const Result<> texts = WriteFileAtomically(text, QByteArray(100, 'n'));
+    EXPECT_FALSE(texts);
+    EXPECT_EQ(texts.error(), q("ファイル「") + text + q("」を書き込めません: ") + full);
     small.fill(Qt::black);
-    EXPECT_FALSE(SaveImageAsBmp(small, bitmap, &error));
-    EXPECT_TRUE(error.endsWith(full)) << error.toStdString();
+    const Result<> saved = SaveImageAsBmp(small, bitmap);
+    EXPECT_FALSE(saved);
+    EXPECT_TRUE(saved.error().endsWith(full)) << saved.error().toStdString();
     AtomicReplacement streamed(text);
-    ASSERT_TRUE(streamed.begin(&error)) << error.toStdString();
+    Result<> step = streamed.begin();
+    ASSERT_TRUE(step) << step.error().toStdString();
     const QByteArray piece(64 * 1024, 's');
-    bool appended = true;
-    for (int i = 0; i < 4 && appended; ++i)
-        appended = streamed.append(piece.constData(), piece.size(), &error);
-    EXPECT_FALSE(appended && streamed.commit(&error));
-    EXPECT_TRUE(error.endsWith(full)) << error.toStdString();
+    for (int i = 0; i < 4 && step; ++i)
+        step = streamed.append(piece.constData(), piece.size());
+    if (step)
+        step = streamed.commit();
+    EXPECT_FALSE(step);
+    EXPECT_TRUE(step.error().endsWith(full)) << step.error().toStdString();
     EXPECT_EQ(ReadBytes(text), QByteArray("old view\r\n"));
     EXPECT_EQ(ReadBytes(bitmap), oldBitmap);
     EXPECT_EQ(Entries(disk.path()),
@@ -456,6 +467,10 @@ QString RunAs(const Estimators& e, int i, const std::function<QString()>& work) 
 
 QString Outcome(bool ok, const QString& error) {
     return ok ? q("ok") : error;
+}
+
+template <typename T> QString Outcome(const Result<T>& result) {
+    return Outcome(result.ok(), result.error());
 }
 
 class SharedFolders : public ::testing::Test {
@@ -516,12 +531,7 @@ TEST_F(SharedFolders, ReplacementsKeepOwnerGroupModeAclAndAttributesAsFarAsTheWr
 
     // The other estimator: the file becomes theirs, in the setgid folder's
     // group; mode, ACL and attribute kept.
-    EXPECT_EQ(RunAs(est, 1,
-                    [&] {
-                        QString error;
-                        return Outcome(WriteFileAtomically(inf, "est2's", &error), error);
-                    }),
-              q("ok"));
+    EXPECT_EQ(RunAs(est, 1, [&] { return Outcome(WriteFileAtomically(inf, "est2's")); }), q("ok"));
     EXPECT_EQ(Describe(inf),
               QStringLiteral("f %1:%2 0660 x1 user.drawing=page 1 [est2's]").arg(who(1), share));
     EXPECT_EQ(AclOf(inf), acl);
@@ -530,11 +540,7 @@ TEST_F(SharedFolders, ReplacementsKeepOwnerGroupModeAclAndAttributesAsFarAsTheWr
     const QString takeoff = setgid + q("plan.bmp.takeoff");
     WriteBytes(takeoff, "est1's");
     own(takeoff, est.uid[0], est.shared, 0644);
-    EXPECT_EQ(RunAs(est, 1,
-                    [&] {
-                        QString error;
-                        return Outcome(WriteFileAtomically(takeoff, "est2's", &error), error);
-                    }),
+    EXPECT_EQ(RunAs(est, 1, [&] { return Outcome(WriteFileAtomically(takeoff, "est2's")); }),
               q("ok"));
     EXPECT_EQ(Describe(takeoff), QStringLiteral("f %1:%2 0644 x1 [est2's]").arg(who(1), share));
 
@@ -552,10 +558,9 @@ TEST_F(SharedFolders, ReplacementsKeepOwnerGroupModeAclAndAttributesAsFarAsTheWr
     SetAttribute(marked, "security.pointra", "x");
     EXPECT_EQ(RunAs(est, 1,
                     [&] {
-                        QString a, b, c;
-                        return Outcome(WriteFileAtomically(mine, "A", &a), a) + u'\n' +
-                               Outcome(WriteFileAtomically(theirs, "B", &b), b) + u'\n' +
-                               Outcome(WriteFileAtomically(marked, "C", &c), c);
+                        return Outcome(WriteFileAtomically(mine, "A")) + u'\n' +
+                               Outcome(WriteFileAtomically(theirs, "B")) + u'\n' +
+                               Outcome(WriteFileAtomically(marked, "C"));
                     }),
               q("ok\nok\nファイル「") + marked +
                   q("」の拡張属性「security.pointra」を新しいファイルに引き継げないため書き込めま"
@@ -602,26 +607,33 @@ TEST_F(SharedFolders, LinksOthersPlantedAreNeverWrittenThrough) {
         auto line = [&](bool ok, const QString& error) { lines << Outcome(ok, error); };
         // Another's link is not read through either (a read-modify-write
         // would put what it points to where its maker reads it); one's own is.
-        const FileStart read = ReadFileStart(takeoff, 100);
-        line(read.ok, read.error);
+        const Result<FileStart> read = ReadFileStart(takeoff, 100);
+        line(read.ok(), read.error());
         const QString mine = group + q("mine.takeoff");
         MakeLink(targets[0], mine);
-        const FileStart own = ReadFileStart(mine, 100);
-        line(own.ok && own.bytes == "precious", own.error);
+        const Result<FileStart> own = ReadFileStart(mine, 100);
+        line(own && own->bytes == "precious", own.error());
         QFile::remove(mine);
-        line(!RefuseWritingTo(takeoff), RefuseWritingTo(takeoff).value_or(QString()));
-        QString error;
-        line(WriteFileAtomically(takeoff, "replaced", &error), error);
+        const Result<> checked = CheckWritingTo(takeoff);
+        line(checked.ok(), checked.error());
+        const Result<> replaced = WriteFileAtomically(takeoff, "replaced");
+        line(replaced.ok(), replaced.error());
         CoordFileWriter writer;
-        line(writer.open(coords, &error) && writer.appendLine(q("  1.000000 2.000000 1"), &error),
-             error);
+        Result<> coordsWritten = writer.open(coords);
+        if (coordsWritten)
+            coordsWritten = writer.appendLine(q("  1.000000 2.000000 1"));
+        line(coordsWritten.ok(), coordsWritten.error());
         writer.close();
-        line(WriteFileAtomically(stuckTakeoff, "x", &error), error);
-        line(writer.open(stuckCoords, &error), error);
+        const Result<> stuck = WriteFileAtomically(stuckTakeoff, "x");
+        line(stuck.ok(), stuck.error());
+        const Result<> stuckOpened = writer.open(stuckCoords);
+        line(stuckOpened.ok(), stuckOpened.error());
         // A link to a FIFO is replaced too; the FIFO itself is refused.
-        line(writer.open(fifoLink, &error), error);
+        const Result<> linkOpened = writer.open(fifoLink);
+        line(linkOpened.ok(), linkOpened.error());
         writer.close();
-        line(writer.open(fifo, &error), error);
+        const Result<> fifoOpened = writer.open(fifo);
+        line(fifoOpened.ok(), fifoOpened.error());
         return lines.join(u'\n');
     });
     const QString stickyRule = q("」は他のユーザーのもので、フォルダ「") + sticky.chopped(1) +

@@ -57,25 +57,25 @@ TEST_F(ExchangeFiles, FolderWithOrWithoutItsSeparatorNamesTheSameFile) {
 // --- the main program's reader -------------------------------------------
 
 TEST(CoordReader, ThreeLinesGiveThreeRowsAndTheEndRecord) {
-    const CoordFileContent c = ReadCoordLines(fixture("three-lines.txt"), kCp932);
-    ASSERT_TRUE(c.ok) << c.error.toStdString();
-    ASSERT_EQ(c.lines.size(), 3);
-    EXPECT_EQ(c.lines[0].xText, QStringLiteral("  1.50000"));
-    EXPECT_EQ(c.lines[0].yText, QStringLiteral("  2.00000"));
-    EXPECT_EQ(c.lines[0].codeText, QStringLiteral("1"));
-    EXPECT_DOUBLE_EQ(c.lines[1].x, 4.5);
-    EXPECT_DOUBLE_EQ(c.lines[2].y, 4.0);
-    EXPECT_EQ(c.lines[2].code, 4);
+    const Result<QVector<CoordLine>> c = ReadCoordLines(fixture("three-lines.txt"), kCp932);
+    ASSERT_TRUE(c.ok()) << c.error().toStdString();
+    ASSERT_EQ(c->size(), 3);
+    EXPECT_EQ((*c)[0].xText, QStringLiteral("  1.50000"));
+    EXPECT_EQ((*c)[0].yText, QStringLiteral("  2.00000"));
+    EXPECT_EQ((*c)[0].codeText, QStringLiteral("1"));
+    EXPECT_DOUBLE_EQ((*c)[1].x, 4.5);
+    EXPECT_DOUBLE_EQ((*c)[2].y, 4.0);
+    EXPECT_EQ((*c)[2].code, 4);
 
     QString log;
-    for (const CoordLine& l : c.lines)
+    for (const CoordLine& l : *c)
         log += PointLogLine(l.xText, l.yText, l.codeText);
     EXPECT_EQ(log, QStringLiteral("(   1.50000 ,   2.00000 )  Flg = 1\r\n"
                                   "(   4.50000 ,   2.00000 )  Flg = 1\r\n"
                                   "(   4.50000 ,   4.00000 )  Flg = 4\r\n"));
 
     OutlineStore store;
-    ASSERT_TRUE(FillOutlineStore(store, c.lines));
+    ASSERT_TRUE(FillOutlineStore(store, *c));
     EXPECT_EQ(store.pointCount(), 4);
     // The file's numbers are millimetres; the metre store holds a thousandth.
     EXPECT_FLOAT_EQ(store.pointsMm[2][1], 4.5f);
@@ -92,8 +92,9 @@ TEST(CoordReader, FillingReplacesAnEarlierOutline) {
     OutlineStore store;
     for (int i = 0; i < 10; ++i)
         store.appendMetres(1, 1, 1);
-    const CoordFileContent c = ReadCoordLines(fixture("three-lines.txt"), kCp932);
-    ASSERT_TRUE(FillOutlineStore(store, c.lines));
+    const Result<QVector<CoordLine>> c = ReadCoordLines(fixture("three-lines.txt"), kCp932);
+    ASSERT_TRUE(c.ok()) << c.error().toStdString();
+    ASSERT_TRUE(FillOutlineStore(store, *c));
     EXPECT_EQ(store.pointCount(), 4);
 }
 
@@ -104,32 +105,31 @@ TEST_F(ExchangeFiles, AnyLineEndAByteOrderMarkAndTrailingBlankLinesAreAccepted) 
                         "    3600.0       -22\n"
                         "     -0.75     1.251\r"
                         "        .5       7.1\r\n\n   \r\n");
-    const CoordFileContent c = ReadCoordLines(coord(), kCp932);
-    ASSERT_TRUE(c.ok) << c.error.toStdString();
-    ASSERT_EQ(c.lines.size(), 3);
-    EXPECT_DOUBLE_EQ(c.lines[0].x, 3600.0);
-    EXPECT_DOUBLE_EQ(c.lines[0].y, -2.0);
-    EXPECT_EQ(c.lines[0].code, 2);
-    EXPECT_DOUBLE_EQ(c.lines[1].x, -0.75);
-    EXPECT_DOUBLE_EQ(c.lines[1].y, 1.25);
-    EXPECT_DOUBLE_EQ(c.lines[2].x, 0.5);
-    EXPECT_EQ(c.lines[2].code, 1);
+    const Result<QVector<CoordLine>> c = ReadCoordLines(coord(), kCp932);
+    ASSERT_TRUE(c.ok()) << c.error().toStdString();
+    ASSERT_EQ(c->size(), 3);
+    EXPECT_DOUBLE_EQ((*c)[0].x, 3600.0);
+    EXPECT_DOUBLE_EQ((*c)[0].y, -2.0);
+    EXPECT_EQ((*c)[0].code, 2);
+    EXPECT_DOUBLE_EQ((*c)[1].x, -0.75);
+    EXPECT_DOUBLE_EQ((*c)[1].y, 1.25);
+    EXPECT_DOUBLE_EQ((*c)[2].x, 0.5);
+    EXPECT_EQ((*c)[2].code, 1);
 }
 
 TEST_F(ExchangeFiles, NinetyNineLinesAreTakenAHundredRefused) {
     WriteBytes(coord(), coordLines(99));
-    CoordFileContent c = ReadCoordLines(coord(), kCp932);
-    ASSERT_TRUE(c.ok);
+    Result<QVector<CoordLine>> c = ReadCoordLines(coord(), kCp932);
+    ASSERT_TRUE(c.ok());
     OutlineStore store;
-    ASSERT_TRUE(FillOutlineStore(store, c.lines));
+    ASSERT_TRUE(FillOutlineStore(store, *c));
     EXPECT_EQ(store.pointCount(), 100);
 
     WriteBytes(coord(), coordLines(100));
     c = ReadCoordLines(coord(), kCp932);
-    EXPECT_FALSE(c.ok);
-    EXPECT_TRUE(c.lines.isEmpty());
-    EXPECT_TRUE(c.error.contains(QStringLiteral("100 行"))) << c.error.toStdString();
-    EXPECT_TRUE(c.error.contains(QStringLiteral("99"))) << c.error.toStdString();
+    EXPECT_FALSE(c.ok());
+    EXPECT_TRUE(c.error().contains(QStringLiteral("100 行"))) << c.error().toStdString();
+    EXPECT_TRUE(c.error().contains(QStringLiteral("99"))) << c.error().toStdString();
 }
 
 TEST_F(ExchangeFiles, BadFilesAreRefusedWholeWithTheLineNamed) {
@@ -166,20 +166,19 @@ TEST_F(ExchangeFiles, BadFilesAreRefusedWholeWithTheLineNamed) {
     };
     for (const Case& c : cases) {
         WriteBytes(coord(), c.bytes);
-        const CoordFileContent r = ReadCoordLines(coord(), kCp932);
-        EXPECT_FALSE(r.ok) << c.what;
-        EXPECT_TRUE(r.lines.isEmpty()) << c.what;
-        EXPECT_TRUE(r.error.contains(QString::fromUtf8(c.inMessage)))
-            << c.what << ": " << r.error.toStdString();
-        EXPECT_TRUE(r.error.contains(QStringLiteral("座標.txt"))) << c.what;
+        const Result<QVector<CoordLine>> r = ReadCoordLines(coord(), kCp932);
+        EXPECT_FALSE(r.ok()) << c.what;
+        EXPECT_TRUE(r.error().contains(QString::fromUtf8(c.inMessage)))
+            << c.what << ": " << r.error().toStdString();
+        EXPECT_TRUE(r.error().contains(QStringLiteral("座標.txt"))) << c.what;
     }
 }
 
 TEST_F(ExchangeFiles, MissingFileIsRefusedWithItsPath) {
-    const CoordFileContent r = ReadCoordLines(coord(), kCp932);
-    EXPECT_FALSE(r.ok);
-    EXPECT_TRUE(r.error.contains(QStringLiteral("がありません")));
-    EXPECT_TRUE(r.error.contains(coord())) << r.error.toStdString();
+    const Result<QVector<CoordLine>> r = ReadCoordLines(coord(), kCp932);
+    EXPECT_FALSE(r.ok());
+    EXPECT_TRUE(r.error().contains(QStringLiteral("がありません")));
+    EXPECT_TRUE(r.error().contains(coord())) << r.error().toStdString();
 }
 
 // --- the writers' line forms and the writer -------------------------------
@@ -210,13 +209,13 @@ TEST_F(ExchangeFiles, WrittenLinesReadBackThroughTheMainReader) {
         w.appendLine(Mt4500CoordLine(QStringLiteral("0001.5000"), QStringLiteral("0002.0000"), 2)));
     w.close();
     EXPECT_EQ(ReadBytes(coord()), QByteArray("  1.500000 -0.750001\r\n 0001.50000002.00002\r\n"));
-    const CoordFileContent c = ReadCoordLines(coord(), kCp932);
-    ASSERT_TRUE(c.ok);
-    EXPECT_DOUBLE_EQ(c.lines[0].x, 1.5);
-    EXPECT_DOUBLE_EQ(c.lines[0].y, -0.75);
-    EXPECT_DOUBLE_EQ(c.lines[1].x, 1.5);
-    EXPECT_DOUBLE_EQ(c.lines[1].y, 2.0);
-    EXPECT_EQ(c.lines[1].code, 2);
+    const Result<QVector<CoordLine>> c = ReadCoordLines(coord(), kCp932);
+    ASSERT_TRUE(c.ok());
+    EXPECT_DOUBLE_EQ((*c)[0].x, 1.5);
+    EXPECT_DOUBLE_EQ((*c)[0].y, -0.75);
+    EXPECT_DOUBLE_EQ((*c)[1].x, 1.5);
+    EXPECT_DOUBLE_EQ((*c)[1].y, 2.0);
+    EXPECT_EQ((*c)[1].code, 2);
 }
 
 TEST_F(ExchangeFiles, WriterEmptiesAtOpenAndEveryLineIsOnDiskAtOnce) {
@@ -242,9 +241,10 @@ TEST_F(ExchangeFiles, WriterEmptiesAtOpenAndEveryLineIsOnDiskAtOnce) {
 
 TEST_F(ExchangeFiles, WriterReportsAFolderThatIsNotThere) {
     CoordFileWriter w;
-    QString error;
-    EXPECT_FALSE(w.open(CoordFilePath(inst() + QStringLiteral("nowhere/")), &error));
-    EXPECT_TRUE(error.contains(QStringLiteral("座標.txt"))) << error.toStdString();
+    const Result<> opened = w.open(CoordFilePath(inst() + QStringLiteral("nowhere/")));
+    EXPECT_FALSE(opened);
+    EXPECT_TRUE(opened.error().contains(QStringLiteral("座標.txt")))
+        << opened.error().toStdString();
     EXPECT_FALSE(w.isOpen());
 }
 
@@ -257,14 +257,14 @@ TEST_F(ExchangeFiles, AbandonLineReplacesTheFileWhole) {
 // --- Numora's reader -------------------------------------------------------
 
 TEST(NumoraReader, FourLinesWithTheLastMarkedGiveFourPoints) {
-    const NumoraOutline o = ReadNumoraCoordFile(fixture("numora-four.txt"), kCp932);
-    ASSERT_TRUE(o.ok) << o.error.toStdString();
-    ASSERT_EQ(o.points.size(), 4);
+    const Result<QVector<NumoraPoint>> o = ReadNumoraCoordFile(fixture("numora-four.txt"), kCp932);
+    ASSERT_TRUE(o.ok()) << o.error().toStdString();
+    ASSERT_EQ(o->size(), 4);
     const float want[4][3] = {{1500, 2000, 1}, {4500, 2000, 1}, {4500, 4000, 2}, {1500, 4000, 1}};
     for (int i = 0; i < 4; ++i) {
-        EXPECT_FLOAT_EQ(o.points[i].x, want[i][0]) << i;
-        EXPECT_FLOAT_EQ(o.points[i].y, want[i][1]) << i;
-        EXPECT_EQ(o.points[i].code, int16_t(want[i][2])) << i;
+        EXPECT_FLOAT_EQ((*o)[i].x, want[i][0]) << i;
+        EXPECT_FLOAT_EQ((*o)[i].y, want[i][1]) << i;
+        EXPECT_EQ((*o)[i].code, int16_t(want[i][2])) << i;
     }
 }
 
@@ -275,34 +275,34 @@ TEST_F(ExchangeFiles, NumoraSignsInTheirColumnOrInsideTheNumber) {
                         "  -0.75000 1.2500002\r\n"
                         "4 0000.000 0000.0001\r\n"
                         "garbage\r\n");
-    const NumoraOutline o = ReadNumoraCoordFile(coord(), kCp932);
-    ASSERT_TRUE(o.ok) << o.error.toStdString();
-    ASSERT_EQ(o.points.size(), 3);
-    EXPECT_FLOAT_EQ(o.points[0].x, -2500.0f);
-    EXPECT_FLOAT_EQ(o.points[0].y, -1000.0f);
-    EXPECT_FLOAT_EQ(o.points[1].x, -750.0f);
-    EXPECT_FLOAT_EQ(o.points[1].y, 1250.0f);
-    EXPECT_EQ(o.points[1].code, 2);
+    const Result<QVector<NumoraPoint>> o = ReadNumoraCoordFile(coord(), kCp932);
+    ASSERT_TRUE(o.ok()) << o.error().toStdString();
+    ASSERT_EQ(o->size(), 3);
+    EXPECT_FLOAT_EQ((*o)[0].x, -2500.0f);
+    EXPECT_FLOAT_EQ((*o)[0].y, -1000.0f);
+    EXPECT_FLOAT_EQ((*o)[1].x, -750.0f);
+    EXPECT_FLOAT_EQ((*o)[1].y, 1250.0f);
+    EXPECT_EQ((*o)[1].code, 2);
 }
 
 TEST_F(ExchangeFiles, NumoraTakesAByteOrderMarkAndTheLargestMagnitude) {
     // The mark would shift every column by two characters in CP932.
     WriteBytes(coord(), "\xEF\xBB\xBF  0001.500 0002.0001\r4 999999.9-0004.0002\r");
-    const NumoraOutline o = ReadNumoraCoordFile(coord(), kCp932);
-    ASSERT_TRUE(o.ok) << o.error.toStdString();
-    ASSERT_EQ(o.points.size(), 2);
-    EXPECT_FLOAT_EQ(o.points[0].x, 1500.0f);
-    EXPECT_FLOAT_EQ(o.points[0].y, 2000.0f);
-    EXPECT_EQ(o.points[0].code, 1);
-    EXPECT_FLOAT_EQ(o.points[1].x, 999999900.0f);
-    EXPECT_FLOAT_EQ(o.points[1].y, -4000.0f);
+    const Result<QVector<NumoraPoint>> o = ReadNumoraCoordFile(coord(), kCp932);
+    ASSERT_TRUE(o.ok()) << o.error().toStdString();
+    ASSERT_EQ(o->size(), 2);
+    EXPECT_FLOAT_EQ((*o)[0].x, 1500.0f);
+    EXPECT_FLOAT_EQ((*o)[0].y, 2000.0f);
+    EXPECT_EQ((*o)[0].code, 1);
+    EXPECT_FLOAT_EQ((*o)[1].x, 999999900.0f);
+    EXPECT_FLOAT_EQ((*o)[1].y, -4000.0f);
 }
 
 TEST_F(ExchangeFiles, NumoraMarkOnTheNinetyNinthLineIsStillRead) {
     WriteBytes(coord(), coordLines(98) + "4  1.00000  2.000001\r\n");
-    const NumoraOutline o = ReadNumoraCoordFile(coord(), kCp932);
-    ASSERT_TRUE(o.ok) << o.error.toStdString();
-    EXPECT_EQ(o.points.size(), 99);
+    const Result<QVector<NumoraPoint>> o = ReadNumoraCoordFile(coord(), kCp932);
+    ASSERT_TRUE(o.ok()) << o.error().toStdString();
+    EXPECT_EQ(o->size(), 99);
 }
 
 TEST_F(ExchangeFiles, NumoraRefusesWhatItCannotSketch) {
@@ -330,16 +330,15 @@ TEST_F(ExchangeFiles, NumoraRefusesWhatItCannotSketch) {
     };
     for (const Case& c : cases) {
         WriteBytes(coord(), c.bytes);
-        const NumoraOutline o = ReadNumoraCoordFile(coord(), kCp932);
-        EXPECT_FALSE(o.ok) << c.what;
-        EXPECT_TRUE(o.points.isEmpty()) << c.what;
-        EXPECT_TRUE(o.error.contains(QString::fromUtf8(c.inMessage)))
-            << c.what << ": " << o.error.toStdString();
+        const Result<QVector<NumoraPoint>> o = ReadNumoraCoordFile(coord(), kCp932);
+        EXPECT_FALSE(o.ok()) << c.what;
+        EXPECT_TRUE(o.error().contains(QString::fromUtf8(c.inMessage)))
+            << c.what << ": " << o.error().toStdString();
     }
     QFile::remove(coord());
-    const NumoraOutline missing = ReadNumoraCoordFile(CoordFilePath(inst()), kCp932);
-    EXPECT_FALSE(missing.ok);
-    EXPECT_TRUE(missing.error.contains(QStringLiteral("がありません")));
+    const Result<QVector<NumoraPoint>> missing = ReadNumoraCoordFile(CoordFilePath(inst()), kCp932);
+    EXPECT_FALSE(missing.ok());
+    EXPECT_TRUE(missing.error().contains(QStringLiteral("がありません")));
 }
 
 // --- 縮尺.txt and roomName.txt --------------------------------------------
@@ -379,42 +378,42 @@ TEST_F(ExchangeFiles, ScaleFileMissingEmptyPresentAndRewritten) {
     ASSERT_TRUE(WriteScaleFile(path, QStringLiteral("200"), kCp932));
 
     // A rewrite that cannot be done leaves the old file.
-    QString error;
-    EXPECT_FALSE(WriteScaleFile(inst() + QStringLiteral("nowhere/縮尺.txt"), QStringLiteral("50"),
-                                kCp932, &error));
-    EXPECT_FALSE(error.isEmpty());
+    const Result<> written =
+        WriteScaleFile(inst() + QStringLiteral("nowhere/縮尺.txt"), QStringLiteral("50"), kCp932);
+    EXPECT_FALSE(written);
+    EXPECT_FALSE(written.error().isEmpty());
     EXPECT_EQ(ReadBytes(path), QByteArray("200\r\n"));
     EXPECT_EQ(QDir(inst()).entryList(QDir::Files | QDir::Hidden).size(), 1);
 }
 
 TEST_F(ExchangeFiles, RoomNameInShiftJisRoundTrips) {
-    const RoomNameContent r = ReadRoomNameFile(fixture("roomName-cp932.txt"), kCp932);
-    ASSERT_TRUE(r.ok) << r.error.toStdString();
-    EXPECT_EQ(r.name, QStringLiteral("会議室Ａ（北）"));
+    const Result<QString> r = ReadRoomNameFile(fixture("roomName-cp932.txt"), kCp932);
+    ASSERT_TRUE(r.ok()) << r.error().toStdString();
+    EXPECT_EQ(*r, QStringLiteral("会議室Ａ（北）"));
 
     // Written back in the code page, the first line is the fixture's bytes.
     const QString path = RoomNameFilePath(inst());
-    ASSERT_TRUE(WriteTextLines(path, {r.name}, kCp932));
+    ASSERT_TRUE(WriteTextLines(path, {*r}, kCp932));
     const QByteArray fixtureBytes = ReadBytes(fixture("roomName-cp932.txt"));
     EXPECT_EQ(ReadBytes(path), fixtureBytes.left(fixtureBytes.indexOf('\n') + 1));
 
     // The same name in a UTF-8 installation.
     const TextCodec utf8(QStringLiteral("UTF-8"));
-    ASSERT_TRUE(WriteTextLines(path, {r.name}, utf8));
-    EXPECT_EQ(ReadRoomNameFile(path, utf8).name, r.name);
-    EXPECT_NE(ReadRoomNameFile(path, kCp932).name, r.name);
+    ASSERT_TRUE(WriteTextLines(path, {*r}, utf8));
+    EXPECT_EQ(ReadRoomNameFile(path, utf8).value(), *r);
+    EXPECT_NE(ReadRoomNameFile(path, kCp932).value(), *r);
 }
 
 TEST_F(ExchangeFiles, RoomNameMissingOrEmpty) {
     const QString path = RoomNameFilePath(inst());
-    RoomNameContent r = ReadRoomNameFile(path, kCp932);
-    EXPECT_FALSE(r.ok);
-    EXPECT_TRUE(r.error.contains(QStringLiteral("roomName.txt がありません")))
-        << r.error.toStdString();
+    Result<QString> r = ReadRoomNameFile(path, kCp932);
+    EXPECT_FALSE(r.ok());
+    EXPECT_TRUE(r.error().contains(QStringLiteral("roomName.txt がありません")))
+        << r.error().toStdString();
     WriteBytes(path, QByteArray());
     r = ReadRoomNameFile(path, kCp932);
-    EXPECT_TRUE(r.ok);
-    EXPECT_TRUE(r.name.isEmpty());
+    ASSERT_TRUE(r.ok());
+    EXPECT_TRUE(r->isEmpty());
 }
 
 TEST_F(ExchangeFiles, StampTellsAReplacedFileFromAnUntouchedOne) {

@@ -350,8 +350,8 @@ TEST_F(PictureBoxTest, SavePictureWritesA24BitBitmapThatReloadsIdentically) {
     box.setForeColor(QColor(kRed));
     box.Print(QStringLiteral("居間"));
     const QString path = dir.filePath(QStringLiteral("curGazo.bmp"));
-    QString error;
-    ASSERT_TRUE(box.SavePicture(path, &error)) << error.toStdString();
+    const Result<> saved = box.SavePicture(path);
+    ASSERT_TRUE(saved) << saved.error().toStdString();
 
     QFile f(path);
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
@@ -399,21 +399,21 @@ TEST(BitmapFile, RowsArePaddedToFourBytes) {
 TEST(BitmapFile, FailedSaveReportsAndKeepsTheOldFile) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
-    QString error;
-    EXPECT_FALSE(SaveImageAsBmp(solid(4, 4, kRed), dir.filePath("missing/x.bmp"), &error));
-    EXPECT_FALSE(error.isEmpty());
+    const Result<> missing = SaveImageAsBmp(solid(4, 4, kRed), dir.filePath("missing/x.bmp"));
+    EXPECT_FALSE(missing);
+    EXPECT_FALSE(missing.error().isEmpty());
 
     // Replacing an existing bitmap leaves either the old or the new one whole.
     const QString path = dir.filePath("x.bmp");
     ASSERT_TRUE(SaveImageAsBmp(solid(4, 4, kRed), path));
-    EXPECT_FALSE(SaveImageAsBmp(QImage(), path, &error));
+    EXPECT_FALSE(SaveImageAsBmp(QImage(), path));
     EXPECT_EQ(QImage(path).convertToFormat(QImage::Format_RGB32), solid(4, 4, kRed));
     ASSERT_TRUE(SaveImageAsBmp(solid(2, 6, kBlue), path));
     EXPECT_EQ(QImage(path).size(), QSize(2, 6));
 
     PictureBox empty; // never sized: nothing to save
     empty.resize(0, 0);
-    EXPECT_FALSE(empty.SavePicture(dir.filePath("y.bmp"), &error));
+    EXPECT_FALSE(empty.SavePicture(dir.filePath("y.bmp")));
     EXPECT_FALSE(QFile::exists(dir.filePath("y.bmp")));
 }
 

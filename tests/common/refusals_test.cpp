@@ -4,15 +4,15 @@
 
 TEST(Refusals, PointAdmissionKeepsTheLastRowForTheEndRecord) {
     OutlineStore store;
-    EXPECT_TRUE(RefusePoint(store, 4).has_value()); // end before any point
-    EXPECT_FALSE(RefusePoint(store, 1).has_value());
+    EXPECT_FALSE(CheckPoint(store, 4)); // end before any point
+    EXPECT_TRUE(CheckPoint(store, 1));
     for (int i = 0; i < OutlineStore::kMaxRows - 1; ++i)
         store.appendMetres(i, i, 1.0f);
-    EXPECT_TRUE(RefusePoint(store, 1).has_value());
-    EXPECT_TRUE(RefusePoint(store, 2).has_value());
-    EXPECT_FALSE(RefusePoint(store, 4).has_value()); // row 100 is the end record
+    EXPECT_FALSE(CheckPoint(store, 1));
+    EXPECT_FALSE(CheckPoint(store, 2));
+    EXPECT_TRUE(CheckPoint(store, 4)); // row 100 is the end record
     store.appendMetres(0, 0, 4.0f);
-    EXPECT_TRUE(RefusePoint(store, 4).has_value());
+    EXPECT_FALSE(CheckPoint(store, 4));
 }
 
 TEST(Refusals, OneMessageTwentyLinesThenACount) {

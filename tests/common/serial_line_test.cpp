@@ -122,8 +122,8 @@ protected:
             if (line_->CommEvent() == kComEvReceive)
                 received_.push_back(line_->Input());
         });
-        QString error;
-        ASSERT_TRUE(line_->setPortOpen(true, &error)) << error.toStdString();
+        const Result<> opened = line_->setPortOpen(true);
+        ASSERT_TRUE(opened) << opened.error().toStdString();
         ASSERT_TRUE(line_->PortOpen());
     }
 
@@ -155,10 +155,10 @@ TEST_F(SerialLineOnPty, Mt4500RecordsArriveOneEventEachAndByteExact) {
     ASSERT_TRUE(waitForRecords(3));
     EXPECT_EQ(received_, kMtRecords);
     EXPECT_EQ(events_, (std::vector<int>{2, 2, 2}));
-    const ParseResult first = ParseMt4500Record(received_[0]);
-    ASSERT_TRUE(first.point);
-    EXPECT_EQ(first.point->code, 1);
-    EXPECT_EQ(first.point->xText, "   1.2345");
+    const Result<TabletPoint> first = ParseMt4500Record(received_[0]);
+    ASSERT_TRUE(first);
+    EXPECT_EQ(first->code, 1);
+    EXPECT_EQ(first->xText, "   1.2345");
 }
 
 TEST_F(SerialLineOnPty, T5160RecordsSentInTwoHalvesArriveWhole) {
@@ -169,7 +169,7 @@ TEST_F(SerialLineOnPty, T5160RecordsSentInTwoHalvesArriveWhole) {
     ASSERT_TRUE(waitForRecords(3));
     EXPECT_EQ(received_,
               (std::vector<QByteArray>{"12345,6789,2\r\n", "1000,500,4\r\n", "-20,30,8\r\n"}));
-    EXPECT_EQ(ParseT5160Record(received_[0], "100").point->xText, "123.4500");
+    EXPECT_EQ(ParseT5160Record(received_[0], "100").value().xText, "123.4500");
 }
 
 TEST_F(SerialLineOnPty, MergedRecordsInOneWriteGiveOneEventPerRecord) {
@@ -204,9 +204,9 @@ TEST_F(SerialLineOnPty, ClosingInTheHandlerStopsDeliveryUntilReopened) {
                writeScript("mt.txt", kMtScript + "5 5 1\n"), "--repeat"},
               "VarpadLumo", "MSComm1", RecordFramer::Mode::FixedLength);
     QObject::connect(line_.get(), &SerialLine::OnComm, [this] {
-        const ParseResult r = ParseMt4500Record(received_.back());
-        if (r.point && r.point->code == 4)
-            line_->setPortOpen(false);
+        const Result<TabletPoint> r = ParseMt4500Record(received_.back());
+        if (r && r->code == 4)
+            (void)line_->setPortOpen(false);
     });
     sim_.command("");
     ASSERT_TRUE(QTest::qWaitFor([&] { return !line_->PortOpen(); }, kGuardMs));
@@ -227,7 +227,7 @@ TEST_F(SerialLineOnPty, TheSimulatorSendsTheOutlineEachTimeThePortOpens) {
                "--settle", "200"},
               "VarpadLumo", "MSComm1", RecordFramer::Mode::FixedLength);
     ASSERT_TRUE(waitForRecords(3));
-    line_->setPortOpen(false);
+    (void)line_->setPortOpen(false);
     ASSERT_TRUE(sim_.waitForOutput("closed"));
     ASSERT_TRUE(line_->setPortOpen(true));
     ASSERT_TRUE(waitForRecords(6));
@@ -267,8 +267,8 @@ TEST_F(SerialLineOnPty, MalformedRecordsReachTheHandlerAndTheLineStaysInStep) {
               "VarpadLumo", "MSComm1", RecordFramer::Mode::FixedLength);
     sim_.command("");
     ASSERT_TRUE(waitForRecords(2));
-    EXPECT_FALSE(ParseMt4500Record(received_[0]).point);
-    EXPECT_TRUE(ParseMt4500Record(received_[1]).point);
+    EXPECT_FALSE(ParseMt4500Record(received_[0]));
+    EXPECT_TRUE(ParseMt4500Record(received_[1]));
 }
 
 TEST_F(SerialLineOnPty, OverlongGarbageIsReportedAndLaterRecordsStillArrive) {
@@ -303,11 +303,11 @@ TEST(SerialLineOpen, MissingDeviceFailsWithAMessageNamingThePort) {
     SerialSettings s = DefaultSettings("VarpadLumo", "MSComm1");
     s.portName = "/dev/pointra-no-such-tablet";
     SerialLine line(s, RecordFramer::Mode::FixedLength);
-    QString error;
-    EXPECT_FALSE(line.setPortOpen(true, &error));
+    const Result<> opened = line.setPortOpen(true);
+    EXPECT_FALSE(opened);
     EXPECT_FALSE(line.PortOpen());
-    EXPECT_TRUE(error.contains("/dev/pointra-no-such-tablet"));
-    EXPECT_EQ(line.errorText(), error);
+    EXPECT_TRUE(opened.error().contains("/dev/pointra-no-such-tablet"));
+    EXPECT_EQ(line.errorText(), opened.error());
     EXPECT_TRUE(line.Input().isEmpty());
     EXPECT_TRUE(line.setPortOpen(false)) << "closing a closed port is harmless";
 }
@@ -316,10 +316,10 @@ TEST(SerialLineOpen, ANonTerminalDeviceIsRefused) {
     SerialSettings s = DefaultSettings("VarpadLumo", "MSComm2");
     s.portName = "/dev/null";
     SerialLine line(s, RecordFramer::Mode::Line);
-    QString error;
-    EXPECT_FALSE(line.setPortOpen(true, &error));
+    const Result<> opened = line.setPortOpen(true);
+    EXPECT_FALSE(opened);
     EXPECT_FALSE(line.PortOpen());
-    EXPECT_TRUE(error.contains("/dev/null"));
+    EXPECT_TRUE(opened.error().contains("/dev/null"));
 }
 
 } // namespace

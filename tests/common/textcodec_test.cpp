@@ -111,28 +111,28 @@ TEST(TextLines, FilesAreReadOnlyWhenRegularAndSmallEnough) {
     const TextCodec sjis(q("CP932"));
     const QString path = dir.filePath(q("座標.txt"));
     WriteBytes(path, "one\rtwo\r\n");
-    TextFileContent c = ReadTextFile(path, sjis, 9);
-    ASSERT_TRUE(c.ok) << c.error.toStdString();
-    EXPECT_EQ(c.lines, QStringList({q("one"), q("two")}));
+    Result<QStringList> c = ReadTextFile(path, sjis, 9);
+    ASSERT_TRUE(c.ok()) << c.error().toStdString();
+    EXPECT_EQ(*c, QStringList({q("one"), q("two")}));
 
     // One byte more than allowed; a missing file; a folder; a FIFO (which
     // would block a plain open); a link to an endless device.
     c = ReadTextFile(path, sjis, 8);
-    EXPECT_FALSE(c.ok);
-    EXPECT_TRUE(c.error.contains(q("座標.txt が大きすぎます"))) << c.error.toStdString();
-    EXPECT_TRUE(c.error.contains(q("8 バイトまで"))) << c.error.toStdString();
-    EXPECT_TRUE(c.lines.isEmpty());
+    EXPECT_FALSE(c.ok());
+    EXPECT_TRUE(c.error().contains(q("座標.txt が大きすぎます"))) << c.error().toStdString();
+    EXPECT_TRUE(c.error().contains(q("8 バイトまで"))) << c.error().toStdString();
     c = ReadTextFile(dir.filePath(q("missing.txt")), sjis, 100);
-    EXPECT_FALSE(c.ok);
-    EXPECT_TRUE(c.error.contains(q("missing.txt がありません"))) << c.error.toStdString();
+    EXPECT_FALSE(c.ok());
+    EXPECT_TRUE(c.error().contains(q("missing.txt がありません"))) << c.error().toStdString();
     const QString fifo = dir.filePath(q("fifo.txt"));
     ASSERT_EQ(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
     const QString zero = dir.filePath(q("zero.txt"));
     ASSERT_TRUE(QFile::link(q("/dev/zero"), zero));
     for (const QString& odd : {dir.path(), fifo, zero}) {
         c = ReadTextFile(odd, sjis, 100);
-        EXPECT_FALSE(c.ok) << odd.toStdString();
-        EXPECT_TRUE(c.error.contains(q("通常のファイルではありません"))) << c.error.toStdString();
+        EXPECT_FALSE(c.ok()) << odd.toStdString();
+        EXPECT_TRUE(c.error().contains(q("通常のファイルではありません")))
+            << c.error().toStdString();
     }
 }
 
@@ -141,10 +141,10 @@ TEST(TextLines, WriteEndsEveryLineWithCrLfInTheCodePage) {
     ASSERT_TRUE(dir.isValid());
     const TextCodec sjis(q("CP932"));
     const QString path = dir.filePath(q("縮尺.txt"));
-    QString error;
-    ASSERT_TRUE(WriteTextLines(path, {q("100"), q("拾い")}, sjis, &error)) << error.toStdString();
+    const Result<> written = WriteTextLines(path, {q("100"), q("拾い")}, sjis);
+    ASSERT_TRUE(written) << written.error().toStdString();
     EXPECT_EQ(ReadBytes(path), QByteArray("100\r\n\x8f\x45\x82\xa2\r\n"));
-    EXPECT_EQ(ReadTextFile(path, sjis, 100).lines, QStringList({q("100"), q("拾い")}));
+    EXPECT_EQ(ReadTextFile(path, sjis, 100).value(), QStringList({q("100"), q("拾い")}));
     EXPECT_EQ(CrLfLine(q("縮尺"), TextCodec(q("UTF-8"))), q("縮尺\r\n").toUtf8());
 
     // Replacing it leaves no temporary file behind.

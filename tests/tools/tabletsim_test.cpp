@@ -32,28 +32,32 @@ TEST(SimRecords, T5160RecordIsCountsButtonAndCrLf) {
 }
 
 TEST(SimRecords, WhatTheSimulatorSendsTheReceiversRead) {
-    const ParseResult mt = ParseMt4500Record(*FormatMt4500Record(12.5, -0.25, '1'));
-    ASSERT_TRUE(mt.point);
-    EXPECT_DOUBLE_EQ(mt.point->xM, 12.5);
-    EXPECT_DOUBLE_EQ(mt.point->yM, -0.25);
-    EXPECT_EQ(mt.point->code, 2);
+    const Result<TabletPoint> mt = ParseMt4500Record(*FormatMt4500Record(12.5, -0.25, '1'));
+    ASSERT_TRUE(mt);
+    EXPECT_DOUBLE_EQ(mt->xM, 12.5);
+    EXPECT_DOUBLE_EQ(mt->yM, -0.25);
+    EXPECT_EQ(mt->code, 2);
 
-    const ParseResult t = ParseT5160Record(*FormatT5160Record(1000, 500, '4'), "200");
-    ASSERT_TRUE(t.point);
-    EXPECT_EQ(t.point->xText, "20.00000");
-    EXPECT_EQ(t.point->code, 2);
+    const Result<TabletPoint> t = ParseT5160Record(*FormatT5160Record(1000, 500, '4'), "200");
+    ASSERT_TRUE(t);
+    EXPECT_EQ(t->xText, "20.00000");
+    EXPECT_EQ(t->code, 2);
 }
 
 TEST(SimScript, LinesBecomeRecordsSkippingCommentsAndBlanks) {
-    const Script s = ParseScript("# outline\n\n1.5 2 1\r\n  0\t0   2  \n0 0 3", Mode::Mt4500);
-    ASSERT_TRUE(s.error.isEmpty()) << s.error.toStdString();
-    ASSERT_EQ(s.records.size(), 3u);
-    EXPECT_EQ(s.records[0], QByteArray("   1.5000   2.0000") + "1\r");
-    EXPECT_EQ(s.records[2], QByteArray("   0.0000   0.0000") + "3\r");
+    const Result<std::vector<QByteArray>> s =
+        ParseScript("# outline\n\n1.5 2 1\r\n  0\t0   2  \n0 0 3", Mode::Mt4500);
+    ASSERT_TRUE(s) << s.error().toStdString();
+    ASSERT_EQ(s->size(), 3u);
+    EXPECT_EQ((*s)[0], QByteArray("   1.5000   2.0000") + "1\r");
+    EXPECT_EQ((*s)[2], QByteArray("   0.0000   0.0000") + "3\r");
 
-    const Script t = ParseScript("12345 6789 2\r1000 500 8\r", Mode::T5160); // CR-only lines
-    ASSERT_EQ(t.records.size(), 2u);
-    EXPECT_EQ(t.records[1], "1000,500,8\r\n");
+    // CR-only lines.
+    const Result<std::vector<QByteArray>> t =
+        ParseScript("12345 6789 2\r1000 500 8\r", Mode::T5160);
+    ASSERT_TRUE(t) << t.error().toStdString();
+    ASSERT_EQ(t->size(), 2u);
+    EXPECT_EQ((*t)[1], "1000,500,8\r\n");
 }
 
 TEST(SimScript, BadLinesAreNamedByNumberAndNothingIsSent) {
@@ -69,26 +73,27 @@ TEST(SimScript, BadLinesAreNamedByNumberAndNothingIsSent) {
         {"12345.5 0 1\n", Mode::Mt4500, "line 1"},
     };
     for (const Case& c : cases) {
-        const Script s = ParseScript(c.text, c.mode);
-        EXPECT_TRUE(s.records.empty()) << c.text;
-        EXPECT_TRUE(s.error.startsWith(c.line)) << c.text << " -> " << s.error.toStdString();
+        const Result<std::vector<QByteArray>> s = ParseScript(c.text, c.mode);
+        EXPECT_FALSE(s) << c.text;
+        EXPECT_TRUE(s.error().startsWith(c.line)) << c.text << " -> " << s.error().toStdString();
     }
 }
 
 TEST(SimScript, RawLinesAreSentAsWrittenWithEscapes) {
-    const Script s = ParseRawScript("   1.2345   2.5\\r\n40000,1,2\\r\\n\n\\x00\\t\\\\\n");
-    ASSERT_TRUE(s.error.isEmpty());
-    ASSERT_EQ(s.records.size(), 3u);
-    EXPECT_EQ(s.records[0], "   1.2345   2.5\r");
-    EXPECT_EQ(s.records[1], "40000,1,2\r\n");
-    EXPECT_EQ(s.records[2], QByteArray("\0\t\\", 3));
+    const Result<std::vector<QByteArray>> s =
+        ParseRawScript("   1.2345   2.5\\r\n40000,1,2\\r\\n\n\\x00\\t\\\\\n");
+    ASSERT_TRUE(s);
+    ASSERT_EQ(s->size(), 3u);
+    EXPECT_EQ((*s)[0], "   1.2345   2.5\r");
+    EXPECT_EQ((*s)[1], "40000,1,2\r\n");
+    EXPECT_EQ((*s)[2], QByteArray("\0\t\\", 3));
 
     for (const char* bad : {"abc\\", "\\q", "\\x4", "\\xZZ"}) {
-        QString why;
-        EXPECT_FALSE(DecodeEscapes(bad, &why)) << bad;
-        EXPECT_FALSE(why.isEmpty());
+        const Result<QByteArray> decoded = DecodeEscapes(bad);
+        EXPECT_FALSE(decoded) << bad;
+        EXPECT_FALSE(decoded.error().isEmpty());
     }
-    EXPECT_TRUE(ParseRawScript("ok\nbad\\\n").error.startsWith("line 2"));
+    EXPECT_TRUE(ParseRawScript("ok\nbad\\\n").error().startsWith("line 2"));
 }
 
 TEST(SimScript, SplitRecordGivesTwoNonEmptyHalves) {
@@ -128,9 +133,8 @@ TEST(SimKeys, T5160CursorStaysWithinTheTablet) {
 }
 
 TEST(SimPty, RecordsPassByteForByteAndTheOpenSideIsSeen) {
-    QString error;
-    std::optional<Pty> pty = Pty::create(&error);
-    ASSERT_TRUE(pty) << error.toStdString();
+    Result<Pty> pty = Pty::create();
+    ASSERT_TRUE(pty) << pty.error().toStdString();
     EXPECT_FALSE(pty->slaveOpen());
     EXPECT_FALSE(pty->waitForSlaveOpen(0));
 

@@ -199,12 +199,12 @@ std::optional<std::vector<QByteArray>> LoadRecords(const QString& path, bool raw
         return std::nullopt;
     }
     const QByteArray text = f.readAll();
-    const Script s = raw ? ParseRawScript(text) : ParseScript(text, *mode);
-    if (!s.error.isEmpty()) {
-        std::fprintf(stderr, "tabletsim: %s: %s\n", qPrintable(path), qPrintable(s.error));
+    Result<std::vector<QByteArray>> s = raw ? ParseRawScript(text) : ParseScript(text, *mode);
+    if (!s) {
+        std::fprintf(stderr, "tabletsim: %s: %s\n", qPrintable(path), qPrintable(s.error()));
         return std::nullopt;
     }
-    return s.records;
+    return std::move(*s);
 }
 
 bool Send(const Pty& pty, const std::vector<QByteArray>& records, const Options& o) {
@@ -301,11 +301,10 @@ int RunRepeat(const Pty& pty, const Options& o, const std::vector<QByteArray>& s
                     if (auto r = LoadRecords(QString::fromLocal8Bit(line.mid(5)), o.raw, o.mode))
                         Send(pty, *r, o);
                 } else if (line.startsWith("raw ")) {
-                    QString why;
-                    if (auto r = DecodeEscapes(line.mid(4), &why))
+                    if (const auto r = DecodeEscapes(line.mid(4)))
                         Send(pty, {*r}, o);
                     else
-                        std::fprintf(stderr, "tabletsim: %s\n", qPrintable(why));
+                        std::fprintf(stderr, "tabletsim: %s\n", qPrintable(r.error()));
                 } else {
                     std::fprintf(stderr, "tabletsim: unknown command \"%s\"\n", line.constData());
                 }
@@ -426,10 +425,9 @@ int main(int argc, char** argv) {
     }
 
     InstallSignals();
-    QString error;
-    std::optional<Pty> pty = Pty::create(&error);
+    Result<Pty> pty = Pty::create();
     if (!pty) {
-        std::fprintf(stderr, "tabletsim: %s\n", qPrintable(error));
+        std::fprintf(stderr, "tabletsim: %s\n", qPrintable(pty.error()));
         return 1;
     }
     std::printf("%s\n", qPrintable(pty->slavePath()));

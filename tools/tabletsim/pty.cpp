@@ -32,25 +32,20 @@ bool Stopped(const volatile std::sig_atomic_t* stop) {
 
 } // namespace
 
-std::optional<Pty> Pty::create(QString* error) {
+Result<Pty> Pty::create() {
     const int m = posix_openpt(O_RDWR | O_NOCTTY);
-    if (m < 0) {
-        if (error)
-            *error = SystemError("posix_openpt");
-        return std::nullopt;
-    }
+    if (m < 0)
+        return Fail(SystemError("posix_openpt"));
     if (grantpt(m) != 0 || unlockpt(m) != 0) {
-        if (error)
-            *error = SystemError("grantpt/unlockpt");
+        const QString why = SystemError("grantpt/unlockpt");
         ::close(m);
-        return std::nullopt;
+        return Fail(why);
     }
     const char* name = ptsname(m);
     if (!name) {
-        if (error)
-            *error = SystemError("ptsname");
+        const QString why = SystemError("ptsname");
         ::close(m);
-        return std::nullopt;
+        return Fail(why);
     }
     Pty pty(m, QString::fromLocal8Bit(name));
 
@@ -58,11 +53,8 @@ std::optional<Pty> Pty::create(QString* error) {
     // closed again the master reports a hang-up for as long as nobody holds
     // the slave open, which is how slaveOpen() tells.
     const int s = ::open(name, O_RDWR | O_NOCTTY);
-    if (s < 0) {
-        if (error)
-            *error = SystemError("open slave");
-        return std::nullopt;
-    }
+    if (s < 0)
+        return Fail(SystemError("open slave"));
     termios tio{};
     if (tcgetattr(s, &tio) == 0) {
         cfmakeraw(&tio);

@@ -2,19 +2,20 @@
 // The pseudo-terminal the simulator plays the tablet on: it keeps the master
 // side, the program under test opens the slave side as its serial port.
 
+#include "common/core/result.h"
+
 #include <QByteArray>
 #include <QString>
 
 #include <csignal>
-#include <optional>
 
 namespace tabletsim {
 
 class Pty {
 public:
     // A new pair with the slave side in raw mode (no echo, no line-end
-    // translation), so records pass byte for byte. nullopt and *error on failure.
-    static std::optional<Pty> create(QString* error = nullptr);
+    // translation), so records pass byte for byte; else why not.
+    static Result<Pty> create();
 
     Pty(Pty&& other) noexcept;
     Pty& operator=(Pty&& other) noexcept;

@@ -80,8 +80,8 @@ std::optional<QByteArray> FormatT5160Record(int xCount, int yCount, char button)
     return QByteArray::number(xCount) + ',' + QByteArray::number(yCount) + ',' + button + "\r\n";
 }
 
-Script ParseScript(const QByteArray& text, Mode mode) {
-    Script script;
+Result<std::vector<QByteArray>> ParseScript(const QByteArray& text, Mode mode) {
+    std::vector<QByteArray> records;
     int lineNo = 0;
     for (const QByteArray& raw : Lines(text)) {
         ++lineNo;
@@ -89,11 +89,8 @@ Script ParseScript(const QByteArray& text, Mode mode) {
         if (line.isEmpty() || line.startsWith('#'))
             continue;
         const QList<QByteArray> parts = line.split(' ');
-        if (parts.size() != 3 || parts[2].size() != 1 || !IsDigit(parts[2][0])) {
-            script.records.clear();
-            script.error = LineError(lineNo, QStringLiteral("expected \"x y button\""));
-            return script;
-        }
+        if (parts.size() != 3 || parts[2].size() != 1 || !IsDigit(parts[2][0]))
+            return Fail(LineError(lineNo, QStringLiteral("expected \"x y button\"")));
         std::optional<QByteArray> record;
         bool okX = false;
         bool okY = false;
@@ -108,25 +105,18 @@ Script ParseScript(const QByteArray& text, Mode mode) {
             if (okX && okY)
                 record = FormatT5160Record(x, y, parts[2][0]);
         }
-        if (!okX || !okY) {
-            script.records.clear();
-            script.error = LineError(lineNo, mode == Mode::Mt4500
-                                                 ? QStringLiteral("x and y must be numbers")
-                                                 : QStringLiteral("x and y must be whole counts"));
-            return script;
-        }
-        if (!record) {
-            script.records.clear();
-            script.error =
-                LineError(lineNo, QStringLiteral("coordinates out of the tablet's range"));
-            return script;
-        }
-        script.records.push_back(*record);
+        if (!okX || !okY)
+            return Fail(LineError(lineNo, mode == Mode::Mt4500
+                                              ? QStringLiteral("x and y must be numbers")
+                                              : QStringLiteral("x and y must be whole counts")));
+        if (!record)
+            return Fail(LineError(lineNo, QStringLiteral("coordinates out of the tablet's range")));
+        records.push_back(*record);
     }
-    return script;
+    return records;
 }
 
-std::optional<QByteArray> DecodeEscapes(const QByteArray& line, QString* error) {
+Result<QByteArray> DecodeEscapes(const QByteArray& line) {
     QByteArray out;
     for (qsizetype i = 0; i < line.size(); ++i) {
         const char c = line[i];
@@ -134,11 +124,8 @@ std::optional<QByteArray> DecodeEscapes(const QByteArray& line, QString* error) 
             out.append(c);
             continue;
         }
-        if (i + 1 >= line.size()) {
-            if (error)
-                *error = QStringLiteral("a lone \\ at the end");
-            return std::nullopt;
-        }
+        if (i + 1 >= line.size())
+            return Fail(QStringLiteral("a lone \\ at the end"));
         const char e = line[++i];
         switch (e) {
         case 'r':
@@ -156,40 +143,31 @@ std::optional<QByteArray> DecodeEscapes(const QByteArray& line, QString* error) 
         case 'x': {
             const int hi = i + 1 < line.size() ? HexValue(line[i + 1]) : -1;
             const int lo = i + 2 < line.size() ? HexValue(line[i + 2]) : -1;
-            if (hi < 0 || lo < 0) {
-                if (error)
-                    *error = QStringLiteral("\\x needs two hex digits");
-                return std::nullopt;
-            }
+            if (hi < 0 || lo < 0)
+                return Fail(QStringLiteral("\\x needs two hex digits"));
             out.append(static_cast<char>(hi * 16 + lo));
             i += 2;
             break;
         }
         default:
-            if (error)
-                *error = QStringLiteral("unknown escape \\%1").arg(QChar::fromLatin1(e));
-            return std::nullopt;
+            return Fail(QStringLiteral("unknown escape \\%1").arg(QChar::fromLatin1(e)));
         }
     }
     return out;
 }
 
-Script ParseRawScript(const QByteArray& text) {
-    Script script;
+Result<std::vector<QByteArray>> ParseRawScript(const QByteArray& text) {
+    std::vector<QByteArray> records;
     int lineNo = 0;
     for (const QByteArray& line : Lines(text)) {
         ++lineNo;
-        QString why;
-        const std::optional<QByteArray> record = DecodeEscapes(line, &why);
-        if (!record) {
-            script.records.clear();
-            script.error = LineError(lineNo, why);
-            return script;
-        }
+        const Result<QByteArray> record = DecodeEscapes(line);
+        if (!record)
+            return Fail(LineError(lineNo, record.error()));
         if (!record->isEmpty())
-            script.records.push_back(*record);
+            records.push_back(*record);
     }
-    return script;
+    return records;
 }
 
 std::pair<QByteArray, QByteArray> SplitRecord(const QByteArray& record) {

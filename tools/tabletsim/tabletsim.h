@@ -7,6 +7,8 @@
 // per line, sent as written after decoding the escapes \r \n \t \\ \xHH (the
 // file's own line end is not sent).
 
+#include "common/core/result.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -29,15 +31,11 @@ std::optional<QByteArray> FormatMt4500Record(double xM, double yM, char button);
 // -32768..32767 or the button is not a digit.
 std::optional<QByteArray> FormatT5160Record(int xCount, int yCount, char button);
 
-struct Script {
-    std::vector<QByteArray> records;
-    QString error; // "line N: ..." for the first bad line; records empty then
-};
-
-Script ParseScript(const QByteArray& text, Mode mode);
-Script ParseRawScript(const QByteArray& text);
-// Decodes \r \n \t \\ \xHH; nullopt (and *error) on a broken escape.
-std::optional<QByteArray> DecodeEscapes(const QByteArray& line, QString* error = nullptr);
+// The records of a script, or "line N: ..." for its first bad line.
+Result<std::vector<QByteArray>> ParseScript(const QByteArray& text, Mode mode);
+Result<std::vector<QByteArray>> ParseRawScript(const QByteArray& text);
+// Decodes \r \n \t \\ \xHH; refuses a broken escape.
+Result<QByteArray> DecodeEscapes(const QByteArray& line);
 
 // The two writes of a split record: the first half and the rest.
 std::pair<QByteArray, QByteArray> SplitRecord(const QByteArray& record);

@@ -185,9 +185,8 @@ int main(int argc, char** argv) {
     }
     const QString out = QString::fromLocal8Bit(argv[1]);
     const QImage img = FloorPlan(QStringLiteral("デモ間取り図  S=1:100  (1 ピクセル = 10 mm)"));
-    QString error;
-    if (!SaveImageAsBmp(img, out, &error)) {
-        std::fprintf(stderr, "make_floorplan: %s\n", qPrintable(error));
+    if (const auto saved = SaveImageAsBmp(img, out); !saved) {
+        std::fprintf(stderr, "make_floorplan: %s\n", qPrintable(saved.error()));
         return 1;
     }
     // The calibration: origin at the lower-left corner, drawing coordinates (0, 0).
@@ -206,9 +205,10 @@ int main(int argc, char** argv) {
     t.Y(CalRow::RealLength) = QStringLiteral("8");
     t.X(CalRow::Coefficient) = QStringLiteral("0.01000");
     t.Y(CalRow::Coefficient) = QStringLiteral("0.01000");
-    if (!WriteCalibrationFile(CalibrationFilePath(out), t, TextCodec(QStringLiteral("CP932")),
-                              &error)) {
-        std::fprintf(stderr, "make_floorplan: %s\n", qPrintable(error));
+    if (const auto written =
+            WriteCalibrationFile(CalibrationFilePath(out), t, TextCodec(QStringLiteral("CP932")));
+        !written) {
+        std::fprintf(stderr, "make_floorplan: %s\n", qPrintable(written.error()));
         return 1;
     }
     return 0;

@@ -94,7 +94,7 @@ TEST(TakeoffTrace, RefusedPressesChangeNothing) {
     EXPECT_FALSE(t.underway());
     Press(t, s, 1, 1, 1);
     EXPECT_TRUE(Press(t, s, 4, 2, 2).refusal);
-    EXPECT_EQ(*t.refuseFinish(), NoSegmentMessage());
+    EXPECT_EQ(t.checkFinish().error(), NoSegmentMessage());
     EXPECT_EQ(s.pointCount(), 1);
     // 99 rows held: a point is refused, the middle button's end row is row 100.
     for (int i = 2; i <= 99; ++i)

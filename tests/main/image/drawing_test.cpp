@@ -82,28 +82,28 @@ TEST(DrawingChoice, PageCountAndPageAnswers) {
     EXPECT_EQ(ParsePageCount("Catalog dictionary not located"), std::nullopt);
     EXPECT_EQ(ParsePageCount(""), std::nullopt);
 
-    EXPECT_EQ(ParsePageAnswer("2", 3).page, 2);
-    EXPECT_EQ(ParsePageAnswer(" 3 ", 3).page, 3);
-    EXPECT_FALSE(ParsePageAnswer("1", 3).refusal);
+    EXPECT_EQ(ParsePageAnswer("2", 3).value(), 2);
+    EXPECT_EQ(ParsePageAnswer(" 3 ", 3).value(), 3);
+    EXPECT_TRUE(ParsePageAnswer("1", 3));
     for (const char* bad : {"0", "4", "1.5", "", "二", "2ページ", "-1"}) {
-        const PageAnswer a = ParsePageAnswer(QString::fromUtf8(bad), 3);
-        ASSERT_TRUE(a.refusal) << bad;
-        EXPECT_TRUE(a.refusal->startsWith(QStringLiteral("ページ番号は 1 から 3 まで"))) << bad;
+        const Result<int> a = ParsePageAnswer(QString::fromUtf8(bad), 3);
+        ASSERT_FALSE(a) << bad;
+        EXPECT_TRUE(a.error().startsWith(QStringLiteral("ページ番号は 1 から 3 まで"))) << bad;
     }
     // A huge answer is quoted briefly.
-    EXPECT_LT(ParsePageAnswer(QString(5000, 'x'), 3).refusal->size(), 100);
+    EXPECT_LT(ParsePageAnswer(QString(5000, 'x'), 3).error().size(), 100);
 }
 
 TEST(DrawingChoice, NamesPagesOfACopyAndWhatAFailedConversionSays) {
     // The drawing's path must survive the code page of curPass.txt.
     const QString korean = QStringLiteral("/inst/평면도.bmp");
     EXPECT_EQ(
-        *RefuseDrawingName(korean, TextCodec("CP932")),
+        CheckDrawingName(korean, TextCodec("CP932")).error(),
         QStringLiteral("図面のファイル名に文字コード CP932 で表せない文字があるため、"
                        "使えません:\r\n/inst/평면도.bmp\r\nファイル名を変えてから選んで下さい"));
-    EXPECT_FALSE(RefuseDrawingName(korean, TextCodec("UTF-8")));
-    EXPECT_FALSE(RefuseDrawingName(QStringLiteral("/inst/見積用画像/図面 (改)～.pdf.jpg"),
-                                   TextCodec("CP932")));
+    EXPECT_TRUE(CheckDrawingName(korean, TextCodec("UTF-8")));
+    EXPECT_TRUE(CheckDrawingName(QStringLiteral("/inst/見積用画像/図面 (改)～.pdf.jpg"),
+                                 TextCodec("CP932")));
 
     // The calibrated pages of a copy: its own JPEGs' calibrations only.
     QTemporaryDir dir;
@@ -146,7 +146,7 @@ TEST(ScaleCalibration, DragAtZoomOneAndAHalf) {
     // (100, 200) to (340, 380) at zoom 1.5, 3600 mm and 2700 mm.
     CalibrationTexts before = Drag("100", "200", "340", "380");
     before.X(CalRow::OriginCoordinate) = "5";
-    ASSERT_FALSE(RefuseScaleDrag(before));
+    ASSERT_TRUE(CheckScaleDrag(before));
     const ScaleOutcome s = ScaleFromDrag(before, "3600", "2700", 1.5f);
     EXPECT_TRUE(s.accepted);
     EXPECT_EQ(s.delt, 0);
@@ -177,11 +177,12 @@ TEST(ScaleCalibration, AxesMustAgreeAndEmptyLengthsCountAsAMetre) {
     EXPECT_EQ(metre.texts.X(CalRow::Coefficient), "0.00417");
 
     // No width, no height, neither: refused.
-    EXPECT_EQ(*RefuseScaleDrag(Drag("100", "200", "100", "380")),
+    EXPECT_EQ(CheckScaleDrag(Drag("100", "200", "100", "380")).error(),
               QStringLiteral("ドラッグの幅がありません。\r\n寸法の分かる範囲を斜めにドラッグしてか"
                              "ら、もう一度 基準値--->スケール を選んで下さい"));
-    EXPECT_TRUE(RefuseScaleDrag(Drag("100", "200", "340", "200"))->startsWith("ドラッグの高さ"));
-    EXPECT_TRUE(RefuseScaleDrag(Drag("5", "5", "5", "5"))->startsWith("ドラッグの幅と高さ"));
+    EXPECT_TRUE(
+        CheckScaleDrag(Drag("100", "200", "340", "200")).error().startsWith("ドラッグの高さ"));
+    EXPECT_TRUE(CheckScaleDrag(Drag("5", "5", "5", "5")).error().startsWith("ドラッグの幅と高さ"));
 
     // The origin command: the last press in drawing pixels, nothing else changes.
     CalibrationTexts t = bad.texts;
@@ -212,8 +213,8 @@ TEST(ScaleCalibration, ValuesOutsideWhatADrawingCanMeanAreRefused) {
     };
     QStringList refused;
     for (const auto& [row, y, text] : values)
-        if (const auto why = RefuseCalibrationValue(row, y, QString::fromUtf8(text)))
-            refused << why->section(QStringLiteral("\r\n"), 0, 0);
+        if (const auto checked = CheckCalibrationValue(row, y, QString::fromUtf8(text)); !checked)
+            refused << checked.error().section(QStringLiteral("\r\n"), 0, 0);
     EXPECT_EQ(refused, QStringList({
                            QStringLiteral("軸係数 X の値「100.00001」は範囲外です。"),
                            QStringLiteral("軸係数 X の値「1E+308」は範囲外です。"),
@@ -228,14 +229,14 @@ TEST(ScaleCalibration, ValuesOutsideWhatADrawingCanMeanAreRefused) {
                            QStringLiteral("原点の座標 Y の値「1e7」は範囲外です。"),
                        }));
     EXPECT_EQ(
-        *RefuseCalibrationValue(CalRow::Coefficient, false, "0"),
+        CheckCalibrationValue(CalRow::Coefficient, false, "0").error(),
         QStringLiteral("軸係数 X の値「0」は範囲外です。\r\n"
                        "1 ピクセルあたり 0.00001 m（0.01 mm）から 100 m までの値にして下さい"));
     CalibrationTexts t = Drag("100", "200", "340", "380");
     t.X(CalRow::Coefficient) = t.Y(CalRow::Coefficient) = "0.01000";
-    EXPECT_FALSE(RefuseCalibration(t));
+    EXPECT_TRUE(CheckCalibration(t));
     t.Y(CalRow::Origin) = "-1e9";
-    EXPECT_TRUE(RefuseCalibration(t)->startsWith(QStringLiteral("原点 Y")));
+    EXPECT_TRUE(CheckCalibration(t).error().startsWith(QStringLiteral("原点 Y")));
 
     // A scale whose lengths give such a coefficient changes nothing: 10^12 mm
     // over 240 pixels, or a micrometre.
@@ -284,10 +285,10 @@ TEST(QuarterTurn, IndexMappingsAndTheirLimit) {
         for (int x = 0; x < 131; ++x)
             ASSERT_EQ(back(x, y), big(x, y));
 
-    EXPECT_FALSE(RefuseRotation(32767, 100));
-    const auto why = RefuseRotation(32768, 100);
-    ASSERT_TRUE(why);
-    EXPECT_TRUE(why->contains("32768 × 100"));
+    EXPECT_TRUE(CheckRotation(32767, 100));
+    const Result<> turned = CheckRotation(32768, 100);
+    ASSERT_FALSE(turned);
+    EXPECT_TRUE(turned.error().contains("32768 × 100"));
 }
 
 TEST(QuarterTurn, JpegReplacesTheDrawingOnlyWhenComplete) {
@@ -303,8 +304,8 @@ TEST(QuarterTurn, JpegReplacesTheDrawingOnlyWhenComplete) {
             p(x, y) = x < 10 ? PixelRecord{0, 0, 0} : PixelRecord{255, 255, 255};
     QImage canvas;
     SetBitmapPixels(canvas, 32, p);
-    QString error;
-    ASSERT_TRUE(DCSavetoJPEG(canvas, path, 80, &error)) << error.toStdString();
+    const Result<> saved = DCSavetoJPEG(canvas, path, 80);
+    ASSERT_TRUE(saved) << saved.error().toStdString();
     QImageReader reader(path);
     EXPECT_EQ(reader.format(), "jpeg");
     const QImage back = reader.read();
@@ -314,10 +315,11 @@ TEST(QuarterTurn, JpegReplacesTheDrawingOnlyWhenComplete) {
     // A save that cannot complete leaves the old file and no temporary one.
     const QString folder = dir.filePath("taken.jpg");
     ASSERT_TRUE(QDir(dir.path()).mkdir("taken.jpg"));
-    EXPECT_FALSE(DCSavetoJPEG(canvas, folder, 80, &error));
-    EXPECT_TRUE(error.contains("taken.jpg"));
+    const Result<> onFolder = DCSavetoJPEG(canvas, folder, 80);
+    EXPECT_FALSE(onFolder);
+    EXPECT_TRUE(onFolder.error().contains("taken.jpg"));
     EXPECT_TRUE(QFileInfo(folder).isDir());
-    EXPECT_FALSE(DCSavetoJPEG(canvas, dir.filePath("none/plan.jpg"), 80, &error));
+    EXPECT_FALSE(DCSavetoJPEG(canvas, dir.filePath("none/plan.jpg"), 80));
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"plan.bmp"});
 }
 
@@ -354,8 +356,8 @@ TEST(QuarterTurn, TurnedJpegFollowsTheMappingInEveryFormatAndGreyStaysGrey) {
     for (const QImage& picture : {colour, colour.convertToFormat(QImage::Format_RGB16), grey}) {
         for (const QuarterTurn turn : {QuarterTurn::Right, QuarterTurn::Left}) {
             const QString path = dir.filePath("turned.bmp");
-            QString error;
-            ASSERT_TRUE(SaveTurnedJpeg(picture, turn, path, 80, &error)) << error.toStdString();
+            const Result<> saved = SaveTurnedJpeg(picture, turn, path, 80);
+            ASSERT_TRUE(saved) << saved.error().toStdString();
             const QImage back = QImageReader(path).read();
             ASSERT_EQ(back.size(), picture.size().transposed());
             EXPECT_EQ(back.isGrayscale(), picture.format() == QImage::Format_Indexed8);

@@ -195,26 +195,33 @@ TEST(BitmapPixels, ScansAndOtherFormatsTakeOneOfTheFive) {
 
 TEST(BitmapPixels, LoadPictureRefusesWhatItCannotHold) {
     QTemporaryDir dir;
-    QString why;
-    EXPECT_TRUE(LoadPicture(dir.filePath("none.bmp"), &why).isNull());
-    EXPECT_TRUE(why.contains(QStringLiteral("ファイルが見つかりません"))) << why.toStdString();
+    Result<QImage> loaded = LoadPicture(dir.filePath("none.bmp"));
+    EXPECT_FALSE(loaded);
+    EXPECT_TRUE(loaded.error().contains(QStringLiteral("ファイルが見つかりません")))
+        << loaded.error().toStdString();
     QFile junk(dir.filePath("junk.jpg"));
     ASSERT_TRUE(junk.open(QIODevice::WriteOnly));
     junk.write("not a picture at all");
     junk.close();
-    EXPECT_TRUE(LoadPicture(junk.fileName(), &why).isNull());
-    EXPECT_TRUE(why.contains(QStringLiteral("画像を読み込めません"))) << why.toStdString();
+    loaded = LoadPicture(junk.fileName());
+    EXPECT_FALSE(loaded);
+    EXPECT_TRUE(loaded.error().contains(QStringLiteral("画像を読み込めません")))
+        << loaded.error().toStdString();
     // A bitmap header claiming 40000 x 10 pixels is refused before decoding.
     QImage wide(40000, 1, QImage::Format_Mono);
     wide.fill(0);
     ASSERT_TRUE(wide.save(dir.filePath("wide.png")));
-    EXPECT_TRUE(LoadPicture(dir.filePath("wide.png"), &why).isNull());
-    EXPECT_TRUE(why.contains(QStringLiteral("大きすぎます"))) << why.toStdString();
+    loaded = LoadPicture(dir.filePath("wide.png"));
+    EXPECT_FALSE(loaded);
+    EXPECT_TRUE(loaded.error().contains(QStringLiteral("大きすぎます")))
+        << loaded.error().toStdString();
     // A greyscale JPEG comes back as 8 bits.
     QImage grey(30, 20, QImage::Format_Grayscale8);
     grey.fill(128);
     ASSERT_TRUE(grey.save(dir.filePath("grey.jpg")));
-    EXPECT_EQ(LoadPicture(dir.filePath("grey.jpg"), &why).format(), QImage::Format_Indexed8);
+    loaded = LoadPicture(dir.filePath("grey.jpg"));
+    ASSERT_TRUE(loaded) << loaded.error().toStdString();
+    EXPECT_EQ(loaded->format(), QImage::Format_Indexed8);
 }
 
 TEST(BitmapPixels, DataCutShortOrClaimedByALyingHeaderIsNoPicture) {
@@ -303,10 +310,11 @@ TEST(BitmapPixels, DataCutShortOrClaimedByALyingHeaderIsNoPicture) {
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
     f.write(lyingBmp);
     f.close();
-    QString why;
-    EXPECT_TRUE(LoadPicture(path, &why, "/shown/plan.bmp").isNull());
-    EXPECT_EQ(why, QStringLiteral("画像データが途中で切れています（32767 × 8000 ピクセル）: "
-                                  "/shown/plan.bmp"));
+    const Result<QImage> loaded = LoadPicture(path, "/shown/plan.bmp");
+    EXPECT_FALSE(loaded);
+    EXPECT_EQ(loaded.error(),
+              QStringLiteral("画像データが途中で切れています（32767 × 8000 ピクセル）: "
+                             "/shown/plan.bmp"));
 }
 
 TEST(CalibrationFile, WrittenAndReadBackWithEveryText) {
@@ -442,9 +450,9 @@ TEST(TakenOutlines, KeptLineByLineAndWrittenForTheRowOfTheirOutlineOnly) {
     ASSERT_TRUE(big.open(QIODevice::WriteOnly | QIODevice::Truncate));
     big.write(huge);
     big.close();
-    QString error;
-    EXPECT_FALSE(AppendTakenOutlines(dir.filePath("plan.bmp"), {room}, codec, &error));
-    EXPECT_TRUE(error.contains(path));
+    const Result<> added = AppendTakenOutlines(dir.filePath("plan.bmp"), {room}, codec);
+    EXPECT_FALSE(added);
+    EXPECT_TRUE(added.error().contains(path));
     EXPECT_EQ(QFileInfo(path).size(), huge.size());
     for (int i = 0; i < 2; ++i)
         waiting.finished(dir.filePath("plan.bmp"), room, finished);

@@ -191,18 +191,18 @@ TEST_F(DemoSizein, RectangleIsWrittenInMillimetresAndClosed) {
     EXPECT_FALSE(QFileInfo::exists(inst + QStringLiteral("座標.tmp")));
 
     // The main program takes it: five lines and its end record.
-    const CoordFileContent content = ReadCoordLines(CoordFilePath(inst), kCp932);
-    ASSERT_TRUE(content.ok) << content.error.toStdString();
+    const Result<QVector<CoordLine>> content = ReadCoordLines(CoordFilePath(inst), kCp932);
+    ASSERT_TRUE(content) << content.error().toStdString();
     OutlineStore store;
-    ASSERT_TRUE(FillOutlineStore(store, content.lines));
+    ASSERT_TRUE(FillOutlineStore(store, *content));
     EXPECT_EQ(store.pointCount(), 6);
     EXPECT_FLOAT_EQ(store.pointsMm[3][1], 4000.0f);
     EXPECT_FLOAT_EQ(store.pointsM[3][2], 2.5005f);
 
     // And Numora finds the marked last line.
-    const NumoraOutline numora = ReadNumoraCoordFile(CoordFilePath(inst), kCp932);
-    ASSERT_TRUE(numora.ok) << numora.error.toStdString();
-    EXPECT_EQ(numora.points.size(), 5);
+    const Result<QVector<NumoraPoint>> numora = ReadNumoraCoordFile(CoordFilePath(inst), kCp932);
+    ASSERT_TRUE(numora) << numora.error().toStdString();
+    EXPECT_EQ(numora->size(), 5);
 }
 
 TEST_F(DemoSizein, PointsOneByOneWithMistakesCorrected) {
@@ -214,9 +214,9 @@ TEST_F(DemoSizein, PointsOneByOneWithMistakesCorrected) {
                                                          "    3000.0      0.01\r\n"
                                                          "    3000.0  -1500.31\r\n"
                                                          "4      0.0      0.02\r\n"));
-    const CoordFileContent content = ReadCoordLines(CoordFilePath(inst), kCp932);
-    ASSERT_TRUE(content.ok);
-    EXPECT_DOUBLE_EQ(content.lines[2].y, -1500.3);
+    const Result<QVector<CoordLine>> content = ReadCoordLines(CoordFilePath(inst), kCp932);
+    ASSERT_TRUE(content);
+    EXPECT_DOUBLE_EQ((*content)[2].y, -1500.3);
 }
 
 TEST_F(DemoSizein, CancelAndEndOfInputLeaveThePreviousFileAlone) {

@@ -6,14 +6,14 @@
 
 namespace {
 
-ParseResult Point(double x, double y, int code) {
+Result<TabletPoint> Point(double x, double y, int code) {
     TabletPoint p;
     p.xText = QString::number(x);
     p.yText = QString::number(y);
     p.xM = x;
     p.yM = y;
     p.code = code;
-    return {p, {}};
+    return p;
 }
 
 TEST(Reception, PointsEndAndTheOutlineThatWaitsForExecute) {
@@ -45,7 +45,7 @@ TEST(Reception, HundredRowOutlineEndsAndRefusalsAreLoggedBriefly) {
     QString log, messages;
     for (int i = 1; i <= 99; ++i)
         log += r.take(Point(i, 0, 1), store).logText;
-    const ParseResult bad{std::nullopt, QStringLiteral("受信データが正しくありません\r\n(詳細)")};
+    const Result<TabletPoint> bad = Fail(QStringLiteral("受信データが正しくありません\r\n(詳細)"));
     for (int i = 0; i < 24; ++i) {
         const ReceptionOutcome out = i % 2 ? r.take(bad, store) : r.take(Point(7, 7, 2), store);
         messages += out.message;
@@ -69,7 +69,7 @@ TEST(Reception, HundredRowOutlineEndsAndRefusalsAreLoggedBriefly) {
     // A new outline: the message comes again.
     EXPECT_EQ(r.reset(), QString());
     store.clear();
-    EXPECT_EQ(r.take(bad, store).message, bad.error);
+    EXPECT_EQ(r.take(bad, store).message, bad.error());
 }
 
 TEST(WorksheetModel, CellsExtentAndLetters) {

@@ -10,14 +10,14 @@
 
 namespace {
 
-ParseResult Record(double x, double y, int code) {
+Result<TabletPoint> Record(double x, double y, int code) {
     TabletPoint p;
     p.xText = QString::number(x, 'f', 2);
     p.yText = QString::number(y, 'f', 2);
     p.xM = x;
     p.yM = y;
     p.code = code;
-    return {p, {}};
+    return p;
 }
 
 QString Row(Worksheet& sheet, int r) {
@@ -51,7 +51,7 @@ TEST(TakeoffSession, EveryRoadEndsInItsRowAndTellsWhatHappened) {
               QStringLiteral("図形が完了していません"));
     for (auto [x, y] : {std::pair{0.0, 0.0}, {4.0, 0.0}, {4.0, 3.0}, {0.0, 3.0}, {0.0, 0.0}})
         EXPECT_TRUE(session.takeRecord(Record(x, y, 1)).stored);
-    EXPECT_FALSE(session.takeRecord({std::nullopt, QStringLiteral("壊れた記録")}).stored);
+    EXPECT_FALSE(session.takeRecord(Fail(QStringLiteral("壊れた記録"))).stored);
     EXPECT_TRUE(session.takeRecord(Record(0, 0, 4)).endOfOutline);
     EXPECT_EQ(session.outline().finishedCount(), 5);
     EXPECT_TRUE(session.writeRow(QStringLiteral("2400")).written);

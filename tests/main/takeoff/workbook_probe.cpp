@@ -8,12 +8,11 @@
 int main(int argc, char** argv) {
     if (argc != 2)
         return 2;
-    QString error;
-    const auto data = ReadWorkbook(QString::fromLocal8Bit(argv[1]), &error);
+    const Result<WorkbookData> data = ReadWorkbook(QString::fromLocal8Bit(argv[1]));
     if (data) {
         std::printf("ok %d %zu\n", data->lastRow(), data->cells.size());
         return 0;
     }
-    std::fputs(error.toUtf8().constData(), stdout);
+    std::fputs(data.error().toUtf8().constData(), stdout);
     return 1;
 }

@@ -4,6 +4,7 @@
 #include "main/takeoff/workbook.h"
 
 #include "file_systems.h"
+#include "succeeded.h"
 #include "test_paths.h"
 
 #include <QByteArray>
@@ -130,8 +131,7 @@ TEST_F(WorkbookFiles, WorkbookSaveIsReadByOpenpyxlWithTypesAndExactNumbers) {
     sheet.Cells(6, 2) = QVariant::fromValue(33.6f); // a single, as the row arithmetic has it
     sheet.Cells(6, 3) = QVariant::fromValue(0.1 + 0.2);
     const QString path = file(QStringLiteral("積算.xlsx"));
-    QString error;
-    ASSERT_TRUE(SaveWorkbook(sheet, path, &error)) << error.toStdString();
+    ASSERT_TRUE(Succeeded(SaveWorkbook(sheet, path)));
 
     const QJsonObject book = ReadWithOpenpyxl(path);
     EXPECT_EQ(book.value(QStringLiteral("sheets")).toArray(), QJsonArray{QStringLiteral("Sheet1")});
@@ -177,10 +177,9 @@ TEST_F(WorkbookFiles, WorkbookRoundTripKeepsEveryValue) {
     sheet.Cells(20, 3) = 123456789012.5;
 
     const QString path = file(QStringLiteral("round.xlsx"));
-    QString error;
-    ASSERT_TRUE(SaveWorkbook(sheet, path, &error)) << error.toStdString();
-    const auto data = ReadWorkbook(path, &error);
-    ASSERT_TRUE(data) << error.toStdString();
+    ASSERT_TRUE(Succeeded(SaveWorkbook(sheet, path)));
+    const auto data = ReadWorkbook(path);
+    ASSERT_TRUE(data) << data.error().toStdString();
 
     EXPECT_EQ(data->sheetName, QStringLiteral("Sheet1"));
     EXPECT_EQ(data->cells.size(), sheet.cells().size());
@@ -204,45 +203,46 @@ TEST_F(WorkbookFiles, WorkbookRoundTripKeepsEveryValue) {
 TEST_F(WorkbookFiles, WorkbookSaveFailsCleanlyAndKeepsTheOldFile) {
     Worksheet sheet;
     FillTakeoffSheet(sheet);
-    QString error;
 
     // A folder that does not exist, and a "folder" that is a file.
-    EXPECT_FALSE(SaveWorkbook(sheet, file(QStringLiteral("無い/積算.xlsx")), &error));
-    EXPECT_TRUE(error.startsWith(QStringLiteral("ワークブックを保存できません: ")))
-        << error.toStdString();
-    EXPECT_TRUE(error.contains(QStringLiteral("フォルダーがありません"))) << error.toStdString();
+    Result<> saved = SaveWorkbook(sheet, file(QStringLiteral("無い/積算.xlsx")));
+    EXPECT_FALSE(saved);
+    EXPECT_TRUE(saved.error().startsWith(QStringLiteral("ワークブックを保存できません: ")))
+        << saved.error().toStdString();
+    EXPECT_TRUE(saved.error().contains(QStringLiteral("フォルダーがありません")))
+        << saved.error().toStdString();
     WriteAll(file(QStringLiteral("plain")), "x");
-    error.clear();
-    EXPECT_FALSE(SaveWorkbook(sheet, file(QStringLiteral("plain/積算.xlsx")), &error));
-    EXPECT_FALSE(error.isEmpty());
+    saved = SaveWorkbook(sheet, file(QStringLiteral("plain/積算.xlsx")));
+    EXPECT_FALSE(saved);
+    EXPECT_FALSE(saved.error().isEmpty());
 
     // A folder under the target's name stays as it is.
     ASSERT_TRUE(QDir(dir_.path()).mkpath(QStringLiteral("taken.xlsx/inner")));
-    error.clear();
-    EXPECT_FALSE(SaveWorkbook(sheet, file(QStringLiteral("taken.xlsx")), &error));
-    EXPECT_FALSE(error.isEmpty());
+    saved = SaveWorkbook(sheet, file(QStringLiteral("taken.xlsx")));
+    EXPECT_FALSE(saved);
+    EXPECT_FALSE(saved.error().isEmpty());
     EXPECT_TRUE(QDir(file(QStringLiteral("taken.xlsx/inner"))).exists());
 
     // A sheet that cannot be written (a text beyond a cell's limit): the
     // old workbook is left byte for byte, with no temporary file beside it.
     const QString path = file(QStringLiteral("old.xlsx"));
-    ASSERT_TRUE(SaveWorkbook(sheet, path, &error)) << error.toStdString();
+    ASSERT_TRUE(Succeeded(SaveWorkbook(sheet, path)));
     const QByteArray before = ReadAll(path);
     const QStringList entriesBefore = entries();
     Worksheet tooLong;
     tooLong.Cells(3, 2) = QString(40000, QChar(u'a'));
-    error.clear();
-    EXPECT_FALSE(SaveWorkbook(tooLong, path, &error));
-    EXPECT_TRUE(error.contains(QStringLiteral("セル B3"))) << error.toStdString();
+    saved = SaveWorkbook(tooLong, path);
+    EXPECT_FALSE(saved);
+    EXPECT_TRUE(saved.error().contains(QStringLiteral("セル B3"))) << saved.error().toStdString();
     EXPECT_EQ(ReadAll(path), before);
     EXPECT_EQ(entries(), entriesBefore);
 
     // Replacing works and leaves nothing else behind.
     sheet.Cells(5, 1) = QStringLiteral("追加");
-    ASSERT_TRUE(SaveWorkbook(sheet, path, &error)) << error.toStdString();
+    ASSERT_TRUE(Succeeded(SaveWorkbook(sheet, path)));
     EXPECT_EQ(entries(), entriesBefore);
-    const auto back = ReadWorkbook(path, &error);
-    ASSERT_TRUE(back) << error.toStdString();
+    const auto back = ReadWorkbook(path);
+    ASSERT_TRUE(back) << back.error().toStdString();
     EXPECT_EQ(back->value(5, 1), QVariant(QStringLiteral("追加")));
 }
 
@@ -259,72 +259,72 @@ TEST_F(WorkbookFiles, WorkbookSaveIntoReadOnlyFolderFails) {
     const QString folder = file(QStringLiteral("ro"));
     ASSERT_TRUE(QDir().mkpath(folder));
     const QString path = folder + QStringLiteral("/old.xlsx");
-    QString error;
-    ASSERT_TRUE(SaveWorkbook(sheet, path, &error));
+    ASSERT_TRUE(Succeeded(SaveWorkbook(sheet, path)));
     const QByteArray before = ReadAll(path);
     QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner);
     Worksheet other;
     other.Cells(1, 1) = QStringLiteral("別");
-    EXPECT_FALSE(SaveWorkbook(other, path, &error));
+    const Result<> saved = SaveWorkbook(other, path);
+    EXPECT_FALSE(saved);
     QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    EXPECT_FALSE(error.isEmpty());
+    EXPECT_FALSE(saved.error().isEmpty());
     EXPECT_EQ(ReadAll(path), before);
 }
 
 TEST_F(WorkbookFiles, WorkbookRecoveryRecordsWhetherItsRowsWereSaved) {
     Worksheet sheet;
     FillTakeoffSheet(sheet);
-    QString error;
     const QString instPath = dir_.path() + QLatin1Char('/');
     EXPECT_EQ(RecoveryWorkbookPath(instPath), instPath + QStringLiteral("worksheet-recovery.xlsx"));
     EXPECT_EQ(RecoveryWorkbookPath(dir_.path()),
               instPath + QStringLiteral("worksheet-recovery.xlsx"));
     EXPECT_EQ(FindRecoveryWorkbook(instPath).state, RecoveryFound::State::None);
 
-    ASSERT_TRUE(WriteRecoveryWorkbook(sheet, instPath, false, &error)) << error.toStdString();
+    ASSERT_TRUE(Succeeded(WriteRecoveryWorkbook(sheet, instPath, false)));
     const QJsonObject book = ReadWithOpenpyxl(RecoveryWorkbookPath(instPath));
     EXPECT_EQ(PyCell(book, 2, 6).value(QStringLiteral("repr")).toString(), QStringLiteral("33.6"));
     RecoveryFound found = FindRecoveryWorkbook(instPath);
     ASSERT_EQ(found.state, RecoveryFound::State::Unsaved);
     EXPECT_EQ(found.data.value(4, 1), QVariant(QStringLiteral("拾い-3")));
 
-    ASSERT_TRUE(WriteRecoveryWorkbook(sheet, instPath, true, &error)) << error.toStdString();
+    ASSERT_TRUE(Succeeded(WriteRecoveryWorkbook(sheet, instPath, true)));
     EXPECT_EQ(FindRecoveryWorkbook(instPath).state, RecoveryFound::State::Saved);
     // Headings alone are nothing to offer; a workbook without the mark is.
     Worksheet headings;
     headings.Cells(1, 1) = QStringLiteral("処理名称");
-    ASSERT_TRUE(WriteRecoveryWorkbook(headings, instPath, false, &error));
+    ASSERT_TRUE(Succeeded(WriteRecoveryWorkbook(headings, instPath, false)));
     EXPECT_EQ(FindRecoveryWorkbook(instPath).state, RecoveryFound::State::Saved);
-    ASSERT_TRUE(SaveWorkbook(sheet, RecoveryWorkbookPath(instPath), &error));
+    ASSERT_TRUE(Succeeded(SaveWorkbook(sheet, RecoveryWorkbookPath(instPath))));
     EXPECT_EQ(FindRecoveryWorkbook(instPath).state, RecoveryFound::State::Unsaved);
 
     // Kept aside under a dated name, never over another file.
     const QDateTime when(QDate(2026, 12, 8), QTime(11, 25, 30));
-    const QString first = KeepRecoveryWorkbook(instPath, when, &error);
+    const Result<QString> kept = KeepRecoveryWorkbook(instPath, when);
+    ASSERT_TRUE(Succeeded(kept));
+    const QString first = *kept;
     EXPECT_EQ(first, instPath + QStringLiteral("worksheet-recovery-20261208-112530.xlsx"));
     EXPECT_EQ(FindRecoveryWorkbook(instPath).state, RecoveryFound::State::None);
-    ASSERT_TRUE(WriteRecoveryWorkbook(headings, instPath, false, &error));
+    ASSERT_TRUE(Succeeded(WriteRecoveryWorkbook(headings, instPath, false)));
     const QByteArray firstBytes = ReadAll(first);
-    EXPECT_EQ(KeepRecoveryWorkbook(instPath, when, &error),
+    EXPECT_EQ(KeepRecoveryWorkbook(instPath, when).value(),
               instPath + QStringLiteral("worksheet-recovery-20261208-112530-2.xlsx"));
     EXPECT_EQ(ReadAll(first), firstBytes);
-    EXPECT_TRUE(KeepRecoveryWorkbook(instPath, when, &error).isEmpty()) << "nothing left to keep";
-    EXPECT_FALSE(error.isEmpty());
+    const Result<QString> nothing = KeepRecoveryWorkbook(instPath, when);
+    EXPECT_FALSE(nothing) << "nothing left to keep";
+    EXPECT_FALSE(nothing.error().isEmpty());
 
     WriteAll(RecoveryWorkbookPath(instPath), "PK\x03\x04 broken");
     found = FindRecoveryWorkbook(instPath);
     EXPECT_EQ(found.state, RecoveryFound::State::Unreadable);
     EXPECT_FALSE(found.error.isEmpty());
-    EXPECT_FALSE(
-        WriteRecoveryWorkbook(sheet, dir_.path() + QStringLiteral("/無い/"), false, &error));
+    EXPECT_FALSE(WriteRecoveryWorkbook(sheet, dir_.path() + QStringLiteral("/無い/"), false));
 }
 
 // ---- reading workbooks made by other programs ----
 
 TEST(WorkbookRead, OpenpyxlWorkbookFirstSheetOnly) {
-    QString error;
-    const auto data = ReadWorkbook(Fixture("openpyxl_takeoff.xlsx"), &error);
-    ASSERT_TRUE(data) << error.toStdString();
+    const auto data = ReadWorkbook(Fixture("openpyxl_takeoff.xlsx"));
+    ASSERT_TRUE(data) << data.error().toStdString();
     EXPECT_EQ(data->sheetName, QStringLiteral("積算"));
     EXPECT_EQ(data->firstRow, 1);
     EXPECT_EQ(data->firstColumn, 1);
@@ -358,9 +358,8 @@ TEST(WorkbookRead, OpenpyxlWorkbookFirstSheetOnly) {
 }
 
 TEST(WorkbookRead, FirstSheetIsTakenInTheWorkbooksOrder) {
-    QString error;
-    const auto data = ReadWorkbook(Fixture("reordered_first_sheet.xlsx"), &error);
-    ASSERT_TRUE(data) << error.toStdString();
+    const auto data = ReadWorkbook(Fixture("reordered_first_sheet.xlsx"));
+    ASSERT_TRUE(data) << data.error().toStdString();
     EXPECT_EQ(data->sheetName, QStringLiteral("最初"));
     EXPECT_EQ(data->value(1, 1), QVariant(QStringLiteral("最初のシート")));
     EXPECT_EQ(data->value(3, 2).toDouble(), 3.25);
@@ -368,9 +367,8 @@ TEST(WorkbookRead, FirstSheetIsTakenInTheWorkbooksOrder) {
 }
 
 TEST(WorkbookRead, HandMadeWorkbookCellKinds) {
-    QString error;
-    const auto data = ReadWorkbook(Fixture("handmade.xlsx"), &error);
-    ASSERT_TRUE(data) << error.toStdString();
+    const auto data = ReadWorkbook(Fixture("handmade.xlsx"));
+    ASSERT_TRUE(data) << data.error().toStdString();
     // A chart sheet first in order is not a worksheet.
     EXPECT_EQ(data->sheetName, QStringLiteral("手作り"));
     // Shared strings: plain, runs of rich text, with a reading that is not
@@ -402,9 +400,8 @@ TEST(WorkbookRead, HandMadeWorkbookCellKinds) {
 }
 
 TEST(WorkbookRead, XlwtWorkbook) {
-    QString error;
-    const auto data = ReadWorkbook(Fixture("xlwt_takeoff.xls"), &error);
-    ASSERT_TRUE(data) << error.toStdString();
+    const auto data = ReadWorkbook(Fixture("xlwt_takeoff.xls"));
+    ASSERT_TRUE(data) << data.error().toStdString();
     EXPECT_EQ(data->sheetName, QStringLiteral("積算"));
     EXPECT_EQ(data->value(1, 1), QVariant(QStringLiteral("処理名称")));
     EXPECT_EQ(data->value(1, 7), QVariant(QStringLiteral("天井面積")));
@@ -428,21 +425,19 @@ TEST(WorkbookRead, FormatIsToldByContentNotName) {
     const QString xlsAsXlsx = dir.filePath(QStringLiteral("past.xlsx"));
     ASSERT_TRUE(QFile::copy(Fixture("openpyxl_takeoff.xlsx"), xlsxAsXls));
     ASSERT_TRUE(QFile::copy(Fixture("xlwt_takeoff.xls"), xlsAsXlsx));
-    QString error;
-    const auto a = ReadWorkbook(xlsxAsXls, &error);
-    ASSERT_TRUE(a) << error.toStdString();
+    const auto a = ReadWorkbook(xlsxAsXls);
+    ASSERT_TRUE(a) << a.error().toStdString();
     EXPECT_EQ(a->usedRows, 10);
-    const auto b = ReadWorkbook(xlsAsXlsx, &error);
-    ASSERT_TRUE(b) << error.toStdString();
+    const auto b = ReadWorkbook(xlsAsXlsx);
+    ASSERT_TRUE(b) << b.error().toStdString();
     EXPECT_EQ(b->value(2, 6).toDouble(), 33.6);
 }
 
 // A table laid out from B2 by another program: every cell at its own
 // address, the next row below its last.
 TEST(WorkbookRead, TableAwayFromA1KeepsEveryCellAtItsAddress) {
-    QString error;
-    const auto data = ReadWorkbook(Fixture("openpyxl_from_b2.xlsx"), &error);
-    ASSERT_TRUE(data) << error.toStdString();
+    const auto data = ReadWorkbook(Fixture("openpyxl_from_b2.xlsx"));
+    ASSERT_TRUE(data) << data.error().toStdString();
     EXPECT_EQ(data->firstRow, 2);
     EXPECT_EQ(data->firstColumn, 2);
     EXPECT_EQ(data->lastRow(), 6);
@@ -466,10 +461,9 @@ TEST(WorkbookRead, EmptySheetReportsA1) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const QString path = dir.filePath(QStringLiteral("empty.xlsx"));
-    QString error;
-    ASSERT_TRUE(SaveWorkbook(Worksheet(), path, &error)) << error.toStdString();
-    const auto data = ReadWorkbook(path, &error);
-    ASSERT_TRUE(data) << error.toStdString();
+    ASSERT_TRUE(Succeeded(SaveWorkbook(Worksheet(), path)));
+    const auto data = ReadWorkbook(path);
+    ASSERT_TRUE(data) << data.error().toStdString();
     EXPECT_TRUE(data->cells.empty());
     EXPECT_EQ(data->usedRows, 1);
     EXPECT_EQ(data->usedColumns, 1);
@@ -479,9 +473,9 @@ TEST(WorkbookRead, EmptySheetReportsA1) {
 
 void ExpectRefused(const QString& path, const char* reasonPart) {
     SCOPED_TRACE(path.toStdString());
-    QString error;
-    const auto data = ReadWorkbook(path, &error);
+    const auto data = ReadWorkbook(path);
     EXPECT_FALSE(data);
+    const QString& error = data.error();
     const QString head =
         QStringLiteral("ワークブックを読み込めません: ") + path + QStringLiteral("\r\n");
     EXPECT_TRUE(error.startsWith(head)) << error.toStdString();
@@ -637,9 +631,8 @@ TEST(WorkbookLimits, WorkbooksTheSheetCannotHoldAreRefused) {
     ExpectRefused(MakeHostile(dir, "text_over_cell_limit"),
                   "文字列が長すぎます (1 つのセルは 32767 文字まで)");
     ExpectRefused(MakeHostile(dir, "cell_past_last_row"), "32766 行目まで");
-    QString error;
-    const auto last = ReadWorkbook(MakeHostile(dir, "cell_on_last_row"), &error);
-    ASSERT_TRUE(last) << error.toStdString();
+    const auto last = ReadWorkbook(MakeHostile(dir, "cell_on_last_row"));
+    ASSERT_TRUE(last) << last.error().toStdString();
     EXPECT_EQ(last->lastRow(), 32766);
 }
 

@@ -63,9 +63,8 @@ TEST_F(Form1WorkbookTest, EveryRowReachesTheRecoveryWorkbook) {
     ASSERT_TRUE(form.Form_Load());
     TakeRectangle(form);
     TakeRectangle(form);
-    QString error;
-    const auto book = ReadWorkbook(RecoveryWorkbookPath(instPath()), &error);
-    ASSERT_TRUE(book) << error.toStdString();
+    const auto book = ReadWorkbook(RecoveryWorkbookPath(instPath()));
+    ASSERT_TRUE(book) << book.error().toStdString();
     EXPECT_EQ(book->usedRows, 3);
     EXPECT_EQ(book->value(1, 1).toString(), QStringLiteral("処理名称"));
     EXPECT_EQ(book->value(3, 1).toString(), QStringLiteral("拾い-2"));

@@ -279,10 +279,9 @@ protected:
     }
     // The rows of a saved workbook: name and the six values.
     static QStringList Rows(const QString& path) {
-        QString error;
-        const auto book = ReadWorkbook(path, &error);
+        const auto book = ReadWorkbook(path);
         if (!book)
-            return {error};
+            return {book.error()};
         QStringList rows;
         for (int r = 2; r <= book->lastRow(); ++r) {
             QStringList cells{book->value(r, 1).toString()};
