@@ -271,7 +271,46 @@ QStringList CalibratedPages(const QString& copyPath) {
 
 QString ReplaceDrawingQuestion(const QString& copyPath) {
     return QStringLiteral("同じ名前の図面が既にあります。置き換えますか\r\n") + copyPath +
-           QStringLiteral("\r\n（置き換えると、変換するページの基準値は消えます）");
+           QStringLiteral("\r\n（置き換えると、変換するページの基準値と拾い済みの図形は"
+                          "日付を付けた名前で残します）");
+}
+
+QString ReconvertPageQuestion(const QString& jpegPath) {
+    return QStringLiteral("このページのPDFが前に変換した時から変わっています。\r\n") + jpegPath +
+           QStringLiteral("\r\n変換し直しますか？（このページの基準値と拾い済みの図形は"
+                          "日付を付けた名前で残します）");
+}
+
+QStringList KeepAside(const QStringList& paths, const QDateTime& when, QStringList* failed) {
+    QStringList kept;
+    const QString stamp = when.toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    for (const QString& path : paths) {
+        QString aside = path + QLatin1Char('.') + stamp + QStringLiteral(".old");
+        for (int n = 2; QFileInfo::exists(aside) || QFileInfo(aside).isSymLink(); ++n)
+            aside = path + QLatin1Char('.') + stamp + QLatin1Char('-') + QString::number(n) +
+                    QStringLiteral(".old");
+        if (QFile::rename(path, aside))
+            kept << aside;
+        else if (failed)
+            *failed << path;
+    }
+    return kept;
+}
+
+QString KeptAsideMessage(const QStringList& kept, const QStringList& notKept) {
+    QString text;
+    if (!kept.isEmpty())
+        text += QStringLiteral("変換し直す前のページの基準値と拾い済みの図形は、"
+                               "次の名前で残しました:\r\n") +
+                kept.join(QStringLiteral("\r\n"));
+    if (!notKept.isEmpty()) {
+        if (!text.isEmpty())
+            text += QStringLiteral("\r\n");
+        text += QStringLiteral("次のファイルは名前を変えられなかったため、そのまま残っています"
+                               "（新しいページには合いません。確かめて下さい）:\r\n") +
+                notKept.join(QStringLiteral("\r\n"));
+    }
+    return text;
 }
 
 Result<> CheckDrawingName(const QString& imagePath, const TextCodec& codec) {
@@ -362,13 +401,16 @@ Result<> PageConversion::prepare() {
     if (const auto checked = CheckWritingTo(jpegPath_); !checked)
         return Fail(cannot + checked.error());
     // The page converted again from the same bytes keeps its calibration and
-    // outlines; any other conversion deletes them.
+    // outlines; any other conversion keeps them aside.
     sameSource_ = PageConvertedFrom(jpegPath_, sourcePdf(), page_);
+    replaced_.clear();
     if (!sameSource_)
         for (const QString& kept : {infPath_, TakenOutlinesPath(jpegPath_)})
-            if (QFileInfo::exists(kept) || QFileInfo(kept).isSymLink())
+            if (QFileInfo::exists(kept) || QFileInfo(kept).isSymLink()) {
                 if (const auto checked = CheckWritingTo(kept); !checked)
                     return Fail(cannot + checked.error());
+                replaced_ << kept;
+            }
     if (!QDir().mkpath(folder_))
         return Fail(QStringLiteral("画像フォルダを作成できませんでした: ") + folder_);
     sourceSha256_ = FileSha256(sourcePdf());
@@ -426,11 +468,15 @@ PageConversion::Finished PageConversion::finish(const ProcessOutcome& outcome) {
         ShareWithFolderGroup(copyPath_);
     if (!jpegExisted)
         ShareWithFolderGroup(jpegPath_);
-    // A freshly converted page has no calibration, and nothing taken off it;
-    // the same page of the same bytes again is the same picture.
+    // A freshly converted page has no calibration, and nothing taken off it:
+    // what the old page had is kept aside, never deleted. The same page of
+    // the same bytes again is the same picture.
     if (!sameSource_) {
-        QFile::remove(infPath_);
-        QFile::remove(TakenOutlinesPath(jpegPath_));
+        QStringList present;
+        for (const QString& path : {infPath_, TakenOutlinesPath(jpegPath_)})
+            if (QFileInfo::exists(path) || QFileInfo(path).isSymLink())
+                present << path;
+        keptAside_ = KeepAside(present, QDateTime::currentDateTime(), &notKeptAside_);
     }
     // What the JPEG was made from. Without it (a failed write) the page is
     // converted again the next time, as a JPEG of unknown origin.

@@ -12,6 +12,7 @@
 #include "main/image/pixels.h"
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QString>
 #include <QStringList>
 
@@ -139,6 +140,19 @@ QStringList CalibratedPages(const QString& copyPath);
 // pages are calibrated.
 QString ReplaceDrawingQuestion(const QString& copyPath);
 
+// The question before a page is converted again from other bytes (the PDF
+// changed) while its JPEG has a calibration or outlines taken off it.
+QString ReconvertPageQuestion(const QString& jpegPath);
+
+// Renames each file aside, beside itself, as name & "." & when
+// (yyyyMMdd-HHmmss) & ".old" (a number added when that name is taken): what
+// was calibrated and taken off a page is never deleted by a conversion. The
+// new names; a file that could not be renamed goes to *failed.
+QStringList KeepAside(const QStringList& paths, const QDateTime& when, QStringList* failed);
+
+// What the user is told after a conversion kept a page's files aside.
+QString KeptAsideMessage(const QStringList& kept, const QStringList& notKept);
+
 // A drawing's path goes into the view-state file in the code page: one the
 // code page cannot hold is refused (naming the code page).
 Result<> CheckDrawingName(const QString& imagePath, const TextCodec& codec);
@@ -173,7 +187,8 @@ void RunWhileEventsFlow(const std::function<void()>& work);
 // temporary file; Ghostscript writes the page there (arguments()); finish()
 // reads it whole (ReadDrawingPicture) and only then, holding the page's
 // drawing lock, puts the copy and the JPEG in their places with the JPEG's
-// record (PageSource) and deletes the page's calibration and outlines. A
+// record (PageSource) and keeps the page's calibration and outlines aside
+// under dated names (KeepAside), never deleting them. A
 // JPEG converted again from the same PDF keeps them (the page is the same
 // picture). When another session converted the page from the same PDF
 // while Ghostscript ran, its JPEG stays with what was taken off it since, and
@@ -186,6 +201,14 @@ public:
 
     const QString& jpegPath() const { return jpegPath_; }
     Result<> prepare();
+    // After prepare(): the page's calibration and outline files the
+    // conversion replaces (a page converted from other bytes); empty when it
+    // keeps them or there are none. finish() keeps them aside.
+    const QStringList& replacedRecords() const { return replaced_; }
+    // After finish(): the names they were kept under, and the ones that could
+    // not be renamed (they stay in place, said).
+    const QStringList& keptAside() const { return keptAside_; }
+    const QStringList& notKeptAside() const { return notKeptAside_; }
     QStringList arguments() const;
 
     struct Finished {
@@ -205,6 +228,7 @@ private:
     int page_, pageCount_;
     bool copyNeeded_;
     bool sameSource_ = false; // the page's JPEG was converted from these bytes already
+    QStringList replaced_, keptAside_, notKeptAside_;
     QByteArray sourceSha256_;
     AtomicReplacement copy_, jpeg_;
 };

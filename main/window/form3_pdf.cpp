@@ -75,8 +75,9 @@ void Form3::convertPdf(const QString& chosen) {
     // 5.1-5.2 A PDF chosen from the image folder is converted where it lies;
     // another one is copied there, over a copy of the same name. When that
     // copy holds another PDF whose pages are calibrated, the user is asked.
-    if (QFileInfo::exists(copyPath) && !CalibratedPages(copyPath).isEmpty() &&
-        CopyNeeded(chosen, copyPath) && !MsgBoxYesNo(this, ReplaceDrawingQuestion(copyPath)))
+    const bool replacingCopy = QFileInfo::exists(copyPath) &&
+                               !CalibratedPages(copyPath).isEmpty() && CopyNeeded(chosen, copyPath);
+    if (replacingCopy && !MsgBoxYesNo(this, ReplaceDrawingQuestion(copyPath)))
         return;
     // A drawing set: which page. A PDF Ghostscript cannot count is tried as
     // one page, and its conversion says what is wrong.
@@ -121,6 +122,13 @@ void Form3::convertPdf(const QString& chosen) {
         MsgBox(this, prepared.error());
         return;
     }
+    // A page converted before from other bytes (the PDF changed) whose
+    // calibration or outlines would be replaced: asked first, unless the
+    // replacement of the whole drawing was just agreed to. Declined, nothing
+    // changes (the conversion's temporary files go with it).
+    if (!replacingCopy && !conversion.replacedRecords().isEmpty() &&
+        !MsgBoxYesNo(this, ReconvertPageQuestion(conversion.jpegPath())))
+        return;
     PageConversion::Finished done =
         conversion.finish(WaitForProcess(program, conversion.arguments(), kConversionLimitMs,
                                          QStringLiteral("変換中… %1 ページ目（%2）")
@@ -133,6 +141,8 @@ void Form3::convertPdf(const QString& chosen) {
             MsgBox(this, done.picture.error(), done.title);
         return;
     }
+    if (!conversion.keptAside().isEmpty() || !conversion.notKeptAside().isEmpty())
+        MsgBox(this, KeptAsideMessage(conversion.keptAside(), conversion.notKeptAside()));
     // 5.9
     const QString jpegPath = conversion.jpegPath();
     takeDrawing(std::move(*done.picture), jpegPath, StampFile(jpegPath));

@@ -100,7 +100,8 @@ TEST_F(Form3DrawingTest, PdfIsCopiedAndConvertedByGhostscript) {
     // again), the page converted from the same bytes is shown as it lies,
     // with the calibration another session gave it meanwhile (noticed and
     // asked about while the page was shown); a JPEG without the record of
-    // what it was made from is converted again and loses its calibration.
+    // what it was made from is converted again, after a question, and its
+    // calibration is kept aside under a dated name, never deleted.
     const QByteArray jpeg = Contents(copy + ".jpg");
     const QDateTime copied = QFileInfo(copy).lastModified();
     messages.clear();
@@ -115,13 +116,19 @@ TEST_F(Form3DrawingTest, PdfIsCopiedAndConvertedByGhostscript) {
     EXPECT_EQ(f3.scaleIsSet, 1);
     EXPECT_EQ(Contents(copy + ".jpg"), jpeg);
     EXPECT_TRUE(QFileInfo::exists(copy + ".jpg.inf"));
+    const QByteArray calibration = Contents(copy + ".jpg.inf");
     ASSERT_TRUE(QFile::remove(copy + ".jpg.source"));
     choose(f3, copy);
     EXPECT_EQ(QFileInfo(copy).lastModified(), copied);
     EXPECT_FALSE(QFileInfo::exists(copy + ".jpg.inf"));
     EXPECT_TRUE(QFileInfo::exists(copy + ".jpg.source"));
     EXPECT_EQ(imagePath(form), copy + ".jpg");
-    EXPECT_EQ(messages, QStringList{kScaleMessage});
+    const QStringList kept =
+        QDir(images()).entryList({QFileInfo(copy).fileName() + ".jpg.inf.*.old"}, QDir::Files);
+    ASSERT_EQ(kept.size(), 1);
+    EXPECT_EQ(Contents(images() + kept[0]), calibration);
+    EXPECT_EQ(messages, (QStringList{ReconvertPageQuestion(copy + ".jpg"),
+                                     KeptAsideMessage({images() + kept[0]}, {}), kScaleMessage}));
 
     // An extension in capitals is a PDF all the same.
     ASSERT_TRUE(QFile::copy(pdf, instPath() + "PLAN.PDF"));
@@ -168,6 +175,63 @@ TEST_F(Form3DrawingTest, DrawingSetAsksForThePageAndEachPageKeepsItsJpeg) {
     EXPECT_EQ(QImageReader(copy + ".jpg").imageCount(), 1);
     EXPECT_EQ(Contents(copy + ".jpg").count("\xFF\xD9"), 1); // one page, not the set
     EXPECT_TRUE(QFileInfo::exists(copy + "-p2.jpg"));
+}
+
+// Going back to a page of a set that changed: nothing of the old page is
+// removed without a question, and what is replaced is kept aside.
+TEST_F(Form3DrawingTest, APageOfAChangedSetIsAskedAboutAndItsTakeoffKeptAside) {
+    needGhostscript();
+    const QString pdf = images() + QStringLiteral("変更図面.pdf");
+    ASSERT_TRUE(MakePdf(pdf, 3));
+    Form1 form;
+    startMain(form);
+    const auto opened = openDigitizer(form);
+    Form3& f3 = *opened;
+    answers = {QString("2")};
+    choose(f3, pdf);
+    const QString page = pdf + "-p2.jpg";
+    ASSERT_EQ(imagePath(form), page);
+    // Calibrated and taken off (by another session: asked about, taken).
+    ASSERT_TRUE(WriteCalibrationFile(page + ".inf", CalibrationTexts::defaults(), TextCodec()));
+    ASSERT_TRUE(WaitFor([&] { return f3.scaleIsSet == 1; }));
+    ASSERT_TRUE(AppendTakenOutlines(
+        page, {TakenOutline{{QPointF(100, 100), QPointF(200, 100), QPointF(200, 200)}, "居間"}},
+        TextCodec()));
+    ASSERT_TRUE(WaitFor([&] { return f3.takenOutlines.size() == 1; }));
+    const QByteArray before[] = {Contents(page), Contents(page + ".inf"),
+                                 Contents(TakenOutlinesPath(page))};
+    // The same bytes again: the page as it lies, no question.
+    answers = {QString("2")};
+    choose(f3, pdf);
+    EXPECT_TRUE(messages.filter(ReconvertPageQuestion(page)).isEmpty());
+    EXPECT_EQ(Contents(page + ".inf"), before[1]);
+
+    ASSERT_TRUE(MakePdf(pdf, 3, 150));
+    answer = MsgAnswer::No;
+    answers = {QString("2")};
+    choose(f3, pdf);
+    EXPECT_EQ(messages, QStringList{ReconvertPageQuestion(page)});
+    EXPECT_EQ(Contents(page), before[0]);
+    EXPECT_EQ(Contents(page + ".inf"), before[1]);
+    EXPECT_EQ(Contents(TakenOutlinesPath(page)), before[2]);
+
+    answer = MsgAnswer::Yes;
+    answers = {QString("2")};
+    choose(f3, pdf);
+    EXPECT_NE(Contents(page), before[0]);
+    EXPECT_FALSE(QFileInfo::exists(page + ".inf"));
+    EXPECT_FALSE(QFileInfo::exists(TakenOutlinesPath(page)));
+    const QDir folder(images());
+    const QString name = QFileInfo(page).fileName();
+    const QStringList inf = folder.entryList({name + ".inf.*.old"}, QDir::Files);
+    const QStringList taken = folder.entryList({name + ".takeoff.*.old"}, QDir::Files);
+    ASSERT_EQ(inf.size(), 1);
+    ASSERT_EQ(taken.size(), 1);
+    EXPECT_EQ(Contents(images() + inf[0]), before[1]);
+    EXPECT_EQ(Contents(images() + taken[0]), before[2]);
+    EXPECT_EQ(messages, (QStringList{ReconvertPageQuestion(page),
+                                     KeptAsideMessage({images() + inf[0], images() + taken[0]}, {}),
+                                     kScaleMessage}));
 }
 
 TEST_F(Form3DrawingTest, FailedCopiesAndConversionsLeaveTheDrawingAsItWas) {
