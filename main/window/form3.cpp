@@ -211,6 +211,8 @@ void Form3::buildControls() {
     Command1->setAutoDefault(false);
     Command1->setDefault(false);
     Command1->setFocusPolicy(Qt::NoFocus);
+    for (QWidget* w : std::initializer_list<QWidget*>{コメント, Command1, HScroll1, VScroll1})
+        w->installEventFilter(this);
 
     StatusBar1 = new QStatusBar(this);
     StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
@@ -285,6 +287,15 @@ bool Form3::eventFilter(QObject* watched, QEvent* event) {
         wheel(static_cast<QWheelEvent*>(event));
         return true;
     }
+    // Space over the drawing pans, wherever the focus is: it neither types
+    // into コメント nor presses "中ボタン".
+    if ((watched == コメント || watched == Command1 || watched == HScroll1 ||
+         watched == VScroll1) &&
+        (event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease)) {
+        auto* k = static_cast<QKeyEvent*>(event);
+        if (k->key() == Qt::Key_Space && (spaceHeld_ || pointerOverDrawing()))
+            return eventFilter(Picture1, event);
+    }
     if (watched != Picture1)
         return QDialog::eventFilter(watched, event);
     switch (event->type()) {
@@ -337,6 +348,11 @@ bool Form3::eventFilter(QObject* watched, QEvent* event) {
         break;
     }
     return QDialog::eventFilter(watched, event);
+}
+
+bool Form3::pointerOverDrawing() const {
+    return view->rect().contains(view->mapFromGlobal(QCursor::pos())) &&
+           Picture1->geometry().contains(Picture1->parentWidget()->mapFromGlobal(QCursor::pos()));
 }
 
 bool Form3::pan(QEvent* event) {

@@ -206,6 +206,8 @@ private:
     void wheel(QWheelEvent* event);
     // Space held with the left button: the view follows the pointer.
     bool pan(QEvent* event);
+    // The mouse pointer is over the drawing as the view shows it.
+    bool pointerOverDrawing() const;
     // The status texts: the coordinates panels and the status text of a
     // drawing without a calibration, the running length of the take-off.
     void showStatus();

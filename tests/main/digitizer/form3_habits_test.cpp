@@ -293,6 +293,23 @@ TEST_F(Form3HabitsTest, WheelScrollsAndZoomsQuietlyAtItsLimitsAndSpaceDragOnlyMo
     EXPECT_EQ(StoreOf(form).pointCount(), 0);
     EXPECT_TRUE(form.receivedText().isEmpty());
     EXPECT_EQ(form.form2().texts(), labels);
+    // The same with the focus in コメント (as right after opening), the
+    // pointer over the drawing: Space pans and types nothing; away from the
+    // drawing it types.
+    const QString comment = f3->コメント->text();
+    QCursor::setPos(f3->Picture1->mapToGlobal(from));
+    QTest::keyPress(f3->コメント, Qt::Key_Space);
+    QTest::mousePress(f3->Picture1, Qt::LeftButton, {}, from);
+    QTest::mouseMove(f3->Picture1, from + QPoint(100, 50));
+    QTest::mouseRelease(f3->Picture1, Qt::LeftButton, {}, from + QPoint(100, 50));
+    QTest::keyRelease(f3->コメント, Qt::Key_Space);
+    EXPECT_EQ(viewAt(*f3), QPoint(100, 100));
+    EXPECT_EQ(f3->コメント->text(), comment);
+    EXPECT_EQ(StoreOf(form).pointCount(), 0);
+    QCursor::setPos(f3->コメント->mapToGlobal(QPoint(5, 5)));
+    QTest::keyClick(f3->コメント, Qt::Key_Space);
+    EXPECT_EQ(f3->コメント->text(), comment + " ");
+    f3->コメント->setText(comment);
     // The left button alone places points again.
     click(*f3, QPoint(400, 300));
     EXPECT_EQ(StoreOf(form).pointCount(), 1);
