@@ -77,12 +77,17 @@ TakenOutlinesRead ReadTakenOutlines(const QString& path, const TextCodec& codec)
     for (int i = 0; i < lines.size(); ++i) {
         if (lines[i].trimmed().isEmpty())
             continue;
-        if (const auto o = ParseLine(lines[i])) {
+        const bool tooLong = lines[i].size() > kMaxTakenLineLength;
+        if (const auto o = tooLong ? std::nullopt : ParseLine(lines[i])) {
             read.outlines.append(*o);
         } else if (bad++ == 0) {
-            read.error = QStringLiteral("拾い済みの記録の %1 行目を読めません: 「%2」")
-                             .arg(i + 1)
-                             .arg(Brief(lines[i]));
+            read.error =
+                QStringLiteral("拾い済みの記録の %1 行目を読めません%3: 「%2」")
+                    .arg(i + 1)
+                    .arg(Brief(lines[i]),
+                         tooLong ? QStringLiteral("（図形の記録としては長すぎます: %1 文字）")
+                                       .arg(lines[i].size())
+                                 : QString());
         }
     }
     if (bad > 1)

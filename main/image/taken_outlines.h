@@ -40,6 +40,11 @@ QString TakenOutlinesPath(const QString& imagePath);
 // A file holds at most this many bytes, a line at most 100 points.
 inline constexpr qint64 kMaxTakenOutlinesBytes = 4 * 1024 * 1024;
 inline constexpr int kMaxTakenOutlinePoints = 100;
+// A comment holds at most what the digitizer's コメント box takes; a longer
+// line is no outline the digitizer wrote and is refused.
+inline constexpr int kMaxTakenCommentLength = 32767;
+inline constexpr int kMaxTakenLineLength =
+    16 + kMaxTakenOutlinePoints * 2 * 24 + kMaxTakenCommentLength;
 
 // The file's line of one outline (without its line end).
 QString TakenOutlineLine(const TakenOutline& outline);

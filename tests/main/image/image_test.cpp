@@ -442,6 +442,24 @@ TEST(TakenOutlines, KeptLineByLineAndWrittenForTheRowOfTheirOutlineOnly) {
         three.error.startsWith(QStringLiteral("拾い済みの記録の 2 行目を読めません: 「3,1,2,nan")));
     EXPECT_TRUE(three.error.contains(QStringLiteral("…」（ほかに 1 行）\r\n") + path));
     EXPECT_LT(three.error.size(), 120 + path.size());
+    // A line longer than an outline holds (a comment of 3 MB) is refused,
+    // with its length, and quoted briefly.
+    {
+        const QString kept = path + ".kept";
+        ASSERT_TRUE(QFile::copy(path, kept));
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write("2,1,2,3,4," + QByteArray(3 * 1024 * 1024, 'x') + "\r\n2,1,2,3,4,ok\r\n");
+        f.close();
+        const TakenOutlinesRead long_ = ReadTakenOutlines(path, codec);
+        EXPECT_EQ(long_.outlines, (QList<TakenOutline>{{{{1, 2}, {3, 4}}, QStringLiteral("ok")}}));
+        EXPECT_TRUE(long_.error.startsWith(
+            QStringLiteral("拾い済みの記録の 1 行目を読めません（図形の記録としては長すぎます: "
+                           "3145738 文字）: 「2,1,2,3,4,xxx")));
+        EXPECT_LT(long_.error.size(), 150 + path.size());
+        ASSERT_TRUE(QFile::remove(path));
+        ASSERT_TRUE(QFile::rename(kept, path));
+    }
 
     // A file past its bound is neither read nor replaced; a write that fails
     // is said once a file, and its outlines wait for the next row written.
