@@ -311,6 +311,8 @@ bool Form3::eventFilter(QObject* watched, QEvent* event) {
             undoLastPoint();
             return true;
         }
+        if (drawingKey(k))
+            return true;
         if (k->key() == Qt::Key_Space) {
             if (!k->isAutoRepeat() && !busy_) {
                 spaceHeld_ = true;
@@ -348,6 +350,37 @@ bool Form3::eventFilter(QObject* watched, QEvent* event) {
         break;
     }
     return QDialog::eventFilter(watched, event);
+}
+
+bool Form3::drawingKey(QKeyEvent* k) {
+    if (busy_)
+        return false;
+    switch (k->key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        // As "中ボタン" (Return in コメント stays the box's).
+        Command1_Click();
+        return true;
+    case Qt::Key_Plus:
+    case Qt::Key_Equal:
+        zoom(ZoomCommand::Enlarge, std::nullopt, true);
+        return true;
+    case Qt::Key_Minus:
+        zoom(ZoomCommand::Reduce, std::nullopt, true);
+        return true;
+    case Qt::Key_Left:
+    case Qt::Key_Right:
+        HScroll1->setValue(HScroll1->value() +
+                           (k->key() == Qt::Key_Left ? -1 : 1) * std::max(1, view->width() / 10));
+        return true;
+    case Qt::Key_Up:
+    case Qt::Key_Down:
+        VScroll1->setValue(VScroll1->value() +
+                           (k->key() == Qt::Key_Up ? -1 : 1) * std::max(1, view->height() / 10));
+        return true;
+    default:
+        return false;
+    }
 }
 
 bool Form3::pointerOverDrawing() const {

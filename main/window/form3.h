@@ -52,6 +52,7 @@ class QPushButton;
 class QScrollBar;
 class QStatusBar;
 class QTimer;
+class QKeyEvent;
 class QWheelEvent;
 class TakeoffSession;
 struct DrawingMemory;
@@ -208,6 +209,10 @@ private:
     bool pan(QEvent* event);
     // The mouse pointer is over the drawing as the view shows it.
     bool pointerOverDrawing() const;
+    // The drawing's keys: Return or Enter finishes as "中ボタン", + and -
+    // zoom a step (quietly at the limits), the arrows move the view a tenth
+    // of itself. True when the key was one of them.
+    bool drawingKey(QKeyEvent* key);
     // The status texts: the coordinates panels and the status text of a
     // drawing without a calibration, the running length of the take-off.
     void showStatus();

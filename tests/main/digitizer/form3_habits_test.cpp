@@ -315,6 +315,47 @@ TEST_F(Form3HabitsTest, WheelScrollsAndZoomsQuietlyAtItsLimitsAndSpaceDragOnlyMo
     EXPECT_EQ(StoreOf(form).pointCount(), 1);
 }
 
+// The drawing's keys: + and - zoom (quietly at the limits), the arrows move
+// the view, Return finishes as "中ボタン".
+TEST_F(Form3HabitsTest, KeysOnTheDrawingZoomMoveAndFinish) {
+    writeDrawing(drawing, QImage::Format_RGB32);
+    writeViewState(drawing, "1");
+    Form1 form;
+    startMain(form);
+    const auto f3 = openDigitizer(form);
+    messages.clear();
+    click(*f3, kRoom[0]);
+    QTest::keyClick(f3->Picture1, Qt::Key_Plus);
+    EXPECT_GT(f3->zoomFactor, 1.0f);
+    for (int i = 0; i < 12; ++i)
+        QTest::keyClick(f3->Picture1, Qt::Key_Minus);
+    EXPECT_LE(f3->zoomFactor, kMinZoom);
+    EXPECT_TRUE(messages.isEmpty()) << messages.join("|").toStdString();
+    f3->D11->trigger();
+    f3->D13->trigger();
+    f3->HScroll1->setValue(100);
+    f3->VScroll1->setValue(100);
+    const QPoint before = viewAt(*f3);
+    QTest::keyClick(f3->Picture1, Qt::Key_Right);
+    QTest::keyClick(f3->Picture1, Qt::Key_Down);
+    EXPECT_GT(viewAt(*f3).x(), before.x());
+    EXPECT_GT(viewAt(*f3).y(), before.y());
+    QTest::keyClick(f3->Picture1, Qt::Key_Left);
+    QTest::keyClick(f3->Picture1, Qt::Key_Up);
+    EXPECT_EQ(viewAt(*f3), before);
+    // Back at zoom 1, the room's corners, then Return.
+    f3->D11->trigger();
+    f3->HScroll1->setValue(0);
+    f3->VScroll1->setValue(0);
+    for (int i = 1; i < 5; ++i)
+        click(*f3, kRoom[i]);
+    QTest::keyClick(f3->Picture1, Qt::Key_Return);
+    EXPECT_FALSE(f3->isVisible());
+    EXPECT_TRUE(StoreOf(form).endReceived());
+    form.Command2_Click();
+    EXPECT_EQ(row(form), (std::vector<double>{14, 14, 2400, 12, 33.6, 12}));
+}
+
 TEST_F(Form3HabitsTest, OnePixelLinesStayVisibleWhenShrunk) {
     // One-pixel lines at every offset a shrink can fall on (ten apart by one
     // more each time), down and across.
