@@ -1,7 +1,7 @@
 // The digitizer's drawing commands on big inputs:
 //
 //   drawing_bench --turn DRAWING.bmp   a quarter turn of the drawing as the menu
-//                                      runs it (JPEG save at quality 80 and the
+//                                      runs it (saved turned as a bitmap and the
 //                                      reload), three times, each in a fresh
 //                                      process, with the peak memory
 //   drawing_bench --pdf FOLDER         Ghostscript's conversion of an A1 sheet
@@ -90,7 +90,7 @@ int Turn(const QString& self, const QString& source) {
     size = QImageReader(source).size();
     std::vector<double> sorted = ms;
     std::sort(sorted.begin(), sorted.end());
-    std::printf("turn %dx%d, \"右に回転\" to a settled window, JPEG save and reload included, "
+    std::printf("turn %dx%d, \"右に回転\" to a settled window, bitmap save and reload included, "
                 "3 fresh processes | median %.0f ms (min %.0f, max %.0f) | peak memory %.0f MB "
                 "after opening, %.0f MB with the turn\n",
                 size.width(), size.height(), sorted[1], sorted[0], sorted[2],

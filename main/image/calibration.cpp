@@ -360,3 +360,16 @@ QString ReplaceCalibrationQuestion(const QString& imagePath) {
                           "「いいえ」: 保存しません（他の画面の基準値が残り、"
                           "この画面は今の基準値のまま続けます）");
 }
+
+CalibrationTexts TurnedCalibration(const CalibrationTexts& texts, QuarterTurn turn, int width,
+                                   int height) {
+    CalibrationTexts t = texts;
+    for (int r = 0; r < kCalRows; ++r)
+        std::swap(t.x[r], t.y[r]);
+    const double ox = Val(texts.X(CalRow::Origin));
+    const double oy = Val(texts.Y(CalRow::Origin));
+    const QPointF o = TurnedPoint(QPointF(ox, oy), turn, width, height);
+    t.X(CalRow::Origin) = SingleToText(float(o.x()));
+    t.Y(CalRow::Origin) = SingleToText(float(o.y()));
+    return t;
+}

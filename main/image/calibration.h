@@ -10,6 +10,7 @@
 
 #include "common/core/exchange_files.h"
 #include "common/core/textcodec.h"
+#include "main/image/pixels.h"
 #include "main/image/taken_outlines.h"
 
 #include <QString>
@@ -61,6 +62,13 @@ QStringList CalibrationFileLines(const CalibrationTexts& texts);
 // Writes the file whole (a temporary file renamed over the old one).
 Result<> WriteCalibrationFile(const QString& path, const CalibrationTexts& texts,
                               const TextCodec& codec);
+
+// The calibration of a drawing of width x height pixels after a quarter
+// turn: the origin turned with the drawing's pixels, every other row's X and
+// Y swapped (the coefficients, the origin's coordinate, the drag and its
+// lengths). Lengths measured on the turned drawing are those measured before.
+CalibrationTexts TurnedCalibration(const CalibrationTexts& texts, QuarterTurn turn, int width,
+                                   int height);
 
 // What a calibration file gave back.
 struct CalibrationRead {

@@ -300,14 +300,13 @@ QStringList KeepAside(const QStringList& paths, const QDateTime& when, QStringLi
 QString KeptAsideMessage(const QStringList& kept, const QStringList& notKept) {
     QString text;
     if (!kept.isEmpty())
-        text += QStringLiteral("変換し直す前のページの基準値と拾い済みの図形は、"
-                               "次の名前で残しました:\r\n") +
+        text += QStringLiteral("前の基準値と拾い済みの図形は、次の名前で残しました:\r\n") +
                 kept.join(QStringLiteral("\r\n"));
     if (!notKept.isEmpty()) {
         if (!text.isEmpty())
             text += QStringLiteral("\r\n");
         text += QStringLiteral("次のファイルは名前を変えられなかったため、そのまま残っています"
-                               "（新しいページには合いません。確かめて下さい）:\r\n") +
+                               "（今の図面には合いません。確かめて下さい）:\r\n") +
                 notKept.join(QStringLiteral("\r\n"));
     }
     return text;

@@ -150,7 +150,7 @@ QString ReconvertPageQuestion(const QString& jpegPath);
 // new names; a file that could not be renamed goes to *failed.
 QStringList KeepAside(const QStringList& paths, const QDateTime& when, QStringList* failed);
 
-// What the user is told after a conversion kept a page's files aside.
+// What the user is told after a conversion or a turn kept a drawing's files aside.
 QString KeptAsideMessage(const QStringList& kept, const QStringList& notKept);
 
 // A drawing's path goes into the view-state file in the code page: one the

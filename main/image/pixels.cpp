@@ -13,6 +13,7 @@
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <thread>
 #include <unordered_map>
@@ -293,7 +294,73 @@ Result<> SaveJpeg(const QImage& image, const std::optional<QuarterTurn>& turn, c
     return {};
 }
 
+void PutLe(char* at, uint32_t v, int bytes) {
+    for (int i = 0; i < bytes; ++i)
+        at[i] = char((v >> (8 * i)) & 0xff);
+}
+
 } // namespace
+
+Result<> SaveTurnedBmp(const QImage& image, QuarterTurn turn, const QString& path) {
+    auto fail = [&](const QString& why) {
+        return Fail(QStringLiteral("画像を保存できませんでした: ") + path + QStringLiteral("\r\n") +
+                    why);
+    };
+    if (image.isNull())
+        return fail(QStringLiteral("画像がありません"));
+    // The turned drawing: as wide as the drawing is high.
+    const qint64 w = image.height(), h = image.width();
+    const qint64 rowBytes = (w * 3 + 3) & ~qint64(3); // rows padded to 4 bytes
+    constexpr qint64 kHeader = 14 + 40;
+    if (kHeader + rowBytes * h > std::numeric_limits<uint32_t>::max())
+        return fail(QStringLiteral("ビットマップにできる大きさを超えています"));
+    QByteArray header(kHeader, '\0');
+    char* d = header.data();
+    d[0] = 'B';
+    d[1] = 'M';
+    PutLe(d + 2, uint32_t(kHeader + rowBytes * h), 4);
+    PutLe(d + 10, uint32_t(kHeader), 4);
+    PutLe(d + 14, 40, 4);
+    PutLe(d + 18, uint32_t(w), 4);
+    PutLe(d + 22, uint32_t(h), 4); // positive: rows run bottom-up
+    PutLe(d + 26, 1, 2);
+    PutLe(d + 28, 24, 2);
+    PutLe(d + 34, uint32_t(rowBytes * h), 4);
+    PutLe(d + 38, uint32_t(std::max(0, image.dotsPerMeterY())), 4);
+    PutLe(d + 42, uint32_t(std::max(0, image.dotsPerMeterX())), 4);
+    // Written a band of rows at a time straight from the drawing: no turned
+    // copy of it is ever held. The drawing is replaced only by a complete file.
+    AtomicReplacement file(path);
+    if (const auto begun = file.begin(); !begun)
+        return fail(begun.error());
+    if (const auto written = file.append(header.constData(), header.size()); !written)
+        return fail(written.error());
+    constexpr qint64 kBandRows = 64;
+    QByteArray band;
+    for (qint64 first = 0; first < h; first += kBandRows) {
+        const qint64 rows = std::min(kBandRows, h - first);
+        band.fill('\0', rows * rowBytes);
+        for (qint64 r = 0; r < rows; ++r) {
+            // File row i is the turned drawing's row h - 1 - i.
+            const qint64 ty = h - 1 - (first + r);
+            auto* out = reinterpret_cast<unsigned char*>(band.data() + r * rowBytes);
+            for (qint64 tx = 0; tx < w; ++tx) {
+                // Turned right, (tx, ty) shows the drawing's (ty, w - 1 - tx);
+                // turned left, its (h - 1 - ty, tx).
+                const QRgb c = turn == QuarterTurn::Right ? image.pixel(int(ty), int(w - 1 - tx))
+                                                          : image.pixel(int(h - 1 - ty), int(tx));
+                out[3 * tx] = uchar(qBlue(c));
+                out[3 * tx + 1] = uchar(qGreen(c));
+                out[3 * tx + 2] = uchar(qRed(c));
+            }
+        }
+        if (const auto written = file.append(band.constData(), band.size()); !written)
+            return fail(written.error());
+    }
+    if (const auto committed = file.commit(); !committed)
+        return fail(committed.error());
+    return {};
+}
 
 void PixelArray::setSize(int width, int height) {
     width_ = std::clamp(width, 0, kMaxSide);
@@ -774,4 +841,9 @@ Result<DrawingPicture> ReadDrawingPicture(const QString& path, const QString& sh
         return Fail(QStringLiteral("メモリが不足しています: ") +
                     (shownPath.isEmpty() ? path : shownPath));
     return d;
+}
+
+QPointF TurnedPoint(QPointF p, QuarterTurn turn, int width, int height) {
+    return turn == QuarterTurn::Right ? QPointF(height - p.y(), p.x())
+                                      : QPointF(p.y(), width - p.x());
 }

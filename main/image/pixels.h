@@ -20,6 +20,7 @@
 #include <QByteArray>
 #include <QImage>
 #include <QList>
+#include <QPointF>
 #include <QString>
 
 #include <cstddef>
@@ -210,6 +211,10 @@ Result<DrawingPicture> ReadDrawingPicture(const QString& path,
 // turned array is width and height swapped.
 enum class QuarterTurn { Right, Left };
 void RotatePixels(const PixelArray& pixels, QuarterTurn turn, PixelArray& rotated);
+// Where a point of a drawing of width x height pixels (pixel edges at whole
+// numbers) lies after a quarter turn: a turn right takes (x, y) to
+// (height - y, x), a turn left to (y, width - x).
+QPointF TurnedPoint(QPointF p, QuarterTurn turn, int width, int height);
 
 // A turn of a drawing with a side over 32767 pixels (the longest side a
 // pixel array holds) is refused.
@@ -222,6 +227,15 @@ Result<> CheckRotation(qint64 width, qint64 height);
 // whose colours are all grey is saved as a greyscale JPEG. A failure's
 // message for the user quotes the path.
 Result<> DCSavetoJPEG(const QImage& image, const QString& path, int quality);
+
+// Writes the drawing turned a quarter as a 24-bit bitmap, a band of rows at
+// a time (no turned copy is held), replacing path only once complete: a
+// bitmap drawing turns without losing a pixel.
+Result<> SaveTurnedBmp(const QImage& image, QuarterTurn turn, const QString& path);
+
+// The quality a turned JPEG drawing is written at: a turn costs it no visible
+// detail.
+inline constexpr int kTurnedJpegQuality = 95;
 
 // The same for the picture turned by a quarter (the mapping of RotatePixels):
 // the turned rows are made and encoded a strip at a time, so a turn of a big

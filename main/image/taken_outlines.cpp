@@ -148,6 +148,22 @@ Result<> AppendTakenOutlines(const QString& imagePath, const QList<TakenOutline>
     return {};
 }
 
+Result<> WriteTakenOutlines(const QString& imagePath, const QList<TakenOutline>& outlines,
+                            const TextCodec& codec) {
+    const QString path = TakenOutlinesPath(imagePath);
+    const bool existed = QFileInfo::exists(path) || QFileInfo(path).isSymLink();
+    if (!existed && outlines.isEmpty())
+        return {};
+    QByteArray bytes;
+    for (const TakenOutline& outline : outlines)
+        bytes += CrLfLine(TakenOutlineLine(outline), codec);
+    if (auto written = WriteFileAtomically(path, bytes); !written)
+        return written;
+    if (!existed)
+        ShareWithFolderGroup(path);
+    return {};
+}
+
 namespace {
 
 // The same finished outline: its points and codes as "実行" reads them.

@@ -82,6 +82,12 @@ Result<> LockDrawing(FileLock& lock, const QString& imagePath, int waitMs = kDra
 // atomically. A file that cannot be read whole (past the bound, not a
 // regular file), or a lock still held by another session after waitMs, is
 // not replaced: a failure naming it.
+// Replaces the drawing's outline file with `outlines` (under the drawing's
+// lock, which the caller holds); no file is made when there are none and
+// there was none.
+Result<> WriteTakenOutlines(const QString& imagePath, const QList<TakenOutline>& outlines,
+                            const TextCodec& codec);
+
 Result<> AppendTakenOutlines(const QString& imagePath, const QList<TakenOutline>& outlines,
                              const TextCodec& codec, int waitMs = kDrawingLockWaitMs);
 

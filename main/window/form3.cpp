@@ -24,6 +24,7 @@
 #include <QFileSystemWatcher>
 #include <QFontMetrics>
 #include <QGuiApplication>
+#include <QImageReader>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -968,8 +969,9 @@ void Form3::rotate(QuarterTurn turn) {
         MsgBox(this, checked.error());
         return;
     }
-    // The turn replaces the drawing and deletes its calibration: a drawing or
-    // a calibration the user may not change is not turned at all.
+    // The turn replaces the drawing, its calibration and its outlines, turned
+    // with it: a drawing or a record the user may not change is not turned
+    // at all.
     const QString inf = CalibrationFilePath(drawing_.imagePath);
     if (const auto checked = CheckWritingTo(drawing_.imagePath); !checked) {
         MsgBox(this, QStringLiteral("画像を保存できませんでした: ") + drawing_.imagePath +
@@ -981,9 +983,10 @@ void Form3::rotate(QuarterTurn turn) {
                                      std::pair(taken, QStringLiteral("拾い済みの記録"))})
         if (QFileInfo::exists(kept) || QFileInfo(kept).isSymLink())
             if (const auto checked = CheckWritingTo(kept); !checked) {
-                MsgBox(this, checked.error() +
-                                 QStringLiteral("\r\n回転すると%1が消えるため、図面は回転しません")
-                                     .arg(what));
+                MsgBox(this,
+                       checked.error() +
+                           QStringLiteral("\r\n回転すると%1も書き換えるため、図面は回転しません")
+                               .arg(what));
                 return;
             }
     // Its files change under the drawing's lock: no other session adds an
@@ -996,6 +999,24 @@ void Form3::rotate(QuarterTurn turn) {
             return;
         }
     }
+    // What was calibrated and taken off the drawing, read whole before
+    // anything changes: a record that cannot be read whole is not turned,
+    // and so neither is the drawing.
+    const TextCodec codec = TextCodec::fromRegistry();
+    const bool hasCalibration = QFileInfo::exists(inf);
+    CalibrationTexts calibration = form2_.texts();
+    if (hasCalibration) {
+        const CalibrationRead readInf = ReadCalibrationFile(inf, codec, calibration);
+        if (!readInf.ok) {
+            MsgBox(this, readInf.error + QStringLiteral("\r\n図面は回転しません"));
+            return;
+        }
+    }
+    const TakenOutlinesRead outlines = ReadTakenOutlines(taken, codec);
+    if (!outlines.error.isEmpty()) {
+        MsgBox(this, outlines.error + QStringLiteral("\r\n図面は回転しません"));
+        return;
+    }
     // The drawing point in the middle of the view stays there, turned.
     const QPointF middle =
         (currentView() + QPointF(view->width(), view->height()) / 2) / double(zoomFactor);
@@ -1007,25 +1028,52 @@ void Form3::rotate(QuarterTurn turn) {
     FileStamp stamp;
     {
         const Busy busy(*this, QStringLiteral("回転中…"));
-        // 1.-7. The turned rows go into the JPEG a band at a time (no second
-        // copy of the drawing) while the window keeps painting. The JPEG
+        // 1.-7. The drawing keeps its format and never loses quality: a
+        // bitmap is written turned as a bitmap; a JPEG's turned rows go into
+        // a JPEG of quality 95 a band at a time (no second copy of the
+        // drawing). Both while the window keeps painting; the new file
         // replaces the drawing once it is complete: a failed save leaves the
-        // drawing and its calibration as they were.
+        // drawing and its records as they were.
         Result<> saved;
         {
             const QImage picture = Image1;
-            RunWhileEventsFlow([&] { saved = SaveTurnedJpeg(picture, turn, path, 80); });
+            const bool bitmap = QImageReader(path).format() == "bmp";
+            RunWhileEventsFlow([&] {
+                if (!bitmap) {
+                    saved = SaveTurnedJpeg(picture, turn, path, kTurnedJpegQuality);
+                    return;
+                }
+                saved = SaveTurnedBmp(picture, turn, path);
+            });
         }
         if (!saved) {
             MsgBox(this, saved.error());
             return;
         }
-        // 8. The turned drawing needs a new scale, and nothing is taken off
-        // it yet.
-        QFile::remove(inf);
-        QFile::remove(taken);
+        // 8. Its calibration and outlines turn with it. One that cannot be
+        // written is kept aside under a dated name: never applied to the
+        // turned drawing, never lost.
+        const int width = imageWidth, height = imageHeight;
+        QStringList notTurned;
+        if (hasCalibration)
+            if (!WriteCalibrationFile(inf, TurnedCalibration(calibration, turn, width, height),
+                                      codec))
+                notTurned << inf;
+        QList<TakenOutline> turnedOutlines;
+        for (TakenOutline o : outlines.outlines) {
+            for (QPointF& p : o.points)
+                p = TurnedPoint(p, turn, width, height);
+            turnedOutlines << o;
+        }
+        if (!WriteTakenOutlines(path, turnedOutlines, codec))
+            notTurned << taken;
+        QStringList notKept;
+        const QStringList kept = KeepAside(notTurned, QDateTime::currentDateTime(), &notKept);
         QFile::remove(PageSourcePath(path)); // no longer the page Ghostscript wrote
         lock.release();
+        if (!notTurned.isEmpty())
+            MsgBox(this, QStringLiteral("回転した図面の記録を書けませんでした。\r\n") +
+                             KeptAsideMessage(kept, notKept));
         calibration_.forget();
         // 9. The old picture is gone from the disk: it is let go before the
         // turned one is read.

@@ -8,6 +8,7 @@
 #include "common/core/registry.h"
 #include "common/ui/picturebox.h"
 #include "main/image/drawing_choice.h"
+#include "main/image/taken_outlines.h"
 #include "main/window/form2.h"
 #include "tests/main/digitizer/drawing_fixture.h"
 
@@ -483,32 +484,51 @@ TEST_F(Form3DrawingTest, ZoomStepsAndATakeoffAcrossAZoom) {
                                      QStringLiteral("既に画像スケールは最小値です")}));
 }
 
-TEST_F(Form3DrawingTest, TurnsRewriteTheDrawingAsJpegAndAskForANewScale) {
+TEST_F(Form3DrawingTest, TurnsKeepTheDrawingsFormatCalibrationAndOutlines) {
     // A black mark at the top-left corner shows where the drawing went.
     writeDrawing(drawing, QImage::Format_RGB32, true, QRect(0, 0, 100, 50));
     writeViewState(drawing, "1");
+    const TakenOutline room{{QPointF(100, 100), QPointF(500.25, 100), QPointF(500.25, 400)},
+                            QStringLiteral("居間-1")};
+    ASSERT_TRUE(AppendTakenOutlines(drawing, {room}, TextCodec()));
+    const QByteArray calibration = Contents(drawing + ".inf");
+    CalibrationTexts texts = CalibrationTexts::defaults();
+    ASSERT_TRUE(ReadCalibrationFile(drawing + ".inf", TextCodec(), texts).ok);
+    const QImage original = QImage(drawing).convertToFormat(QImage::Format_RGB32);
     Form1 form;
     startMain(form);
     const auto opened = openDigitizer(form);
     Form3& f3 = *opened;
     ASSERT_EQ(f3.scaleIsSet, 1);
     messages.clear();
+    // Turned right: still a bitmap, every pixel kept; the calibration and the
+    // outlines turned with it, so nothing asks for a new scale.
     f3.D16->trigger();
-    EXPECT_EQ(messages, QStringList{kScaleMessage});
+    EXPECT_TRUE(messages.isEmpty()) << messages.join("|").toStdString();
     EXPECT_EQ(imagePath(form), drawing);
-    EXPECT_EQ(QImageReader(drawing).format(), "jpeg"); // the name stays, a JPEG inside
-    EXPECT_FALSE(QFileInfo::exists(drawing + ".inf"));
-    EXPECT_EQ(f3.scaleIsSet, 0);
+    EXPECT_EQ(QImageReader(drawing).format(), "bmp");
+    EXPECT_EQ(f3.scaleIsSet, 1);
+    CalibrationTexts turned = CalibrationTexts::defaults();
+    ASSERT_TRUE(ReadCalibrationFile(drawing + ".inf", TextCodec(), turned).ok);
+    EXPECT_EQ(turned, TurnedCalibration(texts, QuarterTurn::Right, 1000, 700));
+    EXPECT_EQ(ReadTakenOutlines(TakenOutlinesPath(drawing), TextCodec()).outlines,
+              (QList<TakenOutline>{{{QPointF(600, 100), QPointF(600, 500.25), QPointF(300, 500.25)},
+                                    QStringLiteral("居間-1")}}));
     ASSERT_EQ(f3.Image1.size(), QSize(700, 1000));
     EXPECT_EQ(f3.Picture1->size(), QSize(700, 1000));
     EXPECT_LT(qGray(f3.Image1.pixel(674, 50)), 60); // (50, 25) turned right
     EXPECT_GT(qGray(f3.Image1.pixel(25, 50)), 200);
+    // Back left: the very drawing, calibration and outlines of before.
     f3.D17->trigger();
     ASSERT_EQ(f3.Image1.size(), QSize(1000, 700));
-    EXPECT_LT(qGray(f3.Image1.pixel(50, 25)), 60);
+    EXPECT_EQ(QImage(drawing).convertToFormat(QImage::Format_RGB32), original);
+    EXPECT_EQ(Contents(drawing + ".inf"), calibration);
+    EXPECT_EQ(ReadTakenOutlines(TakenOutlinesPath(drawing), TextCodec()).outlines,
+              QList<TakenOutline>{room});
     f3.D17->trigger();
     ASSERT_EQ(f3.Image1.size(), QSize(700, 1000));
     EXPECT_LT(qGray(f3.Image1.pixel(25, 949)), 60); // (50, 25) turned left
+    EXPECT_TRUE(messages.isEmpty()) << messages.join("|").toStdString();
 
     // A save that cannot complete: the drawing and its calibration stay.
     ASSERT_TRUE(WriteCalibrationFile(drawing + ".inf", CalibrationTexts::defaults(), TextCodec()));

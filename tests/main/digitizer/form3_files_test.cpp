@@ -179,15 +179,16 @@ TEST_F(Form3FilesTest, ReadOnlyCalibrationsAndDrawingsStayForAnOrdinaryUser) {
     choose(*f3, pdf);
     record();
     const QString readOnly = QStringLiteral("ファイル「%1」は読み取り専用のため書き込めません");
-    EXPECT_EQ(seenText(),
-              joined({kOriginQuestion, readOnly.arg(drawing + ".inf"),
-                      readOnly.arg(drawing + ".inf") +
-                          QStringLiteral("\r\n回転すると基準値が消えるため、図面は回転しません"),
-                      kScaleMessage,
-                      QStringLiteral("画像を保存できませんでした: ") + locked +
-                          QStringLiteral("\r\n") + readOnly.arg(locked),
-                      QStringLiteral("PDFファイルを画像に変換できませんでした:\r\n") + pdf +
-                          QStringLiteral("\r\n") + readOnly.arg(pdf + ".jpg.inf")}));
+    EXPECT_EQ(
+        seenText(),
+        joined({kOriginQuestion, readOnly.arg(drawing + ".inf"),
+                readOnly.arg(drawing + ".inf") +
+                    QStringLiteral("\r\n回転すると基準値も書き換えるため、図面は回転しません"),
+                kScaleMessage,
+                QStringLiteral("画像を保存できませんでした: ") + locked + QStringLiteral("\r\n") +
+                    readOnly.arg(locked),
+                QStringLiteral("PDFファイルを画像に変換できませんでした:\r\n") + pdf +
+                    QStringLiteral("\r\n") + readOnly.arg(pdf + ".jpg.inf")}));
     EXPECT_TRUE(Snapshot(files) == before);
 }
 

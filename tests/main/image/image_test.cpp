@@ -1,5 +1,6 @@
 // The drawing's pixel routines, the check of its file's data, its
 // calibration file and the outlines taken off it.
+#include "common/core/numtext.h"
 #include "main/image/calibration.h"
 #include "main/image/picture_data.h"
 #include "main/image/pixels.h"
@@ -489,3 +490,42 @@ TEST(TakenOutlines, KeptLineByLineAndWrittenForTheRowOfTheirOutlineOnly) {
     EXPECT_TRUE(waiting.unsaved(dir.filePath("plan.bmp")).isEmpty());
     EXPECT_EQ(ReadTakenOutlines(path, codec).outlines, (QList<TakenOutline>{rounded, kitchen}));
 }
+
+namespace {
+
+// A turned calibration measures the turned drawing as the old one measured
+// the drawing: every length between two points, in both directions of turn,
+// with coefficients that differ by axis and an origin off the corner.
+TEST(TurnedCalibration, LengthsStayWhatTheyWere) {
+    CalibrationTexts t = CalibrationTexts::defaults();
+    t.X(CalRow::Origin) = "123.5";
+    t.Y(CalRow::Origin) = "610";
+    t.X(CalRow::OriginCoordinate) = "2";
+    t.Y(CalRow::OriginCoordinate) = "-1.5";
+    t.X(CalRow::Coefficient) = "0.01";
+    t.Y(CalRow::Coefficient) = "0.0125";
+    const int w = 1000, h = 700;
+    const QPointF a(10.5, 20), b(900, 640.25);
+    const auto frame = [](const CalibrationTexts& c) {
+        return DrawingFrame::from(c, 1, float(Val(c.X(CalRow::Coefficient))),
+                                  float(Val(c.Y(CalRow::Coefficient))));
+    };
+    const auto length = [&](const CalibrationTexts& c, QPointF p, QPointF q) {
+        const DrawingPoint dp = PositionToDrawing(float(p.x()), float(p.y()), frame(c));
+        const DrawingPoint dq = PositionToDrawing(float(q.x()), float(q.y()), frame(c));
+        return std::hypot(dp.x - dq.x, dp.y - dq.y);
+    };
+    for (QuarterTurn turn : {QuarterTurn::Right, QuarterTurn::Left}) {
+        const CalibrationTexts turned = TurnedCalibration(t, turn, w, h);
+        EXPECT_EQ(turned.X(CalRow::Coefficient), "0.0125");
+        EXPECT_EQ(turned.Y(CalRow::OriginCoordinate), "2");
+        EXPECT_NEAR(length(turned, TurnedPoint(a, turn, w, h), TurnedPoint(b, turn, w, h)),
+                    length(t, a, b), 1e-4);
+        // Turned back, the calibration it was.
+        const QuarterTurn back =
+            turn == QuarterTurn::Right ? QuarterTurn::Left : QuarterTurn::Right;
+        EXPECT_EQ(TurnedCalibration(turned, back, h, w), t);
+    }
+}
+
+} // namespace
