@@ -20,6 +20,9 @@ enum class ZoomCommand {
 // the bound 0.3 is 0.300000012).
 inline constexpr float kMaxZoom = 2.0f;
 inline constexpr float kMinZoom = 0.3f;
+// Showing the whole drawing may go below the commands' least zoom, so that a
+// big scan fits the window; never below this.
+inline constexpr float kMinFitZoom = 0.02f;
 
 struct ZoomStep {
     float zoom = 1;                 // the zoom after the command

@@ -369,6 +369,9 @@ bool Form3::drawingKey(QKeyEvent* k) {
     case Qt::Key_Minus:
         zoom(ZoomCommand::Reduce, std::nullopt, true);
         return true;
+    case Qt::Key_F:
+        fitDrawing();
+        return true;
     case Qt::Key_Left:
     case Qt::Key_Right:
         HScroll1->setValue(HScroll1->value() +
@@ -905,8 +908,23 @@ void Form3::zoom(ZoomCommand command, std::optional<QPointF> anchor, bool silent
             return;
         MsgBox(this, *step.refusal);
     }
+    zoomTo(step.zoom, anchor);
+}
+
+void Form3::fitDrawing() {
+    if (Image1.isNull() || imageWidth <= 0 || imageHeight <= 0)
+        return;
+    // The whole sheet in the view, below the commands' 0.3 when it must be.
+    const float fit = std::min(float(view->width()) / float(imageWidth),
+                               float(view->height()) / float(imageHeight));
+    zoomTo(std::clamp(fit, kMinFitZoom, kMaxZoom));
+    HScroll1->setValue(0);
+    VScroll1->setValue(0);
+}
+
+void Form3::zoomTo(float zoom, std::optional<QPointF> anchor) {
     const float old = zoomFactor;
-    zoomFactor = step.zoom;
+    zoomFactor = zoom;
     // 1.
     const CalibrationTexts t = form2_.texts();
     metresPerUnitX = float(Val(t.X(CalRow::Coefficient)) / zoomFactor);

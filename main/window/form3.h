@@ -203,6 +203,11 @@ private:
     // limit nothing happens and nothing is said.
     void zoom(ZoomCommand command, std::optional<QPointF> anchor = std::nullopt,
               bool silent = false);
+    // The zoom becomes `zoom`, the drawing point at `anchor` (the view's
+    // centre when not given) staying where it is seen.
+    void zoomTo(float zoom, std::optional<QPointF> anchor = std::nullopt);
+    // The whole drawing in the view (key F), at its top-left corner.
+    void fitDrawing();
     void rotate(QuarterTurn turn);
     void wheel(QWheelEvent* event);
     // Space held with the left button: the view follows the pointer.
@@ -210,8 +215,9 @@ private:
     // The mouse pointer is over the drawing as the view shows it.
     bool pointerOverDrawing() const;
     // The drawing's keys: Return or Enter finishes as "中ボタン", + and -
-    // zoom a step (quietly at the limits), the arrows move the view a tenth
-    // of itself. True when the key was one of them.
+    // zoom a step (quietly at the limits), F shows the whole drawing, the
+    // arrows move the view a tenth of itself. True when the key was one of
+    // them.
     bool drawingKey(QKeyEvent* key);
     // The status texts: the coordinates panels and the status text of a
     // drawing without a calibration, the running length of the take-off.

@@ -343,6 +343,14 @@ TEST_F(Form3HabitsTest, KeysOnTheDrawingZoomMoveAndFinish) {
     QTest::keyClick(f3->Picture1, Qt::Key_Left);
     QTest::keyClick(f3->Picture1, Qt::Key_Up);
     EXPECT_EQ(viewAt(*f3), before);
+    // F: the whole drawing in the view, from its top-left corner.
+    QTest::keyClick(f3->Picture1, Qt::Key_F);
+    EXPECT_FLOAT_EQ(f3->zoomFactor,
+                    std::min(f3->view->width() / 1000.0f, f3->view->height() / 700.0f));
+    EXPECT_LE(f3->Picture1->width(), f3->view->width());
+    EXPECT_LE(f3->Picture1->height(), f3->view->height());
+    EXPECT_EQ(viewAt(*f3), QPoint(0, 0));
+    EXPECT_TRUE(messages.isEmpty()) << messages.join("|").toStdString();
     // Back at zoom 1, the room's corners, then Return.
     f3->D11->trigger();
     f3->HScroll1->setValue(0);
