@@ -1,5 +1,7 @@
 #include "common/ui/picturebox.h"
 
+#include "common/core/bmp24.h"
+
 #include "common/core/atomic_file.h"
 #include "common/ui/uifont.h"
 
@@ -202,16 +204,6 @@ QVector<QPoint> thinLinePixels(QPoint a, QPoint b, const QRect& area,
         }
     }
     return pts;
-}
-
-void putLe16(char* p, uint16_t v) {
-    p[0] = static_cast<char>(v & 0xff);
-    p[1] = static_cast<char>(v >> 8);
-}
-
-void putLe32(char* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i)
-        p[i] = static_cast<char>((v >> (8 * i)) & 0xff);
 }
 
 } // namespace
@@ -751,39 +743,21 @@ QByteArray EncodeBmp24(const QImage& image) {
         return QByteArray();
     const qint64 w = image.width();
     const qint64 h = image.height();
-    const qint64 rowBytes = (w * 3 + 3) & ~qint64(3); // rows padded to 4 bytes
-    const qint64 dataSize = rowBytes * h;
-    constexpr qint64 kHeaderSize = 14 + 40;
-    if (w > std::numeric_limits<int32_t>::max() || h > std::numeric_limits<int32_t>::max() ||
-        kHeaderSize + dataSize > std::numeric_limits<uint32_t>::max())
+    const qint64 rowBytes = Bmp24RowBytes(w);
+    const QByteArray header = Bmp24Header(w, h, kDotsPerMetre, kDotsPerMetre);
+    if (header.isEmpty())
         return QByteArray();
     const QImage rgb = image.convertToFormat(QImage::Format_RGB32);
     if (rgb.isNull())
         return QByteArray();
 
-    QByteArray out(static_cast<qsizetype>(kHeaderSize + dataSize), '\0');
+    QByteArray out(static_cast<qsizetype>(kBmp24HeaderSize + rowBytes * h), '\0');
     char* d = out.data();
-    // BITMAPFILEHEADER
-    d[0] = 'B';
-    d[1] = 'M';
-    putLe32(d + 2, static_cast<uint32_t>(kHeaderSize + dataSize));
-    putLe32(d + 10, static_cast<uint32_t>(kHeaderSize));
-    // BITMAPINFOHEADER; a positive height means rows run bottom-up
-    putLe32(d + 14, 40);
-    putLe32(d + 18, static_cast<uint32_t>(w));
-    putLe32(d + 22, static_cast<uint32_t>(h));
-    putLe16(d + 26, 1);  // planes
-    putLe16(d + 28, 24); // bits per pixel
-    putLe32(d + 30, 0);  // BI_RGB
-    putLe32(d + 34, static_cast<uint32_t>(dataSize));
-    putLe32(d + 38, kDotsPerMetre);
-    putLe32(d + 42, kDotsPerMetre);
-    // colours used and important stay 0
-
+    std::copy(header.begin(), header.end(), d);
     for (qint64 y = 0; y < h; ++y) {
         const auto* src =
             reinterpret_cast<const QRgb*>(rgb.constScanLine(static_cast<int>(h - 1 - y)));
-        auto* row = reinterpret_cast<unsigned char*>(d + kHeaderSize + y * rowBytes);
+        auto* row = reinterpret_cast<unsigned char*>(d + kBmp24HeaderSize + y * rowBytes);
         for (qint64 x = 0; x < w; ++x) {
             row[3 * x] = static_cast<unsigned char>(qBlue(src[x]));
             row[3 * x + 1] = static_cast<unsigned char>(qGreen(src[x]));

@@ -1,5 +1,7 @@
 #include "main/image/pixels.h"
 
+#include "common/core/bmp24.h"
+
 #include "common/core/atomic_file.h"
 #include "main/image/picture_data.h"
 
@@ -294,11 +296,6 @@ Result<> SaveJpeg(const QImage& image, const std::optional<QuarterTurn>& turn, c
     return {};
 }
 
-void PutLe(char* at, uint32_t v, int bytes) {
-    for (int i = 0; i < bytes; ++i)
-        at[i] = char((v >> (8 * i)) & 0xff);
-}
-
 } // namespace
 
 Result<> SaveTurnedBmp(const QImage& image, QuarterTurn turn, const QString& path) {
@@ -310,24 +307,10 @@ Result<> SaveTurnedBmp(const QImage& image, QuarterTurn turn, const QString& pat
         return fail(QStringLiteral("画像がありません"));
     // The turned drawing: as wide as the drawing is high.
     const qint64 w = image.height(), h = image.width();
-    const qint64 rowBytes = (w * 3 + 3) & ~qint64(3); // rows padded to 4 bytes
-    constexpr qint64 kHeader = 14 + 40;
-    if (kHeader + rowBytes * h > std::numeric_limits<uint32_t>::max())
+    const qint64 rowBytes = Bmp24RowBytes(w);
+    const QByteArray header = Bmp24Header(w, h, image.dotsPerMeterY(), image.dotsPerMeterX());
+    if (header.isEmpty())
         return fail(QStringLiteral("ビットマップにできる大きさを超えています"));
-    QByteArray header(kHeader, '\0');
-    char* d = header.data();
-    d[0] = 'B';
-    d[1] = 'M';
-    PutLe(d + 2, uint32_t(kHeader + rowBytes * h), 4);
-    PutLe(d + 10, uint32_t(kHeader), 4);
-    PutLe(d + 14, 40, 4);
-    PutLe(d + 18, uint32_t(w), 4);
-    PutLe(d + 22, uint32_t(h), 4); // positive: rows run bottom-up
-    PutLe(d + 26, 1, 2);
-    PutLe(d + 28, 24, 2);
-    PutLe(d + 34, uint32_t(rowBytes * h), 4);
-    PutLe(d + 38, uint32_t(std::max(0, image.dotsPerMeterY())), 4);
-    PutLe(d + 42, uint32_t(std::max(0, image.dotsPerMeterX())), 4);
     // Written a band of rows at a time straight from the drawing: no turned
     // copy of it is ever held. The drawing is replaced only by a complete file.
     AtomicReplacement file(path);

@@ -3,6 +3,7 @@
 #include "common/core/numtext.h"
 #include "common/core/point_log.h"
 #include "common/core/textcodec.h"
+#include "main/digitizer/view_state.h"
 #include "main/takeoff/takeoff.h"
 #include "main/takeoff/worksheet.h"
 
@@ -46,7 +47,7 @@ QString TakeoffSession::sketchName() const {
 }
 
 QString TakeoffSession::commentText() const {
-    return numbered_ ? takeoffName_ + QLatin1Char('-') + serialText_ : takeoffName_;
+    return CommentText(takeoffName_, serialText_, numbered_);
 }
 
 void TakeoffSession::appendLog(const QString& text) {
