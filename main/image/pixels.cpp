@@ -319,22 +319,30 @@ Result<> SaveTurnedBmp(const QImage& image, QuarterTurn turn, const QString& pat
     if (const auto written = file.append(header.constData(), header.size()); !written)
         return fail(written.error());
     constexpr qint64 kBandRows = 64;
+    // A band of turned rows is a band of the drawing's columns: the drawing is
+    // read row by row, a short run of neighbouring pixels each, so the reads
+    // follow memory instead of striding down a column.
+    const bool direct =
+        image.format() == QImage::Format_RGB32 || image.format() == QImage::Format_ARGB32;
     QByteArray band;
     for (qint64 first = 0; first < h; first += kBandRows) {
         const qint64 rows = std::min(kBandRows, h - first);
         band.fill('\0', rows * rowBytes);
-        for (qint64 r = 0; r < rows; ++r) {
-            // File row i is the turned drawing's row h - 1 - i.
-            const qint64 ty = h - 1 - (first + r);
-            auto* out = reinterpret_cast<unsigned char*>(band.data() + r * rowBytes);
-            for (qint64 tx = 0; tx < w; ++tx) {
-                // Turned right, (tx, ty) shows the drawing's (ty, w - 1 - tx);
-                // turned left, its (h - 1 - ty, tx).
-                const QRgb c = turn == QuarterTurn::Right ? image.pixel(int(ty), int(w - 1 - tx))
-                                                          : image.pixel(int(h - 1 - ty), int(tx));
-                out[3 * tx] = uchar(qBlue(c));
-                out[3 * tx + 1] = uchar(qGreen(c));
-                out[3 * tx + 2] = uchar(qRed(c));
+        // File row first + r is the turned drawing's row h - 1 - (first + r).
+        // Turned right, turned (tx, ty) shows the drawing's (ty, w - 1 - tx);
+        // turned left, its (h - 1 - ty, tx).
+        for (qint64 y = 0; y < w; ++y) {
+            const qint64 tx = turn == QuarterTurn::Right ? w - 1 - y : y;
+            const auto* line =
+                direct ? reinterpret_cast<const QRgb*>(image.constScanLine(int(y))) : nullptr;
+            for (qint64 r = 0; r < rows; ++r) {
+                const qint64 ty = h - 1 - (first + r);
+                const qint64 x = turn == QuarterTurn::Right ? ty : h - 1 - ty;
+                const QRgb c = line ? line[x] : image.pixel(int(x), int(y));
+                auto* out = reinterpret_cast<unsigned char*>(band.data() + r * rowBytes + 3 * tx);
+                out[0] = uchar(qBlue(c));
+                out[1] = uchar(qGreen(c));
+                out[2] = uchar(qRed(c));
             }
         }
         if (const auto written = file.append(band.constData(), band.size()); !written)

@@ -12,6 +12,7 @@
 #include <QImageWriter>
 #include <QPainter>
 #include <QTemporaryDir>
+#include <QTransform>
 #include <QtEndian>
 #include <gtest/gtest.h>
 
@@ -526,6 +527,32 @@ TEST(TurnedCalibration, LengthsStayWhatTheyWere) {
             turn == QuarterTurn::Right ? QuarterTurn::Left : QuarterTurn::Right;
         EXPECT_EQ(TurnedCalibration(turned, back, h, w), t);
     }
+}
+
+} // namespace
+
+namespace {
+
+// A drawing turned into a bitmap holds exactly the turned pixels, whatever
+// its pixel format, both ways, across more than one band of rows.
+TEST(TurnedBitmap, HoldsTheTurnedPixelsOfEveryFormat) {
+    QImage rgb(130, 71, QImage::Format_RGB32);
+    for (int y = 0; y < rgb.height(); ++y)
+        for (int x = 0; x < rgb.width(); ++x)
+            rgb.setPixel(x, y, qRgb((x * 7) & 255, (y * 13) & 255, (x * y) & 255));
+    QTemporaryDir dir;
+    const QString path = dir.filePath("turned.bmp");
+    for (const QImage& drawing :
+         {rgb, rgb.convertToFormat(QImage::Format_Grayscale8),
+          rgb.convertToFormat(QImage::Format_Indexed8), rgb.convertToFormat(QImage::Format_Mono)})
+        for (QuarterTurn turn : {QuarterTurn::Right, QuarterTurn::Left}) {
+            ASSERT_TRUE(SaveTurnedBmp(drawing, turn, path));
+            const QImage expected =
+                drawing.transformed(QTransform().rotate(turn == QuarterTurn::Right ? 90 : -90))
+                    .convertToFormat(QImage::Format_RGB32);
+            EXPECT_EQ(QImage(path).convertToFormat(QImage::Format_RGB32), expected)
+                << drawing.format() << (turn == QuarterTurn::Right ? " right" : " left");
+        }
 }
 
 } // namespace
