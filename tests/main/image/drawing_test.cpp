@@ -386,3 +386,43 @@ TEST(QuarterTurn, TurnedJpegFollowsTheMappingInEveryFormatAndGreyStaysGrey) {
     EXPECT_EQ(half.pixel(0, 0), qRgb(191, 191, 191));
     EXPECT_EQ(half.pixel(1, 0), qRgb(200, 100, 0));
 }
+
+namespace {
+
+// Files kept aside as another user might have left them: a link is moved as
+// a link (what it points to is neither read nor moved), a name already taken
+// gets a number, and a file that cannot be moved is said, not lost.
+TEST(KeepAside, MovesLinksAsLinksNeverOverAnotherFile) {
+    QTemporaryDir dir;
+    const QString target = dir.filePath("elsewhere.txt");
+    QFile t(target);
+    ASSERT_TRUE(t.open(QIODevice::WriteOnly));
+    t.write("not ours");
+    t.close();
+    const QString link = dir.filePath("p.jpg.inf");
+    ASSERT_TRUE(QFile::link(target, link));
+    const QString taken = dir.filePath("p.jpg.takeoff");
+    QFile f(taken);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("outlines");
+    f.close();
+    const QDateTime when(QDate(2026, 12, 10), QTime(17, 15, 0));
+    // The dated name of the outlines is taken already.
+    QFile other(taken + ".20261210-171500.old");
+    ASSERT_TRUE(other.open(QIODevice::WriteOnly));
+    other.write("older");
+    other.close();
+    QStringList failed;
+    const QStringList kept = KeepAside({link, taken, dir.filePath("missing.inf")}, when, &failed);
+    EXPECT_EQ(kept, (QStringList{link + ".20261210-171500.old", taken + ".20261210-171500-2.old"}));
+    EXPECT_EQ(failed, QStringList{dir.filePath("missing.inf")});
+    EXPECT_TRUE(QFileInfo(kept[0]).isSymLink());
+    EXPECT_EQ(QFileInfo(kept[0]).symLinkTarget(), target);
+    QFile back(taken + ".20261210-171500.old");
+    ASSERT_TRUE(back.open(QIODevice::ReadOnly));
+    EXPECT_EQ(back.readAll(), "older");
+    EXPECT_TRUE(QFileInfo::exists(target));
+    EXPECT_FALSE(QFileInfo::exists(link) || QFileInfo(link).isSymLink());
+}
+
+} // namespace
